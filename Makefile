@@ -1,0 +1,28 @@
+# Front door: `make run` and `make test` work on a fresh Debian 12 machine.
+JOBS := $(shell nproc)
+
+.PHONY: run test build setup bench clean
+
+setup:
+	bash scripts/setup.sh --packages-only
+
+build:
+	bash scripts/setup.sh dev
+
+# Starts the window; without a display it runs under a virtual X server.
+run: build
+	@if [ -n "$$DISPLAY" ]; then ./build/dev/src/kestrin; \
+	else xvfb-run -a -s "-screen 0 1280x800x24" ./build/dev/src/kestrin; fi
+
+# Every test, in the optimised build and again under ASan + UBSan.
+test:
+	bash scripts/setup.sh dev
+	ctest --preset dev -j $(JOBS)
+	bash scripts/setup.sh asan
+	ctest --preset asan -j $(JOBS)
+
+bench: build
+	bash bench/run.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what Kestrin needs to build, run and test on Debian 12, then
+# configures and builds the given preset (default: dev).
+# Packages already present are skipped, so a second run takes seconds.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake make pkg-config
+  qtbase5-dev
+  libopencv-dev
+  libavformat-dev libavcodec-dev libavutil-dev
+  ffmpeg
+  xvfb xauth x11-utils
+  fonts-dejavu-core fontconfig
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+if [ "${1:-}" = "--packages-only" ]; then exit 0; fi
+
+preset="${1:-dev}"
+cd "$(dirname "$0")/.."
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -j "$(nproc)"
