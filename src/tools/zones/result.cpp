@@ -1,0 +1,6 @@
+#include "result.h"
+
+void Result::registerMetaType()
+{
+    qRegisterMetaType<Result>("Result");
+}

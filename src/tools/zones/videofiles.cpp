@@ -1,0 +1,52 @@
+#include "videofiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+QString exportPath(const QString &videoPath, const QString &suffix)
+{
+    return VideoFiles::exportDir(videoPath) + QLatin1Char('/') + VideoFiles::baseName(videoPath)
+        + suffix;
+}
+} // namespace
+
+QString VideoFiles::baseName(const QString &videoPath)
+{
+    return QFileInfo(videoPath).completeBaseName();
+}
+
+QString VideoFiles::exportDir(const QString &videoPath)
+{
+    return QFileInfo(videoPath).path() + QStringLiteral("/exportCSV");
+}
+
+QString VideoFiles::areaFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_area.krn"));
+}
+
+QString VideoFiles::maskFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_mask.krn"));
+}
+
+QString VideoFiles::resultFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral(".csv"));
+}
+
+QString VideoFiles::trajectoryImageFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_doza.jpg"));
+}
+
+QString VideoFiles::densityFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_doza.txt"));
+}
+
+bool VideoFiles::ensureExportDir(const QString &videoPath)
+{
+    return QDir().mkpath(exportDir(videoPath));
+}

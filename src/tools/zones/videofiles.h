@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Paths of the files that belong to a video <folder>/<base name>.<ext>:
+// all of them lie in <folder>/exportCSV and are named from the base name.
+class VideoFiles
+{
+public:
+    VideoFiles() = delete;
+
+    // File name without its folder and its last extension: x.y.mp4 gives x.y.
+    static QString baseName(const QString &videoPath);
+    // <folder>/exportCSV
+    static QString exportDir(const QString &videoPath);
+    static QString areaFile(const QString &videoPath);            // <base>_area.krn
+    static QString maskFile(const QString &videoPath);            // <base>_mask.krn
+    static QString resultFile(const QString &videoPath);          // <base>.csv
+    static QString trajectoryImageFile(const QString &videoPath); // <base>_doza.jpg
+    static QString densityFile(const QString &videoPath);         // <base>_doza.txt
+    // Creates exportCSV (and missing parents); true when it exists afterwards.
+    static bool ensureExportDir(const QString &videoPath);
+};
