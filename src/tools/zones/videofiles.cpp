@@ -1,6 +1,9 @@
 #include "videofiles.h"
 
+#include <opencv2/videoio.hpp>
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -49,4 +52,22 @@ QString VideoFiles::densityFile(const QString &videoPath)
 bool VideoFiles::ensureExportDir(const QString &videoPath)
 {
     return QDir().mkpath(exportDir(videoPath));
+}
+
+bool VideoFiles::openCapture(cv::VideoCapture &capture, const QString &videoPath)
+{
+    if (videoPath.isEmpty())
+        return false;
+    return capture.open(QFile::encodeName(videoPath).toStdString(), cv::CAP_FFMPEG);
+}
+
+QDateTime VideoFiles::startTimeFromFileName(const QString &videoPath)
+{
+    const QString marker = QStringLiteral("video_");
+    if (!videoPath.contains(marker))
+        return QDateTime::currentDateTime();
+    QString name = QFileInfo(videoPath).completeBaseName();
+    name.remove(marker);
+    name.chop(3);
+    return QDateTime::fromString(name, QStringLiteral("yyyyMMdd_hhmm"));
 }

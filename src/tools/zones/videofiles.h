@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
+
+namespace cv {
+class VideoCapture;
+}
 
 // Paths of the files that belong to a video <folder>/<base name>.<ext>:
 // all of them lie in <folder>/exportCSV and are named from the base name.
@@ -20,4 +25,14 @@ public:
     static QString densityFile(const QString &videoPath);         // <base>_doza.txt
     // Creates exportCSV (and missing parents); true when it exists afterwards.
     static bool ensureExportDir(const QString &videoPath);
+
+    // Opens a video with the FFmpeg backend, handing OpenCV the path in the
+    // file system's own encoding. Window and batch program open videos only
+    // through this, so both decode exactly the same frames.
+    static bool openCapture(cv::VideoCapture &capture, const QString &videoPath);
+
+    // Recording start coded in names like video_20150612_0930_01.mp4; the
+    // current time when the path has no "video_"; an invalid date-time when
+    // the name does not fit.
+    static QDateTime startTimeFromFileName(const QString &videoPath);
 };
