@@ -724,6 +724,10 @@ void TestAreaContour::segmentsExamples_data()
         << closedRect(50, 50, 150, 150) << Points() << Points();
     QTest::newRow("rectangle, two-point tracking box")
         << closedRect(50, 50, 150, 150) << Points { { 0, 0 }, { 10, 200 } } << Points();
+    // Only its line counts: the one pixel it crosses on the top and bottom edges.
+    QTest::newRow("two-point tracking box across the box")
+        << closedRect(50, 50, 150, 150) << Points { { 100, 0 }, { 100, 239 } }
+        << Points { { 100, 50 }, { 101, 50 }, { 100, 150 }, { 101, 150 } };
     QTest::newRow("wholly inside") << closedRect(50, 50, 150, 150) << closedRect(10, 10, 300, 220)
                                    << Points { { 50, 50 }, { 150, 50 }, { 150, 50 }, { 150, 150 },
                                           { 150, 150 }, { 50, 150 }, { 50, 150 }, { 50, 50 } };

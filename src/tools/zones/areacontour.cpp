@@ -66,6 +66,12 @@ void fillPolygon(cv::Mat &image, const std::vector<cv::Point> &points, const cv:
     cv::fillPoly(image, polygons, color, cv::LINE_8);
 }
 
+// A negative size (no video) would make OpenCV throw; it is an empty frame.
+cv::Size validSize(const cv::Size &size)
+{
+    return cv::Size(std::max(0, size.width), std::max(0, size.height));
+}
+
 // Largest dx (when positive) or smallest (when negative) that keeps every
 // coordinate within [0, limit] after subtracting it; 0 when no move fits.
 // Equivalent to stepping dx towards 0 one unit at a time, without the loop.
@@ -281,7 +287,7 @@ void AreaContour::loadMask(const QString &videoPath)
 
 cv::Mat AreaContour::createMask(const cv::Size &frameSize, int fill) const
 {
-    cv::Mat m(frameSize, CV_8UC1, cv::Scalar(fill));
+    cv::Mat m(validSize(frameSize), CV_8UC1, cv::Scalar(fill));
     if (mask.size() >= 3) {
         fillPolygon(m, mask, cv::Scalar(255));
         drawOpen(m, mask, cv::Scalar(255), 1);
@@ -293,8 +299,9 @@ cv::Mat AreaContour::createMask(const cv::Size &frameSize, int fill) const
     return m;
 }
 
-void AreaContour::computeAreaSegments(const cv::Size &frameSize, int fill)
+void AreaContour::computeAreaSegments(const cv::Size &requestedSize, int fill)
 {
+    const cv::Size frameSize = validSize(requestedSize);
     // Counting box border with the part inside the tracking box erased.
     cv::Mat a(frameSize, CV_8UC1, cv::Scalar(fill));
     if (area.size() >= 3)
