@@ -70,6 +70,9 @@ void TableViewResult::setResults(const QVector<Result> &results)
 void TableViewResult::currentRowChanged(const QModelIndex &current, const QModelIndex &previous)
 {
     Q_UNUSED(previous)
+    // A cleared current index is no row: -1 would index no record.
+    if (!current.isValid())
+        return;
     emit Result_Row_Changed(current.row());
 }
 

@@ -186,6 +186,9 @@ void TestTableViewResult::clickingThirdRowEmitsTwo()
     clickRow(4);
     QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(1).at(0).toInt(), 4);
+    // Clearing the current row names no record.
+    view->selectionModel()->clearCurrentIndex();
+    QCOMPARE(spy.count(), 2);
 }
 
 void TestTableViewResult::replacingResultsEmitsNothing()
