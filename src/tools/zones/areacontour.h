@@ -1,0 +1,68 @@
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include <QString>
+
+// The counting box ("area") and the tracking box ("mask") of a video, their
+// .krn files, the detection mask image and the counting segments.
+// A polygon is an open list of points; closing it repeats the first point.
+class AreaContour
+{
+public:
+    AreaContour();
+
+    // Overlays the boxes for the current mode on a BGR frame.
+    void draw(cv::Mat &frame) const;
+
+    void clearArea();
+    void clearMask();
+    void addAreaPoint(const cv::Point &p);
+    void addMaskPoint(const cv::Point &p);
+    // Appends the first point again when the polygon has three points or more.
+    void closeArea();
+    void closeMask();
+
+    // 0 idle, 1 editing the counting box, 2 editing the tracking box, 3 showing a shift.
+    void setMode(int m);
+
+    // Rebuilds the shifted boxes moved by minus delta, clamped so that every
+    // point stays within 0..width and 0..height.
+    void shift(const cv::Point &delta, int height, int width);
+
+    // Write to <folder>/exportCSV/<base>_area.krn / _mask.krn; in mode 3 the
+    // shifted box is taken over first.
+    void saveArea(const QString &videoPath);
+    void saveMask(const QString &videoPath);
+    // Empty the box, then read it from its file when there is one.
+    void loadArea(const QString &videoPath);
+    void loadMask(const QString &videoPath);
+
+    // Detection mask: 255 inside the tracking box, less the inside of the
+    // counting box, plus the counting box border; `fill` elsewhere.
+    cv::Mat createMask(const cv::Size &frameSize, int fill) const;
+    // Stretches of the counting box border inside the tracking box, as
+    // consecutive (start, end) pairs.
+    void computeAreaSegments(const cv::Size &frameSize, int fill);
+    void getAreaSegments(std::vector<cv::Point> &segments) const;
+
+    const std::vector<cv::Point> &getArea() const { return area; }
+    const std::vector<cv::Point> &getMask() const { return mask; }
+    const std::vector<cv::Point> &getAreaShifted() const { return areaShifted; }
+    const std::vector<cv::Point> &getMaskShifted() const { return maskShifted; }
+    const std::vector<cv::Point> &getAreaSaved() const { return areaSaved; }
+    const std::vector<cv::Point> &getMaskSaved() const { return maskSaved; }
+    int getMode() const { return mode; }
+
+private:
+    std::vector<cv::Point> area;
+    std::vector<cv::Point> mask;
+    std::vector<cv::Point> areaShifted;
+    std::vector<cv::Point> maskShifted;
+    std::vector<cv::Point> areaSaved;
+    std::vector<cv::Point> maskSaved;
+    int mode = 0;
+    std::vector<cv::Point> areaSegments;
+};

@@ -1,0 +1,152 @@
+#include "resultfile.h"
+
+#include <charconv>
+#include <cmath>
+#include <iterator>
+
+#include "logging.h"
+#include "videofiles.h"
+
+namespace {
+
+const char header[] = "Frame;X;Y;In;Out;Timestamp";
+
+int toInt(const QStringRef &field)
+{
+    bool ok = false;
+    const int value = field.toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+// Frames are seek positions: a text such as "nan" or "inf" reads as 0 like any
+// other field that is not a number.
+double toFrame(const QStringRef &field)
+{
+    bool ok = false;
+    const double value = field.toDouble(&ok);
+    return ok && std::isfinite(value) ? value : 0.0;
+}
+
+} // namespace
+
+ResultFile::ResultFile() = default;
+
+int ResultFile::open(const QString &videoPath, int kind)
+{
+    if (isOpen)
+        close();
+    if (kind != Read && kind != Append)
+        return -1;
+    file.setFileName(VideoFiles::resultFile(videoPath));
+
+    if (kind == Read) {
+        if (!file.exists() || !file.open(QIODevice::ReadOnly))
+            return -1;
+        file.readLine(); // header
+        isOpen = true;
+        return 1;
+    }
+
+    // Without the folder the file cannot be created and every count of the
+    // video would be lost.
+    VideoFiles::ensureExportDir(videoPath);
+    // An empty file gets the header too: otherwise its first record would be
+    // taken for the header when read back.
+    if (!file.exists() || file.size() == 0) {
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+            qCWarning(lcZones) << "Cannot create" << file.fileName() << file.errorString();
+            return -1;
+        }
+        const QByteArray line = QByteArray(header) + '\n';
+        const bool written = file.write(line) == line.size();
+        file.close();
+        if (!written) {
+            qCWarning(lcZones) << "Cannot write the header of" << file.fileName();
+            return -1;
+        }
+    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        qCWarning(lcZones) << "Cannot append to" << file.fileName() << file.errorString();
+        return -1;
+    }
+    stream.setDevice(&file);
+    stream.setCodec("UTF-8");
+    isOpen = true;
+    return 1;
+}
+
+int ResultFile::writeRecord(double frame, int x, int y, int in, int out, const QString &timestamp)
+{
+    if (!isOpen || !file.isWritable())
+        return -1;
+    stream << formatFrame(frame) << ';' << x << ';' << y << ';' << in << ';' << out << ';'
+           << timestamp << '\n';
+    // Flushed per record, so that a failure to write is seen here.
+    stream.flush();
+    if (stream.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) {
+        qCWarning(lcZones) << "Cannot write a record to" << file.fileName() << file.errorString();
+        stream.resetStatus();
+        return -1;
+    }
+    return 0;
+}
+
+int ResultFile::readRecord(double &frame, int &x, int &y, int &in, int &out, QString &timestamp)
+{
+    if (!isOpen || !file.isReadable() || file.atEnd())
+        return -1;
+    QByteArray bytes = file.readLine();
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    if (bytes.endsWith('\r'))
+        bytes.chop(1);
+    const QString line = QString::fromUtf8(bytes.constData(), bytes.size());
+    // Only the first six fields matter; a long line is not split further.
+    QStringRef fields[6];
+    int start = 0;
+    for (int i = 0; i < 6; ++i) {
+        int end = line.indexOf(QLatin1Char(';'), start);
+        if (end < 0) {
+            if (i < 5)
+                return -1;
+            end = line.size();
+        }
+        fields[i] = line.midRef(start, end - start);
+        start = end + 1;
+    }
+    frame = toFrame(fields[0]);
+    x = toInt(fields[1]);
+    y = toInt(fields[2]);
+    in = toInt(fields[3]);
+    out = toInt(fields[4]);
+    timestamp = fields[5].toString();
+    return 1;
+}
+
+int ResultFile::close()
+{
+    if (!isOpen)
+        return -1;
+    if (stream.device() != nullptr) {
+        stream.flush();
+        stream.setDevice(nullptr);
+    }
+    file.close();
+    isOpen = false;
+    return 1;
+}
+
+void ResultFile::removeResultFile(const QString &videoPath)
+{
+    QFile::remove(VideoFiles::resultFile(videoPath));
+}
+
+QString ResultFile::formatFrame(double frame)
+{
+    // printf's %g, but independent of the C locale that QCoreApplication sets
+    // from the environment (a decimal comma would break the file).
+    char text[32];
+    const std::to_chars_result end
+        = std::to_chars(std::begin(text), std::end(text), frame, std::chars_format::general, 6);
+    return QString::fromLatin1(text, static_cast<int>(end.ptr - text));
+}

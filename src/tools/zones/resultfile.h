@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <QTextStream>
+
+// Handle on a video's count file <folder>/exportCSV/<base>.csv: one header
+// line "Frame;X;Y;In;Out;Timestamp", then one ";"-separated line per event.
+// Opened, used and closed within one call of its user.
+class ResultFile
+{
+public:
+    enum Kind { Read = 4, Append = 5 };
+
+    ResultFile();
+    ResultFile(const ResultFile &) = delete;
+    ResultFile &operator=(const ResultFile &) = delete;
+
+    // 1 when open, -1 otherwise. Read needs an existing file and skips its
+    // header; Append creates the file (and exportCSV) with the header first.
+    int open(const QString &videoPath, int kind);
+    // 0, or -1 when not open or the line could not be written.
+    int writeRecord(double frame, int x, int y, int in, int out, const QString &timestamp);
+    // 1 for a record; -1 when not open or the next line has fewer than six
+    // fields (the out-parameters are then left unchanged).
+    int readRecord(double &frame, int &x, int &y, int &in, int &out, QString &timestamp);
+    // 1 after closing, -1 when not open.
+    int close();
+
+    // Deletes the count file; a missing one is no error.
+    static void removeResultFile(const QString &videoPath);
+
+    // The frame as C's %g writes it (1234567 as 1.23457e+06), whatever the locale.
+    static QString formatFrame(double frame);
+
+private:
+    QFile file;
+    QTextStream stream;
+    bool isOpen = false;
+};
