@@ -73,7 +73,14 @@ MainWindow::MainWindow(QWidget *parent)
     filename_videofile_change();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // A window destroyed while shown hands its focus away inside ~QWidget,
+    // after the members here are gone ("editingFinished" of the path field,
+    // for one): from now on no child may reach a slot of this window.
+    for (QObject *child : findChildren<QObject *>())
+        disconnect(child, nullptr, this, nullptr);
+}
 
 void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
 {

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStandardPaths>
@@ -82,6 +83,7 @@ class TestMainWindow : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -101,6 +103,7 @@ private slots:
     void saveImageStopsAfterCancelledSecondDialog();
     void realDirectoryDialog();
     void realSaveDialog();
+    void destroyedWhileShown();
 
 private:
     void createWindow();
@@ -118,6 +121,8 @@ private:
     QTemporaryDir m_settingsDir;
     std::unique_ptr<QTemporaryDir> m_work;
     std::unique_ptr<MainWindow> m_window;
+    // One window for all rows of the form table.
+    std::unique_ptr<MainWindow> m_formWindow;
     ScriptedDialogs *m_dialogs = nullptr;
 };
 
@@ -126,6 +131,11 @@ void TestMainWindow::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QVERIFY(m_settingsDir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+}
+
+void TestMainWindow::cleanupTestCase()
+{
+    m_formWindow.reset();
 }
 
 void TestMainWindow::init()
@@ -299,8 +309,12 @@ void TestMainWindow::formWidgets()
     QFETCH(QRect, rect);
     QFETCH(QString, text);
 
-    createWindow();
-    const QWidget *widget = m_window->findChild<QWidget *>(name);
+    if (!m_formWindow) {
+        m_formWindow = std::make_unique<MainWindow>();
+        m_formWindow->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_formWindow.get()));
+    }
+    const QWidget *widget = m_formWindow->findChild<QWidget *>(name);
     QVERIFY2(widget, qPrintable(name));
     QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
     QCOMPARE(widget->parentWidget()->objectName(), parentName);
@@ -664,6 +678,20 @@ void TestMainWindow::realSaveDialog()
     showPicture(cv::Mat(480, 640, CV_8UC3, cv::Scalar(1, 2, 3)));
     QDir::setCurrent(previousCurrent);
     QVERIFY(QDir(m_work->path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+void TestMainWindow::destroyedWhileShown()
+{
+    // Closing a shown window moves the focus out of the path field while the
+    // window is being destroyed; the sanitizer build catches a slot run then.
+    writeSetting(m_work->path());
+    createWindow();
+    auto *path = child<QLineEdit>("le_videofile");
+    path->setFocus();
+    QTRY_VERIFY(path->hasFocus());
+    QSignalSpy finished(path, &QLineEdit::editingFinished);
+    m_window.reset();
+    QCOMPARE(finished.size(), 1);
 }
 
 QTEST_MAIN(TestMainWindow)
