@@ -1,0 +1,31 @@
+#include "filedialogprovider.h"
+
+#include <QFileDialog>
+#include <QStringList>
+#include <QTreeView>
+
+FileDialogProvider::~FileDialogProvider() = default;
+
+QString FileDialogProvider::existingDirectory(const QString &start)
+{
+    QFileDialog dialog(nullptr, QString(), QString(), QString());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setViewMode(QFileDialog::Detail);
+    // Only the dialog drawn by Qt itself has a tree; a native one has its own.
+    if (auto *tree = dialog.findChild<QTreeView *>()) {
+        tree->setRootIsDecorated(true);
+        tree->setItemsExpandable(true);
+    }
+    dialog.setDirectory(start);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? QString() : chosen.first();
+}
+
+QString FileDialogProvider::saveFileName(
+    const QString &caption, const QString &dir, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(nullptr, caption, dir, filter);
+}

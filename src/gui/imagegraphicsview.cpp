@@ -1,0 +1,150 @@
+#include "imagegraphicsview.h"
+
+#include <QFile>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QImage>
+#include <QPixmap>
+#include <algorithm>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "displaygeometry.h"
+#include "logging.h"
+
+namespace {
+constexpr int zoomWidth = 640;
+constexpr int zoomHeight = 480;
+constexpr int zoomMark = 640;
+
+// Leading edge of a window of `window` pixels around `centre` on an axis of
+// `extent` pixels.
+int zoomEdge(int extent, int window, int centre)
+{
+    const int half = window / 2;
+    if (extent <= window || centre <= half)
+        return 0;
+    if (centre < extent - half)
+        return centre - half;
+    return extent - window;
+}
+} // namespace
+
+ImageGraphicsView::ImageGraphicsView(
+    const DisplayGeometry *geometry, QGraphicsView *view, QObject *parent)
+    : QObject(parent)
+    , m_view(view)
+    , m_geometry(geometry)
+    , m_scene(new QGraphicsScene(this))
+{
+}
+
+cv::Rect ImageGraphicsView::zoomWindow(const cv::Size &frameSize, int x, int y)
+{
+    return cv::Rect(zoomEdge(frameSize.width, zoomWidth, x),
+        zoomEdge(frameSize.height, zoomHeight, y), std::min(zoomWidth, frameSize.width),
+        std::min(zoomHeight, frameSize.height));
+}
+
+void ImageGraphicsView::showImage(
+    const cv::Mat &mat, bool bZoom, int x, int y, bool save, const QString &filename)
+{
+    if (mat.empty() || mat.total() == 0)
+        return;
+    if (mat.type() != CV_8UC3) {
+        qCWarning(lcGui) << "Not a BGR frame, type" << mat.type();
+        return;
+    }
+
+    m_scene->clear();
+    cv::Mat picture;
+    if (bZoom) {
+        placeView(zoomMark, zoomWidth + 2, zoomHeight + 2, 270, 60);
+        // A view into the frame: the conversion below makes the only copy.
+        picture = mat(zoomWindow(mat.size(), x, y));
+    } else {
+        const cv::Size display = m_geometry->size();
+        placeView(m_geometry->viewTop(), display.width + 2, display.height + 2,
+            m_geometry->viewLeft(), m_geometry->viewTop());
+        cv::resize(mat, m_scaled, display, 0, 0, cv::INTER_CUBIC);
+        picture = m_scaled;
+    }
+
+    if (save)
+        this->save(picture, filename);
+
+    cv::cvtColor(picture, m_rgb, cv::COLOR_BGR2RGB);
+    // Rows of an odd width are not 4-byte aligned: pass the real row length.
+    const QImage image(
+        m_rgb.data, m_rgb.cols, m_rgb.rows, static_cast<int>(m_rgb.step), QImage::Format_RGB888);
+    m_scene->addPixmap(QPixmap::fromImage(image));
+    m_view->setScene(m_scene);
+}
+
+void ImageGraphicsView::showImageGrey(const cv::Mat &mat)
+{
+    if (mat.empty())
+        return;
+    if (mat.type() != CV_8UC1) {
+        qCWarning(lcGui) << "Not a grey image, type" << mat.type();
+        return;
+    }
+
+    m_scene->clear();
+    cv::resize(mat, m_grey, cv::Size(zoomWidth, zoomHeight), 0, 0, cv::INTER_CUBIC);
+    // Grey levels, not palette indices: an indexed image without a colour
+    // table would show black.
+    const QImage image(m_grey.data, m_grey.cols, m_grey.rows, static_cast<int>(m_grey.step),
+        QImage::Format_Grayscale8);
+    m_scene->addPixmap(QPixmap::fromImage(image));
+    m_view->setScene(m_scene);
+}
+
+void ImageGraphicsView::clear()
+{
+    m_scene->clear();
+    m_view->setScene(m_scene);
+}
+
+void ImageGraphicsView::replaceScene()
+{
+    // A fresh scene starts with an empty scene rectangle, which a scene only
+    // ever grows: the new placement is not scrolled by the old picture size.
+    QGraphicsScene *old = m_scene;
+    m_scene = new QGraphicsScene(this);
+    m_view->setScene(m_scene);
+    delete old;
+}
+
+void ImageGraphicsView::placeView(int mark, int width, int height, int left, int top)
+{
+    if (m_placement == mark)
+        return;
+    replaceScene();
+    m_placement = mark;
+    m_view->resize(width, height);
+    m_view->move(left, top);
+}
+
+void ImageGraphicsView::save(const cv::Mat &picture, const QString &filename)
+{
+    if (filename.isEmpty())
+        return;
+    bool written = false;
+    QString reason = QStringLiteral("cannot open the file");
+    try {
+        written = cv::imwrite(QFile::encodeName(filename).toStdString(), picture);
+    } catch (const cv::Exception &e) {
+        // An unknown extension throws; the display goes on without saving.
+        reason = QString::fromStdString(e.msg);
+    }
+    if (written) {
+        m_failedSave.clear();
+        return;
+    }
+    if (m_failedSave != filename) {
+        m_failedSave = filename;
+        qCWarning(lcGui).noquote() << "Shown picture not saved to" << filename << ":" << reason;
+    }
+}
