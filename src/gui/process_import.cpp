@@ -190,7 +190,9 @@ bool Process_Import::wrap(const QString &stream, const QString &target)
         process->closeWriteChannel();
         process->waitForFinished(-1);
     }
-    const QString error = process->errorString();
+    const QString error = process->error() == QProcess::UnknownError
+        ? QStringLiteral("exit code %1").arg(process->exitCode())
+        : process->errorString();
     process.reset();
 
     if (!failed)
