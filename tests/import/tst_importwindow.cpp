@@ -81,8 +81,6 @@ private slots:
     void init();
     void cleanup();
 
-    void form_data();
-    void form();
     void readsSetting();
     void listing_data();
     void listing();
@@ -161,59 +159,19 @@ bool TestImportWindow::writeGatedTool()
         && file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }
 
-void TestImportWindow::form_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("geometry");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("layout") << "layoutWidget_5" << QRect(10, 20, 531, 25) << QString();
-    QTest::newRow("file label") << "label_2" << QRect(20, 70, 46, 13) << "file : ";
-    QTest::newRow("files done") << "pb_file" << QRect(70, 60, 471, 23) << QString();
-    QTest::newRow("list") << "lw_filevideo" << QRect(30, 110, 491, 192) << QString();
-    QTest::newRow("current label") << "label_6" << QRect(20, 340, 71, 16) << "Current file : ";
-    QTest::newRow("current file") << "la_currentfile" << QRect(90, 340, 461, 16) << "";
-    QTest::newRow("copy label") << "label_5" << QRect(20, 370, 46, 13) << "copy : ";
-    QTest::newRow("copy") << "pb_Copy" << QRect(70, 360, 471, 23) << QString();
-    QTest::newRow("encode label") << "label_3" << QRect(20, 400, 46, 13) << "encode :";
-    QTest::newRow("encode") << "pb_Encode" << QRect(70, 390, 471, 23) << QString();
-    QTest::newRow("save label") << "label_4" << QRect(20, 430, 46, 13) << "save :";
-    QTest::newRow("save") << "pb_Save" << QRect(70, 420, 471, 23) << QString();
-    QTest::newRow("import") << "pb_Import" << QRect(220, 460, 75, 23) << "Import";
-    QTest::newRow("close") << "pb_Close" << QRect(460, 460, 75, 23) << "Close";
-}
-
-void TestImportWindow::form()
-{
-    QFETCH(QString, name);
-    QFETCH(QRect, geometry);
-    QFETCH(QString, text);
-
-    ImportWindow window(dest);
-    QCOMPARE(window.objectName(), QStringLiteral("ImportWindow"));
-    QCOMPARE(window.windowTitle(), QStringLiteral("Import"));
-    QCOMPARE(window.minimumSize(), QSize(560, 500));
-    QCOMPARE(window.maximumSize(), QSize(560, 500));
-
-    auto *widget = window.findChild<QWidget *>(name);
-    QVERIFY(widget);
-    QCOMPARE(widget->geometry(), geometry);
-    if (auto *label = qobject_cast<QLabel *>(widget))
-        QCOMPARE(label->text(), text);
-    if (auto *button = qobject_cast<QPushButton *>(widget))
-        QCOMPARE(button->text(), text);
-    if (auto *bar = qobject_cast<QProgressBar *>(widget)) {
-        QCOMPARE(bar->minimum(), 0);
-        QCOMPARE(bar->maximum(), 100);
-        QCOMPARE(bar->value(), 0);
-    }
-}
-
 void TestImportWindow::readsSetting()
 {
     QVERIFY(writeFile(folder + QStringLiteral("/a.mp4"), "a"));
     setImportFolder(folder);
     ImportWindow window(dest);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Import"));
+    QCOMPARE(window.minimumSize(), QSize(560, 500));
+    QCOMPARE(window.maximumSize(), QSize(560, 500));
+    for (const char *bar : { "pb_file", "pb_Copy", "pb_Encode", "pb_Save" }) {
+        QCOMPARE(child<QProgressBar>(window, bar)->maximum(), 100);
+        QCOMPARE(child<QProgressBar>(window, bar)->value(), 0);
+    }
+    QCOMPARE(child<QLabel>(window, "la_currentfile")->text(), QString());
     auto *edit = child<QLineEdit>(window, "le_videofile");
     QCOMPARE(edit->text(), folder);
     QVERIFY(edit->isReadOnly());
