@@ -162,7 +162,7 @@ void Process_Import::importStream(const QString &baseName, const QString &target
         qCWarning(lcGui) << "Cannot delete" << stream;
 }
 
-bool Process_Import::wrap(const QString &stream, const QString &target)
+void Process_Import::wrap(const QString &stream, const QString &target)
 {
     const FileState before(target);
     bool failed = false;
@@ -196,13 +196,12 @@ bool Process_Import::wrap(const QString &stream, const QString &target)
     process.reset();
 
     if (!failed)
-        return true;
+        return;
     qCWarning(lcGui) << program << "failed on" << stream << error;
     // No half-written video for the file table; an earlier file the tool
     // did not touch stays.
     if (QFileInfo::exists(target) && !(FileState(target) == before) && !QFile::remove(target))
         qCWarning(lcGui) << "Cannot delete" << target;
-    return false;
 }
 
 void Process_Import::readyReadStandardOutput()

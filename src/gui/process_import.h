@@ -46,7 +46,7 @@ private:
     bool copyFile(const QString &from, const QString &to);
     void importStream(const QString &baseName, const QString &target);
     QString streamFile(const QString &baseName) const;
-    bool wrap(const QString &stream, const QString &target);
+    void wrap(const QString &stream, const QString &target);
     bool takeProgress(int &value);
 
     const QString destination;
