@@ -1,5 +1,7 @@
 #include "importwindow.h"
 
+#include <memory>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -7,7 +9,6 @@
 #include <QProgressBar>
 #include <QSet>
 #include <QSettings>
-#include <memory>
 
 #include "ui_importwindow.h"
 

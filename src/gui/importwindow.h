@@ -1,9 +1,10 @@
 #pragma once
 
+#include <memory>
+
 #include <QDialog>
 #include <QString>
 #include <QStringList>
-#include <memory>
 
 class Process_Import;
 

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <memory>
+
 #include <QString>
 #include <QThread>
-#include <memory>
 
 class QProcess;
 

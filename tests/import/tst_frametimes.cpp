@@ -1,8 +1,9 @@
-#include <QTest>
 #include <algorithm>
 #include <numeric>
 #include <random>
 #include <vector>
+
+#include <QTest>
 
 #include "frametimes.h"
 

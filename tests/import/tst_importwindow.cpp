@@ -1,3 +1,6 @@
+#include <functional>
+#include <memory>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -13,8 +16,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <functional>
-#include <memory>
 
 #include "importwindow.h"
 #include "settingsstore.h"

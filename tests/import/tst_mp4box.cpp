@@ -1,3 +1,6 @@
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -5,9 +8,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
 #include "annexbreader.h"
 #include "streamprobe.h"

@@ -1,3 +1,6 @@
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -5,9 +8,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
 #include "process_import.h"
 #include "testvideo.h"
