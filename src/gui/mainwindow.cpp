@@ -12,6 +12,7 @@
 
 #include "filedialogprovider.h"
 #include "imagegraphicsview.h"
+#include "importwindow.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
 
@@ -49,6 +50,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pb_videofile, &QPushButton::clicked, this, &MainWindow::set_filename_videofile);
     connect(ui->le_videofile, &QLineEdit::editingFinished, this,
         &MainWindow::filename_videofile_change);
+    connect(ui->pb_Import, &QPushButton::clicked, this, &MainWindow::Import);
     connect(ui->pb_about, &QPushButton::clicked, this, &MainWindow::about);
     centralWidget()->setMouseTracking(true);
 
@@ -102,6 +104,16 @@ void MainWindow::set_filename_videofile()
         ui->le_videofile->setText(workingDir);
     }
     filename_videofile_change();
+}
+
+void MainWindow::Import()
+{
+    {
+        // A chain still running when the dialog closes carries on by itself.
+        ImportWindow dialog(workingDir);
+        dialog.exec();
+    }
+    fileTable->setDirectory(workingDir);
 }
 
 void MainWindow::about()

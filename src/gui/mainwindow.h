@@ -33,6 +33,7 @@ public:
 private slots:
     void filename_videofile_change();
     void set_filename_videofile();
+    void Import();
     void about();
     void on_pushButton_2_clicked();
 

@@ -20,18 +20,6 @@
 #include "importwindow.h"
 #include "settingsstore.h"
 
-// Qt 5.15's offscreen platform never frees its screen and cursor; the leak
-// checker sees them only with full stacks (Qt is built without frame pointers).
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:QGuiApplicationPrivate::createPlatformIntegration\n";
-}
-
-extern "C" const char *__asan_default_options()
-{
-    return "fast_unwind_on_malloc=0";
-}
-
 namespace {
 
 constexpr int kChainTimeout = 30000;
