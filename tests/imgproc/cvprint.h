@@ -9,6 +9,7 @@ Q_DECLARE_METATYPE(cv::Mat)
 Q_DECLARE_METATYPE(cv::Point)
 Q_DECLARE_METATYPE(cv::Rect)
 Q_DECLARE_METATYPE(cv::Vec3b)
+Q_DECLARE_METATYPE(cv::Size)
 
 // Readable values in QCOMPARE failures; found by argument-dependent lookup.
 namespace cv {

@@ -53,6 +53,181 @@ bool same(const cv::Mat &a, const cv::Mat &b)
         && cv::countNonZero(a.reshape(1) != b.reshape(1)) == 0;
 }
 
+// The detector written the plain way, over the whole frame: the results of
+// the detector under test must be the same, contour for contour.
+class PlainDetector
+{
+public:
+    explicit PlainDetector(const cv::Mat &mask)
+        : mask(mask)
+    {
+    }
+
+    // Returns the contours in findContours' order; empty for the first frame.
+    std::vector<std::vector<cv::Point>> detect(const cv::Mat &grey, bool moveReference)
+    {
+        cv::Mat current;
+        if (mask.empty()) {
+            current = grey.clone();
+        } else {
+            current = cv::Mat::zeros(grey.size(), CV_8UC1);
+            grey.copyTo(current, mask);
+        }
+        std::vector<std::vector<cv::Point>> contours;
+        if (previous.empty()) {
+            previous = current.clone();
+            return contours;
+        }
+        cv::Mat diff;
+        cv::absdiff(previous, current, diff);
+        if (moveReference)
+            previous = current.clone();
+        cv::threshold(diff, diff, 6, 255, cv::THRESH_BINARY);
+        const cv::Mat k = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3));
+        cv::erode(diff, diff, k, cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
+        cv::dilate(diff, diff, k, cv::Point(-1, -1), 20, cv::BORDER_REPLICATE);
+        cv::erode(diff, diff, k, cv::Point(-1, -1), 5, cv::BORDER_REPLICATE);
+        cv::findContours(diff, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+        return contours;
+    }
+
+    const cv::Mat &reference() const { return previous; }
+
+private:
+    cv::Mat mask;
+    cv::Mat previous;
+};
+
+// Boxes as the detector derives them from the contours.
+std::vector<cv::Rect> boxesOf(const std::vector<std::vector<cv::Point>> &contours)
+{
+    std::vector<cv::Rect> boxes;
+    for (const std::vector<cv::Point> &c : contours) {
+        if (c.size() < 5)
+            continue;
+        std::vector<cv::Point> polygon;
+        cv::approxPolyDP(c, polygon, 3.0, true);
+        boxes.push_back(cv::boundingRect(polygon));
+    }
+    return boxes;
+}
+
+// Random scenes: a textured background with sensor noise, and shapes that
+// move, appear and vanish, many of them on the edges, touching each other,
+// or inside rings.
+class SceneMaker
+{
+public:
+    SceneMaker(cv::Size size, uint64 seed)
+        : size(size)
+        , rng(seed)
+    {
+        background.create(size, CV_8UC1);
+        rng.fill(background, cv::RNG::UNIFORM, 60, 200);
+        cv::GaussianBlur(background, background, cv::Size(0, 0), 4.0);
+    }
+
+    cv::Mat next()
+    {
+        cv::Mat frame = background.clone();
+        cv::Mat noise(size, CV_16SC1);
+        rng.fill(noise, cv::RNG::NORMAL, 0, rng.uniform(0.0, 3.0));
+        cv::Mat sum;
+        cv::add(frame, noise, sum, cv::noArray(), CV_16S);
+        sum.convertTo(frame, CV_8UC1);
+        const int shapes = rng.uniform(0, 14);
+        for (int i = 0; i < shapes; ++i)
+            drawShape(frame);
+        return frame;
+    }
+
+    cv::Mat randomMask()
+    {
+        cv::Mat m(size, CV_8UC1, cv::Scalar(0));
+        switch (rng.uniform(0, 4)) {
+        case 0:
+            return cv::Mat();
+        case 1: {
+            std::vector<cv::Point> polygon;
+            for (int i = 0; i < 5; ++i)
+                polygon.push_back(anywhere(20));
+            cv::fillPoly(m, std::vector<std::vector<cv::Point>> { polygon }, cv::Scalar(255));
+            cv::rectangle(m, cv::Rect(anywhere(0), cv::Size(size.width / 4, size.height / 4)),
+                cv::Scalar(0), cv::FILLED);
+            return m;
+        }
+        case 2:
+            // Speckled: a run of open pixels every few columns.
+            rng.fill(m, cv::RNG::UNIFORM, 0, 3);
+            return m;
+        default:
+            m.setTo(cv::Scalar(1));
+            cv::circle(m, anywhere(0), size.width / 5, cv::Scalar(0), cv::FILLED);
+            return m;
+        }
+    }
+
+private:
+    cv::Point anywhere(int outside)
+    {
+        return cv::Point(rng.uniform(-outside, size.width + outside),
+            rng.uniform(-outside, size.height + outside));
+    }
+
+    void drawShape(cv::Mat &frame)
+    {
+        const cv::Scalar level(rng.uniform(0, 256));
+        const cv::Point at = rng.uniform(0, 3) == 0 ? edgePoint() : anywhere(10);
+        switch (rng.uniform(0, 6)) {
+        case 0:
+            cv::circle(frame, at, rng.uniform(1, 25), level, cv::FILLED);
+            break;
+        case 1:
+            cv::rectangle(frame, cv::Rect(at, cv::Size(rng.uniform(1, 40), rng.uniform(1, 40))),
+                level, cv::FILLED);
+            break;
+        case 2:
+            // Rings big enough to keep a hole through the morphology, with
+            // something inside now and then.
+            cv::circle(frame, at, rng.uniform(40, 90), level, rng.uniform(3, 8));
+            if (rng.uniform(0, 2) == 0)
+                cv::circle(frame, at, rng.uniform(2, 8), level, cv::FILLED);
+            break;
+        case 3:
+            cv::line(frame, at, anywhere(10), level, rng.uniform(1, 5));
+            break;
+        case 4:
+            cv::ellipse(frame, at, cv::Size(rng.uniform(2, 30), rng.uniform(2, 12)),
+                rng.uniform(0, 180), 0, 360, level, cv::FILLED);
+            break;
+        default:
+            // A pair 40 to 46 pixels apart: merged by the dilation or not.
+            cv::circle(frame, at, 4, level, cv::FILLED);
+            cv::circle(frame, at + cv::Point(rng.uniform(40, 47), rng.uniform(-3, 4)), 4, level,
+                cv::FILLED);
+            break;
+        }
+    }
+
+    cv::Point edgePoint()
+    {
+        const int d = rng.uniform(-3, 4);
+        switch (rng.uniform(0, 4)) {
+        case 0:
+            return cv::Point(d, rng.uniform(0, size.height));
+        case 1:
+            return cv::Point(size.width - 1 + d, rng.uniform(0, size.height));
+        case 2:
+            return cv::Point(rng.uniform(0, size.width), d);
+        default:
+            return cv::Point(rng.uniform(0, size.width), size.height - 1 + d);
+        }
+    }
+
+    cv::Size size;
+    cv::RNG rng;
+    cv::Mat background;
+};
 } // namespace
 
 class TestMvtDetector : public QObject
@@ -80,6 +255,8 @@ private slots:
     void poolExhaustion();
     void refusesFramesThatDoNotFit_data();
     void refusesFramesThatDoNotFit();
+    void sameAsPlainDetector_data();
+    void sameAsPlainDetector();
 
 private:
     TargetList found;
@@ -379,6 +556,69 @@ void TestMvtDetector::refusesFramesThatDoNotFit()
     // The detector goes on with the next good frame.
     detector.detectabsdiff(plain(), found);
     QCOMPARE(found.size(), size_t(1));
+}
+
+void TestMvtDetector::sameAsPlainDetector_data()
+{
+    QTest::addColumn<cv::Size>("size");
+    QTest::addColumn<int>("seed");
+    QTest::newRow("320x240") << cv::Size(320, 240) << 1;
+    QTest::newRow("320x240 again") << cv::Size(320, 240) << 2;
+    QTest::newRow("333x197, partial tiles") << cv::Size(333, 197) << 3;
+    QTest::newRow("100x60, smaller than the reach") << cv::Size(100, 60) << 4;
+    QTest::newRow("17x150, one tile wide") << cv::Size(17, 150) << 5;
+    QTest::newRow("250x15, one tile high") << cv::Size(250, 15) << 6;
+    QTest::newRow("401x301") << cv::Size(401, 301) << 7;
+}
+
+// Many random frames, masks and reference moves: the contours, their order,
+// the targets and the reference must match the plain whole-frame detector.
+void TestMvtDetector::sameAsPlainDetector()
+{
+    QFETCH(cv::Size, size);
+    QFETCH(int, seed);
+    SceneMaker scenes(size, static_cast<uint64>(seed));
+    cv::RNG rng(static_cast<uint64>(seed) * 7919u);
+    int compared = 0;
+    int withContours = 0;
+    for (int run = 0; run < 5; ++run) {
+        const cv::Mat mask = scenes.randomMask();
+        MvtDetector detector;
+        detector.set_mask(mask);
+        PlainDetector plainDetector(mask);
+        for (int frame = 0; frame < 20; ++frame) {
+            const cv::Mat grey = scenes.next();
+            // Now and then the list is not empty on entry, so the reference
+            // stays where it is.
+            const bool keepReference = rng.uniform(0, 5) == 0;
+            Target *held = nullptr;
+            if (keepReference) {
+                held = TargetPool::instance().take();
+                found.push_back(held);
+            }
+            const std::vector<std::vector<cv::Point>> expected
+                = plainDetector.detect(grey, !keepReference);
+            detector.detectabsdiff(grey, found);
+
+            const QByteArray where
+                = QStringLiteral("run %1 frame %2").arg(run).arg(frame).toLatin1();
+            QVERIFY2(detector.contours() == expected, where.constData());
+            QVERIFY2(same(detector.reference(), plainDetector.reference()), where.constData());
+            const std::vector<cv::Rect> boxes = boxesOf(expected);
+            QVERIFY2(found.size() == boxes.size() + (held ? 1 : 0), where.constData());
+            for (size_t i = 0; i < boxes.size(); ++i) {
+                const Target &t = *found[i + (held ? 1 : 0)];
+                QVERIFY2(cv::Rect(t.origine, cv::Size(t.width, t.height)) == boxes[i],
+                    where.constData());
+            }
+            releaseAll(found);
+            ++compared;
+            withContours += expected.empty() ? 0 : 1;
+        }
+    }
+    QCOMPARE(compared, 5 * 20);
+    // The scenes are not trivially empty.
+    QVERIFY(withContours > compared / 2);
 }
 
 QTEST_APPLESS_MAIN(TestMvtDetector)
