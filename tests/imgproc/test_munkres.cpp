@@ -1,9 +1,11 @@
 #include <QTest>
 #include <algorithm>
+#include <iomanip>
 #include <iostream>
 #include <limits>
 #include <numeric>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -105,6 +107,254 @@ private:
     std::streambuf *old;
 };
 
+// The method written step by step, each step searching the whole matrix. The
+// solver under test must give the same result, tie for tie, and print the
+// same trace.
+class LiteralMunkres
+{
+public:
+    explicit LiteralMunkres(bool verbose)
+        : verbose(verbose)
+    {
+    }
+
+    void solve(cv::Mat &m)
+    {
+        const int rows = m.rows;
+        const int cols = m.cols;
+        if (verbose) {
+            std::cout << "Munkres input matrix:\n";
+            print(m, rows, cols, 4);
+            std::cout << "\n";
+        }
+        n = std::max(rows, cols);
+        double largest = 0;
+        cv::minMaxLoc(m, nullptr, &largest);
+        matrix = cv::Mat(n, n, CV_32SC1, cv::Scalar(std::max(0, static_cast<int>(largest))));
+        m.copyTo(matrix(cv::Rect(0, 0, cols, rows)));
+        marks = cv::Mat::zeros(n, n, CV_32SC1);
+        rowCovered.assign(static_cast<size_t>(n), false);
+        colCovered.assign(static_cast<size_t>(n), false);
+
+        int v = matrix.at<int>(0, 0);
+        forEach([&](int r, int c) {
+            const int e = matrix.at<int>(r, c);
+            if (e != 0)
+                v = v == 0 ? e : std::max(v, e);
+        });
+        if (v != 0)
+            ++v;
+        forEach([&](int r, int c) {
+            if (matrix.at<int>(r, c) == 0)
+                matrix.at<int>(r, c) = v;
+        });
+        for (int r = 0; r < n; ++r) {
+            double low = 0;
+            cv::minMaxLoc(matrix.row(r), &low);
+            if (low > 0)
+                matrix.row(r) -= static_cast<int>(low);
+        }
+        for (int c = 0; c < n; ++c) {
+            double low = 0;
+            cv::minMaxLoc(matrix.col(c), &low);
+            if (low > 0)
+                matrix.col(c) -= static_cast<int>(low);
+        }
+
+        int step = 1;
+        while (step != 0) {
+            switch (step) {
+            case 1:
+                step = step1();
+                break;
+            case 2:
+                step = step2();
+                break;
+            case 3:
+                step = step3();
+                break;
+            case 4:
+                step = step4();
+                break;
+            default:
+                step = step5();
+                break;
+            }
+        }
+        forEach([&](int r, int c) { matrix.at<int>(r, c) = marks.at<int>(r, c) == 1 ? 0 : -1; });
+        if (verbose) {
+            std::cout << "Munkres output matrix:\n";
+            print(matrix, rows, cols, 2);
+            std::cout << "\n";
+        }
+        matrix(cv::Rect(0, 0, cols, rows)).copyTo(m);
+    }
+
+private:
+    enum { Normal = 0, Star = 1, Prime = 2 };
+
+    template <typename F> void forEach(F f)
+    {
+        for (int r = 0; r < n; ++r) {
+            for (int c = 0; c < n; ++c)
+                f(r, c);
+        }
+    }
+
+    static void print(const cv::Mat &m, int rows, int cols, int width)
+    {
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < cols; ++c)
+                std::cout << std::setw(width) << m.at<int>(r, c) << ",";
+            std::cout << "\n";
+        }
+    }
+
+    bool markInRow(int r, int mark) const
+    {
+        for (int c = 0; c < n; ++c) {
+            if (marks.at<int>(r, c) == mark)
+                return true;
+        }
+        return false;
+    }
+
+    bool markInCol(int c, int mark) const
+    {
+        for (int r = 0; r < n; ++r) {
+            if (marks.at<int>(r, c) == mark)
+                return true;
+        }
+        return false;
+    }
+
+    int step1()
+    {
+        forEach([&](int r, int c) {
+            if (matrix.at<int>(r, c) == 0 && !markInCol(c, Star) && !markInRow(r, Star))
+                marks.at<int>(r, c) = Star;
+        });
+        return 2;
+    }
+
+    int step2()
+    {
+        int count = 0;
+        forEach([&](int r, int c) {
+            if (marks.at<int>(r, c) == Star) {
+                colCovered[static_cast<size_t>(c)] = true;
+                ++count;
+            }
+        });
+        if (count >= n) {
+            if (verbose)
+                std::cout << "Final cover count: " << count << std::endl;
+            return 0;
+        }
+        if (verbose) {
+            std::cout << "Munkres matrix has " << count << " of " << n
+                      << " Columns covered:" << std::endl;
+            print(matrix, n, n, 4);
+            std::cout << std::endl;
+        }
+        return 3;
+    }
+
+    int step3()
+    {
+        for (;;) {
+            int row = -1;
+            int col = -1;
+            for (int r = 0; r < n && row < 0; ++r) {
+                for (int c = 0; c < n && row < 0; ++c) {
+                    if (!rowCovered[static_cast<size_t>(r)] && !colCovered[static_cast<size_t>(c)]
+                        && matrix.at<int>(r, c) == 0) {
+                        row = r;
+                        col = c;
+                    }
+                }
+            }
+            if (row < 0)
+                return 5;
+            marks.at<int>(row, col) = Prime;
+            saved = { row, col };
+            int star = -1;
+            for (int c = 0; c < n; ++c) {
+                if (marks.at<int>(row, c) == Star)
+                    star = c;
+            }
+            if (star < 0)
+                return 4;
+            rowCovered[static_cast<size_t>(row)] = true;
+            colCovered[static_cast<size_t>(star)] = false;
+        }
+    }
+
+    int step4()
+    {
+        std::vector<cv::Point> path { cv::Point(saved.second, saved.first) };
+        const auto inPath = [&](int r, int c) {
+            return std::find(path.begin(), path.end(), cv::Point(c, r)) != path.end();
+        };
+        for (;;) {
+            const int col = path.back().x;
+            int row = -1;
+            for (int r = 0; r < n && row < 0; ++r) {
+                if (marks.at<int>(r, col) == Star && !inPath(r, col))
+                    row = r;
+            }
+            if (row < 0)
+                break;
+            path.emplace_back(col, row);
+            int next = -1;
+            for (int c = 0; c < n && next < 0; ++c) {
+                if (marks.at<int>(row, c) == Prime && !inPath(row, c))
+                    next = c;
+            }
+            if (next < 0)
+                break;
+            path.emplace_back(next, row);
+        }
+        for (const cv::Point &p : path) {
+            int &mark = marks.at<int>(p.y, p.x);
+            mark = mark == Star ? Normal : mark == Prime ? Star : mark;
+        }
+        forEach([&](int r, int c) {
+            if (marks.at<int>(r, c) == Prime)
+                marks.at<int>(r, c) = Normal;
+        });
+        std::fill(rowCovered.begin(), rowCovered.end(), false);
+        std::fill(colCovered.begin(), colCovered.end(), false);
+        return 2;
+    }
+
+    int step5()
+    {
+        int h = 0;
+        forEach([&](int r, int c) {
+            if (rowCovered[static_cast<size_t>(r)] || colCovered[static_cast<size_t>(c)])
+                return;
+            const int v = matrix.at<int>(r, c);
+            if ((h > v && v != 0) || h == 0)
+                h = v;
+        });
+        forEach([&](int r, int c) {
+            if (rowCovered[static_cast<size_t>(r)])
+                matrix.at<int>(r, c) += h;
+            if (!colCovered[static_cast<size_t>(c)])
+                matrix.at<int>(r, c) -= h;
+        });
+        return 3;
+    }
+
+    bool verbose;
+    int n = 0;
+    cv::Mat matrix;
+    cv::Mat marks;
+    std::vector<bool> rowCovered;
+    std::vector<bool> colCovered;
+    std::pair<int, int> saved;
+};
 } // namespace
 
 class TestMunkres : public QObject
@@ -121,6 +371,9 @@ private slots:
     void verboseTrace();
     void quietByDefault();
     void refusesUnusableMatrices();
+    void sameAsLiteralSteps_data();
+    void sameAsLiteralSteps();
+    void sameTraceAsLiteralSteps();
 };
 
 void TestMunkres::examples_data()
@@ -296,6 +549,68 @@ void TestMunkres::refusesUnusableMatrices()
     const cv::Mat before = floats.clone();
     munkres.solve(floats);
     QCOMPARE(cv::countNonZero(floats != before), 0);
+}
+
+void TestMunkres::sameAsLiteralSteps_data()
+{
+    QTest::addColumn<int>("largest");
+    QTest::addColumn<int>("low");
+    QTest::addColumn<int>("high");
+    QTest::addColumn<int>("count");
+    QTest::newRow("many ties") << 12 << 1 << 3 << 150;
+    QTest::newRow("some ties") << 30 << 1 << 10 << 150;
+    QTest::newRow("distances") << 60 << 1 << 2200 << 60;
+    QTest::newRow("with zero costs") << 25 << 0 << 5 << 120;
+    QTest::newRow("with negative costs") << 12 << -5 << 5 << 120;
+}
+
+// Random shapes, square and not, for identical results.
+void TestMunkres::sameAsLiteralSteps()
+{
+    QFETCH(int, largest);
+    QFETCH(int, low);
+    QFETCH(int, high);
+    QFETCH(int, count);
+    cv::RNG rng(static_cast<uint64>(largest * 1000 + high));
+    for (int i = 0; i < count; ++i) {
+        const int rows = rng.uniform(1, largest + 1);
+        const int cols = rng.uniform(1, largest + 1);
+        cv::Mat costs(rows, cols, CV_32SC1);
+        rng.fill(costs, cv::RNG::UNIFORM, low, high + 1);
+        cv::Mat expected = costs.clone();
+        LiteralMunkres(false).solve(expected);
+        cv::Mat m = costs.clone();
+        Munkres().solve(m);
+        if (!sameMatrix(m, expected))
+            QFAIL(qPrintable(QStringLiteral("costs %1\ngave %2\nexpected %3")
+                                 .arg(describe(costs), describe(m), describe(expected))));
+    }
+}
+
+void TestMunkres::sameTraceAsLiteralSteps()
+{
+    cv::RNG rng(31337);
+    Munkres munkres;
+    munkres.setVerbose(true);
+    for (int i = 0; i < 60; ++i) {
+        cv::Mat costs(rng.uniform(1, 7), rng.uniform(1, 7), CV_32SC1);
+        rng.fill(costs, cv::RNG::UNIFORM, 0, 6);
+        cv::Mat a = costs.clone();
+        cv::Mat b = costs.clone();
+        std::string expected;
+        std::string got;
+        {
+            CoutCapture capture;
+            LiteralMunkres(true).solve(a);
+            expected = capture.text();
+        }
+        {
+            CoutCapture capture;
+            munkres.solve(b);
+            got = capture.text();
+        }
+        QCOMPARE(QString::fromStdString(got), QString::fromStdString(expected));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestMunkres)

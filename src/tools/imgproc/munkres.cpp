@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <iomanip>
 #include <iostream>
-#include <utility>
+#include <limits>
+
+#include <opencv2/core/hal/intrin.hpp>
 
 #include "logging.h"
 
@@ -17,6 +19,11 @@ void printMatrix(const cv::Mat &m, int rows, int cols, int width)
             std::cout << std::setw(width) << row[c] << ",";
         std::cout << "\n";
     }
+}
+
+size_t at(int i)
+{
+    return static_cast<size_t>(i);
 }
 
 } // namespace
@@ -45,11 +52,16 @@ void Munkres::solve(cv::Mat &m)
 
     mask_matrix.create(n, n, CV_32SC1);
     mask_matrix.setTo(NORMAL);
-    row_covered.assign(static_cast<size_t>(n), 0);
-    col_covered.assign(static_cast<size_t>(n), 0);
+    row_covered.assign(at(n), 0);
+    col_covered.assign(at(n), 0);
+    starInRow.assign(at(n), -1);
+    starInCol.assign(at(n), -1);
+    primeInRow.assign(at(n), -1);
+    primedRows.clear();
 
     replaceZeros();
     reduce();
+    listZeros();
 
     int step = 1;
     while (step != 0) {
@@ -126,68 +138,61 @@ void Munkres::reduce()
                 row[c] -= smallest;
         }
     }
-    for (int c = 0; c < n; ++c) {
-        int smallest = matrix.at<int>(0, c);
-        for (int r = 1; r < n; ++r)
-            smallest = std::min(smallest, matrix.at<int>(r, c));
-        if (smallest > 0) {
-            for (int r = 0; r < n; ++r)
-                matrix.at<int>(r, c) -= smallest;
+    std::vector<int> smallest(matrix.ptr<int>(0), matrix.ptr<int>(0) + n);
+    for (int r = 1; r < n; ++r) {
+        const int *row = matrix.ptr<int>(r);
+        for (int c = 0; c < n; ++c)
+            smallest[at(c)] = std::min(smallest[at(c)], row[c]);
+    }
+    for (int r = 0; r < n; ++r) {
+        int *row = matrix.ptr<int>(r);
+        for (int c = 0; c < n; ++c) {
+            if (smallest[at(c)] > 0)
+                row[c] -= smallest[at(c)];
         }
     }
 }
 
-int Munkres::starInRow(int row) const
+void Munkres::listZeros()
 {
-    const int *marks = mask_matrix.ptr<int>(row);
-    for (int c = 0; c < mask_matrix.cols; ++c) {
-        if (marks[c] == STAR)
-            return c;
+    const int n = matrix.rows;
+    zeros.resize(at(n));
+    for (int r = 0; r < n; ++r) {
+        std::vector<int> &list = zeros[at(r)];
+        list.clear();
+        const int *row = matrix.ptr<int>(r);
+        for (int c = 0; c < n; ++c) {
+            if (row[c] == 0)
+                list.push_back(c);
+        }
     }
-    return -1;
 }
 
-int Munkres::starInColumn(int col) const
-{
-    for (int r = 0; r < mask_matrix.rows; ++r) {
-        if (mask_matrix.at<int>(r, col) == STAR)
-            return r;
-    }
-    return -1;
-}
-
-int Munkres::primeInRow(int row) const
-{
-    const int *marks = mask_matrix.ptr<int>(row);
-    for (int c = 0; c < mask_matrix.cols; ++c) {
-        if (marks[c] == PRIME)
-            return c;
-    }
-    return -1;
-}
-
+// Initial stars: each zero with no star in its row or column, rows first.
 int Munkres::step1()
 {
     const int n = matrix.rows;
     for (int r = 0; r < n; ++r) {
-        for (int c = 0; c < n; ++c) {
-            if (matrix.at<int>(r, c) == 0 && starInColumn(c) < 0 && starInRow(r) < 0)
+        for (const int c : zeros[at(r)]) {
+            if (starInCol[at(c)] < 0 && starInRow[at(r)] < 0) {
                 mask_matrix.at<int>(r, c) = STAR;
+                starInRow[at(r)] = c;
+                starInCol[at(c)] = r;
+            }
         }
     }
     return 2;
 }
 
+// Covers the starred columns; done when there are n of them.
 int Munkres::step2()
 {
     const int n = matrix.rows;
     int covercount = 0;
-    for (int r = 0; r < n; ++r) {
-        for (int c = 0; c < n; ++c) {
-            if (mask_matrix.at<int>(r, c) == STAR) {
-                col_covered[static_cast<size_t>(c)] = 1;
-                ++covercount;
-            }
+    for (int c = 0; c < n; ++c) {
+        if (starInCol[at(c)] >= 0) {
+            col_covered[at(c)] = 1;
+            ++covercount;
         }
     }
     if (covercount >= n) {
@@ -204,6 +209,9 @@ int Munkres::step2()
     return 3;
 }
 
+// Primes the first uncovered zero, rows first, lowest index first. Covering a
+// row and uncovering a column may bring up a zero in an earlier row, so each
+// search starts over at row 0.
 int Munkres::step3()
 {
     const int n = matrix.rows;
@@ -211,11 +219,10 @@ int Munkres::step3()
         int found_row = -1;
         int found_col = -1;
         for (int r = 0; r < n && found_row < 0; ++r) {
-            if (row_covered[static_cast<size_t>(r)])
+            if (row_covered[at(r)])
                 continue;
-            const int *row = matrix.ptr<int>(r);
-            for (int c = 0; c < n; ++c) {
-                if (!col_covered[static_cast<size_t>(c)] && row[c] == 0) {
+            for (const int c : zeros[at(r)]) {
+                if (!col_covered[at(c)]) {
                     found_row = r;
                     found_col = c;
                     break;
@@ -226,97 +233,131 @@ int Munkres::step3()
             return 5;
 
         mask_matrix.at<int>(found_row, found_col) = PRIME;
+        primeInRow[at(found_row)] = found_col;
+        primedRows.push_back(found_row);
         saverow = found_row;
         savecol = found_col;
-        const int star = starInRow(found_row);
+        const int star = starInRow[at(found_row)];
         if (star < 0)
             return 4;
-        row_covered[static_cast<size_t>(found_row)] = 1;
-        col_covered[static_cast<size_t>(star)] = 0;
+        row_covered[at(found_row)] = 1;
+        col_covered[at(star)] = 0;
     }
 }
 
+// Augments along the alternating path of primes and stars that starts at the
+// last prime: its stars lose their mark, its primes become stars.
 int Munkres::step4()
 {
-    const int n = matrix.rows;
-    std::vector<std::pair<int, int>> sequence;
-    sequence.emplace_back(saverow, savecol);
-    const auto inSequence = [&sequence](int r, int c) {
+    const auto inSequence = [this](int r, int c) {
         return std::find(sequence.begin(), sequence.end(), std::make_pair(r, c)) != sequence.end();
     };
-
+    sequence.clear();
+    sequence.emplace_back(saverow, savecol);
     for (;;) {
         const int col = sequence.back().second;
-        int star_row = -1;
-        for (int r = 0; r < n; ++r) {
-            if (mask_matrix.at<int>(r, col) == STAR && !inSequence(r, col)) {
-                star_row = r;
-                break;
-            }
-        }
-        if (star_row < 0)
+        const int star_row = starInCol[at(col)];
+        if (star_row < 0 || inSequence(star_row, col))
             break;
         sequence.emplace_back(star_row, col);
-
-        int prime_col = -1;
-        for (int c = 0; c < n; ++c) {
-            if (mask_matrix.at<int>(star_row, c) == PRIME && !inSequence(star_row, c)) {
-                prime_col = c;
-                break;
-            }
-        }
-        if (prime_col < 0)
+        const int prime_col = primeInRow[at(star_row)];
+        if (prime_col < 0 || inSequence(star_row, prime_col))
             break;
         sequence.emplace_back(star_row, prime_col);
     }
 
     for (const auto &cell : sequence) {
         int &mark = mask_matrix.at<int>(cell.first, cell.second);
-        if (mark == STAR)
+        if (mark == STAR) {
             mark = NORMAL;
-        else if (mark == PRIME)
-            mark = STAR;
-    }
-    for (int r = 0; r < n; ++r) {
-        int *marks = mask_matrix.ptr<int>(r);
-        for (int c = 0; c < n; ++c) {
-            if (marks[c] == PRIME)
-                marks[c] = NORMAL;
+            if (starInRow[at(cell.first)] == cell.second)
+                starInRow[at(cell.first)] = -1;
+            if (starInCol[at(cell.second)] == cell.first)
+                starInCol[at(cell.second)] = -1;
         }
     }
+    for (const auto &cell : sequence) {
+        int &mark = mask_matrix.at<int>(cell.first, cell.second);
+        if (mark == PRIME) {
+            mark = STAR;
+            starInRow[at(cell.first)] = cell.second;
+            starInCol[at(cell.second)] = cell.first;
+        }
+    }
+    for (const int r : primedRows) {
+        const int c = primeInRow[at(r)];
+        if (mask_matrix.at<int>(r, c) == PRIME)
+            mask_matrix.at<int>(r, c) = NORMAL;
+        primeInRow[at(r)] = -1;
+    }
+    primedRows.clear();
     std::fill(row_covered.begin(), row_covered.end(), 0);
     std::fill(col_covered.begin(), col_covered.end(), 0);
     return 2;
 }
 
+// Adds the smallest uncovered value to the covered rows and takes it from the
+// uncovered columns, which brings up new zeros among the uncovered cells.
+// The smallest value is picked by the rule "(h > v and v != 0) or h = 0";
+// this step only runs when no uncovered cell is 0, where that rule gives the
+// plain minimum.
 int Munkres::step5()
 {
     const int n = matrix.rows;
-    int h = 0;
+    // Covered columns read as the largest int: (v & 0) | max.
+    keep.resize(at(n));
+    fill.resize(at(n));
+    for (int c = 0; c < n; ++c) {
+        keep[at(c)] = col_covered[at(c)] ? 0 : -1;
+        fill[at(c)] = col_covered[at(c)] ? std::numeric_limits<int>::max() : 0;
+    }
+    int h = std::numeric_limits<int>::max();
     for (int r = 0; r < n; ++r) {
-        if (row_covered[static_cast<size_t>(r)])
+        if (row_covered[at(r)])
             continue;
         const int *row = matrix.ptr<int>(r);
-        for (int c = 0; c < n; ++c) {
-            if (col_covered[static_cast<size_t>(c)])
-                continue;
-            const int v = row[c];
-            if ((h > v && v != 0) || h == 0)
-                h = v;
-        }
+        const int *k = keep.data();
+        const int *f = fill.data();
+        int c = 0;
+#if CV_SIMD128
+        cv::v_int32x4 smallest = cv::v_setall_s32(h);
+        for (; c + 4 <= n; c += 4)
+            smallest = cv::v_min(
+                smallest, (cv::v_load(row + c) & cv::v_load(k + c)) | cv::v_load(f + c));
+        h = cv::v_reduce_min(smallest);
+#endif
+        for (; c < n; ++c)
+            h = std::min(h, (row[c] & k[c]) | f[c]);
     }
+
+    for (int c = 0; c < n; ++c)
+        fill[at(c)] = col_covered[at(c)] ? 0 : h;
     for (int r = 0; r < n; ++r) {
-        if (!row_covered[static_cast<size_t>(r)])
-            continue;
         int *row = matrix.ptr<int>(r);
-        for (int c = 0; c < n; ++c)
-            row[c] += h;
-    }
-    for (int c = 0; c < n; ++c) {
-        if (col_covered[static_cast<size_t>(c)])
-            continue;
-        for (int r = 0; r < n; ++r)
-            matrix.at<int>(r, c) -= h;
+        const int add = row_covered[at(r)] ? h : 0;
+        const int *sub = fill.data();
+        std::vector<int> &list = zeros[at(r)];
+        list.clear();
+        int c = 0;
+#if CV_SIMD128
+        const cv::v_int32x4 added = cv::v_setall_s32(add);
+        const cv::v_int32x4 zero = cv::v_setzero_s32();
+        for (; c + 4 <= n; c += 4) {
+            const cv::v_int32x4 v = cv::v_load(row + c) + (added - cv::v_load(sub + c));
+            cv::v_store(row + c, v);
+            if (cv::v_check_any(v == zero)) {
+                for (int i = c; i < c + 4; ++i) {
+                    if (row[i] == 0)
+                        list.push_back(i);
+                }
+            }
+        }
+#endif
+        for (; c < n; ++c) {
+            row[c] += add - sub[c];
+            if (row[c] == 0)
+                list.push_back(c);
+        }
     }
     return 3;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -21,14 +22,12 @@ private:
 
     void replaceZeros();
     void reduce();
+    void listZeros();
     int step1();
     int step2();
     int step3();
     int step4();
     int step5();
-    int starInRow(int row) const;
-    int starInColumn(int col) const;
-    int primeInRow(int row) const;
 
     cv::Mat matrix; // n x n working costs
     cv::Mat mask_matrix; // n x n marks
@@ -37,4 +36,16 @@ private:
     int saverow = 0;
     int savecol = 0;
     bool verbose = false;
+
+    // Kept in step with the matrix and the marks, so that no step has to
+    // search the whole matrix: a row or column holds at most one star, a row
+    // at most one prime.
+    std::vector<std::vector<int>> zeros; // per row, the columns holding 0, ascending
+    std::vector<int> starInRow; // column, or -1
+    std::vector<int> starInCol; // row, or -1
+    std::vector<int> primeInRow; // column, or -1
+    std::vector<int> primedRows;
+    std::vector<int> keep; // per column, in step 5
+    std::vector<int> fill;
+    std::vector<std::pair<int, int>> sequence;
 };
