@@ -33,9 +33,6 @@ public:
     MessageLog(const MessageLog &) = delete;
     MessageLog &operator=(const MessageLog &) = delete;
 
-    const std::vector<Entry> &entries() const { return list; }
-    void clear() { list.clear(); }
-
     int count(QtMsgType type, const QString &text) const
     {
         int n = 0;
