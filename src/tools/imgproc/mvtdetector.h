@@ -34,6 +34,7 @@ public:
     bool accepts(const cv::Mat &grey) const;
 
     // The previous masked frame; empty until the first frame after set_mask.
+    // Updated in place by the next call: clone it to keep it.
     const cv::Mat &reference() const { return previous; }
     // The external contours of the last call, in the order they were examined.
     const std::vector<std::vector<cv::Point>> &contours() const { return blobs; }
