@@ -11,17 +11,11 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/error.h>
 }
+
+#include "averror.h"
 
 namespace {
-
-std::string errorText(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 // Creates an empty file beside `target` with a unique name and the
 // permissions a plain new file would get.
@@ -86,7 +80,7 @@ bool Mp4Writer::open(const std::string &path, const AVCodecParameters &parameter
     AVFormatContext *raw = nullptr;
     int code = avformat_alloc_output_context2(&raw, nullptr, "mp4", temporary.c_str());
     if (code < 0) {
-        error = "cannot set up the MP4 writer: " + errorText(code);
+        error = "cannot set up the MP4 writer: " + avErrorText(code);
         discard();
         return false;
     }
@@ -106,14 +100,14 @@ bool Mp4Writer::open(const std::string &path, const AVCodecParameters &parameter
 
     code = avio_open(&output->pb, temporary.c_str(), AVIO_FLAG_WRITE);
     if (code < 0) {
-        error = "cannot write " + temporary + ": " + errorText(code);
+        error = "cannot write " + temporary + ": " + avErrorText(code);
         discard();
         return false;
     }
     // The muxer picks its own time base for the stream here.
     code = avformat_write_header(output.get(), nullptr);
     if (code < 0) {
-        error = "cannot write the MP4 header: " + errorText(code);
+        error = "cannot write the MP4 header: " + avErrorText(code);
         discard();
         return false;
     }
@@ -142,7 +136,7 @@ bool Mp4Writer::write(const std::uint8_t *data, int size, std::int64_t pts, std:
     code = av_interleaved_write_frame(output.get(), packet.get());
     av_packet_unref(packet.get());
     if (code < 0) {
-        error = "cannot write the MP4 file: " + errorText(code);
+        error = "cannot write the MP4 file: " + avErrorText(code);
         return false;
     }
     return true;
@@ -158,7 +152,7 @@ bool Mp4Writer::finish(std::string &error)
     if (code >= 0)
         code = avio_closep(&output->pb);
     if (code < 0) {
-        error = "cannot complete the MP4 file: " + errorText(code);
+        error = "cannot complete the MP4 file: " + avErrorText(code);
         discard();
         return false;
     }

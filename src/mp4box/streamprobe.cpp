@@ -5,17 +5,11 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/error.h>
 }
+
+#include "averror.h"
 
 namespace {
-
-std::string errorText(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 struct InputCloser
 {
@@ -35,13 +29,13 @@ bool StreamProbe::run(const std::string &path, std::string &error)
     AVFormatContext *raw = nullptr;
     int code = avformat_open_input(&raw, path.c_str(), av_find_input_format("h264"), nullptr);
     if (code < 0) {
-        error = "cannot open " + path + ": " + errorText(code);
+        error = "cannot open " + path + ": " + avErrorText(code);
         return false;
     }
     const std::unique_ptr<AVFormatContext, InputCloser> input(raw);
     code = avformat_find_stream_info(input.get(), nullptr);
     if (code < 0) {
-        error = "cannot read " + path + ": " + errorText(code);
+        error = "cannot read " + path + ": " + avErrorText(code);
         return false;
     }
     const AVCodecParameters *found = input->nb_streams > 0 ? input->streams[0]->codecpar : nullptr;

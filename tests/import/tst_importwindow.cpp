@@ -17,24 +17,13 @@
 #include <QTest>
 #include <QTimer>
 
+#include "testfiles.h"
 #include "importwindow.h"
 #include "settingsstore.h"
 
 namespace {
 
 constexpr int kChainTimeout = 30000;
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList items(const QListWidget *list)
 {
@@ -150,7 +139,7 @@ bool TestImportWindow::writeGatedTool()
 
 void TestImportWindow::readsSetting()
 {
-    QVERIFY(writeFile(folder + QStringLiteral("/a.mp4"), "a"));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/a.mp4"), "a"));
     setImportFolder(folder);
     ImportWindow window(dest);
     QCOMPARE(window.windowTitle(), QStringLiteral("Import"));
@@ -186,7 +175,7 @@ void TestImportWindow::listing()
     QFETCH(QStringList, listed);
 
     for (const char *name : { "a.mp4", "b.AVI", "c.h264", "d.txt", "e.H264", ".hidden.mp4", "mp4" })
-        QVERIFY(writeFile(folder + QLatin1Char('/') + QLatin1String(name), "x"));
+        QVERIFY(testfiles::write(folder + QLatin1Char('/') + QLatin1String(name), "x"));
     QVERIFY(QDir(folder).mkdir(QStringLiteral("sub.mp4")));
     QVERIFY(QFile::link(folder + QStringLiteral("/a.mp4"), folder + QStringLiteral("/link.mp4")));
     // With no folder, the current directory must not be listed instead.
@@ -222,11 +211,11 @@ void TestImportWindow::importEmptyList()
 void TestImportWindow::importsThreeAndCloses()
 {
     QVERIFY(writeGatedTool());
-    QVERIFY(writeFile(bin + QStringLiteral("/mp4box.go"), ""));
-    QVERIFY(writeFile(folder + QStringLiteral("/a.mp4"), QByteArray(3000, 'a')));
-    QVERIFY(writeFile(folder + QStringLiteral("/b.AVI"), QByteArray(3000, 'b')));
-    QVERIFY(writeFile(folder + QStringLiteral("/c.h264"), QByteArray(5000, 'c')));
-    QVERIFY(writeFile(folder + QStringLiteral("/d.txt"), "d"));
+    QVERIFY(testfiles::write(bin + QStringLiteral("/mp4box.go"), ""));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/a.mp4"), QByteArray(3000, 'a')));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/b.AVI"), QByteArray(3000, 'b')));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/c.h264"), QByteArray(5000, 'c')));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/d.txt"), "d"));
     setImportFolder(folder);
 
     ImportWindow window(dest);
@@ -246,7 +235,7 @@ void TestImportWindow::importsThreeAndCloses()
     QCOMPARE(values, QList<int>({ 1, 2, 3 }));
     // b.AVI is listed and counted, but its suffix is not one the worker takes.
     QCOMPARE(QDir(dest).entryList(QDir::Files, QDir::Name), QStringList({ "a.mp4", "c.mp4" }));
-    QCOMPARE(readFile(dest + QStringLiteral("/c.mp4")), QByteArray(5000, 'c'));
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/c.mp4")), QByteArray(5000, 'c'));
     for (const char *bar : { "pb_Copy", "pb_Encode", "pb_Save" })
         QCOMPARE(child<QProgressBar>(window, bar)->value(), 0);
     QVERIFY(child<QPushButton>(window, "pb_Import")->isEnabled());
@@ -292,7 +281,7 @@ void TestImportWindow::progressBarsRefuseOutOfRange()
 void TestImportWindow::oneChainPerDestination()
 {
     QVERIFY(writeGatedTool());
-    QVERIFY(writeFile(folder + QStringLiteral("/cam.h264"), QByteArray(2000, 'h')));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/cam.h264"), QByteArray(2000, 'h')));
     setImportFolder(folder);
 
     ImportWindow first(dest);
@@ -313,17 +302,17 @@ void TestImportWindow::oneChainPerDestination()
     // Another destination is free.
     const QString elsewhere = root.filePath(QStringLiteral("elsewhere"));
     QVERIFY(QDir().mkpath(elsewhere));
-    QVERIFY(writeFile(folder + QStringLiteral("/clip.mp4"), "clip"));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/clip.mp4"), "clip"));
     ImportWindow third(elsewhere);
     third.show();
     QTest::mouseClick(child<QPushButton>(third, "pb_Import"), Qt::LeftButton);
     QCOMPARE(child<QProgressBar>(third, "pb_file")->maximum(), 2);
 
-    QVERIFY(writeFile(bin + QStringLiteral("/mp4box.go"), ""));
+    QVERIFY(testfiles::write(bin + QStringLiteral("/mp4box.go"), ""));
     QTRY_VERIFY_WITH_TIMEOUT(!first.isVisible(), kChainTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(!third.isVisible(), kChainTimeout);
     // The tool ran once per chain: two chains, two calls.
-    QCOMPARE(readFile(bin + QStringLiteral("/mp4box.args")).count('\n'), 10);
+    QCOMPARE(testfiles::read(bin + QStringLiteral("/mp4box.args")).count('\n'), 10);
 
     // Once the first chain is done, the second dialog may import.
     QTest::mouseClick(child<QPushButton>(second, "pb_Import"), Qt::LeftButton);
@@ -334,10 +323,10 @@ void TestImportWindow::oneChainPerDestination()
 void TestImportWindow::destroyedWhileImporting()
 {
     QVERIFY(writeGatedTool());
-    QVERIFY(writeFile(folder + QStringLiteral("/a.h264"), QByteArray(2000, 'a')));
-    QVERIFY(writeFile(folder + QStringLiteral("/b.mp4"), QByteArray(2000, 'b')));
-    QVERIFY(writeFile(folder + QStringLiteral("/c.avi"), QByteArray(2000, 'c')));
-    QVERIFY(writeFile(folder + QStringLiteral("/d.h264"), QByteArray(2000, 'd')));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/a.h264"), QByteArray(2000, 'a')));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/b.mp4"), QByteArray(2000, 'b')));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/c.avi"), QByteArray(2000, 'c')));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/d.h264"), QByteArray(2000, 'd')));
     setImportFolder(folder);
 
     auto window = std::make_unique<ImportWindow>(dest);
@@ -353,10 +342,10 @@ void TestImportWindow::destroyedWhileImporting()
     QTest::mouseClick(child<QPushButton>(second, "pb_Import"), Qt::LeftButton);
     QCOMPARE(child<QLabel>(second, "la_currentfile")->text(), QString());
 
-    QVERIFY(writeFile(bin + QStringLiteral("/mp4box.go"), ""));
+    QVERIFY(testfiles::write(bin + QStringLiteral("/mp4box.go"), ""));
     const QStringList all { "a.mp4", "b.mp4", "c.mp4", "d.mp4" };
     QTRY_COMPARE_WITH_TIMEOUT(QDir(dest).entryList(QDir::Files, QDir::Name), all, kChainTimeout);
-    QCOMPARE(readFile(dest + QStringLiteral("/d.mp4")), QByteArray(2000, 'd'));
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/d.mp4")), QByteArray(2000, 'd'));
 
     // The destination is free again once the detached chain is done.
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -367,7 +356,7 @@ void TestImportWindow::destroyedWhileImporting()
 
 void TestImportWindow::chooserCancelled()
 {
-    QVERIFY(writeFile(folder + QStringLiteral("/a.mp4"), "a"));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/a.mp4"), "a"));
     setImportFolder(folder);
     ImportWindow window(dest);
     window.show();
@@ -383,8 +372,8 @@ void TestImportWindow::chooserAccepted()
 {
     const QString other = root.filePath(QStringLiteral("other"));
     QVERIFY(QDir().mkpath(other));
-    QVERIFY(writeFile(other + QStringLiteral("/x.avi"), "x"));
-    QVERIFY(writeFile(folder + QStringLiteral("/a.mp4"), "a"));
+    QVERIFY(testfiles::write(other + QStringLiteral("/x.avi"), "x"));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/a.mp4"), "a"));
     setImportFolder(folder);
     ImportWindow window(dest);
     window.show();

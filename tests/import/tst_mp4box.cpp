@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
 #include "annexbreader.h"
 #include "streamprobe.h"
 #include "testvideo.h"
@@ -23,18 +24,6 @@ struct Run
     QByteArray out;
     QByteArray err;
 };
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 } // namespace
 
@@ -147,7 +136,7 @@ void TestMp4Box::roundTrip()
     QCOMPARE(outOfOrder, reordered);
 
     // An earlier file of the output's name is replaced.
-    QVERIFY(writeAll(output, "not a video"));
+    QVERIFY(testfiles::write(output, "not a video"));
     const Run result = run({ "-fps", "90", "-add", stream, output });
     QVERIFY2(result.exitCode == 0, result.err.constData());
 
@@ -238,9 +227,9 @@ void TestMp4Box::failures()
     if (streamBytes.isEmpty())
         QVERIFY(encode(stream, { "-bf", "0" }));
     else
-        QVERIFY(writeAll(stream, streamBytes));
+        QVERIFY(testfiles::write(stream, streamBytes));
     const QString empty = work.filePath(QStringLiteral("empty.h264"));
-    QVERIFY(writeAll(empty, QByteArray()));
+    QVERIFY(testfiles::write(empty, QByteArray()));
     for (QString &argument : arguments) {
         argument.replace(QStringLiteral("@stream"), stream);
         argument.replace(QStringLiteral("@output"), output);
@@ -264,11 +253,11 @@ void TestMp4Box::failureKeepsEarlierOutput()
     QVERIFY(work.isValid());
     const QString stream = work.filePath(QStringLiteral("cam.h264"));
     const QString output = work.filePath(QStringLiteral("cam.mp4"));
-    QVERIFY(writeAll(stream, QByteArray(2000, '\x11')));
-    QVERIFY(writeAll(output, "an earlier import"));
+    QVERIFY(testfiles::write(stream, QByteArray(2000, '\x11')));
+    QVERIFY(testfiles::write(output, "an earlier import"));
 
     QVERIFY(run({ "-fps", "90", "-add", stream, output }).exitCode > 0);
-    QCOMPARE(readAll(output), QByteArray("an earlier import"));
+    QCOMPARE(testfiles::read(output), QByteArray("an earlier import"));
     QCOMPARE(QDir(work.path()).entryList(QDir::Files).size(), 2);
 }
 
@@ -278,10 +267,10 @@ void TestMp4Box::refusesOutputOntoStream()
     QVERIFY(work.isValid());
     const QString stream = work.filePath(QStringLiteral("cam.h264"));
     QVERIFY(encode(stream, { "-bf", "0" }));
-    const QByteArray before = readAll(stream);
+    const QByteArray before = testfiles::read(stream);
 
     QVERIFY(run({ "-fps", "90", "-add", stream, stream }).exitCode > 0);
-    QCOMPARE(readAll(stream), before);
+    QCOMPARE(testfiles::read(stream), before);
     QCOMPARE(QDir(work.path()).entryList(QDir::Files), QStringList { "cam.h264" });
 }
 

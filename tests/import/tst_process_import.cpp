@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
 #include "process_import.h"
 #include "testvideo.h"
 
@@ -56,18 +57,6 @@ QByteArray pattern(int size)
     for (int i = 0; i < size; ++i)
         bytes[i] = static_cast<char>((i * 7 + i / 251) % 256);
     return bytes;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList listing(const QString &folder)
@@ -176,23 +165,23 @@ void TestProcessImport::copyProgress()
     QFETCH(QList<int>, progress);
 
     const QByteArray bytes = pattern(size);
-    QVERIFY(writeFile(src + QStringLiteral("/clip.mp4"), bytes));
+    QVERIFY(testfiles::write(src + QStringLiteral("/clip.mp4"), bytes));
     const Report report = importFile(dest, src + QStringLiteral("/clip.mp4"));
     QVERIFY(report.finished);
     QCOMPARE(report.copy, progress);
     QCOMPARE(report.ends, 1);
     QVERIFY(report.endLast);
     QCOMPARE(listing(dest), QStringList { "clip.mp4" });
-    QCOMPARE(readFile(dest + QStringLiteral("/clip.mp4")), bytes);
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/clip.mp4")), bytes);
 }
 
 void TestProcessImport::largeCopy()
 {
     const QByteArray bytes = pattern(300 * 1024 + 17);
-    QVERIFY(writeFile(src + QStringLiteral("/big.avi"), bytes));
+    QVERIFY(testfiles::write(src + QStringLiteral("/big.avi"), bytes));
     const Report report = importFile(dest, src + QStringLiteral("/big.avi"));
     QVERIFY(report.finished);
-    QCOMPARE(readFile(dest + QStringLiteral("/big.mp4")), bytes);
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/big.mp4")), bytes);
     // Every percentage once, rising, from 1 to the last block's.
     QCOMPARE(report.copy.size(), 100);
     QCOMPARE(report.copy.first(), 1);
@@ -228,7 +217,7 @@ void TestProcessImport::targets()
     QFETCH(QString, target);
 
     const QByteArray bytes = pattern(3000);
-    QVERIFY(writeFile(src + QLatin1Char('/') + name, bytes));
+    QVERIFY(testfiles::write(src + QLatin1Char('/') + name, bytes));
     const Report report = importFile(dest, src + QLatin1Char('/') + name);
     QVERIFY(report.finished);
     QCOMPARE(report.ends, 1);
@@ -238,11 +227,11 @@ void TestProcessImport::targets()
         QVERIFY(report.copy.isEmpty());
     } else {
         QCOMPARE(listing(dest), QStringList { target });
-        QCOMPARE(readFile(dest + QLatin1Char('/') + target), bytes);
+        QCOMPARE(testfiles::read(dest + QLatin1Char('/') + target), bytes);
         QCOMPARE(report.copy.first(), 1);
     }
     // The source is never touched.
-    QCOMPARE(readFile(src + QLatin1Char('/') + name), bytes);
+    QCOMPARE(testfiles::read(src + QLatin1Char('/') + name), bytes);
 }
 
 void TestProcessImport::unopenableFiles_data()
@@ -265,7 +254,7 @@ void TestProcessImport::unopenableFiles()
 
     if (destination.isEmpty())
         destination = dest;
-    QVERIFY(writeFile(src + QStringLiteral("/clip.mp4"), pattern(5000)));
+    QVERIFY(testfiles::write(src + QStringLiteral("/clip.mp4"), pattern(5000)));
     QVERIFY(writeTool(bin + QStringLiteral("/mp4box"), QStringLiteral("cp \"$4\" \"$5\"")));
     const Report report = importFile(destination, src + QLatin1Char('/') + source);
     QVERIFY(report.finished);
@@ -278,12 +267,12 @@ void TestProcessImport::unopenableFiles()
 
 void TestProcessImport::overwritesEarlierTarget()
 {
-    QVERIFY(writeFile(dest + QStringLiteral("/clip.mp4"), pattern(9000).toBase64()));
+    QVERIFY(testfiles::write(dest + QStringLiteral("/clip.mp4"), pattern(9000).toBase64()));
     const QByteArray bytes = pattern(2500);
-    QVERIFY(writeFile(src + QStringLiteral("/clip.avi"), bytes));
+    QVERIFY(testfiles::write(src + QStringLiteral("/clip.avi"), bytes));
     const Report report = importFile(dest, src + QStringLiteral("/clip.avi"));
     QVERIFY(report.finished);
-    QCOMPARE(readFile(dest + QStringLiteral("/clip.mp4")), bytes);
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/clip.mp4")), bytes);
     QCOMPARE(listing(dest), QStringList { "clip.mp4" });
 }
 
@@ -291,35 +280,35 @@ void TestProcessImport::ontoItself()
 {
     const QByteArray video = pattern(5000);
     const QByteArray stream = pattern(4000);
-    QVERIFY(writeFile(dest + QStringLiteral("/clip.mp4"), video));
-    QVERIFY(writeFile(dest + QStringLiteral("/cam.h264"), stream));
+    QVERIFY(testfiles::write(dest + QStringLiteral("/clip.mp4"), video));
+    QVERIFY(testfiles::write(dest + QStringLiteral("/cam.h264"), stream));
     QVERIFY(writeTool(bin + QStringLiteral("/mp4box"), QStringLiteral("cp \"$4\" \"$5\"")));
 
     const Report copied = importFile(dest, dest + QStringLiteral("/clip.mp4"));
     QVERIFY(copied.finished);
     QCOMPARE(copied.ends, 1);
-    QCOMPARE(readFile(dest + QStringLiteral("/clip.mp4")), video);
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/clip.mp4")), video);
 
     // Through another spelling of the same folder as well.
     const Report wrapped
         = importFile(dest + QStringLiteral("/../dest"), dest + QStringLiteral("/cam.h264"));
     QVERIFY(wrapped.finished);
     QCOMPARE(wrapped.ends, 1);
-    QCOMPARE(readFile(dest + QStringLiteral("/cam.h264")), stream);
-    QCOMPARE(readFile(dest + QStringLiteral("/cam.mp4")), stream);
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/cam.h264")), stream);
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/cam.mp4")), stream);
     QCOMPARE(listing(dest), QStringList({ "cam.h264", "cam.mp4", "clip.mp4" }));
 }
 
 void TestProcessImport::wrapsStream()
 {
     const QByteArray bytes = pattern(3000);
-    QVERIFY(writeFile(src + QStringLiteral("/cam_01.part2.h264"), bytes));
+    QVERIFY(testfiles::write(src + QStringLiteral("/cam_01.part2.h264"), bytes));
     // The stand-in wraps by copying: the output shows what the stream held.
     QVERIFY(writeTool(bin + QStringLiteral("/mp4box"), QStringLiteral("cp \"$4\" \"$5\"")));
 
     const Report report = importFile(dest, src + QStringLiteral("/cam_01.part2.h264"));
     QVERIFY(report.finished);
-    QCOMPARE(readFile(bin + QStringLiteral("/mp4box.args")),
+    QCOMPARE(testfiles::read(bin + QStringLiteral("/mp4box.args")),
         QStringList({ "-fps", "90", "-add", dest + "/cam_01.h264", dest + "/cam_01.mp4", "" })
             .join('\n')
             .toUtf8());
@@ -329,24 +318,24 @@ void TestProcessImport::wrapsStream()
     QCOMPARE(report.ends, 1);
     QVERIFY(report.endLast);
     QCOMPARE(listing(dest), QStringList { "cam_01.mp4" });
-    QCOMPARE(readFile(dest + QStringLiteral("/cam_01.mp4")), bytes);
-    QCOMPARE(readFile(src + QStringLiteral("/cam_01.part2.h264")), bytes);
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/cam_01.mp4")), bytes);
+    QCOMPARE(testfiles::read(src + QStringLiteral("/cam_01.part2.h264")), bytes);
 }
 
 void TestProcessImport::keepsOtherStreamOfSameName()
 {
     const QByteArray theirs = pattern(700).toBase64();
     const QByteArray bytes = pattern(3000);
-    QVERIFY(writeFile(dest + QStringLiteral("/cam.h264"), theirs));
-    QVERIFY(writeFile(src + QStringLiteral("/cam.h264"), bytes));
+    QVERIFY(testfiles::write(dest + QStringLiteral("/cam.h264"), theirs));
+    QVERIFY(testfiles::write(src + QStringLiteral("/cam.h264"), bytes));
     QVERIFY(writeTool(bin + QStringLiteral("/mp4box"), QStringLiteral("cp \"$4\" \"$5\"")));
 
     const Report report = importFile(dest, src + QStringLiteral("/cam.h264"));
     QVERIFY(report.finished);
-    QCOMPARE(readFile(dest + QStringLiteral("/cam.h264")), theirs);
-    QCOMPARE(readFile(dest + QStringLiteral("/cam.mp4")), bytes);
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/cam.h264")), theirs);
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/cam.mp4")), bytes);
     QCOMPARE(listing(dest), QStringList({ "cam.h264", "cam.mp4" }));
-    const QStringList arguments = QString::fromUtf8(readFile(bin + QStringLiteral("/mp4box.args")))
+    const QStringList arguments = QString::fromUtf8(testfiles::read(bin + QStringLiteral("/mp4box.args")))
                                       .split('\n', Qt::SkipEmptyParts);
     QCOMPARE(arguments.size(), 5);
     QVERIFY(arguments.at(3) != dest + QStringLiteral("/cam.h264"));
@@ -356,7 +345,7 @@ void TestProcessImport::keepsOtherStreamOfSameName()
 void TestProcessImport::toolMissing()
 {
     const QByteArray bytes = pattern(3000);
-    QVERIFY(writeFile(src + QStringLiteral("/cam.h264"), bytes));
+    QVERIFY(testfiles::write(src + QStringLiteral("/cam.h264"), bytes));
     const Report report = importFile(dest, src + QStringLiteral("/cam.h264"));
     QVERIFY(report.finished);
     QCOMPARE(report.ends, 1);
@@ -364,7 +353,7 @@ void TestProcessImport::toolMissing()
     QVERIFY(report.encode.isEmpty());
     // No video, and the copied stream is gone again.
     QVERIFY(listing(dest).isEmpty());
-    QCOMPARE(readFile(src + QStringLiteral("/cam.h264")), bytes);
+    QCOMPARE(testfiles::read(src + QStringLiteral("/cam.h264")), bytes);
 }
 
 void TestProcessImport::toolFails_data()
@@ -390,11 +379,11 @@ void TestProcessImport::toolFails()
     QFETCH(QByteArray, earlier);
     QFETCH(bool, earlierKept);
 
-    QVERIFY(writeFile(src + QStringLiteral("/cam.h264"), pattern(3000)));
+    QVERIFY(testfiles::write(src + QStringLiteral("/cam.h264"), pattern(3000)));
     if (!earlier.isEmpty())
-        QVERIFY(writeFile(dest + QStringLiteral("/cam.mp4"), earlier));
+        QVERIFY(testfiles::write(dest + QStringLiteral("/cam.mp4"), earlier));
     if (tail.isEmpty()) {
-        QVERIFY(writeFile(bin + QStringLiteral("/mp4box"), "#!/bin/sh\n"));
+        QVERIFY(testfiles::write(bin + QStringLiteral("/mp4box"), "#!/bin/sh\n"));
     } else {
         QVERIFY(writeTool(bin + QStringLiteral("/mp4box"), tail));
     }
@@ -405,7 +394,7 @@ void TestProcessImport::toolFails()
     QVERIFY(report.endLast);
     QVERIFY(!QFile::exists(dest + QStringLiteral("/cam.h264")));
     if (earlierKept) {
-        QCOMPARE(readFile(dest + QStringLiteral("/cam.mp4")), earlier);
+        QCOMPARE(testfiles::read(dest + QStringLiteral("/cam.mp4")), earlier);
     } else {
         QVERIFY(!QFile::exists(dest + QStringLiteral("/cam.mp4")));
     }
