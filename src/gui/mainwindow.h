@@ -70,7 +70,7 @@ private slots:
 
 private:
     friend class TestMainWindow;
-    friend class TestPlayback;
+    friend class PlaybackFixture;
 
     // What the next timer tick does.
     enum Command {
