@@ -1,6 +1,5 @@
 #pragma once
 
-#include <initializer_list>
 #include <memory>
 
 #include <opencv2/core/mat.hpp>
@@ -89,7 +88,7 @@ private:
     void showLogos();
     // Draws the boxes into the picture and puts it in the video view as set by
     // the zoom and the "Save image" choice.
-    void showPicture(cv::Mat &picture);
+    void showPicture(cv::Mat &shown);
     // Shows a copy of the stored frame; nothing while no frame is held.
     void showFrame();
 
@@ -107,10 +106,9 @@ private:
     // A step command is done: the tick goes on with the redraw of Pause.
     void endStep();
     void restartPlaybackTimer();
-    static void enableControls(std::initializer_list<QWidget *> controls, bool enabled);
 
     std::unique_ptr<Ui::MainWindow> ui;
-    QString videoFile; // forward slashes once chosen
+    QString videoFile; // the current video, "/" as separator
     QString workingDir;
     QString lastDir; // kept in the setting currentPath; start of the directory dialog
     bool videoOpened = false;
