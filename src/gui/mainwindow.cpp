@@ -1,20 +1,31 @@
 #include "mainwindow.h"
 
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <limits>
+
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
+#include <QSlider>
+#include <QTimer>
 #include <QVariant>
-#include <initializer_list>
 
 #include "ui_mainwindow.h"
 
 #include "filedialogprovider.h"
 #include "imagegraphicsview.h"
 #include "importwindow.h"
+#include "resultfile.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
+#include "tableviewresult.h"
+#include "videofiles.h"
 
 // The resources are compiled into a static library: register them explicitly.
 // Q_INIT_RESOURCE must be used outside any namespace.
@@ -25,6 +36,33 @@ static void initKestrinResources()
 
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");
+
+// Every video opens at this frame.
+constexpr int openingFrame = 90;
+// AddResult appends while the list holds at most this many records.
+constexpr int resultLimit = 2000;
+constexpr double defaultFps = 25.0;
+
+// Cuts towards zero like a C cast, but a value out of range (a bogus frame
+// count or size reported by the video) saturates instead of being undefined.
+int cutToInt(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    const double cut = std::clamp(value, static_cast<double>(std::numeric_limits<int>::min()),
+        static_cast<double>(std::numeric_limits<int>::max()));
+    return static_cast<int>(cut);
+}
+
+using Controls = std::initializer_list<QWidget *>;
+
+void enable(bool enabled, std::initializer_list<Controls> groups)
+{
+    for (const Controls &group : groups) {
+        for (QWidget *control : group)
+            control->setEnabled(enabled);
+    }
+}
 
 QPixmap logo(const QString &resource, int width, int height)
 {
@@ -51,21 +89,35 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->le_videofile, &QLineEdit::editingFinished, this,
         &MainWindow::filename_videofile_change);
     connect(ui->pb_Import, &QPushButton::clicked, this, &MainWindow::Import);
+    connect(ui->pb_play_pause, &QPushButton::clicked, this, &MainWindow::play_pause_video);
+    connect(ui->pb_fast_forward, &QPushButton::clicked, this, &MainWindow::fast_forward);
+    connect(ui->pb_slow_forward, &QPushButton::clicked, this, &MainWindow::slow_forward);
+    connect(ui->pb_fast_reverse, &QPushButton::clicked, this, &MainWindow::fast_reverse);
+    connect(ui->pb_slow_reverse, &QPushButton::clicked, this, &MainWindow::slow_reverse);
     connect(ui->pb_about, &QPushButton::clicked, this, &MainWindow::about);
+    connect(ui->hs_frame, &QSlider::sliderMoved, this, &MainWindow::hs_frame_moved);
+    // Started when the first video is opened for viewing, then never stopped.
+    timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &MainWindow::timeframe);
     centralWidget()->setMouseTracking(true);
 
     imageView = new ImageGraphicsView(&geometry, ui->gv_video, this);
 
-    for (QWidget *control : std::initializer_list<QWidget *> { ui->pb_play_pause, ui->pushButton_2,
-             ui->pb_fast_forward, ui->pb_slow_forward, ui->pb_fast_reverse, ui->pb_slow_reverse,
-             ui->pb_algo, ui->hs_frame, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask,
-             ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_movebox, ui->pb_savebox,
-             ui->pb_cancelbox, ui->cb_process_conf, ui->tv_result })
-        control->setEnabled(false);
+    enable(false,
+        { { ui->pb_play_pause, ui->pushButton_2, ui->pb_fast_forward, ui->pb_slow_forward,
+            ui->pb_fast_reverse, ui->pb_slow_reverse, ui->pb_algo, ui->hs_frame, ui->pb_clearmask,
+            ui->pb_savemask, ui->pb_cancelmask, ui->pb_cleararea, ui->pb_savearea,
+            ui->pb_cancelarea, ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox,
+            ui->cb_process_conf, ui->tv_result } });
     ui->pb_Import->setEnabled(true);
     ui->la_mouse->setText(QString());
 
+    resultTable = new TableViewResult(ui->tv_result, ui->te_error, this);
+    connect(
+        resultTable, &TableViewResult::Result_Row_Changed, this, &MainWindow::Result_Row_Changed);
+
     fileTable = new TableViewFile(ui->tv_file, this, this);
+    connect(fileTable, &TableViewFile::File_Row_Changed, this, &MainWindow::File_Row_Changed);
 
     ui->stackedWidget->setCurrentWidget(ui->admin_page);
 
@@ -96,6 +148,7 @@ void MainWindow::filename_videofile_change()
 
 void MainWindow::set_filename_videofile()
 {
+    ModeVideo(ModeClosed);
     const QString chosen = fileDialogs->existingDirectory(lastDir);
     if (!chosen.isEmpty()) {
         workingDir = chosen;
@@ -106,6 +159,236 @@ void MainWindow::set_filename_videofile()
     filename_videofile_change();
 }
 
+void MainWindow::timeframe()
+{
+    // The commands are tested in this order; a step command ends as Pause, so
+    // its frame is drawn by the Pause redraw of the same tick.
+    if (videoCommand == Seek) {
+        // The slider's value stays the position even when nothing is read.
+        if (position >= 0 && position < endFrame - 1 && readPictureAt(position))
+            keepPicture();
+        endStep();
+    }
+    if (videoCommand == SlowForward) {
+        if (endFrame > position && readPicture()) {
+            keepPicture();
+            position += 1;
+        }
+        endStep();
+    }
+    if (videoCommand == FastForward) {
+        // Seeks rather than decoding ten frames in one tick.
+        if (endFrame > position + 10 && readPictureAt(position + 10)) {
+            keepPicture();
+            position += 10;
+        }
+        endStep();
+    }
+    if (videoCommand == SlowReverse) {
+        if (position >= 1 && readPictureAt(position - 1)) {
+            keepPicture();
+            position -= 1;
+        }
+        endStep();
+    }
+    if (videoCommand == FastReverse) {
+        if (position >= 10 && readPictureAt(position - 10)) {
+            keepPicture();
+            position -= 10;
+        }
+        endStep();
+    }
+    if (videoCommand == ShowResult) {
+        // Result_Row_Changed has moved the capture already.
+        if (readPicture())
+            keepPicture();
+        endStep();
+    }
+    if (videoCommand == Play && endFrame > position) {
+        if (readPicture()) {
+            keepPicture();
+            position += 1;
+            showPicture(picture);
+        } else {
+            showFrame();
+        }
+    }
+    // Redrawn on every tick so that changes of the boxes show at once.
+    if (videoCommand == Pause)
+        showFrame();
+
+    // Every tick ends here, whatever its command.
+    ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
+    ui->hs_frame->setValue(cutToInt(position));
+}
+
+void MainWindow::play_pause_video()
+{
+    restartPlaybackTimer();
+    if (ui->pb_play_pause->text() == tr("Play")) {
+        videoCommand = Play;
+        ui->pb_play_pause->setText(tr("Pause"));
+    } else {
+        videoCommand = Pause;
+        ui->pb_play_pause->setText(tr("Play"));
+    }
+}
+
+void MainWindow::fast_forward()
+{
+    videoCommand = FastForward;
+}
+
+void MainWindow::slow_forward()
+{
+    videoCommand = SlowForward;
+}
+
+void MainWindow::fast_reverse()
+{
+    videoCommand = FastReverse;
+}
+
+void MainWindow::slow_reverse()
+{
+    videoCommand = SlowReverse;
+}
+
+void MainWindow::hs_frame_moved(int iPos)
+{
+    videoCommand = Seek;
+    position = iPos;
+}
+
+void MainWindow::AddResult(const Result &result)
+{
+    if (results.size() <= resultLimit)
+        results.append(result);
+}
+
+void MainWindow::ClearResult()
+{
+    results.clear();
+    resultTable->setResults(results);
+}
+
+void MainWindow::File_Row_Changed(int ifile)
+{
+    if (videoCommand == ProcessFrame || videoCommand == NextFile)
+        return;
+    const QString path = fileTable->filePath(ifile);
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return;
+    // Only the platform's own separators are turned round: on Linux a
+    // backslash is part of a file name.
+    videoFile = QDir::fromNativeSeparators(path);
+    ModeVideo(ModeClosed);
+    ModeVideo(ModeView);
+}
+
+void MainWindow::Result_Row_Changed(int irow)
+{
+    if (irow < 0 || irow >= results.size())
+        return;
+    // A count file edited by hand may hold any number; only a frame index
+    // can be sought (a huge value would overflow inside the video reader).
+    const double target = results.at(irow).frame;
+    if (!(target >= 0 && target <= std::numeric_limits<int>::max()))
+        return;
+    position = target;
+    capture.set(cv::CAP_PROP_POS_FRAMES, position);
+    videoCommand = ShowResult;
+}
+
+void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
+{
+    Result result;
+    result.frame = frame;
+    result.x = x;
+    result.y = y;
+    result.in = in;
+    result.out = out;
+    results.append(result);
+    resultTable->setResults(results);
+}
+
+void MainWindow::ModeVideo(statemode mode)
+{
+    const Controls playback { ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
+        ui->pb_fast_forward, ui->pb_slow_forward };
+    const Controls saveAndSlider { ui->pushButton_2, ui->hs_frame };
+    const Controls trackingBox { ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask };
+    const Controls countingBox { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea };
+    const Controls shift { ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox };
+    // Processing and shifting need both boxes of the video saved.
+    const Controls processing { ui->cb_process_conf, ui->pb_algo };
+
+    switch (mode) {
+    case ModeClosed:
+        closeVideo();
+        enable(false, { playback, saveAndSlider, trackingBox, countingBox });
+        ui->la_height->clear();
+        ui->la_width->clear();
+        ui->la_fps->clear();
+        ui->la_frame->clear();
+        enable(false, { processing, { ui->tv_result } });
+        editState = 0;
+        ui->la_mouse->clear();
+        ui->la_file_selected->clear();
+        ClearResult();
+        break;
+
+    case ModeView:
+        if (!openVideo(openingFrame))
+            break;
+        ui->hs_frame->setMaximum(cutToInt(endFrame));
+        ui->hs_frame->setMinimum(0);
+        ui->hs_frame->setValue(cutToInt(position));
+        ui->la_height->setText(QString::number(frameHeight));
+        ui->la_width->setText(QString::number(frameWidth));
+        ui->la_fps->setText(QString::number(fps, 'g', 6));
+        ui->la_frame->setText(QString::number(endFrame, 'g', 6));
+        ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
+        ui->la_file_selected->setText(videoFile);
+        ui->tv_result->setEnabled(true);
+        ClearResult();
+        loadResults();
+        videoCommand = Pause;
+        ui->pb_play_pause->setText(tr("Play"));
+        enable(true, { playback, saveAndSlider, trackingBox, countingBox });
+        if (fileTable->hasMask(videoFile))
+            enable(true, { processing, shift });
+        else
+            enable(false, { shift });
+        restartPlaybackTimer();
+        break;
+
+    case ModeProcess:
+        closeVideo();
+        if (!openVideo(openingFrame))
+            break;
+        enable(false,
+            { playback, saveAndSlider, trackingBox, countingBox, shift, { ui->cb_process_conf } });
+        ui->pb_algo->setEnabled(true);
+        enable(false, { { ui->tv_result, ui->tv_file, ui->pb_videofile, ui->pb_Import } });
+        break;
+
+    case ModeProcessEnd:
+    case ModeProcessCancel:
+        if (mode == ModeProcessEnd)
+            closeVideo();
+        enable(true,
+            { playback, saveAndSlider, trackingBox, countingBox, shift,
+                { ui->cb_process_conf, ui->tv_result, ui->tv_file, ui->pb_videofile,
+                    ui->pb_Import } });
+        ui->pb_algo->setText(tr("Process"));
+        enable(fileTable->hasMask(videoFile), { processing });
+        // The caption follows the command, as everywhere else Pause is set:
+        // a run started while playing would otherwise come back reading "Pause".
+        videoCommand = Pause;
+        ui->pb_play_pause->setText(tr("Play"));
+        break;
+    }
 void MainWindow::Import()
 {
     {
@@ -146,7 +429,113 @@ void MainWindow::showLogos()
         ui->la_imgqorel->setPixmap(partner);
 }
 
-void MainWindow::showPicture(const cv::Mat &picture)
+void MainWindow::showPicture(cv::Mat &shown)
 {
-    imageView->showImage(picture, zoom, zoomX, zoomY, saveImage, saveImageFile);
+    zones.draw(shown);
+    imageView->showImage(shown, zoom, zoomX, zoomY, saveImage, saveImageFile);
+}
+
+void MainWindow::showFrame()
+{
+    if (frame.empty())
+        return;
+    frame.copyTo(picture);
+    showPicture(picture);
+}
+
+void MainWindow::loadResults()
+{
+    results.clear();
+    ResultFile file;
+    if (file.open(videoFile, ResultFile::Read) == 1) {
+        Result record;
+        // Records beyond the limit would be dropped by AddResult: stop there.
+        while (results.size() <= resultLimit
+            && file.readRecord(
+                   record.frame, record.x, record.y, record.in, record.out, record.timestamp)
+                != -1)
+            AddResult(record);
+        file.close();
+    }
+    resultTable->setResults(results);
+}
+
+bool MainWindow::openVideo(int startFrame)
+{
+    if (!VideoFiles::openCapture(capture, videoFile))
+        return false;
+    videoOpened = true;
+    // A batch keeps the boxes that were current when it started.
+    if (videoCommand != NextFile) {
+        zones.loadArea(videoFile);
+        zones.loadMask(videoFile);
+    }
+    frameHeight = cutToInt(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
+    frameWidth = cutToInt(capture.get(cv::CAP_PROP_FRAME_WIDTH));
+    fps = capture.get(cv::CAP_PROP_FPS);
+    endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - 5.0;
+    startTime = startTimeFromFileName(videoFile);
+
+    geometry.setFromFrameSize(frameWidth, frameHeight);
+    zoom = false;
+    ui->gv_video->resize(geometry.displayWidth() + 2, geometry.displayHeight() + 2);
+    ui->gv_video->move(geometry.viewLeft(), geometry.viewTop());
+
+    if (!readPictureAt(startFrame))
+        return false;
+    keepPicture();
+    position = startFrame;
+    if (frame.empty())
+        return false;
+    showFrame();
+    editState = 3;
+    return true;
+}
+
+void MainWindow::closeVideo()
+{
+    imageView->clear();
+    if (videoOpened)
+        capture.release();
+    videoOpened = false;
+    // The closed video's frame must not come back with the next redraw.
+    frame.release();
+}
+
+QDateTime MainWindow::startTimeFromFileName(const QString &path)
+{
+    return VideoFiles::startTimeFromFileName(path);
+}
+
+bool MainWindow::readPicture()
+{
+    return capture.read(picture) && !picture.empty();
+}
+
+bool MainWindow::readPictureAt(double index)
+{
+    capture.set(cv::CAP_PROP_POS_FRAMES, index);
+    return readPicture();
+}
+
+void MainWindow::keepPicture()
+{
+    picture.copyTo(frame);
+}
+
+void MainWindow::endStep()
+{
+    videoCommand = Pause;
+    ui->pb_play_pause->setText(tr("Play"));
+}
+
+void MainWindow::restartPlaybackTimer()
+{
+    timer->start(playbackInterval(fps));
+}
+
+int MainWindow::playbackInterval(double fps)
+{
+    const double rate = std::isfinite(fps) && fps > 0 ? fps : defaultFps;
+    return cutToInt(500.0 / rate);
 }

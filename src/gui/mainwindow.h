@@ -1,60 +1,143 @@
 #pragma once
 
-#include <QMainWindow>
-#include <QString>
 #include <memory>
 
 #include <opencv2/core/mat.hpp>
+#include <opencv2/videoio.hpp>
 
+#include <QDateTime>
+#include <QMainWindow>
+#include <QString>
+#include <QVector>
+
+#include "areacontour.h"
 #include "displaygeometry.h"
+#include "result.h"
 
 class FileDialogProvider;
 class ImageGraphicsView;
+class QTimer;
 class TableViewFile;
+class TableViewResult;
 
 namespace Ui {
 class MainWindow;
 }
 
 // The one window of Kestrin: the working directory and its videos, the video
-// view, and the controls of playback, processing and zone editing. Controls
-// whose behaviour has not joined the window yet stay disabled.
+// view, the list of counts, and the controls of playback, processing and zone
+// editing. All frame reading happens on the ticks of one timer: buttons and
+// table selections only set the command that the next tick carries out.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
 
 public:
+    // The states of the window's controls.
+    enum statemode { ModeClosed = 0, ModeView, ModeProcess, ModeProcessEnd, ModeProcessCancel };
+    Q_ENUM(statemode)
+
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // Replaces the file dialogs (the default shows the real ones).
     void setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs);
 
+    // Viewing timer interval in ms: 500 / fps cut towards zero, so playback
+    // runs at twice the video's rate. A video reporting no usable frame rate
+    // is played as 25 fps.
+    static int playbackInterval(double fps);
+
 private slots:
     void filename_videofile_change();
     void set_filename_videofile();
+    void timeframe();
+    void play_pause_video();
+    void fast_forward();
+    void slow_forward();
+    void fast_reverse();
+    void slow_reverse();
+    void hs_frame_moved(int iPos);
     void Import();
+    void AddResult(const Result &result);
+    void ClearResult();
+    void File_Row_Changed(int ifile);
+    void Result_Row_Changed(int irow);
+    void Add_Insect_detected(int frame, int x, int y, int in, int out);
+    void ModeVideo(statemode mode);
     void about();
     void on_pushButton_2_clicked();
 
 private:
     friend class TestMainWindow;
+    friend class PlaybackFixture;
+
+    // What the next timer tick does.
+    enum Command {
+        Pause = 0,
+        Play,
+        SlowForward,
+        FastForward,
+        SlowReverse,
+        FastReverse,
+        Seek,
+        ProcessFrame,
+        ShowResult,
+        NextFile
+    };
 
     void showLogos();
-    // Puts a picture in the video view as set by the zoom and the "Save image"
-    // choice; the picture is drawn on by the caller and never stored.
-    void showPicture(const cv::Mat &picture);
+    // Draws the boxes into the picture and puts it in the video view as set by
+    // the zoom and the "Save image" choice.
+    void showPicture(cv::Mat &shown);
+    // Shows a copy of the stored frame; nothing while no frame is held.
+    void showFrame();
+
+    void loadResults();
+    bool openVideo(int startFrame);
+    void closeVideo();
+    static QDateTime startTimeFromFileName(const QString &path);
+
+    // Reads the next frame of the capture into `picture`.
+    bool readPicture();
+    // Moves the capture to `index`, then reads that frame into `picture`.
+    bool readPictureAt(double index);
+    // Keeps the picture just read as the current frame.
+    void keepPicture();
+    // A step command is done: the tick goes on with the redraw of Pause.
+    void endStep();
+    void restartPlaybackTimer();
 
     std::unique_ptr<Ui::MainWindow> ui;
+    QString videoFile; // the current video, "/" as separator
     QString workingDir;
     QString lastDir; // kept in the setting currentPath; start of the directory dialog
+    bool videoOpened = false;
+    cv::VideoCapture capture;
     ImageGraphicsView *imageView = nullptr;
+    AreaContour zones;
+    // The current frame, never drawn on; overwritten in place.
+    cv::Mat frame;
+    // The picture drawn on and shown: a frame just read or a copy of `frame`.
+    // A member so that ticks reuse its buffer.
+    cv::Mat picture;
+    QVector<Result> results;
     bool zoom = false;
     int zoomX = 0; // zoom centre in frame pixels
     int zoomY = 0;
     bool saveImage = false;
     QString saveImageFile;
+    Command videoCommand = Pause;
+    int editState = 0; // zone editing: 0 none, 3 once a video shows
+    QTimer *timer = nullptr;
     TableViewFile *fileTable = nullptr;
+    TableViewResult *resultTable = nullptr;
     DisplayGeometry geometry;
+    int frameHeight = 0;
+    int frameWidth = 0;
+    double fps = 0;
+    double endFrame = 0; // reported frame count - 5: playback stops there
+    QDateTime startTime; // wall-clock time of the first frame
+    double position = 0; // index of the frame shown, a whole number
     std::unique_ptr<FileDialogProvider> fileDialogs;
 };

@@ -116,7 +116,7 @@ private:
     }
     void writeSetting(const QString &value);
     QVariant readSetting() const;
-    void showPicture(const cv::Mat &picture) { m_window->showPicture(picture); }
+    void showPicture(cv::Mat picture) { m_window->showPicture(picture); }
     QImage shownPicture() const;
 
     QTemporaryDir m_settingsDir;
