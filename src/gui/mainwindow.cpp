@@ -389,6 +389,8 @@ void MainWindow::ModeVideo(statemode mode)
         ui->pb_play_pause->setText(tr("Play"));
         break;
     }
+}
+
 void MainWindow::Import()
 {
     {
