@@ -20,6 +20,7 @@
 
 #include "filedialogprovider.h"
 #include "imagegraphicsview.h"
+#include "importwindow.h"
 #include "resultfile.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
@@ -77,6 +78,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pb_videofile, &QPushButton::clicked, this, &MainWindow::set_filename_videofile);
     connect(ui->le_videofile, &QLineEdit::editingFinished, this,
         &MainWindow::filename_videofile_change);
+    connect(ui->pb_Import, &QPushButton::clicked, this, &MainWindow::Import);
     connect(ui->pb_play_pause, &QPushButton::clicked, this, &MainWindow::play_pause_video);
     connect(ui->pb_fast_forward, &QPushButton::clicked, this, &MainWindow::fast_forward);
     connect(ui->pb_slow_forward, &QPushButton::clicked, this, &MainWindow::slow_forward);
@@ -398,6 +400,14 @@ void MainWindow::ModeVideo(statemode mode)
         ui->pb_play_pause->setText(tr("Play"));
         break;
     }
+void MainWindow::Import()
+{
+    {
+        // A chain still running when the dialog closes carries on by itself.
+        ImportWindow dialog(workingDir);
+        dialog.exec();
+    }
+    fileTable->setDirectory(workingDir);
 }
 
 void MainWindow::about()

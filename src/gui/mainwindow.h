@@ -59,6 +59,7 @@ private slots:
     void fast_reverse();
     void slow_reverse();
     void hs_frame_moved(int iPos);
+    void Import();
     void AddResult(const Result &result);
     void ClearResult();
     void File_Row_Changed(int ifile);

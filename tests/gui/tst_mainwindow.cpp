@@ -96,6 +96,7 @@ private slots:
     void settingRoundTrip();
     void cancelledDirectoryStillRelists();
     void missingDirectoryListsNothing();
+    void importDialogThenRelist();
     void aboutBox();
     void saveImage_data();
     void saveImage();
@@ -500,6 +501,25 @@ void TestMainWindow::missingDirectoryListsNothing()
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     for (QWidget *top : QApplication::topLevelWidgets())
         QVERIFY(!(qobject_cast<QMessageBox *>(top) && top->isVisible()));
+}
+
+void TestMainWindow::importDialogThenRelist()
+{
+    writeSetting(m_work->path());
+    createWindow();
+    QCOMPARE(listedNames(child<QTableView>("tv_file")), QStringList());
+    QString dialogName;
+    whenModal([&](QWidget *dialog) {
+        dialogName = dialog->objectName();
+        // A video that turns up while the dialog is open is listed once it closes.
+        QVERIFY(touch(m_work->filePath(QStringLiteral("new.mp4"))));
+        auto *close = dialog->findChild<QPushButton *>(QStringLiteral("pb_Close"));
+        QVERIFY(close);
+        QTest::mouseClick(close, Qt::LeftButton);
+    });
+    QTest::mouseClick(child<QPushButton>("pb_Import"), Qt::LeftButton);
+    QCOMPARE(dialogName, QStringLiteral("ImportWindow"));
+    QCOMPARE(listedNames(child<QTableView>("tv_file")), QStringList { QStringLiteral("new") });
 }
 
 void TestMainWindow::aboutBox()

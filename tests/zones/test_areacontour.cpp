@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
 #include "areacontour.h"
 #include "videofiles.h"
 
@@ -59,21 +60,6 @@ void setMask(AreaContour &zones, const Points &points)
     zones.clearMask();
     for (const cv::Point &p : points)
         zones.addMaskPoint(p);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot open>");
-    return file.readAll();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(bytes) == bytes.size();
 }
 
 // The shift clamp as a literal step-by-step loop, for comparison.
@@ -462,9 +448,9 @@ void TestAreaContour::saveWritesOneLinePerPoint()
     zones.saveArea(video);
     zones.saveMask(video);
 
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("exportCSV/x.y_area.krn"))),
+    QCOMPARE(testfiles::read(dir.filePath(QStringLiteral("exportCSV/x.y_area.krn"))),
         QByteArray("10,20\n30,40\n"));
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("exportCSV/x.y_mask.krn"))),
+    QCOMPARE(testfiles::read(dir.filePath(QStringLiteral("exportCSV/x.y_mask.krn"))),
         QByteArray("-3,0\n319,0\n319,239\n-3,239\n-3,0\n"));
 
     AreaContour loaded;
@@ -478,7 +464,7 @@ void TestAreaContour::saveWritesOneLinePerPoint()
     // An empty list gives an empty file, which reads back empty.
     zones.clearArea();
     zones.saveArea(video);
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("exportCSV/x.y_area.krn"))), QByteArray());
+    QCOMPARE(testfiles::read(dir.filePath(QStringLiteral("exportCSV/x.y_area.krn"))), QByteArray());
     loaded.loadArea(video);
     QVERIFY(loaded.getArea().empty());
 }
@@ -531,7 +517,7 @@ void TestAreaContour::loadLines()
     QVERIFY(dir.isValid());
     const QString video = dir.filePath(QStringLiteral("v.mp4"));
     QVERIFY(VideoFiles::ensureExportDir(video));
-    QVERIFY(writeAll(VideoFiles::areaFile(video), contents));
+    QVERIFY(testfiles::write(VideoFiles::areaFile(video), contents));
     AreaContour zones;
     zones.loadArea(video);
     QCOMPARE(zones.getArea(), expected);
@@ -550,15 +536,15 @@ void TestAreaContour::saveInShiftModeTakesShiftedBox()
     zones.saveMask(video);
     zones.saveArea(video);
     QCOMPARE(zones.getArea(), (Points { { 110, 95 }, { 210, 95 } }));
-    QCOMPARE(readAll(VideoFiles::areaFile(video)), QByteArray("110,95\n210,95\n"));
-    QCOMPARE(readAll(VideoFiles::maskFile(video)),
+    QCOMPARE(testfiles::read(VideoFiles::areaFile(video)), QByteArray("110,95\n210,95\n"));
+    QCOMPARE(testfiles::read(VideoFiles::maskFile(video)),
         QByteArray("60,45\n260,45\n260,195\n60,195\n60,45\n"));
 
     // Outside mode 3 the drawn box is written as it is.
     zones.setMode(0);
     setArea(zones, { { 1, 2 }, { 3, 4 } });
     zones.saveArea(video);
-    QCOMPARE(readAll(VideoFiles::areaFile(video)), QByteArray("1,2\n3,4\n"));
+    QCOMPARE(testfiles::read(VideoFiles::areaFile(video)), QByteArray("1,2\n3,4\n"));
 }
 
 void TestAreaContour::saveToUnwritableFolderKeepsLists()
@@ -566,7 +552,7 @@ void TestAreaContour::saveToUnwritableFolderKeepsLists()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     // A plain file where the folder should be: nothing can be written.
-    QVERIFY(writeAll(dir.filePath(QStringLiteral("exportCSV")), "not a folder"));
+    QVERIFY(testfiles::write(dir.filePath(QStringLiteral("exportCSV")), "not a folder"));
     const QString video = dir.filePath(QStringLiteral("v.mp4"));
     AreaContour zones;
     setArea(zones, { { 1, 2 }, { 3, 4 } });
@@ -633,7 +619,7 @@ void TestAreaContour::readerSurvivesRandomInput()
             if (l + 1 < lines || round % 2 == 0)
                 contents += (round % 3 == 0 ? "\r\n" : "\n");
         }
-        QVERIFY(writeAll(file, contents));
+        QVERIFY(testfiles::write(file, contents));
         AreaContour zones;
         zones.loadMask(video);
         // One point per line holding a separator, the well-formed ones exact.
@@ -645,7 +631,7 @@ void TestAreaContour::readerSurvivesRandomInput()
     // A megabyte on one line, then a normal line.
     QByteArray huge(1 << 20, '7');
     huge[500000] = ',';
-    QVERIFY(writeAll(file, huge + "\n4,5\n"));
+    QVERIFY(testfiles::write(file, huge + "\n4,5\n"));
     AreaContour zones;
     zones.loadMask(video);
     QCOMPARE(zones.getMask(), (Points { { 0, 0 }, { 4, 5 } }));

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
 #include "result.h"
 #include "resultfile.h"
 #include "videofiles.h"
@@ -16,21 +17,6 @@
 namespace {
 
 const QByteArray header("Frame;X;Y;In;Out;Timestamp\n");
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot open>");
-    return file.readAll();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(bytes) == bytes.size();
-}
 
 // What C's printf makes of the frame (the tests run in the C locale).
 QString cFormat(double frame)
@@ -102,13 +88,13 @@ void TestResultFile::init()
 void TestResultFile::startOfProcessingLeavesHeaderOnly()
 {
     QVERIFY(VideoFiles::ensureExportDir(video));
-    QVERIFY(writeAll(VideoFiles::resultFile(video), "old;1;2;3;4;5\n"));
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), "old;1;2;3;4;5\n"));
     ResultFile::removeResultFile(video);
     ResultFile file;
     QCOMPARE(file.open(video, ResultFile::Append), 1);
     QCOMPARE(file.close(), 1);
     QCOMPARE(
-        readAll(dir->filePath(QStringLiteral("exportCSV/video_20160512_1030_01.csv"))), header);
+        testfiles::read(dir->filePath(QStringLiteral("exportCSV/video_20160512_1030_01.csv"))), header);
 }
 
 void TestResultFile::appendCreatesHeaderThenRecord()
@@ -123,7 +109,7 @@ void TestResultFile::appendCreatesHeaderThenRecord()
             0);
         QCOMPARE(file.close(), 1);
     }
-    QCOMPARE(readAll(VideoFiles::resultFile(video)),
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
         header + "1234;412;96;1;0;2016-05-12_10:30:00\n1235;412;96;0;1;2016-05-12_10:30:00\n");
 }
 
@@ -135,13 +121,13 @@ void TestResultFile::appendCreatesMissingFolder()
     QCOMPARE(file.open(video, ResultFile::Append), 1);
     QCOMPARE(file.writeRecord(90, 1, 2, 1, 0, QStringLiteral("t")), 0);
     QCOMPARE(file.close(), 1);
-    QCOMPARE(readAll(VideoFiles::resultFile(video)), header + "90;1;2;1;0;t\n");
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header + "90;1;2;1;0;t\n");
 }
 
 void TestResultFile::appendToEmptyFileWritesHeader()
 {
     QVERIFY(VideoFiles::ensureExportDir(video));
-    QVERIFY(writeAll(VideoFiles::resultFile(video), QByteArray()));
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), QByteArray()));
     ResultFile file;
     QCOMPARE(file.open(video, ResultFile::Append), 1);
     QCOMPARE(file.writeRecord(7, 1, 2, 1, 0, QStringLiteral("t")), 0);
@@ -154,7 +140,7 @@ void TestResultFile::appendToEmptyFileWritesHeader()
 void TestResultFile::appendFailsWhenFileCannotBeCreated()
 {
     // A plain file where the folder should be.
-    QVERIFY(writeAll(VideoFiles::exportDir(video), "in the way"));
+    QVERIFY(testfiles::write(VideoFiles::exportDir(video), "in the way"));
     ResultFile file;
     QCOMPARE(file.open(video, ResultFile::Append), -1);
     QCOMPARE(file.writeRecord(1, 2, 3, 1, 0, QStringLiteral("t")), -1);
@@ -186,7 +172,7 @@ void TestResultFile::frameFormat()
     QCOMPARE(file.open(video, ResultFile::Append), 1);
     QCOMPARE(file.writeRecord(frame, 0, 0, 0, 0, QString()), 0);
     file.close();
-    QCOMPARE(readAll(VideoFiles::resultFile(video)), header + text.toLatin1() + ";0;0;0;0;\n");
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header + text.toLatin1() + ";0;0;0;0;\n");
 }
 
 void TestResultFile::frameFormatMatchesC()
@@ -280,7 +266,7 @@ void TestResultFile::readFields()
     QFETCH(int, out);
     QFETCH(QString, timestamp);
     QVERIFY(VideoFiles::ensureExportDir(video));
-    QVERIFY(writeAll(VideoFiles::resultFile(video), header + line));
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + line));
 
     ResultFile file;
     QCOMPARE(file.open(video, ResultFile::Read), 1);
@@ -299,7 +285,7 @@ void TestResultFile::readFields()
 void TestResultFile::readStopsAtShortLine()
 {
     QVERIFY(VideoFiles::ensureExportDir(video));
-    QVERIFY(writeAll(VideoFiles::resultFile(video),
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video),
         header + "1;2;3;1;0;a\n" + "2;3;4;0;1;b\n" + "3;4;5;1;0\n" + "4;5;6;1;0;d\n"));
     ResultFile file;
     QCOMPARE(file.open(video, ResultFile::Read), 1);
@@ -314,9 +300,9 @@ void TestResultFile::readStopsAtShortLine()
     file.close();
 
     // An empty line in the middle hides what follows it.
-    QVERIFY(writeAll(VideoFiles::resultFile(video), header + "1;2;3;1;0;a\n\n4;5;6;1;0;d\n"));
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;a\n\n4;5;6;1;0;d\n"));
     QCOMPARE(readAllRecords(video).size(), 1);
-    QVERIFY(writeAll(VideoFiles::resultFile(video), header + "1;2;3;1;0;a\r\n\r\n4;5;6;1;0;d\r\n"));
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;a\r\n\r\n4;5;6;1;0;d\r\n"));
     QCOMPARE(readAllRecords(video).size(), 1);
 }
 
@@ -333,7 +319,7 @@ void TestResultFile::readHeaderOnlyAndMissingFile()
     QCOMPARE(status, 1);
 
     // An empty file opens, but holds no record.
-    QVERIFY(writeAll(VideoFiles::resultFile(video), QByteArray()));
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), QByteArray()));
     QVERIFY(readAllRecords(video, &status).isEmpty());
     QCOMPARE(status, 1);
 }
@@ -358,7 +344,7 @@ void TestResultFile::closedHandleRefusesEverything()
     QCOMPARE(file.open(video, ResultFile::Read), 1);
     QCOMPARE(file.writeRecord(1, 2, 3, 1, 0, QStringLiteral("t")), -1);
     QCOMPARE(file.close(), 1);
-    QCOMPARE(readAll(VideoFiles::resultFile(video)), header);
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header);
 }
 
 void TestResultFile::removeResultFile()
@@ -368,7 +354,7 @@ void TestResultFile::removeResultFile()
     QCOMPARE(file.open(video, ResultFile::Append), 1);
     file.close();
     QVERIFY(QFile::exists(VideoFiles::resultFile(video)));
-    QVERIFY(writeAll(VideoFiles::areaFile(video), "1,2\n"));
+    QVERIFY(testfiles::write(VideoFiles::areaFile(video), "1,2\n"));
     ResultFile::removeResultFile(video);
     QVERIFY(!QFile::exists(VideoFiles::resultFile(video)));
     QVERIFY(QFile::exists(VideoFiles::areaFile(video)));
@@ -419,7 +405,7 @@ void TestResultFile::readerSurvivesRandomInput()
             if (l + 1 < lines || round % 2 == 0)
                 contents += (round % 3 == 0 ? "\r\n" : "\n");
         }
-        QVERIFY(writeAll(VideoFiles::resultFile(video), contents));
+        QVERIFY(testfiles::write(VideoFiles::resultFile(video), contents));
 
         // Records up to the first line of fewer than six fields.
         int expected = 0;
@@ -435,7 +421,7 @@ void TestResultFile::readerSurvivesRandomInput()
 
     // A megabyte on one line between two records.
     QByteArray huge(1 << 20, ';');
-    QVERIFY(writeAll(
+    QVERIFY(testfiles::write(
         VideoFiles::resultFile(video), header + "1;2;3;1;0;a\n" + huge + "\n4;5;6;1;0;d\n"));
     const QVector<Result> records = readAllRecords(video);
     QCOMPARE(records.size(), 3);

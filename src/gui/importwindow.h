@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+class Process_Import;
+
+namespace Ui {
+class ImportWindow;
+}
+
+// The modal dialog that imports the .mp4, .avi and .h264 files of a chosen
+// folder into the working directory, one worker at a time, with progress
+// bars, and closes itself when the last file is done.
+class ImportWindow final : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit ImportWindow(const QString &destination, QWidget *parent = nullptr);
+    // An import still running goes on without the dialog to its last file.
+    ~ImportWindow() override;
+
+public slots:
+    void set_filename_videofile();
+    void Import();
+    void Close();
+    void end_thread();
+    void copy_pos(int value);
+    void save_pos(int value);
+    void encode_pos(int value);
+
+private:
+    void scanFolder();
+    void showList();
+    void startWorker();
+    void finishImport();
+
+    std::unique_ptr<Ui::ImportWindow> ui;
+    const QString destination;
+    QString folder;
+    QStringList files;
+    int nextIndex = 0;
+    // The worker of the running import; null when idle.
+    std::unique_ptr<Process_Import> worker;
+    // The destination as claimed for the running import.
+    QString busyKey;
+};

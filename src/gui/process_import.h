@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+
+#include <QString>
+#include <QThread>
+
+class QProcess;
+
+// Imports one video file into the working directory on a thread of its own:
+// an .mp4 file is copied, an .avi file is copied under the .mp4 name, and a
+// raw .h264 stream is copied, wrapped into .mp4 by the mp4box tool, and the
+// copy deleted again. Reports progress, then end_thread() once, whatever
+// happened.
+class Process_Import final : public QThread
+{
+    Q_OBJECT
+
+public:
+    Process_Import(const QString &destination, const QString &source, QObject *parent = nullptr);
+    // Waits for a running import: a thread is never destroyed under itself.
+    ~Process_Import() override;
+
+    // The progress parser behind readyReadStandardOutput(): appends one chunk
+    // of the tool's output to what is left of earlier chunks and emits
+    // encode_pos and save_pos for the fractions after the stage markers.
+    void parseOutput(const QByteArray &chunk);
+
+    // The wrapping tool: "mp4box" on the search path, then "MP4Box", then
+    // "mp4box" in `ownFolder` (the folder of the running program). Returns the
+    // plain name when none is found, so that starting it fails.
+    static QString findTool(const QString &ownFolder);
+
+signals:
+    void end_thread();
+    void copy_pos(int value);
+    void save_pos(int value);
+    void encode_pos(int value);
+
+public slots:
+    void readyReadStandardOutput();
+
+protected:
+    void run() override;
+
+private:
+    bool copyFile(const QString &from, const QString &to);
+    void importStream(const QString &baseName, const QString &target);
+    QString streamFile(const QString &baseName) const;
+    void wrap(const QString &stream, const QString &target);
+    bool takeProgress(int &value);
+
+    const QString destination;
+    const QString source;
+    // Exists only while run() waits for the tool, on the worker's own thread.
+    std::unique_ptr<QProcess> process;
+    // Tool output not yet consumed by the parser.
+    QString output;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "mvtdetector.h"
+#include "target.h"
+#include "targettracker.h"
+
+// The engine's front: one call per grey frame runs detection and tracking.
+// Owns the process-wide target pool from construction to destruction.
+class Tracker
+{
+public:
+    Tracker();
+    ~Tracker();
+    Tracker(const Tracker &) = delete;
+    Tracker &operator=(const Tracker &) = delete;
+
+    // One engine step. Returns false, with a warning and nothing changed,
+    // when the frame is empty or does not fit the detector's mask.
+    bool process(const cv::Mat &grey);
+    // Returns whatever is left in the detected list to the pool.
+    void clean_detected_targets();
+    // Returns every target to the pool and restarts the ids.
+    void reset();
+
+    MvtDetector &detector() { return mvtDetector; }
+    const TargetList &trackedTargets() const { return tracked; }
+
+private:
+    TargetList detected;
+    TargetList tracked;
+    MvtDetector mvtDetector;
+    TargetTracker targetTracker;
+};
