@@ -558,7 +558,9 @@ void MainWindow::on_pushButton_2_clicked()
 void MainWindow::on_pb_movebox_clicked()
 {
     editState = 4;
-    enableEditButtonsButShiftEnd(false);
+    enableControls({ ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
+                       ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox },
+        false);
 }
 
 void MainWindow::on_pb_savebox_clicked()
@@ -570,7 +572,7 @@ void MainWindow::on_pb_savebox_clicked()
     editState = 3;
     fileTable->refresh();
     restoreCursor();
-    enableEditButtonsButShiftEnd(true);
+    enableEditButtons(false);
 }
 
 void MainWindow::on_pb_cancelbox_clicked()
@@ -580,7 +582,7 @@ void MainWindow::on_pb_cancelbox_clicked()
     zones.loadMask(videoFile);
     restoreCursor();
     editState = 3;
-    enableEditButtonsButShiftEnd(true);
+    enableEditButtons(false);
 }
 
 void MainWindow::showLogos()
@@ -721,17 +723,17 @@ cv::Point MainWindow::toFrame(const QMouseEvent *e) const
     return cv::Point(e->x() + window.x, e->y() + window.y);
 }
 
-void MainWindow::enableEditButtons(bool enabled)
-{
-    enableEditButtonsButShiftEnd(enabled);
-    enableControls({ ui->pb_savebox, ui->pb_cancelbox }, enabled);
-}
-
-void MainWindow::enableEditButtonsButShiftEnd(bool enabled)
+void MainWindow::enableEditButtons(bool withShiftEnd)
 {
     enableControls({ ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
-                       ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox },
-        enabled);
+                       ui->pb_savemask, ui->pb_cancelmask },
+        true);
+    // As when the video is opened: a shift needs both boxes saved, or its
+    // "Save" would write empty box files that mark the video ready.
+    const bool shift = fileTable->hasMask(videoFile);
+    ui->pb_movebox->setEnabled(shift);
+    if (withShiftEnd)
+        enableControls({ ui->pb_savebox, ui->pb_cancelbox }, shift);
 }
 
 void MainWindow::setCrossCursor()

@@ -129,9 +129,10 @@ private:
     // Frame pixel under a position of the video view's viewport, through the
     // display geometry or, while zoomed, the zoom window.
     cv::Point toFrame(const QMouseEvent *e) const;
-    // All nine editing buttons, or the seven without the shift's Save and Cancel.
-    void enableEditButtons(bool enabled);
-    void enableEditButtonsButShiftEnd(bool enabled);
+    // Enables the six box buttons and the shift's "Start", with the shift's
+    // "Save" and "Cancel" too when withShiftEnd is set; the shift group only
+    // for a video whose two box files exist.
+    void enableEditButtons(bool withShiftEnd);
     // The cross-hair is the application's override cursor while a box is
     // drawn; at most one override of ours is ever on the stack.
     void setCrossCursor();
