@@ -53,6 +53,12 @@ QString boxFile(const QString &video, const char *suffix)
         + QLatin1String(suffix);
 }
 
+// The box files lie in a folder that the window creates only when it opens the video.
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    return QDir().mkpath(QFileInfo(path).path()) && testfiles::write(path, bytes);
+}
+
 QByteArray krn(const Points &points)
 {
     QByteArray text;
@@ -308,9 +314,9 @@ void TestZoneEditing::drawBox()
     const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
     const QString other = boxFile(video, box == "area" ? "_mask.krn" : "_area.krn");
     const QByteArray otherBefore("5,6\n7,8\n");
-    QVERIFY(testfiles::write(boxFile(video, "_area.krn"), "1,1\n2,2\n"));
-    QVERIFY(testfiles::write(boxFile(video, "_mask.krn"), "1,1\n2,2\n"));
-    QVERIFY(testfiles::write(other, otherBefore));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), "1,1\n2,2\n"));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), "1,1\n2,2\n"));
+    QVERIFY(writeFile(other, otherBefore));
     createWindow();
     QVERIFY(openVideo(video));
 
@@ -440,8 +446,8 @@ void TestZoneEditing::shiftDrag()
     const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
     const QString area = boxFile(video, "_area.krn");
     const QString mask = boxFile(video, "_mask.krn");
-    QVERIFY(testfiles::write(area, krn(areaBox)));
-    QVERIFY(testfiles::write(mask, krn(maskBox)));
+    QVERIFY(writeFile(area, krn(areaBox)));
+    QVERIFY(writeFile(mask, krn(maskBox)));
 
     for (const char *end : { "pb_cancelbox", "pb_savebox" }) {
         createWindow();
@@ -520,8 +526,8 @@ void TestZoneEditing::enabling()
     QFETCH(int, editState);
     QFETCH(bool, cross);
     const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
-    QVERIFY(testfiles::write(boxFile(video, "_area.krn"), krn(areaBox)));
-    QVERIFY(testfiles::write(boxFile(video, "_mask.krn"), krn(maskBox)));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
     createWindow();
     QVERIFY(openVideo(video));
     QCOMPARE(enabledEditButtons(), editButtons);
@@ -580,8 +586,8 @@ void TestZoneEditing::closingEndsTheEdit()
     const QString first = addVideo(QStringLiteral("320.avi"), QStringLiteral("first.mp4"));
     const QString second = addVideo(QStringLiteral("320.avi"), QStringLiteral("second.mp4"));
     for (const QString &video : { first, second }) {
-        QVERIFY(testfiles::write(boxFile(video, "_area.krn"), krn(areaBox)));
-        QVERIFY(testfiles::write(boxFile(video, "_mask.krn"), krn(maskBox)));
+        QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+        QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
     }
     createWindow();
 
@@ -620,8 +626,8 @@ void TestZoneEditing::closingEndsTheEdit()
 void TestZoneEditing::destroyedWindowLeavesNoCursor()
 {
     const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
-    QVERIFY(testfiles::write(boxFile(video, "_area.krn"), krn(areaBox)));
-    QVERIFY(testfiles::write(boxFile(video, "_mask.krn"), krn(maskBox)));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
     // Someone else's override below ours must survive.
     QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     createWindow();
