@@ -6,9 +6,12 @@
 #include <limits>
 
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
@@ -19,6 +22,7 @@
 #include "ui_mainwindow.h"
 
 #include "filedialogprovider.h"
+#include "graphicsviewmouse.h"
 #include "imagegraphicsview.h"
 #include "importwindow.h"
 #include "resultfile.h"
@@ -96,10 +100,22 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pb_slow_reverse, &QPushButton::clicked, this, &MainWindow::slow_reverse);
     connect(ui->pb_about, &QPushButton::clicked, this, &MainWindow::about);
     connect(ui->hs_frame, &QSlider::sliderMoved, this, &MainWindow::hs_frame_moved);
+    connect(ui->pb_cleararea, &QPushButton::clicked, this, &MainWindow::cleararea);
+    connect(ui->pb_savearea, &QPushButton::clicked, this, &MainWindow::savearea);
+    connect(ui->pb_cancelarea, &QPushButton::clicked, this, &MainWindow::cancelarea);
+    connect(ui->pb_clearmask, &QPushButton::clicked, this, &MainWindow::clearmask);
+    connect(ui->pb_savemask, &QPushButton::clicked, this, &MainWindow::savemask);
+    connect(ui->pb_cancelmask, &QPushButton::clicked, this, &MainWindow::cancelmask);
     // Started when the first video is opened for viewing, then never stopped.
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &MainWindow::timeframe);
     centralWidget()->setMouseTracking(true);
+    connect(ui->gv_video, &GraphicsViewMouse::sendMousePressVideo, this,
+        &MainWindow::sendMousePressVideo);
+    connect(ui->gv_video, &GraphicsViewMouse::sendMouseMoveVideo, this,
+        &MainWindow::sendMouseMoveVideo);
+    connect(ui->gv_video, &GraphicsViewMouse::sendMouseBClickVideo, this,
+        &MainWindow::sendMouseBClickVideo);
 
     imageView = new ImageGraphicsView(&geometry, ui->gv_video, this);
 
@@ -129,6 +145,9 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The override cursor is application-wide: a window destroyed in the
+    // middle of drawing a box must not leave the cross-hair behind.
+    restoreCursor();
     // A window destroyed while shown hands its focus away inside ~QWidget,
     // after the members here are gone ("editingFinished" of the path field,
     // for one): from now on no child may reach a slot of this window.
@@ -258,6 +277,108 @@ void MainWindow::hs_frame_moved(int iPos)
 {
     videoCommand = Seek;
     position = iPos;
+}
+
+void MainWindow::sendMousePressVideo(QMouseEvent *e)
+{
+    const cv::Point point = toFrame(e);
+    pressX = point.x;
+    pressY = point.y;
+    if (editState == 1)
+        zones.addAreaPoint(point);
+    else if (editState == 2)
+        zones.addMaskPoint(point);
+}
+
+void MainWindow::sendMouseBClickVideo(QMouseEvent *e)
+{
+    // The first click of the double click has already added its point as a press.
+    if (editState == 1) {
+        zones.closeArea();
+    } else if (editState == 2) {
+        zones.closeMask();
+    } else if (frameWidth > 640 && frameHeight > 480) {
+        zoom = !zoom;
+        // The centre is taken through the geometry whatever the zoom was.
+        zoomX = geometry.toFrameX(e->x());
+        zoomY = geometry.toFrameY(e->y());
+    } else {
+        zoom = false;
+    }
+}
+
+void MainWindow::sendMouseMoveVideo(QMouseEvent *e)
+{
+    const cv::Point point = toFrame(e);
+    if (editState != 0)
+        ui->la_mouse->setText(QStringLiteral("mouse x: %1 y:%2").arg(point.x).arg(point.y));
+    else
+        ui->la_mouse->setText(QString());
+
+    const bool inFrame
+        = point.x >= 0 && point.x <= frameWidth && point.y >= 0 && point.y <= frameHeight;
+    if (editState == 4 && e->buttons() == Qt::LeftButton && inFrame) {
+        zones.shift(cv::Point(pressX - point.x, pressY - point.y), frameHeight, frameWidth);
+        zones.setMode(3);
+    }
+}
+
+void MainWindow::cleararea()
+{
+    zones.setMode(1);
+    zones.clearArea();
+    editState = 1;
+    setCrossCursor();
+    enable(false, { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask,
+                       ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox } });
+}
+
+void MainWindow::savearea()
+{
+    zones.setMode(0);
+    zones.saveArea(videoFile);
+    restoreCursor();
+    editState = 3;
+    fileTable->refresh();
+    enableEditButtons(true);
+}
+
+void MainWindow::cancelarea()
+{
+    zones.setMode(0);
+    zones.loadArea(videoFile);
+    restoreCursor();
+    editState = 3;
+    enableEditButtons(true);
+}
+
+void MainWindow::clearmask()
+{
+    zones.setMode(2);
+    zones.clearMask();
+    editState = 2;
+    setCrossCursor();
+    enable(false, { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea,
+                       ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox } });
+}
+
+void MainWindow::savemask()
+{
+    zones.setMode(0);
+    zones.saveMask(videoFile);
+    restoreCursor();
+    editState = 3;
+    fileTable->refresh();
+    enableEditButtons(true);
+}
+
+void MainWindow::cancelmask()
+{
+    zones.setMode(0);
+    zones.loadMask(videoFile);
+    restoreCursor();
+    editState = 3;
+    enableEditButtons(true);
 }
 
 void MainWindow::AddResult(const Result &result)
@@ -421,6 +542,35 @@ void MainWindow::on_pushButton_2_clicked()
         saveImage = true;
 }
 
+void MainWindow::on_pb_movebox_clicked()
+{
+    editState = 4;
+    enable(false, { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
+                       ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox } });
+}
+
+void MainWindow::on_pb_savebox_clicked()
+{
+    // In shift mode each save first takes over the shifted points.
+    zones.saveMask(videoFile);
+    zones.saveArea(videoFile);
+    zones.setMode(0);
+    editState = 3;
+    fileTable->refresh();
+    restoreCursor();
+    enableEditButtons(false);
+}
+
+void MainWindow::on_pb_cancelbox_clicked()
+{
+    // Back in mode 0 the unshifted boxes are drawn again; the files were not touched.
+    zones.setMode(0);
+    zones.loadMask(videoFile);
+    restoreCursor();
+    editState = 3;
+    enableEditButtons(false);
+}
+
 void MainWindow::showLogos()
 {
     const QPixmap maker = logo(QStringLiteral(":/img/logo_tolvane_521x77.png"), 240, 40);
@@ -496,6 +646,7 @@ bool MainWindow::openVideo(int startFrame)
 
 void MainWindow::closeVideo()
 {
+    leaveEditing();
     imageView->clear();
     if (videoOpened)
         capture.release();
@@ -540,4 +691,53 @@ int MainWindow::playbackInterval(double fps)
 {
     const double rate = std::isfinite(fps) && fps > 0 ? fps : defaultFps;
     return cutToInt(500.0 / rate);
+}
+
+
+cv::Point MainWindow::toFrame(const QMouseEvent *e) const
+{
+    if (!zoom)
+        return cv::Point(geometry.toFrameX(e->x()), geometry.toFrameY(e->y()));
+    // The same window that the image view cuts out of the frame.
+    const cv::Rect window
+        = ImageGraphicsView::zoomWindow(cv::Size(frameWidth, frameHeight), zoomX, zoomY);
+    return cv::Point(e->x() + window.x, e->y() + window.y);
+}
+
+void MainWindow::enableEditButtons(bool withShiftEnd)
+{
+    enable(true, { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
+                       ui->pb_savemask, ui->pb_cancelmask } });
+    // As when the video is opened: a shift needs both boxes saved, or its
+    // "Save" would write empty box files that mark the video ready.
+    const bool shift = fileTable->hasMask(videoFile);
+    ui->pb_movebox->setEnabled(shift);
+    if (withShiftEnd)
+        enable(shift, { { ui->pb_savebox, ui->pb_cancelbox } });
+}
+
+void MainWindow::setCrossCursor()
+{
+    if (crossCursor) {
+        QGuiApplication::changeOverrideCursor(QCursor(Qt::CrossCursor));
+    } else {
+        QGuiApplication::setOverrideCursor(QCursor(Qt::CrossCursor));
+        crossCursor = true;
+    }
+}
+
+void MainWindow::restoreCursor()
+{
+    if (!crossCursor)
+        return;
+    QGuiApplication::restoreOverrideCursor();
+    crossCursor = false;
+}
+
+void MainWindow::leaveEditing()
+{
+    restoreCursor();
+    // A shift or a half-drawn box belongs to the video being closed: the next
+    // video shows and saves its own boxes.
+    zones.setMode(0);
 }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <opencv2/core/mat.hpp>
+#include <opencv2/core/types.hpp>
 #include <opencv2/videoio.hpp>
 
 #include <QDateTime>
@@ -16,6 +17,8 @@
 
 class FileDialogProvider;
 class ImageGraphicsView;
+class QMouseEvent;
+class QPushButton;
 class QTimer;
 class TableViewFile;
 class TableViewResult;
@@ -58,6 +61,15 @@ private slots:
     void fast_reverse();
     void slow_reverse();
     void hs_frame_moved(int iPos);
+    void sendMousePressVideo(QMouseEvent *e);
+    void sendMouseBClickVideo(QMouseEvent *e);
+    void sendMouseMoveVideo(QMouseEvent *e);
+    void cleararea();
+    void savearea();
+    void cancelarea();
+    void clearmask();
+    void savemask();
+    void cancelmask();
     void Import();
     void AddResult(const Result &result);
     void ClearResult();
@@ -67,10 +79,14 @@ private slots:
     void ModeVideo(statemode mode);
     void about();
     void on_pushButton_2_clicked();
+    void on_pb_movebox_clicked();
+    void on_pb_savebox_clicked();
+    void on_pb_cancelbox_clicked();
 
 private:
     friend class TestMainWindow;
     friend class PlaybackFixture;
+    friend class TestZoneEditing;
 
     // What the next timer tick does.
     enum Command {
@@ -108,6 +124,21 @@ private:
     void endStep();
     void restartPlaybackTimer();
 
+    // Frame pixel under a position of the video view's viewport, through the
+    // display geometry or, while zoomed, the zoom window.
+    cv::Point toFrame(const QMouseEvent *e) const;
+    // Enables the six box buttons and the shift's "Start", with the shift's
+    // "Save" and "Cancel" too when withShiftEnd is set; the shift group only
+    // for a video whose two box files exist.
+    void enableEditButtons(bool withShiftEnd);
+    // The cross-hair is the application's override cursor while a box is
+    // drawn; at most one override of ours is ever on the stack.
+    void setCrossCursor();
+    void restoreCursor();
+    // Drops an edit in progress: the override cursor and a shift or drawing
+    // mode must not outlive the video they were started on.
+    void leaveEditing();
+
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
     QString workingDir;
@@ -128,7 +159,10 @@ private:
     bool saveImage = false;
     QString saveImageFile;
     Command videoCommand = Pause;
-    int editState = 0; // zone editing: 0 none, 3 once a video shows
+    int editState = 0; // zone editing: 0 none, 1 counting box, 2 tracking box, 3 idle, 4 shift
+    int pressX = 0; // frame position of the last press on the video view
+    int pressY = 0;
+    bool crossCursor = false; // our override cursor is on the stack
     QTimer *timer = nullptr;
     TableViewFile *fileTable = nullptr;
     TableViewResult *resultTable = nullptr;

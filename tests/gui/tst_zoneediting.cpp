@@ -1,0 +1,654 @@
+#include <memory>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include <QAbstractItemModel>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "filedialogprovider.h"
+#include "graphicsviewmouse.h"
+#include "mainwindow.h"
+#include "settingsstore.h"
+#include "testfiles.h"
+#include "testvideo.h"
+
+namespace {
+
+using Points = std::vector<cv::Point>;
+
+// Answers the window's dialogs with "cancelled".
+class CancelledDialogs final : public FileDialogProvider
+{
+public:
+    QString existingDirectory(const QString &) override { return QString(); }
+    QString saveFileName(const QString &, const QString &, const QString &) override
+    {
+        return QString();
+    }
+};
+
+const QStringList editButtons { QStringLiteral("pb_cleararea"), QStringLiteral("pb_savearea"),
+    QStringLiteral("pb_cancelarea"), QStringLiteral("pb_clearmask"), QStringLiteral("pb_savemask"),
+    QStringLiteral("pb_cancelmask"), QStringLiteral("pb_movebox"), QStringLiteral("pb_savebox"),
+    QStringLiteral("pb_cancelbox") };
+
+QString boxFile(const QString &video, const char *suffix)
+{
+    const QFileInfo info(video);
+    return info.path() + QStringLiteral("/exportCSV/") + info.completeBaseName()
+        + QLatin1String(suffix);
+}
+
+// The box files lie in a folder that the window creates only when it opens the video.
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    return QDir().mkpath(QFileInfo(path).path()) && testfiles::write(path, bytes);
+}
+
+QByteArray krn(const Points &points)
+{
+    QByteArray text;
+    for (const cv::Point &p : points)
+        text += QByteArray::number(p.x) + ',' + QByteArray::number(p.y) + '\n';
+    return text;
+}
+
+Points moved(const Points &points, const QPoint &offset)
+{
+    Points result;
+    for (const cv::Point &p : points)
+        result.emplace_back(p.x + offset.x(), p.y + offset.y());
+    return result;
+}
+
+// Closed boxes of a 320 x 240 frame: the tracking box reaches x 300 and
+// y 200, the counting box lies inside it.
+const Points areaBox { { 100, 100 }, { 200, 100 }, { 200, 150 }, { 100, 150 }, { 100, 100 } };
+const Points maskBox { { 50, 50 }, { 300, 50 }, { 300, 200 }, { 50, 200 }, { 50, 50 } };
+
+} // namespace
+
+class TestZoneEditing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void mouseLabel_data();
+    void mouseLabel();
+    void drawBox_data();
+    void drawBox();
+    void zoomToggle_data();
+    void zoomToggle();
+    void zoomedClick_data();
+    void zoomedClick();
+    void shiftDrag_data();
+    void shiftDrag();
+    void enabling_data();
+    void enabling();
+    void maskColumnAfterBothBoxes();
+    void closingEndsTheEdit();
+    void destroyedWindowLeavesNoCursor();
+
+private:
+    QString addVideo(const QString &source, const QString &name);
+    void createWindow();
+    bool openVideo(const QString &path);
+    QWidget *viewport() const { return child<GraphicsViewMouse>("gv_video")->viewport(); }
+    void send(
+        QEvent::Type type, const QPoint &pos, Qt::MouseButton button, Qt::MouseButtons buttons);
+    void click(const QPoint &pos);
+    void doubleClick(const QPoint &pos);
+    void drag(const QPoint &from, const QPoint &to, Qt::MouseButtons buttons);
+    void pushButton(const char *name);
+    QStringList enabledEditButtons() const;
+    template <typename T> T *child(const char *name) const
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
+
+    QTemporaryDir m_settingsDir;
+    QTemporaryDir m_videos;
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestZoneEditing::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(m_settingsDir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    QVERIFY(m_videos.isValid());
+
+    // Just past frame 90, where every video opens; MJPEG keeps the writing quick.
+    const auto paint = [](int index, cv::Mat &frame) {
+        frame.setTo(cv::Scalar(90, 110, 130));
+        testvideo::paintIndex(frame, index);
+    };
+    const struct
+    {
+        const char *name;
+        cv::Size size;
+    } sizes[] = { { "320.avi", { 320, 240 } }, { "640.avi", { 640, 480 } },
+        { "1920.avi", { 1920, 1080 } } };
+    for (const auto &video : sizes)
+        QVERIFY(testvideo::write(
+            m_videos.filePath(QLatin1String(video.name)), "MJPG", 25, video.size, 100, paint));
+}
+
+void TestZoneEditing::init()
+{
+    QFile::remove(m_settingsDir.filePath(QStringLiteral("Tolvane/Kestrin.conf")));
+    m_work = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_work->isValid());
+}
+
+void TestZoneEditing::cleanup()
+{
+    m_window.reset();
+    m_work.reset();
+    // A failing case must not hand its cursor to the next one.
+    while (QGuiApplication::overrideCursor())
+        QGuiApplication::restoreOverrideCursor();
+}
+
+QString TestZoneEditing::addVideo(const QString &source, const QString &name)
+{
+    const QString path = m_work->filePath(name);
+    return QFile::copy(m_videos.filePath(source), path) ? path : QString();
+}
+
+void TestZoneEditing::createWindow()
+{
+    SettingsStore::open()->setValue(QStringLiteral("currentPath"), m_work->path());
+    m_window = std::make_unique<MainWindow>();
+    m_window->setFileDialogs(std::make_unique<CancelledDialogs>());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+bool TestZoneEditing::openVideo(const QString &path)
+{
+    auto *files = child<QTableView>("tv_file");
+    const QString name = QFileInfo(path).completeBaseName();
+    for (int row = 0; row < files->model()->rowCount(); ++row) {
+        const QModelIndex index = files->model()->index(row, 0);
+        if (index.data().toString() != name)
+            continue;
+        QTest::mouseClick(
+            files->viewport(), Qt::LeftButton, Qt::NoModifier, files->visualRect(index).center());
+        return files->currentIndex().row() == row
+            && child<QLabel>("la_file_selected")->text() == path;
+    }
+    return false;
+}
+
+void TestZoneEditing::send(
+    QEvent::Type type, const QPoint &pos, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    // Built by hand: a move must carry the buttons held, which QTest cannot send.
+    QMouseEvent event(type, pos, viewport()->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport(), &event);
+}
+
+void TestZoneEditing::click(const QPoint &pos)
+{
+    send(QEvent::MouseButtonPress, pos, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton);
+}
+
+void TestZoneEditing::doubleClick(const QPoint &pos)
+{
+    // What the window system delivers: the second press arrives as the double click.
+    click(pos);
+    send(QEvent::MouseButtonDblClick, pos, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton);
+}
+
+void TestZoneEditing::drag(const QPoint &from, const QPoint &to, Qt::MouseButtons buttons)
+{
+    const Qt::MouseButton first
+        = buttons.testFlag(Qt::LeftButton) ? Qt::LeftButton : Qt::RightButton;
+    send(QEvent::MouseButtonPress, from, first, buttons);
+    send(QEvent::MouseMove, to, Qt::NoButton, buttons);
+    send(QEvent::MouseButtonRelease, to, first, Qt::NoButton);
+}
+
+void TestZoneEditing::pushButton(const char *name)
+{
+    auto *button = child<QPushButton>(name);
+    QVERIFY2(button && button->isEnabled(), name);
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+QStringList TestZoneEditing::enabledEditButtons() const
+{
+    QStringList enabled;
+    for (const QString &name : editButtons) {
+        if (m_window->findChild<QPushButton *>(name)->isEnabled())
+            enabled << name;
+    }
+    return enabled;
+}
+
+void TestZoneEditing::mouseLabel_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QPoint>("pos");
+    QTest::addColumn<QString>("label");
+
+    QTest::newRow("320 x 240, halved") << "320.avi" << QPoint(240, 90) << "mouse x: 120 y:45";
+    QTest::newRow("640 x 480, as is") << "640.avi" << QPoint(120, 45) << "mouse x: 120 y:45";
+    QTest::newRow("1920 x 1080, tripled") << "1920.avi" << QPoint(40, 15) << "mouse x: 120 y:45";
+    QTest::newRow("origin") << "320.avi" << QPoint(0, 0) << "mouse x: 0 y:0";
+}
+
+void TestZoneEditing::mouseLabel()
+{
+    QFETCH(QString, source);
+    QFETCH(QPoint, pos);
+    QFETCH(QString, label);
+    const QString video = addVideo(source, QStringLiteral("clip.mp4"));
+    createWindow();
+    auto *mouse = child<QLabel>("la_mouse");
+
+    send(QEvent::MouseMove, pos, Qt::NoButton, Qt::NoButton);
+    QCOMPARE(mouse->text(), QString());
+
+    QVERIFY(openVideo(video));
+    send(QEvent::MouseMove, pos, Qt::NoButton, Qt::NoButton);
+    QCOMPARE(mouse->text(), label);
+
+    // Closing the video (the directory dialog closes it, even when cancelled)
+    // empties the label, and later moves leave it empty.
+    pushButton("pb_videofile");
+    QCOMPARE(mouse->text(), QString());
+    send(QEvent::MouseMove, pos, Qt::NoButton, Qt::NoButton);
+    QCOMPARE(mouse->text(), QString());
+}
+
+void TestZoneEditing::drawBox_data()
+{
+    QTest::addColumn<QByteArray>("box");
+    QTest::addColumn<QVector<QPoint>>("clicks");
+    QTest::addColumn<QPoint>("doubleClick");
+    QTest::addColumn<QByteArray>("saved");
+
+    // 320 x 240 is shown doubled: view positions are halved.
+    const QVector<QPoint> three { { 40, 60 }, { 400, 60 }, { 400, 300 } };
+    for (const char *box : { "area", "mask" }) {
+        QTest::addRow("%s: three clicks and a double click close", box)
+            << QByteArray(box) << three << QPoint(40, 300)
+            << QByteArray("20,30\n200,30\n200,150\n20,150\n20,30\n");
+        QTest::addRow("%s: one click and a double click stay open", box)
+            << QByteArray(box) << QVector<QPoint> { { 100, 120 } } << QPoint(300, 200)
+            << QByteArray("50,60\n150,100\n");
+        QTest::addRow("%s: a lone double click", box)
+            << QByteArray(box) << QVector<QPoint> {} << QPoint(7, 9) << QByteArray("3,4\n");
+    }
+}
+
+void TestZoneEditing::drawBox()
+{
+    QFETCH(QByteArray, box);
+    QFETCH(QVector<QPoint>, clicks);
+    QFETCH(QPoint, doubleClick);
+    QFETCH(QByteArray, saved);
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    const QString other = boxFile(video, box == "area" ? "_mask.krn" : "_area.krn");
+    const QByteArray otherBefore("5,6\n7,8\n");
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), "1,1\n2,2\n"));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), "1,1\n2,2\n"));
+    QVERIFY(writeFile(other, otherBefore));
+    createWindow();
+    QVERIFY(openVideo(video));
+
+    pushButton(box == "area" ? "pb_cleararea" : "pb_clearmask");
+    for (const QPoint &pos : clicks)
+        click(pos);
+    this->doubleClick(doubleClick);
+    pushButton(box == "area" ? "pb_savearea" : "pb_savemask");
+
+    const QString file = boxFile(video, box == "area" ? "_area.krn" : "_mask.krn");
+    QCOMPARE(testfiles::read(file), saved);
+    QCOMPARE(testfiles::read(other), otherBefore);
+    // The double click drew, it did not zoom.
+    QVERIFY(!m_window->zoom);
+}
+
+void TestZoneEditing::zoomToggle_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("zooms");
+    QTest::addColumn<QPoint>("centre");
+
+    QTest::newRow("320 x 240") << "320.avi" << false << QPoint();
+    QTest::newRow("640 x 480") << "640.avi" << false << QPoint();
+    QTest::newRow("1920 x 1080") << "1920.avi" << true << QPoint(600, 300);
+}
+
+void TestZoneEditing::zoomToggle()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, zooms);
+    QFETCH(QPoint, centre);
+    const QString video = addVideo(source, QStringLiteral("clip.mp4"));
+    createWindow();
+    QVERIFY(openVideo(video));
+
+    doubleClick(QPoint(200, 100));
+    QCOMPARE(m_window->zoom, zooms);
+    if (zooms) {
+        QCOMPARE(QPoint(m_window->zoomX, m_window->zoomY), centre);
+        // The next pictures are the 1:1 window, in a view sized for it.
+        QTRY_COMPARE(child<GraphicsViewMouse>("gv_video")->height(), 482);
+        // A second double click goes back to the whole frame.
+        doubleClick(QPoint(10, 10));
+        QVERIFY(!m_window->zoom);
+        QTRY_COMPARE(child<GraphicsViewMouse>("gv_video")->height(), 362);
+    }
+    doubleClick(QPoint(200, 100));
+    QCOMPARE(m_window->zoom, zooms);
+}
+
+void TestZoneEditing::zoomedClick_data()
+{
+    QTest::addColumn<QPoint>("centre");
+    QTest::addColumn<QPoint>("pos");
+    QTest::addColumn<QPoint>("frame");
+
+    QTest::newRow("near the top left") << QPoint(100, 100) << QPoint(10, 20) << QPoint(10, 20);
+    QTest::newRow("inside") << QPoint(1000, 500) << QPoint(10, 20) << QPoint(690, 280);
+    QTest::newRow("at the window's half") << QPoint(320, 240) << QPoint(0, 0) << QPoint(0, 0);
+    QTest::newRow("near the bottom right")
+        << QPoint(1900, 1070) << QPoint(639, 479) << QPoint(1919, 1079);
+    QTest::newRow("at the far edge") << QPoint(1600, 840) << QPoint(5, 5) << QPoint(1285, 605);
+}
+
+void TestZoneEditing::zoomedClick()
+{
+    QFETCH(QPoint, centre);
+    QFETCH(QPoint, pos);
+    QFETCH(QPoint, frame);
+    const QString video = addVideo(QStringLiteral("1920.avi"), QStringLiteral("clip.mp4"));
+    createWindow();
+    QVERIFY(openVideo(video));
+    // Zoom in with a double click, then move the centre where the case wants it.
+    doubleClick(QPoint(1, 1));
+    QVERIFY(m_window->zoom);
+    m_window->zoomX = centre.x();
+    m_window->zoomY = centre.y();
+
+    pushButton("pb_cleararea");
+    click(pos);
+    QCOMPARE(QPoint(m_window->pressX, m_window->pressY), frame);
+    QCOMPARE(m_window->zones.getArea(), Points { cv::Point(frame.x(), frame.y()) });
+    send(QEvent::MouseMove, pos, Qt::NoButton, Qt::NoButton);
+    QCOMPARE(child<QLabel>("la_mouse")->text(),
+        QStringLiteral("mouse x: %1 y:%2").arg(frame.x()).arg(frame.y()));
+}
+
+void TestZoneEditing::shiftDrag_data()
+{
+    QTest::addColumn<QPoint>("from");
+    QTest::addColumn<QPoint>("to");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<QPoint>("offset");
+
+    const int left = Qt::LeftButton;
+    // View positions are twice the frame positions.
+    QTest::newRow("left drag") << QPoint(200, 200) << QPoint(220, 210) << left << QPoint(10, 5);
+    QTest::newRow("left drag up and left")
+        << QPoint(200, 200) << QPoint(160, 180) << left << QPoint(-20, -10);
+    QTest::newRow("right drag") << QPoint(200, 200) << QPoint(220, 210) << int(Qt::RightButton)
+                                << QPoint(0, 0);
+    QTest::newRow("left and right held") << QPoint(200, 200) << QPoint(220, 210)
+                                         << int(Qt::LeftButton | Qt::RightButton) << QPoint(0, 0);
+    QTest::newRow("ends left of the frame")
+        << QPoint(200, 200) << QPoint(-200, 210) << left << QPoint(0, 0);
+    QTest::newRow("ends right of the frame")
+        << QPoint(200, 200) << QPoint(700, 210) << left << QPoint(0, 0);
+    QTest::newRow("ends below the frame")
+        << QPoint(200, 200) << QPoint(220, 500) << left << QPoint(0, 0);
+    QTest::newRow("stops at the right edge")
+        << QPoint(200, 200) << QPoint(300, 200) << left << QPoint(20, 0);
+    QTest::newRow("stops at the top edge")
+        << QPoint(200, 200) << QPoint(200, 40) << left << QPoint(0, -50);
+    QTest::newRow("stops at the left edge")
+        << QPoint(600, 200) << QPoint(0, 200) << left << QPoint(-50, 0);
+    QTest::newRow("reaches both far edges exactly")
+        << QPoint(200, 200) << QPoint(240, 280) << left << QPoint(20, 40);
+}
+
+void TestZoneEditing::shiftDrag()
+{
+    QFETCH(QPoint, from);
+    QFETCH(QPoint, to);
+    QFETCH(int, buttons);
+    QFETCH(QPoint, offset);
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    const QString area = boxFile(video, "_area.krn");
+    const QString mask = boxFile(video, "_mask.krn");
+    QVERIFY(writeFile(area, krn(areaBox)));
+    QVERIFY(writeFile(mask, krn(maskBox)));
+
+    for (const char *end : { "pb_cancelbox", "pb_savebox" }) {
+        createWindow();
+        QVERIFY(openVideo(video));
+        pushButton("pb_movebox");
+        QCOMPARE(m_window->editState, 4);
+        drag(from, to, Qt::MouseButtons(buttons));
+
+        const AreaContour &zones = m_window->zones;
+        if (offset.isNull()) {
+            // Nothing moved: the boxes on screen are the unshifted ones.
+            QCOMPARE(zones.getMode(), 0);
+        } else {
+            QCOMPARE(zones.getMode(), 3);
+            QCOMPARE(zones.getAreaShifted(), moved(areaBox, offset));
+            QCOMPARE(zones.getMaskShifted(), moved(maskBox, offset));
+        }
+        QCOMPARE(zones.getArea(), areaBox);
+        QCOMPARE(zones.getMask(), maskBox);
+
+        pushButton(end);
+        QCOMPARE(m_window->editState, 3);
+        QCOMPARE(zones.getMode(), 0);
+        if (qstrcmp(end, "pb_cancelbox") == 0) {
+            QCOMPARE(zones.getArea(), areaBox);
+            QCOMPARE(zones.getMask(), maskBox);
+            QCOMPARE(testfiles::read(area), krn(areaBox));
+            QCOMPARE(testfiles::read(mask), krn(maskBox));
+        } else {
+            QCOMPARE(zones.getArea(), moved(areaBox, offset));
+            QCOMPARE(zones.getMask(), moved(maskBox, offset));
+            QCOMPARE(testfiles::read(area), krn(moved(areaBox, offset)));
+            QCOMPARE(testfiles::read(mask), krn(moved(maskBox, offset)));
+        }
+        m_window.reset();
+    }
+}
+
+void TestZoneEditing::enabling_data()
+{
+    QTest::addColumn<QStringList>("clicks");
+    QTest::addColumn<QStringList>("enabled");
+    QTest::addColumn<int>("editState");
+    QTest::addColumn<bool>("cross");
+
+    const QStringList all = editButtons;
+    QTest::newRow("counting box started")
+        << QStringList { "pb_cleararea" } << QStringList { "pb_savearea", "pb_cancelarea" } << 1
+        << true;
+    QTest::newRow("counting box saved")
+        << QStringList { "pb_cleararea", "pb_savearea" } << all << 3 << false;
+    QTest::newRow("counting box cancelled")
+        << QStringList { "pb_cleararea", "pb_cancelarea" } << all << 3 << false;
+    QTest::newRow("tracking box started")
+        << QStringList { "pb_clearmask" } << QStringList { "pb_savemask", "pb_cancelmask" } << 2
+        << true;
+    QTest::newRow("tracking box saved")
+        << QStringList { "pb_clearmask", "pb_savemask" } << all << 3 << false;
+    QTest::newRow("tracking box cancelled")
+        << QStringList { "pb_clearmask", "pb_cancelmask" } << all << 3 << false;
+    QTest::newRow("shift started") << QStringList { "pb_movebox" }
+                                   << QStringList { "pb_savebox", "pb_cancelbox" } << 4 << false;
+    QTest::newRow("shift saved") << QStringList { "pb_movebox", "pb_savebox" } << all << 3 << false;
+    QTest::newRow("shift cancelled")
+        << QStringList { "pb_movebox", "pb_cancelbox" } << all << 3 << false;
+    QTest::newRow("two boxes in turn")
+        << QStringList { "pb_cleararea", "pb_cancelarea", "pb_clearmask", "pb_cancelmask",
+               "pb_movebox", "pb_cancelbox", "pb_cleararea" }
+        << QStringList { "pb_savearea", "pb_cancelarea" } << 1 << true;
+}
+
+void TestZoneEditing::enabling()
+{
+    QFETCH(QStringList, clicks);
+    QFETCH(QStringList, enabled);
+    QFETCH(int, editState);
+    QFETCH(bool, cross);
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    createWindow();
+    QVERIFY(openVideo(video));
+    QCOMPARE(enabledEditButtons(), editButtons);
+    QCOMPARE(m_window->editState, 3);
+
+    for (const QString &name : clicks)
+        pushButton(name.toLatin1().constData());
+
+    QCOMPARE(enabledEditButtons(), enabled);
+    QCOMPARE(m_window->editState, editState);
+    const QCursor *cursor = QGuiApplication::overrideCursor();
+    QCOMPARE(cursor != nullptr, cross);
+    if (cursor)
+        QCOMPARE(cursor->shape(), Qt::CrossCursor);
+    // One override of ours at most: a single restore empties the stack.
+    if (cross) {
+        QGuiApplication::restoreOverrideCursor();
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
+}
+
+void TestZoneEditing::maskColumnAfterBothBoxes()
+{
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    createWindow();
+    QVERIFY(openVideo(video));
+    auto *files = child<QTableView>("tv_file");
+    const auto maskCell = [files] { return files->model()->index(0, 1).data().toString(); };
+    QCOMPARE(maskCell(), QStringLiteral("N"));
+    // Without both box files there is nothing to shift.
+    QCOMPARE(enabledEditButtons(), editButtons.mid(0, 6));
+
+    pushButton("pb_cleararea");
+    click(QPoint(20, 20));
+    click(QPoint(300, 20));
+    pushButton("pb_savearea");
+    QCOMPARE(maskCell(), QStringLiteral("N"));
+    QCOMPARE(enabledEditButtons(), editButtons.mid(0, 6));
+
+    pushButton("pb_clearmask");
+    for (const QPoint &pos : { QPoint(0, 0), QPoint(600, 0), QPoint(600, 400) })
+        click(pos);
+    doubleClick(QPoint(0, 400));
+    pushButton("pb_savemask");
+    QCOMPARE(maskCell(), QStringLiteral("Y"));
+    QCOMPARE(enabledEditButtons(), editButtons);
+    QVERIFY(child<QPushButton>("pb_algo")->isEnabled());
+    // The window shows the boxes just saved, read back from their files.
+    QCOMPARE(m_window->zones.getArea(), (Points { { 10, 10 }, { 150, 10 } }));
+    QCOMPARE(m_window->zones.getMask(),
+        (Points { { 0, 0 }, { 300, 0 }, { 300, 200 }, { 0, 200 }, { 0, 0 } }));
+}
+
+void TestZoneEditing::closingEndsTheEdit()
+{
+    const QString first = addVideo(QStringLiteral("320.avi"), QStringLiteral("first.mp4"));
+    const QString second = addVideo(QStringLiteral("320.avi"), QStringLiteral("second.mp4"));
+    for (const QString &video : { first, second }) {
+        QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+        QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    }
+    createWindow();
+
+    // A box half drawn when another video is chosen: no cross-hair is left,
+    // and both videos keep their files.
+    QVERIFY(openVideo(first));
+    pushButton("pb_cleararea");
+    click(QPoint(10, 10));
+    QVERIFY(QGuiApplication::overrideCursor());
+    QVERIFY(openVideo(second));
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QCOMPARE(m_window->zones.getMode(), 0);
+    QCOMPARE(m_window->zones.getArea(), areaBox);
+
+    // A shift dragged but not saved does not follow to the next video, where
+    // its "Save" would write the first video's shift into the second's files.
+    pushButton("pb_movebox");
+    drag(QPoint(200, 200), QPoint(220, 220), Qt::LeftButton);
+    QCOMPARE(m_window->zones.getMode(), 3);
+    QVERIFY(openVideo(first));
+    QCOMPARE(m_window->zones.getMode(), 0);
+    pushButton("pb_savebox");
+    for (const QString &video : { first, second }) {
+        QCOMPARE(testfiles::read(boxFile(video, "_area.krn")), krn(areaBox));
+        QCOMPARE(testfiles::read(boxFile(video, "_mask.krn")), krn(maskBox));
+    }
+
+    // Closing through the directory dialog in the middle of drawing.
+    pushButton("pb_clearmask");
+    QVERIFY(QGuiApplication::overrideCursor());
+    pushButton("pb_videofile");
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QCOMPARE(m_window->editState, 0);
+}
+
+void TestZoneEditing::destroyedWindowLeavesNoCursor()
+{
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    // Someone else's override below ours must survive.
+    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    createWindow();
+    QVERIFY(openVideo(video));
+    pushButton("pb_clearmask");
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::CrossCursor);
+    pushButton("pb_cancelmask");
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    // The shift's "Cancel" sets the arrow although its "Start" set nothing.
+    pushButton("pb_movebox");
+    pushButton("pb_cancelbox");
+    QVERIFY(QGuiApplication::overrideCursor());
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+
+    pushButton("pb_cleararea");
+    m_window.reset();
+    QVERIFY(QGuiApplication::overrideCursor());
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QGuiApplication::restoreOverrideCursor();
+    QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+QTEST_MAIN(TestZoneEditing)
+#include "tst_zoneediting.moc"
