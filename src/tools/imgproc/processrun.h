@@ -35,6 +35,14 @@ class VideoCapture;
 //       run.finishVideo();                    // trajectory image and density
 //   }
 //
+// In the window: "Process" calls start() and sets NextFile. A NextFile tick
+// ends the run when !hasNext(), else calls openNext() on the window's capture
+// (after a skip the next tick tries the next video) and takes startFrame()
+// and position() as its frame and position. A ProcessFrame tick reads one
+// frame: a failed read calls finishVideo() and goes back to NextFile, a frame
+// goes through processFrame() and then the window's own drawing. "Cancel"
+// calls cancel().
+//
 // Tracks and the detector's reference carry over from one video to the next.
 // The run owns the engine's Tracker and with it the process-wide target pool:
 // keep one ProcessRun per process.
