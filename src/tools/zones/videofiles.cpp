@@ -3,6 +3,7 @@
 #include <opencv2/videoio.hpp>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -59,6 +60,20 @@ bool VideoFiles::openCapture(cv::VideoCapture &capture, const QString &videoPath
     if (videoPath.isEmpty())
         return false;
     return capture.open(QFile::encodeName(videoPath).toStdString(), cv::CAP_FFMPEG);
+}
+
+QStringList VideoFiles::listVideos(const QString &folder)
+{
+    QStringList videos;
+    // An empty path names no folder (QDir would take it for the current one).
+    if (folder.isEmpty())
+        return videos;
+    // Without QDir::CaseSensitive the filter ignores letter case; without
+    // QDir::Hidden hidden files stay out.
+    QDirIterator it(folder, { QStringLiteral("*.mp4") }, QDir::Files | QDir::NoSymLinks);
+    while (it.hasNext())
+        videos.append(it.next());
+    return videos;
 }
 
 QDateTime VideoFiles::startTimeFromFileName(const QString &videoPath)

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 namespace cv {
 class VideoCapture;
@@ -18,11 +19,11 @@ public:
     static QString baseName(const QString &videoPath);
     // <folder>/exportCSV
     static QString exportDir(const QString &videoPath);
-    static QString areaFile(const QString &videoPath);            // <base>_area.krn
-    static QString maskFile(const QString &videoPath);            // <base>_mask.krn
-    static QString resultFile(const QString &videoPath);          // <base>.csv
+    static QString areaFile(const QString &videoPath); // <base>_area.krn
+    static QString maskFile(const QString &videoPath); // <base>_mask.krn
+    static QString resultFile(const QString &videoPath); // <base>.csv
     static QString trajectoryImageFile(const QString &videoPath); // <base>_doza.jpg
-    static QString densityFile(const QString &videoPath);         // <base>_doza.txt
+    static QString densityFile(const QString &videoPath); // <base>_doza.txt
     // Creates exportCSV (and missing parents); true when it exists afterwards.
     static bool ensureExportDir(const QString &videoPath);
 
@@ -30,6 +31,12 @@ public:
     // file system's own encoding. Window and batch program open videos only
     // through this, so both decode exactly the same frames.
     static bool openCapture(cv::VideoCapture &capture, const QString &videoPath);
+
+    // The videos of a folder as the file table lists them: regular *.mp4
+    // files, letter case ignored, no hidden files, no symbolic links, in the
+    // order the file system yields them. Each path is the folder, "/" and the
+    // file name. Empty for an empty path or a folder that cannot be read.
+    static QStringList listVideos(const QString &folder);
 
     // Recording start coded in names like video_20150612_0930_01.mp4; the
     // current time when the path has no "video_"; an invalid date-time when

@@ -1,0 +1,101 @@
+#include "batchoptions.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace {
+
+const char description[]
+    = "Counts the insects of recorded videos as the window's \"Process\" does, without a "
+      "window.\n"
+      "VIDEO plays the video current when \"Process\" is pressed: its boxes and frame size "
+      "serve the run, and its folder holds the videos of modes all and unprocessed.\n"
+      "Exit status: 0 done, 1 error (no file touched), 2 bad command line, 3 done but some "
+      "videos skipped.";
+
+} // namespace
+
+BatchOptions BatchOptions::parse(const QStringList &arguments)
+{
+    BatchOptions options;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(description));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption mode(QStringLiteral("mode"),
+        QStringLiteral("Videos to process: one (VIDEO, the default), all (every *.mp4 of its "
+                       "folder) or unprocessed (those without a count file)."),
+        QStringLiteral("one|all|unprocessed"), QStringLiteral("one"));
+    const QCommandLineOption jobs(QStringLiteral("jobs"),
+        QStringLiteral("Process the queued videos as independent one-video runs, N at a time "
+                       "(no tracks carried over from one video to the next)."),
+        QStringLiteral("N"));
+    const QCommandLineOption quiet(
+        QStringLiteral("quiet"), QStringLiteral("No progress line and no per-frame debug log."));
+    QCommandLineOption boxes(QStringLiteral("boxes-from"), QString(), QStringLiteral("video"));
+    boxes.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({ mode, jobs, quiet, boxes });
+    parser.addPositionalArgument(
+        QStringLiteral("VIDEO"), QStringLiteral("The video whose boxes serve the run."));
+
+    const QString usage = QStringLiteral("Usage: kestrin-batch [--mode one|all|unprocessed] "
+                                         "[--jobs N] [--quiet] VIDEO");
+    if (!parser.parse(arguments)) {
+        options.text = parser.errorText() + QLatin1Char('\n') + usage;
+        return options;
+    }
+    if (parser.isSet(help)) {
+        options.action = Action::Help;
+        options.text = parser.helpText();
+        return options;
+    }
+    if (parser.isSet(version)) {
+        options.action = Action::Version;
+        options.text = QCoreApplication::applicationName() + QLatin1Char(' ')
+            + QCoreApplication::applicationVersion();
+        return options;
+    }
+
+    const QString modeName = parser.value(mode);
+    if (modeName == QLatin1String("one")) {
+        options.mode = ProcessRun::One;
+    } else if (modeName == QLatin1String("all")) {
+        options.mode = ProcessRun::All;
+    } else if (modeName == QLatin1String("unprocessed")) {
+        options.mode = ProcessRun::Unprocessed;
+    } else {
+        options.text
+            = QStringLiteral("Unknown mode \"%1\": one, all or unprocessed.\n").arg(modeName)
+            + usage;
+        return options;
+    }
+    if (parser.isSet(jobs)) {
+        bool ok = false;
+        options.jobs = parser.value(jobs).toInt(&ok);
+        if (!ok || options.jobs < 1) {
+            options.text
+                = QStringLiteral("--jobs needs a whole number of at least 1, not \"%1\".\n")
+                      .arg(parser.value(jobs))
+                + usage;
+            return options;
+        }
+    }
+    options.quiet = parser.isSet(quiet);
+    options.boxSource = parser.value(boxes);
+    if (parser.isSet(boxes) && options.boxSource.isEmpty()) {
+        options.text = QStringLiteral("--boxes-from needs a video.\n") + usage;
+        return options;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1 || positional.first().isEmpty()) {
+        options.text = (positional.isEmpty() ? QStringLiteral("No VIDEO given.\n")
+                                             : QStringLiteral("Exactly one VIDEO is needed.\n"))
+            + usage;
+        return options;
+    }
+    options.video = positional.first();
+    options.action = Action::Run;
+    return options;
+}

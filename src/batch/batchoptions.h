@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "processrun.h"
+
+// The command line of kestrin-batch:
+//   kestrin-batch [--mode one|all|unprocessed] [--jobs N] [--quiet] VIDEO
+class BatchOptions
+{
+public:
+    enum class Action { Run, Help, Version, UsageError };
+
+    // `arguments` includes the program name first.
+    static BatchOptions parse(const QStringList &arguments);
+
+    Action action = Action::UsageError;
+    ProcessRun::Mode mode = ProcessRun::One;
+    int jobs = 0; // 0: one run over the whole queue, tracks carried over
+    bool quiet = false;
+    QString video;
+    // Hidden, for the runs that --jobs starts: process VIDEO alone with the
+    // boxes and the frame size of this video.
+    QString boxSource;
+    QString text; // the help, the version, or what is wrong with the line
+};

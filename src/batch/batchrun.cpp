@@ -1,0 +1,204 @@
+#include "batchrun.h"
+
+#include <cstdio>
+
+#include <opencv2/videoio.hpp>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include "batchprogress.h"
+#include "framereader.h"
+#include "jobpool.h"
+#include "processrun.h"
+#include "videofiles.h"
+
+namespace {
+
+void print(std::FILE *stream, const QString &line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+BatchRun::BatchRun(const BatchOptions &options)
+    : options(options)
+{
+}
+
+BatchRun::Status BatchRun::exec()
+{
+    // Everything is checked before any file is touched.
+    const QString source = options.boxSource.isEmpty() ? options.video : options.boxSource;
+    if (!loadRunSource(source))
+        return Failed;
+
+    const QString video = QFileInfo(options.video).absoluteFilePath();
+    QStringList queue;
+    if (!options.boxSource.isEmpty()) {
+        queue = QStringList { video };
+    } else {
+        const QStringList folder = options.mode == ProcessRun::One
+            ? QStringList()
+            : VideoFiles::listVideos(QFileInfo(video).absolutePath());
+        queue = ProcessRun::queueFor(options.mode, video, folder);
+    }
+    if (queue.isEmpty()) {
+        warning(QStringLiteral("no video to process"));
+        return Done;
+    }
+    return options.jobs > 0 ? runJobs(queue) : runQueue(queue);
+}
+
+QString BatchRun::summary(const QString &videoPath, int frames, int in, int out)
+{
+    return QStringLiteral("%1: %2 frames, %3 in, %4 out")
+        .arg(VideoFiles::baseName(videoPath))
+        .arg(frames)
+        .arg(in)
+        .arg(out);
+}
+
+bool BatchRun::loadRunSource(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        error(QStringLiteral("%1: no such file").arg(path));
+        return false;
+    }
+    if (!info.isFile() || !info.isReadable()) {
+        error(QStringLiteral("%1: not a readable file").arg(path));
+        return false;
+    }
+    // Loading a box creates exportCSV when it is missing: look first.
+    const QString area = VideoFiles::areaFile(info.absoluteFilePath());
+    const QString mask = VideoFiles::maskFile(info.absoluteFilePath());
+    for (const QString &box : { area, mask }) {
+        const QString which
+            = box == area ? QStringLiteral("counting box") : QStringLiteral("tracking box");
+        if (!QFileInfo(box).isFile()) {
+            error(QStringLiteral("%1: missing %2 file %3").arg(path, which, box));
+            return false;
+        }
+        if (!QFileInfo(box).isReadable()) {
+            error(QStringLiteral("%1: unreadable %2 file %3").arg(path, which, box));
+            return false;
+        }
+    }
+
+    cv::VideoCapture capture;
+    if (!VideoFiles::openCapture(capture, info.absoluteFilePath()) || !capture.isOpened()) {
+        error(QStringLiteral("%1: cannot be opened as a video").arg(path));
+        return false;
+    }
+    cv::Mat frame;
+    capture.set(cv::CAP_PROP_POS_FRAMES, ProcessRun::kStartFrame);
+    if (!capture.read(frame) || frame.empty()) {
+        error(QStringLiteral("%1: frame %2 cannot be read").arg(path).arg(ProcessRun::kStartFrame));
+        return false;
+    }
+    frameSize = frame.size();
+
+    zones.loadArea(info.absoluteFilePath());
+    zones.loadMask(info.absoluteFilePath());
+    if (zones.getMask().size() < 3)
+        warning(QStringLiteral("%1: the tracking box has fewer than three points: almost nothing "
+                               "will be detected")
+                    .arg(path));
+    if (zones.getArea().size() < 2)
+        warning(QStringLiteral("%1: the counting box has fewer than two points: nothing will be "
+                               "counted")
+                    .arg(path));
+    return true;
+}
+
+BatchRun::Status BatchRun::runQueue(const QStringList &queue)
+{
+    Status status = Done;
+    BatchProgress progress(!options.quiet);
+    ProcessRun run;
+    run.start(zones, frameSize, queue);
+    const int count = queue.size();
+    int index = 0;
+    cv::VideoCapture capture;
+    while (run.hasNext()) {
+        ++index;
+        if (!run.openNext(capture)) {
+            progress.clear();
+            warning(QStringLiteral("skipped %1: %2").arg(run.video(), run.skipReason()));
+            status = Skipped;
+            continue;
+        }
+        progress.startVideo(index, count, capture.get(cv::CAP_PROP_FRAME_COUNT), run.position());
+        {
+            FrameReader reader(capture);
+            while (const cv::Mat *grey = reader.next()) {
+                run.processGrey(*grey);
+                progress.update(run.position());
+            }
+        }
+        run.finishVideo();
+        capture.release();
+        progress.clear();
+        print(stdout, summary(run.video(), run.framesProcessed(), run.inCount(), run.outCount()));
+    }
+    return status;
+}
+
+BatchRun::Status BatchRun::runJobs(const QStringList &queue)
+{
+    const QString source
+        = QFileInfo(options.boxSource.isEmpty() ? options.video : options.boxSource)
+              .absoluteFilePath();
+    QList<QStringList> jobs;
+    for (const QString &video : queue) {
+        QStringList arguments { QStringLiteral("--mode"), QStringLiteral("one"),
+            QStringLiteral("--boxes-from"), source };
+        if (options.quiet)
+            arguments << QStringLiteral("--quiet");
+        arguments << QStringLiteral("--") << video;
+        jobs << arguments;
+    }
+    BatchProgress progress(!options.quiet);
+    JobPool pool(QCoreApplication::applicationFilePath(), options.jobs);
+    int done = 0;
+    bool failed = false;
+    pool.run(
+        jobs,
+        [&](const QByteArray &output) {
+            progress.clear();
+            std::fwrite(output.constData(), 1, static_cast<size_t>(output.size()), stdout);
+            std::fflush(stdout);
+        },
+        [&](const QByteArray &output) {
+            progress.clear();
+            std::fwrite(output.constData(), 1, static_cast<size_t>(output.size()), stderr);
+            std::fflush(stderr);
+        },
+        [&](int job, int exitStatus, const QString &problem) {
+            ++done;
+            if (exitStatus != Done) {
+                failed = true;
+                progress.clear();
+                warning(problem.isEmpty()
+                        ? QStringLiteral("%1 ended with status %2").arg(queue[job]).arg(exitStatus)
+                        : QStringLiteral("%1: %2").arg(queue[job], problem));
+            }
+            progress.videosDone(done, queue.size());
+        });
+    progress.clear();
+    return failed ? Skipped : Done;
+}
+
+void BatchRun::error(const QString &text) const
+{
+    print(stderr, QStringLiteral("kestrin-batch: error: ") + text);
+}
+
+void BatchRun::warning(const QString &text) const
+{
+    print(stderr, QStringLiteral("kestrin-batch: warning: ") + text);
+}

@@ -1,0 +1,163 @@
+#include "processrun.h"
+
+#include <climits>
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <QFileInfo>
+
+#include "logging.h"
+#include "resultfile.h"
+#include "videofiles.h"
+
+namespace {
+
+QString sizeText(const cv::Size &size)
+{
+    return QStringLiteral("%1x%2").arg(size.width).arg(size.height);
+}
+
+} // namespace
+
+ProcessRun::ProcessRun() = default;
+
+QStringList ProcessRun::queueFor(Mode mode, const QString &current, const QStringList &videos)
+{
+    switch (mode) {
+    case One:
+        return { current };
+    case All:
+        return videos;
+    case Unprocessed:
+        break;
+    }
+    QStringList queue;
+    for (const QString &path : videos) {
+        if (!QFileInfo::exists(VideoFiles::resultFile(path)))
+            queue.append(path);
+    }
+    return queue;
+}
+
+void ProcessRun::start(
+    const AreaContour &zones, const cv::Size &frameSize, const QStringList &videos)
+{
+    runZones = zones;
+    maskImage = runZones.createMask(frameSize, 0);
+    runZones.computeAreaSegments(frameSize, 0);
+    tracker.reset();
+    tracker.detector().set_mask(maskImage);
+    queue = videos;
+    open = false;
+    reason.clear();
+}
+
+void ProcessRun::cancel()
+{
+    queue.clear();
+    open = false;
+}
+
+bool ProcessRun::openNext(cv::VideoCapture &capture)
+{
+    open = false;
+    reason.clear();
+    if (queue.isEmpty())
+        return false;
+    const QString path = queue.takeFirst();
+    videoPath = path;
+
+    if (!VideoFiles::openCapture(capture, path) || !capture.isOpened()) {
+        skip(capture, path, QStringLiteral("it cannot be opened"));
+        return false;
+    }
+    cv::Mat frame;
+    capture.set(cv::CAP_PROP_POS_FRAMES, kStartFrame);
+    if (!capture.read(frame) || frame.empty()) {
+        skip(capture, path, QStringLiteral("it has no frame %1").arg(kStartFrame));
+        return false;
+    }
+    if (frame.type() != CV_8UC3) {
+        skip(capture, path, QStringLiteral("its frames are not 8-bit colour"));
+        return false;
+    }
+    // The mask, and the detector's reference, have the size of the video
+    // that was current at the start.
+    if (frame.size() != maskImage.size()) {
+        skip(capture, path,
+            QStringLiteral("its frames are %1, the run's are %2")
+                .arg(sizeText(frame.size()), sizeText(maskImage.size())));
+        return false;
+    }
+
+    firstFrame = frame;
+    const double rate = capture.get(cv::CAP_PROP_FPS);
+    // A rate that is no whole number of frames per second in range counts as
+    // none: the time stamps then stay at the start time.
+    framesPerSecond = std::isfinite(rate) && rate >= 0 && rate < INT_MAX ? rate : 0;
+    videoStart = VideoFiles::startTimeFromFileName(path);
+    framePosition = kStartFrame;
+    processed = 0;
+    ins = 0;
+    outs = 0;
+
+    ResultFile::removeResultFile(path);
+    ResultFile file;
+    if (file.open(path, ResultFile::Append) == 1)
+        file.close();
+    counter.Reset();
+    trajectory.start(firstFrame, maskImage);
+    open = true;
+    return true;
+}
+
+QVector<Result> ProcessRun::processFrame(const cv::Mat &frame)
+{
+    if (frame.type() == CV_8UC3)
+        cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+    else if (frame.type() == CV_8UC1)
+        frame.copyTo(grey);
+    else
+        grey.release(); // refused by the tracker with a warning
+    return processGrey(grey);
+}
+
+QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
+{
+    if (!open)
+        return {};
+    qCDebug(lcImgproc).nospace().noquote() << "Frame = " << framePosition;
+
+    QVector<Result> events;
+    // A refused frame leaves the tracks as they were: counting them again
+    // would repeat the last frame's events.
+    if (tracker.process(greyFrame)) {
+        events = counter.Detect(tracked(), runZones, videoPath, static_cast<int>(framePosition),
+            static_cast<int>(framesPerSecond), videoStart);
+        trajectory.addTracks(tracked());
+    }
+    for (const Result &event : events) {
+        ins += event.in;
+        outs += event.out;
+    }
+    framePosition += 1;
+    ++processed;
+    return events;
+}
+
+void ProcessRun::finishVideo()
+{
+    if (!open)
+        return;
+    trajectory.save(videoPath);
+    open = false;
+}
+
+void ProcessRun::skip(cv::VideoCapture &capture, const QString &path, const QString &why)
+{
+    capture.release();
+    reason = why;
+    qCWarning(lcImgproc).noquote() << "Skipping" << path << "because" << why;
+}

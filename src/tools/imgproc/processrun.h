@@ -1,0 +1,131 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include "areacontour.h"
+#include "insectdetect.h"
+#include "result.h"
+#include "target.h"
+#include "tracker.h"
+#include "trajectoryimage.h"
+
+namespace cv {
+class VideoCapture;
+}
+
+// One run of "Process": the queued videos taken one after another through the
+// engine, all with the boxes and the detection mask of the video current at
+// the start. The window drives it one call per timer tick, kestrin-batch in a
+// loop; the work of a processed frame exists nowhere else.
+//
+//   run.start(zones, frame90.size(), ProcessRun::queueFor(mode, current, videos));
+//   while (run.hasNext()) {
+//       if (!run.openNext(capture)) { show run.skipReason(); continue; }
+//       cv::Mat frame;                        // frame 91 on, read sequentially
+//       while (capture.read(frame)) {
+//           QVector<Result> events = run.processFrame(frame);
+//           // caller's display: overlay of run.tracked(), events, boxes,
+//           // run.trajectoryImage(), run.position()
+//       }
+//       run.finishVideo();                    // trajectory image and density
+//   }
+//
+// Tracks and the detector's reference carry over from one video to the next.
+// The run owns the engine's Tracker and with it the process-wide target pool:
+// keep one ProcessRun per process.
+class ProcessRun
+{
+public:
+    // Index of the window's `cb_process_conf`.
+    enum Mode { Unprocessed = 0, One = 1, All = 2 };
+    static constexpr int kStartFrame = 90; // shown, never processed
+
+    ProcessRun();
+    ProcessRun(const ProcessRun &) = delete;
+    ProcessRun &operator=(const ProcessRun &) = delete;
+
+    // The videos a run takes, in order. `videos` is the folder's listing in
+    // table order; Unprocessed keeps those without a count file now, One is
+    // `current` alone, All the whole listing.
+    static QStringList queueFor(Mode mode, const QString &current, const QStringList &videos);
+
+    // Resets the engine, builds the mask and the counting segments from a copy
+    // of `zones` for `frameSize` (the current video's), and queues `queue`.
+    void start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue);
+    // Drops the queue and the open video; files written so far stay.
+    void cancel();
+
+    bool hasNext() const { return !queue.isEmpty(); }
+    const QStringList &remaining() const { return queue; }
+
+    // Takes the next queued video and opens it on `capture` (through
+    // VideoFiles::openCapture) with frame 90 read. A video that cannot be
+    // opened, has no frame 90 or whose frame size is not the mask's is
+    // skipped before any of its files is touched: false, `capture` released,
+    // a warning logged and skipReason() set. Otherwise its count file is
+    // started afresh with its header, the counter reset and the trajectory
+    // image started from frame 90; `capture` then reads on from frame 91.
+    bool openNext(cv::VideoCapture &capture);
+
+    // One frame read after the last one (BGR): tracker, counter, trajectory.
+    // Returns this frame's counting events, already in the count file.
+    QVector<Result> processFrame(const cv::Mat &frame);
+    // The same for a frame already converted to 8-bit grey.
+    QVector<Result> processGrey(const cv::Mat &grey);
+
+    // At the failed read that ends the video: writes the trajectory image and
+    // its density text.
+    void finishVideo();
+
+    // The video last taken from the queue and its properties; they stay
+    // readable after finishVideo.
+    const QString &video() const { return videoPath; }
+    // Between a successful openNext and finishVideo (or cancel).
+    bool videoOpen() const { return open; }
+    const QString &skipReason() const { return reason; }
+    const cv::Mat &startFrame() const { return firstFrame; } // frame 90, BGR
+    double fps() const { return framesPerSecond; }
+    const QDateTime &startTime() const { return videoStart; }
+    // Index of the last frame read: 90 after openNext, + 1 per processed
+    // frame. The counter gets it before the increment, as the window hands
+    // it on: the events of frame 91 carry frame number 90.
+    double position() const { return framePosition; }
+    int framesProcessed() const { return processed; }
+    int inCount() const { return ins; }
+    int outCount() const { return outs; }
+
+    const TargetList &tracked() const { return tracker.trackedTargets(); }
+    const cv::Mat &mask() const { return maskImage; } // 255 where targets are detected
+    const AreaContour &zones() const { return runZones; }
+    // A composed copy; composing costs a pass over the frame.
+    cv::Mat trajectoryImage() { return trajectory.image(); }
+    // For connecting Add_Insect_detected.
+    InsectDetect &insectDetect() { return counter; }
+
+private:
+    void skip(cv::VideoCapture &capture, const QString &path, const QString &why);
+
+    Tracker tracker;
+    InsectDetect counter;
+    TrajectoryImage trajectory;
+    AreaContour runZones;
+    cv::Mat maskImage;
+    QStringList queue;
+
+    QString videoPath;
+    bool open = false;
+    QString reason;
+    cv::Mat firstFrame;
+    double framesPerSecond = 0;
+    QDateTime videoStart;
+    double framePosition = 0;
+    int processed = 0;
+    int ins = 0;
+    int outs = 0;
+    cv::Mat grey; // kept: no full-size allocation per frame
+};

@@ -1,0 +1,203 @@
+#include <cmath>
+#include <limits>
+
+#include <QTest>
+
+#include "batchoptions.h"
+#include "batchprogress.h"
+#include "batchrun.h"
+
+Q_DECLARE_METATYPE(BatchOptions::Action)
+
+class TestBatchOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data();
+    void parse();
+    void helpHidesTheChildOption();
+    void summary_data();
+    void summary();
+    void progressLine_data();
+    void progressLine();
+    void duration_data();
+    void duration();
+};
+
+void TestBatchOptions::parse_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<BatchOptions::Action>("action");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<bool>("quiet");
+    QTest::addColumn<QString>("video");
+    QTest::addColumn<QString>("boxSource");
+
+    using A = BatchOptions::Action;
+    QTest::newRow("video alone: one video, one run")
+        << QStringList { "v.mp4" } << A::Run << int(ProcessRun::One) << 0 << false << "v.mp4"
+        << "";
+    QTest::newRow("everything") << QStringList { "--mode", "unprocessed", "--jobs", "3", "--quiet",
+        "v.mp4" } << A::Run << int(ProcessRun::Unprocessed)
+                                << 3 << true << "v.mp4"
+                                << "";
+    QTest::newRow("mode all, = form") << QStringList { "--mode=all", "v.mp4" } << A::Run
+                                      << int(ProcessRun::All) << 0 << false << "v.mp4"
+                                      << "";
+    QTest::newRow("video after --") << QStringList { "--quiet", "--", "-odd.mp4" } << A::Run
+                                    << int(ProcessRun::One) << 0 << true << "-odd.mp4"
+                                    << "";
+    QTest::newRow("child run") << QStringList { "--mode", "one", "--boxes-from", "b.mp4", "--",
+        "v.mp4" } << A::Run << int(ProcessRun::One)
+                               << 0 << false << "v.mp4"
+                               << "b.mp4";
+    QTest::newRow("help") << QStringList { "--help" } << A::Help << int(ProcessRun::One) << 0
+                          << false << ""
+                          << "";
+    QTest::newRow("version") << QStringList { "--version" } << A::Version << int(ProcessRun::One)
+                             << 0 << false << ""
+                             << "";
+    QTest::newRow("no video") << QStringList { "--quiet" } << A::UsageError << int(ProcessRun::One)
+                              << 0 << true << ""
+                              << "";
+    QTest::newRow("empty video") << QStringList { "" } << A::UsageError << int(ProcessRun::One) << 0
+                                 << false << ""
+                                 << "";
+    QTest::newRow("two videos") << QStringList { "a.mp4", "b.mp4" } << A::UsageError
+                                << int(ProcessRun::One) << 0 << false << ""
+                                << "";
+    QTest::newRow("unknown mode") << QStringList { "--mode", "ALL", "v.mp4" } << A::UsageError
+                                  << int(ProcessRun::One) << 0 << false << ""
+                                  << "";
+    QTest::newRow("mode without value") << QStringList { "v.mp4", "--mode" } << A::UsageError
+                                        << int(ProcessRun::One) << 0 << false << ""
+                                        << "";
+    QTest::newRow("jobs 0") << QStringList { "--jobs", "0", "v.mp4" } << A::UsageError
+                            << int(ProcessRun::One) << 0 << false << ""
+                            << "";
+    QTest::newRow("jobs negative") << QStringList { "--jobs=-2", "v.mp4" } << A::UsageError
+                                   << int(ProcessRun::One) << 0 << false << ""
+                                   << "";
+    QTest::newRow("jobs not a number") << QStringList { "--jobs", "many", "v.mp4" } << A::UsageError
+                                       << int(ProcessRun::One) << 0 << false << ""
+                                       << "";
+    QTest::newRow("unknown option") << QStringList { "--fast", "v.mp4" } << A::UsageError
+                                    << int(ProcessRun::One) << 0 << false << ""
+                                    << "";
+    QTest::newRow("empty box source") << QStringList { "--boxes-from=", "v.mp4" } << A::UsageError
+                                      << int(ProcessRun::One) << 0 << false << ""
+                                      << "";
+}
+
+void TestBatchOptions::parse()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(BatchOptions::Action, action);
+    QFETCH(int, mode);
+    QFETCH(int, jobs);
+    QFETCH(bool, quiet);
+    QFETCH(QString, video);
+    QFETCH(QString, boxSource);
+
+    const BatchOptions options
+        = BatchOptions::parse(QStringList { QStringLiteral("kestrin-batch") } + arguments);
+    QCOMPARE(options.action, action);
+    if (action == BatchOptions::Action::UsageError) {
+        // Says what is wrong, then how to call.
+        QVERIFY(options.text.contains(QLatin1String("Usage: kestrin-batch")));
+        QVERIFY(!options.text.startsWith(QLatin1String("Usage")));
+        return;
+    }
+    if (action != BatchOptions::Action::Run) {
+        QVERIFY(!options.text.isEmpty());
+        return;
+    }
+    QCOMPARE(int(options.mode), mode);
+    QCOMPARE(options.jobs, jobs);
+    QCOMPARE(options.quiet, quiet);
+    QCOMPARE(options.video, video);
+    QCOMPARE(options.boxSource, boxSource);
+}
+
+void TestBatchOptions::helpHidesTheChildOption()
+{
+    const BatchOptions options = BatchOptions::parse({ "kestrin-batch", "--help" });
+    for (const char *shown : { "--mode", "--jobs", "--quiet", "VIDEO", "Exit status" })
+        QVERIFY2(options.text.contains(QLatin1String(shown)), shown);
+    QVERIFY(!options.text.contains(QLatin1String("boxes-from")));
+}
+
+void TestBatchOptions::summary_data()
+{
+    QTest::addColumn<QString>("video");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("in");
+    QTest::addColumn<int>("out");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("plain") << "/data/video_20150612_0930_01.mp4" << 9000 << 12 << 7
+                           << "video_20150612_0930_01: 9000 frames, 12 in, 7 out";
+    QTest::newRow("only the last extension goes")
+        << "/data/x.y.mp4" << 0 << 0 << 0 << "x.y: 0 frames, 0 in, 0 out";
+}
+
+void TestBatchOptions::summary()
+{
+    QFETCH(QString, video);
+    QFETCH(int, frames);
+    QFETCH(int, in);
+    QFETCH(int, out);
+    QFETCH(QString, expected);
+    QCOMPARE(BatchRun::summary(video, frames, in, out), expected);
+}
+
+void TestBatchOptions::progressLine_data()
+{
+    QTest::addColumn<double>("frame");
+    QTest::addColumn<double>("frames");
+    QTest::addColumn<double>("fps");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("9000 frames to go at 100 fps")
+        << 1000.0 << 10000.0 << 100.0 << "video 2 of 3, frame 1000 of 10000, 100.0 fps, 1:30 left";
+    QTest::newRow("count unknown")
+        << 1000.0 << 0.0 << 250.5 << "video 2 of 3, frame 1000, 250.5 fps";
+    QTest::newRow("past the claimed count")
+        << 10005.0 << 10000.0 << 90.0 << "video 2 of 3, frame 10005, 90.0 fps";
+    QTest::newRow("no speed yet") << 90.0 << 10000.0 << 0.0
+                                  << "video 2 of 3, frame 90 of 10000, 0.0 fps";
+}
+
+void TestBatchOptions::progressLine()
+{
+    QFETCH(double, frame);
+    QFETCH(double, frames);
+    QFETCH(double, fps);
+    QFETCH(QString, expected);
+    QCOMPARE(BatchProgress::line(2, 3, frame, frames, fps), expected);
+}
+
+void TestBatchOptions::duration_data()
+{
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("zero") << 0.0 << "0:00";
+    QTest::newRow("rounded up to a minute") << 59.6 << "1:00";
+    QTest::newRow("hours") << 3725.0 << "1:02:05";
+    QTest::newRow("negative") << -5.0 << "0:00";
+    QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << "0:00";
+    QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << "0:00";
+}
+
+void TestBatchOptions::duration()
+{
+    QFETCH(double, seconds);
+    QFETCH(QString, expected);
+    QCOMPARE(BatchProgress::duration(seconds), expected);
+}
+
+QTEST_GUILESS_MAIN(TestBatchOptions)
+#include "test_batchoptions.moc"

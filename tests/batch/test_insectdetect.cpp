@@ -1,0 +1,575 @@
+#include <climits>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include <QDateTime>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "areacontour.h"
+#include "cvprint.h"
+#include "insectdetect.h"
+#include "messagelog.h"
+#include "result.h"
+#include "videofiles.h"
+
+using Points = std::vector<cv::Point>;
+Q_DECLARE_METATYPE(Points)
+
+namespace {
+
+const QByteArray header("Frame;X;Y;In;Out;Timestamp\n");
+const Points line { { 10, 100 }, { 200, 100 } };
+
+Target track(cv::Point last, cv::Point centroid, int age, int agemovement = 1, int id = 1)
+{
+    Target t;
+    t.id = id;
+    t.last = last;
+    t.centroid = centroid;
+    t.origine = centroid - cv::Point(5, 5);
+    t.width = 10;
+    t.height = 10;
+    t.age = age;
+    t.agemovement = agemovement;
+    return t;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<cannot open>");
+    return file.readAll();
+}
+
+QDateTime tenOClock()
+{
+    return QDateTime(QDate(2016, 5, 12), QTime(10, 0, 0));
+}
+
+} // namespace
+
+class TestInsectDetect : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void orientation_data();
+    void orientation();
+    void orientationOfFarPointsDoesNotOverflow();
+    void intersect_data();
+    void intersect();
+
+    void lineStep_data();
+    void lineStep();
+    void lineStepOntoAndOffTheLineCountsOnce();
+    void lineCrossedBackAndForthCountsEachCrossing();
+    void twoTracksInOneFrame();
+    void lineFromZoneModel();
+
+    void boxProbe_data();
+    void boxProbe();
+    void boxDuplicateCheck_data();
+    void boxDuplicateCheck();
+    void resetClearsDuplicateCheck();
+    void boxSegmentsTakenTwoByTwo_data();
+    void boxSegmentsTakenTwoByTwo();
+    void boxFromZoneModel();
+
+    void eventTime_data();
+    void eventTime();
+    void eventsAreAppendedToTheCountFile();
+    void traces();
+    void signalIsNeverEmitted();
+
+private:
+    QTemporaryDir dir;
+    QString video;
+};
+
+void TestInsectDetect::init()
+{
+    QVERIFY(dir.isValid());
+    video = dir.filePath(QStringLiteral("video_20160512_1000_01.mp4"));
+    QFile::remove(VideoFiles::resultFile(video));
+}
+
+void TestInsectDetect::orientation_data()
+{
+    QTest::addColumn<cv::Point>("p");
+    QTest::addColumn<cv::Point>("q");
+    QTest::addColumn<cv::Point>("r");
+    QTest::addColumn<int>("expected");
+
+    // y grows downwards: a right turn on screen is a left turn in the formula.
+    QTest::newRow("collinear") << cv::Point(0, 0) << cv::Point(2, 2) << cv::Point(5, 5) << 0;
+    QTest::newRow("collinear, r behind p")
+        << cv::Point(1, 1) << cv::Point(2, 2) << cv::Point(-3, -3) << 0;
+    QTest::newRow("r above the diagonal")
+        << cv::Point(0, 0) << cv::Point(4, 4) << cv::Point(5, 3) << 1;
+    QTest::newRow("r below the diagonal")
+        << cv::Point(0, 0) << cv::Point(4, 4) << cv::Point(3, 5) << 2;
+    QTest::newRow("all equal") << cv::Point(7, 7) << cv::Point(7, 7) << cv::Point(7, 7) << 0;
+}
+
+void TestInsectDetect::orientation()
+{
+    QFETCH(cv::Point, p);
+    QFETCH(cv::Point, q);
+    QFETCH(cv::Point, r);
+    QFETCH(int, expected);
+    QCOMPARE(InsectDetect::Orientation(p, q, r), expected);
+    // Swapping the last two points turns the other way round.
+    const int swapped = expected == 0 ? 0 : 3 - expected;
+    QCOMPARE(InsectDetect::Orientation(p, r, q), swapped);
+}
+
+void TestInsectDetect::orientationOfFarPointsDoesNotOverflow()
+{
+    // Box files may hold any 32-bit point; the products then exceed 32 bits.
+    const cv::Point p(-2000000000, -2000000000);
+    const cv::Point q(2000000000, 2000000000);
+    QCOMPARE(InsectDetect::Orientation(p, q, cv::Point(0, 0)), 0);
+    QCOMPARE(InsectDetect::Orientation(p, q, cv::Point(0, 1)), 2);
+    QCOMPARE(InsectDetect::Orientation(p, q, cv::Point(1, 0)), 1);
+    QVERIFY(InsectDetect::Intersect(p, q, cv::Point(-5, 5), cv::Point(5, -5)));
+    QVERIFY(!InsectDetect::Intersect(p, q, cv::Point(INT_MAX, 0), cv::Point(INT_MAX, 1)));
+}
+
+void TestInsectDetect::intersect_data()
+{
+    QTest::addColumn<cv::Point>("p1");
+    QTest::addColumn<cv::Point>("q1");
+    QTest::addColumn<cv::Point>("p2");
+    QTest::addColumn<cv::Point>("q2");
+    QTest::addColumn<bool>("expected");
+
+    QTest::newRow("cross") << cv::Point(0, 0) << cv::Point(10, 10) << cv::Point(0, 10)
+                           << cv::Point(10, 0) << true;
+    QTest::newRow("end on the other's inside")
+        << cv::Point(5, 0) << cv::Point(5, 5) << cv::Point(0, 5) << cv::Point(10, 5) << true;
+    QTest::newRow("ends touching")
+        << cv::Point(0, 0) << cv::Point(5, 5) << cv::Point(5, 5) << cv::Point(9, 1) << true;
+    QTest::newRow("collinear overlap")
+        << cv::Point(0, 0) << cv::Point(6, 0) << cv::Point(4, 0) << cv::Point(9, 0) << true;
+    QTest::newRow("collinear, apart")
+        << cv::Point(0, 0) << cv::Point(3, 0) << cv::Point(4, 0) << cv::Point(9, 0) << false;
+    QTest::newRow("parallel") << cv::Point(0, 0) << cv::Point(9, 0) << cv::Point(0, 1)
+                              << cv::Point(9, 1) << false;
+    QTest::newRow("stops one short")
+        << cv::Point(5, 0) << cv::Point(5, 4) << cv::Point(0, 5) << cv::Point(10, 5) << false;
+    QTest::newRow("passes beyond the end")
+        << cv::Point(11, 0) << cv::Point(11, 10) << cv::Point(0, 5) << cv::Point(10, 5) << false;
+    QTest::newRow("zero-length step on the line")
+        << cv::Point(5, 5) << cv::Point(5, 5) << cv::Point(0, 5) << cv::Point(10, 5) << true;
+    QTest::newRow("zero-length step off the line")
+        << cv::Point(5, 6) << cv::Point(5, 6) << cv::Point(0, 5) << cv::Point(10, 5) << false;
+}
+
+void TestInsectDetect::intersect()
+{
+    QFETCH(cv::Point, p1);
+    QFETCH(cv::Point, q1);
+    QFETCH(cv::Point, p2);
+    QFETCH(cv::Point, q2);
+    QFETCH(bool, expected);
+    // Meeting is symmetric in the segments and in their directions.
+    QCOMPARE(InsectDetect::Intersect(p1, q1, p2, q2), expected);
+    QCOMPARE(InsectDetect::Intersect(q1, p1, p2, q2), expected);
+    QCOMPARE(InsectDetect::Intersect(p2, q2, p1, q1), expected);
+    QCOMPARE(InsectDetect::Intersect(p1, q1, q2, p2), expected);
+}
+
+void TestInsectDetect::lineStep_data()
+{
+    QTest::addColumn<Points>("segments");
+    QTest::addColumn<cv::Point>("last");
+    QTest::addColumn<cv::Point>("centroid");
+    QTest::addColumn<int>("age");
+    QTest::addColumn<bool>("counted");
+
+    QTest::newRow("crossing") << line << cv::Point(50, 90) << cv::Point(52, 110) << 0 << true;
+    QTest::newRow("crossing upwards")
+        << line << cv::Point(52, 110) << cv::Point(50, 90) << 0 << true;
+    QTest::newRow("not matched this step")
+        << line << cv::Point(50, 90) << cv::Point(52, 110) << 1 << false;
+    QTest::newRow("created this step")
+        << line << cv::Point(0, 0) << cv::Point(52, 110) << 0 << false;
+    QTest::newRow("last x zero") << line << cv::Point(0, 90) << cv::Point(52, 110) << 0 << false;
+    QTest::newRow("ends on the line")
+        << line << cv::Point(50, 90) << cv::Point(51, 100) << 0 << true;
+    QTest::newRow("ends on an end point")
+        << line << cv::Point(5, 95) << cv::Point(10, 100) << 0 << true;
+    QTest::newRow("starts on the line")
+        << line << cv::Point(51, 100) << cv::Point(52, 110) << 0 << false;
+    QTest::newRow("starts on an end point")
+        << line << cv::Point(200, 100) << cv::Point(205, 110) << 0 << false;
+    QTest::newRow("along the line onto it")
+        << line << cv::Point(230, 100) << cv::Point(190, 100) << 0 << true;
+    QTest::newRow("stays on one side")
+        << line << cv::Point(50, 90) << cv::Point(60, 99) << 0 << false;
+    QTest::newRow("passes beyond the end")
+        << line << cv::Point(205, 90) << cv::Point(205, 110) << 0 << false;
+    QTest::newRow("line with a zero coordinate")
+        << Points { { 0, 100 }, { 200, 100 } } << cv::Point(50, 90) << cv::Point(52, 110) << 0
+        << false;
+    QTest::newRow("slanted line") << Points { { 20, 20 }, { 120, 220 } } << cv::Point(80, 100)
+                                  << cv::Point(60, 110) << 0 << true;
+}
+
+void TestInsectDetect::lineStep()
+{
+    QFETCH(Points, segments);
+    QFETCH(cv::Point, last);
+    QFETCH(cv::Point, centroid);
+    QFETCH(int, age);
+    QFETCH(bool, counted);
+
+    InsectDetect detect;
+    Target t = track(last, centroid, age);
+    const QVector<Result> events = detect.Detect({ &t }, segments, video, 300, 25, tenOClock());
+    QCOMPARE(events.size(), counted ? 1 : 0);
+    if (!counted) {
+        QVERIFY(!QFile::exists(VideoFiles::resultFile(video)));
+        return;
+    }
+    QCOMPARE(events[0].frame, 300.0);
+    QCOMPARE(events[0].x, centroid.x);
+    QCOMPARE(events[0].y, centroid.y);
+    QCOMPARE(events[0].in, 1);
+    QCOMPARE(events[0].out, 1);
+    QCOMPARE(events[0].timestamp, QStringLiteral("2016-05-12_10:00:12"));
+    QCOMPARE(readAll(VideoFiles::resultFile(video)),
+        header
+            + QStringLiteral("300;%1;%2;1;1;2016-05-12_10:00:12\n")
+                  .arg(centroid.x)
+                  .arg(centroid.y)
+                  .toUtf8());
+}
+
+void TestInsectDetect::lineStepOntoAndOffTheLineCountsOnce()
+{
+    InsectDetect detect;
+    // Lands exactly on the line, then leaves it on the far side.
+    Target t = track({ 50, 90 }, { 51, 100 }, 0);
+    QCOMPARE(detect.Detect({ &t }, line, video, 120, 25, tenOClock()).size(), 1);
+    t.last = t.centroid;
+    t.centroid = cv::Point(52, 110);
+    QCOMPARE(detect.Detect({ &t }, line, video, 121, 25, tenOClock()).size(), 0);
+    // Moving along the line afterwards does not count either.
+    t.last = cv::Point(60, 100);
+    t.centroid = cv::Point(70, 100);
+    QCOMPARE(detect.Detect({ &t }, line, video, 122, 25, tenOClock()).size(), 0);
+    QCOMPARE(
+        readAll(VideoFiles::resultFile(video)), header + "120;51;100;1;1;2016-05-12_10:00:04\n");
+}
+
+void TestInsectDetect::lineCrossedBackAndForthCountsEachCrossing()
+{
+    InsectDetect detect;
+    Target t = track({ 50, 90 }, { 52, 110 }, 0);
+    QCOMPARE(detect.Detect({ &t }, line, video, 100, 25, tenOClock()).size(), 1);
+    t.last = t.centroid;
+    t.centroid = cv::Point(54, 92);
+    QCOMPARE(detect.Detect({ &t }, line, video, 101, 25, tenOClock()).size(), 1);
+    t.last = t.centroid;
+    t.centroid = cv::Point(56, 108);
+    QCOMPARE(detect.Detect({ &t }, line, video, 102, 25, tenOClock()).size(), 1);
+}
+
+void TestInsectDetect::twoTracksInOneFrame()
+{
+    InsectDetect detect;
+    Target a = track({ 50, 90 }, { 52, 110 }, 0, 1, 1);
+    Target idle = track({ 70, 50 }, { 72, 52 }, 0, 1, 2);
+    Target b = track({ 150, 120 }, { 148, 95 }, 0, 1, 3);
+    const QVector<Result> events
+        = detect.Detect({ &a, &idle, &b }, line, video, 249, 25, tenOClock());
+    QCOMPARE(events.size(), 2);
+    QCOMPARE(cv::Point(events[0].x, events[0].y), a.centroid);
+    QCOMPARE(cv::Point(events[1].x, events[1].y), b.centroid);
+    QCOMPARE(events[0].frame, events[1].frame);
+    QCOMPARE(events[0].timestamp, events[1].timestamp);
+    QCOMPARE(readAll(VideoFiles::resultFile(video)),
+        header + "249;52;110;1;1;2016-05-12_10:00:09\n249;148;95;1;1;2016-05-12_10:00:09\n");
+}
+
+void TestInsectDetect::lineFromZoneModel()
+{
+    // A counting box of two points is a counting line.
+    AreaContour zones;
+    zones.addAreaPoint({ 10, 100 });
+    zones.addAreaPoint({ 200, 100 });
+    zones.computeAreaSegments(cv::Size(320, 240), 0);
+
+    InsectDetect detect;
+    Target crossing = track({ 50, 90 }, { 52, 110 }, 0);
+    QCOMPARE(detect.Detect({ &crossing }, zones, video, 5, 25, tenOClock()).size(), 1);
+    QCOMPARE(detect.DetectLine({ &crossing }, zones, video, 6, 25, tenOClock()).size(), 1);
+    Target beside = track({ 250, 90 }, { 252, 110 }, 0);
+    QCOMPARE(detect.Detect({ &beside }, zones, video, 7, 25, tenOClock()).size(), 0);
+}
+
+// A vertical box edge at x = 100 from y = 50 to 150.
+void TestInsectDetect::boxProbe_data()
+{
+    QTest::addColumn<cv::Point>("last");
+    QTest::addColumn<cv::Point>("centroid");
+    QTest::addColumn<int>("age");
+    QTest::addColumn<int>("agemovement");
+    QTest::addColumn<int>("in");
+    QTest::addColumn<int>("out");
+
+    // Vanished: probe from last to 5 x centroid - 4 x last.
+    QTest::newRow("vanished, heading in")
+        << cv::Point(90, 100) << cv::Point(95, 100) << 1 << 0 << 1 << 0;
+    QTest::newRow("vanished, probe ends on the edge")
+        << cv::Point(80, 100) << cv::Point(84, 100) << 1 << 0 << 1 << 0;
+    QTest::newRow("vanished, probe one short")
+        << cv::Point(79, 100) << cv::Point(83, 100) << 1 << 0 << 0 << 0;
+    QTest::newRow("vanished, heading away")
+        << cv::Point(95, 100) << cv::Point(90, 100) << 1 << 0 << 0 << 0;
+    QTest::newRow("vanished, created before")
+        << cv::Point(0, 0) << cv::Point(95, 100) << 1 << 0 << 0 << 0;
+    // Appeared: probe from last to 4 x last - 3 x centroid.
+    QTest::newRow("appeared, coming out")
+        << cv::Point(105, 100) << cv::Point(110, 100) << 0 << 2 << 0 << 1;
+    QTest::newRow("appeared, probe ends on the edge")
+        << cv::Point(115, 100) << cv::Point(120, 100) << 0 << 2 << 0 << 1;
+    QTest::newRow("appeared, probe one short")
+        << cv::Point(116, 100) << cv::Point(121, 100) << 0 << 2 << 0 << 0;
+    QTest::newRow("appeared, going in")
+        << cv::Point(110, 100) << cv::Point(105, 100) << 0 << 2 << 0 << 0;
+    QTest::newRow("matched once only")
+        << cv::Point(105, 100) << cv::Point(110, 100) << 0 << 1 << 0 << 0;
+    QTest::newRow("matched three times")
+        << cv::Point(105, 100) << cv::Point(110, 100) << 0 << 3 << 0 << 0;
+    QTest::newRow("unseen for two steps")
+        << cv::Point(90, 100) << cv::Point(95, 100) << 2 << 0 << 0 << 0;
+    QTest::newRow("crossing while seen")
+        << cv::Point(95, 100) << cv::Point(105, 100) << 0 << 5 << 0 << 0;
+}
+
+void TestInsectDetect::boxProbe()
+{
+    QFETCH(cv::Point, last);
+    QFETCH(cv::Point, centroid);
+    QFETCH(int, age);
+    QFETCH(int, agemovement);
+    QFETCH(int, in);
+    QFETCH(int, out);
+
+    const Points edges { { 100, 50 }, { 100, 150 }, { 100, 150 }, { 300, 150 } };
+    InsectDetect detect;
+    Target t = track(last, centroid, age, agemovement);
+    const QVector<Result> events = detect.Detect({ &t }, edges, video, 400, 25, tenOClock());
+    QCOMPARE(events.size(), in + out);
+    if (events.isEmpty())
+        return;
+    QCOMPARE(events[0].in, in);
+    QCOMPARE(events[0].out, out);
+    QCOMPARE(cv::Point(events[0].x, events[0].y), centroid);
+    QCOMPARE(detect.getLastX(), centroid.x);
+    QCOMPARE(detect.getLastY(), centroid.y);
+    QCOMPARE(detect.getLastFrame(), 400);
+}
+
+void TestInsectDetect::boxDuplicateCheck_data()
+{
+    QTest::addColumn<cv::Point>("secondCentroid");
+    QTest::addColumn<int>("gap");
+    QTest::addColumn<bool>("counted");
+
+    QTest::newRow("same place, same frame") << cv::Point(120, 80) << 0 << false;
+    QTest::newRow("same place, 4 frames later") << cv::Point(120, 80) << 4 << false;
+    QTest::newRow("same place, 5 frames later") << cv::Point(120, 80) << 5 << true;
+    QTest::newRow("one pixel away, 1 frame later") << cv::Point(121, 80) << 1 << true;
+}
+
+void TestInsectDetect::boxDuplicateCheck()
+{
+    QFETCH(cv::Point, secondCentroid);
+    QFETCH(int, gap);
+    QFETCH(bool, counted);
+
+    // A vertical edge at x = 130 that both probes cross.
+    const Points edges { { 130, 40 }, { 130, 160 }, { 130, 160 }, { 10, 160 } };
+    InsectDetect detect;
+    Target first = track({ 110, 80 }, { 120, 80 }, 1, 0, 1);
+    QCOMPARE(detect.Detect({ &first }, edges, video, 200, 25, tenOClock()).size(), 1);
+    Target second = track(secondCentroid - cv::Point(10, 0), secondCentroid, 1, 0, 2);
+    QCOMPARE(detect.Detect({ &second }, edges, video, 200 + gap, 25, tenOClock()).size(),
+        counted ? 1 : 0);
+    // A suppressed event does not move the reference of the check.
+    QCOMPARE(detect.getLastFrame(), counted ? 200 + gap : 200);
+}
+
+void TestInsectDetect::resetClearsDuplicateCheck()
+{
+    const Points edges { { 130, 40 }, { 130, 160 }, { 130, 160 }, { 10, 160 } };
+    InsectDetect detect;
+    Target t = track({ 110, 80 }, { 120, 80 }, 1);
+    QCOMPARE(detect.Detect({ &t }, edges, video, 200, 25, tenOClock()).size(), 1);
+    detect.Reset();
+    QCOMPARE(detect.getLastX(), 0);
+    QCOMPARE(detect.getLastY(), 0);
+    QCOMPARE(detect.getLastFrame(), 0);
+    QCOMPARE(detect.Detect({ &t }, edges, video, 201, 25, tenOClock()).size(), 1);
+}
+
+void TestInsectDetect::boxSegmentsTakenTwoByTwo_data()
+{
+    QTest::addColumn<Points>("segments");
+    QTest::addColumn<int>("events");
+
+    // The vanished track below heads right along y = 100, from x = 90 to 95,
+    // its probe reaching x = 115.
+    const cv::Point top(100, 50);
+    const cv::Point bottom(100, 150);
+    QTest::newRow("no point") << Points {} << 0;
+    QTest::newRow("one point") << Points { top } << 0;
+    QTest::newRow("three points: the first two form the edge")
+        << Points { top, bottom, { 300, 150 } } << 1;
+    QTest::newRow("three points: the third is ignored")
+        << Points { { 300, 150 }, { 300, 50 }, bottom } << 0;
+    QTest::newRow("five points: the second pair counts")
+        << Points { { 300, 150 }, { 300, 50 }, top, bottom, { 300, 150 } } << 1;
+    QTest::newRow("five points: the fifth is ignored")
+        << Points { { 300, 150 }, { 300, 50 }, { 250, 50 }, { 250, 150 }, top } << 0;
+    QTest::newRow("two edges crossed: one event")
+        << Points { { 110, 50 }, { 110, 150 }, top, bottom, bottom, { 300, 150 } } << 1;
+    QTest::newRow("edge with a zero coordinate is skipped")
+        << Points { { 100, 0 }, bottom, { 300, 150 }, { 300, 50 } } << 0;
+    QTest::newRow("a later usable edge still counts")
+        << Points { { 100, 0 }, bottom, { 110, 50 }, { 110, 150 } } << 1;
+}
+
+void TestInsectDetect::boxSegmentsTakenTwoByTwo()
+{
+    QFETCH(Points, segments);
+    QFETCH(int, events);
+
+    InsectDetect detect;
+    Target t = track({ 90, 100 }, { 95, 100 }, 1);
+    QCOMPARE(detect.Detect({ &t }, segments, video, 50, 25, tenOClock()).size(), events);
+}
+
+void TestInsectDetect::boxFromZoneModel()
+{
+    // A closed box wholly inside the tracking box: every edge is a segment.
+    AreaContour zones;
+    for (const cv::Point &p : Points { { 20, 20 }, { 300, 20 }, { 300, 220 }, { 20, 220 } })
+        zones.addMaskPoint(p);
+    zones.closeMask();
+    for (const cv::Point &p : Points { { 100, 50 }, { 200, 50 }, { 200, 150 }, { 100, 150 } })
+        zones.addAreaPoint(p);
+    zones.closeArea();
+    zones.computeAreaSegments(cv::Size(320, 240), 0);
+
+    InsectDetect detect;
+    Target in = track({ 90, 100 }, { 95, 100 }, 1, 0, 1);
+    Target out = track({ 150, 155 }, { 150, 160 }, 0, 2, 2);
+    const QVector<Result> events
+        = detect.DetectArea({ &in, &out }, zones, video, 77, 25, tenOClock());
+    QCOMPARE(events.size(), 2);
+    QCOMPARE(events[0].in, 1);
+    QCOMPARE(events[0].out, 0);
+    QCOMPARE(events[1].in, 0);
+    QCOMPARE(events[1].out, 1);
+    QCOMPARE(detect.Detect({ &in, &out }, zones, video, 90, 25, tenOClock()).size(), 2);
+}
+
+void TestInsectDetect::eventTime_data()
+{
+    QTest::addColumn<QDateTime>("start");
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<int>("fps");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("frame 250 at 25 fps")
+        << tenOClock() << 250 << 25 << QStringLiteral("2016-05-12_10:00:10");
+    QTest::newRow("frame 249 at 25 fps")
+        << tenOClock() << 249 << 25 << QStringLiteral("2016-05-12_10:00:09");
+    QTest::newRow("frame 0") << tenOClock() << 0 << 90 << QStringLiteral("2016-05-12_10:00:00");
+    QTest::newRow("90 fps, an hour in")
+        << tenOClock() << 90 * 3600 + 89 << 90 << QStringLiteral("2016-05-12_11:00:00");
+    QTest::newRow("over midnight") << QDateTime(QDate(2016, 12, 31), QTime(23, 59, 59)) << 30 << 30
+                                   << QStringLiteral("2017-01-01_00:00:00");
+    QTest::newRow("no frame rate: the start time")
+        << tenOClock() << 250 << 0 << QStringLiteral("2016-05-12_10:00:00");
+    QTest::newRow("no start time") << QDateTime() << 250 << 25 << QString();
+}
+
+void TestInsectDetect::eventTime()
+{
+    QFETCH(QDateTime, start);
+    QFETCH(int, frame);
+    QFETCH(int, fps);
+    QFETCH(QString, expected);
+    QCOMPARE(InsectDetect::eventTime(start, frame, fps), expected);
+
+    // The events carry the same text.
+    InsectDetect detect;
+    Target t = track({ 50, 90 }, { 52, 110 }, 0);
+    const QVector<Result> events = detect.Detect({ &t }, line, video, frame, fps, start);
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(events[0].timestamp, expected);
+}
+
+void TestInsectDetect::eventsAreAppendedToTheCountFile()
+{
+    InsectDetect detect;
+    Target t = track({ 50, 90 }, { 52, 110 }, 0);
+    detect.Detect({ &t }, line, video, 1234, 90, tenOClock());
+    // Every event opens the file afresh: one removed in between comes back
+    // with its header.
+    QFile::remove(VideoFiles::resultFile(video));
+    Target u = track({ 90, 100 }, { 95, 100 }, 1);
+    detect.Detect(
+        { &u }, Points { { 100, 50 }, { 100, 150 }, { 1, 1 } }, video, 1250, 90, tenOClock());
+    QCOMPARE(
+        readAll(VideoFiles::resultFile(video)), header + "1250;95;100;1;0;2016-05-12_10:00:13\n");
+    detect.Detect({ &t }, line, video, 1234567, 90, tenOClock());
+    QCOMPARE(readAll(VideoFiles::resultFile(video)),
+        header + "1250;95;100;1;0;2016-05-12_10:00:13\n"
+            + "1.23457e+06;52;110;1;1;2016-05-12_13:48:37\n");
+}
+
+void TestInsectDetect::traces()
+{
+    MessageLog log;
+    InsectDetect detect;
+    Target crossing = track({ 50, 90 }, { 52, 110 }, 0, 1, 7);
+    Target unseen = track({ 50, 90 }, { 52, 110 }, 1, 0, 8);
+    detect.Detect({ &crossing, &unseen }, line, video, 10, 25, tenOClock());
+    // The unseen track is not considered by the line counter: no trace.
+    QCOMPARE(log.texts(QtDebugMsg),
+        QStringList({ QStringLiteral("targets input id = 7  seg = [50@90][52@110] age = 0"),
+            QStringLiteral("area seg = [10@100][200@100]") }));
+
+    detect.Detect(
+        { &unseen }, Points { { 100, 50 }, { 100, 150 }, { 1, 1 } }, video, 10, 25, tenOClock());
+    QCOMPARE(log.texts(QtDebugMsg).mid(2),
+        QStringList({ QStringLiteral("targets.size = 1"),
+            QStringLiteral("targets id = 8  centroid=[52@110] last=[50@90] origine=[47@105] "
+                           "age = 1 agemovement = 0") }));
+}
+
+void TestInsectDetect::signalIsNeverEmitted()
+{
+    InsectDetect detect;
+    QSignalSpy spy(&detect, &InsectDetect::Add_Insect_detected);
+    QVERIFY(spy.isValid());
+    Target t = track({ 50, 90 }, { 52, 110 }, 0);
+    QCOMPARE(detect.Detect({ &t }, line, video, 10, 25, tenOClock()).size(), 1);
+    QCOMPARE(spy.count(), 0);
+}
+
+QTEST_APPLESS_MAIN(TestInsectDetect)
+#include "test_insectdetect.moc"

@@ -1,0 +1,449 @@
+#include <map>
+#include <set>
+#include <vector>
+
+#include <opencv2/videoio.hpp>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "areacontour.h"
+#include "insectscene.h"
+#include "processrun.h"
+#include "videofiles.h"
+#include <unistd.h>
+
+namespace {
+
+const QByteArray header("Frame;X;Y;In;Out;Timestamp\n");
+const std::vector<cv::Point> crossingLine { { 132, 60 }, { 132, 180 } };
+
+struct Outcome
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Outcome runBatch(const QStringList &arguments, const QString &workingDir = QString())
+{
+    QProcess process;
+    // The program loads no Qt platform plugin, whose leaks need the slow
+    // unwinder to match their suppressions; the fast one keeps it quick under
+    // ASan.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    asan.replace(
+        QLatin1String("fast_unwind_on_malloc=0"), QLatin1String("fast_unwind_on_malloc=1"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"), asan);
+    process.setProcessEnvironment(environment);
+    if (!workingDir.isEmpty())
+        process.setWorkingDirectory(workingDir);
+    process.start(QStringLiteral(KESTRIN_BATCH), arguments);
+    Outcome outcome;
+    if (!process.waitForStarted(10000) || !process.waitForFinished(120000)
+        || process.exitStatus() != QProcess::NormalExit)
+        return outcome;
+    outcome.status = process.exitCode();
+    outcome.out = process.readAllStandardOutput();
+    outcome.err = process.readAllStandardError();
+    return outcome;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return file.readAll();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(bytes) == bytes.size();
+}
+
+// Every entry below `dir`, relative to it, with the bytes of the files.
+std::map<QString, QByteArray> snapshot(const QString &dir)
+{
+    std::map<QString, QByteArray> files;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+        QDirIterator::Subdirectories);
+    const QDir base(dir);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files[base.relativeFilePath(path)]
+            = QFileInfo(path).isDir() ? QByteArray("<dir>") : readAll(path);
+    }
+    return files;
+}
+
+std::map<QString, QByteArray> exports(const QString &folder)
+{
+    return snapshot(folder + QStringLiteral("/exportCSV"));
+}
+
+std::set<QByteArray> lines(const QByteArray &text)
+{
+    std::set<QByteArray> set;
+    for (const QByteArray &line : text.split('\n')) {
+        if (!line.isEmpty())
+            set.insert(line);
+    }
+    return set;
+}
+
+} // namespace
+
+class TestKestrinBatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void countsTheCrossingLikeTheWindow();
+    void countsTheEntryIntoTheBox();
+    void modesQueueTheRightVideos_data();
+    void modesQueueTheRightVideos();
+    void errorsTouchNothing_data();
+    void errorsTouchNothing();
+    void smallTrackingBoxOnlyWarns();
+    void unusableQueuedVideosAreSkipped();
+    void jobsGiveTheFilesOfOneVideoRuns();
+    void noVideoLeftIsNoError();
+
+private:
+    QString work() const { return dir.filePath(QStringLiteral("work")); }
+    QString copyCrossing(const QString &name) const;
+
+    QTemporaryDir dir;
+    QString crossing; // 140 frames, the disc flying right along y = 120
+    QString still; // 100 frames of background
+};
+
+void TestKestrinBatch::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY2(QFileInfo(QStringLiteral(KESTRIN_BATCH)).isExecutable(), KESTRIN_BATCH);
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("source"))));
+    crossing = dir.filePath(QStringLiteral("source/crossing.mp4"));
+    still = dir.filePath(QStringLiteral("source/still.mp4"));
+    QVERIFY(insectscene::write(crossing, 140, insectscene::rightwards));
+    QVERIFY(insectscene::write(still, 100, [](int) { return cv::Point(-50, -50); }));
+}
+
+void TestKestrinBatch::init()
+{
+    QDir folder(work());
+    QVERIFY(folder.removeRecursively());
+    QVERIFY(QDir().mkpath(folder.path()));
+}
+
+QString TestKestrinBatch::copyCrossing(const QString &name) const
+{
+    const QString path = work() + QLatin1Char('/') + name;
+    return QFile::copy(crossing, path) ? path : QString();
+}
+
+void TestKestrinBatch::countsTheCrossingLikeTheWindow()
+{
+    const QString video = copyCrossing(QStringLiteral("video_20160512_1000_01.mp4"));
+    QVERIFY(!video.isEmpty());
+    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+
+    const Outcome batch = runBatch({ QStringLiteral("--quiet"), video });
+    QCOMPARE(batch.status, 0);
+    QCOMPARE(batch.out, QByteArray("video_20160512_1000_01: 49 frames, 1 in, 1 out\n"));
+    const QByteArray counts = readAll(VideoFiles::resultFile(video));
+    const QList<QByteArray> records = counts.split('\n');
+    QCOMPARE(records.size(), 3);
+    QCOMPARE(records[0] + '\n', header);
+    const QList<QByteArray> fields = records[1].split(';');
+    QCOMPARE(fields.size(), 6);
+    QCOMPARE(fields[0], QByteArray("114"));
+    QVERIFY2(qAbs(fields[1].toInt() - 136) <= 3, fields[1]);
+    QVERIFY2(qAbs(fields[2].toInt() - 120) <= 2, fields[2]);
+    QCOMPARE(fields[3] + ';' + fields[4] + ';' + fields[5], QByteArray("1;1;2016-05-12_10:00:01"));
+    const std::map<QString, QByteArray> fromBatch = exports(work());
+
+    // The window's way: colour frames read one by one on the same thread.
+    AreaContour zones;
+    zones.loadArea(video);
+    zones.loadMask(video);
+    ProcessRun run;
+    run.start(zones, insectscene::kSize, { video });
+    cv::VideoCapture capture;
+    QVERIFY(run.openNext(capture));
+    cv::Mat frame;
+    while (capture.read(frame))
+        run.processFrame(frame);
+    run.finishVideo();
+    QVERIFY(exports(work()) == fromBatch);
+    QCOMPARE(fromBatch.size(), size_t(5)); // two boxes, counts, image, density
+}
+
+void TestKestrinBatch::countsTheEntryIntoTheBox()
+{
+    const QString video = copyCrossing(QStringLiteral("box.mp4"));
+    QVERIFY(!video.isEmpty());
+    insectscene::saveBoxes(
+        video, { { 200, 60 }, { 300, 60 }, { 300, 180 }, { 200, 180 } }, insectscene::wholeFrame());
+
+    const Outcome batch
+        = runBatch({ QStringLiteral("--quiet"), QStringLiteral("box.mp4") }, work());
+    QCOMPARE(batch.status, 0);
+    QCOMPARE(batch.out, QByteArray("box: 49 frames, 1 in, 0 out\n"));
+    const QList<QByteArray> records = readAll(VideoFiles::resultFile(video)).split('\n');
+    QCOMPARE(records.size(), 3);
+    QVERIFY2(records[1].contains(";1;0;"), records[1]);
+}
+
+void TestKestrinBatch::modesQueueTheRightVideos_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("processed");
+
+    // b.mp4 has been processed before; VIDEO is c.mp4.
+    QTest::newRow("one") << "one" << QStringList { "c" };
+    QTest::newRow("all") << "all" << QStringList { "a", "b", "c", "D" };
+    QTest::newRow("unprocessed") << "unprocessed" << QStringList { "a", "c", "D" };
+}
+
+void TestKestrinBatch::modesQueueTheRightVideos()
+{
+    QFETCH(QString, mode);
+    QFETCH(QStringList, processed);
+
+    for (const QString &name :
+        QStringList { "a.mp4", "b.mp4", "c.mp4", "D.MP4", "e.avi", ".hidden.mp4" })
+        QVERIFY(QFile::copy(still, work() + QLatin1Char('/') + name));
+    QVERIFY(QFile::link(work() + QStringLiteral("/a.mp4"), work() + QStringLiteral("/link.mp4")));
+    QVERIFY(QDir(work()).mkdir(QStringLiteral("folder.mp4")));
+    const QString video = work() + QStringLiteral("/c.mp4");
+    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    const QByteArray earlier = header + "5;6;7;1;0;earlier\n";
+    QVERIFY(writeAll(VideoFiles::resultFile(work() + QStringLiteral("/b.mp4")), earlier));
+
+    // One summary line per video, in the folder's listing order.
+    QStringList expectedLines;
+    for (const QString &path : VideoFiles::listVideos(work())) {
+        if (processed.contains(VideoFiles::baseName(path)))
+            expectedLines << VideoFiles::baseName(path) + QStringLiteral(": 9 frames, 0 in, 0 out");
+    }
+
+    const Outcome batch
+        = runBatch({ QStringLiteral("--quiet"), QStringLiteral("--mode"), mode, video });
+    QCOMPARE(batch.status, 0);
+    QCOMPARE(expectedLines.size(), processed.size());
+    QCOMPARE(
+        QString::fromUtf8(batch.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expectedLines);
+
+    for (const QString &name : QStringList { "a", "b", "c", "D", "e", ".hidden", "link" }) {
+        const QString counts = work() + QStringLiteral("/exportCSV/") + name + ".csv";
+        if (processed.contains(name))
+            QCOMPARE(readAll(counts), header);
+        else if (name == QLatin1String("b"))
+            QCOMPARE(readAll(counts), earlier);
+        else
+            QVERIFY2(!QFile::exists(counts), qPrintable(counts));
+    }
+}
+
+void TestKestrinBatch::errorsTouchNothing_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("missing video") << "missing" << 1 << "no such file";
+    QTest::newRow("a folder") << "folder" << 1 << "not a readable file";
+    QTest::newRow("unreadable video") << "unreadable" << 1 << "not a readable file";
+    QTest::newRow("not a video") << "text" << 1 << "cannot be opened as a video";
+    QTest::newRow("no frame 90") << "short" << 1 << "frame 90 cannot be read";
+    QTest::newRow("no box files") << "no boxes" << 1 << "missing counting box file";
+    QTest::newRow("no counting box file") << "no area" << 1 << "missing counting box file";
+    QTest::newRow("no tracking box file") << "no mask" << 1 << "missing tracking box file";
+    QTest::newRow("unknown mode") << "mode" << 2 << "Unknown mode";
+    QTest::newRow("no video given") << "none" << 2 << "No VIDEO given";
+    QTest::newRow("two videos") << "two" << 2 << "Exactly one VIDEO";
+    QTest::newRow("jobs not a number") << "jobs" << 2 << "--jobs needs a whole number";
+}
+
+void TestKestrinBatch::errorsTouchNothing()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+
+    // A folder as a run would leave it, with a video beside the one named.
+    const QString video = work() + QStringLiteral("/video.mp4");
+    const QString other = copyCrossing(QStringLiteral("other.mp4"));
+    QVERIFY(!other.isEmpty());
+    insectscene::saveBoxes(other, crossingLine, insectscene::wholeFrame());
+    QStringList arguments { QStringLiteral("--mode"), QStringLiteral("all"), video };
+
+    if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(video));
+    } else if (kind == QLatin1String("unreadable")) {
+        if (geteuid() == 0)
+            QSKIP("every file is readable to root");
+        QVERIFY(QFile::copy(still, video));
+        QVERIFY(QFile::setPermissions(video, QFileDevice::WriteOwner));
+    } else if (kind == QLatin1String("text")) {
+        QVERIFY(writeAll(video, "not a video\n"));
+    } else if (kind == QLatin1String("short")) {
+        QVERIFY(insectscene::write(video, 60, insectscene::rightwards));
+    } else if (kind != QLatin1String("missing")) {
+        QVERIFY(QFile::copy(crossing, video));
+    }
+    if (kind == QLatin1String("no boxes")) {
+        // Not even the exportCSV folder of this one.
+        QVERIFY(QDir(work() + QStringLiteral("/exportCSV")).removeRecursively());
+    } else if (kind != QLatin1String("missing") && kind != QLatin1String("folder")) {
+        insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    }
+    if (kind == QLatin1String("no area"))
+        QVERIFY(QFile::remove(VideoFiles::areaFile(video)));
+    if (kind == QLatin1String("no mask"))
+        QVERIFY(QFile::remove(VideoFiles::maskFile(video)));
+    // Earlier results of both videos must survive.
+    if (kind != QLatin1String("no boxes")) {
+        QVERIFY(writeAll(VideoFiles::resultFile(video), header + "1;2;3;1;0;earlier\n"));
+        QVERIFY(writeAll(VideoFiles::densityFile(other), "Density: 0.2500"));
+    }
+    if (kind == QLatin1String("mode"))
+        arguments = QStringList { QStringLiteral("--mode"), QStringLiteral("some"), video };
+    else if (kind == QLatin1String("none"))
+        arguments = QStringList { QStringLiteral("--quiet") };
+    else if (kind == QLatin1String("two"))
+        arguments = QStringList { video, other };
+    else if (kind == QLatin1String("jobs"))
+        arguments = QStringList { QStringLiteral("--jobs"), QStringLiteral("two"), video };
+
+    const std::map<QString, QByteArray> before = snapshot(work());
+    const Outcome batch = runBatch(arguments, work());
+    QCOMPARE(batch.status, status);
+    QVERIFY2(batch.err.contains(message.toUtf8()), batch.err);
+    QVERIFY(batch.out.isEmpty());
+    QVERIFY(snapshot(work()) == before);
+}
+
+void TestKestrinBatch::smallTrackingBoxOnlyWarns()
+{
+    const QString video = copyCrossing(QStringLiteral("video_20160512_1000_01.mp4"));
+    QVERIFY(!video.isEmpty());
+    insectscene::saveBoxes(video, crossingLine, { { 5, 5 }, { 315, 235 } });
+
+    const Outcome batch = runBatch({ QStringLiteral("--quiet"), video });
+    QCOMPARE(batch.status, 0);
+    QVERIFY2(batch.err.contains("the tracking box has fewer than three points: almost nothing "
+                                "will be detected"),
+        batch.err);
+    // Only the counting line is left to detect in: nothing crosses it.
+    QCOMPARE(batch.out, QByteArray("video_20160512_1000_01: 49 frames, 0 in, 0 out\n"));
+    QCOMPARE(readAll(VideoFiles::resultFile(video)), header);
+    QVERIFY(QFile::exists(VideoFiles::trajectoryImageFile(video)));
+}
+
+void TestKestrinBatch::unusableQueuedVideosAreSkipped()
+{
+    const QString video = copyCrossing(QStringLiteral("good.mp4"));
+    QVERIFY(!video.isEmpty());
+    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    const QString broken = work() + QStringLiteral("/broken.mp4");
+    const QString shortVideo = work() + QStringLiteral("/short.mp4");
+    const QString small = work() + QStringLiteral("/small.mp4");
+    QVERIFY(writeAll(broken, "not a video"));
+    QVERIFY(insectscene::write(shortVideo, 60, insectscene::rightwards));
+    QVERIFY(insectscene::write(
+        small, 100, [](int) { return cv::Point(40, 40); }, 90, cv::Size(160, 120)));
+    for (const QString &path : { broken, shortVideo, small }) {
+        QVERIFY(writeAll(VideoFiles::resultFile(path), header + "1;2;3;0;1;earlier\n"));
+        QVERIFY(writeAll(VideoFiles::trajectoryImageFile(path), "earlier image"));
+        QVERIFY(writeAll(VideoFiles::densityFile(path), "Density: 0.1234"));
+    }
+    std::map<QString, QByteArray> before = exports(work());
+
+    const Outcome batch = runBatch(
+        { QStringLiteral("--quiet"), QStringLiteral("--mode"), QStringLiteral("all"), video });
+    QCOMPARE(batch.status, 3);
+    QCOMPARE(batch.out, QByteArray("good: 49 frames, 1 in, 1 out\n"));
+    QVERIFY2(batch.err.contains("skipped " + broken.toUtf8() + ": it cannot be opened"), batch.err);
+    QVERIFY2(
+        batch.err.contains("skipped " + shortVideo.toUtf8() + ": it has no frame 90"), batch.err);
+    QVERIFY2(batch.err.contains(
+                 "skipped " + small.toUtf8() + ": its frames are 160x120, the run's are 320x240"),
+        batch.err);
+
+    // Only the good video's files changed.
+    std::map<QString, QByteArray> after = exports(work());
+    for (const QString &name : QStringList { "good.csv", "good_doza.jpg", "good_doza.txt" }) {
+        QVERIFY(after.count(name) == 1);
+        after.erase(name);
+        before.erase(name);
+    }
+    QVERIFY(after == before);
+}
+
+void TestKestrinBatch::jobsGiveTheFilesOfOneVideoRuns()
+{
+    // Named with their recording times, so that time stamps do not depend
+    // on when the test runs.
+    const QStringList names { "video_20160512_1000_01.mp4", "video_20160512_1010_02.mp4",
+        "video_20160512_1020_03.mp4" };
+    const QString parallelDir = work() + QStringLiteral("/parallel");
+    const QString sequentialDir = work() + QStringLiteral("/sequential");
+    for (const QString &folder : { parallelDir, sequentialDir }) {
+        QVERIFY(QDir().mkpath(folder));
+        for (const QString &name : names) {
+            const QString path = folder + QLatin1Char('/') + name;
+            QVERIFY(QFile::copy(crossing, path));
+            insectscene::saveBoxes(path, crossingLine, insectscene::wholeFrame());
+        }
+    }
+
+    const Outcome parallel = runBatch({ QStringLiteral("--quiet"), QStringLiteral("--mode"),
+        QStringLiteral("all"), QStringLiteral("--jobs"), QStringLiteral("2"),
+        parallelDir + QLatin1Char('/') + names[1] });
+    QCOMPARE(parallel.status, 0);
+    QByteArray sequentialOut;
+    for (const QString &name : names) {
+        const Outcome one = runBatch({ QStringLiteral("--quiet"), name }, sequentialDir);
+        QCOMPARE(one.status, 0);
+        sequentialOut += one.out;
+    }
+    QCOMPARE(lines(parallel.out), lines(sequentialOut));
+    QCOMPARE(lines(parallel.out).size(), size_t(3));
+    const std::map<QString, QByteArray> files = exports(parallelDir);
+    QCOMPARE(files.size(), size_t(3 * 5));
+    QVERIFY(files == exports(sequentialDir));
+}
+
+void TestKestrinBatch::noVideoLeftIsNoError()
+{
+    const QString video = copyCrossing(QStringLiteral("done.mp4"));
+    QVERIFY(!video.isEmpty());
+    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    QVERIFY(writeAll(VideoFiles::resultFile(video), header));
+    const std::map<QString, QByteArray> before = snapshot(work());
+
+    const Outcome batch = runBatch({ QStringLiteral("--quiet"), QStringLiteral("--mode"),
+        QStringLiteral("unprocessed"), video });
+    QCOMPARE(batch.status, 0);
+    QVERIFY(batch.out.isEmpty());
+    QVERIFY2(batch.err.contains("no video to process"), batch.err);
+    QVERIFY(snapshot(work()) == before);
+}
+
+QTEST_GUILESS_MAIN(TestKestrinBatch)
+#include "test_kestrinbatch.moc"
