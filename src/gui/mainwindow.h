@@ -7,16 +7,22 @@
 #include <opencv2/videoio.hpp>
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QVector>
 
 #include "areacontour.h"
 #include "displaygeometry.h"
+#include "processrun.h"
 #include "result.h"
+#include "targetoverlay.h"
 
 class FileDialogProvider;
 class ImageGraphicsView;
+class ImageWindow;
+class QCloseEvent;
+class QLabel;
 class QTimer;
 class TableViewFile;
 class TableViewResult;
@@ -59,6 +65,7 @@ private slots:
     void fast_reverse();
     void slow_reverse();
     void hs_frame_moved(int iPos);
+    void algo();
     void Import();
     void AddResult(const Result &result);
     void ClearResult();
@@ -69,9 +76,15 @@ private slots:
     void about();
     void on_pushButton_2_clicked();
 
+protected:
+    // Closing mid-run stops the run between two frames and takes the
+    // trajectory window along, so that the program can end.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     friend class TestMainWindow;
     friend class TestPlayback;
+    friend class TestProcessing;
 
     // What the next timer tick does.
     enum Command {
@@ -108,12 +121,23 @@ private:
     // A step command is done: the tick goes on with the redraw of Pause.
     void endStep();
     void restartPlaybackTimer();
+
+    // The queue of a run, from the file table as it is listed and the
+    // choice of `cb_process_conf`.
+    QStringList processQueue() const;
+    // NextFile: opens the next queued video, or ends the run.
+    void nextFile();
+    // ProcessFrame: one frame of the open video through the run.
+    void processFrame();
+    void showTrajectory();
+    void showProgress();
     static void enableControls(std::initializer_list<QWidget *> controls, bool enabled);
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // forward slashes once chosen
     QString workingDir;
     QString lastDir; // kept in the setting currentPath; start of the directory dialog
+    QString processStartFile; // the video current when processing started
     bool videoOpened = false;
     cv::VideoCapture capture;
     ImageGraphicsView *imageView = nullptr;
@@ -123,6 +147,12 @@ private:
     // The picture drawn on and shown: a frame just read or a copy of `frame`.
     // A member so that ticks reuse its buffer.
     cv::Mat picture;
+    // Created on the first processed frame with "Display trajectories" ticked.
+    std::unique_ptr<ImageWindow> trajectoryWindow;
+    // The engine's tracker, crossing counter, trajectory image, detection mask
+    // and queue of the videos still to process.
+    ProcessRun run;
+    TargetOverlay targetOverlay;
     QVector<Result> results;
     bool zoom = false;
     int zoomX = 0; // zoom centre in frame pixels
@@ -142,4 +172,12 @@ private:
     QDateTime startTime; // wall-clock time of the first frame
     double position = 0; // index of the frame shown, a whole number
     std::unique_ptr<FileDialogProvider> fileDialogs;
+
+    // Progress of a run in the status bar.
+    QLabel *progressLabel = nullptr;
+    int runVideoCount = 0; // videos queued at the start
+    int runVideoIndex = 0; // 1-based index of the video taken last
+    QElapsedTimer speedClock;
+    int speedFrames = 0; // frames processed since speedClock started
+    double speed = 0; // frames per second over the last measure
 };
