@@ -89,18 +89,17 @@ bool BatchRun::loadRunSource(const QString &path)
         }
     }
 
-    cv::VideoCapture capture;
-    if (!VideoFiles::openCapture(capture, info.absoluteFilePath()) || !capture.isOpened()) {
-        error(QStringLiteral("%1: cannot be opened as a video").arg(path));
+    // Left open at frame 90: the run takes it over when VIDEO comes first.
+    sourcePath = info.absoluteFilePath();
+    QString why = ProcessRun::openAtStart(capture, sourcePath, sourceFrame);
+    if (why.isEmpty() && sourceFrame.type() != CV_8UC3)
+        why = QStringLiteral("its frames are not 8-bit colour");
+    if (!why.isEmpty()) {
+        capture.release();
+        error(QStringLiteral("%1: %2").arg(path, why));
         return false;
     }
-    cv::Mat frame;
-    capture.set(cv::CAP_PROP_POS_FRAMES, ProcessRun::kStartFrame);
-    if (!capture.read(frame) || frame.empty()) {
-        error(QStringLiteral("%1: frame %2 cannot be read").arg(path).arg(ProcessRun::kStartFrame));
-        return false;
-    }
-    frameSize = frame.size();
+    frameSize = sourceFrame.size();
 
     zones.loadArea(info.absoluteFilePath());
     zones.loadMask(info.absoluteFilePath());
@@ -123,10 +122,14 @@ BatchRun::Status BatchRun::runQueue(const QStringList &queue)
     run.start(zones, frameSize, queue);
     const int count = queue.size();
     int index = 0;
-    cv::VideoCapture capture;
+    bool sourceOpen = capture.isOpened();
     while (run.hasNext()) {
         ++index;
-        if (!run.openNext(capture)) {
+        const bool opened = sourceOpen && run.remaining().first() == sourcePath
+            ? run.openNext(capture, sourceFrame)
+            : run.openNext(capture);
+        sourceOpen = false;
+        if (!opened) {
             progress.clear();
             warning(QStringLiteral("skipped %1: %2").arg(run.video(), run.skipReason()));
             status = Skipped;
@@ -150,6 +153,7 @@ BatchRun::Status BatchRun::runQueue(const QStringList &queue)
 
 BatchRun::Status BatchRun::runJobs(const QStringList &queue)
 {
+    capture.release();
     const QString source
         = QFileInfo(options.boxSource.isEmpty() ? options.video : options.boxSource)
               .absoluteFilePath();

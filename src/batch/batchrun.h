@@ -1,6 +1,7 @@
 #pragma once
 
 #include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
 
 #include <QString>
 #include <QStringList>
@@ -37,4 +38,7 @@ private:
     BatchOptions options;
     AreaContour zones;
     cv::Size frameSize;
+    QString sourcePath; // absolute
+    cv::Mat sourceFrame; // its frame 90
+    cv::VideoCapture capture;
 };

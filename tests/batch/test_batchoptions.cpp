@@ -5,7 +5,6 @@
 
 #include "batchoptions.h"
 #include "batchprogress.h"
-#include "batchrun.h"
 
 Q_DECLARE_METATYPE(BatchOptions::Action)
 
@@ -17,8 +16,6 @@ private slots:
     void parse_data();
     void parse();
     void helpHidesTheChildOption();
-    void summary_data();
-    void summary();
     void progressLine_data();
     void progressLine();
     void duration_data();
@@ -127,30 +124,6 @@ void TestBatchOptions::helpHidesTheChildOption()
     for (const char *shown : { "--mode", "--jobs", "--quiet", "VIDEO", "Exit status" })
         QVERIFY2(options.text.contains(QLatin1String(shown)), shown);
     QVERIFY(!options.text.contains(QLatin1String("boxes-from")));
-}
-
-void TestBatchOptions::summary_data()
-{
-    QTest::addColumn<QString>("video");
-    QTest::addColumn<int>("frames");
-    QTest::addColumn<int>("in");
-    QTest::addColumn<int>("out");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("plain") << "/data/video_20150612_0930_01.mp4" << 9000 << 12 << 7
-                           << "video_20150612_0930_01: 9000 frames, 12 in, 7 out";
-    QTest::newRow("only the last extension goes")
-        << "/data/x.y.mp4" << 0 << 0 << 0 << "x.y: 0 frames, 0 in, 0 out";
-}
-
-void TestBatchOptions::summary()
-{
-    QFETCH(QString, video);
-    QFETCH(int, frames);
-    QFETCH(int, in);
-    QFETCH(int, out);
-    QFETCH(QString, expected);
-    QCOMPARE(BatchRun::summary(video, frames, in, out), expected);
 }
 
 void TestBatchOptions::progressLine_data()

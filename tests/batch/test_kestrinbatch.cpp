@@ -268,8 +268,8 @@ void TestKestrinBatch::errorsTouchNothing_data()
     QTest::newRow("missing video") << "missing" << 1 << "no such file";
     QTest::newRow("a folder") << "folder" << 1 << "not a readable file";
     QTest::newRow("unreadable video") << "unreadable" << 1 << "not a readable file";
-    QTest::newRow("not a video") << "text" << 1 << "cannot be opened as a video";
-    QTest::newRow("no frame 90") << "short" << 1 << "frame 90 cannot be read";
+    QTest::newRow("not a video") << "text" << 1 << "it cannot be opened";
+    QTest::newRow("no frame 90") << "short" << 1 << "it has no frame 90";
     QTest::newRow("no box files") << "no boxes" << 1 << "missing counting box file";
     QTest::newRow("no counting box file") << "no area" << 1 << "missing counting box file";
     QTest::newRow("no tracking box file") << "no mask" << 1 << "missing tracking box file";

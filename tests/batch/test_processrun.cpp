@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "areacontour.h"
+#include "cvprint.h"
 #include "insectscene.h"
 #include "messagelog.h"
 #include "processrun.h"
@@ -132,6 +133,9 @@ private slots:
     void unusableVideoIsSkippedUntouched_data();
     void unusableVideoIsSkippedUntouched();
     void greyFramesGiveTheSameFiles();
+    void takesOverAnOpenedVideo();
+    void checksAHandedFrame_data();
+    void checksAHandedFrame();
     void cancelStopsWithoutSaving();
 
 private:
@@ -445,6 +449,66 @@ void TestProcessRun::greyFramesGiveTheSameFiles()
     for (int i = 0; i < outputs.size(); ++i)
         QCOMPARE(readAll(outputs[i]), fromColour[i]);
     QVERIFY(fromColour[0].size() > header.size());
+}
+
+void TestProcessRun::takesOverAnOpenedVideo()
+{
+    const QString video = dir.filePath(QStringLiteral("work/video_20160512_1000_01.mp4"));
+    QVERIFY(QFile::copy(crossing, video));
+    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    const QStringList outputs { VideoFiles::resultFile(video),
+        VideoFiles::trajectoryImageFile(video), VideoFiles::densityFile(video) };
+
+    ProcessRun run;
+    run.start(loadZones(video), insectscene::kSize, { video });
+    runAll(run);
+    QByteArrayList opened;
+    for (const QString &file : outputs)
+        opened << readAll(file);
+
+    // Opened and checked by the caller before the run, then handed over.
+    cv::VideoCapture capture;
+    cv::Mat frame90;
+    QCOMPARE(ProcessRun::openAtStart(capture, video, frame90), QString());
+    run.start(loadZones(video), frame90.size(), { video });
+    QVERIFY(run.openNext(capture, frame90));
+    frame90.setTo(cv::Scalar::all(0)); // the run keeps its own copy
+    cv::Mat frame;
+    while (capture.read(frame))
+        run.processFrame(frame);
+    run.finishVideo();
+    for (int i = 0; i < outputs.size(); ++i)
+        QCOMPARE(readAll(outputs[i]), opened[i]);
+    QCOMPARE(opened[0].count('\n'), 2);
+}
+
+void TestProcessRun::checksAHandedFrame_data()
+{
+    QTest::addColumn<cv::Mat>("frame");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("empty") << cv::Mat() << "it has no frame 90";
+    QTest::newRow("grey") << cv::Mat(insectscene::kSize, CV_8UC1, cv::Scalar(0))
+                          << "its frames are not 8-bit colour";
+    QTest::newRow("other size") << cv::Mat(cv::Size(640, 480), CV_8UC3, cv::Scalar::all(0))
+                                << "its frames are 640x480, the run's are 320x240";
+}
+
+void TestProcessRun::checksAHandedFrame()
+{
+    QFETCH(cv::Mat, frame);
+    QFETCH(QString, reason);
+
+    const QString video = dir.filePath(QStringLiteral("work/handed.mp4"));
+    QVERIFY(QFile::copy(crossing, video));
+    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    ProcessRun run;
+    run.start(loadZones(video), insectscene::kSize, { video });
+    const std::map<QString, QByteArray> before = snapshot(dir.filePath(QStringLiteral("work")));
+    cv::VideoCapture capture;
+    QVERIFY(!run.openNext(capture, frame));
+    QCOMPARE(run.skipReason(), reason);
+    QVERIFY(snapshot(dir.filePath(QStringLiteral("work"))) == before);
 }
 
 void TestProcessRun::cancelStopsWithoutSaving()

@@ -60,7 +60,34 @@ void ProcessRun::cancel()
     open = false;
 }
 
+QString ProcessRun::openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame)
+{
+    frame.release();
+    if (!VideoFiles::openCapture(capture, path) || !capture.isOpened())
+        return QStringLiteral("it cannot be opened");
+    capture.set(cv::CAP_PROP_POS_FRAMES, kStartFrame);
+    if (!capture.read(frame) || frame.empty())
+        return QStringLiteral("it has no frame %1").arg(kStartFrame);
+    return QString();
+}
+
 bool ProcessRun::openNext(cv::VideoCapture &capture)
+{
+    if (queue.isEmpty()) {
+        open = false;
+        return false;
+    }
+    cv::Mat frame;
+    const QString why = openAtStart(capture, queue.first(), frame);
+    return begin(capture, frame, why);
+}
+
+bool ProcessRun::openNext(cv::VideoCapture &capture, const cv::Mat &frame90)
+{
+    return begin(capture, frame90, QString());
+}
+
+bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure)
 {
     open = false;
     reason.clear();
@@ -68,14 +95,11 @@ bool ProcessRun::openNext(cv::VideoCapture &capture)
         return false;
     const QString path = queue.takeFirst();
     videoPath = path;
-
-    if (!VideoFiles::openCapture(capture, path) || !capture.isOpened()) {
-        skip(capture, path, QStringLiteral("it cannot be opened"));
+    if (!openFailure.isEmpty()) {
+        skip(capture, path, openFailure);
         return false;
     }
-    cv::Mat frame;
-    capture.set(cv::CAP_PROP_POS_FRAMES, kStartFrame);
-    if (!capture.read(frame) || frame.empty()) {
+    if (frame.empty()) {
         skip(capture, path, QStringLiteral("it has no frame %1").arg(kStartFrame));
         return false;
     }
@@ -92,7 +116,7 @@ bool ProcessRun::openNext(cv::VideoCapture &capture)
         return false;
     }
 
-    firstFrame = frame;
+    firstFrame = frame.clone(); // the caller may read into its frame again
     const double rate = capture.get(cv::CAP_PROP_FPS);
     // A rate that is no whole number of frames per second in range counts as
     // none: the time stamps then stay at the start time.

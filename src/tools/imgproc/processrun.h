@@ -35,6 +35,14 @@ class VideoCapture;
 //       run.finishVideo();                    // trajectory image and density
 //   }
 //
+// In the window: "Process" calls start() and sets NextFile. A NextFile tick
+// ends the run when !hasNext(), else calls openNext() on the window's capture
+// (after a skip the next tick tries the next video) and takes startFrame()
+// and position() as its frame and position. A ProcessFrame tick reads one
+// frame: a failed read calls finishVideo() and goes back to NextFile, a frame
+// goes through processFrame() and then the window's own drawing. "Cancel"
+// calls cancel().
+//
 // Tracks and the detector's reference carry over from one video to the next.
 // The run owns the engine's Tracker and with it the process-wide target pool:
 // keep one ProcessRun per process.
@@ -71,6 +79,14 @@ public:
     // started afresh with its header, the counter reset and the trajectory
     // image started from frame 90; `capture` then reads on from frame 91.
     bool openNext(cv::VideoCapture &capture);
+    // The same for a caller that has opened the next queued video itself
+    // with openAtStart, `frame90` being the frame it read (kestrin-batch
+    // checks its VIDEO so before the run and saves a second seek).
+    bool openNext(cv::VideoCapture &capture, const cv::Mat &frame90);
+    // How every run opens a video: VideoFiles::openCapture, then frame 90
+    // read into `frame`. Empty on success, else the reason, as skipReason()
+    // gives it.
+    static QString openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame);
 
     // One frame read after the last one (BGR): tracker, counter, trajectory.
     // Returns this frame's counting events, already in the count file.
@@ -108,6 +124,7 @@ public:
     InsectDetect &insectDetect() { return counter; }
 
 private:
+    bool begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure);
     void skip(cv::VideoCapture &capture, const QString &path, const QString &why);
 
     Tracker tracker;
