@@ -71,6 +71,16 @@ int cutToInt(double value)
     return static_cast<int>(cut);
 }
 
+using Controls = std::initializer_list<QWidget *>;
+
+void enable(bool enabled, std::initializer_list<Controls> groups)
+{
+    for (const Controls &group : groups) {
+        for (QWidget *control : group)
+            control->setEnabled(enabled);
+    }
+}
+
 QPixmap logo(const QString &resource, int width, int height)
 {
     const QPixmap pixmap(resource);
@@ -108,15 +118,14 @@ MainWindow::MainWindow(QWidget *parent)
     connect(timer, &QTimer::timeout, this, &MainWindow::timeframe);
     centralWidget()->setMouseTracking(true);
 
-    editState = 0;
     imageView = new ImageGraphicsView(&geometry, ui->gv_video, this);
 
-    enableControls({ ui->pb_play_pause, ui->pushButton_2, ui->pb_fast_forward, ui->pb_slow_forward,
-                       ui->pb_fast_reverse, ui->pb_slow_reverse, ui->pb_algo, ui->hs_frame,
-                       ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask, ui->pb_cleararea,
-                       ui->pb_savearea, ui->pb_cancelarea, ui->pb_movebox, ui->pb_savebox,
-                       ui->pb_cancelbox, ui->cb_process_conf, ui->tv_result },
-        false);
+    enable(false,
+        { { ui->pb_play_pause, ui->pushButton_2, ui->pb_fast_forward, ui->pb_slow_forward,
+            ui->pb_fast_reverse, ui->pb_slow_reverse, ui->pb_algo, ui->hs_frame, ui->pb_clearmask,
+            ui->pb_savemask, ui->pb_cancelmask, ui->pb_cleararea, ui->pb_savearea,
+            ui->pb_cancelarea, ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox,
+            ui->cb_process_conf, ui->tv_result } });
     ui->pb_Import->setEnabled(true);
     ui->la_mouse->setText(QString());
 
@@ -125,7 +134,6 @@ MainWindow::MainWindow(QWidget *parent)
         resultTable, &TableViewResult::Result_Row_Changed, this, &MainWindow::Result_Row_Changed);
 
     fileTable = new TableViewFile(ui->tv_file, this, this);
-    videoOpened = false;
     connect(fileTable, &TableViewFile::File_Row_Changed, this, &MainWindow::File_Row_Changed);
     connect(ui->pb_algo, &QPushButton::clicked, this, &MainWindow::algo);
     connect(&run.insectDetect(), &InsectDetect::Add_Insect_detected, this,
@@ -212,7 +220,6 @@ void MainWindow::timeframe()
             keepPicture();
             position -= 10;
         }
-        ui->hs_frame->setValue(cutToInt(position));
         endStep();
     }
     if (videoCommand == ShowResult) {
@@ -230,7 +237,6 @@ void MainWindow::timeframe()
             keepPicture();
             position += 1;
             showPicture(picture);
-            ui->hs_frame->setValue(cutToInt(position));
         } else {
             showFrame();
         }
@@ -241,6 +247,7 @@ void MainWindow::timeframe()
     if (videoCommand == ProcessFrame)
         processFrame();
 
+    // Every tick ends here, whatever its command.
     ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
     ui->hs_frame->setValue(cutToInt(position));
 }
@@ -368,28 +375,24 @@ void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
 
 void MainWindow::ModeVideo(statemode mode)
 {
-    const auto playback = { ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
+    const Controls playback { ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
         ui->pb_fast_forward, ui->pb_slow_forward };
-    const auto trackingBox = { ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask };
-    const auto countingBox = { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea };
-    const auto shift = { ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox };
-    const auto enable = [](std::initializer_list<QPushButton *> buttons, bool enabled) {
-        for (QPushButton *button : buttons)
-            button->setEnabled(enabled);
-    };
+    const Controls saveAndSlider { ui->pushButton_2, ui->hs_frame };
+    const Controls trackingBox { ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask };
+    const Controls countingBox { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea };
+    const Controls shift { ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox };
+    // Processing and shifting need both boxes of the video saved.
+    const Controls processing { ui->cb_process_conf, ui->pb_algo };
 
     switch (mode) {
     case ModeClosed:
         closeVideo();
-        enable(playback, false);
-        enableControls({ ui->pushButton_2, ui->hs_frame }, false);
+        enable(false, { playback, saveAndSlider, trackingBox, countingBox });
         ui->la_height->clear();
         ui->la_width->clear();
         ui->la_fps->clear();
         ui->la_frame->clear();
-        enable(trackingBox, false);
-        enable(countingBox, false);
-        enableControls({ ui->pb_algo, ui->cb_process_conf, ui->tv_result }, false);
+        enable(false, { processing, { ui->tv_result } });
         editState = 0;
         ui->la_mouse->clear();
         ui->la_file_selected->clear();
@@ -413,17 +416,11 @@ void MainWindow::ModeVideo(statemode mode)
         loadResults();
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
-        enable(playback, true);
-        enableControls({ ui->pushButton_2, ui->hs_frame }, true);
-        enable(trackingBox, true);
-        enable(countingBox, true);
-        // Processing and shifting need both boxes saved.
-        if (fileTable->hasMask(videoFile)) {
-            enableControls({ ui->cb_process_conf, ui->pb_algo }, true);
-            enable(shift, true);
-        } else {
-            enable(shift, false);
-        }
+        enable(true, { playback, saveAndSlider, trackingBox, countingBox });
+        if (fileTable->hasMask(videoFile))
+            enable(true, { processing, shift });
+        else
+            enable(false, { shift });
         restartPlaybackTimer();
         break;
 
@@ -432,30 +429,22 @@ void MainWindow::ModeVideo(statemode mode)
         // The controls stay locked for a video that is skipped as well: the
         // run goes on with the next one.
         openVideo(openingFrame);
-        enable(playback, false);
-        enableControls({ ui->pushButton_2, ui->hs_frame }, false);
-        enable(trackingBox, false);
-        enable(countingBox, false);
-        enable(shift, false);
-        ui->cb_process_conf->setEnabled(false);
+        enable(false,
+            { playback, saveAndSlider, trackingBox, countingBox, shift, { ui->cb_process_conf } });
         ui->pb_algo->setEnabled(true);
-        enableControls({ ui->tv_result, ui->tv_file, ui->pb_videofile, ui->pb_Import }, false);
+        enable(false, { { ui->tv_result, ui->tv_file, ui->pb_videofile, ui->pb_Import } });
         break;
 
     case ModeProcessEnd:
     case ModeProcessCancel:
         if (mode == ModeProcessEnd)
             closeVideo();
-        enable(playback, true);
-        enableControls({ ui->pushButton_2, ui->hs_frame }, true);
-        enable(trackingBox, true);
-        enable(countingBox, true);
-        enable(shift, true);
-        enableControls(
-            { ui->cb_process_conf, ui->tv_result, ui->tv_file, ui->pb_videofile, ui->pb_Import },
-            true);
+        enable(true,
+            { playback, saveAndSlider, trackingBox, countingBox, shift,
+                { ui->cb_process_conf, ui->tv_result, ui->tv_file, ui->pb_videofile,
+                    ui->pb_Import } });
         ui->pb_algo->setText(tr("Process"));
-        enableControls({ ui->cb_process_conf, ui->pb_algo }, fileTable->hasMask(videoFile));
+        enable(fileTable->hasMask(videoFile), { processing });
         // The caption follows the command, as everywhere else Pause is set:
         // a run started while playing would otherwise come back reading "Pause".
         videoCommand = Pause;
@@ -632,10 +621,10 @@ void MainWindow::showLogos()
         ui->la_imgqorel->setPixmap(partner);
 }
 
-void MainWindow::showPicture(cv::Mat &picture)
+void MainWindow::showPicture(cv::Mat &shown)
 {
-    zones.draw(picture);
-    imageView->showImage(picture, zoom, zoomX, zoomY, saveImage, saveImageFile);
+    zones.draw(shown);
+    imageView->showImage(shown, zoom, zoomX, zoomY, saveImage, saveImageFile);
 }
 
 void MainWindow::showFrame()
@@ -752,10 +741,4 @@ int MainWindow::playbackInterval(double fps)
 {
     const double rate = std::isfinite(fps) && fps > 0 ? fps : defaultFps;
     return cutToInt(500.0 / rate);
-}
-
-void MainWindow::enableControls(std::initializer_list<QWidget *> controls, bool enabled)
-{
-    for (QWidget *control : controls)
-        control->setEnabled(enabled);
 }

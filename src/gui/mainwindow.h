@@ -1,6 +1,5 @@
 #pragma once
 
-#include <initializer_list>
 #include <memory>
 
 #include <opencv2/core/mat.hpp>
@@ -83,7 +82,7 @@ protected:
 
 private:
     friend class TestMainWindow;
-    friend class TestPlayback;
+    friend class PlaybackFixture;
     friend class TestProcessing;
 
     // What the next timer tick does.
@@ -103,7 +102,7 @@ private:
     void showLogos();
     // Draws the boxes into the picture and puts it in the video view as set by
     // the zoom and the "Save image" choice.
-    void showPicture(cv::Mat &picture);
+    void showPicture(cv::Mat &shown);
     // Shows a copy of the stored frame; nothing while no frame is held.
     void showFrame();
 
@@ -131,10 +130,9 @@ private:
     void processFrame();
     void showTrajectory();
     void showProgress();
-    static void enableControls(std::initializer_list<QWidget *> controls, bool enabled);
 
     std::unique_ptr<Ui::MainWindow> ui;
-    QString videoFile; // forward slashes once chosen
+    QString videoFile; // the current video, "/" as separator
     QString workingDir;
     QString lastDir; // kept in the setting currentPath; start of the directory dialog
     QString processStartFile; // the video current when processing started
