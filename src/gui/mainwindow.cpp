@@ -56,7 +56,9 @@ constexpr int processResultLimit = 1999;
 constexpr int processInterval = 1;
 // Column of the file table that reads "Y" once a video has a count file.
 constexpr int doneColumn = 2;
-// How long the speed in the status bar is measured over.
+// The speed in the status bar is measured over this many frames, or this
+// long when frames are slow.
+constexpr int speedFrameSpan = 10;
 constexpr qint64 speedPeriodMs = 500;
 constexpr double defaultFps = 25.0;
 
@@ -516,7 +518,7 @@ void MainWindow::nextFile()
 
 void MainWindow::processFrame()
 {
-    if (!videoOpened || !readPicture()) {
+    if (!videoOpened || !run.videoOpen() || !readPicture()) {
         // The video has run dry: its trajectory image and density are kept.
         run.finishVideo();
         videoCommand = NextFile;
@@ -536,9 +538,9 @@ void MainWindow::processFrame()
     position = run.position();
 
     ++speedFrames;
-    const qint64 elapsed = speedClock.elapsed();
-    if (elapsed >= speedPeriodMs) {
-        speed = speedFrames * 1000.0 / static_cast<double>(elapsed);
+    const qint64 elapsed = speedClock.nsecsElapsed();
+    if (elapsed > 0 && (speedFrames >= speedFrameSpan || elapsed >= speedPeriodMs * 1000000)) {
+        speed = speedFrames * 1e9 / static_cast<double>(elapsed);
         speedFrames = 0;
         speedClock.restart();
     }
