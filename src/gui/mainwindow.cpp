@@ -5,17 +5,23 @@
 #include <initializer_list>
 #include <limits>
 
+#include <opencv2/imgproc.hpp>
+
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTimer>
 #include <QVariant>
 
@@ -24,7 +30,9 @@
 #include "filedialogprovider.h"
 #include "graphicsviewmouse.h"
 #include "imagegraphicsview.h"
+#include "imagewindow.h"
 #include "importwindow.h"
+#include "logging.h"
 #include "resultfile.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
@@ -45,6 +53,17 @@ const QString currentPathKey = QStringLiteral("currentPath");
 constexpr int openingFrame = 90;
 // AddResult appends while the list holds at most this many records.
 constexpr int resultLimit = 2000;
+// A processed frame's counts are appended, all of them, while the list holds
+// at most this many.
+constexpr int processResultLimit = 1999;
+// Processing ticks as fast as the event loop allows, one frame per tick.
+constexpr int processInterval = 1;
+// Column of the file table that reads "Y" once a video has a count file.
+constexpr int doneColumn = 2;
+// The speed in the status bar is measured over this many frames, or this
+// long when frames are slow.
+constexpr int speedFrameSpan = 10;
+constexpr qint64 speedPeriodMs = 500;
 constexpr double defaultFps = 25.0;
 
 // Cuts towards zero like a C cast, but a value out of range (a bogus frame
@@ -106,6 +125,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pb_clearmask, &QPushButton::clicked, this, &MainWindow::clearmask);
     connect(ui->pb_savemask, &QPushButton::clicked, this, &MainWindow::savemask);
     connect(ui->pb_cancelmask, &QPushButton::clicked, this, &MainWindow::cancelmask);
+    connect(ui->pb_algo, &QPushButton::clicked, this, &MainWindow::algo);
     // Started when the first video is opened for viewing, then never stopped.
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &MainWindow::timeframe);
@@ -134,6 +154,12 @@ MainWindow::MainWindow(QWidget *parent)
 
     fileTable = new TableViewFile(ui->tv_file, this, this);
     connect(fileTable, &TableViewFile::File_Row_Changed, this, &MainWindow::File_Row_Changed);
+    connect(&run.insectDetect(), &InsectDetect::Add_Insect_detected, this,
+        &MainWindow::Add_Insect_detected);
+
+    progressLabel = new QLabel(this);
+    progressLabel->setObjectName(QStringLiteral("la_progress"));
+    statusBar()->addPermanentWidget(progressLabel);
 
     ui->stackedWidget->setCurrentWidget(ui->admin_page);
 
@@ -223,6 +249,10 @@ void MainWindow::timeframe()
             keepPicture();
         endStep();
     }
+    // Goes on in the same tick with the command it sets: the first frame of
+    // a video is processed at once, the reopened video redrawn.
+    if (videoCommand == NextFile)
+        nextFile();
     if (videoCommand == Play && endFrame > position) {
         if (readPicture()) {
             keepPicture();
@@ -235,6 +265,8 @@ void MainWindow::timeframe()
     // Redrawn on every tick so that changes of the boxes show at once.
     if (videoCommand == Pause)
         showFrame();
+    if (videoCommand == ProcessFrame)
+        processFrame();
 
     // Every tick ends here, whatever its command.
     ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
@@ -381,6 +413,37 @@ void MainWindow::cancelmask()
     enableEditButtons(true);
 }
 
+void MainWindow::algo()
+{
+    if (ui->pb_algo->text() != tr("Process")) {
+        // Between two ticks: the open video stays at its frame, every file
+        // written so far stays, the unfinished trajectory image is dropped.
+        run.cancel();
+        ModeVideo(ModeProcessCancel);
+        progressLabel->setText(tr("Processing cancelled at frame %1").arg(position, 0, 'g', 6));
+        return;
+    }
+    if (frame.empty())
+        return;
+
+    const QStringList queue = processQueue();
+    // The mask and the counting segments are built once, for the frame size
+    // of this video, and serve every video of the run.
+    run.start(zones, frame.size(), queue);
+    ClearResult();
+    ui->tv_result->setEnabled(false);
+    processStartFile = videoFile;
+    runVideoCount = queue.size();
+    runVideoIndex = 0;
+    statusBar()->clearMessage();
+    qCDebug(lcGui) << "Processing" << runVideoCount << "videos";
+
+    videoCommand = NextFile;
+    timer->stop();
+    timer->start(processInterval);
+    ui->pb_algo->setText(tr("Cancel"));
+}
+
 void MainWindow::AddResult(const Result &result)
 {
     if (results.size() <= resultLimit)
@@ -486,8 +549,9 @@ void MainWindow::ModeVideo(statemode mode)
 
     case ModeProcess:
         closeVideo();
-        if (!openVideo(openingFrame))
-            break;
+        // The controls stay locked for a video that is skipped as well: the
+        // run goes on with the next one.
+        openVideo(openingFrame);
         enable(false,
             { playback, saveAndSlider, trackingBox, countingBox, shift, { ui->cb_process_conf } });
         ui->pb_algo->setEnabled(true);
@@ -510,6 +574,134 @@ void MainWindow::ModeVideo(statemode mode)
         ui->pb_play_pause->setText(tr("Play"));
         break;
     }
+}
+
+QStringList MainWindow::processQueue() const
+{
+    QStringList listed;
+    QStringList unprocessed;
+    const QAbstractItemModel *model = ui->tv_file->model();
+    for (int row = 0; model && row < model->rowCount(); ++row) {
+        const QString path = fileTable->filePath(row);
+        listed.append(path);
+        if (model->index(row, doneColumn).data().toString() == QLatin1String("N"))
+            unprocessed.append(path);
+    }
+    switch (ui->cb_process_conf->currentIndex()) {
+    case ProcessRun::Unprocessed:
+        // As the "done" column shows them when "Process" is pressed.
+        return unprocessed;
+    case ProcessRun::One:
+        return { videoFile };
+    case ProcessRun::All:
+        return listed;
+    default:
+        return {};
+    }
+}
+
+void MainWindow::nextFile()
+{
+    if (!run.hasNext()) {
+        // Relisted while the command still ignores the row that refresh
+        // makes current again: the video reopens once, below.
+        fileTable->refresh();
+        ModeVideo(ModeProcessEnd);
+        ui->tv_result->setEnabled(true);
+        videoFile = QDir::fromNativeSeparators(processStartFile);
+        videoCommand = Pause;
+        ui->pb_play_pause->setText(tr("Play"));
+        ModeVideo(ModeView);
+        progressLabel->setText(tr("Processing done: %n video(s)", nullptr, runVideoCount));
+        return;
+    }
+
+    videoFile = QDir::fromNativeSeparators(run.remaining().first());
+    ++runVideoIndex;
+    // openVideo hands the opening to the run, which refuses a video it
+    // cannot process before any of its files is touched.
+    ModeVideo(ModeProcess);
+    if (videoOpened) {
+        ClearResult();
+        videoCommand = ProcessFrame;
+        speedClock.start();
+        speedFrames = 0;
+        speed = 0;
+    } else {
+        const QString text
+            = tr("Skipped %1: %2").arg(QDir::toNativeSeparators(videoFile), run.skipReason());
+        qCWarning(lcGui).noquote() << text;
+        statusBar()->showMessage(text);
+    }
+    fileTable->refresh();
+    showProgress();
+}
+
+void MainWindow::processFrame()
+{
+    if (!videoOpened || !run.videoOpen() || !readPicture()) {
+        // The video has run dry: its trajectory image and density are kept.
+        run.finishVideo();
+        videoCommand = NextFile;
+        return;
+    }
+    keepPicture();
+    const QVector<Result> events = run.processFrame(picture);
+    targetOverlay.draw(picture, run.tracked());
+    // A frame's counts go in whole or not at all.
+    if (!events.isEmpty() && results.size() <= processResultLimit) {
+        results.append(events);
+        resultTable->setResults(results);
+    }
+    showPicture(picture);
+    if (ui->cb_hankview->isChecked())
+        showTrajectory();
+    position = run.position();
+
+    ++speedFrames;
+    const qint64 elapsed = speedClock.nsecsElapsed();
+    if (elapsed > 0 && (speedFrames >= speedFrameSpan || elapsed >= speedPeriodMs * 1000000)) {
+        speed = speedFrames * 1e9 / static_cast<double>(elapsed);
+        speedFrames = 0;
+        speedClock.restart();
+    }
+    showProgress();
+}
+
+void MainWindow::showTrajectory()
+{
+    if (!trajectoryWindow)
+        trajectoryWindow = std::make_unique<ImageWindow>(this, tr("Doza Vozizoz"));
+    cv::Mat image = run.trajectoryImage();
+    if (image.empty() || image.type() != CV_8UC3)
+        return;
+    cv::cvtColor(image, image, cv::COLOR_BGR2RGB);
+    trajectoryWindow->showImage(QImage(
+        image.data, image.cols, image.rows, static_cast<int>(image.step), QImage::Format_RGB888));
+}
+
+void MainWindow::showProgress()
+{
+    QString text = tr("Video %1 of %2, frame %3")
+                       .arg(runVideoIndex)
+                       .arg(runVideoCount)
+                       .arg(position, 0, 'g', 6);
+    if (speed > 0)
+        text += tr(", %1 frames per second").arg(speed, 0, 'f', 1);
+    progressLabel->setText(text);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (videoCommand == ProcessFrame || videoCommand == NextFile) {
+        // Every count reported so far is in its count file already.
+        run.cancel();
+        ModeVideo(ModeProcessCancel);
+    }
+    timer->stop();
+    if (trajectoryWindow)
+        trajectoryWindow->close();
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::Import()
@@ -614,11 +806,18 @@ void MainWindow::loadResults()
 
 bool MainWindow::openVideo(int startFrame)
 {
-    if (!VideoFiles::openCapture(capture, videoFile))
+    const bool queued = videoCommand == NextFile;
+    if (queued) {
+        // The run opens a queued video itself, with its frame 90 read, and
+        // refuses one it cannot process before touching any of its files.
+        if (!run.openNext(capture))
+            return false;
+    } else if (!VideoFiles::openCapture(capture, videoFile)) {
         return false;
+    }
     videoOpened = true;
     // A batch keeps the boxes that were current when it started.
-    if (videoCommand != NextFile) {
+    if (!queued) {
         zones.loadArea(videoFile);
         zones.loadMask(videoFile);
     }
@@ -633,9 +832,13 @@ bool MainWindow::openVideo(int startFrame)
     ui->gv_video->resize(geometry.displayWidth() + 2, geometry.displayHeight() + 2);
     ui->gv_video->move(geometry.viewLeft(), geometry.viewTop());
 
-    if (!readPictureAt(startFrame))
-        return false;
-    keepPicture();
+    if (queued) {
+        run.startFrame().copyTo(frame);
+    } else {
+        if (!readPictureAt(startFrame))
+            return false;
+        keepPicture();
+    }
     position = startFrame;
     if (frame.empty())
         return false;

@@ -7,18 +7,24 @@
 #include <opencv2/videoio.hpp>
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QVector>
 
 #include "areacontour.h"
 #include "displaygeometry.h"
+#include "processrun.h"
 #include "result.h"
+#include "targetoverlay.h"
 
 class FileDialogProvider;
 class ImageGraphicsView;
 class QMouseEvent;
 class QPushButton;
+class ImageWindow;
+class QCloseEvent;
+class QLabel;
 class QTimer;
 class TableViewFile;
 class TableViewResult;
@@ -61,6 +67,7 @@ private slots:
     void fast_reverse();
     void slow_reverse();
     void hs_frame_moved(int iPos);
+    void algo();
     void sendMousePressVideo(QMouseEvent *e);
     void sendMouseBClickVideo(QMouseEvent *e);
     void sendMouseMoveVideo(QMouseEvent *e);
@@ -83,10 +90,16 @@ private slots:
     void on_pb_savebox_clicked();
     void on_pb_cancelbox_clicked();
 
+protected:
+    // Closing mid-run stops the run between two frames and takes the
+    // trajectory window along, so that the program can end.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     friend class TestMainWindow;
     friend class PlaybackFixture;
     friend class TestZoneEditing;
+    friend class TestProcessing;
 
     // What the next timer tick does.
     enum Command {
@@ -138,11 +151,21 @@ private:
     // Drops an edit in progress: the override cursor and a shift or drawing
     // mode must not outlive the video they were started on.
     void leaveEditing();
+    // The queue of a run, from the file table as it is listed and the
+    // choice of `cb_process_conf`.
+    QStringList processQueue() const;
+    // NextFile: opens the next queued video, or ends the run.
+    void nextFile();
+    // ProcessFrame: one frame of the open video through the run.
+    void processFrame();
+    void showTrajectory();
+    void showProgress();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
     QString workingDir;
     QString lastDir; // kept in the setting currentPath; start of the directory dialog
+    QString processStartFile; // the video current when processing started
     bool videoOpened = false;
     cv::VideoCapture capture;
     ImageGraphicsView *imageView = nullptr;
@@ -152,6 +175,12 @@ private:
     // The picture drawn on and shown: a frame just read or a copy of `frame`.
     // A member so that ticks reuse its buffer.
     cv::Mat picture;
+    // Created on the first processed frame with "Display trajectories" ticked.
+    std::unique_ptr<ImageWindow> trajectoryWindow;
+    // The engine's tracker, crossing counter, trajectory image, detection mask
+    // and queue of the videos still to process.
+    ProcessRun run;
+    TargetOverlay targetOverlay;
     QVector<Result> results;
     bool zoom = false;
     int zoomX = 0; // zoom centre in frame pixels
@@ -174,4 +203,12 @@ private:
     QDateTime startTime; // wall-clock time of the first frame
     double position = 0; // index of the frame shown, a whole number
     std::unique_ptr<FileDialogProvider> fileDialogs;
+
+    // Progress of a run in the status bar.
+    QLabel *progressLabel = nullptr;
+    int runVideoCount = 0; // videos queued at the start
+    int runVideoIndex = 0; // 1-based index of the video taken last
+    QElapsedTimer speedClock;
+    int speedFrames = 0; // frames processed since speedClock started
+    double speed = 0; // frames per second over the last measure
 };

@@ -1,0 +1,676 @@
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include <opencv2/imgproc.hpp>
+
+#include <QAbstractItemModel>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "filedialogprovider.h"
+#include "imagewindow.h"
+#include "insectscene.h"
+#include "mainwindow.h"
+#include "settingsstore.h"
+#include "testfiles.h"
+#include "testvideo.h"
+#include "videofiles.h"
+
+namespace {
+
+const cv::Size frameSize(320, 240);
+const QByteArray header("Frame;X;Y;In;Out;Timestamp\n");
+// A counting line across the insects' paths.
+const std::vector<cv::Point> countingLine { { 150, 60 }, { 150, 180 } };
+// The frame but its rim and the frame index painted along the top.
+const std::vector<cv::Point> trackingBox { { 5, 30 }, { 315, 30 }, { 315, 235 }, { 5, 235 } };
+
+// Names that carry a recording time, so that the time stamps of the counts
+// do not depend on when the test runs.
+const QString nameA = QStringLiteral("video_20150612_0930_01.mp4");
+const QString nameB = QStringLiteral("video_20150612_1000_02.mp4");
+const QString nameC = QStringLiteral("video_20150612_1030_03.mp4");
+
+using Discs = std::function<std::vector<cv::Point>(int index)>;
+
+// Moves right 8 px per frame along the scene's time t, from x = 20 at
+// t = 103 to x = 260 at t = 133; the detected centres pass x = 150 between
+// t = 119 and t = 120.
+int rightwards(int t)
+{
+    return 20 + 8 * std::clamp(t - 103, 0, 30);
+}
+
+// Moves left from x = 300, passing x = 150 around t = 144.
+int leftwards(int t)
+{
+    return 300 - 8 * std::clamp(t - 125, 0, 30);
+}
+
+bool writeScene(const QString &path, int count, const Discs &discs, cv::Size size = frameSize)
+{
+    const cv::Mat background = testvideo::background(size);
+    return testvideo::write(path, "avc1", 25, size, count, [&](int index, cv::Mat &frame) {
+        background.copyTo(frame);
+        for (const cv::Point &centre : discs(index))
+            cv::circle(frame, centre, insectscene::kRadius, cv::Scalar::all(20), cv::FILLED);
+        testvideo::paintIndex(frame, index);
+    });
+}
+
+struct Count
+{
+    QByteArray frame;
+    QByteArray line;
+};
+
+// The records of a count file, the header left out.
+std::vector<Count> records(const QString &video)
+{
+    std::vector<Count> counts;
+    const QList<QByteArray> lines = testfiles::read(VideoFiles::resultFile(video)).split('\n');
+    for (int i = 1; i < lines.size(); ++i) {
+        if (!lines[i].isEmpty())
+            counts.push_back({ lines[i].split(';').value(0), lines[i] });
+    }
+    return counts;
+}
+
+// The records of the first frame that has any, in file order.
+std::vector<Count> firstFrameCounts(const std::vector<Count> &counts)
+{
+    std::vector<Count> first;
+    for (const Count &count : counts) {
+        if (!first.empty() && count.frame != first.front().frame)
+            break;
+        first.push_back(count);
+    }
+    return first;
+}
+
+QByteArray resultLine(const Result &result)
+{
+    return QStringLiteral("%1;%2;%3;%4;%5;%6")
+        .arg(QString::number(result.frame, 'g', 6))
+        .arg(result.x)
+        .arg(result.y)
+        .arg(result.in)
+        .arg(result.out)
+        .arg(result.timestamp)
+        .toUtf8();
+}
+
+bool hasTrajectory(const QString &video)
+{
+    return QFileInfo::exists(VideoFiles::trajectoryImageFile(video))
+        || QFileInfo::exists(VideoFiles::densityFile(video));
+}
+
+class CancelledDialogs final : public FileDialogProvider
+{
+public:
+    QString existingDirectory(const QString &) override { return QString(); }
+    QString saveFileName(const QString &, const QString &, const QString &) override
+    {
+        return QString();
+    }
+};
+
+} // namespace
+
+class TestProcessing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void oneFile();
+    void unprocessedOnly();
+    void cancelInTheMiddle();
+    void resultLimit_data();
+    void resultLimit();
+    void tracksCarryOver();
+    void unusableVideosAreSkipped();
+    void closingMidRun();
+    void sameFilesAsTheBatchProgram_data();
+    void sameFilesAsTheBatchProgram();
+
+private:
+    // Copies a prepared scene into the working directory under `name`.
+    QString addVideo(const QString &scene, const QString &name);
+    // Creates the named videos from the scenes given in table order: the
+    // file table lists a folder in the order the file system yields it.
+    QStringList addInTableOrder(const QStringList &scenes, const QStringList &names);
+    void createWindow();
+    bool openVideo(const QString &path);
+    // Picks the queue and presses "Process"; the ticks are left to the caller.
+    bool startProcessing(int mode);
+    // Carries out ticks by hand until the run is over; records the video of
+    // every processed frame and the position it ends on.
+    bool tickToTheEnd(int maxTicks = 2000);
+    QString label(const char *name) const { return child<QLabel>(name)->text(); }
+    template <typename T> T *child(const char *name) const
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
+
+    QTemporaryDir m_settingsDir;
+    QTemporaryDir m_scenes;
+    std::unique_ptr<QTemporaryDir> m_work;
+    std::unique_ptr<MainWindow> m_window;
+    // Filled by tickToTheEnd: (video, position after the tick) per processed frame.
+    std::vector<std::pair<QString, double>> m_processed;
+};
+
+void TestProcessing::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(m_settingsDir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    QVERIFY(m_scenes.isValid());
+    const auto scene = [this](const char *name) { return m_scenes.filePath(QLatin1String(name)); };
+
+    // One insect crossing the line around frame 110.
+    QVERIFY(writeScene(scene("crossing.mp4"), 140, [](int i) {
+        return std::vector<cv::Point> { { rightwards(i + 10), 120 } };
+    }));
+    // The same flight cut in two: "before" ends just ahead of the line,
+    // "after" goes on from its frame 91, just behind it.
+    QVERIFY(writeScene(scene("before.mp4"), 120, [](int i) {
+        return std::vector<cv::Point> { { rightwards(i), 120 } };
+    }));
+    QVERIFY(writeScene(scene("after.mp4"), 140, [](int i) {
+        return std::vector<cv::Point> { { rightwards(i + 29), 120 } };
+    }));
+    // Two insects crossing side by side, a third one later the other way.
+    QVERIFY(writeScene(scene("pair.mp4"), 150, [](int i) {
+        return std::vector<cv::Point> { { rightwards(i + 10), 80 }, { rightwards(i + 10), 170 },
+            { leftwards(i + 10), 125 } };
+    }));
+    QVERIFY(writeScene(
+        scene("large.mp4"), 100, [](int) { return std::vector<cv::Point>(); }, cv::Size(640, 480)));
+    QVERIFY(writeScene(scene("short.mp4"), 60, [](int) { return std::vector<cv::Point>(); }));
+}
+
+void TestProcessing::init()
+{
+    QFile::remove(m_settingsDir.filePath(QStringLiteral("Tolvane/Kestrin.conf")));
+    m_work = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_work->isValid());
+    m_processed.clear();
+}
+
+void TestProcessing::cleanup()
+{
+    m_window.reset();
+    m_work.reset();
+}
+
+QString TestProcessing::addVideo(const QString &scene, const QString &name)
+{
+    const QString path = m_work->filePath(name);
+    return QFile::copy(m_scenes.filePath(scene), path) ? path : QString();
+}
+
+QStringList TestProcessing::addInTableOrder(const QStringList &scenes, const QStringList &names)
+{
+    for (const QString &name : names)
+        testfiles::write(m_work->filePath(name), QByteArray("placeholder"));
+    const QStringList order = VideoFiles::listVideos(m_work->path());
+    QStringList paths;
+    for (int i = 0; i < order.size() && i < scenes.size(); ++i) {
+        // Replaced in place: the entry, and with it the listing order, stays.
+        const QByteArray bytes = testfiles::read(m_scenes.filePath(scenes[i]));
+        if (!testfiles::write(order[i], bytes))
+            return {};
+        paths << order[i];
+    }
+    return VideoFiles::listVideos(m_work->path()) == order ? paths : QStringList();
+}
+
+void TestProcessing::createWindow()
+{
+    SettingsStore::open()->setValue(QStringLiteral("currentPath"), m_work->path());
+    m_window = std::make_unique<MainWindow>();
+    m_window->setFileDialogs(std::make_unique<CancelledDialogs>());
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+bool TestProcessing::openVideo(const QString &path)
+{
+    auto *files = child<QTableView>("tv_file");
+    const QString name = QFileInfo(path).completeBaseName();
+    for (int row = 0; row < files->model()->rowCount(); ++row) {
+        const QModelIndex index = files->model()->index(row, 0);
+        if (index.data().toString() != name)
+            continue;
+        QTest::mouseClick(
+            files->viewport(), Qt::LeftButton, Qt::NoModifier, files->visualRect(index).center());
+        return label("la_file_selected") == path;
+    }
+    return false;
+}
+
+bool TestProcessing::startProcessing(int mode)
+{
+    auto *algo = child<QPushButton>("pb_algo");
+    if (!algo->isEnabled() || !child<QComboBox>("cb_process_conf")->isEnabled())
+        return false;
+    child<QComboBox>("cb_process_conf")->setCurrentIndex(mode);
+    QTest::mouseClick(algo, Qt::LeftButton);
+    return algo->text() == QLatin1String("Cancel");
+}
+
+bool TestProcessing::tickToTheEnd(int maxTicks)
+{
+    m_window->timer->stop();
+    for (int tick = 0; tick < maxTicks; ++tick) {
+        m_window->timeframe();
+        // A tick that leaves this command has processed a frame: the one
+        // that opens a video goes on with its first frame at once.
+        if (m_window->videoCommand == MainWindow::ProcessFrame)
+            m_processed.emplace_back(m_window->videoFile, m_window->position);
+        if (child<QPushButton>("pb_algo")->text() == QLatin1String("Process"))
+            return true;
+    }
+    return false;
+}
+
+void TestProcessing::oneFile()
+{
+    const QString video = addVideo(QStringLiteral("crossing.mp4"), nameA);
+    const QString other = addVideo(QStringLiteral("crossing.mp4"), nameB);
+    insectscene::saveBoxes(video, countingLine, trackingBox);
+    // A count file from an earlier run, with a record that must go.
+    QVERIFY(testfiles::write(
+        VideoFiles::resultFile(video), header + "5;1;2;1;0;2015-06-12_09:30:00\n"));
+    createWindow();
+    QVERIFY(openVideo(video));
+    child<QCheckBox>("cb_hankview")->setChecked(true);
+
+    QVERIFY(startProcessing(1));
+    m_window->timer->stop();
+    m_window->timeframe(); // opens the video and processes frame 91
+    m_processed.emplace_back(m_window->videoFile, m_window->position);
+    for (const char *name : { "tv_file", "tv_result", "pb_play_pause", "hs_frame", "pb_videofile",
+             "pb_Import", "cb_process_conf", "pb_cleararea", "pb_clearmask", "pb_movebox" }) {
+        QVERIFY2(!m_window->findChild<QWidget *>(QLatin1String(name))->isEnabled(), name);
+    }
+    QVERIFY(child<QPushButton>("pb_algo")->isEnabled());
+    QVERIFY(tickToTheEnd());
+
+    // Frames 91 to 139, the last one the video holds, each processed once.
+    QCOMPARE(m_processed.size(), std::size_t(139 - 90));
+    for (std::size_t i = 0; i < m_processed.size(); ++i) {
+        QCOMPARE(m_processed[i].first, video);
+        QCOMPARE(m_processed[i].second, 91.0 + static_cast<double>(i));
+    }
+    const QByteArray counts = testfiles::read(VideoFiles::resultFile(video));
+    QVERIFY2(counts.startsWith(header), counts.constData());
+    const std::vector<Count> listed = records(video);
+    QVERIFY(!listed.empty());
+    for (const Count &count : listed) {
+        QVERIFY2(count.frame.toInt() >= 90 && count.frame.toInt() < 139, count.line.constData());
+    }
+    QVERIFY(QFileInfo::exists(VideoFiles::trajectoryImageFile(video)));
+    QVERIFY(testfiles::read(VideoFiles::densityFile(video)).startsWith("Density: "));
+    QVERIFY(!QFileInfo::exists(VideoFiles::resultFile(other)));
+
+    // Back to viewing the same video at frame 90, its counts listed.
+    QCOMPARE(label("la_file_selected"), video);
+    QCOMPARE(label("la_Num_Frame"), QStringLiteral("90"));
+    QCOMPARE(child<QPushButton>("pb_play_pause")->text(), QStringLiteral("Play"));
+    QVERIFY(child<QPushButton>("pb_play_pause")->isEnabled());
+    QVERIFY(child<QTableView>("tv_result")->isEnabled());
+    QCOMPARE(m_window->results.size(), static_cast<int>(listed.size()));
+    for (int i = 0; i < m_window->results.size(); ++i)
+        QCOMPARE(resultLine(m_window->results[i]), listed[static_cast<std::size_t>(i)].line);
+    QCOMPARE(child<QTableView>("tv_result")->model()->rowCount(), m_window->results.size());
+
+    QVERIFY(m_window->trajectoryWindow);
+    QCOMPARE(m_window->trajectoryWindow->windowTitle(), QStringLiteral("Kestrin Doza Vozizoz"));
+    QVERIFY(m_window->trajectoryWindow->isVisible());
+    QVERIFY(!m_window->trajectoryWindow->pixmap().isNull());
+    QCOMPARE(m_window->trajectoryWindow->pixmap().size(),
+        QImage(VideoFiles::trajectoryImageFile(video)).size());
+}
+
+void TestProcessing::unprocessedOnly()
+{
+    const QStringList videos
+        = addInTableOrder({ QStringLiteral("crossing.mp4"), QStringLiteral("crossing.mp4"),
+                              QStringLiteral("crossing.mp4") },
+            { nameA, nameB, nameC });
+    QCOMPARE(videos.size(), 3);
+    for (const QString &video : videos)
+        insectscene::saveBoxes(video, countingLine, trackingBox);
+    const QByteArray earlier = header + "7;1;2;0;1;2015-06-12_10:00:00\n";
+    QVERIFY(testfiles::write(VideoFiles::resultFile(videos[1]), earlier));
+    createWindow();
+    const QAbstractItemModel *table = child<QTableView>("tv_file")->model();
+    QStringList done;
+    for (int row = 0; row < table->rowCount(); ++row)
+        done << table->index(row, 2).data().toString();
+    QCOMPARE(done, QStringList({ "N", "Y", "N" }));
+    QVERIFY(openVideo(videos[1]));
+
+    QVERIFY(startProcessing(0));
+    QVERIFY(tickToTheEnd());
+    QStringList order;
+    for (const auto &processed : m_processed) {
+        if (order.isEmpty() || order.last() != processed.first)
+            order << processed.first;
+    }
+    QCOMPARE(order, QStringList({ videos[0], videos[2] }));
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(videos[1])), earlier);
+    QVERIFY(!hasTrajectory(videos[1]));
+    for (const QString &video : { videos[0], videos[2] }) {
+        QVERIFY(testfiles::read(VideoFiles::resultFile(video)).startsWith(header));
+        QVERIFY(QFileInfo::exists(VideoFiles::trajectoryImageFile(video)));
+    }
+    // The "done" column has followed, and the window shows the video it
+    // showed at the start, with its own counts.
+    for (int row = 0; row < table->rowCount(); ++row)
+        QCOMPARE(table->index(row, 2).data().toString(), QStringLiteral("Y"));
+    QCOMPARE(label("la_file_selected"), videos[1]);
+    QCOMPARE(m_window->results.size(), 1);
+    QCOMPARE(m_window->results[0].frame, 7.0);
+    // "Display trajectories" was not ticked.
+    QVERIFY(!m_window->trajectoryWindow);
+    QVERIFY2(child<QLabel>("la_progress")->text().startsWith(QLatin1String("Processing done: 2 ")),
+        qPrintable(child<QLabel>("la_progress")->text()));
+}
+
+void TestProcessing::cancelInTheMiddle()
+{
+    const QStringList videos = addInTableOrder(
+        { QStringLiteral("crossing.mp4"), QStringLiteral("crossing.mp4") }, { nameA, nameB });
+    QCOMPARE(videos.size(), 2);
+    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    createWindow();
+    QVERIFY(openVideo(videos[0]));
+    QVERIFY(startProcessing(2));
+
+    // On the real timer: the click comes between two frames, as a user's
+    // would, once frame 100 of the first video has been processed.
+    QString progress;
+    double stoppedAt = -1;
+    auto *algo = child<QPushButton>("pb_algo");
+    const QMetaObject::Connection clicker = connect(m_window->timer, &QTimer::timeout, this, [&] {
+        if (stoppedAt < 0 && m_window->position >= 100 && algo->text() == QLatin1String("Cancel")) {
+            progress = child<QLabel>("la_progress")->text();
+            stoppedAt = m_window->position;
+            QTest::mouseClick(algo, Qt::LeftButton);
+        }
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(stoppedAt >= 0, 20000);
+    disconnect(clicker);
+    QCOMPARE(m_window->videoFile, videos[0]);
+    QCOMPARE(stoppedAt, 100.0);
+    const QRegularExpression shown(
+        QStringLiteral("^Video 1 of 2, frame 100, ([0-9]+\\.[0-9]) frames per second$"));
+    const QRegularExpressionMatch match = shown.match(progress);
+    QVERIFY2(match.hasMatch(), qPrintable(progress));
+    QVERIFY(match.captured(1).toDouble() > 0);
+
+    QCOMPARE(child<QPushButton>("pb_algo")->text(), QStringLiteral("Process"));
+    for (const char *name : { "pb_algo", "pb_play_pause", "pb_slow_forward", "pb_Import",
+             "pb_videofile", "cb_process_conf", "tv_file", "tv_result" }) {
+        QVERIFY2(m_window->findChild<QWidget *>(QLatin1String(name))->isEnabled(), name);
+    }
+    // Ticks go on redrawing the frame that was current.
+    QTest::qWait(100);
+    QCOMPARE(m_window->position, stoppedAt);
+    QCOMPARE(label("la_Num_Frame"), QString::number(stoppedAt, 'g', 6));
+    QCOMPARE(m_window->videoCommand, MainWindow::Pause);
+
+    QVERIFY(testfiles::read(VideoFiles::resultFile(videos[0])).startsWith(header));
+    QVERIFY(!hasTrajectory(videos[0]));
+    QVERIFY(!QFileInfo::exists(VideoFiles::resultFile(videos[1])));
+}
+
+void TestProcessing::resultLimit_data()
+{
+    QTest::addColumn<int>("before");
+    QTest::addColumn<QString>("expected");
+    // "first": the counts of the first frame with counts, all of them.
+    QTest::newRow("empty list takes all") << 0 << "all";
+    QTest::newRow("1999 takes one frame") << 1999 << "first";
+    QTest::newRow("2000 takes none") << 2000 << "none";
+}
+
+void TestProcessing::resultLimit()
+{
+    QFETCH(int, before);
+    QFETCH(QString, expected);
+    const QString video = addVideo(QStringLiteral("pair.mp4"), nameA);
+    insectscene::saveBoxes(video, countingLine, trackingBox);
+    createWindow();
+    QVERIFY(openVideo(video));
+    QVERIFY(startProcessing(1));
+    m_window->timer->stop();
+    m_window->timeframe(); // opens the video and processes frame 91
+    QCOMPARE(m_window->videoCommand, MainWindow::ProcessFrame);
+    QVERIFY(m_window->results.isEmpty());
+
+    Result filler;
+    filler.frame = -1;
+    m_window->results.fill(filler, before);
+    // Up to the tick that finds the video finished, before the window
+    // returns to viewing and reloads the list from the count file.
+    for (int tick = 0; tick < 500 && m_window->videoCommand == MainWindow::ProcessFrame; ++tick)
+        m_window->timeframe();
+    QCOMPARE(m_window->videoCommand, MainWindow::NextFile);
+
+    const std::vector<Count> all = records(video);
+    const std::vector<Count> first = firstFrameCounts(all);
+    QVERIFY2(first.size() >= 2, "the scene should give two counts in one frame");
+    QVERIFY2(all.size() > first.size(), "the scene should give counts in a later frame");
+    std::vector<Count> appended;
+    if (expected == QLatin1String("all"))
+        appended = all;
+    else if (expected == QLatin1String("first"))
+        appended = first;
+
+    QCOMPARE(m_window->results.size(), before + static_cast<int>(appended.size()));
+    QVERIFY(std::all_of(m_window->results.cbegin(), m_window->results.cbegin() + before,
+        [](const Result &result) { return result.frame == -1.0; }));
+    for (std::size_t i = 0; i < appended.size(); ++i)
+        QCOMPARE(resultLine(m_window->results[before + static_cast<int>(i)]), appended[i].line);
+    if (!appended.empty()) {
+        QCOMPARE(child<QTableView>("tv_result")->model()->rowCount(), m_window->results.size());
+    }
+}
+
+void TestProcessing::tracksCarryOver()
+{
+    const QStringList videos = addInTableOrder(
+        { QStringLiteral("before.mp4"), QStringLiteral("after.mp4") }, { nameA, nameB });
+    QCOMPARE(videos.size(), 2);
+    for (const QString &video : videos)
+        insectscene::saveBoxes(video, countingLine, trackingBox);
+    createWindow();
+
+    // Alone, "after" starts with an empty reference: its insect is first
+    // seen behind the line and never counted.
+    QVERIFY(openVideo(videos[1]));
+    QVERIFY(startProcessing(1));
+    QVERIFY(tickToTheEnd());
+    QVERIFY(records(videos[0]).empty());
+    const std::vector<Count> alone = records(videos[1]);
+    for (const Count &count : alone)
+        QVERIFY2(count.frame != "90", count.line.constData());
+
+    // After "before", its first processed frame is compared with the last
+    // frame of "before": the step over the line is counted there.
+    QVERIFY(openVideo(videos[0]));
+    QVERIFY(startProcessing(2));
+    QVERIFY(tickToTheEnd());
+    QVERIFY(records(videos[0]).empty());
+    const std::vector<Count> carried = records(videos[1]);
+    QVERIFY(!carried.empty());
+    QCOMPARE(carried.front().frame, QByteArray("90"));
+}
+
+void TestProcessing::unusableVideosAreSkipped()
+{
+    const QStringList videos
+        = addInTableOrder({ QStringLiteral("crossing.mp4"), QStringLiteral("large.mp4"),
+                              QStringLiteral("short.mp4") },
+            { nameA, nameB, nameC });
+    QCOMPARE(videos.size(), 3);
+    const QString broken = m_work->filePath(QStringLiteral("broken.mp4"));
+    QVERIFY(testfiles::write(broken, QByteArray(4096, 'x')));
+    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    createWindow();
+    QVERIFY(openVideo(videos[0]));
+    QVERIFY(startProcessing(2));
+
+    for (int i = 0; i < 3; ++i) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Skipping ")));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Skipped ")));
+    }
+    QStringList messages;
+    connect(m_window->statusBar(), &QStatusBar::messageChanged,
+        [&messages](const QString &text) { messages << text; });
+    QVERIFY(tickToTheEnd());
+
+    QStringList processed;
+    for (const auto &frame : m_processed) {
+        if (processed.isEmpty() || processed.last() != frame.first)
+            processed << frame.first;
+    }
+    QCOMPARE(processed, QStringList({ videos[0] }));
+    QCOMPARE(m_processed.size(), std::size_t(139 - 90));
+    QVERIFY(QFileInfo::exists(VideoFiles::trajectoryImageFile(videos[0])));
+    for (const QString &skipped : { videos[1], videos[2], broken }) {
+        QVERIFY2(!QFileInfo::exists(VideoFiles::resultFile(skipped)), qPrintable(skipped));
+        QVERIFY2(!hasTrajectory(skipped), qPrintable(skipped));
+        const QString name = QFileInfo(skipped).fileName();
+        QVERIFY2(std::any_of(messages.cbegin(), messages.cend(),
+                     [&name](const QString &text) {
+                         return text.startsWith(QLatin1String("Skipped ")) && text.contains(name);
+                     }),
+            qPrintable(messages.join(QLatin1Char('\n'))));
+    }
+    QCOMPARE(label("la_file_selected"), videos[0]);
+    QCOMPARE(label("la_Num_Frame"), QStringLiteral("90"));
+}
+
+void TestProcessing::closingMidRun()
+{
+    const QStringList videos = addInTableOrder(
+        { QStringLiteral("pair.mp4"), QStringLiteral("pair.mp4") }, { nameA, nameB });
+    QCOMPARE(videos.size(), 2);
+    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    createWindow();
+    QVERIFY(openVideo(videos[0]));
+    child<QCheckBox>("cb_hankview")->setChecked(true);
+    QVERIFY(startProcessing(2));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->results.isEmpty(), 20000);
+    QVERIFY(m_window->trajectoryWindow && m_window->trajectoryWindow->isVisible());
+
+    QVERIFY(m_window->close());
+    QVERIFY(!m_window->timer->isActive());
+    QVERIFY(!m_window->trajectoryWindow->isVisible());
+    QVector<QByteArray> reported;
+    for (const Result &result : m_window->results)
+        reported << resultLine(result);
+    const QString current = m_window->videoFile;
+    m_window.reset();
+
+    std::vector<QByteArray> written;
+    for (const Count &count : records(current))
+        written.push_back(count.line);
+    for (const QByteArray &line : reported) {
+        QVERIFY2(
+            std::find(written.cbegin(), written.cend(), line) != written.cend(), line.constData());
+    }
+}
+
+void TestProcessing::sameFilesAsTheBatchProgram_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("option");
+    QTest::newRow("only one file") << 1 << "one";
+    QTest::newRow("all files, tracks carried over") << 2 << "all";
+}
+
+void TestProcessing::sameFilesAsTheBatchProgram()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, option);
+    // "before" and "after" one after the other, so that a track passes over.
+    const QStringList videos = addInTableOrder(
+        { QStringLiteral("pair.mp4"), QStringLiteral("before.mp4"), QStringLiteral("after.mp4") },
+        { nameA, nameB, nameC });
+    QCOMPARE(videos.size(), 3);
+    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    createWindow();
+    QVERIFY(openVideo(videos[0]));
+    QVERIFY(startProcessing(mode));
+    QVERIFY(tickToTheEnd());
+    m_window.reset();
+
+    // What the window wrote, then removed, so that the program writes anew.
+    std::map<QString, QByteArray> window;
+    int counted = 0;
+    for (const QString &video : videos) {
+        counted += static_cast<int>(records(video).size());
+        for (const QString &file : { VideoFiles::resultFile(video),
+                 VideoFiles::trajectoryImageFile(video), VideoFiles::densityFile(video) }) {
+            window[file] = testfiles::read(file);
+            QFile::remove(file);
+        }
+    }
+
+    QProcess batch;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // No Qt platform plugin there: the fast unwinder keeps it quick under ASan.
+    QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    asan.replace(
+        QLatin1String("fast_unwind_on_malloc=0"), QLatin1String("fast_unwind_on_malloc=1"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"), asan);
+    batch.setProcessEnvironment(environment);
+    batch.start(QStringLiteral(KESTRIN_BATCH),
+        { QStringLiteral("--mode"), option, QStringLiteral("--quiet"), videos[0] });
+    QVERIFY(batch.waitForFinished(120000));
+    QCOMPARE(batch.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(batch.exitCode() == 0, batch.readAllStandardError().constData());
+
+    for (const auto &file : window) {
+        QVERIFY2(testfiles::read(file.first) == file.second, qPrintable(file.first));
+    }
+    QVERIFY(window[VideoFiles::resultFile(videos[0])].startsWith(header));
+    const bool all = mode == 2;
+    QCOMPARE(window[VideoFiles::resultFile(videos[2])].startsWith(header), all);
+    QCOMPARE(QFileInfo::exists(VideoFiles::trajectoryImageFile(videos[2])), all);
+    // Something was counted, so that equal files say something.
+    QVERIFY(counted > 0);
+}
+
+QTEST_MAIN(TestProcessing)
+#include "tst_processing.moc"
