@@ -1,7 +1,5 @@
 #include "tableviewfile.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QItemSelectionModel>
@@ -126,18 +124,11 @@ void TableViewFile::fill()
     doneStates.clear();
     baseNames.clear();
 
-    // An empty path names no directory (QDir would take it for the current one).
-    if (!directory.isEmpty()) {
-        // Letter case is ignored because QDir::CaseSensitive is not given;
-        // hidden files are left out because QDir::Hidden is not.
-        QDirIterator it(directory, { QStringLiteral("*.mp4") }, QDir::Files | QDir::NoSymLinks);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            paths.append(path);
-            maskStates.append(maskState(path));
-            doneStates.append(doneState(path));
-            baseNames.append(VideoFiles::baseName(path));
-        }
+    for (const QString &path : VideoFiles::listVideos(directory)) {
+        paths.append(path);
+        maskStates.append(maskState(path));
+        doneStates.append(doneState(path));
+        baseNames.append(VideoFiles::baseName(path));
     }
 
     model->clear();
