@@ -237,7 +237,7 @@ QString TestProcessing::addVideo(const QString &scene, const QString &name)
 QStringList TestProcessing::addInTableOrder(const QStringList &scenes, const QStringList &names)
 {
     for (const QString &name : names)
-        testfiles::write(m_work->filePath(name), QByteArray("placeholder"));
+        testfiles::write(m_work->filePath(name), QByteArray("not a video"));
     const QStringList order = VideoFiles::listVideos(m_work->path());
     QStringList paths;
     for (int i = 0; i < order.size() && i < scenes.size(); ++i) {
