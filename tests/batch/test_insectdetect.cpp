@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
 #include "areacontour.h"
 #include "cvprint.h"
 #include "insectdetect.h"
@@ -36,14 +37,6 @@ Target track(cv::Point last, cv::Point centroid, int age, int agemovement = 1, i
     t.age = age;
     t.agemovement = agemovement;
     return t;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot open>");
-    return file.readAll();
 }
 
 QDateTime tenOClock()
@@ -245,7 +238,7 @@ void TestInsectDetect::lineStep()
     QCOMPARE(events[0].in, 1);
     QCOMPARE(events[0].out, 1);
     QCOMPARE(events[0].timestamp, QStringLiteral("2016-05-12_10:00:12"));
-    QCOMPARE(readAll(VideoFiles::resultFile(video)),
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
         header
             + QStringLiteral("300;%1;%2;1;1;2016-05-12_10:00:12\n")
                   .arg(centroid.x)
@@ -267,7 +260,7 @@ void TestInsectDetect::lineStepOntoAndOffTheLineCountsOnce()
     t.centroid = cv::Point(70, 100);
     QCOMPARE(detect.Detect({ &t }, line, video, 122, 25, tenOClock()).size(), 0);
     QCOMPARE(
-        readAll(VideoFiles::resultFile(video)), header + "120;51;100;1;1;2016-05-12_10:00:04\n");
+        testfiles::read(VideoFiles::resultFile(video)), header + "120;51;100;1;1;2016-05-12_10:00:04\n");
 }
 
 void TestInsectDetect::lineCrossedBackAndForthCountsEachCrossing()
@@ -296,7 +289,7 @@ void TestInsectDetect::twoTracksInOneFrame()
     QCOMPARE(cv::Point(events[1].x, events[1].y), b.centroid);
     QCOMPARE(events[0].frame, events[1].frame);
     QCOMPARE(events[0].timestamp, events[1].timestamp);
-    QCOMPARE(readAll(VideoFiles::resultFile(video)),
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
         header + "249;52;110;1;1;2016-05-12_10:00:09\n249;148;95;1;1;2016-05-12_10:00:09\n");
 }
 
@@ -534,9 +527,9 @@ void TestInsectDetect::eventsAreAppendedToTheCountFile()
     detect.Detect(
         { &u }, Points { { 100, 50 }, { 100, 150 }, { 1, 1 } }, video, 1250, 90, tenOClock());
     QCOMPARE(
-        readAll(VideoFiles::resultFile(video)), header + "1250;95;100;1;0;2016-05-12_10:00:13\n");
+        testfiles::read(VideoFiles::resultFile(video)), header + "1250;95;100;1;0;2016-05-12_10:00:13\n");
     detect.Detect({ &t }, line, video, 1234567, 90, tenOClock());
-    QCOMPARE(readAll(VideoFiles::resultFile(video)),
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
         header + "1250;95;100;1;0;2016-05-12_10:00:13\n"
             + "1.23457e+06;52;110;1;1;2016-05-12_13:48:37\n");
 }

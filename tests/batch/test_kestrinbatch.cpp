@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
 #include "areacontour.h"
 #include "insectscene.h"
 #include "processrun.h"
@@ -55,22 +56,6 @@ Outcome runBatch(const QStringList &arguments, const QString &workingDir = QStri
     return outcome;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(bytes) == bytes.size();
-}
-
 // Every entry below `dir`, relative to it, with the bytes of the files.
 std::map<QString, QByteArray> snapshot(const QString &dir)
 {
@@ -81,7 +66,7 @@ std::map<QString, QByteArray> snapshot(const QString &dir)
     while (it.hasNext()) {
         const QString path = it.next();
         files[base.relativeFilePath(path)]
-            = QFileInfo(path).isDir() ? QByteArray("<dir>") : readAll(path);
+            = QFileInfo(path).isDir() ? QByteArray("<dir>") : testfiles::read(path);
     }
     return files;
 }
@@ -164,7 +149,7 @@ void TestKestrinBatch::countsTheCrossingLikeTheWindow()
     const Outcome batch = runBatch({ QStringLiteral("--quiet"), video });
     QCOMPARE(batch.status, 0);
     QCOMPARE(batch.out, QByteArray("video_20160512_1000_01: 49 frames, 1 in, 1 out\n"));
-    const QByteArray counts = readAll(VideoFiles::resultFile(video));
+    const QByteArray counts = testfiles::read(VideoFiles::resultFile(video));
     const QList<QByteArray> records = counts.split('\n');
     QCOMPARE(records.size(), 3);
     QCOMPARE(records[0] + '\n', header);
@@ -203,7 +188,7 @@ void TestKestrinBatch::countsTheEntryIntoTheBox()
         = runBatch({ QStringLiteral("--quiet"), QStringLiteral("box.mp4") }, work());
     QCOMPARE(batch.status, 0);
     QCOMPARE(batch.out, QByteArray("box: 49 frames, 1 in, 0 out\n"));
-    const QList<QByteArray> records = readAll(VideoFiles::resultFile(video)).split('\n');
+    const QList<QByteArray> records = testfiles::read(VideoFiles::resultFile(video)).split('\n');
     QCOMPARE(records.size(), 3);
     QVERIFY2(records[1].contains(";1;0;"), records[1]);
 }
@@ -232,7 +217,7 @@ void TestKestrinBatch::modesQueueTheRightVideos()
     const QString video = work() + QStringLiteral("/c.mp4");
     insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
     const QByteArray earlier = header + "5;6;7;1;0;earlier\n";
-    QVERIFY(writeAll(VideoFiles::resultFile(work() + QStringLiteral("/b.mp4")), earlier));
+    QVERIFY(testfiles::write(VideoFiles::resultFile(work() + QStringLiteral("/b.mp4")), earlier));
 
     // One summary line per video, in the folder's listing order.
     QStringList expectedLines;
@@ -251,9 +236,9 @@ void TestKestrinBatch::modesQueueTheRightVideos()
     for (const QString &name : QStringList { "a", "b", "c", "D", "e", ".hidden", "link" }) {
         const QString counts = work() + QStringLiteral("/exportCSV/") + name + ".csv";
         if (processed.contains(name))
-            QCOMPARE(readAll(counts), header);
+            QCOMPARE(testfiles::read(counts), header);
         else if (name == QLatin1String("b"))
-            QCOMPARE(readAll(counts), earlier);
+            QCOMPARE(testfiles::read(counts), earlier);
         else
             QVERIFY2(!QFile::exists(counts), qPrintable(counts));
     }
@@ -300,7 +285,7 @@ void TestKestrinBatch::errorsTouchNothing()
         QVERIFY(QFile::copy(still, video));
         QVERIFY(QFile::setPermissions(video, QFileDevice::WriteOwner));
     } else if (kind == QLatin1String("text")) {
-        QVERIFY(writeAll(video, "not a video\n"));
+        QVERIFY(testfiles::write(video, "not a video\n"));
     } else if (kind == QLatin1String("short")) {
         QVERIFY(insectscene::write(video, 60, insectscene::rightwards));
     } else if (kind != QLatin1String("missing")) {
@@ -318,8 +303,8 @@ void TestKestrinBatch::errorsTouchNothing()
         QVERIFY(QFile::remove(VideoFiles::maskFile(video)));
     // Earlier results of both videos must survive.
     if (kind != QLatin1String("no boxes")) {
-        QVERIFY(writeAll(VideoFiles::resultFile(video), header + "1;2;3;1;0;earlier\n"));
-        QVERIFY(writeAll(VideoFiles::densityFile(other), "Density: 0.2500"));
+        QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;earlier\n"));
+        QVERIFY(testfiles::write(VideoFiles::densityFile(other), "Density: 0.2500"));
     }
     if (kind == QLatin1String("mode"))
         arguments = QStringList { QStringLiteral("--mode"), QStringLiteral("some"), video };
@@ -351,7 +336,7 @@ void TestKestrinBatch::smallTrackingBoxOnlyWarns()
         batch.err);
     // Only the counting line is left to detect in: nothing crosses it.
     QCOMPARE(batch.out, QByteArray("video_20160512_1000_01: 49 frames, 0 in, 0 out\n"));
-    QCOMPARE(readAll(VideoFiles::resultFile(video)), header);
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header);
     QVERIFY(QFile::exists(VideoFiles::trajectoryImageFile(video)));
 }
 
@@ -363,14 +348,14 @@ void TestKestrinBatch::unusableQueuedVideosAreSkipped()
     const QString broken = work() + QStringLiteral("/broken.mp4");
     const QString shortVideo = work() + QStringLiteral("/short.mp4");
     const QString small = work() + QStringLiteral("/small.mp4");
-    QVERIFY(writeAll(broken, "not a video"));
+    QVERIFY(testfiles::write(broken, "not a video"));
     QVERIFY(insectscene::write(shortVideo, 60, insectscene::rightwards));
     QVERIFY(insectscene::write(
         small, 100, [](int) { return cv::Point(40, 40); }, 90, cv::Size(160, 120)));
     for (const QString &path : { broken, shortVideo, small }) {
-        QVERIFY(writeAll(VideoFiles::resultFile(path), header + "1;2;3;0;1;earlier\n"));
-        QVERIFY(writeAll(VideoFiles::trajectoryImageFile(path), "earlier image"));
-        QVERIFY(writeAll(VideoFiles::densityFile(path), "Density: 0.1234"));
+        QVERIFY(testfiles::write(VideoFiles::resultFile(path), header + "1;2;3;0;1;earlier\n"));
+        QVERIFY(testfiles::write(VideoFiles::trajectoryImageFile(path), "earlier image"));
+        QVERIFY(testfiles::write(VideoFiles::densityFile(path), "Density: 0.1234"));
     }
     std::map<QString, QByteArray> before = exports(work());
 
@@ -434,7 +419,7 @@ void TestKestrinBatch::noVideoLeftIsNoError()
     const QString video = copyCrossing(QStringLiteral("done.mp4"));
     QVERIFY(!video.isEmpty());
     insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
-    QVERIFY(writeAll(VideoFiles::resultFile(video), header));
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), header));
     const std::map<QString, QByteArray> before = snapshot(work());
 
     const Outcome batch = runBatch({ QStringLiteral("--quiet"), QStringLiteral("--mode"),

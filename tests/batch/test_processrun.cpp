@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
 #include "areacontour.h"
 #include "cvprint.h"
 #include "insectscene.h"
@@ -29,22 +30,6 @@ const QByteArray header("Frame;X;Y;In;Out;Timestamp\n");
 // 114 and 136 at frame 115, so the step of frame 115 crosses it.
 const std::vector<cv::Point> crossingLine { { 132, 60 }, { 132, 180 } };
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(bytes) == bytes.size();
-}
-
 // Every file below `dir` with its bytes.
 std::map<QString, QByteArray> snapshot(const QString &dir)
 {
@@ -53,7 +38,7 @@ std::map<QString, QByteArray> snapshot(const QString &dir)
         QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        files[path] = QFileInfo(path).isDir() ? QByteArray("<dir>") : readAll(path);
+        files[path] = QFileInfo(path).isDir() ? QByteArray("<dir>") : testfiles::read(path);
     }
     return files;
 }
@@ -194,7 +179,7 @@ void TestProcessRun::queueFor()
     for (const QString &name : videos)
         paths << work + name;
     for (const QString &name : done)
-        QVERIFY(writeAll(VideoFiles::resultFile(work + name), header));
+        QVERIFY(testfiles::write(VideoFiles::resultFile(work + name), header));
     QStringList expectedPaths;
     for (const QString &name : expected)
         expectedPaths << work + name;
@@ -224,7 +209,7 @@ void TestProcessRun::lineCrossingGivesOneEvent()
     QCOMPARE(events[0].in, 1);
     QCOMPARE(events[0].out, 1);
     QCOMPARE(events[0].timestamp, QStringLiteral("2016-05-12_10:00:01"));
-    QCOMPARE(readAll(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
 
     // Frames 91 to 139, handed on as 90 to 138.
     QCOMPARE(outcomes[0].frames, 49);
@@ -238,7 +223,7 @@ void TestProcessRun::lineCrossingGivesOneEvent()
     QCOMPARE(frameLines.last(), QStringLiteral("Frame = 138"));
 
     // The tracks made it into the trajectory image and its density.
-    const QByteArray density = readAll(VideoFiles::densityFile(video));
+    const QByteArray density = testfiles::read(VideoFiles::densityFile(video));
     QVERIFY2(density.startsWith("Density: 0.") && density != "Density: 0.0000", density);
     const cv::Mat image
         = cv::imread(QFile::encodeName(VideoFiles::trajectoryImageFile(video)).toStdString());
@@ -263,7 +248,7 @@ void TestProcessRun::boxEntryGivesOneIn()
     QCOMPARE(events[0].in, 1);
     QCOMPARE(events[0].out, 0);
     QVERIFY2(events[0].x > 180 && events[0].x <= 200, qPrintable(QString::number(events[0].x)));
-    QCOMPARE(readAll(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
 }
 
 void TestProcessRun::tracksCarryOverToTheNextVideo()
@@ -288,8 +273,8 @@ void TestProcessRun::tracksCarryOverToTheNextVideo()
     QCOMPARE(outcomes[0].events.size(), 0);
     QCOMPARE(outcomes[1].events.size(), 1);
     QCOMPARE(outcomes[1].events[0].frame, 90.0);
-    QCOMPARE(readAll(VideoFiles::resultFile(first)), header);
-    QCOMPARE(readAll(VideoFiles::resultFile(second)),
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(first)), header);
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(second)),
         header + recordLine(outcomes[1].events[0]).toUtf8());
 
     // Alone, the second video starts without a track: nothing crosses.
@@ -315,9 +300,9 @@ void TestProcessRun::startResetsTheEngine()
     run.start(loadZones(video), insectscene::kSize, { video });
     QVERIFY(run.tracked().empty());
     // A second run over the same video gives the same counts.
-    const QByteArray counts = readAll(VideoFiles::resultFile(video));
+    const QByteArray counts = testfiles::read(VideoFiles::resultFile(video));
     runAll(run);
-    QCOMPARE(readAll(VideoFiles::resultFile(video)), counts);
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), counts);
 }
 
 void TestProcessRun::startsAtFrame90()
@@ -360,13 +345,13 @@ void TestProcessRun::countFileStartsAfresh()
     const QString video = dir.filePath(QStringLiteral("work/again.mp4"));
     QVERIFY(QFile::copy(crossing, video));
     insectscene::saveBoxes(video, {}, insectscene::wholeFrame());
-    QVERIFY(writeAll(VideoFiles::resultFile(video), header + "1;2;3;1;0;old\n4;5;6;0;1;old\n"));
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;old\n4;5;6;0;1;old\n"));
 
     ProcessRun run;
     run.start(loadZones(video), insectscene::kSize, { video });
     cv::VideoCapture capture;
     QVERIFY(run.openNext(capture));
-    QCOMPARE(readAll(VideoFiles::resultFile(video)), header);
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header);
 }
 
 void TestProcessRun::unusableVideoIsSkippedUntouched_data()
@@ -394,7 +379,7 @@ void TestProcessRun::unusableVideoIsSkippedUntouched()
     QVERIFY(QFile::copy(crossing, good));
     insectscene::saveBoxes(good, crossingLine, insectscene::wholeFrame());
     if (kind == QLatin1String("text")) {
-        QVERIFY(writeAll(bad, "not a video\n"));
+        QVERIFY(testfiles::write(bad, "not a video\n"));
     } else if (kind == QLatin1String("short")) {
         QVERIFY(insectscene::write(bad, 60, insectscene::rightwards));
     } else if (kind == QLatin1String("small")) {
@@ -403,9 +388,9 @@ void TestProcessRun::unusableVideoIsSkippedUntouched()
     }
     if (kind != QLatin1String("missing")) {
         // Counts and images of an earlier run must survive.
-        QVERIFY(writeAll(VideoFiles::resultFile(bad), header + "1;2;3;1;0;earlier\n"));
-        QVERIFY(writeAll(VideoFiles::trajectoryImageFile(bad), "earlier image"));
-        QVERIFY(writeAll(VideoFiles::densityFile(bad), "Density: 0.1000"));
+        QVERIFY(testfiles::write(VideoFiles::resultFile(bad), header + "1;2;3;1;0;earlier\n"));
+        QVERIFY(testfiles::write(VideoFiles::trajectoryImageFile(bad), "earlier image"));
+        QVERIFY(testfiles::write(VideoFiles::densityFile(bad), "Density: 0.1000"));
     }
 
     ProcessRun run;
@@ -442,12 +427,12 @@ void TestProcessRun::greyFramesGiveTheSameFiles()
     runAll(run, false);
     QByteArrayList fromColour;
     for (const QString &file : outputs)
-        fromColour << readAll(file);
+        fromColour << testfiles::read(file);
 
     run.start(loadZones(video), insectscene::kSize, { video });
     runAll(run, true);
     for (int i = 0; i < outputs.size(); ++i)
-        QCOMPARE(readAll(outputs[i]), fromColour[i]);
+        QCOMPARE(testfiles::read(outputs[i]), fromColour[i]);
     QVERIFY(fromColour[0].size() > header.size());
 }
 
@@ -464,7 +449,7 @@ void TestProcessRun::takesOverAnOpenedVideo()
     runAll(run);
     QByteArrayList opened;
     for (const QString &file : outputs)
-        opened << readAll(file);
+        opened << testfiles::read(file);
 
     // Opened and checked by the caller before the run, then handed over.
     cv::VideoCapture capture;
@@ -478,7 +463,7 @@ void TestProcessRun::takesOverAnOpenedVideo()
         run.processFrame(frame);
     run.finishVideo();
     for (int i = 0; i < outputs.size(); ++i)
-        QCOMPARE(readAll(outputs[i]), opened[i]);
+        QCOMPARE(testfiles::read(outputs[i]), opened[i]);
     QCOMPARE(opened[0].count('\n'), 2);
 }
 
@@ -533,7 +518,7 @@ void TestProcessRun::cancelStopsWithoutSaving()
     run.finishVideo();
     QVERIFY(!QFile::exists(VideoFiles::trajectoryImageFile(video)));
     QVERIFY(!QFile::exists(VideoFiles::densityFile(video)));
-    QCOMPARE(readAll(VideoFiles::resultFile(video)), header);
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header);
 }
 
 QTEST_APPLESS_MAIN(TestProcessRun)

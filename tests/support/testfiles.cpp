@@ -1,6 +1,8 @@
 #include "testfiles.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace testfiles {
 
@@ -14,6 +16,7 @@ QByteArray read(const QString &path)
 
 bool write(const QString &path, const QByteArray &bytes)
 {
+    QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
         && file.write(bytes) == bytes.size();

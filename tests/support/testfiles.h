@@ -9,7 +9,8 @@ namespace testfiles {
 // empty one.
 QByteArray read(const QString &path);
 
-// Replaces the file's contents; true when every byte was written.
+// Replaces the file's contents, creating missing folders; true when every
+// byte was written.
 bool write(const QString &path, const QByteArray &bytes);
 
 } // namespace testfiles
