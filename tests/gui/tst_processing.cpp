@@ -30,6 +30,7 @@
 #include "imagewindow.h"
 #include "insectscene.h"
 #include "mainwindow.h"
+#include "windowdriver.h"
 #include "settingsstore.h"
 #include "testfiles.h"
 #include "testvideo.h"
@@ -124,16 +125,6 @@ bool hasTrajectory(const QString &video)
     return QFileInfo::exists(VideoFiles::trajectoryImageFile(video))
         || QFileInfo::exists(VideoFiles::densityFile(video));
 }
-
-class CancelledDialogs final : public FileDialogProvider
-{
-public:
-    QString existingDirectory(const QString &) override { return QString(); }
-    QString saveFileName(const QString &, const QString &, const QString &) override
-    {
-        return QString();
-    }
-};
 
 } // namespace
 
@@ -252,26 +243,13 @@ QStringList TestProcessing::addInTableOrder(const QStringList &scenes, const QSt
 
 void TestProcessing::createWindow()
 {
-    SettingsStore::open()->setValue(QStringLiteral("currentPath"), m_work->path());
-    m_window = std::make_unique<MainWindow>();
-    m_window->setFileDialogs(std::make_unique<CancelledDialogs>());
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window = windowdriver::showWindowOn(m_work->path());
+    QVERIFY(m_window);
 }
 
 bool TestProcessing::openVideo(const QString &path)
 {
-    auto *files = child<QTableView>("tv_file");
-    const QString name = QFileInfo(path).completeBaseName();
-    for (int row = 0; row < files->model()->rowCount(); ++row) {
-        const QModelIndex index = files->model()->index(row, 0);
-        if (index.data().toString() != name)
-            continue;
-        QTest::mouseClick(
-            files->viewport(), Qt::LeftButton, Qt::NoModifier, files->visualRect(index).center());
-        return label("la_file_selected") == path;
-    }
-    return false;
+    return windowdriver::selectVideo(*m_window, path);
 }
 
 bool TestProcessing::startProcessing(int mode)

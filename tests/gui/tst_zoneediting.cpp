@@ -22,6 +22,7 @@
 #include "filedialogprovider.h"
 #include "graphicsviewmouse.h"
 #include "mainwindow.h"
+#include "windowdriver.h"
 #include "settingsstore.h"
 #include "testfiles.h"
 #include "testvideo.h"
@@ -31,16 +32,6 @@ namespace {
 using Points = std::vector<cv::Point>;
 
 // Answers the window's dialogs with "cancelled".
-class CancelledDialogs final : public FileDialogProvider
-{
-public:
-    QString existingDirectory(const QString &) override { return QString(); }
-    QString saveFileName(const QString &, const QString &, const QString &) override
-    {
-        return QString();
-    }
-};
-
 const QStringList editButtons { QStringLiteral("pb_cleararea"), QStringLiteral("pb_savearea"),
     QStringLiteral("pb_cancelarea"), QStringLiteral("pb_clearmask"), QStringLiteral("pb_savemask"),
     QStringLiteral("pb_cancelmask"), QStringLiteral("pb_movebox"), QStringLiteral("pb_savebox"),
@@ -177,27 +168,13 @@ QString TestZoneEditing::addVideo(const QString &source, const QString &name)
 
 void TestZoneEditing::createWindow()
 {
-    SettingsStore::open()->setValue(QStringLiteral("currentPath"), m_work->path());
-    m_window = std::make_unique<MainWindow>();
-    m_window->setFileDialogs(std::make_unique<CancelledDialogs>());
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window = windowdriver::showWindowOn(m_work->path());
+    QVERIFY(m_window);
 }
 
 bool TestZoneEditing::openVideo(const QString &path)
 {
-    auto *files = child<QTableView>("tv_file");
-    const QString name = QFileInfo(path).completeBaseName();
-    for (int row = 0; row < files->model()->rowCount(); ++row) {
-        const QModelIndex index = files->model()->index(row, 0);
-        if (index.data().toString() != name)
-            continue;
-        QTest::mouseClick(
-            files->viewport(), Qt::LeftButton, Qt::NoModifier, files->visualRect(index).center());
-        return files->currentIndex().row() == row
-            && child<QLabel>("la_file_selected")->text() == path;
-    }
-    return false;
+    return windowdriver::selectVideo(*m_window, path);
 }
 
 void TestZoneEditing::send(
