@@ -7,6 +7,7 @@
 #include "areacontour.h"
 #include "logging.h"
 #include "resultfile.h"
+#include "videofiles.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ void InsectDetect::Reset()
     lastX = 0;
     lastY = 0;
     lastFrame = 0;
+    firstWriteError.clear();
 }
 
 QVector<Result> InsectDetect::Detect(const TargetList &tracks, const AreaContour &zones,
@@ -163,10 +165,11 @@ bool InsectDetect::Intersect(
 
 int InsectDetect::Orientation(const cv::Point &p, const cv::Point &q, const cv::Point &r)
 {
-    // Box points come from files and may be far outside the frame: 64 bits
-    // keep the products from overflowing, with the same sign otherwise.
-    const std::int64_t v = (std::int64_t { q.y } - p.y) * (std::int64_t { r.x } - q.x)
-        - (std::int64_t { q.x } - p.x) * (std::int64_t { r.y } - q.y);
+    // Differences of 32-bit coordinates need 33 bits and their products 66:
+    // even 64-bit products overflow for points near the ends of the range.
+    __extension__ using Wide = __int128;
+    const Wide v = Wide { std::int64_t { q.y } - p.y } * (std::int64_t { r.x } - q.x)
+        - Wide { std::int64_t { q.x } - p.x } * (std::int64_t { r.y } - q.y);
     if (v == 0)
         return 0;
     return v > 0 ? 1 : 2;
@@ -186,7 +189,7 @@ QString InsectDetect::eventTime(const QDateTime &startTime, int frame, int fps)
 }
 
 Result InsectDetect::record(const QString &videoPath, int frame, const cv::Point &at, int in,
-    int out, int fps, const QDateTime &startTime) const
+    int out, int fps, const QDateTime &startTime)
 {
     Result event;
     event.frame = frame;
@@ -197,9 +200,17 @@ Result InsectDetect::record(const QString &videoPath, int frame, const cv::Point
     event.timestamp = eventTime(startTime, frame, fps);
 
     ResultFile file;
-    if (file.open(videoPath, ResultFile::Append) == 1) {
-        file.writeRecord(event.frame, event.x, event.y, event.in, event.out, event.timestamp);
-        file.close();
+    const int opened = countFile.isEmpty() ? file.open(videoPath, ResultFile::Append)
+                                           : file.openFile(countFile, ResultFile::Append);
+    const bool written = opened == 1
+        && file.writeRecord(event.frame, event.x, event.y, event.in, event.out, event.timestamp)
+            == 0;
+    if (!written && firstWriteError.isEmpty()) {
+        firstWriteError = file.errorText().isEmpty()
+            ? QStringLiteral("cannot write a record to %1")
+                  .arg(countFile.isEmpty() ? VideoFiles::resultFile(videoPath) : countFile)
+            : file.errorText();
     }
+    file.close();
     return event;
 }

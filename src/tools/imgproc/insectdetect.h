@@ -27,8 +27,17 @@ class InsectDetect final : public QObject
 public:
     explicit InsectDetect(QObject *parent = nullptr);
 
-    // Clears the duplicate check of the box counter; called per video.
+    // Clears the duplicate check of the box counter and the write error;
+    // called per video.
     void Reset();
+
+    // Where events are appended: the count file of the video handed to
+    // Detect when empty (the default), else this file. A run points it at
+    // the count file it keeps under a temporary name.
+    void setCountFile(const QString &file) { countFile = file; }
+    // The first failure to record an event since Reset: the file and the
+    // system's reason. Events found after it are still returned.
+    const QString &writeError() const { return firstWriteError; }
 
     // frame: the index handed on for this step; fps: whole frames per second,
     // 0 adding no time to startTime. Events come in the order of the tracks.
@@ -70,10 +79,13 @@ signals:
 
 private:
     Result record(const QString &videoPath, int frame, const cv::Point &at, int in, int out,
-        int fps, const QDateTime &startTime) const;
+        int fps, const QDateTime &startTime);
 
     // The last box event, against which a second one is a duplicate.
     int lastX = 0;
     int lastY = 0;
     int lastFrame = 0;
+
+    QString countFile;
+    QString firstWriteError;
 };

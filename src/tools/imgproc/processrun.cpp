@@ -9,7 +9,6 @@
 #include <QFileInfo>
 
 #include "logging.h"
-#include "resultfile.h"
 #include "videofiles.h"
 
 namespace {
@@ -22,6 +21,8 @@ QString sizeText(const cv::Size &size)
 } // namespace
 
 ProcessRun::ProcessRun() = default;
+
+ProcessRun::~ProcessRun() = default;
 
 QStringList ProcessRun::queueFor(Mode mode, const QString &current, const QStringList &videos)
 {
@@ -50,14 +51,22 @@ void ProcessRun::start(
     tracker.reset();
     tracker.detector().set_mask(maskImage);
     queue = videos;
+    output.abandon();
     open = false;
     reason.clear();
+    failureText.clear();
 }
 
 void ProcessRun::cancel()
 {
     queue.clear();
+    output.abandon();
     open = false;
+}
+
+int ProcessRun::wholeFramesPerSecond(double rate)
+{
+    return std::isfinite(rate) && rate >= 0 && rate < INT_MAX ? static_cast<int>(rate) : 0;
 }
 
 QString ProcessRun::openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame)
@@ -90,7 +99,9 @@ bool ProcessRun::openNext(cv::VideoCapture &capture, const cv::Mat &frame90)
 bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure)
 {
     open = false;
+    output.abandon();
     reason.clear();
+    failureText.clear();
     if (queue.isEmpty())
         return false;
     const QString path = queue.takeFirst();
@@ -116,6 +127,20 @@ bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QS
         return false;
     }
 
+    // Before any file of the video is touched: one run per video at a time.
+    switch (output.begin(path)) {
+    case OutputSet::Started:
+        break;
+    case OutputSet::Busy:
+        skip(capture, path, output.error());
+        return false;
+    case OutputSet::Failed:
+        capture.release();
+        fail(output.error());
+        reason = failureText;
+        return false;
+    }
+
     firstFrame = frame.clone(); // the caller may read into its frame again
     const double rate = capture.get(cv::CAP_PROP_FPS);
     // A rate that is no whole number of frames per second in range counts as
@@ -127,11 +152,8 @@ bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QS
     ins = 0;
     outs = 0;
 
-    ResultFile::removeResultFile(path);
-    ResultFile file;
-    if (file.open(path, ResultFile::Append) == 1)
-        file.close();
     counter.Reset();
+    counter.setCountFile(output.countFile());
     trajectory.start(firstFrame, maskImage);
     open = true;
     return true;
@@ -159,8 +181,10 @@ QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
     // would repeat the last frame's events.
     if (tracker.process(greyFrame)) {
         events = counter.Detect(tracked(), runZones, videoPath, static_cast<int>(framePosition),
-            static_cast<int>(framesPerSecond), videoStart);
+            wholeFramesPerSecond(framesPerSecond), videoStart);
         trajectory.addTracks(tracked());
+        if (!counter.writeError().isEmpty())
+            fail(counter.writeError());
     }
     for (const Result &event : events) {
         ins += event.in;
@@ -171,12 +195,22 @@ QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
     return events;
 }
 
-void ProcessRun::finishVideo()
+bool ProcessRun::finishVideo()
 {
     if (!open)
-        return;
-    trajectory.save(videoPath);
+        return false;
     open = false;
+    std::vector<unsigned char> jpeg;
+    QString why;
+    if (!trajectory.encode(jpeg, why)) {
+        fail(why);
+        return false;
+    }
+    if (!output.commit(jpeg, trajectory.getDensityText().toUtf8())) {
+        fail(output.error());
+        return false;
+    }
+    return true;
 }
 
 void ProcessRun::skip(cv::VideoCapture &capture, const QString &path, const QString &why)
@@ -184,4 +218,12 @@ void ProcessRun::skip(cv::VideoCapture &capture, const QString &path, const QStr
     capture.release();
     reason = why;
     qCWarning(lcImgproc).noquote() << "Skipping" << path << "because" << why;
+}
+
+void ProcessRun::fail(const QString &why)
+{
+    failureText = why;
+    open = false;
+    output.abandon();
+    qCWarning(lcImgproc).noquote() << "Stopping" << videoPath << "because" << why;
 }

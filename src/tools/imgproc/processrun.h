@@ -9,6 +9,7 @@
 
 #include "areacontour.h"
 #include "insectdetect.h"
+#include "outputset.h"
 #include "result.h"
 #include "target.h"
 #include "tracker.h"
@@ -31,8 +32,9 @@ class VideoCapture;
 //           QVector<Result> events = run.processFrame(frame);
 //           // caller's display: overlay of run.tracked(), events, boxes,
 //           // run.trajectoryImage(), run.position()
+//           if (!run.videoOpen()) break;      // a count could not be written
 //       }
-//       run.finishVideo();                    // trajectory image and density
+//       run.finishVideo();                    // false: show run.failure()
 //   }
 //
 // In the window: "Process" calls start() and sets NextFile. A NextFile tick
@@ -42,6 +44,12 @@ class VideoCapture;
 // frame: a failed read calls finishVideo() and goes back to NextFile, a frame
 // goes through processFrame() and then the window's own drawing. "Cancel"
 // calls cancel().
+//
+// A video's files are complete or absent (OutputSet): while it is processed
+// its counts go to exportCSV/<base>.partial.csv under the video's lock, and
+// finishVideo() puts the count file, trajectory image and density in place
+// together. Until then the earlier files stay as they were; a cancelled or
+// failed video leaves only its partial counts.
 //
 // Tracks and the detector's reference carry over from one video to the next.
 // The run owns the engine's Tracker and with it the process-wide target pool:
@@ -54,6 +62,7 @@ public:
     static constexpr int kStartFrame = 90; // shown, never processed
 
     ProcessRun();
+    ~ProcessRun(); // an open video is abandoned as by cancel()
     ProcessRun(const ProcessRun &) = delete;
     ProcessRun &operator=(const ProcessRun &) = delete;
 
@@ -65,7 +74,8 @@ public:
     // Resets the engine, builds the mask and the counting segments from a copy
     // of `zones` for `frameSize` (the current video's), and queues `queue`.
     void start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue);
-    // Drops the queue and the open video; files written so far stay.
+    // Drops the queue and the open video; its counts so far stay in its
+    // partial count file, its earlier complete files as they were.
     void cancel();
 
     bool hasNext() const { return !queue.isEmpty(); }
@@ -75,9 +85,12 @@ public:
     // VideoFiles::openCapture) with frame 90 read. A video that cannot be
     // opened, has no frame 90 or whose frame size is not the mask's is
     // skipped before any of its files is touched: false, `capture` released,
-    // a warning logged and skipReason() set. Otherwise its count file is
-    // started afresh with its header, the counter reset and the trajectory
-    // image started from frame 90; `capture` then reads on from frame 91.
+    // a warning logged and skipReason() set. So is a video that another run
+    // is processing ("it is being processed by process P on host H"). A video
+    // whose partial count file cannot be started fails: false, videoFailed()
+    // and skipReason() saying why. Otherwise its counts start afresh in its
+    // partial count file, the counter is reset and the trajectory image
+    // started from frame 90; `capture` then reads on from frame 91.
     bool openNext(cv::VideoCapture &capture);
     // The same for a caller that has opened the next queued video itself
     // with openAtStart, `frame90` being the frame it read (kestrin-batch
@@ -87,16 +100,24 @@ public:
     // read into `frame`. Empty on success, else the reason, as skipReason()
     // gives it.
     static QString openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame);
+    // The whole frames per second the counter stamps events with: the
+    // reported rate cut towards zero (30000/1001 gives 29); 0, adding no
+    // time, for a rate that is not a finite number from 0 to INT_MAX.
+    static int wholeFramesPerSecond(double rate);
 
     // One frame read after the last one (BGR): tracker, counter, trajectory.
-    // Returns this frame's counting events, already in the count file.
+    // Returns this frame's counting events, already in the count file. When
+    // one cannot be written the video fails: videoOpen() turns false and
+    // failure() says why.
     QVector<Result> processFrame(const cv::Mat &frame);
     // The same for a frame already converted to 8-bit grey.
     QVector<Result> processGrey(const cv::Mat &grey);
 
     // At the failed read that ends the video: writes the trajectory image and
-    // its density text.
-    void finishVideo();
+    // its density text and puts them in place with the count file. False,
+    // with failure() set, when a file cannot be written or renamed (the
+    // earlier files stay as they were), or when no video is open.
+    bool finishVideo();
 
     // The video last taken from the queue and its properties; they stay
     // readable after finishVideo.
@@ -104,6 +125,13 @@ public:
     // Between a successful openNext and finishVideo (or cancel).
     bool videoOpen() const { return open; }
     const QString &skipReason() const { return reason; }
+    // The last video taken from the queue failed: it could not be started,
+    // or a file of it could not be written. failure() names the file and the
+    // system's reason.
+    bool videoFailed() const { return !failureText.isEmpty(); }
+    const QString &failure() const { return failureText; }
+    // Where the open video's counts go until it is complete.
+    const QString &countFile() const { return output.countFile(); }
     const cv::Mat &startFrame() const { return firstFrame; } // frame 90, BGR
     double fps() const { return framesPerSecond; }
     const QDateTime &startTime() const { return videoStart; }
@@ -126,10 +154,12 @@ public:
 private:
     bool begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure);
     void skip(cv::VideoCapture &capture, const QString &path, const QString &why);
+    void fail(const QString &why);
 
     Tracker tracker;
     InsectDetect counter;
     TrajectoryImage trajectory;
+    OutputSet output;
     AreaContour runZones;
     cv::Mat maskImage;
     QStringList queue;
@@ -137,6 +167,7 @@ private:
     QString videoPath;
     bool open = false;
     QString reason;
+    QString failureText;
     cv::Mat firstFrame;
     double framesPerSecond = 0;
     QDateTime videoStart;

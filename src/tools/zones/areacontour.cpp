@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include "logging.h"
@@ -145,8 +146,19 @@ int toInt(const QStringRef &field)
     return ok ? value : 0;
 }
 
+int clampCoordinate(int value, bool &clamped)
+{
+    const int limit = AreaContour::kCoordinateLimit;
+    if (value < -limit || value > limit) {
+        clamped = true;
+        return std::clamp(value, -limit, limit);
+    }
+    return value;
+}
+
 // "x,y" (further fields ignored); false for a line without a separator.
-bool parsePoint(const QString &line, cv::Point &point)
+// `clamped` is set when a coordinate lay beyond kCoordinateLimit.
+bool parsePoint(const QString &line, cv::Point &point, bool &clamped)
 {
     const int first = line.indexOf(QLatin1Char(','));
     if (first < 0)
@@ -154,8 +166,8 @@ bool parsePoint(const QString &line, cv::Point &point)
     int second = line.indexOf(QLatin1Char(','), first + 1);
     if (second < 0)
         second = line.size();
-    point
-        = cv::Point(toInt(line.leftRef(first)), toInt(line.midRef(first + 1, second - first - 1)));
+    point = cv::Point(clampCoordinate(toInt(line.leftRef(first)), clamped),
+        clampCoordinate(toInt(line.midRef(first + 1, second - first - 1)), clamped));
     return true;
 }
 
@@ -164,12 +176,19 @@ std::vector<cv::Point> readPoints(const QString &videoPath, const QString &fileN
     VideoFiles::ensureExportDir(videoPath);
     std::vector<cv::Point> points;
     QFile file(fileName);
-    if (!file.exists())
+    const QFileInfo info(fileName);
+    if (!info.exists())
         return points;
+    if (!info.isFile()) {
+        qCWarning(lcZones).noquote() << "Cannot read" << fileName << "because it is"
+                                     << (info.isDir() ? "a directory" : "not a regular file");
+        return points;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         qCWarning(lcZones) << "Cannot read" << fileName << file.errorString();
         return points;
     }
+    bool clamped = false;
     while (!file.atEnd()) {
         QByteArray bytes = file.readLine();
         if (bytes.endsWith('\n'))
@@ -177,9 +196,18 @@ std::vector<cv::Point> readPoints(const QString &videoPath, const QString &fileN
         if (bytes.endsWith('\r'))
             bytes.chop(1);
         cv::Point point;
-        if (parsePoint(QString::fromUtf8(bytes.constData(), bytes.size()), point))
+        if (parsePoint(QString::fromUtf8(bytes.constData(), bytes.size()), point, clamped))
             points.push_back(point);
+        if (points.size() > AreaContour::kMaxBoxPoints) {
+            qCWarning(lcZones).noquote() << "Not using" << fileName << "because it has more than"
+                                         << AreaContour::kMaxBoxPoints << "points";
+            return {};
+        }
     }
+    if (clamped)
+        qCWarning(lcZones).noquote()
+            << fileName << "has coordinates beyond" << AreaContour::kCoordinateLimit
+            << "in size; they were taken as" << AreaContour::kCoordinateLimit;
     return points;
 }
 

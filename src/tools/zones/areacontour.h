@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -12,6 +13,12 @@
 class AreaContour
 {
 public:
+    // Box file coordinates are clamped to +-this, far outside any frame, so
+    // that no arithmetic on them can overflow.
+    static constexpr int kCoordinateLimit = 1000000;
+    // A box file with more points is not loaded (a warning says so).
+    static constexpr std::size_t kMaxBoxPoints = 100000;
+
     AreaContour();
 
     // Overlays the boxes for the current mode on a BGR frame.
@@ -36,7 +43,9 @@ public:
     // shifted box is taken over first.
     void saveArea(const QString &videoPath);
     void saveMask(const QString &videoPath);
-    // Empty the box, then read it from its file when there is one.
+    // Empty the box, then read it from its file when there is one. A file
+    // that is not a regular file, or holds more than kMaxBoxPoints points,
+    // leaves the box empty with a warning.
     void loadArea(const QString &videoPath);
     void loadMask(const QString &videoPath);
 

@@ -33,11 +33,21 @@ ResultFile::ResultFile() = default;
 
 int ResultFile::open(const QString &videoPath, int kind)
 {
+    // Without the folder the file cannot be created and every count of the
+    // video would be lost.
+    if (kind == Append)
+        VideoFiles::ensureExportDir(videoPath);
+    return openFile(VideoFiles::resultFile(videoPath), kind);
+}
+
+int ResultFile::openFile(const QString &countFile, int kind)
+{
     if (isOpen)
         close();
+    problem.clear();
     if (kind != Read && kind != Append)
         return -1;
-    file.setFileName(VideoFiles::resultFile(videoPath));
+    file.setFileName(countFile);
 
     if (kind == Read) {
         if (!file.exists() || !file.open(QIODevice::ReadOnly))
@@ -47,30 +57,24 @@ int ResultFile::open(const QString &videoPath, int kind)
         return 1;
     }
 
-    // Without the folder the file cannot be created and every count of the
-    // video would be lost.
-    VideoFiles::ensureExportDir(videoPath);
     // An empty file gets the header too: otherwise its first record would be
     // taken for the header when read back.
     if (!file.exists() || file.size() == 0) {
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-            qCWarning(lcZones) << "Cannot create" << file.fileName() << file.errorString();
-            return -1;
-        }
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+            return fail(QStringLiteral("cannot create"));
         const QByteArray line = QByteArray(header) + '\n';
-        const bool written = file.write(line) == line.size();
-        file.close();
+        const bool written = file.write(line) == line.size() && file.flush();
         if (!written) {
-            qCWarning(lcZones) << "Cannot write the header of" << file.fileName();
+            fail(QStringLiteral("cannot write the header of"));
+            file.close();
             return -1;
         }
+        file.close();
     }
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        qCWarning(lcZones) << "Cannot append to" << file.fileName() << file.errorString();
-        return -1;
-    }
-    stream.setDevice(&file);
-    stream.setCodec("UTF-8");
+    // Unbuffered: each record reaches the file in one write of its own.
+    if (!file.open(
+            QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
+        return fail(QStringLiteral("cannot append to"));
     isOpen = true;
     return 1;
 }
@@ -79,16 +83,24 @@ int ResultFile::writeRecord(double frame, int x, int y, int in, int out, const Q
 {
     if (!isOpen || !file.isWritable())
         return -1;
-    stream << formatFrame(frame) << ';' << x << ';' << y << ';' << in << ';' << out << ';'
-           << timestamp << '\n';
-    // Flushed per record, so that a failure to write is seen here.
-    stream.flush();
-    if (stream.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) {
-        qCWarning(lcZones) << "Cannot write a record to" << file.fileName() << file.errorString();
-        stream.resetStatus();
+    const QByteArray line
+        = (formatFrame(frame) + QLatin1Char(';') + QString::number(x) + QLatin1Char(';')
+            + QString::number(y) + QLatin1Char(';') + QString::number(in) + QLatin1Char(';')
+            + QString::number(out) + QLatin1Char(';') + timestamp + QLatin1Char('\n'))
+              .toUtf8();
+    if (file.write(line) != line.size() || !file.flush()) {
+        fail(QStringLiteral("cannot write a record to"));
+        file.unsetError();
         return -1;
     }
     return 0;
+}
+
+int ResultFile::fail(const QString &what)
+{
+    problem = QStringLiteral("%1 %2: %3").arg(what, file.fileName(), file.errorString());
+    qCWarning(lcZones).noquote() << problem;
+    return -1;
 }
 
 int ResultFile::readRecord(double &frame, int &x, int &y, int &in, int &out, QString &timestamp)
@@ -127,10 +139,6 @@ int ResultFile::close()
 {
     if (!isOpen)
         return -1;
-    if (stream.device() != nullptr) {
-        stream.flush();
-        stream.setDevice(nullptr);
-    }
     file.close();
     isOpen = false;
     return 1;

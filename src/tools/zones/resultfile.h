@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QString>
-#include <QTextStream>
 
 // Handle on a video's count file <folder>/exportCSV/<base>.csv: one header
 // line "Frame;X;Y;In;Out;Timestamp", then one ";"-separated line per event.
@@ -19,7 +18,11 @@ public:
     // 1 when open, -1 otherwise. Read needs an existing file and skips its
     // header; Append creates the file (and exportCSV) with the header first.
     int open(const QString &videoPath, int kind);
-    // 0, or -1 when not open or the line could not be written.
+    // The same on a count file named directly (a run writes its counts under
+    // a temporary name); Append does not create the folder.
+    int openFile(const QString &countFile, int kind);
+    // 0, or -1 when not open or the line could not be written. The line goes
+    // to the file in one write and is flushed at once.
     int writeRecord(double frame, int x, int y, int in, int out, const QString &timestamp);
     // 1 for a record; -1 when not open or the next line has fewer than six
     // fields (the out-parameters are then left unchanged).
@@ -30,11 +33,16 @@ public:
     // Deletes the count file; a missing one is no error.
     static void removeResultFile(const QString &videoPath);
 
+    // After a failed open or writeRecord: the file and the system's reason.
+    const QString &errorText() const { return problem; }
+
     // The frame as C's %g writes it (1234567 as 1.23457e+06), whatever the locale.
     static QString formatFrame(double frame);
 
 private:
+    int fail(const QString &what);
+
     QFile file;
-    QTextStream stream;
     bool isOpen = false;
+    QString problem;
 };

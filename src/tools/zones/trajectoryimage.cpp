@@ -90,25 +90,41 @@ cv::Mat TrajectoryImage::image()
     return picture.clone();
 }
 
+bool TrajectoryImage::encode(std::vector<unsigned char> &jpeg, QString &error)
+{
+    compose();
+    jpeg.clear();
+    if (picture.empty()) {
+        error = QStringLiteral("no trajectory image");
+        return false;
+    }
+    try {
+        if (cv::imencode(".jpg", picture, jpeg, std::vector<int>()))
+            return true;
+        error = QStringLiteral("the JPEG encoder refused the trajectory image");
+    } catch (const std::exception &e) {
+        error = QStringLiteral("encoding the trajectory image failed: %1")
+                    .arg(QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}
+
 void TrajectoryImage::save(const QString &videoPath)
 {
     // Like the count file: a missing folder must not lose the image.
     VideoFiles::ensureExportDir(videoPath);
-    compose();
-
     const QString imageFile = VideoFiles::trajectoryImageFile(videoPath);
-    if (picture.empty()) {
-        qCWarning(lcZones) << "No trajectory image to write to" << imageFile;
+    std::vector<unsigned char> jpeg;
+    QString error;
+    if (!encode(jpeg, error)) {
+        qCWarning(lcZones).noquote() << "Cannot write" << imageFile << error;
     } else {
-        bool written = false;
-        try {
-            written = cv::imwrite(
-                QFile::encodeName(imageFile).toStdString(), picture, std::vector<int>());
-        } catch (const std::exception &e) {
-            qCWarning(lcZones) << "Writing" << imageFile << "failed:" << e.what();
-        }
-        if (!written)
-            qCWarning(lcZones) << "Cannot write" << imageFile;
+        QFile image(imageFile);
+        const auto size = static_cast<qint64>(jpeg.size());
+        if (!image.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || image.write(reinterpret_cast<const char *>(jpeg.data()), size) != size
+            || !image.flush())
+            qCWarning(lcZones) << "Cannot write" << imageFile << image.errorString();
     }
 
     QFile text(VideoFiles::densityFile(videoPath));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include <opencv2/core.hpp>
 
 #include <QString>
@@ -22,7 +24,11 @@ public:
     void compose();
     // A deep copy of the composed picture.
     cv::Mat image();
-    // Writes <folder>/exportCSV/<base>_doza.jpg and _doza.txt (no line end).
+    // Composes, then gives the picture as the JPEG file holds it (the
+    // encoder's default parameters); false with `error` when it cannot.
+    bool encode(std::vector<unsigned char> &jpeg, QString &error);
+    // Writes <folder>/exportCSV/<base>_doza.jpg and _doza.txt (no line end)
+    // in place; a processing run commits them through OutputSet instead.
     void save(const QString &videoPath);
     // "Density: " and the density with four decimals.
     const QString &getDensityText() const;

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "logging.h"
+
 namespace {
 QString exportPath(const QString &videoPath, const QString &suffix)
 {
@@ -50,6 +52,21 @@ QString VideoFiles::densityFile(const QString &videoPath)
     return exportPath(videoPath, QStringLiteral("_doza.txt"));
 }
 
+QString VideoFiles::partialResultFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral(".partial.csv"));
+}
+
+QString VideoFiles::lockFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral(".lock"));
+}
+
+QString VideoFiles::temporaryFile(const QString &resultPath)
+{
+    return resultPath + QStringLiteral(".tmp");
+}
+
 bool VideoFiles::ensureExportDir(const QString &videoPath)
 {
     return QDir().mkpath(exportDir(videoPath));
@@ -79,10 +96,17 @@ QStringList VideoFiles::listVideos(const QString &folder)
 QDateTime VideoFiles::startTimeFromFileName(const QString &videoPath)
 {
     const QString marker = QStringLiteral("video_");
-    if (!videoPath.contains(marker))
-        return QDateTime::currentDateTime();
     QString name = QFileInfo(videoPath).completeBaseName();
+    if (!name.contains(marker))
+        return QDateTime::currentDateTime();
     name.remove(marker);
     name.chop(3);
-    return QDateTime::fromString(name, QStringLiteral("yyyyMMdd_hhmm"));
+    const QDateTime start = QDateTime::fromString(name, QStringLiteral("yyyyMMdd_hhmm"));
+    if (start.isValid())
+        return start;
+    // Without this every time stamp of the video would be empty.
+    qCWarning(lcZones).noquote() << "The name of" << videoPath
+                                 << "holds no recording start (video_yyyyMMdd_hhmm_nn); its "
+                                    "counts are stamped from the current time";
+    return QDateTime::currentDateTime();
 }

@@ -24,6 +24,16 @@ public:
     static QString resultFile(const QString &videoPath); // <base>.csv
     static QString trajectoryImageFile(const QString &videoPath); // <base>_doza.jpg
     static QString densityFile(const QString &videoPath); // <base>_doza.txt
+    // The counts of a run that has not completed the video: <base>.partial.csv.
+    // It is the count file while the video is processed and takes the
+    // count file's name when the video is complete.
+    static QString partialResultFile(const QString &videoPath);
+    // Held while a run works on the video's files: <base>.lock.
+    static QString lockFile(const QString &videoPath);
+    // Where a result file is written before it replaces `resultPath`:
+    // "<resultPath>.tmp". Left over only by a run that was killed; the next
+    // run of the video removes it.
+    static QString temporaryFile(const QString &resultPath);
     // Creates exportCSV (and missing parents); true when it exists afterwards.
     static bool ensureExportDir(const QString &videoPath);
 
@@ -38,8 +48,9 @@ public:
     // file name. Empty for an empty path or a folder that cannot be read.
     static QStringList listVideos(const QString &folder);
 
-    // Recording start coded in names like video_20150612_0930_01.mp4; the
-    // current time when the path has no "video_"; an invalid date-time when
-    // the name does not fit.
+    // Recording start coded in names like video_20150612_0930_01.mp4. Only
+    // the file's own name counts, not its folder. A name without "video_",
+    // or one whose date does not parse (with a warning), gives the current
+    // time.
     static QDateTime startTimeFromFileName(const QString &videoPath);
 };
