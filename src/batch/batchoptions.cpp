@@ -11,8 +11,8 @@ const char description[]
       "window.\n"
       "VIDEO plays the video current when \"Process\" is pressed: its boxes and frame size "
       "serve the run, and its folder holds the videos of modes all and unprocessed.\n"
-      "Exit status: 0 done, 1 error (no file touched), 2 bad command line, 3 done but some "
-      "videos skipped.";
+      "Exit status: 0 done, 1 error (the only video failed, or nothing could start), 2 bad "
+      "command line, 3 some videos failed or were skipped, 128+N stopped by signal N.";
 
 } // namespace
 
@@ -35,7 +35,9 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         QStringLiteral("quiet"), QStringLiteral("No progress line and no per-frame debug log."));
     QCommandLineOption boxes(QStringLiteral("boxes-from"), QString(), QStringLiteral("video"));
     boxes.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({ mode, jobs, quiet, boxes });
+    QCommandLineOption zonesFile(QStringLiteral("zones-file"), QString(), QStringLiteral("file"));
+    zonesFile.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({ mode, jobs, quiet, boxes, zonesFile });
     parser.addPositionalArgument(
         QStringLiteral("VIDEO"), QStringLiteral("The video whose boxes serve the run."));
 
@@ -85,6 +87,11 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
     options.boxSource = parser.value(boxes);
     if (parser.isSet(boxes) && options.boxSource.isEmpty()) {
         options.text = QStringLiteral("--boxes-from needs a video.\n") + usage;
+        return options;
+    }
+    options.zonesFile = parser.value(zonesFile);
+    if (!options.zonesFile.isEmpty() && options.boxSource.isEmpty()) {
+        options.text = QStringLiteral("--zones-file needs --boxes-from.\n") + usage;
         return options;
     }
 

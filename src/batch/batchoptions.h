@@ -23,5 +23,8 @@ public:
     // Hidden, for the runs that --jobs starts: process VIDEO alone with the
     // boxes and the frame size of this video.
     QString boxSource;
+    // Hidden, with --boxes-from: the boxes and frame size that the parent run
+    // read at its start (ZoneSnapshot), used instead of the box files.
+    QString zonesFile;
     QString text; // the help, the version, or what is wrong with the line
 };

@@ -1,25 +1,37 @@
 #include "batchrun.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <opencv2/videoio.hpp>
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include "batchprogress.h"
 #include "framereader.h"
 #include "jobpool.h"
 #include "processrun.h"
+#include "stopsignal.h"
 #include "videofiles.h"
+#include "zonesnapshot.h"
 
 namespace {
 
-void print(std::FILE *stream, const QString &line)
+// False when the stream cannot take the line.
+bool print(std::FILE *stream, const QString &line)
 {
-    std::fputs(line.toLocal8Bit().constData(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    return std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream)
+        == static_cast<size_t>(bytes.size())
+        && std::fflush(stream) == 0;
+}
+
+QString boxKind(const QString &box, const QString &area)
+{
+    return box == area ? QStringLiteral("counting box") : QStringLiteral("tracking box");
 }
 
 } // namespace
@@ -29,12 +41,16 @@ BatchRun::BatchRun(const BatchOptions &options)
 {
 }
 
-BatchRun::Status BatchRun::exec()
+int BatchRun::exec()
 {
+    StopSignal::install();
     // Everything is checked before any file is touched.
-    const QString source = options.boxSource.isEmpty() ? options.video : options.boxSource;
-    if (!loadRunSource(source))
+    if (!options.zonesFile.isEmpty()) {
+        if (!loadSnapshot(options.zonesFile))
+            return Failed;
+    } else if (!loadRunSource(options.boxSource.isEmpty() ? options.video : options.boxSource)) {
         return Failed;
+    }
 
     const QString video = QFileInfo(options.video).absoluteFilePath();
     QStringList queue;
@@ -50,7 +66,13 @@ BatchRun::Status BatchRun::exec()
         warning(QStringLiteral("no video to process"));
         return Done;
     }
-    return options.jobs > 0 ? runJobs(queue) : runQueue(queue);
+    int status = options.jobs > 0 ? runJobs(queue) : runQueue(queue);
+    if (!outputProblem.isEmpty()) {
+        error(QStringLiteral("cannot write the summary to standard output: %1").arg(outputProblem));
+        if (status == Done)
+            status = Failed;
+    }
+    return status;
 }
 
 QString BatchRun::summary(const QString &videoPath, int frames, int in, int out)
@@ -60,6 +82,11 @@ QString BatchRun::summary(const QString &videoPath, int frames, int in, int out)
         .arg(frames)
         .arg(in)
         .arg(out);
+}
+
+QString BatchRun::failedSummary(const QString &videoPath, const QString &reason)
+{
+    return QStringLiteral("%1: failed: %2").arg(VideoFiles::baseName(videoPath), reason);
 }
 
 bool BatchRun::loadRunSource(const QString &path)
@@ -77,10 +104,17 @@ bool BatchRun::loadRunSource(const QString &path)
     const QString area = VideoFiles::areaFile(info.absoluteFilePath());
     const QString mask = VideoFiles::maskFile(info.absoluteFilePath());
     for (const QString &box : { area, mask }) {
-        const QString which
-            = box == area ? QStringLiteral("counting box") : QStringLiteral("tracking box");
-        if (!QFileInfo(box).isFile()) {
+        const QString which = boxKind(box, area);
+        const QFileInfo boxInfo(box);
+        if (!boxInfo.exists()) {
             error(QStringLiteral("%1: missing %2 file %3").arg(path, which, box));
+            return false;
+        }
+        if (!boxInfo.isFile()) {
+            error(QStringLiteral("%1: the %2 file %3 is %4")
+                      .arg(path, which, box,
+                          boxInfo.isDir() ? QStringLiteral("a directory")
+                                          : QStringLiteral("not a regular file")));
             return false;
         }
         if (!QFileInfo(box).isReadable()) {
@@ -114,16 +148,28 @@ bool BatchRun::loadRunSource(const QString &path)
     return true;
 }
 
-BatchRun::Status BatchRun::runQueue(const QStringList &queue)
+bool BatchRun::loadSnapshot(const QString &path)
 {
-    Status status = Done;
+    QString why;
+    if (!ZoneSnapshot::read(path, zones, frameSize, why)) {
+        error(why);
+        return false;
+    }
+    sourcePath = QFileInfo(options.boxSource).absoluteFilePath();
+    return true;
+}
+
+int BatchRun::runQueue(const QStringList &queue)
+{
     BatchProgress progress(!options.quiet);
     ProcessRun run;
     run.start(zones, frameSize, queue);
     const int count = queue.size();
     int index = 0;
+    int failed = 0;
+    int skipped = 0;
     bool sourceOpen = capture.isOpened();
-    while (run.hasNext()) {
+    while (run.hasNext() && StopSignal::received() == 0) {
         ++index;
         const bool opened = sourceOpen && run.remaining().first() == sourcePath
             ? run.openNext(capture, sourceFrame)
@@ -131,36 +177,86 @@ BatchRun::Status BatchRun::runQueue(const QStringList &queue)
         sourceOpen = false;
         if (!opened) {
             progress.clear();
-            warning(QStringLiteral("skipped %1: %2").arg(run.video(), run.skipReason()));
-            status = Skipped;
+            if (run.videoFailed()) {
+                ++failed;
+                error(QStringLiteral("%1: %2").arg(run.video(), run.failure()));
+                result(failedSummary(run.video(), run.failure()));
+            } else {
+                ++skipped;
+                warning(QStringLiteral("skipped %1: %2").arg(run.video(), run.skipReason()));
+            }
             continue;
         }
         progress.startVideo(index, count, capture.get(cv::CAP_PROP_FRAME_COUNT), run.position());
         {
             FrameReader reader(capture);
-            while (const cv::Mat *grey = reader.next()) {
+            while (run.videoOpen() && StopSignal::received() == 0) {
+                const cv::Mat *grey = reader.next();
+                if (grey == nullptr)
+                    break;
                 run.processGrey(*grey);
                 progress.update(run.position());
             }
         }
-        run.finishVideo();
         capture.release();
         progress.clear();
-        print(stdout, summary(run.video(), run.framesProcessed(), run.inCount(), run.outCount()));
+        if (StopSignal::received() != 0) {
+            run.cancel();
+            warning(QStringLiteral("stopped by signal %1 at frame %2 of %3; its counts so far are "
+                                   "in %4")
+                        .arg(StopSignal::received())
+                        .arg(run.position())
+                        .arg(run.video(), VideoFiles::partialResultFile(run.video())));
+            result(QStringLiteral("%1: interrupted after %2 frames, %3 in, %4 out")
+                       .arg(VideoFiles::baseName(run.video()))
+                       .arg(run.framesProcessed())
+                       .arg(run.inCount())
+                       .arg(run.outCount()));
+            break;
+        }
+        if (!run.finishVideo()) {
+            ++failed;
+            error(QStringLiteral("%1: %2").arg(run.video(), run.failure()));
+            result(failedSummary(run.video(), run.failure()));
+            continue;
+        }
+        result(summary(run.video(), run.framesProcessed(), run.inCount(), run.outCount()));
     }
-    return status;
+    if (StopSignal::received() != 0) {
+        run.cancel();
+        return StopSignal::exitStatus(StopSignal::received());
+    }
+    return finalStatus(count, failed, skipped);
 }
 
-BatchRun::Status BatchRun::runJobs(const QStringList &queue)
+int BatchRun::finalStatus(int videos, int failed, int skipped) const
+{
+    if (failed == 0 && skipped == 0)
+        return Done;
+    return videos == 1 && failed == 1 ? Failed : Skipped;
+}
+
+int BatchRun::runJobs(const QStringList &queue)
 {
     capture.release();
     const QString source
         = QFileInfo(options.boxSource.isEmpty() ? options.video : options.boxSource)
               .absoluteFilePath();
+    // The children use the points read here, whatever happens to the box
+    // files while they run.
+    QTemporaryDir snapshotDir;
+    const QString snapshot = snapshotDir.filePath(QStringLiteral("zones"));
+    QString why;
+    if (!snapshotDir.isValid() || !ZoneSnapshot::write(snapshot, zones, frameSize, why)) {
+        error(snapshotDir.isValid() ? why
+                                    : QStringLiteral("cannot create a temporary folder: %1")
+                                          .arg(snapshotDir.errorString()));
+        return Failed;
+    }
     QList<QStringList> jobs;
     for (const QString &video : queue) {
         QStringList arguments { QStringLiteral("--mode"), QStringLiteral("one"),
-            QStringLiteral("--boxes-from"), source };
+            QStringLiteral("--boxes-from"), source, QStringLiteral("--zones-file"), snapshot };
         if (options.quiet)
             arguments << QStringLiteral("--quiet");
         arguments << QStringLiteral("--") << video;
@@ -169,13 +265,16 @@ BatchRun::Status BatchRun::runJobs(const QStringList &queue)
     BatchProgress progress(!options.quiet);
     JobPool pool(QCoreApplication::applicationFilePath(), options.jobs);
     int done = 0;
-    bool failed = false;
+    int failed = 0;
+    int skipped = 0;
     pool.run(
         jobs,
         [&](const QByteArray &output) {
             progress.clear();
-            std::fwrite(output.constData(), 1, static_cast<size_t>(output.size()), stdout);
-            std::fflush(stdout);
+            if (std::fwrite(output.constData(), 1, static_cast<size_t>(output.size()), stdout)
+                    != static_cast<size_t>(output.size())
+                || std::fflush(stdout) != 0)
+                outputProblem = QString::fromLocal8Bit(std::strerror(errno));
         },
         [&](const QByteArray &output) {
             progress.clear();
@@ -184,25 +283,37 @@ BatchRun::Status BatchRun::runJobs(const QStringList &queue)
         },
         [&](int job, int exitStatus, const QString &problem) {
             ++done;
-            if (exitStatus != Done) {
-                failed = true;
+            if (exitStatus == Failed || !problem.isEmpty()) {
+                ++failed;
                 progress.clear();
-                warning(problem.isEmpty()
-                        ? QStringLiteral("%1 ended with status %2").arg(queue[job]).arg(exitStatus)
-                        : QStringLiteral("%1: %2").arg(queue[job], problem));
+                if (!problem.isEmpty()) {
+                    error(QStringLiteral("%1: %2").arg(queue[job], problem));
+                    result(failedSummary(queue[job], problem));
+                }
+            } else if (exitStatus != Done) {
+                ++skipped;
             }
             progress.videosDone(done, queue.size());
-        });
+        },
+        [] { return StopSignal::received(); });
     progress.clear();
-    return failed ? Skipped : Done;
+    if (StopSignal::received() != 0)
+        return StopSignal::exitStatus(StopSignal::received());
+    return finalStatus(queue.size(), failed, skipped);
 }
 
-void BatchRun::error(const QString &text) const
+void BatchRun::error(const QString &text)
 {
     print(stderr, QStringLiteral("kestrin-batch: error: ") + text);
 }
 
-void BatchRun::warning(const QString &text) const
+void BatchRun::warning(const QString &text)
 {
     print(stderr, QStringLiteral("kestrin-batch: warning: ") + text);
+}
+
+void BatchRun::result(const QString &line)
+{
+    if (!print(stdout, line) && outputProblem.isEmpty())
+        outputProblem = QString::fromLocal8Bit(std::strerror(errno));
 }

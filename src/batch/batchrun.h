@@ -15,25 +15,37 @@
 // thread: as one run (tracks carried over), or with --jobs as independent
 // one-video runs in child processes. Prints a summary line per video on
 // standard output, errors and warnings on standard error.
+//
+// Exit status: Done; Failed when nothing could start or the only video of
+// the queue failed; Skipped when some videos of the queue failed, were
+// skipped or were left by an interruption; StopSignal::exitStatus(N) after
+// SIGINT, SIGTERM or SIGHUP (the video in hand keeps its partial counts).
 class BatchRun
 {
 public:
     enum Status { Done = 0, Failed = 1, Usage = 2, Skipped = 3 };
 
     explicit BatchRun(const BatchOptions &options);
-    Status exec();
+    int exec();
 
     // "<base name>: <frames> frames, <in> in, <out> out"
     static QString summary(const QString &videoPath, int frames, int in, int out);
+    // "<base name>: failed: <reason>"
+    static QString failedSummary(const QString &videoPath, const QString &reason);
 
 private:
     // The video whose boxes and frame size serve the run; false with a
     // message when it cannot serve.
     bool loadRunSource(const QString &path);
-    Status runQueue(const QStringList &queue);
-    Status runJobs(const QStringList &queue);
-    void error(const QString &text) const;
-    void warning(const QString &text) const;
+    // The boxes and frame size a --jobs parent read, for a child run.
+    bool loadSnapshot(const QString &path);
+    int runQueue(const QStringList &queue);
+    int runJobs(const QStringList &queue);
+    // What the run ends with, from how its videos ended.
+    int finalStatus(int videos, int failed, int skipped) const;
+    void error(const QString &text);
+    void warning(const QString &text);
+    void result(const QString &line);
 
     BatchOptions options;
     AreaContour zones;
@@ -41,4 +53,5 @@ private:
     QString sourcePath; // absolute
     cv::Mat sourceFrame; // its frame 90
     cv::VideoCapture capture;
+    QString outputProblem; // standard output could not be written
 };

@@ -1,12 +1,40 @@
 #include "jobpool.h"
 
+#include <csignal>
 #include <memory>
 #include <vector>
 
 #include <QEventLoop>
 #include <QProcess>
+#include <QTimer>
+
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
+
+// A child that gets SIGTERM when the process that started it dies, killed
+// or not, so that no run goes on writing unattended.
+class ChildProcess final : public QProcess
+{
+public:
+    ChildProcess()
+        : parent(::getpid())
+    {
+    }
+
+protected:
+    void setupChildProcess() override
+    {
+        // In the child between fork and exec: only async-signal-safe calls.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(1); // the parent died before the line above
+    }
+
+private:
+    pid_t parent;
+};
 
 // Hands on the complete lines of `buffer`, keeping a started one.
 void forwardLines(QByteArray &buffer, const JobPool::Output &output, bool all)
@@ -38,7 +66,7 @@ JobPool::JobPool(const QString &program, int parallel)
 }
 
 void JobPool::run(const QList<QStringList> &jobs, const Output &standardOutput,
-    const Output &standardError, const Finished &finished) const
+    const Output &standardError, const Finished &finished, const StopRequest &stopRequest) const
 {
     if (jobs.isEmpty())
         return;
@@ -47,6 +75,7 @@ void JobPool::run(const QList<QStringList> &jobs, const Output &standardOutput,
     int started = 0;
     int running = 0;
     int ended = 0;
+    int stopSignal = 0;
 
     std::function<void()> startMore;
     const auto end = [&](int job, int status, const QString &problem) {
@@ -66,10 +95,10 @@ void JobPool::run(const QList<QStringList> &jobs, const Output &standardOutput,
     };
 
     startMore = [&]() {
-        while (running < parallel && started < jobs.size()) {
+        while (stopSignal == 0 && running < parallel && started < jobs.size()) {
             const int job = started++;
             Child &child = children[static_cast<size_t>(job)];
-            child.process = std::make_unique<QProcess>();
+            child.process = std::make_unique<ChildProcess>();
             QProcess *process = child.process.get();
             QObject::connect(process, &QProcess::readyReadStandardOutput, &loop, [&, job] {
                 Child &c = children[static_cast<size_t>(job)];
@@ -100,9 +129,26 @@ void JobPool::run(const QList<QStringList> &jobs, const Output &standardOutput,
             ++running;
             process->start(program, jobs[job]);
         }
-        if (ended == jobs.size())
+        if (ended == started && (stopSignal != 0 || started == jobs.size()))
             loop.quit();
     };
+
+    QTimer stopPoll;
+    if (stopRequest) {
+        QObject::connect(&stopPoll, &QTimer::timeout, &loop, [&] {
+            if (stopSignal != 0)
+                return;
+            stopSignal = stopRequest();
+            if (stopSignal == 0)
+                return;
+            for (const Child &child : children) {
+                if (child.process && !child.ended && child.process->processId() > 0)
+                    ::kill(static_cast<pid_t>(child.process->processId()), stopSignal);
+            }
+            QMetaObject::invokeMethod(&loop, startMore, Qt::QueuedConnection);
+        });
+        stopPoll.start(50);
+    }
 
     QMetaObject::invokeMethod(&loop, startMore, Qt::QueuedConnection);
     loop.exec();

@@ -17,12 +17,18 @@ public:
     // exitStatus: the child's, or 1 when it could not start or crashed, with
     // `problem` saying which.
     using Finished = std::function<void(int job, int exitStatus, const QString &problem)>;
+    // Polled a few times per second: a signal number asks to stop. The
+    // signal is then passed on to every running child, no further job
+    // starts, and run() returns once the running ones have ended.
+    using StopRequest = std::function<int()>;
 
     JobPool(const QString &program, int parallel);
 
-    // Returns when every job has ended.
+    // Returns when every started job has ended. Children end with their
+    // parent: Linux sends them SIGTERM when it dies.
     void run(const QList<QStringList> &jobs, const Output &standardOutput,
-        const Output &standardError, const Finished &finished) const;
+        const Output &standardError, const Finished &finished,
+        const StopRequest &stopRequest = StopRequest()) const;
 
 private:
     QString program;

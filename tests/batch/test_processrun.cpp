@@ -12,13 +12,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "testfiles.h"
 #include "areacontour.h"
 #include "cvprint.h"
 #include "insectscene.h"
 #include "messagelog.h"
 #include "processrun.h"
 #include "resultfile.h"
+#include "testfiles.h"
 #include "testvideo.h"
 #include "videofiles.h"
 
@@ -209,7 +209,8 @@ void TestProcessRun::lineCrossingGivesOneEvent()
     QCOMPARE(events[0].in, 1);
     QCOMPARE(events[0].out, 1);
     QCOMPARE(events[0].timestamp, QStringLiteral("2016-05-12_10:00:01"));
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
+    QCOMPARE(
+        testfiles::read(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
 
     // Frames 91 to 139, handed on as 90 to 138.
     QCOMPARE(outcomes[0].frames, 49);
@@ -248,7 +249,8 @@ void TestProcessRun::boxEntryGivesOneIn()
     QCOMPARE(events[0].in, 1);
     QCOMPARE(events[0].out, 0);
     QVERIFY2(events[0].x > 180 && events[0].x <= 200, qPrintable(QString::number(events[0].x)));
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
+    QCOMPARE(
+        testfiles::read(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
 }
 
 void TestProcessRun::tracksCarryOverToTheNextVideo()
@@ -345,13 +347,25 @@ void TestProcessRun::countFileStartsAfresh()
     const QString video = dir.filePath(QStringLiteral("work/again.mp4"));
     QVERIFY(QFile::copy(crossing, video));
     insectscene::saveBoxes(video, {}, insectscene::wholeFrame());
-    QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;old\n4;5;6;0;1;old\n"));
+    const QByteArray earlier = header + "1;2;3;1;0;old\n4;5;6;0;1;old\n";
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), earlier));
+    // Left by a killed run: replaced, not appended to.
+    QVERIFY(testfiles::write(VideoFiles::partialResultFile(video), header + "7;8;9;1;0;killed\n"));
 
     ProcessRun run;
     run.start(loadZones(video), insectscene::kSize, { video });
     cv::VideoCapture capture;
     QVERIFY(run.openNext(capture));
+    QCOMPARE(run.countFile(), VideoFiles::partialResultFile(video));
+    QCOMPARE(testfiles::read(VideoFiles::partialResultFile(video)), header);
+    // The earlier complete counts stay until the video is complete.
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), earlier);
+    cv::Mat frame;
+    while (capture.read(frame))
+        run.processFrame(frame);
+    QVERIFY(run.finishVideo());
     QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header);
+    QVERIFY(!QFile::exists(VideoFiles::partialResultFile(video)));
 }
 
 void TestProcessRun::unusableVideoIsSkippedUntouched_data()
@@ -515,10 +529,14 @@ void TestProcessRun::cancelStopsWithoutSaving()
     QVERIFY(capture.read(frame));
     QVERIFY(run.processFrame(frame).isEmpty());
     QCOMPARE(run.position(), 95.0);
-    run.finishVideo();
+    QVERIFY(!run.finishVideo());
     QVERIFY(!QFile::exists(VideoFiles::trajectoryImageFile(video)));
     QVERIFY(!QFile::exists(VideoFiles::densityFile(video)));
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header);
+    // Nothing marks the video as done; its counts so far are kept apart.
+    QVERIFY(!QFile::exists(VideoFiles::resultFile(video)));
+    QCOMPARE(testfiles::read(VideoFiles::partialResultFile(video)), header);
+    QCOMPARE(
+        ProcessRun::queueFor(ProcessRun::Unprocessed, video, { video }), QStringList { video });
 }
 
 QTEST_APPLESS_MAIN(TestProcessRun)

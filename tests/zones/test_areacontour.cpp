@@ -12,8 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "testfiles.h"
 #include "areacontour.h"
+#include "testfiles.h"
 #include "videofiles.h"
 
 using Points = std::vector<cv::Point>;
@@ -502,9 +502,13 @@ void TestAreaContour::loadLines_data()
     QTest::newRow("spaces around") << QByteArray(" 7 , 8\n") << Points { { 7, 8 } };
     QTest::newRow("not numbers") << QByteArray("abc,4\n5,1.5\n0x10,9\n")
                                  << Points { { 0, 4 }, { 5, 0 }, { 0, 9 } };
+    // Far outside any frame: clamped, so that no product of coordinates overflows.
     QTest::newRow("beyond 32 bits")
         << QByteArray("2147483648,-2147483649\n2147483647,-2147483648\n")
-        << Points { { 0, 0 }, { INT_MAX, INT_MIN } };
+        << Points { { 0, 0 }, { AreaContour::kCoordinateLimit, -AreaContour::kCoordinateLimit } };
+    QTest::newRow("just inside the limit")
+        << QByteArray("1000000,-1000000\n1000001,-1000001\n")
+        << Points { { 1000000, -1000000 }, { 1000000, -1000000 } };
     QTest::newRow("binary") << QByteArray("\x00\xff\xfe,\x01\n9,9\n", 10)
                             << Points { { 0, 0 }, { 9, 9 } };
 }
