@@ -6,9 +6,11 @@
 // success; on failure prints a message, exits non-zero and leaves any earlier
 // OUTPUT.mp4 as it was.
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,6 +20,8 @@
 #include "mp4writer.h"
 #include "progressline.h"
 #include "streamprobe.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -44,11 +48,17 @@ void printUsage(std::FILE *out)
         out);
 }
 
+// One frame per 1000 seconds to 1000 per second: rates outside make no
+// sense for a camera, and tiny ones overflow the time base.
+constexpr double kMinRate = 0.001;
+constexpr double kMaxRate = 1000.0;
+
 bool parseRate(const char *text, double &rate)
 {
     char *end = nullptr;
     rate = std::strtod(text, &end);
-    return end != text && *end == '\0' && std::isfinite(rate) && rate > 0.0 && rate <= 1000.0;
+    return end != text && *end == '\0' && std::isfinite(rate) && rate >= kMinRate
+        && rate <= kMaxRate;
 }
 
 // Returns 0 when the options are complete, -1 for a help request, or the exit
@@ -68,7 +78,9 @@ int parseOptions(int argc, char **argv, Options &options)
             if (arg == "-add") {
                 options.stream = value;
             } else if (!parseRate(value, options.fps)) {
-                std::fprintf(stderr, "mp4box: invalid frame rate \"%s\"\n", value);
+                std::fprintf(stderr,
+                    "mp4box: invalid frame rate \"%s\" (from 0.001 to 1000 frames per second)\n",
+                    value);
                 return kUsageError;
             }
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -95,6 +107,71 @@ int fail(const std::string &message)
     return EXIT_FAILURE;
 }
 
+std::string fileKind(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a directory";
+    if (S_ISFIFO(mode))
+        return "a pipe";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    return "not a regular file";
+}
+
+// The stream is read twice: a pipe or a device would hand the second pass
+// nothing, or something else.
+bool checkStream(const std::string &stream, std::string &error)
+{
+    struct stat status;
+    if (::stat(stream.c_str(), &status) != 0) {
+        error = "cannot open " + stream + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = "cannot read " + stream + " twice: it is " + fileKind(status.st_mode)
+            + "; copy it to a regular file first";
+        return false;
+    }
+    return true;
+}
+
+// The file to write: the output, or what a symbolic link there points to
+// (the link stays). An existing file must be a regular file that may be
+// written.
+bool resolveOutput(const std::string &output, std::string &target, std::string &error)
+{
+    std::error_code code;
+    const std::filesystem::path path(output);
+    target = output;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, code))) {
+        const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, code);
+        if (code) {
+            error = "cannot follow the link " + output + ": " + code.message();
+            return false;
+        }
+        target = resolved.string();
+    }
+    struct stat status;
+    if (::stat(target.c_str(), &status) != 0) {
+        if (errno == ENOENT)
+            return true;
+        error = "cannot write " + output + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = "cannot write " + output + ": it is " + fileKind(status.st_mode);
+        return false;
+    }
+    if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0
+        || ::access(target.c_str(), W_OK) != 0) {
+        error = "cannot write " + output + ": it is read-only";
+        return false;
+    }
+    return true;
+}
+
 int wrap(const Options &options)
 {
     std::error_code ignored;
@@ -102,6 +179,9 @@ int wrap(const Options &options)
         return fail("the output file is the stream itself");
 
     std::string error;
+    std::string target;
+    if (!checkStream(options.stream, error) || !resolveOutput(options.output, target, error))
+        return fail(error);
     StreamProbe probe;
     if (!probe.run(options.stream, error))
         return fail(error);
@@ -128,7 +208,7 @@ int wrap(const Options &options)
 
     // Second pass: the same access units, into the file.
     Mp4Writer writer;
-    if (!writer.open(options.output, *probe.parameters(), av_d2q(options.fps, 1000000), error))
+    if (!writer.open(target, *probe.parameters(), av_d2q(options.fps, 1000000), error))
         return fail(error);
     if (!reader.open(options.stream, error))
         return fail(error);
@@ -159,6 +239,7 @@ int main(int argc, char **argv)
 {
     // FFmpeg's notes on the stream would mix with the progress lines.
     av_log_set_level(AV_LOG_ERROR);
+    Mp4Writer::removeTemporaryOnSignals();
 
     Options options;
     const int parsed = parseOptions(argc, argv, options);

@@ -1,10 +1,14 @@
 #include "mp4writer.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +21,28 @@ extern "C" {
 
 namespace {
 
+// The temporary file being written, for the signal handler: a process has
+// one writer at work at a time, and the handler may only read plain memory.
+char pendingTemporary[PATH_MAX];
+volatile std::sig_atomic_t temporaryPending = 0;
+
+extern "C" void removeTemporaryAndEnd(int signal)
+{
+    if (temporaryPending)
+        ::unlink(pendingTemporary);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+void setPending(const std::string &name)
+{
+    temporaryPending = 0;
+    if (name.empty() || name.size() >= sizeof pendingTemporary)
+        return;
+    std::memcpy(pendingTemporary, name.c_str(), name.size() + 1);
+    temporaryPending = 1;
+}
+
 // Creates an empty file beside `target` with a unique name and the
 // permissions a plain new file would get.
 std::string createTemporary(const std::string &target, std::string &error)
@@ -25,7 +51,18 @@ std::string createTemporary(const std::string &target, std::string &error)
     const std::string pattern = ".XXXXXX";
     name.insert(name.end(), pattern.begin(), pattern.end());
     name.push_back('\0');
+    // Blocked until the name is known to the handler, so that a signal in
+    // between cannot leave the file behind.
+    sigset_t stops;
+    sigset_t before;
+    sigemptyset(&stops);
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP })
+        sigaddset(&stops, signal);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &before);
     const int fd = ::mkstemp(name.data());
+    if (fd >= 0)
+        setPending(name.data());
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (fd < 0) {
         error = "cannot create a file beside " + target + ": " + std::strerror(errno);
         return {};
@@ -58,11 +95,21 @@ Mp4Writer::~Mp4Writer()
     discard();
 }
 
+void Mp4Writer::removeTemporaryOnSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = removeTemporaryAndEnd;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP })
+        ::sigaction(signal, &action, nullptr);
+}
+
 void Mp4Writer::discard()
 {
     output.reset();
     stream = nullptr;
     if (!temporary.empty()) {
+        setPending({});
         std::remove(temporary.c_str());
         temporary.clear();
     }
@@ -163,6 +210,7 @@ bool Mp4Writer::finish(std::string &error)
         discard();
         return false;
     }
+    setPending({});
     temporary.clear();
     return true;
 }

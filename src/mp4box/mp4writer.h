@@ -33,6 +33,10 @@ public:
     // Completes the file and gives it the target's name.
     bool finish(std::string &error);
 
+    // From now on SIGINT, SIGTERM and SIGHUP remove the temporary file of a
+    // writer at work before the program ends as the signal would end it.
+    static void removeTemporaryOnSignals();
+
 private:
     struct FormatFreer
     {

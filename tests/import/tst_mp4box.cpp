@@ -9,14 +9,51 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "testfiles.h"
 #include "annexbreader.h"
 #include "streamprobe.h"
+#include "testfiles.h"
 #include "testvideo.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kFrames = 100;
+
+// The key flag of every packet of the file's first stream, in file order.
+QVector<bool> keyFlags(const QString &path)
+{
+    QVector<bool> flags;
+    AVFormatContext *context = nullptr;
+    if (avformat_open_input(&context, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+        return flags;
+    AVPacket *packet = av_packet_alloc();
+    while (packet && av_read_frame(context, packet) >= 0) {
+        flags << ((packet->flags & AV_PKT_FLAG_KEY) != 0);
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&context);
+    return flags;
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(
+        QDir::Files | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
 
 struct Run
 {
@@ -42,6 +79,12 @@ private slots:
     void failures();
     void failureKeepsEarlierOutput();
     void refusesOutputOntoStream();
+    void refusesOutputsItCannotReplace_data();
+    void refusesOutputsItCannotReplace();
+    void writesThroughASymlink();
+    void refusesAStreamItCannotReadTwice();
+    void signalRemovesTheTemporaryFile_data();
+    void signalRemovesTheTemporaryFile();
 
 private:
     Run run(const QStringList &arguments) const;
@@ -126,10 +169,12 @@ void TestMp4Box::roundTrip()
     int units = 0;
     int lastCount = 0;
     bool outOfOrder = false;
+    QVector<bool> idr;
     while (reader.next(unit)) {
         if (!unit.idr && unit.orderCount < lastCount)
             outOfOrder = true;
         lastCount = unit.orderCount;
+        idr << unit.idr;
         ++units;
     }
     QCOMPARE(units, kFrames);
@@ -139,6 +184,10 @@ void TestMp4Box::roundTrip()
     QVERIFY(testfiles::write(output, "not a video"));
     const Run result = run({ "-fps", "90", "-add", stream, output });
     QVERIFY2(result.exitCode == 0, result.err.constData());
+
+    // Players seek to key frames: only IDR pictures may be marked so.
+    QCOMPARE(keyFlags(output), idr);
+    QVERIFY(idr.count(true) > 1 && idr.count(false) > 0);
 
     cv::VideoCapture capture(QFile::encodeName(output).toStdString(), cv::CAP_FFMPEG);
     QVERIFY(capture.isOpened());
@@ -203,6 +252,11 @@ void TestMp4Box::failures_data()
         << QStringList { "-fps", "fast", "-add", "@stream", "@output" } << noise;
     QTest::newRow("rate zero") << QStringList { "-fps", "0", "-add", "@stream", "@output" }
                                << noise;
+    // Refused at once: such a rate used to keep the tool busy for ever.
+    QTest::newRow("rate below one per 1000 s")
+        << QStringList { "-fps", "1e-10", "-add", "@stream", "@output" } << QByteArray();
+    QTest::newRow("rate above 1000")
+        << QStringList { "-fps", "1000.5", "-add", "@stream", "@output" } << QByteArray();
     QTest::newRow("two outputs") << QStringList { "-add", "@stream", "@output", "@output" }
                                  << noise;
     QTest::newRow("missing stream")
@@ -241,6 +295,10 @@ void TestMp4Box::failures()
     const Run result = run(arguments);
     QVERIFY2(result.exitCode > 0, qPrintable(QString::number(result.exitCode)));
     QVERIFY2(result.err.contains("mp4box: "), result.err.constData());
+    if (QByteArray(QTest::currentDataTag()).startsWith("rate ")) {
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains("invalid frame rate"), result.err.constData());
+    }
     // Nothing left behind: no output, no temporary file.
     QCOMPARE(
         QDir(work.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name),
@@ -272,6 +330,162 @@ void TestMp4Box::refusesOutputOntoStream()
     QVERIFY(run({ "-fps", "90", "-add", stream, stream }).exitCode > 0);
     QCOMPARE(testfiles::read(stream), before);
     QCOMPARE(QDir(work.path()).entryList(QDir::Files), QStringList { "cam.h264" });
+}
+
+void TestMp4Box::refusesOutputsItCannotReplace_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("directory") << "directory" << QByteArray("it is a directory");
+    QTest::newRow("pipe") << "fifo" << QByteArray("it is a pipe");
+    QTest::newRow("socket") << "socket" << QByteArray("it is a socket");
+    // Through a link, so that a fault replaces the link, never the device.
+    QTest::newRow("device behind a link") << "device" << QByteArray("it is a device");
+    QTest::newRow("read-only file") << "read-only" << QByteArray("it is read-only");
+}
+
+void TestMp4Box::refusesOutputsItCannotReplace()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, message);
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString stream = work.filePath(QStringLiteral("in.h264"));
+    const QString output = work.filePath(QStringLiteral("out.mp4"));
+    QVERIFY(encode(stream, { "-bf", "0" }));
+    const QByteArray path = QFile::encodeName(output);
+    int socketFd = -1;
+    if (kind == QLatin1String("directory")) {
+        QVERIFY(QDir().mkdir(output));
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    } else if (kind == QLatin1String("socket")) {
+        socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(socketFd >= 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        QVERIFY(path.size() < static_cast<int>(sizeof address.sun_path));
+        std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+        QCOMPARE(::bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    } else if (kind == QLatin1String("device")) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), output));
+    } else {
+        QVERIFY(testfiles::write(output, "an earlier import"));
+        QVERIFY(QFile::setPermissions(output, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    }
+    const QStringList before = entries(work.path());
+    const QFileInfo info(output);
+    const bool wasLink = info.isSymLink();
+
+    const Run result = run({ "-fps", "90", "-add", stream, output });
+    if (socketFd >= 0)
+        ::close(socketFd);
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains(message), result.err.constData());
+    QCOMPARE(entries(work.path()), before);
+    QCOMPARE(QFileInfo(output).isSymLink(), wasLink);
+    if (kind == QLatin1String("read-only"))
+        QCOMPARE(testfiles::read(output), QByteArray("an earlier import"));
+    if (kind == QLatin1String("directory"))
+        QVERIFY(QFileInfo(output).isDir());
+}
+
+void TestMp4Box::writesThroughASymlink()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString stream = work.filePath(QStringLiteral("in.h264"));
+    QVERIFY(encode(stream, { "-bf", "0" }));
+    QVERIFY(QDir().mkdir(work.filePath(QStringLiteral("store"))));
+    const QString target = work.filePath(QStringLiteral("store/cam.mp4"));
+    const QString link = work.filePath(QStringLiteral("cam.mp4"));
+    QVERIFY(testfiles::write(target, "an earlier import"));
+    QVERIFY(QFile::link(QStringLiteral("store/cam.mp4"), link));
+
+    const Run result = run({ "-fps", "90", "-add", stream, link });
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), QFileInfo(target).absoluteFilePath());
+    cv::VideoCapture capture(QFile::encodeName(target).toStdString(), cv::CAP_FFMPEG);
+    QVERIFY(capture.isOpened());
+    QCOMPARE(qRound(capture.get(cv::CAP_PROP_FRAME_COUNT)), kFrames);
+    QCOMPARE(entries(work.filePath(QStringLiteral("store"))), QStringList { "cam.mp4" });
+}
+
+void TestMp4Box::refusesAStreamItCannotReadTwice()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString stream = work.filePath(QStringLiteral("in.h264"));
+    const QString output = work.filePath(QStringLiteral("out.mp4"));
+    QCOMPARE(::mkfifo(QFile::encodeName(stream).constData(), 0600), 0);
+
+    // Nobody writes to the pipe: a tool that opened it would wait for ever.
+    const Run result = run({ "-fps", "90", "-add", stream, output });
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(
+        result.err.contains("cannot read " + QFile::encodeName(stream) + " twice: it is a pipe"),
+        result.err.constData());
+    QCOMPARE(entries(work.path()), QStringList { "in.h264" });
+}
+
+void TestMp4Box::signalRemovesTheTemporaryFile_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestMp4Box::signalRemovesTheTemporaryFile()
+{
+    QFETCH(int, signal);
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString stream = work.filePath(QStringLiteral("in.h264"));
+    const QString output = work.filePath(QStringLiteral("out.mp4"));
+    QVERIFY(encode(stream, { "-bf", "0" }));
+
+    // Progress goes into a pipe of one page that the test stops reading once
+    // the tool writes the file: the tool then waits in mid-write, with its
+    // temporary file there, for as long as the test needs.
+    int pipeFds[2];
+    QCOMPARE(::pipe2(pipeFds, O_CLOEXEC), 0);
+    QVERIFY(::fcntl(pipeFds[1], F_SETPIPE_SZ, 4096) >= 4096);
+    const QByteArray program(KESTRIN_MP4BOX);
+    const QByteArray streamName = QFile::encodeName(stream);
+    const QByteArray outputName = QFile::encodeName(output);
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::execl(program.constData(), program.constData(), "-fps", "90", "-add",
+            streamName.constData(), outputName.constData(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    QByteArray seen;
+    char chunk[16];
+    while (!seen.contains("ISO File Writing")) {
+        const ssize_t got = ::read(pipeFds[0], chunk, sizeof chunk);
+        if (got <= 0)
+            break;
+        seen.append(chunk, static_cast<int>(got));
+    }
+    const QStringList during = entries(work.path());
+    ::kill(child, signal);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    ::close(pipeFds[0]);
+
+    QVERIFY2(seen.contains("ISO File Writing"), seen.constData());
+    QCOMPARE(during.size(), 2); // the stream and the temporary file
+    QVERIFY2(during.last().startsWith(QLatin1String("out.mp4.")), qPrintable(during.join(' ')));
+    QVERIFY(WIFSIGNALED(status));
+    QCOMPARE(WTERMSIG(status), signal);
+    QCOMPARE(entries(work.path()), QStringList { "in.h264" });
 }
 
 QTEST_GUILESS_MAIN(TestMp4Box)
