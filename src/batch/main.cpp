@@ -1,5 +1,6 @@
 // kestrin-batch: the processing run of the window, without a window.
 
+#include <csignal>
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -12,6 +13,9 @@
 int main(int argc, char *argv[])
 {
     kestrin::installMessagePattern();
+    // A reader that went away is a write error to report, not a silent end
+    // in the middle of a video.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kestrin-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTRIN_VERSION));
