@@ -1,9 +1,10 @@
-#include <QRegularExpression>
-#include <QTest>
 #include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include <QRegularExpression>
+#include <QTest>
 
 #include "cvprint.h"
 #include "messagelog.h"
@@ -81,6 +82,8 @@ private slots:
     void refusesBadFrames();
     void refusesOtherSizeWithoutMask();
     void logsItsDuration();
+    void pipelineConstants_data();
+    void pipelineConstants();
 };
 
 void TestTracker::ownsThePool()
@@ -226,6 +229,58 @@ void TestTracker::logsItsDuration()
     const QRegularExpression exec(QStringLiteral("^Exec in \\d+ ms$"));
     QCOMPARE(log.countMatching(QtDebugMsg, exec), 2);
     QCOMPARE(log.count(QtWarningMsg), 0);
+}
+
+void TestTracker::pipelineConstants_data()
+{
+    QTest::addColumn<int>("jump"); // px to the right where the blob shows up again, 0 for never
+    QTest::addColumn<int>("unseen"); // frames without a detection at the end
+    QTest::addColumn<int>("id"); // of the one track left, -1 for none
+
+    // The pipeline's tracks: matched up to 1000 px away, dropped after five
+    // passes unseen. The frame after a blob vanishes still detects the place
+    // it left.
+    QTest::newRow("back 150 px away: same track") << 150 << 0 << 0;
+    QTest::newRow("back 240 px away: same track") << 240 << 0 << 0;
+    QTest::newRow("four passes unseen: still tracked") << 0 << 4 << 0;
+    QTest::newRow("five passes unseen: gone") << 0 << 5 << -1;
+    QTest::newRow("six passes unseen: gone") << 0 << 6 << -1;
+}
+
+void TestTracker::pipelineConstants()
+{
+    QFETCH(int, jump);
+    QFETCH(int, unseen);
+    QFETCH(int, id);
+
+    Tracker tracker;
+    tracker.reset();
+    tracker.detector().set_mask(openMask());
+    cv::Point at(40, 120);
+    QVERIFY(tracker.process(withDisks({ at })));
+    for (int frame = 1; frame <= 4; ++frame) {
+        at += cv::Point(4, 0);
+        QVERIFY(tracker.process(withDisks({ at })));
+    }
+    QVERIFY(tracker.process(greyBackground())); // gone: the place it left is seen
+    if (jump != 0) {
+        at += cv::Point(jump, 0);
+        QVERIFY(tracker.process(withDisks({ at })));
+    }
+    for (int frame = 0; frame < unseen; ++frame)
+        QVERIFY(tracker.process(greyBackground()));
+
+    if (id < 0) {
+        QVERIFY(tracker.trackedTargets().empty());
+        return;
+    }
+    QCOMPARE(tracker.trackedTargets().size(), size_t(1));
+    const Target &t = *tracker.trackedTargets().front();
+    QCOMPARE(t.id, id);
+    QCOMPARE(t.age, unseen);
+    if (jump != 0)
+        QVERIFY2(cv::norm(t.centroid - at) <= 2,
+            qPrintable(QStringLiteral("%1,%2").arg(t.centroid.x).arg(t.centroid.y)));
 }
 
 QTEST_APPLESS_MAIN(TestTracker)
