@@ -9,12 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "testfiles.h"
 #include "areacontour.h"
 #include "cvprint.h"
 #include "insectdetect.h"
 #include "messagelog.h"
 #include "result.h"
+#include "testfiles.h"
 #include "videofiles.h"
 
 using Points = std::vector<cv::Point>;
@@ -109,6 +109,12 @@ void TestInsectDetect::orientation_data()
     QTest::newRow("r below the diagonal")
         << cv::Point(0, 0) << cv::Point(4, 4) << cv::Point(3, 5) << 2;
     QTest::newRow("all equal") << cv::Point(7, 7) << cv::Point(7, 7) << cv::Point(7, 7) << 0;
+    // Differences of 33 bits: their products need more than 64.
+    QTest::newRow("corners of the 32-bit range")
+        << cv::Point(INT_MIN, INT_MIN) << cv::Point(INT_MAX, INT_MAX) << cv::Point(INT_MIN, INT_MAX)
+        << 2;
+    QTest::newRow("corners of the 32-bit range, collinear")
+        << cv::Point(INT_MIN, INT_MIN) << cv::Point(INT_MAX, INT_MAX) << cv::Point(0, 0) << 0;
 }
 
 void TestInsectDetect::orientation()
@@ -259,8 +265,8 @@ void TestInsectDetect::lineStepOntoAndOffTheLineCountsOnce()
     t.last = cv::Point(60, 100);
     t.centroid = cv::Point(70, 100);
     QCOMPARE(detect.Detect({ &t }, line, video, 122, 25, tenOClock()).size(), 0);
-    QCOMPARE(
-        testfiles::read(VideoFiles::resultFile(video)), header + "120;51;100;1;1;2016-05-12_10:00:04\n");
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
+        header + "120;51;100;1;1;2016-05-12_10:00:04\n");
 }
 
 void TestInsectDetect::lineCrossedBackAndForthCountsEachCrossing()
@@ -526,8 +532,8 @@ void TestInsectDetect::eventsAreAppendedToTheCountFile()
     Target u = track({ 90, 100 }, { 95, 100 }, 1);
     detect.Detect(
         { &u }, Points { { 100, 50 }, { 100, 150 }, { 1, 1 } }, video, 1250, 90, tenOClock());
-    QCOMPARE(
-        testfiles::read(VideoFiles::resultFile(video)), header + "1250;95;100;1;0;2016-05-12_10:00:13\n");
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
+        header + "1250;95;100;1;0;2016-05-12_10:00:13\n");
     detect.Detect({ &t }, line, video, 1234567, 90, tenOClock());
     QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
         header + "1250;95;100;1;0;2016-05-12_10:00:13\n"

@@ -1,3 +1,4 @@
+#include <limits>
 #include <map>
 #include <vector>
 
@@ -5,10 +6,12 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -122,6 +125,10 @@ private slots:
     void checksAHandedFrame_data();
     void checksAHandedFrame();
     void cancelStopsWithoutSaving();
+    void wholeFramesPerSecond_data();
+    void wholeFramesPerSecond();
+    void failedRecordStopsTheVideo();
+    void secondRunOfAVideoIsSkipped();
 
 private:
     QTemporaryDir dir;
@@ -537,6 +544,104 @@ void TestProcessRun::cancelStopsWithoutSaving()
     QCOMPARE(testfiles::read(VideoFiles::partialResultFile(video)), header);
     QCOMPARE(
         ProcessRun::queueFor(ProcessRun::Unprocessed, video, { video }), QStringList { video });
+}
+
+void TestProcessRun::wholeFramesPerSecond_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<int>("whole");
+    QTest::addColumn<QString>("stampOfFrame2900"); // from 10:00:00
+
+    QTest::newRow("90") << 90.0 << 90 << "2016-05-12_10:00:32";
+    // Cut, not rounded: the stamps of NTSC rates run ahead of the clock.
+    QTest::newRow("30000/1001 cut to 29") << 30000.0 / 1001 << 29 << "2016-05-12_10:01:40";
+    QTest::newRow("half a frame per second") << 0.5 << 0 << "2016-05-12_10:00:00";
+    QTest::newRow("zero: the start time") << 0.0 << 0 << "2016-05-12_10:00:00";
+    QTest::newRow("negative: the start time") << -25.0 << 0 << "2016-05-12_10:00:00";
+    QTest::newRow("not a number: the start time")
+        << std::numeric_limits<double>::quiet_NaN() << 0 << "2016-05-12_10:00:00";
+    QTest::newRow("infinite: the start time")
+        << std::numeric_limits<double>::infinity() << 0 << "2016-05-12_10:00:00";
+    QTest::newRow("beyond int: the start time") << 1e10 << 0 << "2016-05-12_10:00:00";
+}
+
+void TestProcessRun::wholeFramesPerSecond()
+{
+    QFETCH(double, rate);
+    QFETCH(int, whole);
+    QFETCH(QString, stampOfFrame2900);
+    QCOMPARE(ProcessRun::wholeFramesPerSecond(rate), whole);
+    QCOMPARE(InsectDetect::eventTime(QDateTime(QDate(2016, 5, 12), QTime(10, 0)), 2900,
+                 ProcessRun::wholeFramesPerSecond(rate)),
+        stampOfFrame2900);
+}
+
+void TestProcessRun::failedRecordStopsTheVideo()
+{
+    const QString video = dir.filePath(QStringLiteral("work/video_20160512_1000_01.mp4"));
+    QVERIFY(QFile::copy(crossing, video));
+    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;earlier\n"));
+    QVERIFY(testfiles::write(VideoFiles::trajectoryImageFile(video), "earlier image"));
+    QVERIFY(testfiles::write(VideoFiles::densityFile(video), "Density: 0.1000"));
+    const std::map<QString, QByteArray> before = snapshot(dir.filePath(QStringLiteral("work")));
+
+    ProcessRun run;
+    run.start(loadZones(video), insectscene::kSize, { video });
+    cv::VideoCapture capture;
+    QVERIFY(run.openNext(capture));
+    // The file layer's seam: the count file now lies on a device that is
+    // always full. Every record written from here on fails.
+    const QString partial = VideoFiles::partialResultFile(video);
+    QVERIFY(QFile::remove(partial));
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), partial));
+
+    MessageLog log;
+    cv::Mat frame;
+    int frames = 0;
+    while (run.videoOpen() && capture.read(frame)) {
+        run.processFrame(frame);
+        ++frames;
+    }
+    // Stopped at the frame of the first event (frame 115), not at the end.
+    QCOMPARE(frames, 115 - 90);
+    QVERIFY(run.videoFailed());
+    QVERIFY2(run.failure().contains(partial) && run.failure().contains("No space left on device"),
+        qPrintable(run.failure()));
+    QVERIFY(!run.finishVideo());
+    QVERIFY(run.failure().contains("No space left on device"));
+    QFile::remove(partial);
+    QVERIFY(snapshot(dir.filePath(QStringLiteral("work"))) == before);
+}
+
+void TestProcessRun::secondRunOfAVideoIsSkipped()
+{
+    const QString video = dir.filePath(QStringLiteral("work/held.mp4"));
+    QVERIFY(QFile::copy(crossing, video));
+    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    ProcessRun first;
+    first.start(loadZones(video), insectscene::kSize, { video });
+    cv::VideoCapture capture;
+    QVERIFY(first.openNext(capture));
+    const std::map<QString, QByteArray> before = snapshot(dir.filePath(QStringLiteral("work")));
+
+    // As the window would while a batch job works on the same video.
+    ProcessRun second;
+    second.start(loadZones(video), insectscene::kSize, { video });
+    cv::VideoCapture other;
+    MessageLog log;
+    QVERIFY(!second.openNext(other));
+    QVERIFY(!second.videoFailed());
+    QCOMPARE(second.skipReason(),
+        QStringLiteral("it is being processed by process %1 on host %2")
+            .arg(QCoreApplication::applicationPid())
+            .arg(QSysInfo::machineHostName()));
+    QVERIFY(snapshot(dir.filePath(QStringLiteral("work"))) == before);
+
+    // Free again once the first run lets go of it, cancelled or not.
+    first.cancel();
+    second.start(loadZones(video), insectscene::kSize, { video });
+    QVERIFY(second.openNext(other));
 }
 
 QTEST_APPLESS_MAIN(TestProcessRun)
