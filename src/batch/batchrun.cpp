@@ -105,20 +105,14 @@ bool BatchRun::loadRunSource(const QString &path)
     const QString mask = VideoFiles::maskFile(info.absoluteFilePath());
     for (const QString &box : { area, mask }) {
         const QString which = boxKind(box, area);
-        const QFileInfo boxInfo(box);
-        if (!boxInfo.exists()) {
+        if (!QFileInfo(box).exists()) {
             error(QStringLiteral("%1: missing %2 file %3").arg(path, which, box));
             return false;
         }
-        if (!boxInfo.isFile()) {
-            error(QStringLiteral("%1: the %2 file %3 is %4")
-                      .arg(path, which, box,
-                          boxInfo.isDir() ? QStringLiteral("a directory")
-                                          : QStringLiteral("not a regular file")));
-            return false;
-        }
-        if (!QFileInfo(box).isReadable()) {
-            error(QStringLiteral("%1: unreadable %2 file %3").arg(path, which, box));
+        const QString problem = AreaContour::boxFileProblem(box);
+        if (!problem.isEmpty()) {
+            error(
+                QStringLiteral("%1: cannot use the %2 file %3: %4").arg(path, which, box, problem));
             return false;
         }
     }

@@ -12,10 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "testfiles.h"
 #include "areacontour.h"
 #include "insectscene.h"
 #include "processrun.h"
+#include "testfiles.h"
 #include "videofiles.h"
 #include <unistd.h>
 
@@ -258,6 +258,11 @@ void TestKestrinBatch::errorsTouchNothing_data()
     QTest::newRow("no box files") << "no boxes" << 1 << "missing counting box file";
     QTest::newRow("no counting box file") << "no area" << 1 << "missing counting box file";
     QTest::newRow("no tracking box file") << "no mask" << 1 << "missing tracking box file";
+    QTest::newRow("counting box file is a directory")
+        << "area dir" << 1 << "cannot use the counting box file @area: it is a directory";
+    QTest::newRow("tracking box of too many points")
+        << "mask huge" << 1
+        << "cannot use the tracking box file @mask: it has more than 10000 points";
     QTest::newRow("unknown mode") << "mode" << 2 << "Unknown mode";
     QTest::newRow("no video given") << "none" << 2 << "No VIDEO given";
     QTest::newRow("two videos") << "two" << 2 << "Exactly one VIDEO";
@@ -301,6 +306,14 @@ void TestKestrinBatch::errorsTouchNothing()
         QVERIFY(QFile::remove(VideoFiles::areaFile(video)));
     if (kind == QLatin1String("no mask"))
         QVERIFY(QFile::remove(VideoFiles::maskFile(video)));
+    if (kind == QLatin1String("area dir")) {
+        QVERIFY(QFile::remove(VideoFiles::areaFile(video)));
+        QVERIFY(QDir().mkdir(VideoFiles::areaFile(video)));
+    }
+    if (kind == QLatin1String("mask huge"))
+        QVERIFY(testfiles::write(VideoFiles::maskFile(video), QByteArray("5,5\n").repeated(10001)));
+    message.replace(QStringLiteral("@area"), VideoFiles::areaFile(video));
+    message.replace(QStringLiteral("@mask"), VideoFiles::maskFile(video));
     // Earlier results of both videos must survive.
     if (kind != QLatin1String("no boxes")) {
         QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;earlier\n"));

@@ -15,6 +15,7 @@
 #include "areacontour.h"
 #include "testfiles.h"
 #include "videofiles.h"
+#include <sys/stat.h>
 
 using Points = std::vector<cv::Point>;
 Q_DECLARE_METATYPE(Points)
@@ -179,6 +180,8 @@ private slots:
     void loadMissingFileCreatesFolder();
     void loadLines_data();
     void loadLines();
+    void boxFilesThatCannotBeUsed_data();
+    void boxFilesThatCannotBeUsed();
     void saveInShiftModeTakesShiftedBox();
     void saveToUnwritableFolderKeepsLists();
     void readerSurvivesRandomInput();
@@ -525,6 +528,47 @@ void TestAreaContour::loadLines()
     AreaContour zones;
     zones.loadArea(video);
     QCOMPARE(zones.getArea(), expected);
+}
+
+void TestAreaContour::boxFilesThatCannotBeUsed_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<int>("loaded"); // points loadArea takes
+
+    QTest::newRow("10000 points") << "10000" << QString() << 10000;
+    QTest::newRow("10001 points") << "10001"
+                                  << "it has more than 10000 points" << 0;
+    QTest::newRow("a directory") << "directory"
+                                 << "it is a directory" << 0;
+    QTest::newRow("a pipe") << "fifo"
+                            << "it is not a regular file" << 0;
+    QTest::newRow("missing") << "missing"
+                             << "it does not exist" << 0;
+}
+
+void TestAreaContour::boxFilesThatCannotBeUsed()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, problem);
+    QFETCH(int, loaded);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString video = dir.filePath(QStringLiteral("v.mp4"));
+    QVERIFY(VideoFiles::ensureExportDir(video));
+    const QString file = VideoFiles::areaFile(video);
+    if (kind == QLatin1String("directory"))
+        QVERIFY(QDir().mkdir(file));
+    else if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    else if (kind != QLatin1String("missing"))
+        QVERIFY(testfiles::write(file, QByteArray("7,9\n").repeated(kind.toInt())));
+
+    QCOMPARE(AreaContour::boxFileProblem(file), problem);
+    AreaContour zones;
+    zones.addAreaPoint(cv::Point(1, 1));
+    zones.loadArea(video); // never waits on a pipe
+    QCOMPARE(static_cast<int>(zones.getArea().size()), loaded);
 }
 
 void TestAreaContour::saveInShiftModeTakesShiftedBox()

@@ -171,24 +171,20 @@ bool parsePoint(const QString &line, cv::Point &point, bool &clamped)
     return true;
 }
 
-std::vector<cv::Point> readPoints(const QString &videoPath, const QString &fileName)
+// Why the points of `fileName` cannot be used, or empty; `points` gets them
+// when they can.
+QString readPointFile(const QString &fileName, std::vector<cv::Point> &points, bool &clamped)
 {
-    VideoFiles::ensureExportDir(videoPath);
-    std::vector<cv::Point> points;
-    QFile file(fileName);
+    points.clear();
     const QFileInfo info(fileName);
     if (!info.exists())
-        return points;
-    if (!info.isFile()) {
-        qCWarning(lcZones).noquote() << "Cannot read" << fileName << "because it is"
-                                     << (info.isDir() ? "a directory" : "not a regular file");
-        return points;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcZones) << "Cannot read" << fileName << file.errorString();
-        return points;
-    }
-    bool clamped = false;
+        return QStringLiteral("it does not exist");
+    if (!info.isFile())
+        return info.isDir() ? QStringLiteral("it is a directory")
+                            : QStringLiteral("it is not a regular file");
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
     while (!file.atEnd()) {
         QByteArray bytes = file.readLine();
         if (bytes.endsWith('\n'))
@@ -199,11 +195,23 @@ std::vector<cv::Point> readPoints(const QString &videoPath, const QString &fileN
         if (parsePoint(QString::fromUtf8(bytes.constData(), bytes.size()), point, clamped))
             points.push_back(point);
         if (points.size() > AreaContour::kMaxBoxPoints) {
-            qCWarning(lcZones).noquote() << "Not using" << fileName << "because it has more than"
-                                         << AreaContour::kMaxBoxPoints << "points";
-            return {};
+            points.clear();
+            return QStringLiteral("it has more than %1 points").arg(AreaContour::kMaxBoxPoints);
         }
     }
+    return QString();
+}
+
+std::vector<cv::Point> readPoints(const QString &videoPath, const QString &fileName)
+{
+    VideoFiles::ensureExportDir(videoPath);
+    std::vector<cv::Point> points;
+    if (!QFileInfo(fileName).exists())
+        return points;
+    bool clamped = false;
+    const QString problem = readPointFile(fileName, points, clamped);
+    if (!problem.isEmpty())
+        qCWarning(lcZones).noquote() << "Cannot use" << fileName << "because" << problem;
     if (clamped)
         qCWarning(lcZones).noquote()
             << fileName << "has coordinates beyond" << AreaContour::kCoordinateLimit
@@ -311,6 +319,13 @@ void AreaContour::loadArea(const QString &videoPath)
 void AreaContour::loadMask(const QString &videoPath)
 {
     mask = readPoints(videoPath, VideoFiles::maskFile(videoPath));
+}
+
+QString AreaContour::boxFileProblem(const QString &fileName)
+{
+    std::vector<cv::Point> points;
+    bool clamped = false;
+    return readPointFile(fileName, points, clamped);
 }
 
 cv::Mat AreaContour::createMask(const cv::Size &frameSize, int fill) const

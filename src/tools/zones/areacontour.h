@@ -16,8 +16,10 @@ public:
     // Box file coordinates are clamped to +-this, far outside any frame, so
     // that no arithmetic on them can overflow.
     static constexpr int kCoordinateLimit = 1000000;
-    // A box file with more points is not loaded (a warning says so).
-    static constexpr std::size_t kMaxBoxPoints = 100000;
+    // A box file with more points is not loaded (a warning says so): the
+    // counting segments of a box cost a pass over each edge's bounding box,
+    // and far more points than anyone draws could hold a run up for minutes.
+    static constexpr std::size_t kMaxBoxPoints = 10000;
 
     AreaContour();
 
@@ -48,6 +50,10 @@ public:
     // leaves the box empty with a warning.
     void loadArea(const QString &videoPath);
     void loadMask(const QString &videoPath);
+    // Empty when the box file `fileName` can be loaded as it is; else what
+    // keeps it from that ("it is a directory", "it has more than 10000
+    // points", the system's reason it cannot be read). A missing file says so.
+    static QString boxFileProblem(const QString &fileName);
 
     // Detection mask: 255 inside the tracking box, less the inside of the
     // counting box, plus the counting box border; `fill` elsewhere.
