@@ -361,8 +361,9 @@ void MainWindow::cleararea()
     zones.clearArea();
     editState = 1;
     setCrossCursor();
-    enable(false, { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask,
-                       ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox } });
+    enable(false,
+        { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox,
+            ui->pb_savebox, ui->pb_cancelbox } });
 }
 
 void MainWindow::savearea()
@@ -390,8 +391,9 @@ void MainWindow::clearmask()
     zones.clearMask();
     editState = 2;
     setCrossCursor();
-    enable(false, { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea,
-                       ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox } });
+    enable(false,
+        { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_movebox,
+            ui->pb_savebox, ui->pb_cancelbox } });
 }
 
 void MainWindow::savemask()
@@ -435,6 +437,7 @@ void MainWindow::algo()
     processStartFile = videoFile;
     runVideoCount = queue.size();
     runVideoIndex = 0;
+    runFailures.clear();
     statusBar()->clearMessage();
     qCDebug(lcGui) << "Processing" << runVideoCount << "videos";
 
@@ -613,6 +616,17 @@ void MainWindow::nextFile()
         ui->pb_play_pause->setText(tr("Play"));
         ModeVideo(ModeView);
         progressLabel->setText(tr("Processing done: %n video(s)", nullptr, runVideoCount));
+        if (!runFailures.isEmpty()) {
+            // Not modal: the run is over and the window goes on.
+            auto *box = new QMessageBox(QMessageBox::Warning, tr("Processing"),
+                tr("%n video(s) could not be completed; their earlier results are unchanged.",
+                    nullptr, runFailures.size()),
+                QMessageBox::Ok, this);
+            box->setObjectName(QStringLiteral("processingFailures"));
+            box->setInformativeText(runFailures.join(QLatin1Char('\n')));
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }
         return;
     }
 
@@ -632,6 +646,8 @@ void MainWindow::nextFile()
             = tr("Skipped %1: %2").arg(QDir::toNativeSeparators(videoFile), run.skipReason());
         qCWarning(lcGui).noquote() << text;
         statusBar()->showMessage(text);
+        if (run.videoFailed())
+            runFailures << text;
     }
     fileTable->refresh();
     showProgress();
@@ -640,8 +656,15 @@ void MainWindow::nextFile()
 void MainWindow::processFrame()
 {
     if (!videoOpened || !run.videoOpen() || !readPicture()) {
-        // The video has run dry: its trajectory image and density are kept.
-        run.finishVideo();
+        // The video has run dry (or a count could not be written): its files
+        // go in place together, or the earlier ones stay.
+        if (!run.finishVideo() && run.videoFailed()) {
+            const QString text
+                = tr("Failed %1: %2").arg(QDir::toNativeSeparators(run.video()), run.failure());
+            qCWarning(lcGui).noquote() << text;
+            statusBar()->showMessage(text);
+            runFailures << text;
+        }
         videoCommand = NextFile;
         return;
     }
@@ -737,8 +760,9 @@ void MainWindow::on_pushButton_2_clicked()
 void MainWindow::on_pb_movebox_clicked()
 {
     editState = 4;
-    enable(false, { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
-                       ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox } });
+    enable(false,
+        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
+            ui->pb_cancelmask, ui->pb_movebox } });
 }
 
 void MainWindow::on_pb_savebox_clicked()
@@ -896,7 +920,6 @@ int MainWindow::playbackInterval(double fps)
     return cutToInt(500.0 / rate);
 }
 
-
 cv::Point MainWindow::toFrame(const QMouseEvent *e) const
 {
     if (!zoom)
@@ -909,8 +932,9 @@ cv::Point MainWindow::toFrame(const QMouseEvent *e) const
 
 void MainWindow::enableEditButtons(bool withShiftEnd)
 {
-    enable(true, { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
-                       ui->pb_savemask, ui->pb_cancelmask } });
+    enable(true,
+        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
+            ui->pb_cancelmask } });
     // As when the video is opened: a shift needs both boxes saved, or its
     // "Save" would write empty box files that mark the video ready.
     const bool shift = fileTable->hasMask(videoFile);

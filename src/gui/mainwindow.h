@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include "areacontour.h"
@@ -207,6 +208,7 @@ private:
     // Progress of a run in the status bar.
     QLabel *progressLabel = nullptr;
     int runVideoCount = 0; // videos queued at the start
+    QStringList runFailures; // videos of this run whose files could not be written
     int runVideoIndex = 0; // 1-based index of the video taken last
     QElapsedTimer speedClock;
     int speedFrames = 0; // frames processed since speedClock started

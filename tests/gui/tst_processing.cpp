@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QPushButton>
@@ -30,11 +31,11 @@
 #include "imagewindow.h"
 #include "insectscene.h"
 #include "mainwindow.h"
-#include "windowdriver.h"
 #include "settingsstore.h"
 #include "testfiles.h"
 #include "testvideo.h"
 #include "videofiles.h"
+#include "windowdriver.h"
 
 namespace {
 
@@ -140,6 +141,7 @@ private slots:
     void oneFile();
     void unprocessedOnly();
     void cancelInTheMiddle();
+    void failedWriteIsShown();
     void resultLimit_data();
     void resultLimit();
     void tracksCarryOver();
@@ -425,9 +427,35 @@ void TestProcessing::cancelInTheMiddle()
     QCOMPARE(label("la_Num_Frame"), QString::number(stoppedAt, 'g', 6));
     QCOMPARE(m_window->videoCommand, MainWindow::Pause);
 
-    QVERIFY(testfiles::read(VideoFiles::resultFile(videos[0])).startsWith(header));
+    // The counts so far are kept apart: nothing marks the video as done.
+    QVERIFY(testfiles::read(VideoFiles::partialResultFile(videos[0])).startsWith(header));
+    QVERIFY(!QFileInfo::exists(VideoFiles::resultFile(videos[0])));
     QVERIFY(!hasTrajectory(videos[0]));
     QVERIFY(!QFileInfo::exists(VideoFiles::resultFile(videos[1])));
+}
+
+void TestProcessing::failedWriteIsShown()
+{
+    const QString video = addVideo(QStringLiteral("crossing.mp4"), nameA);
+    insectscene::saveBoxes(video, countingLine, trackingBox);
+    QVERIFY(testfiles::write(VideoFiles::trajectoryImageFile(video), "earlier image"));
+    // The count file's name is taken by a folder: the video cannot complete.
+    QVERIFY(QDir().mkpath(VideoFiles::resultFile(video)));
+    createWindow();
+    QVERIFY(openVideo(video));
+    QVERIFY(startProcessing(1));
+    QVERIFY(tickToTheEnd());
+
+    const QString shown = m_window->statusBar()->currentMessage();
+    QVERIFY2(shown.startsWith(QStringLiteral("Failed "))
+            && shown.contains(QStringLiteral("it is a directory")),
+        qPrintable(shown));
+    QTRY_VERIFY(m_window->findChild<QMessageBox *>(QStringLiteral("processingFailures")));
+    const auto *box = m_window->findChild<QMessageBox *>(QStringLiteral("processingFailures"));
+    QVERIFY(
+        box->informativeText().contains(QDir::toNativeSeparators(VideoFiles::resultFile(video))));
+    QCOMPARE(testfiles::read(VideoFiles::trajectoryImageFile(video)), QByteArray("earlier image"));
+    QVERIFY(QFileInfo(VideoFiles::resultFile(video)).isDir());
 }
 
 void TestProcessing::resultLimit_data()
@@ -580,9 +608,10 @@ void TestProcessing::closingMidRun()
     const QString current = m_window->videoFile;
     m_window.reset();
 
-    std::vector<QByteArray> written;
-    for (const Count &count : records(current))
-        written.push_back(count.line);
+    // Closing keeps the counts written so far, apart from complete ones.
+    QVERIFY(!QFileInfo::exists(VideoFiles::resultFile(current)));
+    const QList<QByteArray> written
+        = testfiles::read(VideoFiles::partialResultFile(current)).split('\n');
     for (const QByteArray &line : reported) {
         QVERIFY2(
             std::find(written.cbegin(), written.cend(), line) != written.cend(), line.constData());
