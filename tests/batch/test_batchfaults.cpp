@@ -111,6 +111,10 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(
             QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("kestrin.*.debug=true"));
+        QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+        asan.replace(
+            QLatin1String("fast_unwind_on_malloc=0"), QLatin1String("fast_unwind_on_malloc=1"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), asan);
         for (const QString &entry : environment.toStringList())
             environmentBytes << entry.toLocal8Bit();
         std::vector<char *> envp;
