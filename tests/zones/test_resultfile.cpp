@@ -9,9 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "testfiles.h"
 #include "result.h"
 #include "resultfile.h"
+#include "testfiles.h"
 #include "videofiles.h"
 
 namespace {
@@ -93,8 +93,8 @@ void TestResultFile::startOfProcessingLeavesHeaderOnly()
     ResultFile file;
     QCOMPARE(file.open(video, ResultFile::Append), 1);
     QCOMPARE(file.close(), 1);
-    QCOMPARE(
-        testfiles::read(dir->filePath(QStringLiteral("exportCSV/video_20160512_1030_01.csv"))), header);
+    QCOMPARE(testfiles::read(dir->filePath(QStringLiteral("exportCSV/video_20160512_1030_01.csv"))),
+        header);
 }
 
 void TestResultFile::appendCreatesHeaderThenRecord()
@@ -145,6 +145,17 @@ void TestResultFile::appendFailsWhenFileCannotBeCreated()
     QCOMPARE(file.open(video, ResultFile::Append), -1);
     QCOMPARE(file.writeRecord(1, 2, 3, 1, 0, QStringLiteral("t")), -1);
     QCOMPARE(file.close(), -1);
+    QVERIFY2(file.errorText().startsWith(
+                 QStringLiteral("cannot create %1: ").arg(VideoFiles::resultFile(video))),
+        qPrintable(file.errorText()));
+
+    // A device that is always full takes no header: said so, with the reason.
+    const QString full = dir->filePath(QStringLiteral("full.csv"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), full));
+    QCOMPARE(file.openFile(full, ResultFile::Append), -1);
+    QVERIFY2(
+        file.errorText().contains(full) && file.errorText().contains("No space left on device"),
+        qPrintable(file.errorText()));
 }
 
 void TestResultFile::frameFormat_data()
@@ -172,7 +183,8 @@ void TestResultFile::frameFormat()
     QCOMPARE(file.open(video, ResultFile::Append), 1);
     QCOMPARE(file.writeRecord(frame, 0, 0, 0, 0, QString()), 0);
     file.close();
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header + text.toLatin1() + ";0;0;0;0;\n");
+    QCOMPARE(
+        testfiles::read(VideoFiles::resultFile(video)), header + text.toLatin1() + ";0;0;0;0;\n");
 }
 
 void TestResultFile::frameFormatMatchesC()
@@ -300,9 +312,11 @@ void TestResultFile::readStopsAtShortLine()
     file.close();
 
     // An empty line in the middle hides what follows it.
-    QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;a\n\n4;5;6;1;0;d\n"));
+    QVERIFY(
+        testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;a\n\n4;5;6;1;0;d\n"));
     QCOMPARE(readAllRecords(video).size(), 1);
-    QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;a\r\n\r\n4;5;6;1;0;d\r\n"));
+    QVERIFY(testfiles::write(
+        VideoFiles::resultFile(video), header + "1;2;3;1;0;a\r\n\r\n4;5;6;1;0;d\r\n"));
     QCOMPARE(readAllRecords(video).size(), 1);
 }
 
