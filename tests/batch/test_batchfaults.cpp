@@ -16,7 +16,9 @@
 #include "testfiles.h"
 #include "videofiles.h"
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -257,10 +259,53 @@ public:
     SmallFileSystem &operator=(const SmallFileSystem &) = delete;
 
     bool isMounted() const { return mounted; }
+    bool makeReadOnly()
+    {
+        return ::mount(nullptr, path.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
 
 private:
     QByteArray path;
     bool mounted = false;
+};
+
+// An inode flag (immutable, append-only) set on a file for as long as the
+// guard lives; the folder could not be removed afterwards otherwise.
+class FileFlag
+{
+public:
+    FileFlag(const QString &file, int flag)
+        : path(QFile::encodeName(file))
+        , flag(flag)
+    {
+        set = change(true);
+    }
+    ~FileFlag()
+    {
+        if (set)
+            change(false);
+    }
+    FileFlag(const FileFlag &) = delete;
+    FileFlag &operator=(const FileFlag &) = delete;
+
+    bool isSet() const { return set; }
+
+private:
+    bool change(bool on) const
+    {
+        const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        int flags = 0;
+        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | flag : flags & ~flag;
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return done;
+    }
+
+    QByteArray path;
+    int flag;
+    bool set = false;
 };
 
 // Fills the file system of `folder` up, then frees `pages` pages of 4 KiB.
@@ -347,6 +392,12 @@ void TestBatchFaults::failedWritesKeepEarlierFiles_data()
         << "csv directory" << true << 3 << QByteArray("a.csv: it is a directory");
     QTest::newRow("density file is a directory")
         << "txt directory" << false << 1 << QByteArray("a_doza.txt: it is a directory");
+    QTest::newRow("count file immutable")
+        << "immutable" << false << 1 << QByteArray("a.csv: Operation not permitted");
+    QTest::newRow("count file append-only")
+        << "append-only" << false << 1 << QByteArray("a.csv: Operation not permitted");
+    QTest::newRow("export folder read-only")
+        << "read-only" << false << 1 << QByteArray("a.lock: Read-only file system");
     QTest::newRow("export folder full")
         << "full" << false << 1 << QByteArray("No space left on device");
     QTest::newRow("another process holds the video")
@@ -373,11 +424,11 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
     }
 
     std::unique_ptr<SmallFileSystem> small;
+    std::unique_ptr<FileFlag> flag;
     QLockFile holder(VideoFiles::lockFile(video));
-    if (fault == QLatin1String("full")) {
+    if (fault == QLatin1String("full") || fault == QLatin1String("read-only")) {
         if (geteuid() != 0)
-            QSKIP(
-                "mounting a small file system needs root (the seam is tested in test_processrun)");
+            QSKIP("mounting a file system needs root (the seam is tested in test_processrun)");
         const QString exportDir = VideoFiles::exportDir(video);
         QVERIFY(QDir(exportDir).removeRecursively());
         QVERIFY(QDir().mkpath(exportDir));
@@ -387,7 +438,10 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
         insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
         writeEarlierFiles(video);
         // Room for the lock and the counts, not for the trajectory image.
-        QVERIFY(fillUp(exportDir, 2));
+        if (fault == QLatin1String("full"))
+            QVERIFY(fillUp(exportDir, 2));
+        else
+            QVERIFY(small->makeReadOnly());
     } else {
         writeEarlierFiles(video);
     }
@@ -399,6 +453,11 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
         QVERIFY(QDir().mkdir(VideoFiles::densityFile(video)));
     } else if (fault == QLatin1String("locked")) {
         QVERIFY(holder.tryLock(0));
+    } else if (fault == QLatin1String("immutable") || fault == QLatin1String("append-only")) {
+        flag = std::make_unique<FileFlag>(VideoFiles::resultFile(video),
+            fault == QLatin1String("immutable") ? FS_IMMUTABLE_FL : FS_APPEND_FL);
+        if (!flag->isSet())
+            QSKIP("the file system or the user cannot set inode flags here");
     }
     const std::map<QString, QByteArray> before = snapshot(VideoFiles::exportDir(video));
 

@@ -163,11 +163,14 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
                 : QStringLiteral("it is being processed by another run (%1)").arg(lockName);
             return Busy;
         }
-        problem = QStringLiteral("cannot create %1: %2")
-                      .arg(lockName,
-                          candidate->error() == QLockFile::PermissionError
-                              ? QStringLiteral("permission denied")
-                              : QStringLiteral("unknown error"));
+        // QLockFile keeps the system's reason to itself; the folder tells.
+        const QString folder = VideoFiles::exportDir(videoPath);
+        QString reason = candidate->error() == QLockFile::PermissionError
+            ? QStringLiteral("permission denied")
+            : QStringLiteral("unknown error");
+        if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+            reason = systemError();
+        problem = QStringLiteral("cannot create %1: %2").arg(lockName, reason);
         return Failed;
     }
     lock = std::move(candidate);
