@@ -225,5 +225,6 @@ void ProcessRun::fail(const QString &why)
     failureText = why;
     open = false;
     output.abandon();
-    qCWarning(lcImgproc).noquote() << "Stopping" << videoPath << "because" << why;
+    // The caller reports it to the user; this is for the trace.
+    qCDebug(lcImgproc).noquote() << "Stopping" << videoPath << "because" << why;
 }

@@ -99,7 +99,8 @@ int ResultFile::writeRecord(double frame, int x, int y, int in, int out, const Q
 int ResultFile::fail(const QString &what)
 {
     problem = QStringLiteral("%1 %2: %3").arg(what, file.fileName(), file.errorString());
-    qCWarning(lcZones).noquote() << problem;
+    // Returned to the caller, who tells the user; this is for the trace.
+    qCDebug(lcZones).noquote() << problem;
     return -1;
 }
 
