@@ -1,3 +1,8 @@
+#include <memory>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include <QDir>
 #include <QFile>
 #include <QGraphicsPixmapItem>
@@ -9,10 +14,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <memory>
-
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "displaygeometry.h"
 #include "graphicsviewmouse.h"

@@ -1,3 +1,8 @@
+#include <functional>
+#include <memory>
+
+#include <opencv2/imgcodecs.hpp>
+
 #include <QAbstractItemModel>
 #include <QAction>
 #include <QCheckBox>
@@ -24,15 +29,12 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
-#include <functional>
-#include <memory>
-
-#include <opencv2/imgcodecs.hpp>
 
 #include "filedialogprovider.h"
 #include "graphicsviewmouse.h"
 #include "mainwindow.h"
 #include "settingsstore.h"
+#include "testfiles.h"
 
 namespace {
 
@@ -56,6 +58,17 @@ public:
         saveCalls << QStringList { caption, dir, filter };
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
+
+    bool question(QWidget *, const QString &, const QString &text) override
+    {
+        questions << text;
+        return answer;
+    }
+    void warning(QWidget *, const QString &, const QString &text) override { warnings << text; }
+
+    bool answer = true;
+    QStringList questions;
+    QStringList warnings;
 };
 
 bool touch(const QString &path)
@@ -210,9 +223,10 @@ void TestMainWindow::firstStartWithoutSetting()
     QCOMPARE(child<QTableView>("tv_file")->model()->columnCount(), 3);
     QVERIFY(!readSetting().isValid());
 
-    // Every control that does something is disabled, except these.
-    const QStringList usable { QStringLiteral("pb_Import"), QStringLiteral("pb_videofile"),
-        QStringLiteral("pb_about"), QStringLiteral("cb_hankview"), QStringLiteral("tv_file") };
+    // Every control that does something is disabled, except these; "Import"
+    // needs a working directory to import into.
+    const QStringList usable { QStringLiteral("pb_videofile"), QStringLiteral("pb_about"),
+        QStringLiteral("cb_hankview"), QStringLiteral("tv_file") };
     QStringList enabled;
     QStringList controls;
     for (QWidget *widget : m_window->findChildren<QWidget *>()) {
@@ -441,8 +455,10 @@ void TestMainWindow::settingRoundTrip()
 {
     QVERIFY(touch(m_work->filePath(QStringLiteral("a.mp4"))));
     QVERIFY(touch(m_work->filePath(QStringLiteral("b.mp4"))));
-    QVERIFY(touch(m_work->filePath(QStringLiteral("exportCSV/a_area.krn"))));
-    QVERIFY(touch(m_work->filePath(QStringLiteral("exportCSV/a_mask.krn"))));
+    QVERIFY(
+        testfiles::write(m_work->filePath(QStringLiteral("exportCSV/a_area.krn")), "1,2\n3,4\n"));
+    QVERIFY(testfiles::write(
+        m_work->filePath(QStringLiteral("exportCSV/a_mask.krn")), "1,2\n30,4\n5,60\n"));
 
     createWindow();
     m_dialogs->directoryAnswers << m_work->path();
