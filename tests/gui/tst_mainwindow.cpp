@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
@@ -115,6 +116,10 @@ private slots:
     void saveImage();
     void saveImageCancelledBeforeAnyName();
     void saveImageStopsAfterCancelledSecondDialog();
+    void saveImageName_data();
+    void saveImageName();
+    void workingDirectoryState_data();
+    void workingDirectoryState();
     void realDirectoryDialog();
     void realSaveDialog();
     void destroyedWhileShown();
@@ -605,6 +610,94 @@ void TestMainWindow::saveImage()
     showPicture(cv::Mat(1080, 1920, CV_8UC3, cv::Scalar(5, 6, 7)));
     const cv::Mat latest = cv::imread(QFile::encodeName(target).toStdString());
     QCOMPARE(latest.at<cv::Vec3b>(10, 10), cv::Vec3b(5, 6, 7));
+}
+
+void TestMainWindow::saveImageName_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("jpg kept") << "shot.jpg"
+                              << "shot.jpg" << true;
+    QTest::newRow("png kept") << "shot.png"
+                              << "shot.png" << true;
+    QTest::newRow("no suffix") << "shot"
+                               << "shot.jpg" << true;
+    QTest::newRow("not an image suffix") << "shot.txt"
+                                         << "shot.txt.jpg" << true;
+    QTest::newRow("dotted folder, no suffix") << "a.b/shot"
+                                              << "a.b/shot.jpg" << true;
+    QTest::newRow("missing folder") << "none/shot.jpg"
+                                    << "none/shot.jpg" << false;
+}
+
+void TestMainWindow::saveImageName()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, written);
+    QFETCH(bool, saved);
+
+    QVERIFY(QDir(m_work->path()).mkdir(QStringLiteral("a.b")));
+    createWindow();
+    m_dialogs->saveAnswers << m_work->filePath(answer);
+    auto *save = child<QPushButton>("pushButton_2");
+    save->setEnabled(true);
+    QTest::mouseClick(save, Qt::LeftButton);
+    if (!saved)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not saved to")));
+    showPicture(cv::Mat(480, 640, CV_8UC3, cv::Scalar(1, 2, 3)));
+
+    const QString target = m_work->filePath(written);
+    QCOMPARE(QFileInfo::exists(target), saved);
+    if (saved)
+        QVERIFY(!cv::imread(QFile::encodeName(target).toStdString()).empty());
+    // A failed save is said, naming the file.
+    const QString said = m_window->statusBar()->currentMessage();
+    QCOMPARE(said.contains(QDir::toNativeSeparators(target)), !saved);
+}
+
+void TestMainWindow::workingDirectoryState_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<bool>("import");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("none chosen") << QString() << QStringList() << false << "Choose a working";
+    QTest::newRow("missing") << "gone" << QStringList() << false << "does not exist";
+    QTest::newRow("no video") << "work" << QStringList { "notes.txt", "clip.avi" } << true
+                              << "holds no .mp4";
+    QTest::newRow("videos") << "work" << QStringList { "clip.mp4" } << true << QString();
+}
+
+void TestMainWindow::workingDirectoryState()
+{
+    QFETCH(QString, folder);
+    QFETCH(QStringList, files);
+    QFETCH(bool, import);
+    QFETCH(QString, said);
+
+    const QString path = folder.isEmpty() ? QString() : m_work->filePath(folder);
+    if (folder == QLatin1String("work"))
+        QVERIFY(QDir(m_work->path()).mkdir(folder));
+    for (const QString &name : files)
+        QVERIFY(touch(path + QLatin1Char('/') + name));
+    writeSetting(path);
+    createWindow();
+    QCOMPARE(child<QPushButton>("pb_Import")->isEnabled(), import);
+    const QString message = m_window->statusBar()->currentMessage();
+    QVERIFY2(said.isEmpty() ? message.isEmpty() : message.contains(said), qPrintable(message));
+    // Without a folder, "Import" does nothing even when called.
+    if (!import)
+        QVERIFY(QMetaObject::invokeMethod(m_window.get(), "Import"));
+
+    // Another folder, chosen through "...", says its own state.
+    QVERIFY(touch(m_work->filePath(QStringLiteral("other/a.mp4"))));
+    m_dialogs->directoryAnswers << m_work->filePath(QStringLiteral("other"));
+    QTest::mouseClick(child<QPushButton>("pb_videofile"), Qt::LeftButton);
+    QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
+    QVERIFY(child<QPushButton>("pb_Import")->isEnabled());
 }
 
 void TestMainWindow::saveImageCancelledBeforeAnyName()
