@@ -768,7 +768,14 @@ void TestMainWindow::realDirectoryDialog()
             && QDir(dialog->directory()) == QDir(m_work->path())
             && dialog->parentWidget() == nullptr && tree && tree->rootIsDecorated()
             && tree->itemsExpandable();
-        dialog->selectFile(chosen);
+        // Typed into the name field, as a user would. selectFile() leaves that
+        // field alone once it has the focus, and whether the dialog has been
+        // activated by now depends on how loaded the machine is: accept()
+        // would then take the folder shown instead.
+        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (!name)
+            return dialog->reject(), void();
+        name->setText(QFileInfo(chosen).fileName());
         static_cast<QDialog *>(dialog)->accept();
     });
     QTest::mouseClick(child<QPushButton>("pb_videofile"), Qt::LeftButton);
