@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QList>
 #include <QMenu>
@@ -211,4 +212,9 @@ void TableViewFile::setHeaders()
     view->setColumnWidth(0, 160);
     view->setColumnWidth(1, 40);
     view->setColumnWidth(2, 40);
+    // The name takes what the row numbers and the two states leave, so that
+    // nothing scrolls sideways; a long name is cut in its middle, where the
+    // recording's date and time are alike, and shown whole in its tip.
+    view->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    view->setTextElideMode(Qt::ElideMiddle);
 }

@@ -1,29 +1,36 @@
+#include <algorithm>
 #include <functional>
 #include <memory>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <QAbstractButton>
 #include <QAbstractItemModel>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontInfo>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -71,6 +78,83 @@ public:
     QStringList questions;
     QStringList warnings;
 };
+
+// Where a text does not fit its widget, in the font the widget uses: the
+// widget's name, the room it has and the room its text needs.
+QStringList clippedTexts(const QWidget *top)
+{
+    QStringList clipped;
+    const auto check = [&clipped](const QWidget *widget, const QString &text, int extra, int room) {
+        if (text.isEmpty() || !widget->isVisibleTo(widget->window()))
+            return;
+        int needed = 0;
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            needed = std::max(needed, widget->fontMetrics().horizontalAdvance(line) + extra);
+        if (needed > room) {
+            clipped << QStringLiteral("%1 \"%2\": %3 < %4")
+                           .arg(widget->objectName(), text)
+                           .arg(room)
+                           .arg(needed);
+        }
+    };
+    for (const QWidget *widget : top->findChildren<QWidget *>()) {
+        const QStyle *style = widget->style();
+        if (const auto *label = qobject_cast<const QLabel *>(widget)) {
+            if (!label->wordWrap())
+                check(label, label->text(), 2 * label->margin(), label->contentsRect().width());
+            // A line too low loses its descenders.
+            if (!label->text().isEmpty()
+                && label->fontMetrics().height() > label->contentsRect().height()) {
+                clipped << QStringLiteral("%1 \"%2\": %3 high < %4")
+                               .arg(label->objectName(), label->text())
+                               .arg(label->contentsRect().height())
+                               .arg(label->fontMetrics().height());
+            }
+        } else if (const auto *box = qobject_cast<const QCheckBox *>(widget)) {
+            check(box, box->text(),
+                style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box)
+                    + style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box),
+                box->width());
+        } else if (const auto *button = qobject_cast<const QPushButton *>(widget)) {
+            check(button, button->text(),
+                2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button), button->width());
+        } else if (const auto *group = qobject_cast<const QGroupBox *>(widget)) {
+            check(group, group->title().trimmed(), 16, group->width());
+        }
+    }
+    return clipped;
+}
+
+// Labels, buttons and group boxes of one parent whose rectangles cross.
+QStringList overlaps(const QWidget *top)
+{
+    QStringList crossing;
+    const auto shows = [](const QWidget *w) {
+        if (const auto *label = qobject_cast<const QLabel *>(w))
+            return !label->text().isEmpty() || !label->pixmap(Qt::ReturnByValue).isNull();
+        return qobject_cast<const QAbstractButton *>(w) || qobject_cast<const QGroupBox *>(w)
+            || qobject_cast<const QAbstractItemView *>(w);
+    };
+    for (const QWidget *parent : top->findChildren<QWidget *>()) {
+        QList<const QWidget *> children;
+        for (const QObject *object : parent->children()) {
+            const auto *w = qobject_cast<const QWidget *>(object);
+            if (w && !w->isWindow() && w->isVisibleTo(top) && !w->geometry().isEmpty())
+                children << w;
+        }
+        for (int i = 0; i < children.size(); ++i) {
+            for (int j = i + 1; j < children.size(); ++j) {
+                const QWidget *a = children.at(i);
+                const QWidget *b = children.at(j);
+                // Frames that share their edge pixel (buttons in a row) do not count.
+                const QRect common = a->geometry().intersected(b->geometry());
+                if (shows(a) && shows(b) && common.width() > 1 && common.height() > 1)
+                    crossing << a->objectName() + QStringLiteral(" / ") + b->objectName();
+            }
+        }
+    }
+    return crossing;
+}
 
 bool touch(const QString &path)
 {
@@ -123,6 +207,7 @@ private slots:
     void realDirectoryDialog();
     void realSaveDialog();
     void destroyedWhileShown();
+    void textsFit();
 
 private:
     void createWindow();
@@ -280,33 +365,33 @@ void TestMainWindow::formWidgets_data()
         QRect(-10, 20, 1191, 700), QString());
     row("layoutWidget_5", "QWidget", page, QRect(10, 10, 531, 25), QString());
     row("pb_Import", "QPushButton", page, QRect(560, 10, 75, 23), QStringLiteral("Import"));
-    row("la_mouse", "QLabel", page, QRect(660, 10, 151, 20), QString());
-    row("cb_hankview", "QCheckBox", page, QRect(820, 10, 121, 20),
+    row("la_mouse", "QLabel", page, QRect(642, 10, 148, 20), QString());
+    row("cb_hankview", "QCheckBox", page, QRect(792, 10, 148, 20),
         QStringLiteral("Display trajectories"));
     row("la_file_selected", "QLabel", page, QRect(290, 40, 641, 20), QString());
     row("tv_file", "QTableView", page, QRect(5, 60, 281, 481), QString());
     row("gv_video", "GraphicsViewMouse", page, QRect(290, 60, 642, 482), QString());
     row("hs_frame", "QSlider", page, QRect(290, 550, 641, 20), QString());
     row("cb_process_conf", "QComboBox", page, QRect(10, 570, 261, 22), QString());
-    row("pushButton_2", "QPushButton", page, QRect(340, 570, 75, 23), QStringLiteral("Save image"));
+    row("pushButton_2", "QPushButton", page, QRect(335, 570, 90, 23), QStringLiteral("Save image"));
     row("layoutWidget", "QWidget", page, QRect(430, 570, 401, 25), QString());
-    row("la_Num_Frame", "QLabel", page, QRect(870, 570, 61, 16), QString());
+    row("la_Num_Frame", "QLabel", page, QRect(866, 567, 74, 22), QString());
     row("pb_algo", "QPushButton", page, QRect(60, 610, 101, 23), QStringLiteral("Process"));
     row("la_imgkrn", "QLabel", page, QRect(250, 610, 250, 40), QString());
-    row("la_version", "QLabel", page, QRect(520, 610, 101, 16), QStringLiteral("Version 2.5.6"));
+    row("la_version", "QLabel", page, QRect(520, 610, 88, 18), QStringLiteral("Version 2.5.6"));
     row("la_imgqorel", "QLabel", page, QRect(610, 610, 122, 48), QString());
     row("pb_about", "QPushButton", page, QRect(510, 630, 75, 23), QStringLiteral("About"));
     row("la_count", "QLabel", page, QRect(700, 330, 46, 13), QString());
-    row("groupBox_4", "QGroupBox", page, QRect(940, 0, 231, 61),
+    row("groupBox_4", "QGroupBox", page, QRect(940, 0, 231, 64),
         QStringLiteral("Video properties"));
-    row("layoutWidget_2", "QWidget", QStringLiteral("groupBox_4"), QRect(10, 20, 211, 38),
+    row("layoutWidget_2", "QWidget", QStringLiteral("groupBox_4"), QRect(10, 20, 211, 40),
         QString());
-    row("groupBox", "QGroupBox", page, QRect(950, 40, 231, 51), QStringLiteral("Counting box"));
-    row("groupBox_2", "QGroupBox", page, QRect(950, 90, 231, 51), QStringLiteral("Tracking box "));
-    row("groupBox_5", "QGroupBox", page, QRect(950, 140, 231, 51), QStringLiteral("Shift mask "));
-    row("groupBox_3", "QGroupBox", page, QRect(950, 200, 241, 431), QStringLiteral("Events"));
-    row("tv_result", "QTableView", QStringLiteral("groupBox_3"), QRect(0, 20, 241, 341), QString());
-    row("te_error", "QTextEdit", QStringLiteral("groupBox_3"), QRect(0, 370, 241, 51), QString());
+    row("groupBox", "QGroupBox", page, QRect(950, 66, 231, 51), QStringLiteral("Counting box"));
+    row("groupBox_2", "QGroupBox", page, QRect(950, 118, 231, 51), QStringLiteral("Tracking box "));
+    row("groupBox_5", "QGroupBox", page, QRect(950, 170, 231, 51), QStringLiteral("Shift mask "));
+    row("groupBox_3", "QGroupBox", page, QRect(950, 224, 241, 431), QStringLiteral("Events"));
+    row("tv_result", "QTableView", QStringLiteral("groupBox_3"), QRect(0, 20, 241, 331), QString());
+    row("te_error", "QTextEdit", QStringLiteral("groupBox_3"), QRect(0, 356, 241, 65), QString());
 
     const QStringList starts { QStringLiteral("Start"), QStringLiteral("Save"),
         QStringLiteral("Cancel") };
@@ -783,6 +868,54 @@ void TestMainWindow::realDirectoryDialog()
     QCOMPARE(QDir(child<QLineEdit>("le_videofile")->text()), QDir(chosen));
     QCOMPARE(QDir(readSetting().toString()), QDir(chosen));
     QCOMPARE(child<QTableView>("tv_file")->model()->rowCount(), 1);
+}
+
+void TestMainWindow::textsFit()
+{
+    // The fonts of a stock desktop: DejaVu Sans at Qt's default size on an X
+    // server, 9 points (the offscreen platform's own default is larger).
+    const QFont before = QApplication::font();
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSize(9);
+    QApplication::setFont(font);
+    QVERIFY2(QFontInfo(font).family() == QLatin1String("DejaVu Sans"), "DejaVu Sans is missing");
+    createWindow();
+
+    // The texts the window shows at their longest.
+    child<QLabel>("la_mouse")->setText(QStringLiteral("mouse x: 3840 y:2160"));
+    child<QLabel>("la_Num_Frame")->setText(QStringLiteral("999999"));
+    child<QLabel>("la_width")->setText(QStringLiteral("3840"));
+    child<QLabel>("la_height")->setText(QStringLiteral("2160"));
+    child<QLabel>("la_fps")->setText(QStringLiteral("29.97"));
+    child<QLabel>("la_frame")->setText(QStringLiteral("999999"));
+    child<QPushButton>("pb_play_pause")->setText(QStringLiteral("Pause"));
+    child<QPushButton>("pb_algo")->setText(QStringLiteral("Cancel"));
+    const QStringList clipped = clippedTexts(m_window.get());
+    const QStringList crossing = overlaps(m_window.get());
+
+    // The file table: names, the row numbers of a long list, and the two
+    // state columns, side by side without a scroll bar.
+    for (int i = 0; i < 120; ++i)
+        QVERIFY(touch(m_work->filePath(
+            QStringLiteral("video_20150612_0930_%1.mp4").arg(i, 3, 10, QLatin1Char('0')))));
+    m_dialogs->directoryAnswers << m_work->path();
+    QTest::mouseClick(child<QPushButton>("pb_videofile"), Qt::LeftButton);
+    const auto *files = child<QTableView>("tv_file");
+    QApplication::processEvents();
+    const int nameWidth = files->columnWidth(0);
+    const int scrollsSideways = files->horizontalScrollBar()->maximum();
+    const QString tip = files->model()->index(119, 0).data(Qt::ToolTipRole).toString();
+    QApplication::setFont(before);
+
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
+    QVERIFY2(crossing.isEmpty(), qPrintable(crossing.join(QLatin1Char('\n'))));
+    // Row numbers, names and both states side by side, nothing out of sight;
+    // a name cut short shows whole in its tip.
+    QCOMPARE(scrollsSideways, 0);
+    QVERIFY2(nameWidth >= 150, qPrintable(QString::number(nameWidth)));
+    QVERIFY(tip.startsWith(QLatin1String("video_20150612_0930_"))
+        && tip.endsWith(QLatin1String(".mp4")));
+    QVERIFY(files->verticalHeader()->isVisible());
 }
 
 void TestMainWindow::realSaveDialog()

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -186,9 +187,11 @@ void TestTableViewFile::constructionShowsHeaders()
     QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("File"));
     QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("mask"));
     QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("done"));
-    QCOMPARE(m_view->columnWidth(0), 160);
+    // The name column takes the room the states leave, at least its 160.
+    QVERIFY(m_view->columnWidth(0) >= 160);
     QCOMPARE(m_view->columnWidth(1), 40);
     QCOMPARE(m_view->columnWidth(2), 40);
+    QCOMPARE(m_view->horizontalScrollBar()->maximum(), 0);
     QVERIFY(m_table->filePath(0).isEmpty());
 }
 
@@ -224,7 +227,7 @@ void TestTableViewFile::listsMp4IgnoringCase()
     QCOMPARE(m_view->selectionMode(), QAbstractItemView::SingleSelection);
     QCOMPARE(m_view->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(m_view->contextMenuPolicy(), Qt::CustomContextMenu);
-    QCOMPARE(m_view->columnWidth(0), 160);
+    QVERIFY(m_view->columnWidth(0) >= 160);
     QCOMPARE(m_view->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("done"));
     QCOMPARE(m_view->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
