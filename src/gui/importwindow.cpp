@@ -173,7 +173,7 @@ void ImportWindow::Import()
         // A maximum of 0 would make the bar busy for ever.
         ui->pb_file->setMaximum(1);
         if (!refused) {
-            ui->la_currentfile->setText(folder.isEmpty()
+            showCurrent(folder.isEmpty()
                     ? tr("Nothing to import: choose a folder with \"...\".")
                     : tr("Nothing to import from %1.").arg(QDir::toNativeSeparators(folder)));
         }
@@ -238,6 +238,13 @@ void ImportWindow::scanFolder()
         files.append(folder + QLatin1Char('/') + name);
 }
 
+void ImportWindow::showCurrent(const QString &text)
+{
+    // A long path or message is cut by the label: the tip shows it whole.
+    ui->la_currentfile->setText(text);
+    ui->la_currentfile->setToolTip(text);
+}
+
 void ImportWindow::setDialogs(FileDialogProvider *dialogs)
 {
     dialogProvider = dialogs;
@@ -272,7 +279,7 @@ bool ImportWindow::namesAreDistinct()
             = tr("%1 and %2 would both be imported as %3. Rename one of them, "
                  "then import again.")
                   .arg(QFileInfo(*earlier).fileName(), QFileInfo(file).fileName(), target);
-        ui->la_currentfile->setText(text);
+        showCurrent(text);
         dialogs().warning(this, tr("Import"), text);
         return false;
     }
@@ -308,7 +315,7 @@ void ImportWindow::showList()
 void ImportWindow::startWorker()
 {
     const QString &file = files.at(nextIndex);
-    ui->la_currentfile->setText(file);
+    showCurrent(file);
     worker = std::make_unique<Process_Import>(destination, file);
     connect(worker.get(), &Process_Import::end_thread, this, &ImportWindow::end_thread,
         Qt::QueuedConnection);

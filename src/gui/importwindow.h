@@ -44,6 +44,7 @@ public slots:
 
 private:
     void scanFolder();
+    void showCurrent(const QString &text);
     // Refuses sources that would land on one name; true when none do.
     bool namesAreDistinct();
     // Keeps only the sources whose import replaces no counted video, or

@@ -40,6 +40,7 @@
 
 #include "filedialogprovider.h"
 #include "graphicsviewmouse.h"
+#include "importwindow.h"
 #include "mainwindow.h"
 #include "settingsstore.h"
 #include "testfiles.h"
@@ -905,7 +906,16 @@ void TestMainWindow::textsFit()
     const int nameWidth = files->columnWidth(0);
     const int scrollsSideways = files->horizontalScrollBar()->maximum();
     const QString tip = files->model()->index(119, 0).data(Qt::ToolTipRole).toString();
+
+    // The import dialog, with the longest texts it writes itself.
+    ImportWindow import(m_work->path());
+    import.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&import));
+    const QStringList importClipped = clippedTexts(&import);
+    const QStringList importCrossing = overlaps(&import);
     QApplication::setFont(before);
+    QVERIFY2(importClipped.isEmpty(), qPrintable(importClipped.join(QLatin1Char('\n'))));
+    QVERIFY2(importCrossing.isEmpty(), qPrintable(importCrossing.join(QLatin1Char('\n'))));
 
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
     QVERIFY2(crossing.isEmpty(), qPrintable(crossing.join(QLatin1Char('\n'))));
