@@ -126,6 +126,28 @@ QStringList clippedTexts(const QWidget *top)
     return clipped;
 }
 
+// Controls that reach out of the window, where no one sees them.
+QStringList outside(const QMainWindow *window)
+{
+    QStringList out;
+    const QRect shown(
+        window->centralWidget()->mapTo(window, QPoint(0, 0)), window->centralWidget()->size());
+    for (const QWidget *widget : window->centralWidget()->findChildren<QWidget *>()) {
+        const bool control = qobject_cast<const QLabel *>(widget)
+            || qobject_cast<const QAbstractButton *>(widget)
+            || qobject_cast<const QAbstractItemView *>(widget)
+            || qobject_cast<const QComboBox *>(widget) || qobject_cast<const QSlider *>(widget)
+            || qobject_cast<const QGroupBox *>(widget) || qobject_cast<const QLineEdit *>(widget);
+        if (!control || !widget->isVisibleTo(window) || widget->objectName().startsWith("qt_")
+            || widget->objectName().isEmpty())
+            continue;
+        const QRect rect(widget->mapTo(window, QPoint(0, 0)), widget->size());
+        if (!shown.contains(rect))
+            out << widget->objectName();
+    }
+    return out;
+}
+
 // Labels, buttons and group boxes of one parent whose rectangles cross.
 QStringList overlaps(const QWidget *top)
 {
@@ -363,7 +385,7 @@ void TestMainWindow::formWidgets_data()
                             << rect << text;
     };
     row("stackedWidget", "QStackedWidget", QStringLiteral("centralWidget"),
-        QRect(-10, 20, 1191, 700), QString());
+        QRect(-5, 20, 1191, 700), QString());
     row("layoutWidget_5", "QWidget", page, QRect(10, 10, 531, 25), QString());
     row("pb_Import", "QPushButton", page, QRect(560, 10, 75, 23), QStringLiteral("Import"));
     row("la_mouse", "QLabel", page, QRect(642, 10, 148, 20), QString());
@@ -893,6 +915,7 @@ void TestMainWindow::textsFit()
     child<QPushButton>("pb_algo")->setText(QStringLiteral("Cancel"));
     const QStringList clipped = clippedTexts(m_window.get());
     const QStringList crossing = overlaps(m_window.get());
+    const QStringList cut = outside(m_window.get());
 
     // The file table: names, the row numbers of a long list, and the two
     // state columns, side by side without a scroll bar.
@@ -919,6 +942,7 @@ void TestMainWindow::textsFit()
 
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
     QVERIFY2(crossing.isEmpty(), qPrintable(crossing.join(QLatin1Char('\n'))));
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char(' '))));
     // Row numbers, names and both states side by side, nothing out of sight;
     // a name cut short shows whole in its tip.
     QCOMPARE(scrollsSideways, 0);

@@ -312,9 +312,10 @@ void TestVideoOpen::unopenableVideo()
     QVERIFY2(said.contains(QStringLiteral("bad.mp4")) && said.contains(why), qPrintable(said));
     QVERIFY2(shownText().contains(why), qPrintable(shownText()));
 
-    // The good one still opens afterwards.
+    // The good one still opens afterwards, and what was said of the bad one goes.
     QVERIFY(openVideo(good));
     QCOMPARE(shownIndex(), 90);
+    QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
 }
 
 void TestVideoOpen::missingFileKeepsTheVideo()
