@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
@@ -280,6 +281,9 @@ void TestVideoOpen::unopenableVideo_data()
     QTest::newRow("empty file") << QString() << QByteArray() << QStringLiteral("cannot be opened");
     QTest::newRow("no frame 90") << QStringLiteral("short.mp4") << QByteArray()
                                  << QStringLiteral("no frame 90");
+    // Opens, but has no frame count: it would play as frame -2.3e18.
+    QTest::newRow("raw H.264 under an .mp4 name")
+        << QStringLiteral("raw") << QByteArray() << QStringLiteral("raw stream");
 }
 
 void TestVideoOpen::unopenableVideo()
@@ -289,10 +293,21 @@ void TestVideoOpen::unopenableVideo()
 
     const QString good = addVideo(QStringLiteral("h264.mp4"), QStringLiteral("good.mp4"));
     const QString bad = m_work->filePath(QStringLiteral("bad.mp4"));
-    if (source.isEmpty())
+    if (source.isEmpty()) {
         QVERIFY(writeFile(bad, content));
-    else
+    } else if (source == QLatin1String("raw")) {
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+            { QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-f"),
+                QStringLiteral("lavfi"), QStringLiteral("-i"),
+                QStringLiteral("testsrc=size=320x240:rate=25"), QStringLiteral("-frames:v"),
+                QStringLiteral("120"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+                QStringLiteral("-f"), QStringLiteral("h264"), bad });
+        QVERIFY(ffmpeg.waitForFinished(60000));
+        QCOMPARE(ffmpeg.exitCode(), 0);
+    } else {
         QVERIFY(QFile::copy(m_videos.filePath(source), bad));
+    }
     QVERIFY(createWindow(m_work->path()));
     QVERIFY(openVideo(good));
     QCOMPARE(shownIndex(), 90);
