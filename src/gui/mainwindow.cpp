@@ -405,7 +405,7 @@ void MainWindow::savearea()
     }
     zones.setMode(0);
     zones.saveArea(videoFile);
-    checkSaved();
+    checkSaved(true, false);
     restoreCursor();
     editState = 3;
     fileTable->refresh();
@@ -447,7 +447,7 @@ void MainWindow::savemask()
     }
     zones.setMode(0);
     zones.saveMask(videoFile);
-    checkSaved();
+    checkSaved(false, true);
     restoreCursor();
     editState = 3;
     fileTable->refresh();
@@ -884,7 +884,7 @@ void MainWindow::on_pb_savebox_clicked()
     // In shift mode each save first takes over the shifted points.
     zones.saveMask(videoFile);
     zones.saveArea(videoFile);
-    checkSaved();
+    checkSaved(true, true);
     zones.setMode(0);
     editState = 3;
     fileTable->refresh();
@@ -1079,7 +1079,7 @@ void MainWindow::enableEditButtons(bool withShiftEnd)
         enable(shift, { { ui->pb_savebox, ui->pb_cancelbox } });
 }
 
-void MainWindow::checkSaved()
+void MainWindow::checkSaved(bool area, bool mask)
 {
     // The box files are written without a word on failure: read them back.
     AreaContour saved;
@@ -1089,7 +1089,7 @@ void MainWindow::checkSaved()
                                                : saved.getArea() == zones.getArea();
     const bool maskKept = zones.getMode() == 3 ? saved.getMask() == zones.getMaskShifted()
                                                : saved.getMask() == zones.getMask();
-    if (!areaKept || !maskKept) {
+    if ((area && !areaKept) || (mask && !maskKept)) {
         const QString text = tr("The boxes of %1 could not be saved in %2.")
                                  .arg(QFileInfo(videoFile).fileName(),
                                      QDir::toNativeSeparators(VideoFiles::exportDir(videoFile)));

@@ -129,7 +129,7 @@ private:
     // The open video's files read again after the table was relisted.
     void reloadVideoFiles();
     // Warns when the box files just written do not hold the saved boxes.
-    void checkSaved();
+    void checkSaved(bool area, bool mask);
     bool importAllowed() const;
     // Why "Process" cannot start now; empty when it can.
     QString processBlockReason() const;

@@ -20,6 +20,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -110,6 +111,7 @@ private slots:
     void processWaitsForTheEdit();
     void editingKeepsTheFrame_data();
     void editingKeepsTheFrame();
+    void failedSaveIsSaid();
 
 private:
     QString addVideo(const QString &source, const QString &name);
@@ -840,6 +842,26 @@ void TestZoneEditing::editingKeepsTheFrame()
     QTRY_VERIFY(ticks.size() >= 2);
     QCOMPARE(child<QLabel>("la_Num_Frame")->text(), QStringLiteral("91"));
     QCOMPARE(m_window->position, 91.0);
+}
+
+void TestZoneEditing::failedSaveIsSaid()
+{
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    // A file where the folder of the box files should be.
+    QVERIFY(testfiles::write(m_work->filePath(QStringLiteral("exportCSV")), "in the way"));
+    createWindow();
+    QVERIFY(openVideo(video));
+    pushButton("pb_cleararea");
+    click(QPoint(20, 20));
+    click(QPoint(200, 20));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("could not be saved")));
+    pushButton("pb_savearea");
+    const QString said = m_window->statusBar()->currentMessage();
+    QVERIFY2(said.contains(QLatin1String("clip.mp4"))
+            && said.contains(QLatin1String("could not be saved")),
+        qPrintable(said));
+    QCOMPARE(
+        child<QTableView>("tv_file")->model()->index(0, 1).data().toString(), QStringLiteral("N"));
 }
 
 QTEST_MAIN(TestZoneEditing)
