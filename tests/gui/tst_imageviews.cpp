@@ -1,8 +1,3 @@
-#include <memory>
-
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include <QDir>
 #include <QFile>
 #include <QGraphicsPixmapItem>
@@ -14,6 +9,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "displaygeometry.h"
 #include "graphicsviewmouse.h"
