@@ -67,8 +67,10 @@ QSize ImageWindow::placeBeside(
         area = QRect(available.topLeft(), QPoint(main.left() - 1, available.bottom()));
         rightAligned = true;
     } else {
-        // No room beside: over the window's right part, clear of the buttons.
-        const int left = std::max(available.left(), keepClear.right() + 1 + margin);
+        // No room beside: over the window's right part, at most half the
+        // screen wide, clear of the buttons.
+        const int left = std::max({ available.left(), keepClear.right() + 1 + margin,
+            available.right() + 1 - available.width() / 2 });
         area = QRect(QPoint(left, available.top()), available.bottomRight());
         rightAligned = true;
     }
