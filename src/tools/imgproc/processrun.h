@@ -17,6 +17,7 @@
 namespace cv {
 class VideoCapture;
 }
+class FrameReader;
 
 // One run of "Process": the queued videos taken one after another through the
 // engine, all with the boxes and the detection mask of the video current at
@@ -87,6 +88,11 @@ public:
     // read into `frame`. Empty on success, else the reason, as skipReason()
     // gives it.
     static QString openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame);
+    // The same with `reader` opening the video (frame 90 read) and then
+    // handing out frames 91 on, decoded ahead. A reader open already is taken
+    // as it is: the caller opened the next queued video on it and read
+    // nothing since.
+    bool openNext(FrameReader &reader);
 
     // One frame read after the last one (BGR): tracker, counter, trajectory.
     // Returns this frame's counting events, already in the count file.
@@ -97,6 +103,13 @@ public:
     // At the failed read that ends the video: writes the trajectory image and
     // its density text.
     void finishVideo();
+    // The same when the frames came from `reader`: a video that ended well
+    // before its declared frame count, or at a frame of another size, is
+    // counted up to its last frame and its report kept as endWarning().
+    void finishVideo(const FrameReader &reader);
+    // "ended at frame F of N declared" and why, for the last video; empty
+    // when it ended as it should.
+    const QString &endWarning() const { return warning; }
 
     // The video last taken from the queue and its properties; they stay
     // readable after finishVideo.
@@ -124,8 +137,8 @@ public:
     InsectDetect &insectDetect() { return counter; }
 
 private:
-    bool begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure);
-    void skip(cv::VideoCapture &capture, const QString &path, const QString &why);
+    bool begin(double rate, const cv::Mat &frame, const QString &openFailure);
+    void skip(const QString &path, const QString &why);
 
     Tracker tracker;
     InsectDetect counter;
@@ -137,6 +150,7 @@ private:
     QString videoPath;
     bool open = false;
     QString reason;
+    QString warning;
     cv::Mat firstFrame;
     double framesPerSecond = 0;
     QDateTime videoStart;

@@ -1,0 +1,299 @@
+#include "videodecoder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <opencv2/core/utility.hpp>
+
+#include <QFile>
+
+namespace {
+
+// The capture gives up on a frame after this many packets of other streams
+// or failed receives.
+constexpr int kMaxAttempts = 1 << 9;
+// The capture's buffer alignment for the converted frame.
+constexpr int kAlign = 32;
+
+double toDouble(AVRational r)
+{
+    return r.num == 0 || r.den == 0 ? 0. : static_cast<double>(r.num) / r.den;
+}
+
+QString averror(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromLocal8Bit(text);
+}
+
+} // namespace
+
+VideoDecoder::VideoDecoder(int buffers)
+    : outputs(static_cast<size_t>(std::max(buffers, 1)), nullptr)
+{
+}
+
+VideoDecoder::~VideoDecoder()
+{
+    close();
+}
+
+QString VideoDecoder::open(const QString &path, double framesPerSecond, double frameCount)
+{
+    close();
+    const QByteArray name = QFile::encodeName(path);
+    int ret = avformat_open_input(&format, name.constData(), nullptr, nullptr);
+    if (ret < 0) {
+        format = nullptr;
+        return QStringLiteral("cannot open: %1").arg(averror(ret));
+    }
+    ret = avformat_find_stream_info(format, nullptr);
+    if (ret < 0) {
+        close();
+        return QStringLiteral("no stream information: %1").arg(averror(ret));
+    }
+    // The capture takes the first video stream, whatever it holds.
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            streamIndex = static_cast<int>(i);
+            stream = format->streams[i];
+            break;
+        }
+    }
+    if (!stream) {
+        close();
+        return QStringLiteral("no video stream");
+    }
+    // The capture turns such frames; that is not reproduced here.
+    if (rotation(stream) != 0) {
+        close();
+        return QStringLiteral("frames rotated by %1 degrees").arg(rotation(stream));
+    }
+    if (stream->start_time == AV_NOPTS_VALUE) {
+        close();
+        return QStringLiteral("no start time");
+    }
+    const AVCodec *decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!decoder) {
+        close();
+        return QStringLiteral("no decoder");
+    }
+    codec = avcodec_alloc_context3(decoder);
+    if (!codec || avcodec_parameters_to_context(codec, stream->codecpar) < 0) {
+        close();
+        return QStringLiteral("no decoder context");
+    }
+    // As many decoding threads as the capture starts.
+    codec->thread_count = cv::getNumberOfCPUs();
+    ret = avcodec_open2(codec, decoder, nullptr);
+    if (ret < 0) {
+        close();
+        return QStringLiteral("cannot open the decoder: %1").arg(averror(ret));
+    }
+    packet = av_packet_alloc();
+    picture = av_frame_alloc();
+    for (AVFrame *&output : outputs)
+        output = av_frame_alloc();
+    if (!packet || !picture
+        || std::find(outputs.begin(), outputs.end(), nullptr) != outputs.end()) {
+        close();
+        return QStringLiteral("out of memory");
+    }
+    fps = framesPerSecond;
+    if (!(std::isfinite(frameCount) && std::abs(frameCount) < 1e15) || !(fps > 0)
+        || !std::isfinite(fps)) {
+        close();
+        return QStringLiteral("no usable frame rate or frame count");
+    }
+    totalFrames = static_cast<int64_t>(frameCount);
+    return QString();
+}
+
+void VideoDecoder::close()
+{
+    sws_freeContext(converter);
+    converter = nullptr;
+    for (AVFrame *&output : outputs)
+        av_frame_free(&output);
+    av_frame_free(&picture);
+    av_packet_free(&packet);
+    avcodec_free_context(&codec);
+    avformat_close_input(&format);
+    stream = nullptr;
+    streamIndex = -1;
+    frameNumber = 0;
+    firstFrameNumber = -1;
+    picturePts = 0;
+    pictureValid = false;
+    numbered = true;
+    first = cv::Size();
+    coded = cv::Size();
+}
+
+int VideoDecoder::rotation(AVStream *stream)
+{
+    const uint8_t *matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (!matrix)
+        return 0;
+    const double angle = av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));
+    if (!std::isfinite(angle))
+        return 0;
+    return static_cast<int>(std::lround(angle)) % 360;
+}
+
+int64_t VideoDecoder::toFrameNumber(int64_t timestamp) const
+{
+    const double seconds
+        = static_cast<double>(timestamp - stream->start_time) * toDouble(stream->time_base);
+    return static_cast<int64_t>(fps * seconds + 0.5);
+}
+
+bool VideoDecoder::grab()
+{
+    if (!format)
+        return false;
+    pictureValid = false;
+    // The capture stops past the count the container declares.
+    if (stream->nb_frames > 0 && frameNumber > stream->nb_frames)
+        return false;
+
+    int errors = 0;
+    bool valid = avcodec_receive_frame(codec, picture) >= 0;
+    while (!valid) {
+        av_packet_unref(packet);
+        int ret = av_read_frame(format, packet);
+        if (ret == AVERROR(EAGAIN))
+            continue;
+        if (ret == AVERROR_EOF) {
+            // Drains the frames the decoder still holds.
+            packet->data = nullptr;
+            packet->size = 0;
+            packet->stream_index = streamIndex;
+        }
+        if (packet->stream_index != streamIndex) {
+            av_packet_unref(packet);
+            if (++errors > kMaxAttempts)
+                break;
+            continue;
+        }
+        if (avcodec_send_packet(codec, packet) < 0)
+            break;
+        ret = avcodec_receive_frame(codec, picture);
+        if (ret >= 0)
+            valid = true;
+        else if (ret == AVERROR(EAGAIN))
+            continue;
+        else if (++errors > kMaxAttempts)
+            break;
+    }
+    av_packet_unref(packet);
+    if (!valid)
+        return false;
+
+    const int64_t pts
+        = picture->pts != AV_NOPTS_VALUE && picture->pts != 0 ? picture->pts : picture->pkt_dts;
+    // Only seeking uses the numbers; a frame without one makes a later seek
+    // unlike the capture's.
+    numbered = numbered && pts != AV_NOPTS_VALUE;
+    picturePts = pts;
+    pictureValid = true;
+    ++frameNumber;
+    if (firstFrameNumber < 0 && numbered)
+        firstFrameNumber = toFrameNumber(picturePts);
+    if (first.empty()) {
+        first = cv::Size(picture->width, picture->height);
+        coded = cv::Size(codec->coded_width, codec->coded_height);
+    }
+    return true;
+}
+
+bool VideoDecoder::seek(int64_t index)
+{
+    if (!format)
+        return false;
+    index = std::min(index, totalFrames);
+    int delta = 16;
+    // The first frame numbers the others.
+    if (firstFrameNumber < 0 && totalFrames > 1 && (!grab() || !numbered))
+        return false;
+    for (;;) {
+        const int64_t from = std::max<int64_t>(index - delta, 0);
+        const double seconds = static_cast<double>(from) / fps;
+        const double timeBase = toDouble(stream->time_base);
+        if (!(timeBase > 0))
+            return false;
+        const int64_t timestamp
+            = stream->start_time + static_cast<int64_t>(seconds / timeBase + 0.5);
+        if (totalFrames > 1)
+            av_seek_frame(format, streamIndex, timestamp, AVSEEK_FLAG_BACKWARD);
+        avcodec_flush_buffers(codec);
+        if (index <= 0) {
+            frameNumber = 0;
+            return true;
+        }
+        if (!grab() || !numbered)
+            return false;
+        if (index == 1) {
+            frameNumber = 1;
+            return true;
+        }
+        frameNumber = toFrameNumber(picturePts) - firstFrameNumber;
+        if (frameNumber < 0 || frameNumber > index - 1) {
+            if (from == 0 || delta >= INT_MAX / 4)
+                return true;
+            delta = delta < 16 ? delta * 2 : delta * 3 / 2;
+            continue;
+        }
+        while (frameNumber < index - 1) {
+            if (!grab())
+                break;
+        }
+        ++frameNumber;
+        return true;
+    }
+}
+
+cv::Size VideoDecoder::frameSize() const
+{
+    if (!pictureValid)
+        return cv::Size();
+    return cv::Size(picture->width, picture->height);
+}
+
+bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr)
+{
+    if (!pictureValid || buffer < 0 || buffer >= static_cast<int>(outputs.size()))
+        return false;
+    // A frame of another size would be read over the first one's coded size.
+    if (sizeChanged() || coded.width < first.width || coded.height < first.height)
+        return false;
+    converter = sws_getCachedContext(converter, coded.width, coded.height,
+        static_cast<AVPixelFormat>(picture->format), coded.width, coded.height, AV_PIX_FMT_BGR24,
+        SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!converter)
+        return false;
+    AVFrame *output = outputs[static_cast<size_t>(buffer)];
+    if (!output->data[0] || output->width != coded.width || output->height != coded.height) {
+        av_frame_unref(output);
+        output->format = AV_PIX_FMT_BGR24;
+        output->width = coded.width;
+        output->height = coded.height;
+        if (av_frame_get_buffer(output, kAlign) != 0)
+            return false;
+    }
+    sws_scale(converter, picture->data, picture->linesize, 0, coded.height, output->data,
+        output->linesize);
+    bgr = cv::Mat(first.height, first.width, CV_8UC3, output->data[0],
+        static_cast<size_t>(output->linesize[0]));
+    return true;
+}
