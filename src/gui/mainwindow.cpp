@@ -58,6 +58,9 @@ constexpr int resultLimit = 2000;
 constexpr int processResultLimit = 1999;
 // Processing ticks as fast as the event loop allows, one frame per tick.
 constexpr int processInterval = 1;
+// Every frame is processed, but drawing and showing a large one costs as much
+// as processing it: while processing, a frame is shown at most this often.
+constexpr qint64 displayPeriod = 40;
 // Column of the file table that reads "Y" once a video has a count file.
 constexpr int doneColumn = 2;
 // The speed in the status bar is measured over this many frames, or this
@@ -361,8 +364,9 @@ void MainWindow::cleararea()
     zones.clearArea();
     editState = 1;
     setCrossCursor();
-    enable(false, { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask,
-                       ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox } });
+    enable(false,
+        { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox,
+            ui->pb_savebox, ui->pb_cancelbox } });
 }
 
 void MainWindow::savearea()
@@ -390,8 +394,9 @@ void MainWindow::clearmask()
     zones.clearMask();
     editState = 2;
     setCrossCursor();
-    enable(false, { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea,
-                       ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox } });
+    enable(false,
+        { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_movebox,
+            ui->pb_savebox, ui->pb_cancelbox } });
 }
 
 void MainWindow::savemask()
@@ -419,6 +424,7 @@ void MainWindow::algo()
         // Between two ticks: the open video stays at its frame, every file
         // written so far stays, the unfinished trajectory image is dropped.
         run.cancel();
+        stopReading();
         ModeVideo(ModeProcessCancel);
         progressLabel->setText(tr("Processing cancelled at frame %1").arg(position, 0, 'g', 6));
         return;
@@ -625,6 +631,7 @@ void MainWindow::nextFile()
         ClearResult();
         videoCommand = ProcessFrame;
         speedClock.start();
+        shownClock.invalidate();
         speedFrames = 0;
         speed = 0;
     } else {
@@ -639,23 +646,34 @@ void MainWindow::nextFile()
 
 void MainWindow::processFrame()
 {
-    if (!videoOpened || !run.videoOpen() || !readPicture()) {
+    processed = videoOpened && run.videoOpen() ? reader.next() : nullptr;
+    if (!processed) {
         // The video has run dry: its trajectory image and density are kept.
-        run.finishVideo();
+        run.finishVideo(reader);
+        reader.close();
+        if (!run.endWarning().isEmpty()) {
+            const QString text
+                = tr("%1: %2").arg(QDir::toNativeSeparators(run.video()), run.endWarning());
+            qCWarning(lcGui).noquote() << text;
+            statusBar()->showMessage(text);
+        }
         videoCommand = NextFile;
         return;
     }
-    keepPicture();
-    const QVector<Result> events = run.processFrame(picture);
-    targetOverlay.draw(picture, run.tracked());
+    const QVector<Result> events = run.processGrey(processed->grey);
     // A frame's counts go in whole or not at all.
     if (!events.isEmpty() && results.size() <= processResultLimit) {
         results.append(events);
         resultTable->setResults(results);
     }
-    showPicture(picture);
-    if (ui->cb_hankview->isChecked())
-        showTrajectory();
+    if (!shownClock.isValid() || shownClock.elapsed() >= displayPeriod) {
+        shownClock.start();
+        processed->colour.copyTo(picture);
+        targetOverlay.draw(picture, run.tracked());
+        showPicture(picture);
+        if (ui->cb_hankview->isChecked())
+            showTrajectory();
+    }
     position = run.position();
 
     ++speedFrames;
@@ -666,6 +684,19 @@ void MainWindow::processFrame()
         speedClock.restart();
     }
     showProgress();
+}
+
+void MainWindow::stopReading()
+{
+    if (!reader.isOpen())
+        return;
+    if (processed)
+        processed->colour.copyTo(frame);
+    processed = nullptr;
+    reader.close();
+    // Playback reads on from the frame shown.
+    if (videoOpened && VideoFiles::openCapture(capture, videoFile))
+        capture.set(cv::CAP_PROP_POS_FRAMES, position + 1);
 }
 
 void MainWindow::showTrajectory()
@@ -737,8 +768,9 @@ void MainWindow::on_pushButton_2_clicked()
 void MainWindow::on_pb_movebox_clicked()
 {
     editState = 4;
-    enable(false, { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
-                       ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox } });
+    enable(false,
+        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
+            ui->pb_cancelmask, ui->pb_movebox } });
 }
 
 void MainWindow::on_pb_savebox_clicked()
@@ -810,7 +842,7 @@ bool MainWindow::openVideo(int startFrame)
     if (queued) {
         // The run opens a queued video itself, with its frame 90 read, and
         // refuses one it cannot process before touching any of its files.
-        if (!run.openNext(capture))
+        if (!run.openNext(reader))
             return false;
     } else if (!VideoFiles::openCapture(capture, videoFile)) {
         return false;
@@ -821,10 +853,17 @@ bool MainWindow::openVideo(int startFrame)
         zones.loadArea(videoFile);
         zones.loadMask(videoFile);
     }
-    frameHeight = cutToInt(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
-    frameWidth = cutToInt(capture.get(cv::CAP_PROP_FRAME_WIDTH));
-    fps = capture.get(cv::CAP_PROP_FPS);
-    endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - 5.0;
+    if (queued) {
+        frameHeight = reader.frameSize().height;
+        frameWidth = reader.frameSize().width;
+        fps = reader.fps();
+        endFrame = reader.frameCount() - 5.0;
+    } else {
+        frameHeight = cutToInt(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
+        frameWidth = cutToInt(capture.get(cv::CAP_PROP_FRAME_WIDTH));
+        fps = capture.get(cv::CAP_PROP_FPS);
+        endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - 5.0;
+    }
     startTime = startTimeFromFileName(videoFile);
 
     geometry.setFromFrameSize(frameWidth, frameHeight);
@@ -853,6 +892,8 @@ void MainWindow::closeVideo()
     imageView->clear();
     if (videoOpened)
         capture.release();
+    processed = nullptr;
+    reader.close();
     videoOpened = false;
     // The closed video's frame must not come back with the next redraw.
     frame.release();
@@ -896,7 +937,6 @@ int MainWindow::playbackInterval(double fps)
     return cutToInt(500.0 / rate);
 }
 
-
 cv::Point MainWindow::toFrame(const QMouseEvent *e) const
 {
     if (!zoom)
@@ -909,8 +949,9 @@ cv::Point MainWindow::toFrame(const QMouseEvent *e) const
 
 void MainWindow::enableEditButtons(bool withShiftEnd)
 {
-    enable(true, { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
-                       ui->pb_savemask, ui->pb_cancelmask } });
+    enable(true,
+        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
+            ui->pb_cancelmask } });
     // As when the video is opened: a shift needs both boxes saved, or its
     // "Save" would write empty box files that mark the video ready.
     const bool shift = fileTable->hasMask(videoFile);
