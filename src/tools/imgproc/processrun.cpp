@@ -205,7 +205,7 @@ void ProcessRun::finishVideo(const FrameReader &reader)
         return;
     warning = reader.endReport();
     if (!warning.isEmpty())
-        qCWarning(lcImgproc).noquote() << videoPath << warning;
+        qCDebug(lcImgproc).noquote() << videoPath << warning;
     finishVideo();
 }
 
