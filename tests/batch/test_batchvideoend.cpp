@@ -133,9 +133,10 @@ void TestBatchVideoEnd::reportsTheEnd_data()
                            << QString();
     QTest::newRow("truncated") << QStringLiteral("truncated") << 3 << QString()
                                << QStringLiteral("ended at frame ");
-    QTest::newRow("size changed")
-        << QStringLiteral("resized") << 3 << QStringLiteral(": 29 frames,")
-        << QStringLiteral("ended at frame 119 of 180 declared: the next frame is 352x288");
+    QTest::newRow("size changed") << QStringLiteral("resized") << 3
+                                  << QStringLiteral(": 29 frames,")
+                                  << QStringLiteral("ended at frame 119 of 180 declared: its "
+                                                    "frames change size to 352x288 from 320x240");
 }
 
 void TestBatchVideoEnd::reportsTheEnd()

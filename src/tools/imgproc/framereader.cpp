@@ -1,8 +1,10 @@
 #include "framereader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "logging.h"
@@ -48,6 +50,8 @@ QString FrameReader::open(const QString &path, int start)
         }
     }
     size = first.size();
+    if (!decoder)
+        findSizeChange(path);
     opened = true;
     thread = std::thread(&FrameReader::run, this);
     return QString();
@@ -74,6 +78,24 @@ bool FrameReader::openDirect(const QString &path, int start)
     return true;
 }
 
+void FrameReader::findSizeChange(const QString &path)
+{
+    VideoDecoder probe;
+    if (!probe.open(path, framesPerSecond, declaredFrames).isEmpty())
+        return;
+    cv::Size other;
+    const int64_t at = probe.findSizeChange(other);
+    if (at < 0)
+        return;
+    // The capture's decoding threads meet the new size a few frames before
+    // it converts them, and then convert an older frame as if it had that
+    // size: its reading stops that far ahead.
+    sizeChangeAt
+        = std::max<double>(startIndex + 1, static_cast<double>(at) - cv::getNumberOfCPUs() - 2);
+    changedTo = other;
+    qCDebug(lcImgproc).noquote() << path << "changes its frame size at frame" << at;
+}
+
 void FrameReader::close()
 {
     stop();
@@ -83,6 +105,7 @@ void FrameReader::close()
     first.release();
     size = cv::Size();
     changedTo = cv::Size();
+    sizeChangeAt = -1;
     head = 0;
     filled = 0;
     holding = false;
@@ -158,7 +181,7 @@ QString FrameReader::endReport() const
         return at;
     case SizeChanged:
         return at
-            + QStringLiteral(": the next frame is %1, the first was %2")
+            + QStringLiteral(": its frames change size to %1 from %2")
                   .arg(sizeText(changedTo), sizeText(size));
     case Unreadable:
         return at + QStringLiteral(": the next frame cannot be converted");
@@ -166,7 +189,7 @@ QString FrameReader::endReport() const
     return QString();
 }
 
-bool FrameReader::readFrame(Frame &frame, int buffer, End &why)
+bool FrameReader::readFrame(Frame &frame, int buffer, double index, End &why)
 {
     if (decoder) {
         if (!decoder->grab()) {
@@ -184,6 +207,10 @@ bool FrameReader::readFrame(Frame &frame, int buffer, End &why)
             return false;
         }
     } else {
+        if (sizeChangeAt >= 0 && index >= sizeChangeAt) {
+            why = SizeChanged;
+            return false;
+        }
         if (!capture.read(frame.colour) || frame.colour.empty()) {
             why = Complete;
             return false;
@@ -216,7 +243,7 @@ void FrameReader::run()
         End why = Complete;
         bool read = false;
         try {
-            read = readFrame(ring[tail], static_cast<int>(tail), why);
+            read = readFrame(ring[tail], static_cast<int>(tail), index + 1, why);
         } catch (const std::exception &e) {
             qCWarning(lcImgproc, "Reading stopped: %s", e.what());
             why = Unreadable;

@@ -89,7 +89,8 @@ public:
 
 private:
     bool openDirect(const QString &path, int start);
-    bool readFrame(Frame &frame, int buffer, End &why);
+    bool readFrame(Frame &frame, int buffer, double index, End &why);
+    void findSizeChange(const QString &path);
     void run();
     void stop();
 
@@ -104,6 +105,7 @@ private:
     cv::Mat first;
     double startIndex = 0;
     cv::Size changedTo; // the size of the frame that ended the video
+    double sizeChangeAt = -1; // through the capture: the first frame of another size
 
     mutable std::mutex mutex;
     std::condition_variable changed;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
-
 #include <opencv2/core.hpp>
+
+#include <QString>
 
 #include "munkres.h"
 #include "target.h"

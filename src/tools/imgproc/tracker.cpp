@@ -1,7 +1,8 @@
 #include "tracker.h"
 
-#include <QElapsedTimer>
 #include <exception>
+
+#include <QElapsedTimer>
 
 #include "logging.h"
 #include "targetpool.h"

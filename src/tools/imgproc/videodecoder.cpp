@@ -263,6 +263,20 @@ bool VideoDecoder::seek(int64_t index)
     }
 }
 
+int64_t VideoDecoder::findSizeChange(cv::Size &size)
+{
+    if (!format)
+        return -1;
+    codec->skip_frame = AVDISCARD_NONKEY;
+    while (grab()) {
+        if (!sizeChanged())
+            continue;
+        size = frameSize();
+        return numbered ? toFrameNumber(picturePts) - firstFrameNumber : 0;
+    }
+    return -1;
+}
+
 cv::Size VideoDecoder::frameSize() const
 {
     if (!pictureValid)

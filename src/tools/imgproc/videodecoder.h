@@ -61,6 +61,12 @@ public:
     // converted (its size changed, or no conversion exists for its format).
     bool retrieve(int buffer, cv::Mat &bgr);
 
+    // Looks through the rest of the file, decoding key frames only (a new
+    // frame size starts at one), for the first frame whose size differs from
+    // the first frame's: its index as the capture numbers frames, or -1.
+    // `size` gets that frame's size. Meant for a decoder of its own.
+    int64_t findSizeChange(cv::Size &size);
+
     // The capture's frame counter: the index of the next frame.
     int64_t position() const { return frameNumber; }
     // Rotation the file asks players to apply, in degrees (0 for none).
