@@ -23,6 +23,9 @@ namespace {
 constexpr int kMaxAttempts = 1 << 9;
 // The capture's buffer alignment for the converted frame.
 constexpr int kAlign = 32;
+// Frame numbers and time stamps below this convert to int64_t, and so do
+// differences of two of them.
+constexpr double kInt64Limit = 4e18;
 
 double toDouble(AVRational r)
 {
@@ -151,11 +154,21 @@ int VideoDecoder::rotation(AVStream *stream)
     return static_cast<int>(std::lround(angle)) % 360;
 }
 
-int64_t VideoDecoder::toFrameNumber(int64_t timestamp) const
+int64_t VideoDecoder::toFrameNumber(int64_t timestamp)
 {
-    const double seconds
-        = static_cast<double>(timestamp - stream->start_time) * toDouble(stream->time_base);
-    return static_cast<int64_t>(fps * seconds + 0.5);
+    // The capture's arithmetic; a time stamp it would overflow on (a broken
+    // file) makes the numbers unusable instead.
+    int64_t offset = 0;
+    if (__builtin_sub_overflow(timestamp, stream->start_time, &offset)) {
+        numbered = false;
+        return 0;
+    }
+    const double number = fps * (static_cast<double>(offset) * toDouble(stream->time_base)) + 0.5;
+    if (!(std::abs(number) < kInt64Limit)) {
+        numbered = false;
+        return 0;
+    }
+    return static_cast<int64_t>(number);
 }
 
 bool VideoDecoder::grab()
@@ -232,8 +245,12 @@ bool VideoDecoder::seek(int64_t index)
         const double timeBase = toDouble(stream->time_base);
         if (!(timeBase > 0))
             return false;
-        const int64_t timestamp
-            = stream->start_time + static_cast<int64_t>(seconds / timeBase + 0.5);
+        const double offset = seconds / timeBase + 0.5;
+        if (!(std::abs(offset) < kInt64Limit))
+            return false;
+        int64_t timestamp = 0;
+        if (__builtin_add_overflow(stream->start_time, static_cast<int64_t>(offset), &timestamp))
+            return false;
         if (totalFrames > 1)
             av_seek_frame(format, streamIndex, timestamp, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(codec);
@@ -248,6 +265,8 @@ bool VideoDecoder::seek(int64_t index)
             return true;
         }
         frameNumber = toFrameNumber(picturePts) - firstFrameNumber;
+        if (!numbered)
+            return false;
         if (frameNumber < 0 || frameNumber > index - 1) {
             if (from == 0 || delta >= INT_MAX / 4)
                 return true;

@@ -73,7 +73,7 @@ public:
     static int rotation(AVStream *stream);
 
 private:
-    int64_t toFrameNumber(int64_t timestamp) const;
+    int64_t toFrameNumber(int64_t timestamp);
 
     AVFormatContext *format = nullptr;
     AVCodecContext *codec = nullptr;
