@@ -25,23 +25,24 @@ class FrameReader;
 // loop; the work of a processed frame exists nowhere else.
 //
 //   run.start(zones, frame90.size(), ProcessRun::queueFor(mode, current, videos));
+//   FrameReader reader;
 //   while (run.hasNext()) {
-//       if (!run.openNext(capture)) { show run.skipReason(); continue; }
-//       cv::Mat frame;                        // frame 91 on, read sequentially
-//       while (capture.read(frame)) {
-//           QVector<Result> events = run.processFrame(frame);
-//           // caller's display: overlay of run.tracked(), events, boxes,
-//           // run.trajectoryImage(), run.position()
+//       if (!run.openNext(reader)) { show run.skipReason(); continue; }
+//       while (const FrameReader::Frame *frame = reader.next()) {   // 91 on
+//           QVector<Result> events = run.processGrey(frame->grey);
+//           // caller's display: frame->colour, overlay of run.tracked(),
+//           // events, boxes, run.trajectoryImage(), run.position()
 //       }
-//       run.finishVideo();                    // trajectory image and density
+//       run.finishVideo(reader);              // trajectory image and density
+//       reader.close();                       // run.endWarning(): ended early?
 //   }
 //
 // In the window: "Process" calls start() and sets NextFile. A NextFile tick
-// ends the run when !hasNext(), else calls openNext() on the window's capture
+// ends the run when !hasNext(), else calls openNext() on the window's reader
 // (after a skip the next tick tries the next video) and takes startFrame()
-// and position() as its frame and position. A ProcessFrame tick reads one
-// frame: a failed read calls finishVideo() and goes back to NextFile, a frame
-// goes through processFrame() and then the window's own drawing. "Cancel"
+// and position() as its frame and position. A ProcessFrame tick takes one
+// frame: at the end it calls finishVideo() and goes back to NextFile, a frame
+// goes through processGrey() and then the window's own drawing. "Cancel"
 // calls cancel().
 //
 // Tracks and the detector's reference carry over from one video to the next.
