@@ -59,8 +59,8 @@ constexpr int processResultLimit = 1999;
 // Processing ticks as fast as the event loop allows, one frame per tick.
 constexpr int processInterval = 1;
 // Every frame is processed, but drawing and showing a large one costs as much
-// as processing it: while processing, a frame is shown at most this often.
-constexpr qint64 displayPeriod = 40;
+// as processing it: while processing, a frame is shown at most every this many ms.
+constexpr qint64 displayPeriod = 100;
 // Column of the file table that reads "Y" once a video has a count file.
 constexpr int doneColumn = 2;
 // The speed in the status bar is measured over this many frames, or this
