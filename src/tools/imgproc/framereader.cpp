@@ -202,10 +202,11 @@ bool FrameReader::readFrame(Frame &frame, int buffer, double index, End &why)
             why = SizeChanged;
             return false;
         }
-        if (!decoder->retrieve(buffer, frame.colour)) {
+        if (!decoder->retrieve(buffer, frame.colour, &frame.grey)) {
             why = Unreadable;
             return false;
         }
+        return true;
     } else {
         if (sizeChangeAt >= 0 && index >= sizeChangeAt) {
             why = SizeChanged;

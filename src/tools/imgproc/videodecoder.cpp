@@ -9,10 +9,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
 #include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <QFile>
 
@@ -23,6 +25,9 @@ namespace {
 constexpr int kMaxAttempts = 1 << 9;
 // The capture's buffer alignment for the converted frame.
 constexpr int kAlign = 32;
+// Rows converted, and made grey, at a time: a band of a 1920 wide frame fits
+// in the second-level cache. A multiple of any chroma subsampling.
+constexpr int kBandRows = 64;
 // Frame numbers and time stamps below this convert to int64_t, and so do
 // differences of two of them.
 constexpr double kInt64Limit = 4e18;
@@ -303,7 +308,7 @@ cv::Size VideoDecoder::frameSize() const
     return cv::Size(picture->width, picture->height);
 }
 
-bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr)
+bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
 {
     if (!pictureValid || buffer < 0 || buffer >= static_cast<int>(outputs.size()))
         return false;
@@ -324,9 +329,43 @@ bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr)
         if (av_frame_get_buffer(output, kAlign) != 0)
             return false;
     }
-    sws_scale(converter, picture->data, picture->linesize, 0, coded.height, output->data,
-        output->linesize);
     bgr = cv::Mat(first.height, first.width, CV_8UC3, output->data[0],
         static_cast<size_t>(output->linesize[0]));
+    if (!grey) {
+        sws_scale(converter, picture->data, picture->linesize, 0, coded.height, output->data,
+            output->linesize);
+        return true;
+    }
+    grey->create(first, CV_8UC1);
+    // In bands of rows, each made grey while it is still in the cache. The
+    // converter takes the rows of a frame in order, in slices, as it would
+    // take them in one; a format whose planes cannot be cut so goes whole.
+    const AVPixFmtDescriptor *layout
+        = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
+    const bool cut = layout && !(layout->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM))
+        && (layout->flags & AV_PIX_FMT_FLAG_PLANAR);
+    const int band = cut ? kBandRows : coded.height;
+    int made = 0; // output rows made grey
+    int converted = 0;
+    for (int top = 0; top < coded.height; top += band) {
+        const int rows = std::min(band, coded.height - top);
+        const uint8_t *planes[4] = {};
+        for (int p = 0; p < 4 && picture->data[p]; ++p) {
+            const int shift = (p == 1 || p == 2) ? layout->log2_chroma_h : 0;
+            planes[p]
+                = picture->data[p] + static_cast<ptrdiff_t>(top >> shift) * picture->linesize[p];
+        }
+        converted += sws_scale(converter, cut ? planes : picture->data, picture->linesize, top,
+            rows, output->data, output->linesize);
+        const int ready = std::min(converted, first.height);
+        if (ready > made) {
+            cv::cvtColor(
+                bgr.rowRange(made, ready), grey->rowRange(made, ready), cv::COLOR_BGR2GRAY);
+            made = ready;
+        }
+    }
+    if (made < first.height)
+        cv::cvtColor(bgr.rowRange(made, first.height), grey->rowRange(made, first.height),
+            cv::COLOR_BGR2GRAY);
     return true;
 }

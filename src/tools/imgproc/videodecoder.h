@@ -59,7 +59,9 @@ public:
     // buffers - 1); `bgr` becomes a view of its visible part, valid until the
     // buffer is converted into again. False when the frame cannot be
     // converted (its size changed, or no conversion exists for its format).
-    bool retrieve(int buffer, cv::Mat &bgr);
+    // With `grey`, that is made too (as cv::cvtColor of `bgr` would), into a
+    // buffer kept from the last call.
+    bool retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey = nullptr);
 
     // Looks through the rest of the file, decoding key frames only (a new
     // frame size starts at one), for the first frame whose size differs from
