@@ -364,9 +364,8 @@ void MainWindow::cleararea()
     zones.clearArea();
     editState = 1;
     setCrossCursor();
-    enable(false,
-        { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox,
-            ui->pb_savebox, ui->pb_cancelbox } });
+    enable(false, { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask,
+                       ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox } });
 }
 
 void MainWindow::savearea()
@@ -394,9 +393,8 @@ void MainWindow::clearmask()
     zones.clearMask();
     editState = 2;
     setCrossCursor();
-    enable(false,
-        { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_movebox,
-            ui->pb_savebox, ui->pb_cancelbox } });
+    enable(false, { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea,
+                       ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox } });
 }
 
 void MainWindow::savemask()
@@ -768,9 +766,8 @@ void MainWindow::on_pushButton_2_clicked()
 void MainWindow::on_pb_movebox_clicked()
 {
     editState = 4;
-    enable(false,
-        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
-            ui->pb_cancelmask, ui->pb_movebox } });
+    enable(false, { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
+                       ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox } });
 }
 
 void MainWindow::on_pb_savebox_clicked()
@@ -949,9 +946,8 @@ cv::Point MainWindow::toFrame(const QMouseEvent *e) const
 
 void MainWindow::enableEditButtons(bool withShiftEnd)
 {
-    enable(true,
-        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
-            ui->pb_cancelmask } });
+    enable(true, { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
+                       ui->pb_savemask, ui->pb_cancelmask } });
     // As when the video is opened: a shift needs both boxes saved, or its
     // "Save" would write empty box files that mark the video ready.
     const bool shift = fileTable->hasMask(videoFile);

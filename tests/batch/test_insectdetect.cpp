@@ -9,12 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
 #include "areacontour.h"
 #include "cvprint.h"
 #include "insectdetect.h"
 #include "messagelog.h"
 #include "result.h"
-#include "testfiles.h"
 #include "videofiles.h"
 
 using Points = std::vector<cv::Point>;
@@ -259,8 +259,8 @@ void TestInsectDetect::lineStepOntoAndOffTheLineCountsOnce()
     t.last = cv::Point(60, 100);
     t.centroid = cv::Point(70, 100);
     QCOMPARE(detect.Detect({ &t }, line, video, 122, 25, tenOClock()).size(), 0);
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
-        header + "120;51;100;1;1;2016-05-12_10:00:04\n");
+    QCOMPARE(
+        testfiles::read(VideoFiles::resultFile(video)), header + "120;51;100;1;1;2016-05-12_10:00:04\n");
 }
 
 void TestInsectDetect::lineCrossedBackAndForthCountsEachCrossing()
@@ -526,8 +526,8 @@ void TestInsectDetect::eventsAreAppendedToTheCountFile()
     Target u = track({ 90, 100 }, { 95, 100 }, 1);
     detect.Detect(
         { &u }, Points { { 100, 50 }, { 100, 150 }, { 1, 1 } }, video, 1250, 90, tenOClock());
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
-        header + "1250;95;100;1;0;2016-05-12_10:00:13\n");
+    QCOMPARE(
+        testfiles::read(VideoFiles::resultFile(video)), header + "1250;95;100;1;0;2016-05-12_10:00:13\n");
     detect.Detect({ &t }, line, video, 1234567, 90, tenOClock());
     QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
         header + "1250;95;100;1;0;2016-05-12_10:00:13\n"

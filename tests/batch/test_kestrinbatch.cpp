@@ -12,10 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
 #include "areacontour.h"
 #include "insectscene.h"
 #include "processrun.h"
-#include "testfiles.h"
 #include "videofiles.h"
 #include <unistd.h>
 

@@ -12,13 +12,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "testfiles.h"
 #include "areacontour.h"
 #include "cvprint.h"
 #include "insectscene.h"
 #include "messagelog.h"
 #include "processrun.h"
 #include "resultfile.h"
-#include "testfiles.h"
 #include "testvideo.h"
 #include "videofiles.h"
 
@@ -209,8 +209,7 @@ void TestProcessRun::lineCrossingGivesOneEvent()
     QCOMPARE(events[0].in, 1);
     QCOMPARE(events[0].out, 1);
     QCOMPARE(events[0].timestamp, QStringLiteral("2016-05-12_10:00:01"));
-    QCOMPARE(
-        testfiles::read(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
 
     // Frames 91 to 139, handed on as 90 to 138.
     QCOMPARE(outcomes[0].frames, 49);
@@ -249,8 +248,7 @@ void TestProcessRun::boxEntryGivesOneIn()
     QCOMPARE(events[0].in, 1);
     QCOMPARE(events[0].out, 0);
     QVERIFY2(events[0].x > 180 && events[0].x <= 200, qPrintable(QString::number(events[0].x)));
-    QCOMPARE(
-        testfiles::read(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
+    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), header + recordLine(events[0]).toUtf8());
 }
 
 void TestProcessRun::tracksCarryOverToTheNextVideo()
@@ -347,8 +345,7 @@ void TestProcessRun::countFileStartsAfresh()
     const QString video = dir.filePath(QStringLiteral("work/again.mp4"));
     QVERIFY(QFile::copy(crossing, video));
     insectscene::saveBoxes(video, {}, insectscene::wholeFrame());
-    QVERIFY(
-        testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;old\n4;5;6;0;1;old\n"));
+    QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;old\n4;5;6;0;1;old\n"));
 
     ProcessRun run;
     run.start(loadZones(video), insectscene::kSize, { video });

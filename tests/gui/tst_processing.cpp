@@ -31,11 +31,11 @@
 #include "imagewindow.h"
 #include "insectscene.h"
 #include "mainwindow.h"
+#include "windowdriver.h"
 #include "settingsstore.h"
 #include "testfiles.h"
 #include "testvideo.h"
 #include "videofiles.h"
-#include "windowdriver.h"
 
 namespace {
 

@@ -39,7 +39,7 @@ double Target::distance_to(const Target &other) const
 void Target::print() const
 {
     qCDebug(lcImgproc, "Target %d @ %dx%d [Last @ %dx%d] : Origin @ %dx%d", id, centroid.x,
-        centroid.y, last.x, last.y, origine.x, origine.y);
+            centroid.y, last.x, last.y, origine.x, origine.y);
 }
 
 void Target::reset_counter()

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <opencv2/core.hpp>
-
 #include <QString>
+
+#include <opencv2/core.hpp>
 
 #include "munkres.h"
 #include "target.h"

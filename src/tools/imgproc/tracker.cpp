@@ -1,8 +1,7 @@
 #include "tracker.h"
 
-#include <exception>
-
 #include <QElapsedTimer>
+#include <exception>
 
 #include "logging.h"
 #include "targetpool.h"
