@@ -649,6 +649,7 @@ void MainWindow::processFrame()
         // The video has run dry: its trajectory image and density are kept.
         run.finishVideo(reader);
         reader.close();
+        paintProgress(true);
         if (!run.endWarning().isEmpty()) {
             const QString text
                 = tr("%1: %2").arg(QDir::toNativeSeparators(run.video()), run.endWarning());
@@ -664,7 +665,9 @@ void MainWindow::processFrame()
         results.append(events);
         resultTable->setResults(results);
     }
-    if (!shownClock.isValid() || shownClock.elapsed() >= displayPeriod) {
+    const bool show = !shownClock.isValid() || shownClock.elapsed() >= displayPeriod;
+    paintProgress(show);
+    if (show) {
         shownClock.start();
         processed->colour.copyTo(picture);
         targetOverlay.draw(picture, run.tracked());
@@ -684,8 +687,16 @@ void MainWindow::processFrame()
     showProgress();
 }
 
+void MainWindow::paintProgress(bool paint)
+{
+    for (QWidget *widget : { static_cast<QWidget *>(ui->la_Num_Frame),
+             static_cast<QWidget *>(ui->hs_frame), static_cast<QWidget *>(progressLabel) })
+        widget->setUpdatesEnabled(paint);
+}
+
 void MainWindow::stopReading()
 {
+    paintProgress(true);
     if (!reader.isOpen())
         return;
     if (processed)

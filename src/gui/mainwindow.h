@@ -164,6 +164,9 @@ private:
     void stopReading();
     void showTrajectory();
     void showProgress();
+    // While processing, the frame number, the slider and the progress are
+    // kept current on every frame but painted only when a frame is shown.
+    void paintProgress(bool paint);
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator

@@ -665,6 +665,9 @@ void TestProcessing::playbackAfterCancel()
         m_window->timeframe();
     QCOMPARE(m_window->position, 100.0);
     QTest::mouseClick(child<QPushButton>("pb_algo"), Qt::LeftButton);
+    // Painted on every change again, not only when a frame was shown.
+    for (const char *name : { "la_Num_Frame", "hs_frame", "la_progress" })
+        QVERIFY2(m_window->findChild<QWidget *>(QLatin1String(name))->updatesEnabled(), name);
 
     cv::VideoCapture capture;
     QVERIFY(VideoFiles::openCapture(capture, video));
@@ -712,6 +715,8 @@ void TestProcessing::videoThatEndsEarly()
                  QStringLiteral("ended at frame %1 of 300 declared").arg(m_window->position)),
         qPrintable(message));
     QVERIFY(tickToTheEnd());
+    for (const char *name : { "la_Num_Frame", "hs_frame", "la_progress" })
+        QVERIFY2(m_window->findChild<QWidget *>(QLatin1String(name))->updatesEnabled(), name);
     // Counted up to its last frame, with a trajectory image.
     QVERIFY(testfiles::read(VideoFiles::resultFile(video)).startsWith(header));
     QVERIFY(hasTrajectory(video));
