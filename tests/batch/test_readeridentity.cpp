@@ -30,12 +30,18 @@ bool run(const QString &program, const QStringList &arguments)
 
 // Moving, colourful frames with sharp edges: any difference in decoding or
 // conversion shows.
-QStringList source(const QString &size, int frames = kFrames)
+QStringList source(const QString &size, bool audio)
 {
-    return { QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-        QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-        QStringLiteral("testsrc2=size=%1:rate=25").arg(size), QStringLiteral("-frames:v"),
-        QString::number(frames) };
+    QStringList arguments { QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+        QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+        QStringLiteral("lavfi"), QStringLiteral("-i"),
+        QStringLiteral("testsrc2=size=%1:rate=25").arg(size) };
+    // Packets of another stream between the frames, as a camera's sound.
+    if (audio)
+        arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
+                  << QStringLiteral("sine=frequency=440:sample_rate=48000:duration=10")
+                  << QStringLiteral("-c:a") << QStringLiteral("aac");
+    return arguments << QStringLiteral("-frames:v") << QString::number(kFrames);
 }
 
 } // namespace
@@ -67,6 +73,7 @@ void TestReaderIdentity::sameFramesAsTheCapture_data()
     QTest::addColumn<QStringList>("encoding"); // ffmpeg options after the source
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<bool>("wrap"); // a raw stream wrapped by mp4box
+    QTest::addColumn<bool>("audio"); // with a sound track
     QTest::addColumn<bool>("direct"); // read without the capture (else through it)
 
     const QString h264 = QStringLiteral("libx264");
@@ -90,49 +97,52 @@ void TestReaderIdentity::sameFramesAsTheCapture_data()
 
     QTest::newRow("H.264 yuv420p, no B-frames")
         << QStringLiteral("320x240") << x264(QStringLiteral("0"), QStringLiteral("250"), yuv420p)
-        << mp4 << false << true;
+        << mp4 << false << false << true;
     QTest::newRow("H.264 yuv420p, B-frames")
-        << QStringLiteral("320x240") << x264b(QStringLiteral("250")) << mp4 << false << true;
+        << QStringLiteral("320x240") << x264b(QStringLiteral("250")) << mp4 << false << false << true;
     // Key frames before 90: the seek starts decoding at one of them.
     QTest::newRow("H.264, B-frames, key frame every 20")
-        << QStringLiteral("320x240") << x264b(QStringLiteral("20")) << mp4 << false << true;
+        << QStringLiteral("320x240") << x264b(QStringLiteral("20")) << mp4 << false << false << true;
     QTest::newRow("H.264 322x242")
         << QStringLiteral("322x242") << x264(QStringLiteral("0"), QStringLiteral("30"), yuv420p)
-        << mp4 << false << true;
+        << mp4 << false << false << true;
     // Coded 1376 wide: converting the visible size only would change the
     // right-most columns.
     QTest::newRow("H.264 1366x720")
         << QStringLiteral("1366x720") << x264(QStringLiteral("0"), QStringLiteral("250"), yuv420p)
-        << mp4 << false << true;
+        << mp4 << false << false << true;
     QTest::newRow("H.264 yuv444p")
         << QStringLiteral("320x240")
         << x264(QStringLiteral("0"), QStringLiteral("250"), QStringLiteral("yuv444p")) << mp4
-        << false << true;
+        << false << false << true;
     QTest::newRow("MPEG-4 part 2") << QStringLiteral("320x240")
                                    << QStringList { QStringLiteral("-c:v"), QStringLiteral("mpeg4"),
                                           QStringLiteral("-q:v"), QStringLiteral("4") }
-                                   << mp4 << false << true;
+                                   << mp4 << false << false << true;
     QTest::newRow("MPEG-4 part 2, B-frames, AVI")
         << QStringLiteral("320x240")
         << QStringList { QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-q:v"),
                QStringLiteral("4"), QStringLiteral("-bf"), QStringLiteral("2") }
-        << QStringLiteral(".avi") << false << true;
+        << QStringLiteral(".avi") << false << false << true;
     QTest::newRow("MJPEG yuvj420p")
-        << QStringLiteral("320x240") << mjpeg(QStringLiteral("yuvj420p")) << mp4 << false << true;
+        << QStringLiteral("320x240") << mjpeg(QStringLiteral("yuvj420p")) << mp4 << false << false << true;
     QTest::newRow("MJPEG yuvj422p")
-        << QStringLiteral("322x242") << mjpeg(QStringLiteral("yuvj422p")) << mp4 << false << true;
+        << QStringLiteral("322x242") << mjpeg(QStringLiteral("yuvj422p")) << mp4 << false << false << true;
     QTest::newRow("MJPEG 1x1") << QStringLiteral("64x64")
                                << (QStringList {
                                        QStringLiteral("-vf"), QStringLiteral("scale=1:1") }
                                       + mjpeg(QStringLiteral("yuvj444p")))
-                               << mp4 << false << true;
+                               << mp4 << false << false << true;
     QTest::newRow("raw H.264 wrapped by mp4box")
         << QStringLiteral("320x240") << x264b(QStringLiteral("30")) << QStringLiteral(".h264")
-        << true << true;
+        << true << false << true;
+    QTest::newRow("H.264 with AAC sound")
+        << QStringLiteral("320x240") << x264b(QStringLiteral("30")) << mp4 << false << true << true;
     // The route a file takes when the libraries cannot be driven as the
     // capture drives them.
     QTest::newRow("through the capture")
-        << QStringLiteral("320x240") << x264b(QStringLiteral("20")) << mp4 << false << false;
+        << QStringLiteral("320x240") << x264b(QStringLiteral("20")) << mp4 << false << false
+        << false;
 }
 
 void TestReaderIdentity::sameFramesAsTheCapture()
@@ -141,13 +151,14 @@ void TestReaderIdentity::sameFramesAsTheCapture()
     QFETCH(QStringList, encoding);
     QFETCH(QString, suffix);
     QFETCH(bool, wrap);
+    QFETCH(bool, audio);
     QFETCH(bool, direct);
 
     const QString name
         = QString::fromLatin1(QTest::currentDataTag())
               .replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("_"));
     QString video = dir.filePath(name + suffix);
-    QVERIFY(run(ffmpeg, source(size) + encoding + QStringList { video }));
+    QVERIFY(run(ffmpeg, source(size, audio) + encoding + QStringList { video }));
     if (wrap) {
         const QString wrapped = dir.filePath(name + QStringLiteral(".mp4"));
         QVERIFY(run(QStringLiteral(KESTRIN_MP4BOX),
