@@ -83,9 +83,9 @@ QString VideoDecoder::open(const QString &path, double framesPerSecond, double f
         return QStringLiteral("no video stream");
     }
     // The capture turns such frames; that is not reproduced here.
-    if (rotation(stream) != 0) {
+    if (const int degrees = rotation(stream)) {
         close();
-        return QStringLiteral("frames rotated by %1 degrees").arg(rotation(stream));
+        return QStringLiteral("frames rotated by %1 degrees").arg(degrees);
     }
     if (stream->start_time == AV_NOPTS_VALUE) {
         close();
