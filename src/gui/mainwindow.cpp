@@ -62,7 +62,7 @@ constexpr int processResultLimit = 1999;
 constexpr int processInterval = 1;
 // Every frame is processed, but drawing and showing a large one costs as much
 // as processing it: while processing, a frame is shown at most every this many ms.
-constexpr qint64 displayPeriod = 100;
+constexpr qint64 displayPeriod = 200;
 // Column of the file table that reads "Y" once a video has a count file.
 constexpr int doneColumn = 2;
 // The speed in the status bar is measured over this many frames, or this
