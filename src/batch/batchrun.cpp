@@ -4,14 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include <opencv2/videoio.hpp>
-
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "batchprogress.h"
-#include "framereader.h"
 #include "jobpool.h"
 #include "processrun.h"
 #include "stopsignal.h"
@@ -75,13 +72,17 @@ int BatchRun::exec()
     return status;
 }
 
-QString BatchRun::summary(const QString &videoPath, int frames, int in, int out)
+QString BatchRun::summary(
+    const QString &videoPath, int frames, int in, int out, const QString &note)
 {
-    return QStringLiteral("%1: %2 frames, %3 in, %4 out")
-        .arg(VideoFiles::baseName(videoPath))
-        .arg(frames)
-        .arg(in)
-        .arg(out);
+    QString line = QStringLiteral("%1: %2 frames, %3 in, %4 out")
+                       .arg(VideoFiles::baseName(videoPath))
+                       .arg(frames)
+                       .arg(in)
+                       .arg(out);
+    if (!note.isEmpty())
+        line += QStringLiteral(", ") + note;
+    return line;
 }
 
 QString BatchRun::failedSummary(const QString &videoPath, const QString &reason)
@@ -119,11 +120,12 @@ bool BatchRun::loadRunSource(const QString &path)
 
     // Left open at frame 90: the run takes it over when VIDEO comes first.
     sourcePath = info.absoluteFilePath();
-    QString why = ProcessRun::openAtStart(capture, sourcePath, sourceFrame);
+    QString why = reader.open(sourcePath, ProcessRun::kStartFrame);
+    sourceFrame = reader.startFrame();
     if (why.isEmpty() && sourceFrame.type() != CV_8UC3)
         why = QStringLiteral("its frames are not 8-bit colour");
     if (!why.isEmpty()) {
-        capture.release();
+        reader.close();
         error(QStringLiteral("%1: %2").arg(path, why));
         return false;
     }
@@ -161,14 +163,15 @@ int BatchRun::runQueue(const QStringList &queue)
     const int count = queue.size();
     int index = 0;
     int failed = 0;
-    int skipped = 0;
-    bool sourceOpen = capture.isOpened();
+    int skipped = 0; // or ended early
+    bool sourceOpen = reader.isOpen();
     while (run.hasNext() && StopSignal::received() == 0) {
         ++index;
-        const bool opened = sourceOpen && run.remaining().first() == sourcePath
-            ? run.openNext(capture, sourceFrame)
-            : run.openNext(capture);
+        // VIDEO's reader, open at frame 90 already, is taken as it is.
+        if (sourceOpen && run.remaining().first() != sourcePath)
+            reader.close();
         sourceOpen = false;
+        const bool opened = run.openNext(reader);
         if (!opened) {
             progress.clear();
             if (run.videoFailed()) {
@@ -181,20 +184,17 @@ int BatchRun::runQueue(const QStringList &queue)
             }
             continue;
         }
-        progress.startVideo(index, count, capture.get(cv::CAP_PROP_FRAME_COUNT), run.position());
-        {
-            FrameReader reader(capture);
-            while (run.videoOpen() && StopSignal::received() == 0) {
-                const cv::Mat *grey = reader.next();
-                if (grey == nullptr)
-                    break;
-                run.processGrey(*grey);
-                progress.update(run.position());
-            }
+        progress.startVideo(index, count, reader.frameCount(), run.position());
+        while (run.videoOpen() && StopSignal::received() == 0) {
+            const FrameReader::Frame *frame = reader.next();
+            if (frame == nullptr)
+                break;
+            run.processGrey(frame->grey);
+            progress.update(run.position());
         }
-        capture.release();
         progress.clear();
         if (StopSignal::received() != 0) {
+            reader.close();
             run.cancel();
             warning(QStringLiteral("stopped by signal %1 at frame %2 of %3; its counts so far are "
                                    "in %4")
@@ -208,13 +208,20 @@ int BatchRun::runQueue(const QStringList &queue)
                        .arg(run.outCount()));
             break;
         }
-        if (!run.finishVideo()) {
+        const bool finished = run.finishVideo(reader);
+        reader.close();
+        if (!finished) {
             ++failed;
             error(QStringLiteral("%1: %2").arg(run.video(), run.failure()));
             result(failedSummary(run.video(), run.failure()));
             continue;
         }
-        result(summary(run.video(), run.framesProcessed(), run.inCount(), run.outCount()));
+        if (!run.endWarning().isEmpty()) {
+            warning(QStringLiteral("%1: %2").arg(run.video(), run.endWarning()));
+            ++skipped;
+        }
+        result(summary(
+            run.video(), run.framesProcessed(), run.inCount(), run.outCount(), run.endWarning()));
     }
     if (StopSignal::received() != 0) {
         run.cancel();
@@ -232,7 +239,7 @@ int BatchRun::finalStatus(int videos, int failed, int skipped) const
 
 int BatchRun::runJobs(const QStringList &queue)
 {
-    capture.release();
+    reader.close();
     const QString source
         = QFileInfo(options.boxSource.isEmpty() ? options.video : options.boxSource)
               .absoluteFilePath();

@@ -60,6 +60,9 @@ constexpr int resultLimit = 2000;
 constexpr int processResultLimit = 1999;
 // Processing ticks as fast as the event loop allows, one frame per tick.
 constexpr int processInterval = 1;
+// Every frame is processed, but drawing and showing a large one costs as much
+// as processing it: while processing, a frame is shown at most every this many ms.
+constexpr qint64 displayPeriod = 200;
 // Column of the file table that reads "Y" once a video has a count file.
 constexpr int doneColumn = 2;
 // The speed in the status bar is measured over this many frames, or this
@@ -471,6 +474,7 @@ void MainWindow::algo()
         // Between two ticks: the open video stays at its frame, every file
         // written so far stays, the unfinished trajectory image is dropped.
         run.cancel();
+        stopReading();
         ModeVideo(ModeProcessCancel);
         progressLabel->setText(tr("Processing cancelled at frame %1").arg(position, 0, 'g', 6));
         return;
@@ -731,6 +735,7 @@ void MainWindow::nextFile()
         ClearResult();
         videoCommand = ProcessFrame;
         speedClock.start();
+        shownClock.invalidate();
         speedFrames = 0;
         speed = 0;
     } else {
@@ -748,23 +753,30 @@ void MainWindow::nextFile()
 
 void MainWindow::processFrame()
 {
-    if (!videoOpened || !run.videoOpen() || !readPicture()) {
+    processed = videoOpened && run.videoOpen() ? reader.next() : nullptr;
+    if (!processed) {
         // The video has run dry (or a count could not be written): its files
         // go in place together, or the earlier ones stay.
-        if (!run.finishVideo() && run.videoFailed()) {
+        const bool finished = run.finishVideo(reader);
+        reader.close();
+        paintProgress(true);
+        if (!finished && run.videoFailed()) {
             const QString text
                 = tr("Failed %1: %2").arg(QDir::toNativeSeparators(run.video()), run.failure());
             qCWarning(lcGui).noquote() << text;
             statusBar()->showMessage(text);
             runFailures << text;
             ++runSkipped;
+        } else if (!run.endWarning().isEmpty()) {
+            const QString text
+                = tr("%1: %2").arg(QDir::toNativeSeparators(run.video()), run.endWarning());
+            qCWarning(lcGui).noquote() << text;
+            statusBar()->showMessage(text);
         }
         videoCommand = NextFile;
         return;
     }
-    keepPicture();
-    const QVector<Result> events = run.processFrame(picture);
-    targetOverlay.draw(picture, run.tracked());
+    const QVector<Result> events = run.processGrey(processed->grey);
     // A frame's counts go in whole or not at all.
     if (!events.isEmpty()) {
         // The totals take every event; the list stops at its limit.
@@ -777,9 +789,16 @@ void MainWindow::processFrame()
             results.append(events);
         showResults();
     }
-    showPicture(picture);
-    if (ui->cb_hankview->isChecked())
-        showTrajectory();
+    const bool show = !shownClock.isValid() || shownClock.elapsed() >= displayPeriod;
+    paintProgress(show);
+    if (show) {
+        shownClock.start();
+        processed->colour.copyTo(picture);
+        targetOverlay.draw(picture, run.tracked());
+        showPicture(picture);
+        if (ui->cb_hankview->isChecked())
+            showTrajectory();
+    }
     position = run.position();
 
     ++speedFrames;
@@ -790,6 +809,27 @@ void MainWindow::processFrame()
         speedClock.restart();
     }
     showProgress();
+}
+
+void MainWindow::paintProgress(bool paint)
+{
+    for (QWidget *widget : { static_cast<QWidget *>(ui->la_Num_Frame),
+             static_cast<QWidget *>(ui->hs_frame), static_cast<QWidget *>(progressLabel) })
+        widget->setUpdatesEnabled(paint);
+}
+
+void MainWindow::stopReading()
+{
+    paintProgress(true);
+    if (!reader.isOpen())
+        return;
+    if (processed)
+        processed->colour.copyTo(frame);
+    processed = nullptr;
+    reader.close();
+    // Playback reads on from the frame shown.
+    if (videoOpened && VideoFiles::openCapture(capture, videoFile))
+        capture.set(cv::CAP_PROP_POS_FRAMES, position + 1);
 }
 
 void MainWindow::showTrajectory()
@@ -980,7 +1020,7 @@ bool MainWindow::openVideo(int startFrame)
     if (queued) {
         // The run opens a queued video itself, with its frame 90 read, and
         // refuses one it cannot process before touching any of its files.
-        if (!run.openNext(capture))
+        if (!run.openNext(reader))
             return false;
     } else if (!VideoFiles::openCapture(capture, videoFile) || !capture.isOpened()) {
         openFailure = tr("it cannot be opened as a video");
@@ -992,10 +1032,17 @@ bool MainWindow::openVideo(int startFrame)
         zones.loadArea(videoFile);
         zones.loadMask(videoFile);
     }
-    frameHeight = cutToInt(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
-    frameWidth = cutToInt(capture.get(cv::CAP_PROP_FRAME_WIDTH));
-    fps = capture.get(cv::CAP_PROP_FPS);
-    endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - 5.0;
+    if (queued) {
+        frameHeight = reader.frameSize().height;
+        frameWidth = reader.frameSize().width;
+        fps = reader.fps();
+        endFrame = reader.frameCount() - 5.0;
+    } else {
+        frameHeight = cutToInt(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
+        frameWidth = cutToInt(capture.get(cv::CAP_PROP_FRAME_WIDTH));
+        fps = capture.get(cv::CAP_PROP_FPS);
+        endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - 5.0;
+    }
     startTime = startTimeFromFileName(videoFile);
 
     geometry.setFromFrameSize(frameWidth, frameHeight);
@@ -1035,6 +1082,8 @@ void MainWindow::closeVideo()
     imageView->clear();
     if (videoOpened)
         capture.release();
+    processed = nullptr;
+    reader.close();
     videoOpened = false;
     // The closed video's frame must not come back with the next redraw.
     frame.release();

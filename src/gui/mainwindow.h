@@ -16,6 +16,7 @@
 
 #include "areacontour.h"
 #include "displaygeometry.h"
+#include "framereader.h"
 #include "processrun.h"
 #include "result.h"
 #include "targetoverlay.h"
@@ -174,8 +175,14 @@ private:
     void nextFile();
     // ProcessFrame: one frame of the open video through the run.
     void processFrame();
+    // After a cancel: the frame being processed becomes the current frame and
+    // the capture reads on after it, for playback.
+    void stopReading();
     void showTrajectory();
     void showProgress();
+    // While processing, the frame number, the slider and the progress are
+    // kept current on every frame but painted only when a frame is shown.
+    void paintProgress(bool paint);
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
@@ -183,7 +190,11 @@ private:
     QString lastDir; // kept in the setting currentPath; start of the directory dialog
     QString processStartFile; // the video current when processing started
     bool videoOpened = false;
-    cv::VideoCapture capture;
+    cv::VideoCapture capture; // viewing and playback
+    // Processing: frames 91 on, decoded ahead on a thread of its own.
+    FrameReader reader;
+    const FrameReader::Frame *processed = nullptr; // the reader's, until its next frame
+    QElapsedTimer shownClock; // a processed frame is shown at most every displayPeriod ms
     ImageGraphicsView *imageView = nullptr;
     AreaContour zones;
     // The current frame, never drawn on; overwritten in place.

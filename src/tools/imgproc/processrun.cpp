@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 
+#include "framereader.h"
 #include "logging.h"
 #include "videofiles.h"
 
@@ -88,40 +89,60 @@ bool ProcessRun::openNext(cv::VideoCapture &capture)
     }
     cv::Mat frame;
     const QString why = openAtStart(capture, queue.first(), frame);
-    return begin(capture, frame, why);
+    const bool opened = begin(capture.get(cv::CAP_PROP_FPS), frame, why);
+    if (!opened)
+        capture.release();
+    return opened;
 }
 
 bool ProcessRun::openNext(cv::VideoCapture &capture, const cv::Mat &frame90)
 {
-    return begin(capture, frame90, QString());
+    const bool opened = begin(capture.get(cv::CAP_PROP_FPS), frame90, QString());
+    if (!opened)
+        capture.release();
+    return opened;
 }
 
-bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure)
+bool ProcessRun::openNext(FrameReader &reader)
+{
+    if (queue.isEmpty()) {
+        open = false;
+        return false;
+    }
+    const QString why = reader.isOpen() ? QString() : reader.open(queue.first(), kStartFrame);
+    const bool opened = begin(reader.fps(), reader.startFrame(), why);
+    if (!opened)
+        reader.close();
+    return opened;
+}
+
+bool ProcessRun::begin(double rate, const cv::Mat &frame, const QString &openFailure)
 {
     open = false;
     output.abandon();
     reason.clear();
     failureText.clear();
+    warning.clear();
     if (queue.isEmpty())
         return false;
     const QString path = queue.takeFirst();
     videoPath = path;
     if (!openFailure.isEmpty()) {
-        skip(capture, path, openFailure);
+        skip(path, openFailure);
         return false;
     }
     if (frame.empty()) {
-        skip(capture, path, QStringLiteral("it has no frame %1").arg(kStartFrame));
+        skip(path, QStringLiteral("it has no frame %1").arg(kStartFrame));
         return false;
     }
     if (frame.type() != CV_8UC3) {
-        skip(capture, path, QStringLiteral("its frames are not 8-bit colour"));
+        skip(path, QStringLiteral("its frames are not 8-bit colour"));
         return false;
     }
     // The mask, and the detector's reference, have the size of the video
     // that was current at the start.
     if (frame.size() != maskImage.size()) {
-        skip(capture, path,
+        skip(path,
             QStringLiteral("its frames are %1, the run's are %2")
                 .arg(sizeText(frame.size()), sizeText(maskImage.size())));
         return false;
@@ -132,17 +153,15 @@ bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QS
     case OutputSet::Started:
         break;
     case OutputSet::Busy:
-        skip(capture, path, output.error());
+        skip(path, output.error());
         return false;
     case OutputSet::Failed:
-        capture.release();
         fail(output.error());
         reason = failureText;
         return false;
     }
 
     firstFrame = frame.clone(); // the caller may read into its frame again
-    const double rate = capture.get(cv::CAP_PROP_FPS);
     // A rate that is no whole number of frames per second in range counts as
     // none: the time stamps then stay at the start time.
     framesPerSecond = std::isfinite(rate) && rate >= 0 && rate < INT_MAX ? rate : 0;
@@ -213,9 +232,18 @@ bool ProcessRun::finishVideo()
     return true;
 }
 
-void ProcessRun::skip(cv::VideoCapture &capture, const QString &path, const QString &why)
+bool ProcessRun::finishVideo(const FrameReader &reader)
 {
-    capture.release();
+    if (!open)
+        return false;
+    warning = reader.endReport();
+    if (!warning.isEmpty())
+        qCDebug(lcImgproc).noquote() << videoPath << warning;
+    return finishVideo();
+}
+
+void ProcessRun::skip(const QString &path, const QString &why)
+{
     reason = why;
     qCWarning(lcImgproc).noquote() << "Skipping" << path << "because" << why;
 }

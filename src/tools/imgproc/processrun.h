@@ -18,6 +18,7 @@
 namespace cv {
 class VideoCapture;
 }
+class FrameReader;
 
 // One run of "Process": the queued videos taken one after another through the
 // engine, all with the boxes and the detection mask of the video current at
@@ -25,24 +26,25 @@ class VideoCapture;
 // loop; the work of a processed frame exists nowhere else.
 //
 //   run.start(zones, frame90.size(), ProcessRun::queueFor(mode, current, videos));
+//   FrameReader reader;
 //   while (run.hasNext()) {
-//       if (!run.openNext(capture)) { show run.skipReason(); continue; }
-//       cv::Mat frame;                        // frame 91 on, read sequentially
-//       while (capture.read(frame)) {
-//           QVector<Result> events = run.processFrame(frame);
-//           // caller's display: overlay of run.tracked(), events, boxes,
-//           // run.trajectoryImage(), run.position()
+//       if (!run.openNext(reader)) { show run.skipReason(); continue; }
+//       while (const FrameReader::Frame *frame = reader.next()) {   // 91 on
+//           QVector<Result> events = run.processGrey(frame->grey);
+//           // caller's display: frame->colour, overlay of run.tracked(),
+//           // events, boxes, run.trajectoryImage(), run.position()
 //           if (!run.videoOpen()) break;      // a count could not be written
 //       }
-//       run.finishVideo();                    // false: show run.failure()
+//       run.finishVideo(reader);              // false: show run.failure()
+//       reader.close();                       // run.endWarning(): ended early?
 //   }
 //
 // In the window: "Process" calls start() and sets NextFile. A NextFile tick
-// ends the run when !hasNext(), else calls openNext() on the window's capture
+// ends the run when !hasNext(), else calls openNext() on the window's reader
 // (after a skip the next tick tries the next video) and takes startFrame()
-// and position() as its frame and position. A ProcessFrame tick reads one
-// frame: a failed read calls finishVideo() and goes back to NextFile, a frame
-// goes through processFrame() and then the window's own drawing. "Cancel"
+// and position() as its frame and position. A ProcessFrame tick takes one
+// frame: at the end it calls finishVideo() and goes back to NextFile, a frame
+// goes through processGrey() and then the window's own drawing. "Cancel"
 // calls cancel().
 //
 // A video's files are complete or absent (OutputSet): while it is processed
@@ -104,6 +106,11 @@ public:
     // reported rate cut towards zero (30000/1001 gives 29); 0, adding no
     // time, for a rate that is not a finite number from 0 to INT_MAX.
     static int wholeFramesPerSecond(double rate);
+    // The same with `reader` opening the video (frame 90 read) and then
+    // handing out frames 91 on, decoded ahead. A reader open already is taken
+    // as it is: the caller opened the next queued video on it and read
+    // nothing since.
+    bool openNext(FrameReader &reader);
 
     // One frame read after the last one (BGR): tracker, counter, trajectory.
     // Returns this frame's counting events, already in the count file. When
@@ -118,6 +125,13 @@ public:
     // with failure() set, when a file cannot be written or renamed (the
     // earlier files stay as they were), or when no video is open.
     bool finishVideo();
+    // The same when the frames came from `reader`: a video that ended well
+    // before its declared frame count, or at a frame of another size, is
+    // counted up to its last frame and its report kept as endWarning().
+    bool finishVideo(const FrameReader &reader);
+    // "ended at frame F of N declared" and why, for the last video; empty
+    // when it ended as it should.
+    const QString &endWarning() const { return warning; }
 
     // The video last taken from the queue and its properties; they stay
     // readable after finishVideo.
@@ -152,8 +166,8 @@ public:
     InsectDetect &insectDetect() { return counter; }
 
 private:
-    bool begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure);
-    void skip(cv::VideoCapture &capture, const QString &path, const QString &why);
+    bool begin(double rate, const cv::Mat &frame, const QString &openFailure);
+    void skip(const QString &path, const QString &why);
     void fail(const QString &why);
 
     Tracker tracker;
@@ -168,6 +182,7 @@ private:
     bool open = false;
     QString reason;
     QString failureText;
+    QString warning;
     cv::Mat firstFrame;
     double framesPerSecond = 0;
     QDateTime videoStart;
