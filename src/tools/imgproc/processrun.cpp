@@ -21,7 +21,12 @@ QString sizeText(const cv::Size &size)
 
 } // namespace
 
-ProcessRun::ProcessRun() = default;
+ProcessRun::ProcessRun()
+    : method(CountingMethod::create(CountingMethod::Classic))
+{
+}
+
+ProcessRun::~ProcessRun() = default;
 
 QStringList ProcessRun::queueFor(Mode mode, const QString &current, const QStringList &videos)
 {
@@ -47,8 +52,12 @@ void ProcessRun::start(
     runZones = zones;
     maskImage = runZones.createMask(frameSize, 0);
     runZones.computeAreaSegments(frameSize, 0);
-    tracker.reset();
-    tracker.detector().set_mask(maskImage);
+    if (method->kind() != countingKind) {
+        // One method at a time owns the target pool: the old one goes first.
+        method.reset();
+        method = CountingMethod::create(countingKind);
+    }
+    method->reset(maskImage);
     queue = videos;
     open = false;
     reason.clear();
@@ -132,6 +141,7 @@ bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QS
     if (file.open(path, ResultFile::Append) == 1)
         file.close();
     counter.Reset();
+    method->startVideo(firstFrame.size(), framesPerSecond);
     trajectory.start(firstFrame, maskImage);
     open = true;
     return true;
@@ -157,9 +167,8 @@ QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
     QVector<Result> events;
     // A refused frame leaves the tracks as they were: counting them again
     // would repeat the last frame's events.
-    if (tracker.process(greyFrame)) {
-        events = counter.Detect(tracked(), runZones, videoPath, static_cast<int>(framePosition),
-            static_cast<int>(framesPerSecond), videoStart);
+    if (method->process(greyFrame)) {
+        events = method->count(countingStep(), counter);
         trajectory.addTracks(tracked());
     }
     for (const Result &event : events) {
@@ -175,8 +184,24 @@ void ProcessRun::finishVideo()
 {
     if (!open)
         return;
+    // Events a method holds until it is sure go to this video's count file.
+    for (const Result &event : method->finishVideo(countingStep(), counter)) {
+        ins += event.in;
+        outs += event.out;
+    }
     trajectory.save(videoPath);
     open = false;
+}
+
+CountingMethod::Step ProcessRun::countingStep() const
+{
+    CountingMethod::Step step;
+    step.zones = &runZones;
+    step.videoPath = videoPath;
+    step.frame = static_cast<int>(framePosition);
+    step.fps = static_cast<int>(framesPerSecond);
+    step.startTime = videoStart;
+    return step;
 }
 
 void ProcessRun::skip(cv::VideoCapture &capture, const QString &path, const QString &why)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <opencv2/core.hpp>
 
 #include <QDateTime>
@@ -8,10 +10,10 @@
 #include <QVector>
 
 #include "areacontour.h"
+#include "countingmethod.h"
 #include "insectdetect.h"
 #include "result.h"
 #include "target.h"
-#include "tracker.h"
 #include "trajectoryimage.h"
 
 namespace cv {
@@ -44,8 +46,9 @@ class VideoCapture;
 // calls cancel().
 //
 // Tracks and the detector's reference carry over from one video to the next.
-// The run owns the engine's Tracker and with it the process-wide target pool:
-// keep one ProcessRun per process.
+// The run owns the counting method (classic unless setCounting says
+// otherwise) and with it the process-wide target pool: keep one ProcessRun
+// per process.
 class ProcessRun
 {
 public:
@@ -54,6 +57,7 @@ public:
     static constexpr int kStartFrame = 90; // shown, never processed
 
     ProcessRun();
+    ~ProcessRun();
     ProcessRun(const ProcessRun &) = delete;
     ProcessRun &operator=(const ProcessRun &) = delete;
 
@@ -65,6 +69,12 @@ public:
     // Resets the engine, builds the mask and the counting segments from a copy
     // of `zones` for `frameSize` (the current video's), and queues `queue`.
     void start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue);
+    // The method of the runs started from now on; takes effect at start().
+    void setCounting(CountingMethod::Kind kind) { countingKind = kind; }
+    CountingMethod::Kind counting() const { return countingKind; }
+    // The method of the current run, for its name and parameters.
+    const CountingMethod &countingMethod() const { return *method; }
+
     // Drops the queue and the open video; files written so far stay.
     void cancel();
 
@@ -115,7 +125,7 @@ public:
     int inCount() const { return ins; }
     int outCount() const { return outs; }
 
-    const TargetList &tracked() const { return tracker.trackedTargets(); }
+    const TargetList &tracked() const { return method->tracked(); }
     const cv::Mat &mask() const { return maskImage; } // 255 where targets are detected
     const AreaContour &zones() const { return runZones; }
     // A composed copy; composing costs a pass over the frame.
@@ -127,8 +137,11 @@ private:
     bool begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure);
     void skip(cv::VideoCapture &capture, const QString &path, const QString &why);
 
-    Tracker tracker;
-    InsectDetect counter;
+    CountingMethod::Step countingStep() const;
+
+    CountingMethod::Kind countingKind = CountingMethod::Classic;
+    std::unique_ptr<CountingMethod> method;
+    InsectDetect counter; // records the events of every method
     TrajectoryImage trajectory;
     AreaContour runZones;
     cv::Mat maskImage;

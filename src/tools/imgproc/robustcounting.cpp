@@ -1,0 +1,350 @@
+#include "robustcounting.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "areacontour.h"
+#include "insectdetect.h"
+#include "logging.h"
+#include "targetpool.h"
+
+namespace {
+
+constexpr int kPoolSize = 1000;
+constexpr int kUnreachable = 1 << 20; // cost of a pair outside every gate
+
+double length(const cv::Point2d &v)
+{
+    return std::hypot(v.x, v.y);
+}
+
+bool known(const cv::Point &p)
+{
+    return p.x != 0 && p.y != 0;
+}
+
+// Distance from p to the segment a-b.
+double segmentDistance(const cv::Point2d &p, const cv::Point2d &a, const cv::Point2d &b)
+{
+    const cv::Point2d ab = b - a;
+    const double span = ab.dot(ab);
+    const double t = span > 0 ? std::clamp((p - a).dot(ab) / span, 0.0, 1.0) : 0.0;
+    return length(p - (a + t * ab));
+}
+
+// Signed distance of p from the line through a and b; the sign tells the side.
+double sideDistance(const cv::Point2d &p, const cv::Point2d &a, const cv::Point2d &b)
+{
+    const cv::Point2d ab = b - a;
+    const double span = length(ab);
+    return span > 0 ? (ab.x * (p.y - a.y) - ab.y * (p.x - a.x)) / span : 0.0;
+}
+
+cv::Point rounded(const cv::Point2d &p)
+{
+    return cv::Point(cvRound(p.x), cvRound(p.y));
+}
+
+} // namespace
+
+RobustCounting::RobustCounting()
+{
+    TargetPool::instance().resize(kPoolSize);
+    munkres.setVerbose(false);
+    config = Settings::forVideo(cv::Size(640, 480), 25);
+}
+
+RobustCounting::~RobustCounting()
+{
+    TargetPool::destroy();
+}
+
+RobustCounting::Settings RobustCounting::Settings::forVideo(const cv::Size &size, double fps)
+{
+    // Rates outside what a camera records fall back to 25 frames per second.
+    const double rate = std::isfinite(fps) && fps >= 1 && fps <= 1000 ? fps : 25.0;
+    // Lengths scale with the frame: the numbers below are for 640 pixels wide.
+    const double scale = std::max(size.width, 1) / 640.0;
+    Settings s;
+    // A fast insect crosses the frame in about a second.
+    s.maxStep = std::max(10.0 * scale, 800.0 * scale / rate);
+    // The detector's blobs grow 15 px around the insect: their centres jump
+    // by that much when a blob merges with or splits from another.
+    s.gate = 16.0 * scale;
+    s.tentativeLife = 2;
+    s.confirmedLife = std::max(8, static_cast<int>(std::lround(1.2 * rate)));
+    s.sideMargin = 4.0 * scale;
+    s.edgeReach = 30.0 * scale;
+    return s;
+}
+
+QVariantMap RobustCounting::parameters() const
+{
+    return { { QStringLiteral("max_step_px"), config.maxStep },
+        { QStringLiteral("gate_px"), config.gate },
+        { QStringLiteral("confirm_hits"), kConfirmHits },
+        { QStringLiteral("tentative_life_frames"), config.tentativeLife },
+        { QStringLiteral("confirmed_life_frames"), config.confirmedLife },
+        { QStringLiteral("side_margin_px"), config.sideMargin },
+        { QStringLiteral("edge_reach_px"), config.edgeReach } };
+}
+
+void RobustCounting::reset(const cv::Mat &mask)
+{
+    for (TargetList *list : { &detected, &targets }) {
+        for (Target *t : *list)
+            TargetPool::instance().release(t);
+        list->clear();
+    }
+    tracks.clear();
+    Target::reset_counter();
+    detector.set_mask(mask);
+    frameCount = 0;
+}
+
+void RobustCounting::startVideo(const cv::Size &size, double fps)
+{
+    frameSize = size;
+    config = Settings::forVideo(size, fps);
+}
+
+bool RobustCounting::process(const cv::Mat &grey)
+{
+    if (!detector.accepts(grey)) {
+        qCWarning(lcImgproc, "Frame %dx%d of type %d rejected: it does not fit the mask", grey.cols,
+            grey.rows, grey.type());
+        return false;
+    }
+    try {
+        detector.detectabsdiff(grey, detected);
+        associate();
+        ++frameCount;
+        return true;
+    } catch (const std::exception &e) {
+        qCWarning(lcImgproc, "Frame skipped: %s", e.what());
+    } catch (...) {
+        qCWarning(lcImgproc, "Frame skipped: unknown error");
+    }
+    for (Target *t : detected)
+        TargetPool::instance().release(t);
+    detected.clear();
+    return false;
+}
+
+void RobustCounting::associate()
+{
+    const int rows = static_cast<int>(detected.size());
+    const int cols = static_cast<int>(tracks.size());
+    trackOf.assign(detected.size(), -1);
+    if (rows > 0 && cols > 0) {
+        costs.create(rows, cols, CV_32SC1);
+        for (int j = 0; j < cols; ++j) {
+            const Track &t = tracks[static_cast<size_t>(j)];
+            const double steps = t.missed + 1;
+            const bool moving = t.hits >= 2;
+            const cv::Point2d predicted = t.position + t.velocity * steps;
+            // Room for the blob's jitter and for a change of speed that
+            // grows with the frames it has not been seen.
+            const double movingGate = moving
+                ? config.gate + 0.5 * length(t.velocity) + 0.25 * config.gate * t.missed
+                : config.maxStep + config.gate;
+            const bool coasting = t.missed <= 2 * kConfirmHits;
+            for (int i = 0; i < rows; ++i) {
+                const cv::Point2d at(detected[static_cast<size_t>(i)]->centroid);
+                double cost = -1;
+                const double toPrediction = length(at - predicted);
+                if (coasting && toPrediction <= movingGate)
+                    cost = toPrediction;
+                // A paused insect starts again where it stopped.
+                const double toLast = length(at - t.position);
+                if (t.missed > 0 && toLast <= config.gate && (cost < 0 || toLast < cost))
+                    cost = toLast;
+                // 1 + cost: the solver gives a cost of 0 the largest value.
+                costs.at<int>(i, j) = cost < 0 ? kUnreachable : 1 + static_cast<int>(cost * 16);
+            }
+        }
+        costs.copyTo(assignment);
+        munkres.solve(assignment);
+        for (int i = 0; i < rows; ++i) {
+            for (int j = 0; j < cols; ++j) {
+                if (assignment.at<int>(i, j) == 0 && costs.at<int>(i, j) < kUnreachable)
+                    trackOf[static_cast<size_t>(i)] = j;
+            }
+        }
+    }
+
+    for (Track &t : tracks)
+        t.missed += 1;
+    for (size_t i = 0; i < detected.size(); ++i) {
+        Target *d = detected[i];
+        const int j = trackOf[i];
+        if (j < 0) {
+            d->age = 0;
+            d->agemovement = 0;
+            Track track;
+            track.target = d;
+            track.position = cv::Point2d(d->centroid);
+            track.firstSeen = d->centroid;
+            track.missed = 0;
+            tracks.push_back(track);
+            targets.push_back(d);
+            continue;
+        }
+        Track &t = tracks[static_cast<size_t>(j)];
+        const cv::Point2d at(d->centroid);
+        const cv::Point2d step = (at - t.position) / static_cast<double>(t.missed);
+        t.velocity = t.hits == 1 ? step : 0.5 * t.velocity + 0.5 * step;
+        t.position = at;
+        t.hits += 1;
+        t.missed = 0;
+        t.target->update(*d);
+        t.target->age = 0;
+        t.target->agemovement += 1;
+        TargetPool::instance().release(d);
+    }
+    detected.clear();
+
+    // Unseen tracks age; those unseen too long go.
+    for (size_t j = tracks.size(); j-- > 0;) {
+        Track &t = tracks[j];
+        if (t.missed == 0)
+            continue;
+        t.target->age = t.missed;
+        t.target->agemovement = 0;
+        const int life = t.confirmed() ? config.confirmedLife : config.tentativeLife;
+        if (t.missed > life && (!t.confirmed() || segments.size() < 3))
+            dropTrack(j);
+    }
+}
+
+void RobustCounting::dropTrack(size_t index)
+{
+    TargetPool::instance().release(tracks[index].target);
+    tracks.erase(tracks.begin() + static_cast<std::ptrdiff_t>(index));
+    targets.erase(targets.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+QVector<Result> RobustCounting::count(const Step &step, InsectDetect &recorder)
+{
+    segments.clear();
+    if (step.zones)
+        step.zones->getAreaSegments(segments);
+    for (Track &t : tracks) {
+        if (t.missed != 0)
+            continue;
+        if (t.hits == 1)
+            t.firstFrame = step.frame;
+        t.lastFrame = step.frame;
+    }
+    lastStepFrame = step.frame;
+    QVector<Result> events;
+    if (segments.size() == 2)
+        countLine(step, segments[0], segments[1], recorder, events);
+    else if (segments.size() >= 3)
+        countBox(step, segments, recorder, events, false);
+    return events;
+}
+
+QVector<Result> RobustCounting::finishVideo(const Step &step, InsectDetect &recorder)
+{
+    QVector<Result> events;
+    if (segments.size() >= 3)
+        countBox(step, segments, recorder, events, true);
+    return events;
+}
+
+void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::Point &b,
+    InsectDetect &recorder, QVector<Result> &events)
+{
+    if (!known(a) || !known(b) || a == b)
+        return;
+    const cv::Point2d pa(a);
+    const cv::Point2d pb(b);
+    for (Track &t : tracks) {
+        if (t.missed != 0)
+            continue;
+        const double distance = sideDistance(t.position, pa, pb);
+        const int side = distance > config.sideMargin ? 1 : distance < -config.sideMargin ? -1 : 0;
+        if (side != 0) {
+            // Only a passage through the line itself counts, not one round
+            // its ends.
+            if (t.side != 0 && side != t.side
+                && InsectDetect::Intersect(rounded(t.sidePosition), rounded(t.position), a, b)) {
+                if (t.confirmed()) {
+                    events.append(record(step, recorder, step.frame, rounded(t.position), 1, 1));
+                } else {
+                    t.pendingCrossings += 1;
+                    t.pendingFrame = step.frame;
+                }
+            }
+            t.side = side;
+            t.sidePosition = t.position;
+        }
+        if (t.hits == kConfirmHits) {
+            for (; t.pendingCrossings > 0; --t.pendingCrossings)
+                events.append(record(step, recorder, t.pendingFrame, rounded(t.position), 1, 1));
+        }
+    }
+}
+
+void RobustCounting::countBox(const Step &step, const std::vector<cv::Point> &edges,
+    InsectDetect &recorder, QVector<Result> &events, bool videoEnds)
+{
+    for (size_t j = tracks.size(); j-- > 0;) {
+        Track &t = tracks[j];
+        if (!t.confirmed())
+            continue;
+        // Out: it showed up at an edge and has moved away from it since.
+        if (!t.exitCounted && t.missed == 0 && t.hits <= 4 * kConfirmHits && leavesEdge(t, edges)) {
+            events.prepend(record(step, recorder, t.firstFrame, t.firstSeen, 0, 1));
+            t.exitCounted = true;
+        }
+        // In: gone for good (or at the end of the video) after heading into
+        // an edge.
+        const bool gone = t.missed > config.confirmedLife || (videoEnds && t.missed > 0);
+        if (gone && headsIntoEdge(t, edges))
+            events.prepend(record(step, recorder, t.lastFrame, t.target->centroid, 1, 0));
+        if (gone)
+            dropTrack(j);
+    }
+}
+
+bool RobustCounting::headsIntoEdge(const Track &t, const std::vector<cv::Point> &edges) const
+{
+    const double speed = length(t.velocity);
+    if (speed < 0.5)
+        return false;
+    const cv::Point2d from = t.position;
+    const cv::Point2d to = from + t.velocity * (config.edgeReach / speed);
+    for (size_t k = 0; k + 1 < edges.size(); k += 2) {
+        if (!known(edges[k]) || !known(edges[k + 1]))
+            continue;
+        if (InsectDetect::Intersect(rounded(from), rounded(to), edges[k], edges[k + 1]))
+            return true;
+    }
+    return false;
+}
+
+bool RobustCounting::leavesEdge(const Track &t, const std::vector<cv::Point> &edges) const
+{
+    const cv::Point2d first(t.firstSeen);
+    for (size_t k = 0; k + 1 < edges.size(); k += 2) {
+        if (!known(edges[k]) || !known(edges[k + 1]))
+            continue;
+        const cv::Point2d a(edges[k]);
+        const cv::Point2d b(edges[k + 1]);
+        const double start = segmentDistance(first, a, b);
+        if (start > config.edgeReach)
+            continue;
+        if (segmentDistance(t.position, a, b) > start + config.sideMargin)
+            return true;
+    }
+    return false;
+}
+
+Result RobustCounting::record(
+    const Step &step, InsectDetect &recorder, int frame, const cv::Point &at, int in, int out) const
+{
+    return recorder.record(step.videoPath, frame, at, in, out, step.fps, step.startTime);
+}

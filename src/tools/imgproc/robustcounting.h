@@ -1,0 +1,104 @@
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "countingmethod.h"
+#include "munkres.h"
+#include "mvtdetector.h"
+
+// Counts that hold against identity swaps, jitter and missed detections.
+//
+// Tracks: each detection is paired with the track whose predicted position
+// (last position plus its recent velocity times the frames since it was
+// seen) is closest, by an optimal assignment, but only within a gate of
+// plausible motion for the frame size and rate; a track that has stopped
+// can also be picked up where it was last seen. A track counts only once it
+// has been seen in `kConfirmHits` frames, and lives on unseen for about a
+// second, so that an insect that pauses keeps its track.
+//
+// Line: a track is on one side once it is more than `sideMargin` pixels
+// from the line; a crossing counts when a confirmed track goes from one side
+// to the other through the line, whatever it does in the margin on the way.
+// Box: a confirmed track that was last seen heading into a counting edge,
+// close to it, and is not seen again, counts in (at the frame it was last
+// seen); a track that first appears close to a counting edge and moves away
+// from the box counts out (at the frame it appeared). Events are therefore
+// recorded when they are sure, up to about a second after their frame.
+class RobustCounting final : public CountingMethod
+{
+public:
+    RobustCounting();
+    ~RobustCounting() override;
+
+    Kind kind() const override { return Robust; }
+    QVariantMap parameters() const override;
+
+    void reset(const cv::Mat &mask) override;
+    void startVideo(const cv::Size &frameSize, double fps) override;
+    bool process(const cv::Mat &grey) override;
+    QVector<Result> count(const Step &step, InsectDetect &recorder) override;
+    QVector<Result> finishVideo(const Step &step, InsectDetect &recorder) override;
+
+    const TargetList &tracked() const override { return targets; }
+
+    static constexpr int kConfirmHits = 3;
+
+    // The parameters one video runs with, from its frame size and rate.
+    struct Settings
+    {
+        double maxStep = 0; // px per frame of the fastest insect
+        double gate = 0; // px around a prediction, or around a stopped track
+        int tentativeLife = 0; // missed frames a new track survives
+        int confirmedLife = 0; // missed frames a confirmed track survives
+        double sideMargin = 0; // px from the line to be on one side
+        double edgeReach = 0; // px from a counting edge to count at it
+        static Settings forVideo(const cv::Size &frameSize, double fps);
+    };
+    const Settings &settings() const { return config; }
+
+private:
+    struct Track
+    {
+        Target *target = nullptr;
+        cv::Point2d position; // last observed centroid
+        cv::Point2d velocity; // px per frame
+        int hits = 1;
+        int missed = 0;
+        int firstFrame = 0; // in count file numbering
+        int lastFrame = 0;
+        cv::Point firstSeen;
+        int side = 0; // -1, 0 (not yet off the line) or +1
+        cv::Point2d sidePosition; // where it last was off the line
+        int pendingCrossings = 0; // crossings made before it was confirmed
+        int pendingFrame = 0;
+        bool exitCounted = false;
+        bool confirmed() const { return hits >= kConfirmHits; }
+    };
+
+    void associate();
+    void dropTrack(size_t index);
+    void countLine(const Step &step, const cv::Point &a, const cv::Point &b, InsectDetect &recorder,
+        QVector<Result> &events);
+    void countBox(const Step &step, const std::vector<cv::Point> &segments, InsectDetect &recorder,
+        QVector<Result> &events, bool videoEnds);
+    bool headsIntoEdge(const Track &track, const std::vector<cv::Point> &segments) const;
+    bool leavesEdge(const Track &track, const std::vector<cv::Point> &segments) const;
+    Result record(const Step &step, InsectDetect &recorder, int frame, const cv::Point &at, int in,
+        int out) const;
+
+    MvtDetector detector;
+    Munkres munkres;
+    Settings config;
+    cv::Size frameSize;
+    std::vector<Track> tracks;
+    TargetList targets; // the tracks' records, in the same order
+    TargetList detected;
+    cv::Mat costs;
+    cv::Mat assignment;
+    std::vector<int> trackOf; // per detection, the track it joins or -1
+    int frameCount = 0; // processed steps since reset, for the life of tracks
+    int lastStepFrame = 0;
+    std::vector<cv::Point> segments;
+};
