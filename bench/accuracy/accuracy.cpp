@@ -171,14 +171,20 @@ int main(int argc, char *argv[])
                     qPrintable(video));
                 return 1;
             }
-            const EventMatcher::Tallies tallies = matcher.match(truth, counted);
+            std::vector<bool> truthFound;
+            std::vector<bool> countedFound;
+            const EventMatcher::Tallies tallies
+                = matcher.match(truth, counted, &truthFound, &countedFound);
             if (options.detail) {
-                for (const GroundTruthScene::Event &e : truth)
-                    std::printf("  true    %5d %4d %4d %s\n", e.frame, e.position.x, e.position.y,
-                        kKindNames[e.kind]);
-                for (const Result &r : counted)
-                    std::printf("  counted %5.0f %4d %4d %s\n", r.frame, r.x, r.y,
-                        kKindNames[EventMatcher::kindOf(r)]);
+                for (size_t i = 0; i < truth.size(); ++i)
+                    std::printf("  true    %5d %4d %4d %-9s %-6s insect %d: %s\n", truth[i].frame,
+                        truth[i].position.x, truth[i].position.y, kKindNames[truth[i].kind],
+                        truthFound[i] ? "found" : "MISSED", truth[i].insect,
+                        qPrintable(scene.swarm()[static_cast<size_t>(truth[i].insect)].behaviour));
+                for (int i = 0; i < counted.size(); ++i)
+                    std::printf("  counted %5.0f %4d %4d %-9s %s\n", counted[i].frame,
+                        counted[i].x, counted[i].y, kKindNames[EventMatcher::kindOf(counted[i])],
+                        countedFound[static_cast<size_t>(i)] ? "" : "EXTRA");
             }
             for (size_t k = 0; k < tallies.size(); ++k)
                 totals[m][k] += tallies[k];

@@ -32,10 +32,15 @@ GroundTruthScene::EventKind EventMatcher::kindOf(const Result &counted)
     return counted.in != 0 ? GroundTruthScene::Entry : GroundTruthScene::Exit;
 }
 
-EventMatcher::Tallies EventMatcher::match(
-    const std::vector<GroundTruthScene::Event> &truth, const QVector<Result> &counted) const
+EventMatcher::Tallies EventMatcher::match(const std::vector<GroundTruthScene::Event> &truth,
+    const QVector<Result> &counted, std::vector<bool> *truthFound,
+    std::vector<bool> *countedFound) const
 {
     Tallies tallies {};
+    if (truthFound)
+        truthFound->assign(truth.size(), false);
+    if (countedFound)
+        countedFound->assign(static_cast<size_t>(counted.size()), false);
     for (const GroundTruthScene::EventKind kind :
         { GroundTruthScene::Crossing, GroundTruthScene::Entry, GroundTruthScene::Exit }) {
         std::vector<const GroundTruthScene::Event *> real;
@@ -78,8 +83,13 @@ EventMatcher::Tallies EventMatcher::match(
         munkres.solve(assignment);
         for (int i = 0; i < rows; ++i) {
             for (int j = 0; j < cols; ++j) {
-                if (assignment.at<int>(i, j) == 0 && costs.at<int>(i, j) < unreachable)
-                    ++tally.found;
+                if (assignment.at<int>(i, j) != 0 || costs.at<int>(i, j) >= unreachable)
+                    continue;
+                ++tally.found;
+                if (truthFound)
+                    (*truthFound)[static_cast<size_t>(real[static_cast<size_t>(i)] - truth.data())] = true;
+                if (countedFound)
+                    (*countedFound)[static_cast<size_t>(seen[static_cast<size_t>(j)] - counted.data())] = true;
             }
         }
     }

@@ -37,8 +37,11 @@ public:
     // entry, out alone an exit.
     static GroundTruthScene::EventKind kindOf(const Result &counted);
 
-    Tallies match(
-        const std::vector<GroundTruthScene::Event> &truth, const QVector<Result> &counted) const;
+    // `truthFound` and `countedFound`, when given, tell per event whether it
+    // was paired.
+    Tallies match(const std::vector<GroundTruthScene::Event> &truth,
+        const QVector<Result> &counted, std::vector<bool> *truthFound = nullptr,
+        std::vector<bool> *countedFound = nullptr) const;
 
 private:
     int frames;

@@ -105,11 +105,11 @@ void GroundTruthScene::render(int index, cv::Mat &frame) const
 std::vector<GroundTruthScene::Event> GroundTruthScene::truth() const
 {
     std::vector<Event> events;
-    for (const Insect &insect : insects) {
+    for (size_t i = 0; i < insects.size(); ++i) {
         if (isLine())
-            crossings(insect, events);
+            crossings(static_cast<int>(i), events);
         else if (counting.size() >= 3)
-            boxPassages(insect, events);
+            boxPassages(static_cast<int>(i), events);
     }
     std::stable_sort(events.begin(), events.end(),
         [](const Event &a, const Event &b) { return a.frame < b.frame; });
@@ -119,8 +119,9 @@ std::vector<GroundTruthScene::Event> GroundTruthScene::truth() const
 // A crossing: from more than kSideMargin on one side of the line to more
 // than that on the other, through the line itself. It happens at the frame
 // the insect is clear of the line on the new side.
-void GroundTruthScene::crossings(const Insect &insect, std::vector<Event> &events) const
+void GroundTruthScene::crossings(int which, std::vector<Event> &events) const
 {
+    const Insect &insect = insects[static_cast<size_t>(which)];
     const cv::Point2d a(counting[0]);
     const cv::Point2d b(counting[1]);
     int side = 0;
@@ -134,7 +135,8 @@ void GroundTruthScene::crossings(const Insect &insect, std::vector<Event> &event
         if (side != 0 && now != side && index >= kFirstProcessed) {
             const double u = crossingAlong(sidePosition, p, a, b);
             if (u >= 0 && u <= 1)
-                events.push_back({ index - 1, cv::Point(cvRound(p.x), cvRound(p.y)), Crossing });
+                events.push_back(
+                    { index - 1, cv::Point(cvRound(p.x), cvRound(p.y)), Crossing, which });
         }
         side = now;
         sidePosition = p;
@@ -144,8 +146,9 @@ void GroundTruthScene::crossings(const Insect &insect, std::vector<Event> &event
 // An entry: from more than kSideMargin outside the box to more than that
 // inside, through a part of its border that lies in the tracking box; an
 // exit the other way round.
-void GroundTruthScene::boxPassages(const Insect &insect, std::vector<Event> &events) const
+void GroundTruthScene::boxPassages(int which, std::vector<Event> &events) const
 {
+    const Insect &insect = insects[static_cast<size_t>(which)];
     const std::vector<cv::Point2f> box = asFloat(counting);
     const std::vector<cv::Point2f> area = asFloat(tracking);
     int state = 0; // -1 outside, +1 inside
@@ -170,7 +173,7 @@ void GroundTruthScene::boxPassages(const Insect &insect, std::vector<Event> &eve
             }
             if (counted)
                 events.push_back({ index - 1, cv::Point(cvRound(p.x), cvRound(p.y)),
-                    now > 0 ? Entry : Exit });
+                    now > 0 ? Entry : Exit, which });
         }
         state = now;
         statePosition = p;

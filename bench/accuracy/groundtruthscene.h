@@ -20,6 +20,7 @@ public:
         int frame = 0; // numbered as in the count file: frame index - 1
         cv::Point position;
         EventKind kind = Crossing;
+        int insect = 0; // index in swarm()
     };
 
     struct Insect
@@ -28,6 +29,7 @@ public:
         int start = 0; // frame index of path[0]; before it, it sits at path[0]
         double radius = 4;
         int level = 40; // grey level of its body
+        QString behaviour; // what it does, for reports
     };
 
     // An insect is on one side (inside, outside) once it is this far from
@@ -67,8 +69,8 @@ public:
 
 private:
     void prepareBackground() const;
-    void crossings(const Insect &insect, std::vector<Event> &events) const;
-    void boxPassages(const Insect &insect, std::vector<Event> &events) const;
+    void crossings(int insect, std::vector<Event> &events) const;
+    void boxPassages(int insect, std::vector<Event> &events) const;
 
     QString sceneName;
     cv::Size frameSize;

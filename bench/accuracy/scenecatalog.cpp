@@ -70,7 +70,7 @@ public:
 
     // Adds the insects of `paths`, `at[i]` being the path index that must
     // fall on the same frame for all of them.
-    void add(const std::vector<Path> &paths, const std::vector<int> &at)
+    void add(const char *behaviour, const std::vector<Path> &paths, const std::vector<int> &at)
     {
         int longest = 0;
         int latest = 0;
@@ -86,10 +86,11 @@ public:
             insect.start = meet - at[i];
             insect.radius = rng.uniform(0.0, 1.0) < 0.15 ? rng.uniform(10.0, 13.0) : rng.uniform(3.0, 9.0);
             insect.level = rng.uniform(15, 55);
+            insect.behaviour = QString::fromLatin1(behaviour);
             scene.addInsect(insect);
         }
     }
-    void add(const Path &path) { add({ path }, { 0 }); }
+    void add(const char *behaviour, const Path &path) { add(behaviour, { path }, { 0 }); }
 
     GroundTruthScene &scene;
     cv::RNG &rng;
@@ -111,7 +112,7 @@ void lineInsects(SceneMaker &m, const cv::Point2d &a, const cv::Point2d &b, int 
             PathMaker p(c - d * m.length(80, 200));
             p.moveTo(c, v);
             p.moveTo(c + d * m.length(80, 200), v);
-            m.add(p.path);
+            m.add("straight across", p.path);
         } else if (kind < 0.45) { // two insects passing close, one from each side
             const cv::Point2d offset = along * m.length(15, 40);
             PathMaker p(c - d * 150);
@@ -123,7 +124,7 @@ void lineInsects(SceneMaker &m, const cv::Point2d &a, const cv::Point2d &b, int 
             q.moveTo(c + offset, v2);
             const int meet2 = q.frames() - 1;
             q.moveTo(c + offset - d * 150, v2);
-            m.add({ p.path, q.path }, { meet1, meet2 });
+            m.add("two insects passing close, one from each side", { p.path, q.path }, { meet1, meet2 });
         } else if (kind < 0.55) { // paths crossing on the line
             const cv::Point2d d2 = rotate(normal * sign, rng.uniform(0, 2) ? 45.0 : -45.0);
             const cv::Point2d d1 = rotate(d2, d2.cross(normal * sign) > 0 ? 90.0 : -90.0);
@@ -136,37 +137,37 @@ void lineInsects(SceneMaker &m, const cv::Point2d &a, const cv::Point2d &b, int 
             q.moveTo(c, v2);
             const int meet2 = q.frames() - 1;
             q.moveTo(c + d2 * 150, v2);
-            m.add({ p.path, q.path }, { meet1, meet2 });
+            m.add("paths crossing on the line", { p.path, q.path }, { meet1, meet2 });
         } else if (kind < 0.67) { // sits on the line, then goes on or back
             PathMaker p(c - d * m.length(80, 200));
             p.moveTo(c + along * rng.uniform(-1.0, 1.0), v);
             p.hold(m.seconds(0.4, 1.5));
             const bool across = rng.uniform(0.0, 1.0) < 0.7;
             p.moveTo(c + (across ? d : -d) * m.length(80, 200), m.speed());
-            m.add(p.path);
+            m.add("sits on the line, then goes on or back", p.path);
         } else if (kind < 0.75) { // hovers on the line, then leaves to either side
             PathMaker p(c - d * m.length(80, 200));
             p.moveTo(c + normal * rng.uniform(-0.5, 0.5), v);
             p.hover(m.seconds(0.8, 1.5), 2.0, rng);
             p.moveTo(c + (rng.uniform(0, 2) ? d : -d) * m.length(80, 200), m.speed());
-            m.add(p.path);
+            m.add("hovers on the line, then leaves to either side", p.path);
         } else if (kind < 0.83) { // flies along the line, then leaves to either side
             PathMaker p(c - d * m.length(80, 200));
             p.moveTo(c, v);
             const double run = m.length(60, 140) * (rng.uniform(0, 2) ? 1 : -1);
             p.moveTo(c + along * run + normal * rng.uniform(-1.0, 1.0), std::max(3.0, v * 0.6));
             p.moveTo(p.here() + (rng.uniform(0, 2) ? d : -d) * m.length(80, 200), v);
-            m.add(p.path);
+            m.add("flies along the line, then leaves to either side", p.path);
         } else if (kind < 0.91) { // comes close and turns back
             PathMaker p(c - d * m.length(80, 200));
             p.moveTo(c - d * m.length(12, 25), v);
             p.moveTo(c - rotate(d, rng.uniform(-40.0, 40.0)) * m.length(80, 200), v);
-            m.add(p.path);
+            m.add("comes close and turns back", p.path);
         } else { // leaves the tracking box without crossing
             const cv::Point2d start = c - normal * sign * m.length(40, 120);
             PathMaker p(start);
             p.moveTo(start + along * (rng.uniform(0, 2) ? 700 : -700), v);
-            m.add(p.path);
+            m.add("leaves the tracking box without crossing", p.path);
         }
     }
 }
@@ -200,11 +201,11 @@ void boxInsects(SceneMaker &m, const std::vector<cv::Point> &box, int count)
         if (kind < 0.28) { // enters
             PathMaker p(e - d * m.length(80, 200));
             p.moveTo(e + d * m.length(20, 40), v);
-            m.add(p.path);
+            m.add("enters", p.path);
         } else if (kind < 0.53) { // comes out
             PathMaker p(e + d * m.length(20, 40));
             p.moveTo(e - d * m.length(80, 200), v);
-            m.add(p.path);
+            m.add("comes out", p.path);
         } else if (kind < 0.63) { // goes in and comes out elsewhere
             PathMaker p(e - d * m.length(80, 160));
             p.moveTo(centre, v);
@@ -212,34 +213,41 @@ void boxInsects(SceneMaker &m, const std::vector<cv::Point> &box, int count)
             const auto &other = edges[static_cast<size_t>(rng.uniform(0, static_cast<int>(edges.size())))];
             const cv::Point2d exit = other.first + (other.second - other.first) * rng.uniform(0.2, 0.8);
             p.moveTo(exit + unit(exit - centre) * m.length(80, 160), m.speed());
-            m.add(p.path);
+            m.add("goes in and comes out elsewhere", p.path);
         } else if (kind < 0.73) { // waits at the border, then goes in or away
             PathMaker p(e - d * m.length(80, 200));
             p.moveTo(e - inward * m.length(6, 10), v);
             p.hold(m.seconds(0.4, 1.5));
             const bool in = rng.uniform(0.0, 1.0) < 0.7;
             p.moveTo(in ? e + d * m.length(20, 40) : e - rotate(d, 30) * m.length(80, 200), m.speed());
-            m.add(p.path);
+            m.add("waits at the border, then goes in or away", p.path);
         } else if (kind < 0.80) { // hovers at the border, then goes in or away
             PathMaker p(e - d * m.length(80, 200));
             p.moveTo(e - inward * 10, v);
             p.hover(m.seconds(0.8, 1.5), 2.0, rng);
             const bool in = rng.uniform(0, 2) != 0;
             p.moveTo(in ? e + d * m.length(20, 40) : e - rotate(d, -30) * m.length(80, 200), m.speed());
-            m.add(p.path);
-        } else if (kind < 0.90) { // two insects going in side by side
-            const cv::Point2d side = unit(edge.second - edge.first) * m.length(20, 40);
+            m.add("hovers at the border, then goes in or away", p.path);
+        } else if (kind < 0.90) { // two insects going in close together, from different directions
+            const cv::Point2d side = unit(edge.second - edge.first) * m.length(15, 35);
+            const cv::Point2d d2 = rotate(inward, d.cross(inward) > 0 ? rng.uniform(30.0, 60.0)
+                                                                     : -rng.uniform(30.0, 60.0));
             PathMaker p(e - d * 150);
+            p.moveTo(e, v);
+            const int meet1 = p.frames() - 1;
             p.moveTo(e + d * 30, v);
-            PathMaker q(e + side - d * 150);
-            q.moveTo(e + side + d * 30, v);
-            m.add({ p.path, q.path }, { 0, 0 });
+            const double v2 = m.speed();
+            PathMaker q(e + side - d2 * 150);
+            q.moveTo(e + side, v2);
+            const int meet2 = q.frames() - 1;
+            q.moveTo(e + side + d2 * 30, v2);
+            m.add("two insects going in close together", { p.path, q.path }, { meet1, meet2 });
         } else { // passes by outside
             const cv::Point2d along = unit(edge.second - edge.first);
             const cv::Point2d start = e - inward * m.length(25, 50) - along * 150;
             PathMaker p(start);
             p.moveTo(start + along * 300, v);
-            m.add(p.path);
+            m.add("passes by outside", p.path);
         }
     }
 }

@@ -13,6 +13,9 @@ namespace {
 
 constexpr int kPoolSize = 1000;
 constexpr int kUnreachable = 1 << 20; // cost of a pair outside every gate
+constexpr int kClaimed = -2; // a detection that only holds hidden tracks
+constexpr char kSeen = 1; // a track matched to a detection
+constexpr char kHidden = 2; // a track moving on inside another's blob
 
 double length(const cv::Point2d &v)
 {
@@ -74,7 +77,9 @@ RobustCounting::Settings RobustCounting::Settings::forVideo(const cv::Size &size
     s.gate = 16.0 * scale;
     s.tentativeLife = 2;
     s.confirmedLife = std::max(8, static_cast<int>(std::lround(1.2 * rate)));
-    s.sideMargin = 4.0 * scale;
+    s.coastLife = std::max(2 * kConfirmHits, static_cast<int>(std::lround(0.15 * rate)));
+    s.sharedLife = std::max(3, static_cast<int>(std::lround(0.3 * rate)));
+    s.sideMargin = 8.0 * scale;
     s.edgeReach = 30.0 * scale;
     return s;
 }
@@ -86,6 +91,8 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("confirm_hits"), kConfirmHits },
         { QStringLiteral("tentative_life_frames"), config.tentativeLife },
         { QStringLiteral("confirmed_life_frames"), config.confirmedLife },
+        { QStringLiteral("coast_life_frames"), config.coastLife },
+        { QStringLiteral("shared_life_frames"), config.sharedLife },
         { QStringLiteral("side_margin_px"), config.sideMargin },
         { QStringLiteral("edge_reach_px"), config.edgeReach } };
 }
@@ -134,51 +141,111 @@ bool RobustCounting::process(const cv::Mat &grey)
 
 void RobustCounting::associate()
 {
-    const int rows = static_cast<int>(detected.size());
-    const int cols = static_cast<int>(tracks.size());
-    trackOf.assign(detected.size(), -1);
+    const size_t rows = detected.size();
+    const size_t cols = tracks.size();
+    trackOf.assign(rows, -1);
+    matched.assign(cols, 0);
+    predicted.resize(cols);
+    for (size_t j = 0; j < cols; ++j) {
+        const Track &t = tracks[j];
+        predicted[j] = t.position + t.velocity * static_cast<double>(t.missed + 1);
+    }
+
+    // Insects close together make one blob. A blob that holds the predicted
+    // positions of two moving tracks or more is no evidence for either: they
+    // move on as predicted until the blob splits, and it starts no track.
+    for (size_t i = 0; i < rows; ++i) {
+        const Target *d = detected[i];
+        const cv::Rect blob(d->origine, cv::Size(d->width, d->height));
+        int inside = 0;
+        for (size_t j = 0; j < cols; ++j) {
+            if (canHide(tracks[j]) && blob.contains(rounded(predicted[j])))
+                ++inside;
+        }
+        if (inside < 2)
+            continue;
+        trackOf[i] = kClaimed;
+        for (size_t j = 0; j < cols; ++j) {
+            if (canHide(tracks[j]) && blob.contains(rounded(predicted[j])))
+                matched[j] = kHidden;
+        }
+    }
+
     if (rows > 0 && cols > 0) {
-        costs.create(rows, cols, CV_32SC1);
-        for (int j = 0; j < cols; ++j) {
-            const Track &t = tracks[static_cast<size_t>(j)];
-            const double steps = t.missed + 1;
-            const bool moving = t.hits >= 2;
-            const cv::Point2d predicted = t.position + t.velocity * steps;
+        costs.create(static_cast<int>(rows), static_cast<int>(cols), CV_32SC1);
+        for (size_t j = 0; j < cols; ++j) {
+            const Track &t = tracks[j];
             // Room for the blob's jitter and for a change of speed that
             // grows with the frames it has not been seen.
-            const double movingGate = moving
+            const double movingGate = t.hits >= 2
                 ? config.gate + 0.5 * length(t.velocity) + 0.25 * config.gate * t.missed
                 : config.maxStep + config.gate;
-            const bool coasting = t.missed <= 2 * kConfirmHits;
-            for (int i = 0; i < rows; ++i) {
-                const cv::Point2d at(detected[static_cast<size_t>(i)]->centroid);
+            const bool coasting = t.missed <= config.coastLife;
+            for (size_t i = 0; i < rows; ++i) {
                 double cost = -1;
-                const double toPrediction = length(at - predicted);
-                if (coasting && toPrediction <= movingGate)
-                    cost = toPrediction;
-                // A paused insect starts again where it stopped.
-                const double toLast = length(at - t.position);
-                if (t.missed > 0 && toLast <= config.gate && (cost < 0 || toLast < cost))
-                    cost = toLast;
+                if (trackOf[i] != kClaimed && matched[j] != kHidden) {
+                    const cv::Point2d at(detected[i]->centroid);
+                    const double toPrediction = length(at - predicted[j]);
+                    if (coasting && toPrediction <= movingGate)
+                        cost = toPrediction;
+                    // A paused insect starts again where it stopped.
+                    const double toLast = length(at - t.position);
+                    if (t.missed > 0 && toLast <= config.gate && (cost < 0 || toLast < cost))
+                        cost = toLast;
+                }
                 // 1 + cost: the solver gives a cost of 0 the largest value.
-                costs.at<int>(i, j) = cost < 0 ? kUnreachable : 1 + static_cast<int>(cost * 16);
+                costs.at<int>(static_cast<int>(i), static_cast<int>(j))
+                    = cost < 0 ? kUnreachable : 1 + static_cast<int>(cost * 16);
             }
         }
         costs.copyTo(assignment);
         munkres.solve(assignment);
-        for (int i = 0; i < rows; ++i) {
-            for (int j = 0; j < cols; ++j) {
-                if (assignment.at<int>(i, j) == 0 && costs.at<int>(i, j) < kUnreachable)
-                    trackOf[static_cast<size_t>(i)] = j;
+        for (size_t i = 0; i < rows; ++i) {
+            const int *cell = assignment.ptr<int>(static_cast<int>(i));
+            const int *cost = costs.ptr<int>(static_cast<int>(i));
+            for (size_t j = 0; j < cols; ++j) {
+                if (cell[j] == 0 && cost[j] < kUnreachable) {
+                    trackOf[i] = static_cast<int>(j);
+                    matched[j] = kSeen;
+                }
             }
         }
     }
 
-    for (Track &t : tracks)
+    // A moving track left without a detection whose predicted position lies
+    // in another track's blob is hidden in it as well.
+    for (size_t j = 0; j < cols; ++j) {
+        if (matched[j] != 0 || !canHide(tracks[j]))
+            continue;
+        for (size_t i = 0; i < rows; ++i) {
+            const Target *d = detected[i];
+            if (cv::Rect(d->origine, cv::Size(d->width, d->height)).contains(rounded(predicted[j]))) {
+                matched[j] = kHidden;
+                break;
+            }
+        }
+    }
+    for (size_t j = 0; j < cols; ++j) {
+        Track &t = tracks[j];
         t.missed += 1;
+        if (matched[j] != kHidden)
+            continue;
+        t.shared += 1;
+        t.position = predicted[j];
+        t.missed = 0;
+        const cv::Point at = rounded(predicted[j]);
+        t.target->last = t.target->centroid;
+        t.target->origine += at - t.target->centroid;
+        t.target->centroid = at;
+    }
+
     for (size_t i = 0; i < detected.size(); ++i) {
         Target *d = detected[i];
         const int j = trackOf[i];
+        if (j == kClaimed) {
+            TargetPool::instance().release(d);
+            continue;
+        }
         if (j < 0) {
             d->age = 0;
             d->agemovement = 0;
@@ -198,6 +265,7 @@ void RobustCounting::associate()
         t.position = at;
         t.hits += 1;
         t.missed = 0;
+        t.shared = 0;
         t.target->update(*d);
         t.target->age = 0;
         t.target->agemovement += 1;
@@ -205,6 +273,9 @@ void RobustCounting::associate()
     }
     detected.clear();
 
+    for (const Track &t : tracks)
+        qCDebug(lcImgproc, "TRK %d at (%.0f, %.0f) v (%.1f, %.1f) hits %d missed %d shared %d", t.target->id,
+            t.position.x, t.position.y, t.velocity.x, t.velocity.y, t.hits, t.missed, t.shared);
     // Unseen tracks age; those unseen too long go.
     for (size_t j = tracks.size(); j-- > 0;) {
         Track &t = tracks[j];
@@ -216,6 +287,11 @@ void RobustCounting::associate()
         if (t.missed > life && (!t.confirmed() || segments.size() < 3))
             dropTrack(j);
     }
+}
+
+bool RobustCounting::canHide(const Track &t) const
+{
+    return t.hits >= 2 && t.missed <= config.coastLife && t.shared < config.sharedLife;
 }
 
 void RobustCounting::dropTrack(size_t index)
@@ -271,6 +347,9 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
             // its ends.
             if (t.side != 0 && side != t.side
                 && InsectDetect::Intersect(rounded(t.sidePosition), rounded(t.position), a, b)) {
+                qCDebug(lcImgproc, "Track %d crossed from (%.0f, %.0f) to (%.0f, %.0f), %d hits",
+                    t.target->id, t.sidePosition.x, t.sidePosition.y, t.position.x, t.position.y,
+                    t.hits);
                 if (t.confirmed()) {
                     events.append(record(step, recorder, step.frame, rounded(t.position), 1, 1));
                 } else {

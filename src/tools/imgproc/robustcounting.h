@@ -52,6 +52,8 @@ public:
         double gate = 0; // px around a prediction, or around a stopped track
         int tentativeLife = 0; // missed frames a new track survives
         int confirmedLife = 0; // missed frames a confirmed track survives
+        int coastLife = 0; // missed frames a track is looked for along its motion
+        int sharedLife = 0; // frames a track may move on inside another's blob
         double sideMargin = 0; // px from the line to be on one side
         double edgeReach = 0; // px from a counting edge to count at it
         static Settings forVideo(const cv::Size &frameSize, double fps);
@@ -66,6 +68,7 @@ private:
         cv::Point2d velocity; // px per frame
         int hits = 1;
         int missed = 0;
+        int shared = 0; // frames moved on as predicted inside another's blob
         int firstFrame = 0; // in count file numbering
         int lastFrame = 0;
         cv::Point firstSeen;
@@ -78,6 +81,8 @@ private:
     };
 
     void associate();
+    // Moving, and seen recently enough to be followed inside another's blob.
+    bool canHide(const Track &track) const;
     void dropTrack(size_t index);
     void countLine(const Step &step, const cv::Point &a, const cv::Point &b, InsectDetect &recorder,
         QVector<Result> &events);
@@ -98,6 +103,8 @@ private:
     cv::Mat costs;
     cv::Mat assignment;
     std::vector<int> trackOf; // per detection, the track it joins or -1
+    std::vector<char> matched; // per track: 0, seen or hidden
+    std::vector<cv::Point2d> predicted; // per track
     int frameCount = 0; // processed steps since reset, for the life of tracks
     int lastStepFrame = 0;
     std::vector<cv::Point> segments;
