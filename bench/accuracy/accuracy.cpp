@@ -142,8 +142,8 @@ int main(int argc, char *argv[])
     QTemporaryDir temporary;
     const QString dir = options.dir.isEmpty() ? temporary.path() : options.dir;
     if ((options.dir.isEmpty() && !temporary.isValid()) || !QDir().mkpath(dir)) {
-        std::fprintf(stderr, "kestrin-accuracy: error: cannot make the folder %s\n",
-            qPrintable(dir));
+        std::fprintf(
+            stderr, "kestrin-accuracy: error: cannot make the folder %s\n", qPrintable(dir));
         return 1;
     }
 
@@ -155,7 +155,8 @@ int main(int argc, char *argv[])
         if (options.only >= 0 && index != options.only)
             continue;
         const GroundTruthScene scene = SceneCatalog::scene(index, options.seed);
-        const QString suffix = options.fourcc == "MJPG" ? QStringLiteral(".avi") : QStringLiteral(".mp4");
+        const QString suffix
+            = options.fourcc == "MJPG" ? QStringLiteral(".avi") : QStringLiteral(".mp4");
         const QString video = QDir(dir).filePath(scene.name() + suffix);
         if (!scene.write(video, options.fourcc.c_str())) {
             std::fprintf(stderr, "kestrin-accuracy: error: cannot write %s with %s\n",
@@ -167,8 +168,8 @@ int main(int argc, char *argv[])
         for (size_t m = 0; m < options.methods.size(); ++m) {
             QVector<Result> counted;
             if (!countVideo(video, scene, options.methods[m], counted)) {
-                std::fprintf(stderr, "kestrin-accuracy: error: cannot process %s\n",
-                    qPrintable(video));
+                std::fprintf(
+                    stderr, "kestrin-accuracy: error: cannot process %s\n", qPrintable(video));
                 return 1;
             }
             std::vector<bool> truthFound;
@@ -182,8 +183,8 @@ int main(int argc, char *argv[])
                         truthFound[i] ? "found" : "MISSED", truth[i].insect,
                         qPrintable(scene.swarm()[static_cast<size_t>(truth[i].insect)].behaviour));
                 for (int i = 0; i < counted.size(); ++i)
-                    std::printf("  counted %5.0f %4d %4d %-9s %s\n", counted[i].frame,
-                        counted[i].x, counted[i].y, kKindNames[EventMatcher::kindOf(counted[i])],
+                    std::printf("  counted %5.0f %4d %4d %-9s %s\n", counted[i].frame, counted[i].x,
+                        counted[i].y, kKindNames[EventMatcher::kindOf(counted[i])],
                         countedFound[static_cast<size_t>(i)] ? "" : "EXTRA");
             }
             for (size_t k = 0; k < tallies.size(); ++k)

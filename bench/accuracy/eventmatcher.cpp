@@ -21,8 +21,8 @@ EventMatcher::EventMatcher(int frameTolerance, double distanceTolerance)
 
 EventMatcher EventMatcher::forScene(const GroundTruthScene &scene)
 {
-    return EventMatcher(std::max(5, static_cast<int>(std::lround(scene.fps() / 10))),
-        0.08 * scene.size().width);
+    return EventMatcher(
+        std::max(5, static_cast<int>(std::lround(scene.fps() / 10))), 0.08 * scene.size().width);
 }
 
 GroundTruthScene::EventKind EventMatcher::kindOf(const Result &counted)
@@ -87,9 +87,12 @@ EventMatcher::Tallies EventMatcher::match(const std::vector<GroundTruthScene::Ev
                     continue;
                 ++tally.found;
                 if (truthFound)
-                    (*truthFound)[static_cast<size_t>(real[static_cast<size_t>(i)] - truth.data())] = true;
+                    (*truthFound)[static_cast<size_t>(real[static_cast<size_t>(i)] - truth.data())]
+                        = true;
                 if (countedFound)
-                    (*countedFound)[static_cast<size_t>(seen[static_cast<size_t>(j)] - counted.data())] = true;
+                    (*countedFound)[static_cast<size_t>(
+                        seen[static_cast<size_t>(j)] - counted.data())]
+                        = true;
             }
         }
     }

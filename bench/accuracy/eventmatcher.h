@@ -39,9 +39,8 @@ public:
 
     // `truthFound` and `countedFound`, when given, tell per event whether it
     // was paired.
-    Tallies match(const std::vector<GroundTruthScene::Event> &truth,
-        const QVector<Result> &counted, std::vector<bool> *truthFound = nullptr,
-        std::vector<bool> *countedFound = nullptr) const;
+    Tallies match(const std::vector<GroundTruthScene::Event> &truth, const QVector<Result> &counted,
+        std::vector<bool> *truthFound = nullptr, std::vector<bool> *countedFound = nullptr) const;
 
 private:
     int frames;

@@ -94,8 +94,7 @@ void GroundTruthScene::render(int index, cv::Mat &frame) const
     constexpr int kShift = 4; // sub-pixel positions, 1/16 px
     for (const Insect &insect : insects) {
         const cv::Point2d at = positionAt(insect, index);
-        cv::circle(grey,
-            cv::Point(cvRound(at.x * (1 << kShift)), cvRound(at.y * (1 << kShift))),
+        cv::circle(grey, cv::Point(cvRound(at.x * (1 << kShift)), cvRound(at.y * (1 << kShift))),
             cvRound(insect.radius * (1 << kShift)), cv::Scalar(insect.level), cv::FILLED,
             cv::LINE_AA, kShift);
     }
@@ -183,8 +182,7 @@ void GroundTruthScene::boxPassages(int which, std::vector<Event> &events) const
 bool GroundTruthScene::write(const QString &videoPath, const char *fourcc) const
 {
     cv::VideoWriter writer(QFile::encodeName(videoPath).toStdString(),
-        cv::VideoWriter::fourcc(fourcc[0], fourcc[1], fourcc[2], fourcc[3]), rate, frameSize,
-        true);
+        cv::VideoWriter::fourcc(fourcc[0], fourcc[1], fourcc[2], fourcc[3]), rate, frameSize, true);
     if (!writer.isOpened())
         return false;
     cv::Mat frame;

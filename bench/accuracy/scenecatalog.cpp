@@ -33,7 +33,8 @@ public:
     void moveTo(const cv::Point2d &to, double speed)
     {
         const cv::Point2d from = here();
-        const int steps = std::max(1, static_cast<int>(std::ceil(std::hypot(to.x - from.x, to.y - from.y) / speed)));
+        const int steps = std::max(
+            1, static_cast<int>(std::ceil(std::hypot(to.x - from.x, to.y - from.y) / speed)));
         for (int i = 1; i <= steps; ++i)
             path.push_back(from + (to - from) * (static_cast<double>(i) / steps));
     }
@@ -44,7 +45,8 @@ public:
         const cv::Point2d centre = here();
         for (int i = 0; i < frames; ++i)
             path.push_back(centre
-                + cv::Point2d(rng.uniform(-amplitude, amplitude), rng.uniform(-amplitude, amplitude)));
+                + cv::Point2d(
+                    rng.uniform(-amplitude, amplitude), rng.uniform(-amplitude, amplitude)));
     }
     Path path;
 };
@@ -84,7 +86,8 @@ public:
             GroundTruthScene::Insect insect;
             insect.path = paths[i];
             insect.start = meet - at[i];
-            insect.radius = rng.uniform(0.0, 1.0) < 0.15 ? rng.uniform(10.0, 13.0) : rng.uniform(3.0, 9.0);
+            insect.radius
+                = rng.uniform(0.0, 1.0) < 0.15 ? rng.uniform(10.0, 13.0) : rng.uniform(3.0, 9.0);
             insect.level = rng.uniform(15, 55);
             insect.behaviour = QString::fromLatin1(behaviour);
             scene.addInsect(insect);
@@ -124,7 +127,8 @@ void lineInsects(SceneMaker &m, const cv::Point2d &a, const cv::Point2d &b, int 
             q.moveTo(c + offset, v2);
             const int meet2 = q.frames() - 1;
             q.moveTo(c + offset - d * 150, v2);
-            m.add("two insects passing close, one from each side", { p.path, q.path }, { meet1, meet2 });
+            m.add("two insects passing close, one from each side", { p.path, q.path },
+                { meet1, meet2 });
         } else if (kind < 0.55) { // paths crossing on the line
             const cv::Point2d d2 = rotate(normal * sign, rng.uniform(0, 2) ? 45.0 : -45.0);
             const cv::Point2d d1 = rotate(d2, d2.cross(normal * sign) > 0 ? 90.0 : -90.0);
@@ -189,7 +193,8 @@ void boxInsects(SceneMaker &m, const std::vector<cv::Point> &box, int count)
         centre += cv::Point2d(p) / static_cast<double>(box.size());
     cv::RNG &rng = m.rng;
     for (int i = 0; i < count; ++i) {
-        const auto &edge = edges[static_cast<size_t>(rng.uniform(0, static_cast<int>(edges.size())))];
+        const auto &edge
+            = edges[static_cast<size_t>(rng.uniform(0, static_cast<int>(edges.size())))];
         const cv::Point2d e = edge.first + (edge.second - edge.first) * rng.uniform(0.15, 0.85);
         cv::Point2d inward(-(edge.second - edge.first).y, (edge.second - edge.first).x);
         inward = unit(inward);
@@ -210,8 +215,10 @@ void boxInsects(SceneMaker &m, const std::vector<cv::Point> &box, int count)
             PathMaker p(e - d * m.length(80, 160));
             p.moveTo(centre, v);
             p.hold(m.seconds(0.3, 1.0));
-            const auto &other = edges[static_cast<size_t>(rng.uniform(0, static_cast<int>(edges.size())))];
-            const cv::Point2d exit = other.first + (other.second - other.first) * rng.uniform(0.2, 0.8);
+            const auto &other
+                = edges[static_cast<size_t>(rng.uniform(0, static_cast<int>(edges.size())))];
+            const cv::Point2d exit
+                = other.first + (other.second - other.first) * rng.uniform(0.2, 0.8);
             p.moveTo(exit + unit(exit - centre) * m.length(80, 160), m.speed());
             m.add("goes in and comes out elsewhere", p.path);
         } else if (kind < 0.73) { // waits at the border, then goes in or away
@@ -219,19 +226,21 @@ void boxInsects(SceneMaker &m, const std::vector<cv::Point> &box, int count)
             p.moveTo(e - inward * m.length(6, 10), v);
             p.hold(m.seconds(0.4, 1.5));
             const bool in = rng.uniform(0.0, 1.0) < 0.7;
-            p.moveTo(in ? e + d * m.length(20, 40) : e - rotate(d, 30) * m.length(80, 200), m.speed());
+            p.moveTo(
+                in ? e + d * m.length(20, 40) : e - rotate(d, 30) * m.length(80, 200), m.speed());
             m.add("waits at the border, then goes in or away", p.path);
         } else if (kind < 0.80) { // hovers at the border, then goes in or away
             PathMaker p(e - d * m.length(80, 200));
             p.moveTo(e - inward * 10, v);
             p.hover(m.seconds(0.8, 1.5), 2.0, rng);
             const bool in = rng.uniform(0, 2) != 0;
-            p.moveTo(in ? e + d * m.length(20, 40) : e - rotate(d, -30) * m.length(80, 200), m.speed());
+            p.moveTo(
+                in ? e + d * m.length(20, 40) : e - rotate(d, -30) * m.length(80, 200), m.speed());
             m.add("hovers at the border, then goes in or away", p.path);
         } else if (kind < 0.90) { // two insects going in close together, from different directions
             const cv::Point2d side = unit(edge.second - edge.first) * m.length(15, 35);
-            const cv::Point2d d2 = rotate(inward, d.cross(inward) > 0 ? rng.uniform(30.0, 60.0)
-                                                                     : -rng.uniform(30.0, 60.0));
+            const cv::Point2d d2 = rotate(
+                inward, d.cross(inward) > 0 ? rng.uniform(30.0, 60.0) : -rng.uniform(30.0, 60.0));
             PathMaker p(e - d * 150);
             p.moveTo(e, v);
             const int meet1 = p.frames() - 1;
@@ -281,7 +290,8 @@ GroundTruthScene SceneCatalog::scene(int index, unsigned seedBase)
         cv::Point a(centre - along * half);
         cv::Point b(centre + along * half);
         const auto inside = [&](cv::Point p) {
-            return cv::Point(std::clamp(p.x, kRim + 5, w - kRim - 5), std::clamp(p.y, kRim + 5, h - kRim - 5));
+            return cv::Point(
+                std::clamp(p.x, kRim + 5, w - kRim - 5), std::clamp(p.y, kRim + 5, h - kRim - 5));
         };
         a = inside(a);
         b = inside(b);

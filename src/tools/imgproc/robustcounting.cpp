@@ -219,7 +219,8 @@ void RobustCounting::associate()
             continue;
         for (size_t i = 0; i < rows; ++i) {
             const Target *d = detected[i];
-            if (cv::Rect(d->origine, cv::Size(d->width, d->height)).contains(rounded(predicted[j]))) {
+            if (cv::Rect(d->origine, cv::Size(d->width, d->height))
+                    .contains(rounded(predicted[j]))) {
                 matched[j] = kHidden;
                 break;
             }
@@ -253,6 +254,7 @@ void RobustCounting::associate()
             track.target = d;
             track.position = cv::Point2d(d->centroid);
             track.firstSeen = d->centroid;
+            track.seen = d->centroid;
             track.missed = 0;
             tracks.push_back(track);
             targets.push_back(d);
@@ -263,6 +265,7 @@ void RobustCounting::associate()
         const cv::Point2d step = (at - t.position) / static_cast<double>(t.missed);
         t.velocity = t.hits == 1 ? step : 0.5 * t.velocity + 0.5 * step;
         t.position = at;
+        t.seen = d->centroid;
         t.hits += 1;
         t.missed = 0;
         t.shared = 0;
@@ -274,8 +277,10 @@ void RobustCounting::associate()
     detected.clear();
 
     for (const Track &t : tracks)
-        qCDebug(lcImgproc, "TRK %d at (%.0f, %.0f) v (%.1f, %.1f) hits %d missed %d shared %d", t.target->id,
-            t.position.x, t.position.y, t.velocity.x, t.velocity.y, t.hits, t.missed, t.shared);
+        qCDebug(lcImgproc,
+            "Track %d at (%.0f, %.0f) moving (%.1f, %.1f): seen %d, missed %d, hidden %d",
+            t.target->id, t.position.x, t.position.y, t.velocity.x, t.velocity.y, t.hits, t.missed,
+            t.shared);
     // Unseen tracks age; those unseen too long go.
     for (size_t j = tracks.size(); j-- > 0;) {
         Track &t = tracks[j];
@@ -291,7 +296,7 @@ void RobustCounting::associate()
 
 bool RobustCounting::canHide(const Track &t) const
 {
-    return t.hits >= 2 && t.missed <= config.coastLife && t.shared < config.sharedLife;
+    return t.hits >= 2 && t.missed == 0 && t.shared < config.sharedLife;
 }
 
 void RobustCounting::dropTrack(size_t index)
@@ -382,25 +387,42 @@ void RobustCounting::countBox(const Step &step, const std::vector<cv::Point> &ed
         // In: gone for good (or at the end of the video) after heading into
         // an edge.
         const bool gone = t.missed > config.confirmedLife || (videoEnds && t.missed > 0);
-        if (gone && headsIntoEdge(t, edges))
-            events.prepend(record(step, recorder, t.lastFrame, t.target->centroid, 1, 0));
+        cv::Point where;
+        if (gone && headsIntoEdge(t, edges, &where))
+            events.prepend(record(step, recorder, t.lastFrame, where, 1, 0));
         if (gone)
             dropTrack(j);
     }
 }
 
-bool RobustCounting::headsIntoEdge(const Track &t, const std::vector<cv::Point> &edges) const
+bool RobustCounting::headsIntoEdge(
+    const Track &t, const std::vector<cv::Point> &edges, cv::Point *where) const
 {
     const double speed = length(t.velocity);
     if (speed < 0.5)
         return false;
-    const cv::Point2d from = t.position;
-    const cv::Point2d to = from + t.velocity * (config.edgeReach / speed);
+    // From where it was last seen, along its motion, past where it was
+    // followed to inside a blob.
+    const cv::Point2d from(t.seen);
+    const cv::Point2d to = t.position + t.velocity * (config.edgeReach / speed);
     for (size_t k = 0; k + 1 < edges.size(); k += 2) {
         if (!known(edges[k]) || !known(edges[k + 1]))
             continue;
-        if (InsectDetect::Intersect(rounded(from), rounded(to), edges[k], edges[k + 1]))
-            return true;
+        if (!InsectDetect::Intersect(rounded(from), rounded(to), edges[k], edges[k + 1]))
+            continue;
+        // The event is placed where the probe meets the edge.
+        const cv::Point2d a(edges[k]);
+        const cv::Point2d ab = cv::Point2d(edges[k + 1]) - a;
+        const cv::Point2d r = to - from;
+        const double denominator = r.x * ab.y - r.y * ab.x;
+        if (std::abs(denominator) < 1e-9) {
+            *where = t.seen;
+        } else {
+            const cv::Point2d af = a - from;
+            const double along = (af.x * ab.y - af.y * ab.x) / denominator;
+            *where = rounded(from + std::clamp(along, 0.0, 1.0) * r);
+        }
+        return true;
     }
     return false;
 }

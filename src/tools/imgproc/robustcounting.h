@@ -72,6 +72,7 @@ private:
         int firstFrame = 0; // in count file numbering
         int lastFrame = 0;
         cv::Point firstSeen;
+        cv::Point seen; // the last centroid observed, not predicted
         int side = 0; // -1, 0 (not yet off the line) or +1
         cv::Point2d sidePosition; // where it last was off the line
         int pendingCrossings = 0; // crossings made before it was confirmed
@@ -88,7 +89,9 @@ private:
         QVector<Result> &events);
     void countBox(const Step &step, const std::vector<cv::Point> &segments, InsectDetect &recorder,
         QVector<Result> &events, bool videoEnds);
-    bool headsIntoEdge(const Track &track, const std::vector<cv::Point> &segments) const;
+    // Where it went through a counting edge, when its motion took it there.
+    bool headsIntoEdge(
+        const Track &track, const std::vector<cv::Point> &segments, cv::Point *where) const;
     bool leavesEdge(const Track &track, const std::vector<cv::Point> &segments) const;
     Result record(const Step &step, InsectDetect &recorder, int frame, const cv::Point &at, int in,
         int out) const;
