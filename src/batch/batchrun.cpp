@@ -119,6 +119,7 @@ BatchRun::Status BatchRun::runQueue(const QStringList &queue)
     Status status = Done;
     BatchProgress progress(!options.quiet);
     ProcessRun run;
+    run.setCounting(options.counting);
     run.start(zones, frameSize, queue);
     const int count = queue.size();
     int index = 0;
@@ -160,6 +161,7 @@ BatchRun::Status BatchRun::runJobs(const QStringList &queue)
     QList<QStringList> jobs;
     for (const QString &video : queue) {
         QStringList arguments { QStringLiteral("--mode"), QStringLiteral("one"),
+            QStringLiteral("--counting"), CountingMethod::kindName(options.counting),
             QStringLiteral("--boxes-from"), source };
         if (options.quiet)
             arguments << QStringLiteral("--quiet");
