@@ -198,18 +198,7 @@ void RobustCounting::associate()
                     = cost < 0 ? kUnreachable : 1 + static_cast<int>(cost * 16);
             }
         }
-        costs.copyTo(assignment);
-        munkres.solve(assignment);
-        for (size_t i = 0; i < rows; ++i) {
-            const int *cell = assignment.ptr<int>(static_cast<int>(i));
-            const int *cost = costs.ptr<int>(static_cast<int>(i));
-            for (size_t j = 0; j < cols; ++j) {
-                if (cell[j] == 0 && cost[j] < kUnreachable) {
-                    trackOf[i] = static_cast<int>(j);
-                    matched[j] = kSeen;
-                }
-            }
-        }
+        solveByGroups(rows, cols);
     }
 
     // A moving track left without a detection whose predicted position lies
@@ -291,6 +280,68 @@ void RobustCounting::associate()
         const int life = t.confirmed() ? config.confirmedLife : config.tentativeLife;
         if (t.missed > life && (!t.confirmed() || segments.size() < 3))
             dropTrack(j);
+    }
+}
+
+// Detections and tracks that share no reachable pair cannot affect each
+// other's assignment: each group of linked ones is solved on its own, most
+// of them a single pair, so that the cost stays that of the few crowded spots.
+void RobustCounting::solveByGroups(size_t rows, size_t cols)
+{
+    // Union-find over rows 0 .. rows - 1 and columns rows .. rows + cols - 1.
+    parent.resize(rows + cols);
+    for (size_t k = 0; k < parent.size(); ++k)
+        parent[k] = static_cast<int>(k);
+    const auto root = [this](int k) {
+        while (parent[static_cast<size_t>(k)] != k) {
+            parent[static_cast<size_t>(k)]
+                = parent[static_cast<size_t>(parent[static_cast<size_t>(k)])];
+            k = parent[static_cast<size_t>(k)];
+        }
+        return k;
+    };
+    for (size_t i = 0; i < rows; ++i) {
+        const int *cost = costs.ptr<int>(static_cast<int>(i));
+        for (size_t j = 0; j < cols; ++j) {
+            if (cost[j] < kUnreachable)
+                parent[static_cast<size_t>(root(static_cast<int>(i)))]
+                    = root(static_cast<int>(rows + j));
+        }
+    }
+    groupRows.assign(rows + cols, {});
+    groupCols.assign(rows + cols, {});
+    for (size_t i = 0; i < rows; ++i)
+        groupRows[static_cast<size_t>(root(static_cast<int>(i)))].push_back(static_cast<int>(i));
+    for (size_t j = 0; j < cols; ++j)
+        groupCols[static_cast<size_t>(root(static_cast<int>(rows + j)))].push_back(
+            static_cast<int>(j));
+
+    for (size_t g = 0; g < rows + cols; ++g) {
+        const std::vector<int> &r = groupRows[g];
+        const std::vector<int> &c = groupCols[g];
+        if (r.empty() || c.empty())
+            continue;
+        if (r.size() == 1 && c.size() == 1) {
+            trackOf[static_cast<size_t>(r[0])] = c[0];
+            matched[static_cast<size_t>(c[0])] = kSeen;
+            continue;
+        }
+        assignment.create(static_cast<int>(r.size()), static_cast<int>(c.size()), CV_32SC1);
+        for (size_t a = 0; a < r.size(); ++a) {
+            for (size_t b = 0; b < c.size(); ++b)
+                assignment.at<int>(static_cast<int>(a), static_cast<int>(b))
+                    = costs.at<int>(r[a], c[b]);
+        }
+        munkres.solve(assignment);
+        for (size_t a = 0; a < r.size(); ++a) {
+            for (size_t b = 0; b < c.size(); ++b) {
+                if (assignment.at<int>(static_cast<int>(a), static_cast<int>(b)) == 0
+                    && costs.at<int>(r[a], c[b]) < kUnreachable) {
+                    trackOf[static_cast<size_t>(r[a])] = c[b];
+                    matched[static_cast<size_t>(c[b])] = kSeen;
+                }
+            }
+        }
     }
 }
 

@@ -82,6 +82,7 @@ private:
     };
 
     void associate();
+    void solveByGroups(size_t rows, size_t cols);
     // Moving, and seen recently enough to be followed inside another's blob.
     bool canHide(const Track &track) const;
     void dropTrack(size_t index);
@@ -108,6 +109,9 @@ private:
     std::vector<int> trackOf; // per detection, the track it joins or -1
     std::vector<char> matched; // per track: 0, seen or hidden
     std::vector<cv::Point2d> predicted; // per track
+    std::vector<int> parent; // union-find over detections, then tracks
+    std::vector<std::vector<int>> groupRows;
+    std::vector<std::vector<int>> groupCols;
     int frameCount = 0; // processed steps since reset, for the life of tracks
     int lastStepFrame = 0;
     std::vector<cv::Point> segments;
