@@ -347,7 +347,7 @@ void RobustCounting::solveByGroups(size_t rows, size_t cols)
 
 bool RobustCounting::canHide(const Track &t) const
 {
-    return t.hits >= 2 && t.missed == 0 && t.shared < config.sharedLife;
+    return t.confirmed() && t.missed == 0 && t.shared < config.sharedLife;
 }
 
 void RobustCounting::dropTrack(size_t index)
