@@ -489,7 +489,16 @@ bool RobustCounting::leavesEdge(const Track &t, const std::vector<cv::Point> &ed
         const double start = segmentDistance(first, a, b);
         if (start > config.edgeReach)
             continue;
-        if (segmentDistance(t.position, a, b) > start + config.sideMargin)
+        if (segmentDistance(t.position, a, b) <= start + config.sideMargin)
+            continue;
+        // Heading out: back along its motion from where it appeared lies
+        // the edge.
+        const double speed = length(t.velocity);
+        if (speed < 0.5)
+            continue;
+        const cv::Point2d back
+            = first - t.velocity * ((config.edgeReach + config.sideMargin) / speed);
+        if (InsectDetect::Intersect(t.firstSeen, rounded(back), edges[k], edges[k + 1]))
             return true;
     }
     return false;
