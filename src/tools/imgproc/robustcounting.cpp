@@ -4,6 +4,8 @@
 #include <cmath>
 #include <exception>
 
+#include <opencv2/imgproc.hpp>
+
 #include "areacontour.h"
 #include "insectdetect.h"
 #include "logging.h"
@@ -180,7 +182,11 @@ void RobustCounting::associate()
             const double movingGate = t.hits >= 2
                 ? config.gate + 0.5 * length(t.velocity) + 0.25 * config.gate * t.missed
                 : config.maxStep + config.gate;
-            const bool coasting = t.missed <= config.coastLife;
+            // An insect cannot be seen inside the counting box: a track
+            // whose motion takes it there is not looked for there.
+            const bool coasting = t.missed <= config.coastLife
+                && (box.size() < 3
+                    || cv::pointPolygonTest(box, cv::Point2f(predicted[j]), false) < 0);
             for (size_t i = 0; i < rows; ++i) {
                 double cost = -1;
                 if (trackOf[i] != kClaimed && matched[j] != kHidden) {
@@ -360,8 +366,12 @@ void RobustCounting::dropTrack(size_t index)
 QVector<Result> RobustCounting::count(const Step &step, InsectDetect &recorder)
 {
     segments.clear();
-    if (step.zones)
+    box.clear();
+    if (step.zones) {
         step.zones->getAreaSegments(segments);
+        for (const cv::Point &p : step.zones->getArea())
+            box.emplace_back(p);
+    }
     for (Track &t : tracks) {
         if (t.missed != 0)
             continue;

@@ -115,4 +115,5 @@ private:
     int frameCount = 0; // processed steps since reset, for the life of tracks
     int lastStepFrame = 0;
     std::vector<cv::Point> segments;
+    std::vector<cv::Point2f> box; // the counting box as drawn
 };
