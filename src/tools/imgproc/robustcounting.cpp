@@ -276,7 +276,8 @@ void RobustCounting::associate()
             "Track %d at (%.0f, %.0f) moving (%.1f, %.1f): seen %d, missed %d, hidden %d",
             t.target->id, t.position.x, t.position.y, t.velocity.x, t.velocity.y, t.hits, t.missed,
             t.shared);
-    // Unseen tracks age; those unseen too long go.
+    // Unseen tracks age; those unseen too long go, but a confirmed one of a
+    // box run only after countBox has seen whether it went in.
     for (size_t j = tracks.size(); j-- > 0;) {
         Track &t = tracks[j];
         if (t.missed == 0)

@@ -12,20 +12,25 @@
 //
 // Tracks: each detection is paired with the track whose predicted position
 // (last position plus its recent velocity times the frames since it was
-// seen) is closest, by an optimal assignment, but only within a gate of
-// plausible motion for the frame size and rate; a track that has stopped
-// can also be picked up where it was last seen. A track counts only once it
-// has been seen in `kConfirmHits` frames, and lives on unseen for about a
-// second, so that an insect that pauses keeps its track.
+// seen) is closest, by an optimal assignment within a gate of plausible
+// motion for the frame size and rate; a track that has stopped can also be
+// picked up where it was last seen. Insects close together make one blob:
+// a blob that holds the predictions of two confirmed tracks moves both on as
+// predicted until it splits, instead of pulling one of them to its middle.
+// A track is not looked for where its motion takes it inside the counting
+// box, where nothing is detected. A track counts only once it has been seen
+// in `kConfirmHits` frames, and lives on unseen for about a second, so that
+// an insect that pauses keeps its track.
 //
 // Line: a track is on one side once it is more than `sideMargin` pixels
 // from the line; a crossing counts when a confirmed track goes from one side
 // to the other through the line, whatever it does in the margin on the way.
-// Box: a confirmed track that was last seen heading into a counting edge,
-// close to it, and is not seen again, counts in (at the frame it was last
-// seen); a track that first appears close to a counting edge and moves away
-// from the box counts out (at the frame it appeared). Events are therefore
-// recorded when they are sure, up to about a second after their frame.
+// Box: a confirmed track last seen heading into a counting edge, close to
+// it, and not seen again, counts in at the frame it was last seen; a track
+// that appears close to a counting edge and moves away from it, heading out,
+// counts out at the frame it appeared. Events are recorded when they are
+// sure, entries up to about a second after their frame, so the count file
+// may list them a little out of frame order.
 class RobustCounting final : public CountingMethod
 {
 public:
