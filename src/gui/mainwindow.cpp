@@ -224,8 +224,9 @@ void MainWindow::addCountingChoice()
         const QRect place = beside->geometry();
         const int width = place.width() * 3 / 5;
         beside->setGeometry(place.x(), place.y(), width, place.height());
-        cbCounting->setGeometry(place.x() + width + 6, place.y(),
-            std::max(place.width() - width + 60, cbCounting->sizeHint().width()), place.height());
+        // Up to 3 px short of the button that follows on the form.
+        cbCounting->setGeometry(
+            place.x() + width + 6, place.y(), place.width() - width + 60, place.height());
     }
     cbCounting->setEnabled(beside->isEnabled());
     beside->installEventFilter(this);
