@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 
 #include <QAbstractItemModel>
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -30,11 +32,11 @@
 #include "imagewindow.h"
 #include "insectscene.h"
 #include "mainwindow.h"
-#include "windowdriver.h"
 #include "settingsstore.h"
 #include "testfiles.h"
 #include "testvideo.h"
 #include "videofiles.h"
+#include "windowdriver.h"
 
 namespace {
 
@@ -144,9 +146,13 @@ private slots:
     void resultLimit();
     void tracksCarryOver();
     void unusableVideosAreSkipped();
+    void cancelInTheSecondVideo_data();
+    void cancelInTheSecondVideo();
     void closingMidRun();
     void sameFilesAsTheBatchProgram_data();
     void sameFilesAsTheBatchProgram();
+    void playbackAfterCancel();
+    void videoThatEndsEarly();
 
 private:
     // Copies a prepared scene into the working directory under `name`.
@@ -171,6 +177,7 @@ private:
     QTemporaryDir m_scenes;
     std::unique_ptr<QTemporaryDir> m_work;
     std::unique_ptr<MainWindow> m_window;
+    windowdriver::CancelledDialogs *m_dialogs = nullptr;
     // Filled by tickToTheEnd: (video, position after the tick) per processed frame.
     std::vector<std::pair<QString, double>> m_processed;
 };
@@ -243,7 +250,7 @@ QStringList TestProcessing::addInTableOrder(const QStringList &scenes, const QSt
 
 void TestProcessing::createWindow()
 {
-    m_window = windowdriver::showWindowOn(m_work->path());
+    m_window = windowdriver::showWindowOn(m_work->path(), &m_dialogs);
     QVERIFY(m_window);
 }
 
@@ -556,6 +563,65 @@ void TestProcessing::unusableVideosAreSkipped()
     }
     QCOMPARE(label("la_file_selected"), videos[0]);
     QCOMPARE(label("la_Num_Frame"), QStringLiteral("90"));
+    QCOMPARE(child<QLabel>("la_progress")->text(),
+        QStringLiteral("Processing done: 1 processed, 3 skipped or failed"));
+}
+
+void TestProcessing::cancelInTheSecondVideo_data()
+{
+    QTest::addColumn<bool>("ownBoxes");
+    QTest::newRow("with boxes of its own") << true;
+    QTest::newRow("without boxes") << false;
+}
+
+void TestProcessing::cancelInTheSecondVideo()
+{
+    QFETCH(bool, ownBoxes);
+    const QStringList videos = addInTableOrder(
+        { QStringLiteral("crossing.mp4"), QStringLiteral("crossing.mp4") }, { nameA, nameB });
+    QCOMPARE(videos.size(), 2);
+    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    const std::vector<cv::Point> ownLine { { 40, 100 }, { 200, 100 } };
+    const std::vector<cv::Point> ownBox { { 20, 40 }, { 300, 40 }, { 160, 220 } };
+    if (ownBoxes)
+        insectscene::saveBoxes(videos[1], ownLine, ownBox);
+    const QByteArray firstArea = testfiles::read(VideoFiles::areaFile(videos[0]));
+    createWindow();
+    QVERIFY(openVideo(videos[0]));
+    QVERIFY(startProcessing(2));
+
+    // Stopped five frames into the second video.
+    m_window->timer->stop();
+    for (int tick = 0; tick < 500 && m_window->videoFile != videos[1]; ++tick)
+        m_window->timeframe();
+    QCOMPARE(m_window->videoFile, videos[1]);
+    for (int tick = 0; tick < 5; ++tick)
+        m_window->timeframe();
+    QTest::mouseClick(child<QPushButton>("pb_algo"), Qt::LeftButton);
+    QCOMPARE(child<QPushButton>("pb_algo")->text(), QStringLiteral("Process"));
+
+    // That video is shown with its own boxes, and the buttons follow them.
+    QCOMPARE(label("la_file_selected"), videos[1]);
+    QCOMPARE(m_window->zones.getArea(), ownBoxes ? ownLine : std::vector<cv::Point>());
+    std::vector<cv::Point> ownClosed = ownBox;
+    ownClosed.push_back(ownBox.front());
+    QCOMPARE(m_window->zones.getMask(), ownBoxes ? ownClosed : std::vector<cv::Point>());
+    QCOMPARE(child<QPushButton>("pb_movebox")->isEnabled(), ownBoxes);
+    QCOMPARE(child<QPushButton>("pb_algo")->isEnabled(), ownBoxes);
+    QVERIFY(child<QPushButton>("pb_cleararea")->isEnabled());
+
+    // No "Save" can write the first video's boxes under the second's name.
+    if (ownBoxes) {
+        QTest::mouseClick(child<QPushButton>("pb_movebox"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>("pb_savebox"), Qt::LeftButton);
+    } else {
+        QTest::mouseClick(child<QPushButton>("pb_cleararea"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>("pb_savearea"), Qt::LeftButton);
+    }
+    QCOMPARE(QFileInfo::exists(VideoFiles::areaFile(videos[1])), ownBoxes);
+    if (ownBoxes)
+        QVERIFY(testfiles::read(VideoFiles::areaFile(videos[1])) != firstArea);
+    QCOMPARE(testfiles::read(VideoFiles::areaFile(videos[0])), firstArea);
 }
 
 void TestProcessing::closingMidRun()
@@ -570,7 +636,25 @@ void TestProcessing::closingMidRun()
     QVERIFY(startProcessing(2));
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->results.isEmpty(), 20000);
     QVERIFY(m_window->trajectoryWindow && m_window->trajectoryWindow->isVisible());
+    // Beside the window, on the screen, and never over "Process"/"Cancel".
+    const QWidget *trajectory = m_window->trajectoryWindow.get();
+    const auto *algo = child<QPushButton>("pb_algo");
+    const QRect process(algo->mapToGlobal(QPoint(0, 0)), algo->size());
+    QVERIFY(!trajectory->frameGeometry().intersects(process));
+    QVERIFY(m_window->screen()->availableGeometry().contains(trajectory->geometry()));
+    QCOMPARE(m_window->trajectoryWindow->pixmap(Qt::ReturnByValue).size(), trajectory->size());
 
+    // Asked first; "no" goes on processing.
+    m_dialogs->answer = false;
+    QVERIFY(!m_window->close());
+    QCOMPARE(m_dialogs->questions.size(), 1);
+    QVERIFY2(m_dialogs->questions.first().contains(QFileInfo(m_window->videoFile).fileName()),
+        qPrintable(m_dialogs->questions.first()));
+    QCOMPARE(algo->text(), QStringLiteral("Cancel"));
+    QVERIFY(m_window->videoCommand == MainWindow::ProcessFrame
+        || m_window->videoCommand == MainWindow::NextFile);
+
+    m_dialogs->answer = true;
     QVERIFY(m_window->close());
     QVERIFY(!m_window->timer->isActive());
     QVERIFY(!m_window->trajectoryWindow->isVisible());
@@ -648,6 +732,75 @@ void TestProcessing::sameFilesAsTheBatchProgram()
     QCOMPARE(QFileInfo::exists(VideoFiles::trajectoryImageFile(videos[2])), all);
     // Something was counted, so that equal files say something.
     QVERIFY(counted > 0);
+}
+
+void TestProcessing::playbackAfterCancel()
+{
+    const QString video = addVideo(QStringLiteral("crossing.mp4"), QStringLiteral("a.mp4"));
+    insectscene::saveBoxes(video, countingLine, trackingBox);
+    createWindow();
+    QVERIFY(openVideo(video));
+    QVERIFY(startProcessing(1));
+    m_window->timer->stop();
+    for (int tick = 0; tick < 50 && m_window->position < 100; ++tick)
+        m_window->timeframe();
+    QCOMPARE(m_window->position, 100.0);
+    QTest::mouseClick(child<QPushButton>("pb_algo"), Qt::LeftButton);
+    // Painted on every change again, not only when a frame was shown.
+    for (const char *name : { "la_Num_Frame", "hs_frame", "la_progress" })
+        QVERIFY2(m_window->findChild<QWidget *>(QLatin1String(name))->updatesEnabled(), name);
+
+    cv::VideoCapture capture;
+    QVERIFY(VideoFiles::openCapture(capture, video));
+    capture.set(cv::CAP_PROP_POS_FRAMES, 100);
+    cv::Mat expected;
+    QVERIFY(capture.read(expected));
+    // The frame processed last stays the current one, and stepping reads on
+    // after it.
+    QCOMPARE(cv::norm(m_window->frame, expected, cv::NORM_INF), 0.0);
+    QVERIFY(capture.read(expected));
+    QTest::mouseClick(child<QPushButton>("pb_slow_forward"), Qt::LeftButton);
+    m_window->timeframe();
+    QCOMPARE(m_window->position, 101.0);
+    QCOMPARE(cv::norm(m_window->frame, expected, cv::NORM_INF), 0.0);
+}
+
+void TestProcessing::videoThatEndsEarly()
+{
+    // 300 frames at 25 per second, the index at the front, cut to half its bytes.
+    const QString whole = m_scenes.filePath(QStringLiteral("whole.mp4"));
+    QProcess ffmpeg;
+    ffmpeg.start(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
+        { QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+            QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+            QStringLiteral("-i"), QStringLiteral("testsrc2=size=320x240:rate=25"),
+            QStringLiteral("-frames:v"), QStringLiteral("300"), QStringLiteral("-c:v"),
+            QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("ultrafast"),
+            QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-movflags"),
+            QStringLiteral("+faststart"), whole });
+    QVERIFY(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+    const QByteArray bytes = testfiles::read(whole);
+    const QString video = m_work->filePath(QStringLiteral("cut.mp4"));
+    QVERIFY(testfiles::write(video, bytes.left(bytes.size() / 2)));
+    insectscene::saveBoxes(video, countingLine, trackingBox);
+    createWindow();
+    QVERIFY(openVideo(video));
+    QVERIFY(startProcessing(1));
+    m_window->timer->stop();
+    m_window->timeframe();
+    for (int tick = 0; tick < 400 && m_window->videoCommand == MainWindow::ProcessFrame; ++tick)
+        m_window->timeframe();
+    QCOMPARE(m_window->videoCommand, MainWindow::NextFile);
+    const QString message = m_window->statusBar()->currentMessage();
+    QVERIFY2(message.contains(
+                 QStringLiteral("ended at frame %1 of 300 declared").arg(m_window->position)),
+        qPrintable(message));
+    QVERIFY(tickToTheEnd());
+    for (const char *name : { "la_Num_Frame", "hs_frame", "la_progress" })
+        QVERIFY2(m_window->findChild<QWidget *>(QLatin1String(name))->updatesEnabled(), name);
+    // Counted up to its last frame, with a trajectory image.
+    QVERIFY(testfiles::read(VideoFiles::resultFile(video)).startsWith(header));
+    QVERIFY(hasTrajectory(video));
 }
 
 QTEST_MAIN(TestProcessing)

@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 
+#include "framereader.h"
 #include "logging.h"
 #include "resultfile.h"
 #include "videofiles.h"
@@ -88,45 +89,64 @@ bool ProcessRun::openNext(cv::VideoCapture &capture)
     }
     cv::Mat frame;
     const QString why = openAtStart(capture, queue.first(), frame);
-    return begin(capture, frame, why);
+    const bool opened = begin(capture.get(cv::CAP_PROP_FPS), frame, why);
+    if (!opened)
+        capture.release();
+    return opened;
 }
 
 bool ProcessRun::openNext(cv::VideoCapture &capture, const cv::Mat &frame90)
 {
-    return begin(capture, frame90, QString());
+    const bool opened = begin(capture.get(cv::CAP_PROP_FPS), frame90, QString());
+    if (!opened)
+        capture.release();
+    return opened;
 }
 
-bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure)
+bool ProcessRun::openNext(FrameReader &reader)
+{
+    if (queue.isEmpty()) {
+        open = false;
+        return false;
+    }
+    const QString why = reader.isOpen() ? QString() : reader.open(queue.first(), kStartFrame);
+    const bool opened = begin(reader.fps(), reader.startFrame(), why);
+    if (!opened)
+        reader.close();
+    return opened;
+}
+
+bool ProcessRun::begin(double rate, const cv::Mat &frame, const QString &openFailure)
 {
     open = false;
     reason.clear();
+    warning.clear();
     if (queue.isEmpty())
         return false;
     const QString path = queue.takeFirst();
     videoPath = path;
     if (!openFailure.isEmpty()) {
-        skip(capture, path, openFailure);
+        skip(path, openFailure);
         return false;
     }
     if (frame.empty()) {
-        skip(capture, path, QStringLiteral("it has no frame %1").arg(kStartFrame));
+        skip(path, QStringLiteral("it has no frame %1").arg(kStartFrame));
         return false;
     }
     if (frame.type() != CV_8UC3) {
-        skip(capture, path, QStringLiteral("its frames are not 8-bit colour"));
+        skip(path, QStringLiteral("its frames are not 8-bit colour"));
         return false;
     }
     // The mask, and the detector's reference, have the size of the video
     // that was current at the start.
     if (frame.size() != maskImage.size()) {
-        skip(capture, path,
+        skip(path,
             QStringLiteral("its frames are %1, the run's are %2")
                 .arg(sizeText(frame.size()), sizeText(maskImage.size())));
         return false;
     }
 
     firstFrame = frame.clone(); // the caller may read into its frame again
-    const double rate = capture.get(cv::CAP_PROP_FPS);
     // A rate that is no whole number of frames per second in range counts as
     // none: the time stamps then stay at the start time.
     framesPerSecond = std::isfinite(rate) && rate >= 0 && rate < INT_MAX ? rate : 0;
@@ -193,6 +213,16 @@ void ProcessRun::finishVideo()
     open = false;
 }
 
+void ProcessRun::finishVideo(const FrameReader &reader)
+{
+    if (!open)
+        return;
+    warning = reader.endReport();
+    if (!warning.isEmpty())
+        qCDebug(lcImgproc).noquote() << videoPath << warning;
+    finishVideo();
+}
+
 CountingMethod::Step ProcessRun::countingStep() const
 {
     CountingMethod::Step step;
@@ -204,9 +234,8 @@ CountingMethod::Step ProcessRun::countingStep() const
     return step;
 }
 
-void ProcessRun::skip(cv::VideoCapture &capture, const QString &path, const QString &why)
+void ProcessRun::skip(const QString &path, const QString &why)
 {
-    capture.release();
     reason = why;
     qCWarning(lcImgproc).noquote() << "Skipping" << path << "because" << why;
 }
