@@ -77,8 +77,12 @@ RobustCounting::Settings RobustCounting::Settings::forVideo(const cv::Size &size
     // The detector's blobs grow 15 px around the insect: their centres jump
     // by that much when a blob merges with or splits from another.
     s.gate = 16.0 * scale;
+    // An insect that starts again moves off where it sat: its first blob
+    // lies part of a step away, beyond the blob's own jitter.
+    s.stopGate = s.gate + 0.25 * s.maxStep;
     s.tentativeLife = 2;
     s.confirmedLife = std::max(8, static_cast<int>(std::lround(1.2 * rate)));
+    s.lineLife = std::max(8, static_cast<int>(std::lround(2.0 * rate)));
     s.coastLife = std::max(2 * kConfirmHits, static_cast<int>(std::lround(0.15 * rate)));
     s.sharedLife = std::max(3, static_cast<int>(std::lround(0.3 * rate)));
     s.sideMargin = 8.0 * scale;
@@ -90,9 +94,11 @@ QVariantMap RobustCounting::parameters() const
 {
     return { { QStringLiteral("max_step_px"), config.maxStep },
         { QStringLiteral("gate_px"), config.gate },
+        { QStringLiteral("stop_gate_px"), config.stopGate },
         { QStringLiteral("confirm_hits"), kConfirmHits },
         { QStringLiteral("tentative_life_frames"), config.tentativeLife },
         { QStringLiteral("confirmed_life_frames"), config.confirmedLife },
+        { QStringLiteral("line_life_frames"), config.lineLife },
         { QStringLiteral("coast_life_frames"), config.coastLife },
         { QStringLiteral("shared_life_frames"), config.sharedLife },
         { QStringLiteral("side_margin_px"), config.sideMargin },
@@ -196,7 +202,7 @@ void RobustCounting::associate()
                         cost = toPrediction;
                     // A paused insect starts again where it stopped.
                     const double toLast = length(at - t.position);
-                    if (t.missed > 0 && toLast <= config.gate && (cost < 0 || toLast < cost))
+                    if (t.missed > 0 && toLast <= config.stopGate && (cost < 0 || toLast < cost))
                         cost = toLast;
                 }
                 // 1 + cost: the solver gives a cost of 0 the largest value.
@@ -284,7 +290,11 @@ void RobustCounting::associate()
             continue;
         t.target->age = t.missed;
         t.target->agemovement = 0;
-        const int life = t.confirmed() ? config.confirmedLife : config.tentativeLife;
+        // At a counting line nothing is counted when a track ends: it may
+        // wait longer for an insect that sits still.
+        const int life = !t.confirmed() ? config.tentativeLife
+            : segments.size() == 2      ? config.lineLife
+                                        : config.confirmedLife;
         if (t.missed > life && (!t.confirmed() || segments.size() < 3))
             dropTrack(j);
     }

@@ -54,9 +54,11 @@ public:
     struct Settings
     {
         double maxStep = 0; // px per frame of the fastest insect
-        double gate = 0; // px around a prediction, or around a stopped track
+        double gate = 0; // px around a prediction
+        double stopGate = 0; // px around where an unseen track was last
         int tentativeLife = 0; // missed frames a new track survives
         int confirmedLife = 0; // missed frames a confirmed track survives
+        int lineLife = 0; // the same at a counting line
         int coastLife = 0; // missed frames a track is looked for along its motion
         int sharedLife = 0; // frames a track may move on inside another's blob
         double sideMargin = 0; // px from the line to be on one side
