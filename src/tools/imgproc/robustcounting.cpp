@@ -115,12 +115,10 @@ void RobustCounting::reset(const cv::Mat &mask)
     tracks.clear();
     Target::reset_counter();
     detector.set_mask(mask);
-    frameCount = 0;
 }
 
 void RobustCounting::startVideo(const cv::Size &size, double fps)
 {
-    frameSize = size;
     config = Settings::forVideo(size, fps);
 }
 
@@ -134,7 +132,6 @@ bool RobustCounting::process(const cv::Mat &grey)
     try {
         detector.detectabsdiff(grey, detected);
         associate();
-        ++frameCount;
         return true;
     } catch (const std::exception &e) {
         qCWarning(lcImgproc, "Frame skipped: %s", e.what());
@@ -390,7 +387,6 @@ QVector<Result> RobustCounting::count(const Step &step, InsectDetect &recorder)
             t.firstFrame = step.frame;
         t.lastFrame = step.frame;
     }
-    lastStepFrame = step.frame;
     QVector<Result> events;
     if (segments.size() == 2)
         countLine(step, segments[0], segments[1], recorder, events);

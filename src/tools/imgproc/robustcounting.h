@@ -107,7 +107,6 @@ private:
     MvtDetector detector;
     Munkres munkres;
     Settings config;
-    cv::Size frameSize;
     std::vector<Track> tracks;
     TargetList targets; // the tracks' records, in the same order
     TargetList detected;
@@ -119,8 +118,6 @@ private:
     std::vector<int> parent; // union-find over detections, then tracks
     std::vector<std::vector<int>> groupRows;
     std::vector<std::vector<int>> groupCols;
-    int frameCount = 0; // processed steps since reset, for the life of tracks
-    int lastStepFrame = 0;
     std::vector<cv::Point> segments;
     std::vector<cv::Point2f> box; // the counting box as drawn
 };
