@@ -159,6 +159,7 @@ int BatchRun::runQueue(const QStringList &queue)
 {
     BatchProgress progress(!options.quiet);
     ProcessRun run;
+    run.setCounting(options.counting);
     run.start(zones, frameSize, queue);
     const int count = queue.size();
     int index = 0;
@@ -257,6 +258,7 @@ int BatchRun::runJobs(const QStringList &queue)
     QList<QStringList> jobs;
     for (const QString &video : queue) {
         QStringList arguments { QStringLiteral("--mode"), QStringLiteral("one"),
+            QStringLiteral("--counting"), CountingMethod::kindName(options.counting),
             QStringLiteral("--boxes-from"), source, QStringLiteral("--zones-file"), snapshot };
         if (options.quiet)
             arguments << QStringLiteral("--quiet");

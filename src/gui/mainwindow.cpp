@@ -8,7 +8,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QBoxLayout>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
@@ -50,6 +52,7 @@ static void initKestrinResources()
 
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");
+const QString countingKey = QStringLiteral("countingMethod");
 
 // Every video opens at this frame.
 constexpr int openingFrame = 90;
@@ -167,6 +170,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&run.insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
 
+    addCountingChoice();
+
     progressLabel = new QLabel(this);
     progressLabel->setObjectName(QStringLiteral("la_progress"));
     statusBar()->addPermanentWidget(progressLabel);
@@ -196,6 +201,59 @@ MainWindow::~MainWindow()
     // for one): from now on no child may reach a slot of this window.
     for (QObject *child : findChildren<QObject *>())
         disconnect(child, nullptr, this, nullptr);
+}
+
+void MainWindow::addCountingChoice()
+{
+    QWidget *beside = ui->cb_process_conf;
+    cbCounting = new QComboBox(beside->parentWidget());
+    cbCounting->setObjectName(QStringLiteral("cb_counting"));
+    cbCounting->addItem(tr("Counting: classic"), CountingMethod::kindName(CountingMethod::Classic));
+    cbCounting->addItem(tr("Counting: robust"), CountingMethod::kindName(CountingMethod::Robust));
+    cbCounting->setToolTip(tr("classic: the counting method Kestrin has always used.\n"
+                              "robust: no identity swaps between insects passing close, no "
+                              "counts from insects hovering on the line, entries and exits "
+                              "judged from the whole approach."));
+    const int saved = cbCounting->findData(SettingsStore::open()->value(countingKey).toString());
+    cbCounting->setCurrentIndex(std::max(saved, 0));
+    connect(cbCounting, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+        [this] { SettingsStore::open()->setValue(countingKey, cbCounting->currentData()); });
+
+    // In a layout, right after the processing choice; on a fixed form, in
+    // the right half of its place.
+    QBoxLayout *row = nullptr;
+    if (QLayout *top = beside->parentWidget()->layout()) {
+        QList<QLayout *> layouts { top };
+        while (!layouts.isEmpty() && !row) {
+            QLayout *layout = layouts.takeFirst();
+            auto *box = qobject_cast<QBoxLayout *>(layout);
+            if (box && box->indexOf(beside) >= 0)
+                row = box;
+            for (int i = 0; i < layout->count(); ++i) {
+                if (QLayout *inner = layout->itemAt(i)->layout())
+                    layouts.append(inner);
+            }
+        }
+    }
+    if (row) {
+        row->insertWidget(row->indexOf(beside) + 1, cbCounting);
+    } else {
+        const QRect place = beside->geometry();
+        const int width = place.width() * 3 / 5;
+        beside->setGeometry(place.x(), place.y(), width, place.height());
+        // Up to 8 px short of the button that follows on the form.
+        cbCounting->setGeometry(
+            place.x() + width + 6, place.y(), place.width() - width + 50, place.height());
+    }
+    cbCounting->setEnabled(beside->isEnabled());
+    beside->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (cbCounting && watched == ui->cb_process_conf && event->type() == QEvent::EnabledChange)
+        cbCounting->setEnabled(ui->cb_process_conf->isEnabled());
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
@@ -483,6 +541,9 @@ void MainWindow::algo()
         return;
 
     const QStringList queue = processQueue();
+    CountingMethod::Kind counting = CountingMethod::Classic;
+    CountingMethod::kindFromName(cbCounting->currentData().toString(), &counting);
+    run.setCounting(counting);
     // The mask and the counting segments are built once, for the frame size
     // of this video, and serve every video of the run.
     run.start(zones, frame.size(), queue);

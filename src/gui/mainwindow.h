@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,7 @@ class QMouseEvent;
 class QPushButton;
 class ImageWindow;
 class QCloseEvent;
+class QComboBox;
 class QLabel;
 class QTimer;
 class TableViewFile;
@@ -97,6 +99,8 @@ protected:
     // Closing mid-run stops the run between two frames and takes the
     // trajectory window along, so that the program can end.
     void closeEvent(QCloseEvent *event) override;
+    // Keeps the counting choice enabled exactly when the processing choice is.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     friend class TestMainWindow;
@@ -210,6 +214,9 @@ private:
     // The engine's tracker, crossing counter, trajectory image, detection mask
     // and queue of the videos still to process.
     ProcessRun run;
+    // "Counting: classic / robust", beside `cb_process_conf`; remembered.
+    QPointer<QComboBox> cbCounting;
+    void addCountingChoice();
     TargetOverlay targetOverlay;
     QVector<Result> results;
     bool zoom = false;

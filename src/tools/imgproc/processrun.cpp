@@ -21,7 +21,10 @@ QString sizeText(const cv::Size &size)
 
 } // namespace
 
-ProcessRun::ProcessRun() = default;
+ProcessRun::ProcessRun()
+    : method(CountingMethod::create(CountingMethod::Classic))
+{
+}
 
 ProcessRun::~ProcessRun() = default;
 
@@ -49,8 +52,12 @@ void ProcessRun::start(
     runZones = zones;
     maskImage = runZones.createMask(frameSize, 0);
     runZones.computeAreaSegments(frameSize, 0);
-    tracker.reset();
-    tracker.detector().set_mask(maskImage);
+    if (method->kind() != countingKind) {
+        // One method at a time owns the target pool: the old one goes first.
+        method.reset();
+        method = CountingMethod::create(countingKind);
+    }
+    method->reset(maskImage);
     queue = videos;
     output.abandon();
     open = false;
@@ -173,6 +180,7 @@ bool ProcessRun::begin(double rate, const cv::Mat &frame, const QString &openFai
 
     counter.Reset();
     counter.setCountFile(output.countFile());
+    method->startVideo(firstFrame.size(), framesPerSecond);
     trajectory.start(firstFrame, maskImage);
     open = true;
     return true;
@@ -198,9 +206,8 @@ QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
     QVector<Result> events;
     // A refused frame leaves the tracks as they were: counting them again
     // would repeat the last frame's events.
-    if (tracker.process(greyFrame)) {
-        events = counter.Detect(tracked(), runZones, videoPath, static_cast<int>(framePosition),
-            wholeFramesPerSecond(framesPerSecond), videoStart);
+    if (method->process(greyFrame)) {
+        events = method->count(countingStep(), counter);
         trajectory.addTracks(tracked());
         if (!counter.writeError().isEmpty())
             fail(counter.writeError());
@@ -218,6 +225,15 @@ bool ProcessRun::finishVideo()
 {
     if (!open)
         return false;
+    // Events a method holds until it is sure go to this video's count file.
+    for (const Result &event : method->finishVideo(countingStep(), counter)) {
+        ins += event.in;
+        outs += event.out;
+    }
+    if (!counter.writeError().isEmpty()) {
+        fail(counter.writeError());
+        return false;
+    }
     open = false;
     std::vector<unsigned char> jpeg;
     QString why;
@@ -240,6 +256,17 @@ bool ProcessRun::finishVideo(const FrameReader &reader)
     if (!warning.isEmpty())
         qCDebug(lcImgproc).noquote() << videoPath << warning;
     return finishVideo();
+}
+
+CountingMethod::Step ProcessRun::countingStep() const
+{
+    CountingMethod::Step step;
+    step.zones = &runZones;
+    step.videoPath = videoPath;
+    step.frame = static_cast<int>(framePosition);
+    step.fps = wholeFramesPerSecond(framesPerSecond);
+    step.startTime = videoStart;
+    return step;
 }
 
 void ProcessRun::skip(const QString &path, const QString &why)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <opencv2/core.hpp>
 
 #include <QDateTime>
@@ -8,11 +10,11 @@
 #include <QVector>
 
 #include "areacontour.h"
+#include "countingmethod.h"
 #include "insectdetect.h"
 #include "outputset.h"
 #include "result.h"
 #include "target.h"
-#include "tracker.h"
 #include "trajectoryimage.h"
 
 namespace cv {
@@ -54,8 +56,9 @@ class FrameReader;
 // failed video leaves only its partial counts.
 //
 // Tracks and the detector's reference carry over from one video to the next.
-// The run owns the engine's Tracker and with it the process-wide target pool:
-// keep one ProcessRun per process.
+// The run owns the counting method (classic unless setCounting says
+// otherwise) and with it the process-wide target pool: keep one ProcessRun
+// per process.
 class ProcessRun
 {
 public:
@@ -76,6 +79,12 @@ public:
     // Resets the engine, builds the mask and the counting segments from a copy
     // of `zones` for `frameSize` (the current video's), and queues `queue`.
     void start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue);
+    // The method of the runs started from now on; takes effect at start().
+    void setCounting(CountingMethod::Kind kind) { countingKind = kind; }
+    CountingMethod::Kind counting() const { return countingKind; }
+    // The method of the current run, for its name and parameters.
+    const CountingMethod &countingMethod() const { return *method; }
+
     // Drops the queue and the open video; its counts so far stay in its
     // partial count file, its earlier complete files as they were.
     void cancel();
@@ -157,7 +166,7 @@ public:
     int inCount() const { return ins; }
     int outCount() const { return outs; }
 
-    const TargetList &tracked() const { return tracker.trackedTargets(); }
+    const TargetList &tracked() const { return method->tracked(); }
     const cv::Mat &mask() const { return maskImage; } // 255 where targets are detected
     const AreaContour &zones() const { return runZones; }
     // A composed copy; composing costs a pass over the frame.
@@ -170,8 +179,11 @@ private:
     void skip(const QString &path, const QString &why);
     void fail(const QString &why);
 
-    Tracker tracker;
-    InsectDetect counter;
+    CountingMethod::Step countingStep() const;
+
+    CountingMethod::Kind countingKind = CountingMethod::Classic;
+    std::unique_ptr<CountingMethod> method;
+    InsectDetect counter; // records the events of every method
     TrajectoryImage trajectory;
     OutputSet output;
     AreaContour runZones;
