@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <QFile>
 #include <QFileInfo>
 
 #include "logging.h"
@@ -17,6 +18,13 @@ namespace {
 QString sizeText(const cv::Size &size)
 {
     return QStringLiteral("%1x%2").arg(size.width).arg(size.height);
+}
+
+// Now, to the second: the record writes whole seconds.
+QDateTime now()
+{
+    const QDateTime time = QDateTime::currentDateTime();
+    return time.addMSecs(-time.time().msec());
 }
 
 } // namespace
@@ -57,7 +65,31 @@ void ProcessRun::start(
 void ProcessRun::cancel()
 {
     queue.clear();
+    if (open) {
+        tracks.discard();
+        writeRecord(RunRecord::Status::Partial, QStringLiteral("cancelled"));
+    }
     open = false;
+}
+
+QString ProcessRun::methodName()
+{
+    return QStringLiteral("classic");
+}
+
+QJsonObject ProcessRun::methodParameters()
+{
+    // The engine's fixed values (tracker.cpp, mvtdetector.cpp).
+    return QJsonObject {
+        { QStringLiteral("max_age"), 5 },
+        { QStringLiteral("max_distance"), 1000 },
+        { QStringLiteral("difference_threshold"), 6 },
+        { QStringLiteral("first_erosion"), 1 },
+        { QStringLiteral("dilation"), 20 },
+        { QStringLiteral("second_erosion"), 5 },
+        { QStringLiteral("min_contour_points"), 5 },
+        { QStringLiteral("approximation_epsilon"), 3.0 },
+    };
 }
 
 QString ProcessRun::openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame)
@@ -133,8 +165,55 @@ bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QS
         file.close();
     counter.Reset();
     trajectory.start(firstFrame, maskImage);
+    beginRecord(capture);
     open = true;
     return true;
+}
+
+void ProcessRun::beginRecord(const cv::VideoCapture &capture)
+{
+    errors.clear();
+    const QString recordPath = VideoFiles::runRecordFile(videoPath);
+    if (!QFile::remove(recordPath) && QFile::exists(recordPath))
+        qCWarning(lcImgproc) << "Cannot remove the earlier run record" << recordPath;
+
+    record = RunRecord();
+    record.version = QStringLiteral(KESTRIN_VERSION);
+    record.video = QFileInfo(videoPath).fileName();
+    record.method = methodName();
+    record.parameters = methodParameters();
+    record.countingBox = runZones.getArea();
+    record.trackingBox = runZones.getMask();
+    record.frameWidth = firstFrame.cols;
+    record.frameHeight = firstFrame.rows;
+    record.fps = framesPerSecond;
+    const double declared = capture.get(cv::CAP_PROP_FRAME_COUNT);
+    record.declaredFrames = std::isfinite(declared) && declared > 0 ? declared : 0;
+    record.started = now();
+
+    // Tracks of an earlier run belong to the count file just started afresh.
+    const QString tracksPath = VideoFiles::tracksFile(videoPath);
+    if (!QFile::remove(tracksPath) && QFile::exists(tracksPath))
+        qCWarning(lcImgproc) << "Cannot remove the earlier tracks" << tracksPath;
+    if (exportTracks && !tracks.start(videoPath))
+        errors.append(tracks.error());
+}
+
+void ProcessRun::writeRecord(RunRecord::Status status, const QString &why)
+{
+    record.status = status;
+    record.reason = why;
+    record.framesProcessed = processed;
+    record.firstFrame = processed > 0 ? kStartFrame : -1;
+    record.lastFrame = processed > 0 ? framePosition - 1 : -1;
+    record.in = ins;
+    record.out = outs;
+    record.ended = now();
+    QString problem;
+    if (!record.save(VideoFiles::runRecordFile(videoPath), &problem)) {
+        qCWarning(lcImgproc).noquote() << "Cannot write the run record:" << problem;
+        errors.append(problem);
+    }
 }
 
 QVector<Result> ProcessRun::processFrame(const cv::Mat &frame)
@@ -161,6 +240,8 @@ QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
         events = counter.Detect(tracked(), runZones, videoPath, static_cast<int>(framePosition),
             static_cast<int>(framesPerSecond), videoStart);
         trajectory.addTracks(tracked());
+        if (tracks.active())
+            tracks.addFrame(framePosition, tracked());
     }
     for (const Result &event : events) {
         ins += event.in;
@@ -176,6 +257,9 @@ void ProcessRun::finishVideo()
     if (!open)
         return;
     trajectory.save(videoPath);
+    if (tracks.active() && !tracks.commit())
+        errors.append(tracks.error());
+    writeRecord(RunRecord::Status::Complete, QString());
     open = false;
 }
 

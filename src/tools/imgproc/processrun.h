@@ -3,6 +3,7 @@
 #include <opencv2/core.hpp>
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -10,8 +11,10 @@
 #include "areacontour.h"
 #include "insectdetect.h"
 #include "result.h"
+#include "runrecord.h"
 #include "target.h"
 #include "tracker.h"
+#include "trackwriter.h"
 #include "trajectoryimage.h"
 
 namespace cv {
@@ -32,7 +35,7 @@ class VideoCapture;
 //           // caller's display: overlay of run.tracked(), events, boxes,
 //           // run.trajectoryImage(), run.position()
 //       }
-//       run.finishVideo();                    // trajectory image and density
+//       run.finishVideo();                    // trajectory image, density, run record
 //   }
 //
 // In the window: "Process" calls start() and sets NextFile. A NextFile tick
@@ -95,8 +98,20 @@ public:
     QVector<Result> processGrey(const cv::Mat &grey);
 
     // At the failed read that ends the video: writes the trajectory image and
-    // its density text.
+    // its density text, the tracks when they are exported, and the run record.
     void finishVideo();
+
+    // Also write exportCSV/<name>_tracks.csv for the videos opened from now
+    // on. Off by default.
+    void setTrackExport(bool on) { exportTracks = on; }
+    bool trackExport() const { return exportTracks; }
+    // Files of the last video that could not be written (run record,
+    // tracks), each naming the file and the reason. Cleared by openNext.
+    const QStringList &writeErrors() const { return errors; }
+
+    // The counting method and its parameters, as the run record names them.
+    static QString methodName();
+    static QJsonObject methodParameters();
 
     // The video last taken from the queue and its properties; they stay
     // readable after finishVideo.
@@ -126,6 +141,10 @@ public:
 private:
     bool begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure);
     void skip(cv::VideoCapture &capture, const QString &path, const QString &why);
+    // The record of a video is begun when it opens and written when it ends;
+    // an earlier run's record is removed as the count file starts afresh.
+    void beginRecord(const cv::VideoCapture &capture);
+    void writeRecord(RunRecord::Status status, const QString &reason);
 
     Tracker tracker;
     InsectDetect counter;
@@ -145,4 +164,9 @@ private:
     int ins = 0;
     int outs = 0;
     cv::Mat grey; // kept: no full-size allocation per frame
+
+    RunRecord record;
+    TrackWriter tracks;
+    bool exportTracks = false;
+    QStringList errors;
 };
