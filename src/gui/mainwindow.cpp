@@ -7,6 +7,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
@@ -35,6 +36,7 @@
 #include "logging.h"
 #include "resultfile.h"
 #include "settingsstore.h"
+#include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "videofiles.h"
@@ -48,6 +50,7 @@ static void initKestrinResources()
 
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");
+const QString saveTracksKey = QStringLiteral("saveTracks");
 
 // Every video opens at this frame.
 constexpr int openingFrame = 90;
@@ -157,6 +160,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&run.insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
 
+    addResultControls();
+
     progressLabel = new QLabel(this);
     progressLabel->setObjectName(QStringLiteral("la_progress"));
     statusBar()->addPermanentWidget(progressLabel);
@@ -189,6 +194,44 @@ void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
 void MainWindow::filename_videofile_change()
 {
     fileTable->setDirectory(workingDir);
+    if (summaryWindow)
+        summaryWindow->setFolder(workingDir);
+}
+
+void MainWindow::addResultControls()
+{
+    summaryButton = new QPushButton(tr("Summary"), ui->admin_page);
+    summaryButton->setObjectName(QStringLiteral("pb_summary"));
+    summaryButton->setGeometry(170, 610, 75, 23);
+    connect(summaryButton, &QPushButton::clicked, this, &MainWindow::showSummary);
+
+    saveTracksBox = new QCheckBox(tr("Save tracks"), ui->admin_page);
+    saveTracksBox->setObjectName(QStringLiteral("cb_savetracks"));
+    saveTracksBox->setGeometry(60, 640, 130, 20);
+    saveTracksBox->setChecked(SettingsStore::open()->value(saveTracksKey, false).toBool());
+    connect(saveTracksBox, &QCheckBox::toggled, this,
+        [](bool on) { SettingsStore::open()->setValue(saveTracksKey, on); });
+}
+
+void MainWindow::showSummary()
+{
+    if (!summaryWindow) {
+        summaryWindow = new SummaryWindow(this);
+        summaryWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    summaryWindow->setFolder(workingDir);
+    summaryWindow->show();
+    summaryWindow->raise();
+    summaryWindow->activateWindow();
+}
+
+void MainWindow::reportWriteErrors()
+{
+    if (run.writeErrors().isEmpty())
+        return;
+    const QString text = tr("Cannot write %1").arg(run.writeErrors().join(QStringLiteral("; ")));
+    qCWarning(lcGui).noquote() << text;
+    statusBar()->showMessage(text);
 }
 
 void MainWindow::set_filename_videofile()
@@ -419,8 +462,11 @@ void MainWindow::algo()
         // Between two ticks: the open video stays at its frame, every file
         // written so far stays, the unfinished trajectory image is dropped.
         run.cancel();
+        reportWriteErrors();
         ModeVideo(ModeProcessCancel);
         progressLabel->setText(tr("Processing cancelled at frame %1").arg(position, 0, 'g', 6));
+        if (summaryWindow)
+            summaryWindow->scheduleRefresh();
         return;
     }
     if (frame.empty())
@@ -429,6 +475,7 @@ void MainWindow::algo()
     const QStringList queue = processQueue();
     // The mask and the counting segments are built once, for the frame size
     // of this video, and serve every video of the run.
+    run.setTrackExport(saveTracksBox->isChecked());
     run.start(zones, frame.size(), queue);
     ClearResult();
     ui->tv_result->setEnabled(false);
@@ -613,6 +660,8 @@ void MainWindow::nextFile()
         ui->pb_play_pause->setText(tr("Play"));
         ModeVideo(ModeView);
         progressLabel->setText(tr("Processing done: %n video(s)", nullptr, runVideoCount));
+        if (summaryWindow)
+            summaryWindow->scheduleRefresh();
         return;
     }
 
@@ -642,6 +691,9 @@ void MainWindow::processFrame()
     if (!videoOpened || !run.videoOpen() || !readPicture()) {
         // The video has run dry: its trajectory image and density are kept.
         run.finishVideo();
+        reportWriteErrors();
+        if (summaryWindow)
+            summaryWindow->scheduleRefresh();
         videoCommand = NextFile;
         return;
     }

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QVector>
 
@@ -24,8 +25,10 @@ class QMouseEvent;
 class QPushButton;
 class ImageWindow;
 class QCloseEvent;
+class QCheckBox;
 class QLabel;
 class QTimer;
+class SummaryWindow;
 class TableViewFile;
 class TableViewResult;
 
@@ -160,6 +163,12 @@ private:
     void processFrame();
     void showTrajectory();
     void showProgress();
+    // The "Summary" button and the "Save tracks" box, added to the form's
+    // free space.
+    void addResultControls();
+    void showSummary();
+    // Files of the video just done that could not be written.
+    void reportWriteErrors();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
@@ -203,6 +212,10 @@ private:
     QDateTime startTime; // wall-clock time of the first frame
     double position = 0; // index of the frame shown, a whole number
     std::unique_ptr<FileDialogProvider> fileDialogs;
+
+    QPushButton *summaryButton = nullptr;
+    QCheckBox *saveTracksBox = nullptr; // kept in the setting saveTracks
+    QPointer<SummaryWindow> summaryWindow; // created on first use
 
     // Progress of a run in the status bar.
     QLabel *progressLabel = nullptr;

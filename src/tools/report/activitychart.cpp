@@ -3,12 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
 
 namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("ActivityChart", text);
+}
 
 constexpr int kLeft = 80;
 constexpr int kRight = 24;
@@ -42,13 +48,13 @@ QString widthText(ActivityBins::Width width)
 {
     switch (width) {
     case ActivityBins::Width::TenMinutes:
-        return QStringLiteral("10 minutes");
+        return tr("10 minutes");
     case ActivityBins::Width::Hour:
-        return QStringLiteral("1 hour");
+        return tr("1 hour");
     case ActivityBins::Width::Day:
         break;
     }
-    return QStringLiteral("1 day");
+    return tr("1 day");
 }
 
 } // namespace
@@ -114,7 +120,7 @@ void ActivityChart::paint(QPainter &painter, const QRect &area) const
     if (activity.undatedEvents() > 0) {
         painter.setFont(font(12));
         painter.drawText(QRectF(area.left(), area.top() + 34, area.width(), 18), Qt::AlignCenter,
-            QStringLiteral("%1 events without a time stamp (%2 in, %3 out) not shown")
+            tr("%1 events without a time stamp (%2 in, %3 out) not shown")
                 .arg(activity.undatedEvents())
                 .arg(activity.undatedIn())
                 .arg(activity.undatedOut()));
@@ -124,7 +130,7 @@ void ActivityChart::paint(QPainter &painter, const QRect &area) const
         painter.setPen(axisColor);
         painter.drawRect(plot);
         painter.setFont(font(14));
-        painter.drawText(plot, Qt::AlignCenter, QStringLiteral("No dated events"));
+        painter.drawText(plot, Qt::AlignCenter, tr("No dated events"));
         painter.restore();
         return;
     }
@@ -184,12 +190,12 @@ void ActivityChart::paintAxes(QPainter &painter, const QRectF &plot) const
 
     painter.setFont(font(13));
     painter.drawText(QRectF(plot.left(), plot.bottom() + 44, plot.width(), 20), Qt::AlignCenter,
-        QStringLiteral("Time (bins of %1)").arg(widthText(activity.width())));
+        tr("Time (bins of %1)").arg(widthText(activity.width())));
     painter.save();
     painter.translate(plot.left() - 62, plot.center().y());
     painter.rotate(-90);
-    painter.drawText(QRectF(-plot.height() / 2, -10, plot.height(), 20), Qt::AlignCenter,
-        QStringLiteral("Insects per bin"));
+    painter.drawText(
+        QRectF(-plot.height() / 2, -10, plot.height(), 20), Qt::AlignCenter, tr("Insects per bin"));
     painter.restore();
 }
 
@@ -201,8 +207,8 @@ void ActivityChart::paintLegend(QPainter &painter, const QRect &area) const
     {
         QColor colour;
         QString text;
-    } entries[] = { { inColor(), QStringLiteral("In") }, { outColor(), QStringLiteral("Out") },
-        { spanColor, QStringLiteral("Recording") } };
+    } entries[]
+        = { { inColor(), tr("In") }, { outColor(), tr("Out") }, { spanColor, tr("Recording") } };
     int width = 0;
     for (const auto &entry : entries)
         width += 14 + 6 + metrics.horizontalAdvance(entry.text) + 16;
