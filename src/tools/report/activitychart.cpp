@@ -21,7 +21,7 @@ constexpr int kRight = 24;
 constexpr int kTop = 70;
 constexpr int kBottom = 78;
 constexpr int kValueTicks = 5;
-const QColor spanColor(187, 222, 251);
+const QColor spanColor(225, 240, 252);
 const QColor axisColor(66, 66, 66);
 const QColor gridColor(224, 224, 224);
 
@@ -33,9 +33,11 @@ QFont font(int pixels, bool bold = false)
     return f;
 }
 
-// 1, 2 or 5 times a power of ten, at least `value`.
+// 1, 2 or 5 times a power of ten, at least `value`; counts step by 1 at least.
 double niceStep(double value)
 {
+    if (value <= 1)
+        return 1;
     const double magnitude = std::pow(10.0, std::floor(std::log10(value)));
     for (const double m : { 1.0, 2.0, 5.0, 10.0 }) {
         if (m * magnitude >= value)

@@ -1,8 +1,7 @@
 #include "foldersummary.h"
 
+#include <algorithm>
 #include <cmath>
-
-#include <opencv2/videoio.hpp>
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,19 +18,6 @@ QDateTime wallClock(QDateTime time)
     if (time.isValid())
         time.setTimeSpec(Qt::UTC);
     return time;
-}
-
-// Declared length of a video without a run record, from its header alone.
-double probeDuration(const QString &videoPath)
-{
-    cv::VideoCapture capture;
-    if (!VideoFiles::openCapture(capture, videoPath) || !capture.isOpened())
-        return -1;
-    const double frames = capture.get(cv::CAP_PROP_FRAME_COUNT);
-    const double fps = capture.get(cv::CAP_PROP_FPS);
-    if (!(frames > 0 && fps > 0 && std::isfinite(frames / fps)))
-        return -1;
-    return frames / fps;
 }
 
 // A field of summary.csv: quoted when it holds the separator or a quote.
@@ -102,8 +88,6 @@ FolderSummary FolderSummary::read(const QString &folder)
             if (record.fps > 0 && record.declaredFrames > 0)
                 row.durationSeconds = record.declaredFrames / record.fps;
         }
-        if (row.durationSeconds < 0)
-            row.durationSeconds = probeDuration(video);
 
         if (row.status != Status::NotProcessed && row.recordingStart.isValid()) {
             Span span { row.recordingStart, QDateTime() };
@@ -121,6 +105,8 @@ FolderSummary FolderSummary::read(const QString &folder)
         }
         summary.table.append(row);
     }
+    std::sort(summary.recorded.begin(), summary.recorded.end(),
+        [](const Span &a, const Span &b) { return a.start < b.start; });
     return summary;
 }
 

@@ -20,7 +20,7 @@ public:
     {
         QString video; // full path
         QDateTime recordingStart; // from the name; invalid when it has none
-        double durationSeconds = -1; // -1: unknown
+        double durationSeconds = -1; // from the run record; -1: unknown
         int framesProcessed = -1; // -1: unknown (no run record)
         int in = 0;
         int out = 0;
@@ -47,7 +47,7 @@ public:
     const QString &folder() const { return dir; }
     const QVector<Row> &rows() const { return table; }
     const QVector<Event> &events() const { return counted; }
-    const QVector<Span> &spans() const { return recorded; }
+    const QVector<Span> &spans() const { return recorded; } // by start
 
     // Videos with a count file.
     int countFiles() const;
