@@ -56,6 +56,9 @@ void ProcessRun::start(
     maskImage = runZones.createMask(frameSize, 0);
     runZones.computeAreaSegments(frameSize, 0);
     tracker.reset();
+    // The engine's ids go on from an earlier run of the process; the tracks
+    // file numbers them from the run's start, as a fresh process would.
+    firstTrackId = Target::counter();
     tracker.detector().set_mask(maskImage);
     queue = videos;
     open = false;
@@ -241,7 +244,7 @@ QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
             static_cast<int>(framesPerSecond), videoStart);
         trajectory.addTracks(tracked());
         if (tracks.active())
-            tracks.addFrame(framePosition, tracked());
+            tracks.addFrame(framePosition, tracked(), firstTrackId);
     }
     for (const Result &event : events) {
         ins += event.in;

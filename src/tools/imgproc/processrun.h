@@ -168,5 +168,6 @@ private:
     RunRecord record;
     TrackWriter tracks;
     bool exportTracks = false;
+    int firstTrackId = 0; // the engine's first id of this run
     QStringList errors;
 };

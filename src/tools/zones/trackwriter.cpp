@@ -32,7 +32,7 @@ bool TrackWriter::start(const QString &videoPath)
     return true;
 }
 
-void TrackWriter::addFrame(double frame, const TargetList &tracks)
+void TrackWriter::addFrame(double frame, const TargetList &tracks, int firstId)
 {
     if (!file.isOpen() || failed || tracks.empty())
         return;
@@ -41,7 +41,7 @@ void TrackWriter::addFrame(double frame, const TargetList &tracks)
     const std::string frameText = ResultFile::formatFrame(frame).toStdString();
     char buffer[96];
     for (const Target *t : tracks) {
-        const int n = std::snprintf(buffer, sizeof buffer, ";%d;%d;%d;%d;%d\n", t->id,
+        const int n = std::snprintf(buffer, sizeof buffer, ";%d;%d;%d;%d;%d\n", t->id - firstId,
             t->centroid.x, t->centroid.y, t->width, t->height);
         line += frameText;
         line.append(buffer, static_cast<size_t>(n));

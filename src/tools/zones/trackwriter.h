@@ -9,7 +9,8 @@
 
 // Writes a video's tracks, exportCSV/<name>_tracks.csv: the header
 // "Frame;Id;X;Y;Width;Height", then one line per live track per processed
-// frame (X, Y the track's centre, frames numbered as in the count file).
+// frame (X, Y the track's centre, frames numbered as in the count file, ids
+// counted from the run's first).
 // Built under a temporary name and renamed when the video is done, so the
 // file is complete or absent. One write per frame, into a buffered file.
 class TrackWriter
@@ -23,8 +24,9 @@ public:
     // Starts the temporary file; false with error() set when it cannot.
     bool start(const QString &videoPath);
     bool active() const { return file.isOpen(); }
-    // The tracks of one processed frame; a failed write is kept for commit.
-    void addFrame(double frame, const TargetList &tracks);
+    // The tracks of one processed frame, ids less `firstId`; a failed write
+    // is kept for commit.
+    void addFrame(double frame, const TargetList &tracks, int firstId);
     // Flushes, closes and renames onto the final name; false with error()
     // set (and the temporary file removed) when any step fails.
     bool commit();
