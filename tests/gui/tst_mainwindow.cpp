@@ -212,7 +212,8 @@ void TestMainWindow::firstStartWithoutSetting()
 
     // Every control that does something is disabled, except these.
     const QStringList usable { QStringLiteral("pb_Import"), QStringLiteral("pb_videofile"),
-        QStringLiteral("pb_about"), QStringLiteral("cb_hankview"), QStringLiteral("tv_file") };
+        QStringLiteral("pb_about"), QStringLiteral("cb_hankview"), QStringLiteral("tv_file"),
+        QStringLiteral("pb_summary"), QStringLiteral("cb_savetracks") };
     QStringList enabled;
     QStringList controls;
     for (QWidget *widget : m_window->findChildren<QWidget *>()) {
@@ -232,7 +233,7 @@ void TestMainWindow::firstStartWithoutSetting()
     expected << QStringLiteral("gv_video");
     expected.sort();
     QCOMPARE(enabled, expected);
-    QCOMPARE(controls.size(), 25);
+    QCOMPARE(controls.size(), 27);
 
     QVERIFY(child<QLabel>("la_mouse")->text().isEmpty());
     QCOMPARE(child<QLabel>("la_version")->text(), QStringLiteral("Version 2.5.6"));
