@@ -95,17 +95,17 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
             options.text = QStringLiteral("--summary takes no VIDEO.\n") + usage;
             return options;
         }
-        options.summaryDir = parser.value(summary);
-        if (options.summaryDir.isEmpty()) {
-            options.text = QStringLiteral("--summary needs a folder.\n") + usage;
-            return options;
-        }
         if (!ActivityBins::parseWidth(parser.value(bin), options.bin)) {
             options.text
                 = QStringLiteral("Unknown bin \"%1\": 10m, 1h or 1d.\n").arg(parser.value(bin))
                 + usage;
             return options;
         }
+        if (parser.value(summary).isEmpty()) {
+            options.text = QStringLiteral("--summary needs a folder.\n") + usage;
+            return options;
+        }
+        options.summaryDir = parser.value(summary);
         options.quiet = parser.isSet(quiet);
         options.action = Action::Summary;
         return options;
