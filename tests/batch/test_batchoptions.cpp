@@ -147,8 +147,8 @@ void TestBatchOptions::summaryAndTracks_data()
         << QStringList { "--bin=1d", "--summary=site" } << A::Summary << "site" << W::Day << false;
     QTest::newRow("unknown bin") << QStringList { "--summary", "site", "--bin", "1w" }
                                  << A::UsageError << "" << W::Hour << false;
-    QTest::newRow("summary takes no video") << QStringList { "--summary", "site", "v.mp4" }
-                                            << A::UsageError << "" << W::Hour << false;
+    QTest::newRow("summary takes no video")
+        << QStringList { "--summary", "site", "v.mp4" } << A::UsageError << "" << W::Hour << false;
     QTest::newRow("summary processes nothing") << QStringList { "--summary", "site", "--tracks" }
                                                << A::UsageError << "" << W::Hour << false;
     QTest::newRow("bin without summary")
