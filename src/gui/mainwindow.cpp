@@ -208,6 +208,9 @@ void MainWindow::addResultControls()
     saveTracksBox = new QCheckBox(tr("Save tracks"), ui->admin_page);
     saveTracksBox->setObjectName(QStringLiteral("cb_savetracks"));
     saveTracksBox->setGeometry(60, 640, 130, 20);
+    saveTracksBox->setToolTip(
+        tr("Also write each processed video's tracks to exportCSV/<name>_tracks.csv, from the "
+           "next \"Process\" on"));
     saveTracksBox->setChecked(SettingsStore::open()->value(saveTracksKey, false).toBool());
     connect(saveTracksBox, &QCheckBox::toggled, this,
         [](bool on) { SettingsStore::open()->setValue(saveTracksKey, on); });
