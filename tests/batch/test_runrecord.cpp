@@ -57,11 +57,9 @@ private slots:
 
     void completeRunIsRecorded();
     void cancelledRunIsPartial();
-    void newRunDropsTheEarlierRecord();
     void recordRoundTrips();
     void unwritableRecordIsReported();
     void tracksEqualTheEngines();
-    void cancelledRunLeavesNoTracks();
 
 private:
     // Processes `frames` frames of the video (all when negative) in the
@@ -149,7 +147,16 @@ void TestRunRecord::completeRunIsRecorded()
 void TestRunRecord::cancelledRunIsPartial()
 {
     ProcessRun run;
+    process(run, -1);
+    run.finishVideo();
+    QVERIFY(QFileInfo::exists(VideoFiles::runRecordFile(video)));
+    QVERIFY(testfiles::write(VideoFiles::tracksFile(video), "an earlier run's tracks"));
+
+    // While the count file starts afresh, no record and no tracks describe it.
+    run.setTrackExport(true);
     process(run, 20);
+    QVERIFY(!QFileInfo::exists(VideoFiles::runRecordFile(video)));
+    QVERIFY(!QFileInfo::exists(VideoFiles::tracksFile(video)));
     run.cancel();
 
     RunRecord record;
@@ -159,28 +166,13 @@ void TestRunRecord::cancelledRunIsPartial()
     QCOMPARE(record.framesProcessed, 20);
     QCOMPARE(record.lastFrame, 109.0);
     QCOMPARE(record.in + record.out, 0); // the crossing comes later
+    // Tracks of a cancelled video are not kept, nor their temporary file.
+    QVERIFY(!QFileInfo::exists(VideoFiles::tracksFile(video)));
+    QVERIFY(!QFileInfo::exists(VideoFiles::tracksFile(video) + QStringLiteral(".writing")));
     // A cancel after the video was done changes nothing.
     const QByteArray written = testfiles::read(VideoFiles::runRecordFile(video));
     run.cancel();
     QCOMPARE(testfiles::read(VideoFiles::runRecordFile(video)), written);
-}
-
-void TestRunRecord::newRunDropsTheEarlierRecord()
-{
-    {
-        ProcessRun run;
-        process(run, -1);
-        run.finishVideo();
-    }
-    QVERIFY(QFileInfo::exists(VideoFiles::runRecordFile(video)));
-    // While the count file starts afresh, no record describes it.
-    ProcessRun run;
-    process(run, 1);
-    QVERIFY(!QFileInfo::exists(VideoFiles::runRecordFile(video)));
-    run.cancel();
-    RunRecord record;
-    QVERIFY(RunRecord::load(VideoFiles::runRecordFile(video), record, nullptr));
-    QCOMPARE(record.framesProcessed, 1);
 }
 
 void TestRunRecord::recordRoundTrips()
@@ -259,17 +251,6 @@ void TestRunRecord::tracksEqualTheEngines()
     process(run, -1);
     run.finishVideo();
     QCOMPARE(testfiles::read(VideoFiles::tracksFile(video)), expected);
-}
-
-void TestRunRecord::cancelledRunLeavesNoTracks()
-{
-    QVERIFY(testfiles::write(VideoFiles::tracksFile(video), "an earlier run's tracks"));
-    ProcessRun run;
-    run.setTrackExport(true);
-    process(run, 30);
-    run.cancel();
-    QVERIFY(!QFileInfo::exists(VideoFiles::tracksFile(video)));
-    QVERIFY(!QFileInfo::exists(VideoFiles::tracksFile(video) + QStringLiteral(".writing")));
 }
 
 QTEST_APPLESS_MAIN(TestRunRecord)
