@@ -45,6 +45,7 @@ bool SummaryReport::saveChart(
         QSvgGenerator svg;
         svg.setOutputDevice(&file);
         svg.setSize(size);
+        svg.setResolution(96); // so that the page is `size` CSS pixels
         svg.setViewBox(QRect(QPoint(0, 0), size));
         svg.setTitle(title(summary));
         QPainter painter;
