@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "testfiles.h"
 #include "process_import.h"
+#include "testfiles.h"
 #include "testvideo.h"
 
 namespace {
@@ -204,9 +204,13 @@ void TestProcessImport::targets_data()
                                                      << "a.mp4";
     QTest::newRow("avi with dots") << "cam.2024.06.avi"
                                    << "cam.mp4";
-    QTest::newRow("capital suffix") << "CLIP.MP4" << QString();
-    QTest::newRow("capital AVI") << "b.AVI" << QString();
-    QTest::newRow("mixed case") << "clip.Mp4" << QString();
+    // Letter case of the suffix does not matter: the dialog lists these too.
+    QTest::newRow("capital suffix") << "CLIP.MP4"
+                                    << "CLIP.mp4";
+    QTest::newRow("capital AVI") << "b.AVI"
+                                 << "b.mp4";
+    QTest::newRow("mixed case") << "clip.Mp4"
+                                << "clip.mp4";
     QTest::newRow("other video") << "clip.mov" << QString();
     QTest::newRow("no suffix") << "mp4" << QString();
 }
@@ -335,8 +339,9 @@ void TestProcessImport::keepsOtherStreamOfSameName()
     QCOMPARE(testfiles::read(dest + QStringLiteral("/cam.h264")), theirs);
     QCOMPARE(testfiles::read(dest + QStringLiteral("/cam.mp4")), bytes);
     QCOMPARE(listing(dest), QStringList({ "cam.h264", "cam.mp4" }));
-    const QStringList arguments = QString::fromUtf8(testfiles::read(bin + QStringLiteral("/mp4box.args")))
-                                      .split('\n', Qt::SkipEmptyParts);
+    const QStringList arguments
+        = QString::fromUtf8(testfiles::read(bin + QStringLiteral("/mp4box.args")))
+              .split('\n', Qt::SkipEmptyParts);
     QCOMPARE(arguments.size(), 5);
     QVERIFY(arguments.at(3) != dest + QStringLiteral("/cam.h264"));
     QVERIFY(arguments.at(3).endsWith(QStringLiteral(".h264")));
