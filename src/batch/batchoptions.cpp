@@ -46,6 +46,11 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         QStringLiteral("Process the queued videos as independent one-video runs, N at a time "
                        "(no tracks carried over from one video to the next)."),
         QStringLiteral("N"));
+    const QCommandLineOption counting(QStringLiteral("counting"),
+        QStringLiteral("How detections become tracks and counts: classic (the default) or robust "
+                       "(no identity swaps, no counts from hovering or jitter, entries and exits "
+                       "from the whole approach)."),
+        QStringLiteral("classic|robust"), QStringLiteral("classic"));
     const QCommandLineOption quiet(
         QStringLiteral("quiet"), QStringLiteral("No progress line and no per-frame debug log."));
     const QCommandLineOption tracks(QStringLiteral("tracks"),
@@ -58,12 +63,13 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         QStringLiteral("10m|1h|1d"), QStringLiteral("1h"));
     QCommandLineOption boxes(QStringLiteral("boxes-from"), QString(), QStringLiteral("video"));
     boxes.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({ mode, jobs, tracks, quiet, summary, bin, boxes });
+    parser.addOptions({ mode, counting, jobs, tracks, quiet, summary, bin, boxes });
     parser.addPositionalArgument(
         QStringLiteral("VIDEO"), QStringLiteral("The video whose boxes serve the run."));
 
     const QString usage = QStringLiteral("Usage: kestrin-batch [--mode one|all|unprocessed] "
-                                         "[--jobs N] [--tracks] [--quiet] VIDEO\n"
+                                         "[--counting classic|robust] [--jobs N] [--tracks] "
+                                         "[--quiet] VIDEO\n"
                                          "       kestrin-batch --summary DIR [--bin 10m|1h|1d]");
     if (!parser.parse(arguments)) {
         options.text = parser.errorText() + QLatin1Char('\n') + usage;
@@ -82,8 +88,8 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
     }
 
     if (parser.isSet(summary)) {
-        const QStringList others { QStringLiteral("mode"), QStringLiteral("jobs"),
-            QStringLiteral("tracks"), QStringLiteral("boxes-from") };
+        const QStringList others { QStringLiteral("mode"), QStringLiteral("counting"),
+            QStringLiteral("jobs"), QStringLiteral("tracks"), QStringLiteral("boxes-from") };
         for (const QString &name : others) {
             if (parser.isSet(name)) {
                 options.text
@@ -125,6 +131,12 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
     } else {
         options.text
             = QStringLiteral("Unknown mode \"%1\": one, all or unprocessed.\n").arg(modeName)
+            + usage;
+        return options;
+    }
+    if (!CountingMethod::kindFromName(parser.value(counting), &options.counting)) {
+        options.text = QStringLiteral("Unknown counting method \"%1\": classic or robust.\n")
+                           .arg(parser.value(counting))
             + usage;
         return options;
     }

@@ -7,7 +7,8 @@
 #include "processrun.h"
 
 // The command line of kestrin-batch:
-//   kestrin-batch [--mode one|all|unprocessed] [--jobs N] [--tracks] [--quiet] VIDEO
+//   kestrin-batch [--mode one|all|unprocessed] [--counting classic|robust] [--jobs N]
+//                 [--tracks] [--quiet] VIDEO
 //   kestrin-batch --summary DIR [--bin 10m|1h|1d]
 class BatchOptions
 {
@@ -23,6 +24,7 @@ public:
 
     Action action = Action::UsageError;
     ProcessRun::Mode mode = ProcessRun::One;
+    CountingMethod::Kind counting = CountingMethod::Classic;
     int jobs = 0; // 0: one run over the whole queue, tracks carried over
     bool quiet = false;
     bool tracks = false; // also write exportCSV/<name>_tracks.csv

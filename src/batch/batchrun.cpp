@@ -2,15 +2,12 @@
 
 #include <cstdio>
 
-#include <opencv2/videoio.hpp>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
 #include "activitybins.h"
 #include "batchprogress.h"
-#include "framereader.h"
 #include "jobpool.h"
 #include "summaryreport.h"
 #include "videofiles.h"
@@ -118,13 +115,17 @@ bool BatchRun::reportWriteErrors(const ProcessRun &run)
     return run.writeErrors().isEmpty();
 }
 
-QString BatchRun::summary(const QString &videoPath, int frames, int in, int out)
+QString BatchRun::summary(
+    const QString &videoPath, int frames, int in, int out, const QString &note)
 {
-    return QStringLiteral("%1: %2 frames, %3 in, %4 out")
-        .arg(VideoFiles::baseName(videoPath))
-        .arg(frames)
-        .arg(in)
-        .arg(out);
+    QString line = QStringLiteral("%1: %2 frames, %3 in, %4 out")
+                       .arg(VideoFiles::baseName(videoPath))
+                       .arg(frames)
+                       .arg(in)
+                       .arg(out);
+    if (!note.isEmpty())
+        line += QStringLiteral(", ") + note;
+    return line;
 }
 
 bool BatchRun::loadRunSource(const QString &path)
@@ -156,11 +157,12 @@ bool BatchRun::loadRunSource(const QString &path)
 
     // Left open at frame 90: the run takes it over when VIDEO comes first.
     sourcePath = info.absoluteFilePath();
-    QString why = ProcessRun::openAtStart(capture, sourcePath, sourceFrame);
+    QString why = reader.open(sourcePath, ProcessRun::kStartFrame);
+    sourceFrame = reader.startFrame();
     if (why.isEmpty() && sourceFrame.type() != CV_8UC3)
         why = QStringLiteral("its frames are not 8-bit colour");
     if (!why.isEmpty()) {
-        capture.release();
+        reader.close();
         error(QStringLiteral("%1: %2").arg(path, why));
         return false;
     }
@@ -185,16 +187,18 @@ BatchRun::Status BatchRun::runQueue(const QStringList &queue)
     BatchProgress progress(!options.quiet);
     ProcessRun run;
     run.setTrackExport(options.tracks);
+    run.setCounting(options.counting);
     run.start(zones, frameSize, queue);
     const int count = queue.size();
     int index = 0;
-    bool sourceOpen = capture.isOpened();
+    bool sourceOpen = reader.isOpen();
     while (run.hasNext()) {
         ++index;
-        const bool opened = sourceOpen && run.remaining().first() == sourcePath
-            ? run.openNext(capture, sourceFrame)
-            : run.openNext(capture);
+        // VIDEO's reader, open at frame 90 already, is taken as it is.
+        if (sourceOpen && run.remaining().first() != sourcePath)
+            reader.close();
         sourceOpen = false;
+        const bool opened = run.openNext(reader);
         if (!opened) {
             progress.clear();
             warning(QStringLiteral("skipped %1: %2").arg(run.video(), run.skipReason()));
@@ -202,33 +206,38 @@ BatchRun::Status BatchRun::runQueue(const QStringList &queue)
                 status = Skipped;
             continue;
         }
-        progress.startVideo(index, count, capture.get(cv::CAP_PROP_FRAME_COUNT), run.position());
-        {
-            FrameReader reader(capture);
-            while (const cv::Mat *grey = reader.next()) {
-                run.processGrey(*grey);
-                progress.update(run.position());
-            }
+        progress.startVideo(index, count, reader.frameCount(), run.position());
+        while (const FrameReader::Frame *frame = reader.next()) {
+            run.processGrey(frame->grey);
+            progress.update(run.position());
         }
-        run.finishVideo();
-        capture.release();
+        run.finishVideo(reader);
+        reader.close();
         progress.clear();
+        if (!run.endWarning().isEmpty()) {
+            warning(QStringLiteral("%1: %2").arg(run.video(), run.endWarning()));
+            if (status == Done)
+                status = Skipped;
+        }
         if (!reportWriteErrors(run))
             status = Failed;
-        print(stdout, summary(run.video(), run.framesProcessed(), run.inCount(), run.outCount()));
+        print(stdout,
+            summary(run.video(), run.framesProcessed(), run.inCount(), run.outCount(),
+                run.endWarning()));
     }
     return status;
 }
 
 BatchRun::Status BatchRun::runJobs(const QStringList &queue)
 {
-    capture.release();
+    reader.close();
     const QString source
         = QFileInfo(options.boxSource.isEmpty() ? options.video : options.boxSource)
               .absoluteFilePath();
     QList<QStringList> jobs;
     for (const QString &video : queue) {
         QStringList arguments { QStringLiteral("--mode"), QStringLiteral("one"),
+            QStringLiteral("--counting"), CountingMethod::kindName(options.counting),
             QStringLiteral("--boxes-from"), source };
         if (options.quiet)
             arguments << QStringLiteral("--quiet");

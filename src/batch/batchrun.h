@@ -1,7 +1,6 @@
 #pragma once
 
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <QString>
 #include <QStringList>
@@ -9,6 +8,7 @@
 #include "areacontour.h"
 #include "batchoptions.h"
 #include "foldersummary.h"
+#include "framereader.h"
 #include "processrun.h"
 
 // What kestrin-batch does with a parsed command line: checks VIDEO and its
@@ -25,8 +25,10 @@ public:
     explicit BatchRun(const BatchOptions &options);
     Status exec();
 
-    // "<base name>: <frames> frames, <in> in, <out> out"
-    static QString summary(const QString &videoPath, int frames, int in, int out);
+    // "<base name>: <frames> frames, <in> in, <out> out", then ", " and
+    // `note` when there is one.
+    static QString summary(
+        const QString &videoPath, int frames, int in, int out, const QString &note = QString());
     // The totals printed by --summary, one line each.
     static QStringList totals(const FolderSummary &folder);
 
@@ -48,5 +50,5 @@ private:
     cv::Size frameSize;
     QString sourcePath; // absolute
     cv::Mat sourceFrame; // its frame 90
-    cv::VideoCapture capture;
+    FrameReader reader; // VIDEO's, open at frame 90 until the run takes it
 };

@@ -57,6 +57,7 @@ private slots:
 
     void completeRunIsRecorded();
     void cancelledRunIsPartial();
+    void chosenMethodIsRecorded();
     void recordRoundTrips();
     void unwritableRecordIsReported();
     void tracksEqualTheEngines();
@@ -173,6 +174,21 @@ void TestRunRecord::cancelledRunIsPartial()
     const QByteArray written = testfiles::read(VideoFiles::runRecordFile(video));
     run.cancel();
     QCOMPARE(testfiles::read(VideoFiles::runRecordFile(video)), written);
+}
+
+void TestRunRecord::chosenMethodIsRecorded()
+{
+    ProcessRun run;
+    run.setCounting(CountingMethod::Robust);
+    process(run, -1);
+    run.finishVideo();
+    RunRecord record;
+    QVERIFY(RunRecord::load(VideoFiles::runRecordFile(video), record, nullptr));
+    QCOMPARE(record.method, QStringLiteral("robust"));
+    QCOMPARE(record.parameters, run.methodParameters());
+    QVERIFY(record.parameters.contains(QStringLiteral("gate_px")));
+    QVERIFY(!record.parameters.contains(QStringLiteral("max_age")));
+    QCOMPARE(record.parameters.value(QStringLiteral("difference_threshold")).toInt(), 6);
 }
 
 void TestRunRecord::recordRoundTrips()

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "framereader.h"
 #include "logging.h"
 #include "resultfile.h"
 #include "videofiles.h"
@@ -29,7 +30,12 @@ QDateTime now()
 
 } // namespace
 
-ProcessRun::ProcessRun() = default;
+ProcessRun::ProcessRun()
+    : method(CountingMethod::create(CountingMethod::Classic))
+{
+}
+
+ProcessRun::~ProcessRun() = default;
 
 QStringList ProcessRun::queueFor(Mode mode, const QString &current, const QStringList &videos)
 {
@@ -55,11 +61,15 @@ void ProcessRun::start(
     runZones = zones;
     maskImage = runZones.createMask(frameSize, 0);
     runZones.computeAreaSegments(frameSize, 0);
-    tracker.reset();
+    if (method->kind() != countingKind) {
+        // One method at a time owns the target pool: the old one goes first.
+        method.reset();
+        method = CountingMethod::create(countingKind);
+    }
+    method->reset(maskImage);
     // The engine's ids go on from an earlier run of the process; the tracks
     // file numbers them from the run's start, as a fresh process would.
     firstTrackId = Target::counter();
-    tracker.detector().set_mask(maskImage);
     queue = videos;
     open = false;
     reason.clear();
@@ -75,17 +85,12 @@ void ProcessRun::cancel()
     open = false;
 }
 
-QString ProcessRun::methodName()
+QJsonObject ProcessRun::methodParameters() const
 {
-    return QStringLiteral("classic");
-}
-
-QJsonObject ProcessRun::methodParameters()
-{
-    // The engine's fixed values (tracker.cpp, mvtdetector.cpp).
-    return QJsonObject {
-        { QStringLiteral("max_age"), 5 },
-        { QStringLiteral("max_distance"), 1000 },
+    QJsonObject parameters = QJsonObject::fromVariantMap(method->parameters());
+    // Every method finds its blobs with the motion detector's fixed values
+    // (mvtdetector.cpp).
+    const QJsonObject detector {
         { QStringLiteral("difference_threshold"), 6 },
         { QStringLiteral("first_erosion"), 1 },
         { QStringLiteral("dilation"), 20 },
@@ -93,6 +98,9 @@ QJsonObject ProcessRun::methodParameters()
         { QStringLiteral("min_contour_points"), 5 },
         { QStringLiteral("approximation_epsilon"), 3.0 },
     };
+    for (auto it = detector.begin(); it != detector.end(); ++it)
+        parameters.insert(it.key(), it.value());
+    return parameters;
 }
 
 QString ProcessRun::openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame)
@@ -114,45 +122,67 @@ bool ProcessRun::openNext(cv::VideoCapture &capture)
     }
     cv::Mat frame;
     const QString why = openAtStart(capture, queue.first(), frame);
-    return begin(capture, frame, why);
+    const bool opened
+        = begin(capture.get(cv::CAP_PROP_FPS), capture.get(cv::CAP_PROP_FRAME_COUNT), frame, why);
+    if (!opened)
+        capture.release();
+    return opened;
 }
 
 bool ProcessRun::openNext(cv::VideoCapture &capture, const cv::Mat &frame90)
 {
-    return begin(capture, frame90, QString());
+    const bool opened = begin(
+        capture.get(cv::CAP_PROP_FPS), capture.get(cv::CAP_PROP_FRAME_COUNT), frame90, QString());
+    if (!opened)
+        capture.release();
+    return opened;
 }
 
-bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure)
+bool ProcessRun::openNext(FrameReader &reader)
+{
+    if (queue.isEmpty()) {
+        open = false;
+        return false;
+    }
+    const QString why = reader.isOpen() ? QString() : reader.open(queue.first(), kStartFrame);
+    const bool opened = begin(reader.fps(), reader.frameCount(), reader.startFrame(), why);
+    if (!opened)
+        reader.close();
+    return opened;
+}
+
+bool ProcessRun::begin(
+    double rate, double declaredFrames, const cv::Mat &frame, const QString &openFailure)
 {
     open = false;
     reason.clear();
+    warning.clear();
     if (queue.isEmpty())
         return false;
     const QString path = queue.takeFirst();
     videoPath = path;
     if (!openFailure.isEmpty()) {
-        skip(capture, path, openFailure);
+        skip(path, openFailure);
         return false;
     }
     if (frame.empty()) {
-        skip(capture, path, QStringLiteral("it has no frame %1").arg(kStartFrame));
+        skip(path, QStringLiteral("it has no frame %1").arg(kStartFrame));
         return false;
     }
     if (frame.type() != CV_8UC3) {
-        skip(capture, path, QStringLiteral("its frames are not 8-bit colour"));
+        skip(path, QStringLiteral("its frames are not 8-bit colour"));
         return false;
     }
     // The mask, and the detector's reference, have the size of the video
     // that was current at the start.
     if (frame.size() != maskImage.size()) {
-        skip(capture, path,
+        skip(path,
             QStringLiteral("its frames are %1, the run's are %2")
                 .arg(sizeText(frame.size()), sizeText(maskImage.size())));
         return false;
     }
 
     firstFrame = frame.clone(); // the caller may read into its frame again
-    const double rate = capture.get(cv::CAP_PROP_FPS);
     // A rate that is no whole number of frames per second in range counts as
     // none: the time stamps then stay at the start time.
     framesPerSecond = std::isfinite(rate) && rate >= 0 && rate < INT_MAX ? rate : 0;
@@ -167,13 +197,14 @@ bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QS
     if (file.open(path, ResultFile::Append) == 1)
         file.close();
     counter.Reset();
+    method->startVideo(firstFrame.size(), framesPerSecond);
     trajectory.start(firstFrame, maskImage);
-    beginRecord(capture);
+    beginRecord(declaredFrames);
     open = true;
     return true;
 }
 
-void ProcessRun::beginRecord(const cv::VideoCapture &capture)
+void ProcessRun::beginRecord(double declared)
 {
     errors.clear();
     const QString recordPath = VideoFiles::runRecordFile(videoPath);
@@ -183,14 +214,13 @@ void ProcessRun::beginRecord(const cv::VideoCapture &capture)
     record = RunRecord();
     record.version = QStringLiteral(KESTRIN_VERSION);
     record.video = QFileInfo(videoPath).fileName();
-    record.method = methodName();
+    record.method = method->name();
     record.parameters = methodParameters();
     record.countingBox = runZones.getArea();
     record.trackingBox = runZones.getMask();
     record.frameWidth = firstFrame.cols;
     record.frameHeight = firstFrame.rows;
     record.fps = framesPerSecond;
-    const double declared = capture.get(cv::CAP_PROP_FRAME_COUNT);
     record.declaredFrames = std::isfinite(declared) && declared > 0 ? declared : 0;
     record.started = now();
 
@@ -239,9 +269,8 @@ QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
     QVector<Result> events;
     // A refused frame leaves the tracks as they were: counting them again
     // would repeat the last frame's events.
-    if (tracker.process(greyFrame)) {
-        events = counter.Detect(tracked(), runZones, videoPath, static_cast<int>(framePosition),
-            static_cast<int>(framesPerSecond), videoStart);
+    if (method->process(greyFrame)) {
+        events = method->count(countingStep(), counter);
         trajectory.addTracks(tracked());
         if (tracks.active())
             tracks.addFrame(framePosition, tracked(), firstTrackId);
@@ -259,16 +288,44 @@ void ProcessRun::finishVideo()
 {
     if (!open)
         return;
+    // Events a method holds until it is sure go to this video's count file.
+    for (const Result &event : method->finishVideo(countingStep(), counter)) {
+        ins += event.in;
+        outs += event.out;
+    }
     trajectory.save(videoPath);
     if (tracks.active() && !tracks.commit())
         errors.append(tracks.error());
-    writeRecord(RunRecord::Status::Complete, QString());
+    // A video whose frames ran out well before its declared count is
+    // recorded as partial, with the reader's report as the reason.
+    writeRecord(
+        warning.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial, warning);
     open = false;
 }
 
-void ProcessRun::skip(cv::VideoCapture &capture, const QString &path, const QString &why)
+void ProcessRun::finishVideo(const FrameReader &reader)
 {
-    capture.release();
+    if (!open)
+        return;
+    warning = reader.endReport();
+    if (!warning.isEmpty())
+        qCDebug(lcImgproc).noquote() << videoPath << warning;
+    finishVideo();
+}
+
+CountingMethod::Step ProcessRun::countingStep() const
+{
+    CountingMethod::Step step;
+    step.zones = &runZones;
+    step.videoPath = videoPath;
+    step.frame = static_cast<int>(framePosition);
+    step.fps = static_cast<int>(framesPerSecond);
+    step.startTime = videoStart;
+    return step;
+}
+
+void ProcessRun::skip(const QString &path, const QString &why)
+{
     reason = why;
     qCWarning(lcImgproc).noquote() << "Skipping" << path << "because" << why;
 }
