@@ -7,7 +7,9 @@
 
 #include "areacontour.h"
 #include "batchoptions.h"
+#include "foldersummary.h"
 #include "framereader.h"
+#include "processrun.h"
 
 // What kestrin-batch does with a parsed command line: checks VIDEO and its
 // boxes before any file is touched, queues the videos as the window's
@@ -34,6 +36,8 @@ public:
         const QString &videoPath, int frames, int in, int out, const QString &note = QString());
     // "<base name>: failed: <reason>"
     static QString failedSummary(const QString &videoPath, const QString &reason);
+    // The totals printed by --summary, one line each.
+    static QStringList totals(const FolderSummary &folder);
 
 private:
     // The video whose boxes and frame size serve the run; false with a
@@ -48,6 +52,10 @@ private:
     void error(const QString &text);
     void warning(const QString &text);
     void result(const QString &line);
+    // --summary: the folder's summary files and totals.
+    Status writeSummary();
+    // After a video: its files that could not be written fail the run.
+    bool reportWriteErrors(const ProcessRun &run);
 
     BatchOptions options;
     AreaContour zones;

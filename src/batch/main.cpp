@@ -2,9 +2,12 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QStringList>
 
 #include "batchoptions.h"
 #include "batchrun.h"
@@ -16,7 +19,19 @@ int main(int argc, char *argv[])
     // A reader that went away is a write error to report, not a silent end
     // in the middle of a video.
     std::signal(SIGPIPE, SIG_IGN);
-    QCoreApplication app(argc, argv);
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    // Painting the chart needs fonts, so a GUI application; it runs without a
+    // display on the offscreen platform. Processing needs neither.
+    std::unique_ptr<QCoreApplication> app;
+    if (BatchOptions::wantsSummary(raw)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("kestrin-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTRIN_VERSION));
 
@@ -30,6 +45,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "kestrin-batch: %s\n", options.text.toLocal8Bit().constData());
         return BatchRun::Usage;
     case BatchOptions::Action::Run:
+    case BatchOptions::Action::Summary:
         break;
     }
     if (options.quiet)

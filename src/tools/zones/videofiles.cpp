@@ -67,6 +67,36 @@ QString VideoFiles::temporaryFile(const QString &resultPath)
     return resultPath + QStringLiteral(".tmp");
 }
 
+QString VideoFiles::runRecordFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_run.json"));
+}
+
+QString VideoFiles::tracksFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_tracks.csv"));
+}
+
+QString VideoFiles::folderExportDir(const QString &folder)
+{
+    return QDir(folder).absolutePath() + QStringLiteral("/exportCSV");
+}
+
+QString VideoFiles::summaryFile(const QString &folder)
+{
+    return folderExportDir(folder) + QStringLiteral("/summary.csv");
+}
+
+QString VideoFiles::activityFile(const QString &folder)
+{
+    return folderExportDir(folder) + QStringLiteral("/activity.csv");
+}
+
+QString VideoFiles::activityChartFile(const QString &folder, const QString &suffix)
+{
+    return folderExportDir(folder) + QStringLiteral("/activity.") + suffix;
+}
+
 bool VideoFiles::ensureExportDir(const QString &videoPath)
 {
     return QDir().mkpath(exportDir(videoPath));
@@ -109,4 +139,11 @@ QDateTime VideoFiles::startTimeFromFileName(const QString &videoPath)
                                  << "holds no recording start (video_yyyyMMdd_hhmm_nn); its "
                                     "counts are stamped from the current time";
     return QDateTime::currentDateTime();
+}
+
+QDateTime VideoFiles::recordingStart(const QString &videoPath)
+{
+    if (!baseName(videoPath).contains(QLatin1String("video_")))
+        return QDateTime();
+    return startTimeFromFileName(videoPath);
 }

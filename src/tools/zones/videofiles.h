@@ -34,6 +34,15 @@ public:
     // "<resultPath>.tmp". Left over only by a run that was killed; the next
     // run of the video removes it.
     static QString temporaryFile(const QString &resultPath);
+    static QString runRecordFile(const QString &videoPath); // <base>_run.json
+    static QString tracksFile(const QString &videoPath); // <base>_tracks.csv
+
+    // Files of a whole folder of videos, in <folder>/exportCSV.
+    static QString folderExportDir(const QString &folder);
+    static QString summaryFile(const QString &folder); // summary.csv
+    static QString activityFile(const QString &folder); // activity.csv
+    static QString activityChartFile(
+        const QString &folder, const QString &suffix); // activity.<suffix>
     // Creates exportCSV (and missing parents); true when it exists afterwards.
     static bool ensureExportDir(const QString &videoPath);
 
@@ -53,4 +62,8 @@ public:
     // or one whose date does not parse (with a warning), gives the current
     // time.
     static QDateTime startTimeFromFileName(const QString &videoPath);
+    // The recording start coded in the file name, or an invalid date-time
+    // when the name carries none (its counts are then stamped with the time
+    // of processing, which says nothing about the recording).
+    static QDateTime recordingStart(const QString &videoPath);
 };
