@@ -6,14 +6,17 @@
 #include "processrun.h"
 
 // The command line of kestrin-batch:
-//   kestrin-batch [--mode one|all|unprocessed] [--jobs N] [--quiet] VIDEO
+//   kestrin-batch [--mode one|all|unprocessed] [--jobs N] [--shard I/N] [--quiet] VIDEO
+//   kestrin-batch --make-demo DIR
 class BatchOptions
 {
 public:
-    enum class Action { Run, Help, Version, UsageError };
+    enum class Action { Run, Help, Version, MakeDemo, UsageError };
 
     // `arguments` includes the program name first.
     static BatchOptions parse(const QStringList &arguments);
+    // "I/N" with 0 <= I < N; false for anything else.
+    static bool parseShard(const QString &text, int &index, int &count);
 
     Action action = Action::UsageError;
     ProcessRun::Mode mode = ProcessRun::One;
@@ -23,5 +26,10 @@ public:
     // Hidden, for the runs that --jobs starts: process VIDEO alone with the
     // boxes and the frame size of this video.
     QString boxSource;
+    // --shard I/N: every N-th video of the folder from the I-th (0-based);
+    // shardCount 0 means no sharding.
+    int shardIndex = 0;
+    int shardCount = 0;
+    QString demoDir; // --make-demo
     QString text; // the help, the version, or what is wrong with the line
 };

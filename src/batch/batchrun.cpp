@@ -1,5 +1,6 @@
 #include "batchrun.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <opencv2/videoio.hpp>
@@ -40,6 +41,12 @@ BatchRun::Status BatchRun::exec()
     QStringList queue;
     if (!options.boxSource.isEmpty()) {
         queue = QStringList { video };
+    } else if (options.shardCount > 0) {
+        // Shared out before the unprocessed ones are picked: a shard that has
+        // finished must not shift the videos of one that starts later.
+        const QStringList folder = VideoFiles::listVideos(QFileInfo(video).absolutePath());
+        queue = ProcessRun::queueFor(
+            options.mode, video, shard(folder, options.shardIndex, options.shardCount));
     } else {
         const QStringList folder = options.mode == ProcessRun::One
             ? QStringList()
@@ -50,7 +57,20 @@ BatchRun::Status BatchRun::exec()
         warning(QStringLiteral("no video to process"));
         return Done;
     }
-    return options.jobs > 0 ? runJobs(queue) : runQueue(queue);
+    // A shard's videos are independent runs, as with --jobs.
+    return options.jobs > 0 || options.shardCount > 0 ? runJobs(queue) : runQueue(queue);
+}
+
+QStringList BatchRun::shard(const QStringList &videos, int index, int count)
+{
+    QStringList sorted = videos;
+    std::sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) {
+        return QFileInfo(a).fileName() < QFileInfo(b).fileName();
+    });
+    QStringList picked;
+    for (int i = index; count > 0 && i < sorted.size(); i += count)
+        picked << sorted[i];
+    return picked;
 }
 
 QString BatchRun::summary(const QString &videoPath, int frames, int in, int out)
