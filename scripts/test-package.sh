@@ -32,6 +32,7 @@ cleanup() {
     exit "$status"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 
 start=$SECONDS
 step "building the package"

@@ -13,6 +13,7 @@ export QT_LOGGING_RULES="kestrin.*.debug=false"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+trap 'exit 1' INT TERM HUP
 start=$SECONDS
 
 # Five videos, so that the shards differ in size.

@@ -30,14 +30,28 @@ daemon_logs() {
     done >&2
     return 0
 }
+stop_daemons() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    # A daemon still waiting for its peers may ignore the request for a while.
+    for _ in $(seq 50); do
+        local alive=no
+        for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=yes; done
+        [ "$alive" = no ] && break
+        sleep 0.1
+    done
+    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    pids=()
+}
 cleanup() {
     local status=$?
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    stop_daemons
     rm -rf "$tmp"
     exit "$status"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 start=$SECONDS
 
 # The folder: the demonstration videos and two more, one copy for Slurm and
@@ -94,16 +108,22 @@ slurmctld -D -i -f "$tmp/slurm.conf" >"$tmp/slurmctld.console" 2>&1 &
 pids+=($!)
 slurmd -D -f "$tmp/slurm.conf" >"$tmp/slurmd.console" 2>&1 &
 pids+=($!)
+# Up when the node reports idle; a daemon that exits, or 30 s without the
+# node, fails the test with what the daemons said.
 idle=no
-for _ in $(seq 150); do
-    if [ "$(sinfo -h -o %T 2>/dev/null)" = idle ]; then idle=yes; break; fi
+deadline=$((SECONDS + 30))
+while [ "$SECONDS" -lt "$deadline" ]; do
+    for pid in "${pids[@]}"; do
+        kill -0 "$pid" 2>/dev/null || { daemon_logs; fail "a Slurm daemon exited (pid $pid)"; }
+    done
+    if [ "$(timeout 5 sinfo -h -o %T 2>/dev/null)" = idle ]; then idle=yes; break; fi
     sleep 0.2
 done
-[ "$idle" = yes ] || { daemon_logs; fail "the Slurm node did not come up"; }
+[ "$idle" = yes ] || { daemon_logs; fail "the Slurm node did not come up within 30 s"; }
 echo "test-slurm: one-node Slurm up after $((SECONDS - start)) s"
 
 # Three tasks over four videos: one task takes two.
-KESTRIN_BATCH="$bin/kestrin-batch" sbatch --wait --quiet --array=0-2 --chdir="$tmp" \
+KESTRIN_BATCH="$bin/kestrin-batch" timeout 300 sbatch --wait --quiet --array=0-2 --chdir="$tmp" \
     --output="$tmp/task-%a.out" "$repo/scripts/kestrin-slurm.sh" "$tmp/slurm/$video" \
     || { cat "$tmp"/task-*.out >&2 || true; daemon_logs; fail "the job array failed"; }
 "$bin/kestrin-batch" --quiet --mode all --jobs 2 "$tmp/jobs/$video" >"$tmp/jobs.out"
