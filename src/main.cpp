@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -52,6 +53,9 @@ int main(int argc, char *argv[])
         return code;
 
     kestrin::installMessagePattern();
+    // The per-frame traces would fill the terminal on a long run; they come
+    // back with QT_LOGGING_RULES, which overrides this.
+    QLoggingCategory::setFilterRules(QStringLiteral("kestrin.*.debug=false"));
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tolvane"));
     QApplication::setApplicationName(QStringLiteral("Kestrin"));

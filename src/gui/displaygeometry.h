@@ -3,8 +3,11 @@
 #include <opencv2/core/types.hpp>
 
 // Maps a video's frame size onto the video view and view positions back onto
-// the frame. Fields in this order: display width, display height, multiplier,
-// divisor. At most one of multiplier and divisor is non-zero.
+// the frame. The four sizes of the table keep their fixed factors (display
+// width, display height, multiplier, divisor); any other size is scaled to fit
+// 640 x 480 with its aspect ratio kept, and the view is centred on the same
+// point as the table's. Every conversion between view and frame goes through
+// here.
 class DisplayGeometry
 {
 public:
@@ -12,15 +15,15 @@ public:
     // through, so a picture shown early never meets a 0 x 0 size.
     DisplayGeometry() = default;
 
-    // Fills all four fields from the frame size; 1 for a supported size, 0 for
-    // one that gets the 640 x 480 pass-through fallback.
+    // Fills the mapping from the frame size; 1 for a size of the table, 0 for
+    // one that is scaled to fit (or an empty size, which passes through).
     int setFromFrameSize(int frameWidth, int frameHeight);
 
     int toFrameX(int displayX) const;
     int toFrameY(int displayY) const;
 
-    // Position of the video view on its page; both display heights are
-    // centred on the line y = 300.
+    // Position of the video view on its page: the picture is centred on the
+    // point (610, 300), as both display heights of the table are.
     int viewLeft() const;
     int viewTop() const;
 
@@ -33,10 +36,14 @@ public:
     int divisor() const { return m_divisor; }
 
 private:
-    int toFrame(int value) const;
+    int toFrame(int value, int frameExtent, int displayExtent) const;
 
     int m_displayWidth = 640;
     int m_displayHeight = 480;
     int m_multiplier = 0; // display-to-frame factor for frames larger than the display
     int m_divisor = 0; // display-to-frame divisor for frames smaller than the display
+    // A scaled size maps by frame extent / display extent; 0 while the table's
+    // factors (or the pass-through) apply.
+    int m_scaledFrameWidth = 0;
+    int m_scaledFrameHeight = 0;
 };

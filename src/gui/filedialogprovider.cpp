@@ -1,6 +1,7 @@
 #include "filedialogprovider.h"
 
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QStringList>
 #include <QTreeView>
 
@@ -28,4 +29,16 @@ QString FileDialogProvider::saveFileName(
     const QString &caption, const QString &dir, const QString &filter)
 {
     return QFileDialog::getSaveFileName(nullptr, caption, dir, filter);
+}
+
+bool FileDialogProvider::question(QWidget *parent, const QString &title, const QString &text)
+{
+    return QMessageBox::question(
+               parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+void FileDialogProvider::warning(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox::warning(parent, title, text);
 }

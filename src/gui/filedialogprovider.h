@@ -2,9 +2,11 @@
 
 #include <QString>
 
-// Asks the user for files and directories. The main window goes through this
-// seam so that tests can answer without a human; this default shows the real
-// dialogs.
+class QWidget;
+
+// Asks the user for files and directories, and for a yes or no before
+// something is destroyed. The windows go through this seam so that tests can
+// answer without a human; this default shows the real dialogs.
 class FileDialogProvider
 {
 public:
@@ -17,4 +19,8 @@ public:
     virtual QString existingDirectory(const QString &start);
     // A file name to save to; empty when cancelled.
     virtual QString saveFileName(const QString &caption, const QString &dir, const QString &filter);
+    // A yes-or-no question; true for yes.
+    virtual bool question(QWidget *parent, const QString &title, const QString &text);
+    // Tells the user why something was refused.
+    virtual void warning(QWidget *parent, const QString &title, const QString &text);
 };

@@ -1,14 +1,16 @@
 #include "imagegraphicsview.h"
 
-#include <QFile>
-#include <QGraphicsScene>
-#include <QGraphicsView>
-#include <QImage>
-#include <QPixmap>
 #include <algorithm>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include <QFile>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
+#include <QGraphicsView>
+#include <QImage>
+#include <QPixmap>
 
 #include "displaygeometry.h"
 #include "logging.h"
@@ -107,6 +109,22 @@ void ImageGraphicsView::clear()
     m_view->setScene(m_scene);
 }
 
+void ImageGraphicsView::showMessage(const QString &text)
+{
+    // A scene of its own, and the next picture places the view afresh.
+    replaceScene();
+    m_place = QRect();
+    QGraphicsTextItem *item = m_scene->addText(text);
+    const QSize viewport = m_view->viewport()->size();
+    item->setTextWidth(std::max(100, viewport.width() - 20));
+    // The scene spans the viewport, so the text sits in its middle.
+    m_scene->setSceneRect(0, 0, viewport.width(), viewport.height());
+    const QRectF bounds = item->boundingRect();
+    item->setPos(
+        (viewport.width() - bounds.width()) / 2, (viewport.height() - bounds.height()) / 2);
+    m_view->setScene(m_scene);
+}
+
 void ImageGraphicsView::replaceScene()
 {
     // A fresh scene starts with an empty scene rectangle, which a scene only
@@ -119,10 +137,13 @@ void ImageGraphicsView::replaceScene()
 
 void ImageGraphicsView::placeView(int mark, int width, int height, int left, int top)
 {
-    if (m_placement == mark)
+    // Two scaled sizes may share a view top: the place decides, not the mark.
+    const QRect place(left, top, width, height);
+    if (m_placement == mark && m_place == place)
         return;
     replaceScene();
     m_placement = mark;
+    m_place = place;
     m_view->resize(width, height);
     m_view->move(left, top);
 }
@@ -146,5 +167,6 @@ void ImageGraphicsView::save(const cv::Mat &picture, const QString &filename)
     if (m_failedSave != filename) {
         m_failedSave = filename;
         qCWarning(lcGui).noquote() << "Shown picture not saved to" << filename << ":" << reason;
+        emit saveFailed(filename, reason);
     }
 }

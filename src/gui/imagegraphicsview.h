@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QObject>
-#include <QString>
-
 #include <opencv2/core/mat.hpp>
+
+#include <QObject>
+#include <QRect>
+#include <QString>
 
 class DisplayGeometry;
 class QGraphicsScene;
@@ -39,6 +40,13 @@ public slots:
     // Shows an 8-bit grey image scaled to 640 x 480.
     void showImageGrey(const cv::Mat &mat);
     void clear();
+    // Replaces the picture by a line of text, centred in the view: why there
+    // is no picture to show.
+    void showMessage(const QString &text);
+
+signals:
+    // The shown picture could not be written to `filename`; once per target.
+    void saveFailed(const QString &filename, const QString &reason);
 
 private:
     void replaceScene();
@@ -49,6 +57,7 @@ private:
     const DisplayGeometry *m_geometry;
     QGraphicsScene *m_scene;
     int m_placement = 0;
+    QRect m_place; // where the view was last put
     // Kept between frames so that showing a frame allocates no full-size buffer.
     cv::Mat m_scaled;
     cv::Mat m_rgb;

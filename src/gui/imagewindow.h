@@ -17,6 +17,12 @@ public:
     // `titleSuffix`) but is not its child.
     ImageWindow(const QWidget *parent, const QString &titleSuffix);
 
+    // Places the window on the screen of `beside`: to its right or left when
+    // there is room, else over its right part, never over `keepClear`
+    // (global coordinates). Returns the size, at most `imageSize`, that an
+    // image of that aspect is shown at so that the window fits the screen.
+    QSize placeBeside(const QWidget *beside, const QRect &keepClear, const QSize &imageSize);
+
 signals:
     void mouseMoved(QPoint pos);
 

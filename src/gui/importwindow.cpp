@@ -6,15 +6,18 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QProgressBar>
 #include <QSet>
 #include <QSettings>
 
 #include "ui_importwindow.h"
 
+#include "filedialogprovider.h"
 #include "logging.h"
 #include "process_import.h"
 #include "settingsstore.h"
+#include "videofiles.h"
 
 namespace {
 
@@ -160,10 +163,23 @@ void ImportWindow::Import()
     }
     scanFolder();
     ui->pb_file->setValue(0);
-    ui->pb_file->setMaximum(files.size());
     nextIndex = 0;
-    if (files.isEmpty())
+    const bool refused = !files.isEmpty() && !namesAreDistinct();
+    if (refused)
+        files.clear();
+    else
+        askBeforeReplacing();
+    if (files.isEmpty()) {
+        // A maximum of 0 would make the bar busy for ever.
+        ui->pb_file->setMaximum(1);
+        if (!refused) {
+            showCurrent(folder.isEmpty()
+                    ? tr("Nothing to import: choose a folder with \"...\".")
+                    : tr("Nothing to import from %1.").arg(QDir::toNativeSeparators(folder)));
+        }
         return;
+    }
+    ui->pb_file->setMaximum(files.size());
     busyKey = destinationKey(destination);
     busyDestinations().insert(busyKey);
     ui->pb_Import->setEnabled(false);
@@ -222,6 +238,74 @@ void ImportWindow::scanFolder()
         files.append(folder + QLatin1Char('/') + name);
 }
 
+void ImportWindow::showCurrent(const QString &text)
+{
+    // A long path or message is cut by the label: the tip shows it whole.
+    ui->la_currentfile->setText(text);
+    ui->la_currentfile->setToolTip(text);
+}
+
+void ImportWindow::setDialogs(FileDialogProvider *dialogs)
+{
+    dialogProvider = dialogs;
+}
+
+FileDialogProvider &ImportWindow::dialogs()
+{
+    if (dialogProvider)
+        return *dialogProvider;
+    if (!ownDialogs)
+        ownDialogs = std::make_unique<FileDialogProvider>();
+    return *ownDialogs;
+}
+
+QString ImportWindow::targetName(const QString &source)
+{
+    return QFileInfo(source).baseName() + QStringLiteral(".mp4");
+}
+
+bool ImportWindow::namesAreDistinct()
+{
+    QHash<QString, QString> sourceOf;
+    for (const QString &file : qAsConst(files)) {
+        const QString target = targetName(file);
+        const auto earlier = sourceOf.constFind(target);
+        if (earlier == sourceOf.constEnd()) {
+            sourceOf.insert(target, file);
+            continue;
+        }
+        // One would overwrite the other in the middle of the import.
+        const QString text
+            = tr("%1 and %2 would both be imported as %3. Rename one of them, "
+                 "then import again.")
+                  .arg(QFileInfo(*earlier).fileName(), QFileInfo(file).fileName(), target);
+        showCurrent(text);
+        dialogs().warning(this, tr("Import"), text);
+        return false;
+    }
+    return true;
+}
+
+void ImportWindow::askBeforeReplacing()
+{
+    QStringList kept;
+    for (const QString &file : qAsConst(files)) {
+        const QString target = destination + QLatin1Char('/') + targetName(file);
+        const QFileInfo existing(target);
+        const bool inPlace = existing.exists()
+            && existing.canonicalFilePath() == QFileInfo(file).canonicalFilePath();
+        if (existing.exists() && !inPlace && QFileInfo::exists(VideoFiles::resultFile(target))) {
+            const QString question
+                = tr("%1 is already in the working directory and has counts. Replace it with %2?")
+                      .arg(targetName(file), QFileInfo(file).fileName());
+            if (!dialogs().question(this, tr("Import"), question))
+                continue;
+        }
+        kept << file;
+    }
+    files = kept;
+}
+
 void ImportWindow::showList()
 {
     ui->lw_filevideo->clear();
@@ -231,7 +315,7 @@ void ImportWindow::showList()
 void ImportWindow::startWorker()
 {
     const QString &file = files.at(nextIndex);
-    ui->la_currentfile->setText(file);
+    showCurrent(file);
     worker = std::make_unique<Process_Import>(destination, file);
     connect(worker.get(), &Process_Import::end_thread, this, &ImportWindow::end_thread,
         Qt::QueuedConnection);

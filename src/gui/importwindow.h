@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class FileDialogProvider;
 class Process_Import;
 
 namespace Ui {
@@ -24,6 +25,14 @@ public:
     // An import still running goes on without the dialog to its last file.
     ~ImportWindow() override;
 
+    // Where the questions and refusals go; not owned. Without one the real
+    // message boxes are shown.
+    void setDialogs(FileDialogProvider *dialogs);
+
+    // The name a source gets in the working directory: its name up to the
+    // first dot, with ".mp4".
+    static QString targetName(const QString &source);
+
 public slots:
     void set_filename_videofile();
     void Import();
@@ -35,6 +44,13 @@ public slots:
 
 private:
     void scanFolder();
+    void showCurrent(const QString &text);
+    // Refuses sources that would land on one name; true when none do.
+    bool namesAreDistinct();
+    // Keeps only the sources whose import replaces no counted video, or
+    // whose replacement the user allowed.
+    void askBeforeReplacing();
+    FileDialogProvider &dialogs();
     void showList();
     void startWorker();
     void finishImport();
@@ -48,4 +64,6 @@ private:
     std::unique_ptr<Process_Import> worker;
     // The destination as claimed for the running import.
     QString busyKey;
+    FileDialogProvider *dialogProvider = nullptr;
+    std::unique_ptr<FileDialogProvider> ownDialogs;
 };

@@ -5,12 +5,14 @@
 #include <initializer_list>
 #include <limits>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
@@ -138,6 +140,11 @@ MainWindow::MainWindow(QWidget *parent)
         &MainWindow::sendMouseBClickVideo);
 
     imageView = new ImageGraphicsView(&geometry, ui->gv_video, this);
+    connect(imageView, &ImageGraphicsView::saveFailed, this,
+        [this](const QString &file, const QString &reason) {
+            statusBar()->showMessage(tr("The picture could not be saved to %1: %2")
+                                         .arg(QDir::toNativeSeparators(file), reason));
+        });
 
     enable(false,
         { { ui->pb_play_pause, ui->pushButton_2, ui->pb_fast_forward, ui->pb_slow_forward,
@@ -160,8 +167,15 @@ MainWindow::MainWindow(QWidget *parent)
     progressLabel = new QLabel(this);
     progressLabel->setObjectName(QStringLiteral("la_progress"));
     statusBar()->addPermanentWidget(progressLabel);
+    processHint = new QLabel(this);
+    processHint->setObjectName(QStringLiteral("la_process_hint"));
+    statusBar()->addPermanentWidget(processHint);
+    fileTable->setConfirmation([this](const QString &question) {
+        return fileDialogs->question(this, tr("Delete"), question);
+    });
 
     ui->stackedWidget->setCurrentWidget(ui->admin_page);
+    updateProcessButton();
 
     lastDir = SettingsStore::open()->value(currentPathKey).toString();
     workingDir = lastDir;
@@ -189,6 +203,17 @@ void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
 void MainWindow::filename_videofile_change()
 {
     fileTable->setDirectory(workingDir);
+    ui->pb_Import->setEnabled(importAllowed());
+    // Whatever was said about the previous folder is no longer true.
+    statusBar()->clearMessage();
+    if (workingDir.isEmpty())
+        statusBar()->showMessage(tr("Choose a working directory with \"...\"."));
+    else if (!QFileInfo(workingDir).isDir())
+        statusBar()->showMessage(tr("The working directory %1 does not exist.")
+                                     .arg(QDir::toNativeSeparators(workingDir)));
+    else if (fileTable->filePath(0).isEmpty())
+        statusBar()->showMessage(
+            tr("%1 holds no .mp4 video.").arg(QDir::toNativeSeparators(workingDir)));
 }
 
 void MainWindow::set_filename_videofile()
@@ -361,18 +386,31 @@ void MainWindow::cleararea()
     zones.clearArea();
     editState = 1;
     setCrossCursor();
-    enable(false, { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask,
-                       ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox } });
+    enable(false,
+        { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox,
+            ui->pb_savebox, ui->pb_cancelbox } });
+    updateProcessButton();
 }
 
 void MainWindow::savearea()
 {
+    if (!videoOpened || frame.empty())
+        return;
+    if (!TableViewFile::usableBox(zones.getArea(), TableViewFile::minAreaPoints)) {
+        // Still drawing: the user can add the missing points or cancel.
+        statusBar()->showMessage(
+            tr("The counting box needs at least %1 different points; it was not saved.")
+                .arg(TableViewFile::minAreaPoints));
+        return;
+    }
     zones.setMode(0);
     zones.saveArea(videoFile);
+    checkSaved(true, false);
     restoreCursor();
     editState = 3;
     fileTable->refresh();
     enableEditButtons(true);
+    updateProcessButton();
 }
 
 void MainWindow::cancelarea()
@@ -382,6 +420,7 @@ void MainWindow::cancelarea()
     restoreCursor();
     editState = 3;
     enableEditButtons(true);
+    updateProcessButton();
 }
 
 void MainWindow::clearmask()
@@ -390,18 +429,30 @@ void MainWindow::clearmask()
     zones.clearMask();
     editState = 2;
     setCrossCursor();
-    enable(false, { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea,
-                       ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox } });
+    enable(false,
+        { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_movebox,
+            ui->pb_savebox, ui->pb_cancelbox } });
+    updateProcessButton();
 }
 
 void MainWindow::savemask()
 {
+    if (!videoOpened || frame.empty())
+        return;
+    if (!TableViewFile::usableBox(zones.getMask(), TableViewFile::minMaskPoints)) {
+        statusBar()->showMessage(
+            tr("The tracking box needs at least %1 different points; it was not saved.")
+                .arg(TableViewFile::minMaskPoints));
+        return;
+    }
     zones.setMode(0);
     zones.saveMask(videoFile);
+    checkSaved(false, true);
     restoreCursor();
     editState = 3;
     fileTable->refresh();
     enableEditButtons(true);
+    updateProcessButton();
 }
 
 void MainWindow::cancelmask()
@@ -411,6 +462,7 @@ void MainWindow::cancelmask()
     restoreCursor();
     editState = 3;
     enableEditButtons(true);
+    updateProcessButton();
 }
 
 void MainWindow::algo()
@@ -423,7 +475,7 @@ void MainWindow::algo()
         progressLabel->setText(tr("Processing cancelled at frame %1").arg(position, 0, 'g', 6));
         return;
     }
-    if (frame.empty())
+    if (frame.empty() || !processBlockReason().isEmpty())
         return;
 
     const QStringList queue = processQueue();
@@ -435,6 +487,7 @@ void MainWindow::algo()
     processStartFile = videoFile;
     runVideoCount = queue.size();
     runVideoIndex = 0;
+    runSkipped = 0;
     statusBar()->clearMessage();
     qCDebug(lcGui) << "Processing" << runVideoCount << "videos";
 
@@ -442,6 +495,7 @@ void MainWindow::algo()
     timer->stop();
     timer->start(processInterval);
     ui->pb_algo->setText(tr("Cancel"));
+    updateProcessButton();
 }
 
 void MainWindow::AddResult(const Result &result)
@@ -453,7 +507,15 @@ void MainWindow::AddResult(const Result &result)
 void MainWindow::ClearResult()
 {
     results.clear();
-    resultTable->setResults(results);
+    totalIn = 0;
+    totalOut = 0;
+    totalEvents = 0;
+    showResults();
+}
+
+void MainWindow::showResults()
+{
+    resultTable->setResults(results, totalIn, totalOut, totalEvents);
 }
 
 void MainWindow::File_Row_Changed(int ifile)
@@ -465,9 +527,28 @@ void MainWindow::File_Row_Changed(int ifile)
         return;
     // Only the platform's own separators are turned round: on Linux a
     // backslash is part of a file name.
-    videoFile = QDir::fromNativeSeparators(path);
+    const QString chosen = QDir::fromNativeSeparators(path);
+    if (chosen == videoFile && videoOpened && !frame.empty()) {
+        // The table was relisted around the open video (a box saved, a file
+        // deleted): its files are read again, the frame shown stays.
+        reloadVideoFiles();
+        return;
+    }
+    videoFile = chosen;
+    statusBar()->clearMessage();
     ModeVideo(ModeClosed);
     ModeVideo(ModeView);
+}
+
+void MainWindow::reloadVideoFiles()
+{
+    leaveEditing();
+    editState = 3;
+    zones.loadArea(videoFile);
+    zones.loadMask(videoFile);
+    loadResults();
+    enableEditButtons(true);
+    updateProcessButton();
 }
 
 void MainWindow::Result_Row_Changed(int irow)
@@ -476,7 +557,9 @@ void MainWindow::Result_Row_Changed(int irow)
         return;
     // A count file edited by hand may hold any number; only a frame index
     // can be sought (a huge value would overflow inside the video reader).
-    const double target = results.at(irow).frame;
+    // The count file gives the frame read before the one in which the
+    // insect was counted.
+    const double target = results.at(irow).frame + 1;
     if (!(target >= 0 && target <= std::numeric_limits<int>::max()))
         return;
     position = target;
@@ -493,7 +576,10 @@ void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
     result.in = in;
     result.out = out;
     results.append(result);
-    resultTable->setResults(results);
+    totalIn += in;
+    totalOut += out;
+    ++totalEvents;
+    showResults();
 }
 
 void MainWindow::ModeVideo(statemode mode)
@@ -510,7 +596,9 @@ void MainWindow::ModeVideo(statemode mode)
     switch (mode) {
     case ModeClosed:
         closeVideo();
-        enable(false, { playback, saveAndSlider, trackingBox, countingBox });
+        // No box may be edited or saved without a video: it would be written
+        // under the name of the video closed last.
+        enable(false, { playback, saveAndSlider, trackingBox, countingBox, shift });
         ui->la_height->clear();
         ui->la_width->clear();
         ui->la_fps->clear();
@@ -519,31 +607,26 @@ void MainWindow::ModeVideo(statemode mode)
         editState = 0;
         ui->la_mouse->clear();
         ui->la_file_selected->clear();
+        ui->la_file_selected->setToolTip(QString());
         ClearResult();
+        updateProcessButton();
         break;
 
     case ModeView:
-        if (!openVideo(openingFrame))
+        if (!openVideo(openingFrame)) {
+            showOpenFailure();
+            updateProcessButton();
             break;
-        ui->hs_frame->setMaximum(cutToInt(endFrame));
-        ui->hs_frame->setMinimum(0);
-        ui->hs_frame->setValue(cutToInt(position));
-        ui->la_height->setText(QString::number(frameHeight));
-        ui->la_width->setText(QString::number(frameWidth));
-        ui->la_fps->setText(QString::number(fps, 'g', 6));
-        ui->la_frame->setText(QString::number(endFrame, 'g', 6));
-        ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
-        ui->la_file_selected->setText(videoFile);
+        }
+        showVideoProperties();
         ui->tv_result->setEnabled(true);
         ClearResult();
         loadResults();
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
         enable(true, { playback, saveAndSlider, trackingBox, countingBox });
-        if (fileTable->hasMask(videoFile))
-            enable(true, { processing, shift });
-        else
-            enable(false, { shift });
+        enable(fileTable->hasMask(videoFile), { shift });
+        updateProcessButton();
         restartPlaybackTimer();
         break;
 
@@ -559,20 +642,29 @@ void MainWindow::ModeVideo(statemode mode)
         break;
 
     case ModeProcessEnd:
-    case ModeProcessCancel:
+    case ModeProcessCancel: {
         if (mode == ModeProcessEnd)
             closeVideo();
-        enable(true,
-            { playback, saveAndSlider, trackingBox, countingBox, shift,
-                { ui->cb_process_conf, ui->tv_result, ui->tv_file, ui->pb_videofile,
-                    ui->pb_Import } });
+        const bool shown = videoOpened && !frame.empty();
+        if (mode == ModeProcessCancel && shown) {
+            // The run drew the boxes of the video it started on: the video
+            // stopped in is edited and saved with its own.
+            zones.loadArea(videoFile);
+            zones.loadMask(videoFile);
+            showVideoProperties();
+        }
+        enable(shown, { playback, saveAndSlider, trackingBox, countingBox });
+        enable(shown && fileTable->hasMask(videoFile), { shift });
+        enable(true, { { ui->tv_result, ui->tv_file, ui->pb_videofile } });
+        ui->pb_Import->setEnabled(importAllowed());
         ui->pb_algo->setText(tr("Process"));
-        enable(fileTable->hasMask(videoFile), { processing });
         // The caption follows the command, as everywhere else Pause is set:
         // a run started while playing would otherwise come back reading "Pause".
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
+        updateProcessButton();
         break;
+    }
     }
 }
 
@@ -612,7 +704,9 @@ void MainWindow::nextFile()
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
         ModeVideo(ModeView);
-        progressLabel->setText(tr("Processing done: %n video(s)", nullptr, runVideoCount));
+        progressLabel->setText(tr("Processing done: %1 processed, %2 skipped or failed")
+                                   .arg(runVideoCount - runSkipped)
+                                   .arg(runSkipped));
         return;
     }
 
@@ -632,6 +726,7 @@ void MainWindow::nextFile()
             = tr("Skipped %1: %2").arg(QDir::toNativeSeparators(videoFile), run.skipReason());
         qCWarning(lcGui).noquote() << text;
         statusBar()->showMessage(text);
+        ++runSkipped;
     }
     fileTable->refresh();
     showProgress();
@@ -649,9 +744,16 @@ void MainWindow::processFrame()
     const QVector<Result> events = run.processFrame(picture);
     targetOverlay.draw(picture, run.tracked());
     // A frame's counts go in whole or not at all.
-    if (!events.isEmpty() && results.size() <= processResultLimit) {
-        results.append(events);
-        resultTable->setResults(results);
+    if (!events.isEmpty()) {
+        // The totals take every event; the list stops at its limit.
+        for (const Result &event : events) {
+            totalIn += event.in;
+            totalOut += event.out;
+        }
+        totalEvents += events.size();
+        if (results.size() <= processResultLimit)
+            results.append(events);
+        showResults();
     }
     showPicture(picture);
     if (ui->cb_hankview->isChecked())
@@ -670,12 +772,27 @@ void MainWindow::processFrame()
 
 void MainWindow::showTrajectory()
 {
-    if (!trajectoryWindow)
-        trajectoryWindow = std::make_unique<ImageWindow>(this, tr("Doza Vozizoz"));
     cv::Mat image = run.trajectoryImage();
     if (image.empty() || image.type() != CV_8UC3)
         return;
-    cv::cvtColor(image, image, cv::COLOR_BGR2RGB);
+    const QSize imageSize(image.cols, image.rows);
+    if (!trajectoryWindow || trajectoryImageSize != imageSize) {
+        if (!trajectoryWindow)
+            trajectoryWindow = std::make_unique<ImageWindow>(this, tr("Doza Vozizoz"));
+        // Beside the window and scaled to the screen, so that the density
+        // banner at its foot shows and "Process" stays free.
+        const QRect process(ui->pb_algo->mapToGlobal(QPoint(0, 0)), ui->pb_algo->size());
+        trajectoryShownSize = trajectoryWindow->placeBeside(this, process, imageSize);
+        trajectoryImageSize = imageSize;
+    }
+    if (trajectoryShownSize != imageSize) {
+        cv::resize(image, trajectoryScaled,
+            cv::Size(trajectoryShownSize.width(), trajectoryShownSize.height()), 0, 0,
+            cv::INTER_AREA);
+        cv::cvtColor(trajectoryScaled, image, cv::COLOR_BGR2RGB);
+    } else {
+        cv::cvtColor(image, image, cv::COLOR_BGR2RGB);
+    }
     trajectoryWindow->showImage(QImage(
         image.data, image.cols, image.rows, static_cast<int>(image.step), QImage::Format_RGB888));
 }
@@ -694,6 +811,12 @@ void MainWindow::showProgress()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (videoCommand == ProcessFrame || videoCommand == NextFile) {
+        const QString question = tr("%1 is being processed. Stop processing and close the window?")
+                                     .arg(QFileInfo(videoFile).fileName());
+        if (!fileDialogs->question(this, tr("Stop processing?"), question)) {
+            event->ignore();
+            return;
+        }
         // Every count reported so far is in its count file already.
         run.cancel();
         ModeVideo(ModeProcessCancel);
@@ -706,9 +829,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::Import()
 {
+    // Without a working directory the videos would land in "/".
+    if (!importAllowed())
+        return;
     {
         // A chain still running when the dialog closes carries on by itself.
         ImportWindow dialog(workingDir);
+        dialog.setDialogs(fileDialogs.get());
         dialog.exec();
     }
     fileTable->setDirectory(workingDir);
@@ -730,27 +857,40 @@ void MainWindow::on_pushButton_2_clicked()
 {
     // A cancelled dialog empties the target, which stops the saving.
     saveImageFile = fileDialogs->saveFileName(tr("Save as..."), QString(), tr("jpg (*.jpg)"));
+    // A name without an image suffix would match no image writer.
+    if (!saveImageFile.isEmpty()
+        && !cv::haveImageWriter(QFile::encodeName(saveImageFile).toStdString()))
+        saveImageFile += QStringLiteral(".jpg");
     if (!saveImageFile.isEmpty())
         saveImage = true;
 }
 
 void MainWindow::on_pb_movebox_clicked()
 {
+    if (!videoOpened || frame.empty())
+        return;
     editState = 4;
-    enable(false, { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
-                       ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox } });
+    enable(false,
+        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
+            ui->pb_cancelmask, ui->pb_movebox } });
+    updateProcessButton();
 }
 
 void MainWindow::on_pb_savebox_clicked()
 {
+    // Only the boxes of the open video, shifted from a saved pair, are saved.
+    if (!videoOpened || frame.empty() || editState != 4)
+        return;
     // In shift mode each save first takes over the shifted points.
     zones.saveMask(videoFile);
     zones.saveArea(videoFile);
+    checkSaved(true, true);
     zones.setMode(0);
     editState = 3;
     fileTable->refresh();
     restoreCursor();
     enableEditButtons(false);
+    updateProcessButton();
 }
 
 void MainWindow::on_pb_cancelbox_clicked()
@@ -761,6 +901,7 @@ void MainWindow::on_pb_cancelbox_clicked()
     restoreCursor();
     editState = 3;
     enableEditButtons(false);
+    updateProcessButton();
 }
 
 void MainWindow::showLogos()
@@ -790,29 +931,37 @@ void MainWindow::showFrame()
 void MainWindow::loadResults()
 {
     results.clear();
+    totalIn = 0;
+    totalOut = 0;
+    totalEvents = 0;
     ResultFile file;
     if (file.open(videoFile, ResultFile::Read) == 1) {
         Result record;
-        // Records beyond the limit would be dropped by AddResult: stop there.
-        while (results.size() <= resultLimit
-            && file.readRecord(
+        // Every record counts in the totals; AddResult lists the first ones.
+        while (file.readRecord(
                    record.frame, record.x, record.y, record.in, record.out, record.timestamp)
-                != -1)
+            != -1) {
+            totalIn += record.in;
+            totalOut += record.out;
+            ++totalEvents;
             AddResult(record);
+        }
         file.close();
     }
-    resultTable->setResults(results);
+    showResults();
 }
 
 bool MainWindow::openVideo(int startFrame)
 {
+    openFailure.clear();
     const bool queued = videoCommand == NextFile;
     if (queued) {
         // The run opens a queued video itself, with its frame 90 read, and
         // refuses one it cannot process before touching any of its files.
         if (!run.openNext(capture))
             return false;
-    } else if (!VideoFiles::openCapture(capture, videoFile)) {
+    } else if (!VideoFiles::openCapture(capture, videoFile) || !capture.isOpened()) {
+        openFailure = tr("it cannot be opened as a video");
         return false;
     }
     videoOpened = true;
@@ -835,13 +984,24 @@ bool MainWindow::openVideo(int startFrame)
     if (queued) {
         run.startFrame().copyTo(frame);
     } else {
-        if (!readPictureAt(startFrame))
+        // A raw stream under an .mp4 name opens, but has no frame count to
+        // play or seek by.
+        const double count = capture.get(cv::CAP_PROP_FRAME_COUNT);
+        if (!std::isfinite(count) || count <= 0) {
+            openFailure = tr("it has no frame count (a raw stream rather than an MP4 file?)");
             return false;
+        }
+        if (!readPictureAt(startFrame)) {
+            openFailure = tr("it has no frame %1").arg(startFrame);
+            return false;
+        }
         keepPicture();
     }
     position = startFrame;
-    if (frame.empty())
+    if (frame.empty()) {
+        openFailure = tr("it has no frame %1").arg(startFrame);
         return false;
+    }
     showFrame();
     editState = 3;
     return true;
@@ -896,7 +1056,6 @@ int MainWindow::playbackInterval(double fps)
     return cutToInt(500.0 / rate);
 }
 
-
 cv::Point MainWindow::toFrame(const QMouseEvent *e) const
 {
     if (!zoom)
@@ -909,14 +1068,94 @@ cv::Point MainWindow::toFrame(const QMouseEvent *e) const
 
 void MainWindow::enableEditButtons(bool withShiftEnd)
 {
-    enable(true, { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
-                       ui->pb_savemask, ui->pb_cancelmask } });
+    enable(true,
+        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
+            ui->pb_cancelmask } });
     // As when the video is opened: a shift needs both boxes saved, or its
     // "Save" would write empty box files that mark the video ready.
-    const bool shift = fileTable->hasMask(videoFile);
+    const bool shift = videoOpened && fileTable->hasMask(videoFile);
     ui->pb_movebox->setEnabled(shift);
     if (withShiftEnd)
         enable(shift, { { ui->pb_savebox, ui->pb_cancelbox } });
+}
+
+void MainWindow::checkSaved(bool area, bool mask)
+{
+    // The box files are written without a word on failure: read them back.
+    AreaContour saved;
+    saved.loadArea(videoFile);
+    saved.loadMask(videoFile);
+    const bool areaKept = zones.getMode() == 3 ? saved.getArea() == zones.getAreaShifted()
+                                               : saved.getArea() == zones.getArea();
+    const bool maskKept = zones.getMode() == 3 ? saved.getMask() == zones.getMaskShifted()
+                                               : saved.getMask() == zones.getMask();
+    if ((area && !areaKept) || (mask && !maskKept)) {
+        const QString text = tr("The boxes of %1 could not be saved in %2.")
+                                 .arg(QFileInfo(videoFile).fileName(),
+                                     QDir::toNativeSeparators(VideoFiles::exportDir(videoFile)));
+        qCWarning(lcGui).noquote() << text;
+        statusBar()->showMessage(text);
+    }
+}
+
+bool MainWindow::importAllowed() const
+{
+    return !workingDir.isEmpty() && QFileInfo(workingDir).isDir();
+}
+
+QString MainWindow::processBlockReason() const
+{
+    if (!videoOpened || frame.empty())
+        return tr("Process is disabled: no video is open.");
+    if (editState == 1 || editState == 2 || editState == 4)
+        return tr("Process is disabled: a box is being edited; save or cancel it first.");
+    if (!fileTable->hasMask(videoFile))
+        return tr("Process is disabled: the video has no saved counting box and tracking box.");
+    return QString();
+}
+
+void MainWindow::updateProcessButton()
+{
+    if (videoCommand == ProcessFrame || videoCommand == NextFile) {
+        // "Cancel" stays at hand for the whole run.
+        ui->pb_algo->setEnabled(true);
+        ui->cb_process_conf->setEnabled(false);
+        ui->pb_algo->setToolTip(QString());
+        processHint->clear();
+        return;
+    }
+    const QString reason = processBlockReason();
+    ui->pb_algo->setEnabled(reason.isEmpty());
+    ui->cb_process_conf->setEnabled(reason.isEmpty());
+    ui->pb_algo->setToolTip(reason);
+    processHint->setText(reason);
+}
+
+void MainWindow::showOpenFailure()
+{
+    const QString reason = openFailure.isEmpty() ? tr("it cannot be opened") : openFailure;
+    closeVideo();
+    const QString name = QFileInfo(videoFile).fileName();
+    imageView->showMessage(tr("%1 cannot be shown: %2.").arg(name, reason));
+    statusBar()->showMessage(
+        tr("%1 cannot be shown: %2.").arg(QDir::toNativeSeparators(videoFile), reason));
+    qCWarning(lcGui).noquote() << "Cannot show" << videoFile << ":" << reason;
+}
+
+void MainWindow::showVideoProperties()
+{
+    ui->hs_frame->setMaximum(cutToInt(endFrame));
+    ui->hs_frame->setMinimum(0);
+    ui->hs_frame->setValue(cutToInt(position));
+    ui->la_height->setText(QString::number(frameHeight));
+    ui->la_width->setText(QString::number(frameWidth));
+    ui->la_fps->setText(QString::number(fps, 'g', 6));
+    ui->la_frame->setText(QString::number(endFrame, 'g', 6));
+    ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
+    // A long path is cut in the middle on screen and shown whole in the tip.
+    ui->la_file_selected->setToolTip(QDir::toNativeSeparators(videoFile));
+    ui->la_file_selected->setText(ui->la_file_selected->fontMetrics().elidedText(
+        videoFile, Qt::ElideMiddle, ui->la_file_selected->width()));
 }
 
 void MainWindow::setCrossCursor()

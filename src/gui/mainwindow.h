@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 #include <QVector>
 
@@ -123,6 +124,20 @@ private:
     void showFrame();
 
     void loadResults();
+    // Hands the list and the totals of every event to the result table.
+    void showResults();
+    // The open video's files read again after the table was relisted.
+    void reloadVideoFiles();
+    // Warns when the box files just written do not hold the saved boxes.
+    void checkSaved(bool area, bool mask);
+    bool importAllowed() const;
+    // Why "Process" cannot start now; empty when it can.
+    QString processBlockReason() const;
+    // Enables "Process" or says, in its tip and the status bar, why not.
+    void updateProcessButton();
+    // A video that could not be shown says why, in the view and the status bar.
+    void showOpenFailure();
+    void showVideoProperties();
     bool openVideo(int startFrame);
     void closeVideo();
     static QDateTime startTimeFromFileName(const QString &path);
@@ -177,6 +192,9 @@ private:
     cv::Mat picture;
     // Created on the first processed frame with "Display trajectories" ticked.
     std::unique_ptr<ImageWindow> trajectoryWindow;
+    QSize trajectoryImageSize; // size of the trajectory image the window was placed for
+    QSize trajectoryShownSize; // and the size it shows it at
+    cv::Mat trajectoryScaled;
     // The engine's tracker, crossing counter, trajectory image, detection mask
     // and queue of the videos still to process.
     ProcessRun run;
@@ -206,6 +224,13 @@ private:
 
     // Progress of a run in the status bar.
     QLabel *progressLabel = nullptr;
+    QLabel *processHint = nullptr; // why "Process" is disabled
+    QString openFailure; // why the last openVideo failed
+    int runSkipped = 0; // videos of the run skipped or failed
+    // Totals of every event of the video, also those past the list's limit.
+    int totalIn = 0;
+    int totalOut = 0;
+    int totalEvents = 0;
     int runVideoCount = 0; // videos queued at the start
     int runVideoIndex = 0; // 1-based index of the video taken last
     QElapsedTimer speedClock;

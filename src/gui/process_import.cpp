@@ -82,7 +82,8 @@ QString Process_Import::findTool(const QString &ownFolder)
 void Process_Import::run()
 {
     const QFileInfo info(source);
-    const QString suffix = info.suffix();
+    // MP4, AVI and H264 in capitals are the same videos as in lower case.
+    const QString suffix = info.suffix().toLower();
     const QString target = joinPath(destination, info.baseName() + QStringLiteral(".mp4"));
     if (suffix == QLatin1String("mp4") || suffix == QLatin1String("avi")) {
         // The import folder may be the working directory: copying a file onto

@@ -1,14 +1,20 @@
 #include "tableviewfile.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QList>
 #include <QMenu>
+#include <QMessageBox>
 #include <QStandardItem>
 #include <QStandardItemModel>
 #include <QTableView>
 
+#include "areacontour.h"
+#include "logging.h"
 #include "videofiles.h"
 
 namespace {
@@ -19,11 +25,10 @@ QString yesNo(bool yes)
     return yes ? QStringLiteral("Y") : QStringLiteral("N");
 }
 
-// Both boxes saved; the tracking box counts only with a counting box.
+// Both boxes saved, each with enough points to be a box.
 QString maskState(const QString &videoPath)
 {
-    return yesNo(QFileInfo::exists(VideoFiles::areaFile(videoPath))
-        && QFileInfo::exists(VideoFiles::maskFile(videoPath)));
+    return yesNo(TableViewFile::hasUsableBoxes(videoPath));
 }
 
 QString doneState(const QString &videoPath)
@@ -44,6 +49,35 @@ TableViewFile::TableViewFile(QTableView *view, QWidget *menuParent, QObject *par
 TableViewFile::~TableViewFile()
 {
     delete menu;
+}
+
+void TableViewFile::setConfirmation(std::function<bool(const QString &)> confirmation)
+{
+    confirm = std::move(confirmation);
+}
+
+bool TableViewFile::usableBox(const std::vector<cv::Point> &points, int needed)
+{
+    std::vector<cv::Point> distinct;
+    for (const cv::Point &point : points) {
+        if (std::find(distinct.cbegin(), distinct.cend(), point) == distinct.cend())
+            distinct.push_back(point);
+    }
+    return static_cast<int>(distinct.size()) >= needed;
+}
+
+bool TableViewFile::hasUsableBoxes(const QString &videoPath)
+{
+    // The tracking box file is read only when there is a counting box.
+    if (!QFileInfo::exists(VideoFiles::areaFile(videoPath)))
+        return false;
+    AreaContour saved;
+    saved.loadArea(videoPath);
+    if (!usableBox(saved.getArea(), minAreaPoints)
+        || !QFileInfo::exists(VideoFiles::maskFile(videoPath)))
+        return false;
+    saved.loadMask(videoPath);
+    return usableBox(saved.getMask(), minMaskPoints);
 }
 
 void TableViewFile::setDirectory(const QString &dir)
@@ -92,15 +126,16 @@ void TableViewFile::customMenuRequested(const QPoint &pos)
 
 void TableViewFile::DeleteResult()
 {
-    deleteChosen(&VideoFiles::resultFile);
+    deleteChosen(&VideoFiles::resultFile, tr("Delete the counts of %1?"));
 }
 
 void TableViewFile::DeleteMask()
 {
-    deleteChosen(&VideoFiles::maskFile);
+    deleteChosen(&VideoFiles::maskFile, tr("Delete the tracking box of %1?"));
 }
 
-void TableViewFile::deleteChosen(QString (*fileOf)(const QString &videoPath))
+void TableViewFile::deleteChosen(
+    QString (*fileOf)(const QString &videoPath), const QString &question)
 {
     if (menuIndex.row() < 0 || menuIndex.column() < 0)
         return;
@@ -109,12 +144,27 @@ void TableViewFile::deleteChosen(QString (*fileOf)(const QString &videoPath))
     // delete the files of a video that happens to be called Y or N.
     if (value.isValid() && menuIndex.column() == fileColumn) {
         const QString name = value.toString();
+        QStringList doomed;
         for (int i = 0; i < baseNames.size(); ++i) {
-            if (baseNames.at(i) == name)
-                QFile::remove(fileOf(paths.at(i)));
+            if (baseNames.at(i) == name && QFileInfo::exists(fileOf(paths.at(i))))
+                doomed << fileOf(paths.at(i));
+        }
+        if (!doomed.isEmpty() && ask(question.arg(name))) {
+            for (const QString &file : doomed) {
+                QFile removed(file);
+                if (!removed.remove())
+                    qCWarning(lcGui) << "Cannot delete" << file << removed.errorString();
+            }
         }
     }
     refresh();
+}
+
+bool TableViewFile::ask(const QString &question) const
+{
+    if (confirm)
+        return confirm(question);
+    return QMessageBox::question(menuParent, tr("Delete"), question) == QMessageBox::Yes;
 }
 
 void TableViewFile::fill()
@@ -134,9 +184,12 @@ void TableViewFile::fill()
     model->clear();
     setHeaders();
     for (int i = 0; i < paths.size(); ++i) {
+        auto *name = new QStandardItem(baseNames.at(i));
+        // A long name is cut by the column: the tip shows it whole.
+        name->setToolTip(QFileInfo(paths.at(i)).fileName());
         model->insertRow(i,
-            QList<QStandardItem *> { new QStandardItem(baseNames.at(i)),
-                new QStandardItem(maskStates.at(i)), new QStandardItem(doneStates.at(i)) });
+            QList<QStandardItem *> {
+                name, new QStandardItem(maskStates.at(i)), new QStandardItem(doneStates.at(i)) });
     }
 
     view->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -159,4 +212,9 @@ void TableViewFile::setHeaders()
     view->setColumnWidth(0, 160);
     view->setColumnWidth(1, 40);
     view->setColumnWidth(2, 40);
+    // The name takes what the row numbers and the two states leave, so that
+    // nothing scrolls sideways; a long name is cut in its middle, where the
+    // recording's date and time are alike, and shown whole in its tip.
+    view->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    view->setTextElideMode(Qt::ElideMiddle);
 }

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <functional>
+#include <vector>
+
+#include <opencv2/core/types.hpp>
+
 #include <QObject>
 #include <QPersistentModelIndex>
 #include <QPointer>
@@ -33,8 +38,20 @@ public:
     void refresh();
     // Full path of the video in `row`; empty for a row outside the list.
     QString filePath(int row) const;
-    // True when the listed video at exactly `path` has both box files.
+    // True when the listed video at exactly `path` has both boxes saved.
     bool hasMask(const QString &path) const;
+
+    // Asked before a file is deleted, with a question naming the video;
+    // true goes ahead. The default asks in a message box.
+    void setConfirmation(std::function<bool(const QString &question)> confirm);
+
+    // Fewest different points of a box worth saving: a counting line needs
+    // two, a tracking box three.
+    static constexpr int minAreaPoints = 2;
+    static constexpr int minMaskPoints = 3;
+    static bool usableBox(const std::vector<cv::Point> &points, int needed);
+    // Both box files of the video hold a usable box: the "mask" column's "Y".
+    static bool hasUsableBoxes(const QString &videoPath);
 
 signals:
     void File_Row_Changed(int ifile);
@@ -48,7 +65,8 @@ private slots:
 private:
     void fill();
     void setHeaders();
-    void deleteChosen(QString (*fileOf)(const QString &videoPath));
+    bool ask(const QString &question) const;
+    void deleteChosen(QString (*fileOf)(const QString &videoPath), const QString &question);
 
     QTableView *view;
     QStandardItemModel *model;
@@ -63,4 +81,5 @@ private:
     // cannot act on whatever video has moved into the clicked row since.
     QPersistentModelIndex menuIndex;
     QPointer<QMenu> menu;
+    std::function<bool(const QString &)> confirm;
 };

@@ -35,23 +35,29 @@ TableViewResult::TableViewResult(QTableView *view, QTextEdit *counterText, QObje
 
 void TableViewResult::setResults(const QVector<Result> &results)
 {
-    // Filled before it is shown, so the view is not updated row by row.
-    QStandardItemModel *model = createModel();
     int totalIn = 0;
     int totalOut = 0;
-    const int rows = std::min(results.size(), maxRows);
-    model->setRowCount(rows);
-    for (int i = 0; i < results.size(); ++i) {
-        const Result &result = results.at(i);
-        if (i < rows) {
-            model->setItem(i, 0, numberItem(result.frame));
-            model->setItem(i, 1, numberItem(result.x));
-            model->setItem(i, 2, numberItem(result.y));
-            model->setItem(i, 3, numberItem(result.in));
-            model->setItem(i, 4, numberItem(result.out));
-        }
+    for (const Result &result : results) {
         totalIn += result.in;
         totalOut += result.out;
+    }
+    setResults(results, totalIn, totalOut, results.size());
+}
+
+void TableViewResult::setResults(
+    const QVector<Result> &results, int totalIn, int totalOut, int eventCount)
+{
+    // Filled before it is shown, so the view is not updated row by row.
+    QStandardItemModel *model = createModel();
+    const int rows = std::min(results.size(), maxRows);
+    model->setRowCount(rows);
+    for (int i = 0; i < rows; ++i) {
+        const Result &result = results.at(i);
+        model->setItem(i, 0, numberItem(result.frame));
+        model->setItem(i, 1, numberItem(result.x));
+        model->setItem(i, 2, numberItem(result.y));
+        model->setItem(i, 3, numberItem(result.in));
+        model->setItem(i, 4, numberItem(result.out));
     }
     install(model);
 
@@ -62,8 +68,11 @@ void TableViewResult::setResults(const QVector<Result> &results)
             &TableViewResult::currentRowChanged);
     }
     if (counterText != nullptr) {
-        counterText->setPlainText(
-            tr("In Detected :%1\rOut Detected : %2").arg(totalIn).arg(totalOut));
+        QString text = tr("In Detected :%1\rOut Detected : %2").arg(totalIn).arg(totalOut);
+        if (eventCount > rows)
+            text += QLatin1Char('\r')
+                + tr("%1 events, the first %2 listed").arg(eventCount).arg(rows);
+        counterText->setPlainText(text);
     }
 }
 

@@ -23,6 +23,9 @@ public:
 
     // At most the first 2001 records are listed; the totals cover all of them.
     void setResults(const QVector<Result> &results);
+    // The same with totals over more events than the list holds (a count
+    // file or a run past the list's limit); a line then says how many.
+    void setResults(const QVector<Result> &results, int totalIn, int totalOut, int eventCount);
 
 signals:
     // The row (index into the last list given) that has just become current.

@@ -1,5 +1,7 @@
 #include "playbackfixture.h"
 
+#include <algorithm>
+
 #include <opencv2/imgproc.hpp>
 
 #include <QAbstractItemModel>
@@ -9,6 +11,7 @@
 #include <QFileInfo>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
@@ -26,7 +29,8 @@
 
 namespace {
 
-// Answers the window's directory dialog with "cancelled".
+// Answers the window's directory dialog with "cancelled", and every
+// question with no.
 class CancelledDialogs final : public FileDialogProvider
 {
 public:
@@ -35,6 +39,8 @@ public:
     {
         return QString();
     }
+    bool question(QWidget *, const QString &, const QString &) override { return false; }
+    void warning(QWidget *, const QString &, const QString &) override { }
 };
 
 // A textured background with a disc that moves, so that the encoders have
@@ -171,8 +177,25 @@ int PlaybackFixture::shownIndex() const
 
 bool PlaybackFixture::shownIsEmpty() const
 {
+    // No picture; a text saying why may be there.
     const QGraphicsScene *scene = child<GraphicsViewMouse>("gv_video")->scene();
-    return !scene || scene->items().isEmpty();
+    if (!scene)
+        return true;
+    const QList<QGraphicsItem *> items = scene->items();
+    return std::none_of(items.cbegin(), items.cend(), [](const QGraphicsItem *item) {
+        return qgraphicsitem_cast<const QGraphicsPixmapItem *>(item);
+    });
+}
+
+QString PlaybackFixture::shownText() const
+{
+    const QGraphicsScene *scene = child<GraphicsViewMouse>("gv_video")->scene();
+    QString text;
+    for (const QGraphicsItem *item : scene ? scene->items() : QList<QGraphicsItem *>()) {
+        if (const auto *shown = qgraphicsitem_cast<const QGraphicsTextItem *>(item))
+            text += shown->toPlainText();
+    }
+    return text;
 }
 
 QColor PlaybackFixture::shownColour(const QPoint &displayPoint) const

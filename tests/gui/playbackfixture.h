@@ -60,6 +60,8 @@ protected:
     // Index painted into the picture of the video view, or -1.
     int shownIndex() const;
     bool shownIsEmpty() const;
+    // The text shown in the view instead of a picture.
+    QString shownText() const;
     QColor shownColour(const QPoint &displayPoint) const;
     bool waitTicks(int ticks);
     // Carries out one user action and waits for the tick that executes it:

@@ -1,38 +1,49 @@
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <QAbstractButton>
 #include <QAbstractItemModel>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontInfo>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
-#include <functional>
-#include <memory>
-
-#include <opencv2/imgcodecs.hpp>
 
 #include "filedialogprovider.h"
 #include "graphicsviewmouse.h"
+#include "importwindow.h"
 #include "mainwindow.h"
 #include "settingsstore.h"
+#include "testfiles.h"
 
 namespace {
 
@@ -56,7 +67,117 @@ public:
         saveCalls << QStringList { caption, dir, filter };
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
+
+    bool question(QWidget *, const QString &, const QString &text) override
+    {
+        questions << text;
+        return answer;
+    }
+    void warning(QWidget *, const QString &, const QString &text) override { warnings << text; }
+
+    bool answer = true;
+    QStringList questions;
+    QStringList warnings;
 };
+
+// Where a text does not fit its widget, in the font the widget uses: the
+// widget's name, the room it has and the room its text needs.
+QStringList clippedTexts(const QWidget *top)
+{
+    QStringList clipped;
+    const auto check = [&clipped](const QWidget *widget, const QString &text, int extra, int room) {
+        if (text.isEmpty() || !widget->isVisibleTo(widget->window()))
+            return;
+        int needed = 0;
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            needed = std::max(needed, widget->fontMetrics().horizontalAdvance(line) + extra);
+        if (needed > room) {
+            clipped << QStringLiteral("%1 \"%2\": %3 < %4")
+                           .arg(widget->objectName(), text)
+                           .arg(room)
+                           .arg(needed);
+        }
+    };
+    for (const QWidget *widget : top->findChildren<QWidget *>()) {
+        const QStyle *style = widget->style();
+        if (const auto *label = qobject_cast<const QLabel *>(widget)) {
+            if (!label->wordWrap())
+                check(label, label->text(), 2 * label->margin(), label->contentsRect().width());
+            // A line too low loses its descenders.
+            if (!label->text().isEmpty()
+                && label->fontMetrics().height() > label->contentsRect().height()) {
+                clipped << QStringLiteral("%1 \"%2\": %3 high < %4")
+                               .arg(label->objectName(), label->text())
+                               .arg(label->contentsRect().height())
+                               .arg(label->fontMetrics().height());
+            }
+        } else if (const auto *box = qobject_cast<const QCheckBox *>(widget)) {
+            check(box, box->text(),
+                style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box)
+                    + style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box),
+                box->width());
+        } else if (const auto *button = qobject_cast<const QPushButton *>(widget)) {
+            check(button, button->text(),
+                2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button), button->width());
+        } else if (const auto *group = qobject_cast<const QGroupBox *>(widget)) {
+            check(group, group->title().trimmed(), 16, group->width());
+        }
+    }
+    return clipped;
+}
+
+// Controls that reach out of the window, where no one sees them.
+QStringList outside(const QMainWindow *window)
+{
+    QStringList out;
+    const QRect shown(
+        window->centralWidget()->mapTo(window, QPoint(0, 0)), window->centralWidget()->size());
+    for (const QWidget *widget : window->centralWidget()->findChildren<QWidget *>()) {
+        const bool control = qobject_cast<const QLabel *>(widget)
+            || qobject_cast<const QAbstractButton *>(widget)
+            || qobject_cast<const QAbstractItemView *>(widget)
+            || qobject_cast<const QComboBox *>(widget) || qobject_cast<const QSlider *>(widget)
+            || qobject_cast<const QGroupBox *>(widget) || qobject_cast<const QLineEdit *>(widget);
+        if (!control || !widget->isVisibleTo(window) || widget->objectName().startsWith("qt_")
+            || widget->objectName().isEmpty())
+            continue;
+        const QRect rect(widget->mapTo(window, QPoint(0, 0)), widget->size());
+        if (!shown.contains(rect))
+            out << widget->objectName();
+    }
+    return out;
+}
+
+// Labels, buttons and group boxes of one parent whose rectangles cross.
+QStringList overlaps(const QWidget *top)
+{
+    QStringList crossing;
+    const auto shows = [](const QWidget *w) {
+        if (const auto *label = qobject_cast<const QLabel *>(w))
+            return !label->text().isEmpty() || !label->pixmap(Qt::ReturnByValue).isNull();
+        return qobject_cast<const QAbstractButton *>(w) || qobject_cast<const QGroupBox *>(w)
+            || qobject_cast<const QAbstractItemView *>(w);
+    };
+    for (const QWidget *parent : top->findChildren<QWidget *>()) {
+        QList<const QWidget *> children;
+        for (const QObject *object : parent->children()) {
+            const auto *w = qobject_cast<const QWidget *>(object);
+            if (w && !w->isWindow() && w->isVisibleTo(top) && !w->geometry().isEmpty())
+                children << w;
+        }
+        for (int i = 0; i < children.size(); ++i) {
+            for (int j = i + 1; j < children.size(); ++j) {
+                const QWidget *a = children.at(i);
+                const QWidget *b = children.at(j);
+                // Frames that share their edge pixel (buttons in a row) do not count.
+                const QRect common = a->geometry().intersected(b->geometry());
+                if (shows(a) && shows(b) && common.width() > 1 && common.height() > 1)
+                    crossing << a->objectName() + QStringLiteral(" / ") + b->objectName();
+            }
+        }
+    }
+    return crossing;
+}
 
 bool touch(const QString &path)
 {
@@ -102,9 +223,14 @@ private slots:
     void saveImage();
     void saveImageCancelledBeforeAnyName();
     void saveImageStopsAfterCancelledSecondDialog();
+    void saveImageName_data();
+    void saveImageName();
+    void workingDirectoryState_data();
+    void workingDirectoryState();
     void realDirectoryDialog();
     void realSaveDialog();
     void destroyedWhileShown();
+    void textsFit();
 
 private:
     void createWindow();
@@ -210,9 +336,10 @@ void TestMainWindow::firstStartWithoutSetting()
     QCOMPARE(child<QTableView>("tv_file")->model()->columnCount(), 3);
     QVERIFY(!readSetting().isValid());
 
-    // Every control that does something is disabled, except these.
-    const QStringList usable { QStringLiteral("pb_Import"), QStringLiteral("pb_videofile"),
-        QStringLiteral("pb_about"), QStringLiteral("cb_hankview"), QStringLiteral("tv_file") };
+    // Every control that does something is disabled, except these; "Import"
+    // needs a working directory to import into.
+    const QStringList usable { QStringLiteral("pb_videofile"), QStringLiteral("pb_about"),
+        QStringLiteral("cb_hankview"), QStringLiteral("tv_file") };
     QStringList enabled;
     QStringList controls;
     for (QWidget *widget : m_window->findChildren<QWidget *>()) {
@@ -258,36 +385,36 @@ void TestMainWindow::formWidgets_data()
                             << rect << text;
     };
     row("stackedWidget", "QStackedWidget", QStringLiteral("centralWidget"),
-        QRect(-10, 20, 1191, 700), QString());
+        QRect(-5, 20, 1191, 700), QString());
     row("layoutWidget_5", "QWidget", page, QRect(10, 10, 531, 25), QString());
     row("pb_Import", "QPushButton", page, QRect(560, 10, 75, 23), QStringLiteral("Import"));
-    row("la_mouse", "QLabel", page, QRect(660, 10, 151, 20), QString());
-    row("cb_hankview", "QCheckBox", page, QRect(820, 10, 121, 20),
+    row("la_mouse", "QLabel", page, QRect(642, 10, 148, 20), QString());
+    row("cb_hankview", "QCheckBox", page, QRect(792, 10, 148, 20),
         QStringLiteral("Display trajectories"));
     row("la_file_selected", "QLabel", page, QRect(290, 40, 641, 20), QString());
     row("tv_file", "QTableView", page, QRect(5, 60, 281, 481), QString());
     row("gv_video", "GraphicsViewMouse", page, QRect(290, 60, 642, 482), QString());
     row("hs_frame", "QSlider", page, QRect(290, 550, 641, 20), QString());
     row("cb_process_conf", "QComboBox", page, QRect(10, 570, 261, 22), QString());
-    row("pushButton_2", "QPushButton", page, QRect(340, 570, 75, 23), QStringLiteral("Save image"));
+    row("pushButton_2", "QPushButton", page, QRect(335, 570, 90, 23), QStringLiteral("Save image"));
     row("layoutWidget", "QWidget", page, QRect(430, 570, 401, 25), QString());
-    row("la_Num_Frame", "QLabel", page, QRect(870, 570, 61, 16), QString());
+    row("la_Num_Frame", "QLabel", page, QRect(866, 567, 74, 22), QString());
     row("pb_algo", "QPushButton", page, QRect(60, 610, 101, 23), QStringLiteral("Process"));
     row("la_imgkrn", "QLabel", page, QRect(250, 610, 250, 40), QString());
-    row("la_version", "QLabel", page, QRect(520, 610, 101, 16), QStringLiteral("Version 2.5.6"));
+    row("la_version", "QLabel", page, QRect(520, 610, 88, 18), QStringLiteral("Version 2.5.6"));
     row("la_imgqorel", "QLabel", page, QRect(610, 610, 122, 48), QString());
     row("pb_about", "QPushButton", page, QRect(510, 630, 75, 23), QStringLiteral("About"));
     row("la_count", "QLabel", page, QRect(700, 330, 46, 13), QString());
-    row("groupBox_4", "QGroupBox", page, QRect(940, 0, 231, 61),
+    row("groupBox_4", "QGroupBox", page, QRect(940, 0, 231, 64),
         QStringLiteral("Video properties"));
-    row("layoutWidget_2", "QWidget", QStringLiteral("groupBox_4"), QRect(10, 20, 211, 38),
+    row("layoutWidget_2", "QWidget", QStringLiteral("groupBox_4"), QRect(10, 20, 211, 40),
         QString());
-    row("groupBox", "QGroupBox", page, QRect(950, 40, 231, 51), QStringLiteral("Counting box"));
-    row("groupBox_2", "QGroupBox", page, QRect(950, 90, 231, 51), QStringLiteral("Tracking box "));
-    row("groupBox_5", "QGroupBox", page, QRect(950, 140, 231, 51), QStringLiteral("Shift mask "));
-    row("groupBox_3", "QGroupBox", page, QRect(950, 200, 241, 431), QStringLiteral("Events"));
-    row("tv_result", "QTableView", QStringLiteral("groupBox_3"), QRect(0, 20, 241, 341), QString());
-    row("te_error", "QTextEdit", QStringLiteral("groupBox_3"), QRect(0, 370, 241, 51), QString());
+    row("groupBox", "QGroupBox", page, QRect(950, 66, 231, 51), QStringLiteral("Counting box"));
+    row("groupBox_2", "QGroupBox", page, QRect(950, 118, 231, 51), QStringLiteral("Tracking box "));
+    row("groupBox_5", "QGroupBox", page, QRect(950, 170, 231, 51), QStringLiteral("Shift mask "));
+    row("groupBox_3", "QGroupBox", page, QRect(950, 224, 241, 431), QStringLiteral("Events"));
+    row("tv_result", "QTableView", QStringLiteral("groupBox_3"), QRect(0, 20, 241, 331), QString());
+    row("te_error", "QTextEdit", QStringLiteral("groupBox_3"), QRect(0, 356, 241, 65), QString());
 
     const QStringList starts { QStringLiteral("Start"), QStringLiteral("Save"),
         QStringLiteral("Cancel") };
@@ -441,8 +568,10 @@ void TestMainWindow::settingRoundTrip()
 {
     QVERIFY(touch(m_work->filePath(QStringLiteral("a.mp4"))));
     QVERIFY(touch(m_work->filePath(QStringLiteral("b.mp4"))));
-    QVERIFY(touch(m_work->filePath(QStringLiteral("exportCSV/a_area.krn"))));
-    QVERIFY(touch(m_work->filePath(QStringLiteral("exportCSV/a_mask.krn"))));
+    QVERIFY(
+        testfiles::write(m_work->filePath(QStringLiteral("exportCSV/a_area.krn")), "1,2\n3,4\n"));
+    QVERIFY(testfiles::write(
+        m_work->filePath(QStringLiteral("exportCSV/a_mask.krn")), "1,2\n30,4\n5,60\n"));
 
     createWindow();
     m_dialogs->directoryAnswers << m_work->path();
@@ -591,6 +720,94 @@ void TestMainWindow::saveImage()
     QCOMPARE(latest.at<cv::Vec3b>(10, 10), cv::Vec3b(5, 6, 7));
 }
 
+void TestMainWindow::saveImageName_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<bool>("saved");
+
+    QTest::newRow("jpg kept") << "shot.jpg"
+                              << "shot.jpg" << true;
+    QTest::newRow("png kept") << "shot.png"
+                              << "shot.png" << true;
+    QTest::newRow("no suffix") << "shot"
+                               << "shot.jpg" << true;
+    QTest::newRow("not an image suffix") << "shot.txt"
+                                         << "shot.txt.jpg" << true;
+    QTest::newRow("dotted folder, no suffix") << "a.b/shot"
+                                              << "a.b/shot.jpg" << true;
+    QTest::newRow("missing folder") << "none/shot.jpg"
+                                    << "none/shot.jpg" << false;
+}
+
+void TestMainWindow::saveImageName()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, written);
+    QFETCH(bool, saved);
+
+    QVERIFY(QDir(m_work->path()).mkdir(QStringLiteral("a.b")));
+    createWindow();
+    m_dialogs->saveAnswers << m_work->filePath(answer);
+    auto *save = child<QPushButton>("pushButton_2");
+    save->setEnabled(true);
+    QTest::mouseClick(save, Qt::LeftButton);
+    if (!saved)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("not saved to")));
+    showPicture(cv::Mat(480, 640, CV_8UC3, cv::Scalar(1, 2, 3)));
+
+    const QString target = m_work->filePath(written);
+    QCOMPARE(QFileInfo::exists(target), saved);
+    if (saved)
+        QVERIFY(!cv::imread(QFile::encodeName(target).toStdString()).empty());
+    // A failed save is said, naming the file.
+    const QString said = m_window->statusBar()->currentMessage();
+    QCOMPARE(said.contains(QDir::toNativeSeparators(target)), !saved);
+}
+
+void TestMainWindow::workingDirectoryState_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<bool>("import");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("none chosen") << QString() << QStringList() << false << "Choose a working";
+    QTest::newRow("missing") << "gone" << QStringList() << false << "does not exist";
+    QTest::newRow("no video") << "work" << QStringList { "notes.txt", "clip.avi" } << true
+                              << "holds no .mp4";
+    QTest::newRow("videos") << "work" << QStringList { "clip.mp4" } << true << QString();
+}
+
+void TestMainWindow::workingDirectoryState()
+{
+    QFETCH(QString, folder);
+    QFETCH(QStringList, files);
+    QFETCH(bool, import);
+    QFETCH(QString, said);
+
+    const QString path = folder.isEmpty() ? QString() : m_work->filePath(folder);
+    if (folder == QLatin1String("work"))
+        QVERIFY(QDir(m_work->path()).mkdir(folder));
+    for (const QString &name : files)
+        QVERIFY(touch(path + QLatin1Char('/') + name));
+    writeSetting(path);
+    createWindow();
+    QCOMPARE(child<QPushButton>("pb_Import")->isEnabled(), import);
+    const QString message = m_window->statusBar()->currentMessage();
+    QVERIFY2(said.isEmpty() ? message.isEmpty() : message.contains(said), qPrintable(message));
+    // Without a folder, "Import" does nothing even when called.
+    if (!import)
+        QVERIFY(QMetaObject::invokeMethod(m_window.get(), "Import"));
+
+    // Another folder, chosen through "...", says its own state.
+    QVERIFY(touch(m_work->filePath(QStringLiteral("other/a.mp4"))));
+    m_dialogs->directoryAnswers << m_work->filePath(QStringLiteral("other"));
+    QTest::mouseClick(child<QPushButton>("pb_videofile"), Qt::LeftButton);
+    QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
+    QVERIFY(child<QPushButton>("pb_Import")->isEnabled());
+}
+
 void TestMainWindow::saveImageCancelledBeforeAnyName()
 {
     createWindow();
@@ -659,7 +876,14 @@ void TestMainWindow::realDirectoryDialog()
             && QDir(dialog->directory()) == QDir(m_work->path())
             && dialog->parentWidget() == nullptr && tree && tree->rootIsDecorated()
             && tree->itemsExpandable();
-        dialog->selectFile(chosen);
+        // Typed into the name field, as a user would. selectFile() leaves that
+        // field alone once it has the focus, and whether the dialog has been
+        // activated by now depends on how loaded the machine is: accept()
+        // would then take the folder shown instead.
+        auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (!name)
+            return dialog->reject(), void();
+        name->setText(QFileInfo(chosen).fileName());
         static_cast<QDialog *>(dialog)->accept();
     });
     QTest::mouseClick(child<QPushButton>("pb_videofile"), Qt::LeftButton);
@@ -667,6 +891,65 @@ void TestMainWindow::realDirectoryDialog()
     QCOMPARE(QDir(child<QLineEdit>("le_videofile")->text()), QDir(chosen));
     QCOMPARE(QDir(readSetting().toString()), QDir(chosen));
     QCOMPARE(child<QTableView>("tv_file")->model()->rowCount(), 1);
+}
+
+void TestMainWindow::textsFit()
+{
+    // The fonts of a stock desktop: DejaVu Sans at Qt's default size on an X
+    // server, 9 points (the offscreen platform's own default is larger).
+    const QFont before = QApplication::font();
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSize(9);
+    QApplication::setFont(font);
+    QVERIFY2(QFontInfo(font).family() == QLatin1String("DejaVu Sans"), "DejaVu Sans is missing");
+    createWindow();
+
+    // The texts the window shows at their longest.
+    child<QLabel>("la_mouse")->setText(QStringLiteral("mouse x: 3840 y:2160"));
+    child<QLabel>("la_Num_Frame")->setText(QStringLiteral("999999"));
+    child<QLabel>("la_width")->setText(QStringLiteral("3840"));
+    child<QLabel>("la_height")->setText(QStringLiteral("2160"));
+    child<QLabel>("la_fps")->setText(QStringLiteral("29.97"));
+    child<QLabel>("la_frame")->setText(QStringLiteral("999999"));
+    child<QPushButton>("pb_play_pause")->setText(QStringLiteral("Pause"));
+    child<QPushButton>("pb_algo")->setText(QStringLiteral("Cancel"));
+    const QStringList clipped = clippedTexts(m_window.get());
+    const QStringList crossing = overlaps(m_window.get());
+    const QStringList cut = outside(m_window.get());
+
+    // The file table: names, the row numbers of a long list, and the two
+    // state columns, side by side without a scroll bar.
+    for (int i = 0; i < 120; ++i)
+        QVERIFY(touch(m_work->filePath(
+            QStringLiteral("video_20150612_0930_%1.mp4").arg(i, 3, 10, QLatin1Char('0')))));
+    m_dialogs->directoryAnswers << m_work->path();
+    QTest::mouseClick(child<QPushButton>("pb_videofile"), Qt::LeftButton);
+    const auto *files = child<QTableView>("tv_file");
+    QApplication::processEvents();
+    const int nameWidth = files->columnWidth(0);
+    const int scrollsSideways = files->horizontalScrollBar()->maximum();
+    const QString tip = files->model()->index(119, 0).data(Qt::ToolTipRole).toString();
+
+    // The import dialog, with the longest texts it writes itself.
+    ImportWindow import(m_work->path());
+    import.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&import));
+    const QStringList importClipped = clippedTexts(&import);
+    const QStringList importCrossing = overlaps(&import);
+    QApplication::setFont(before);
+    QVERIFY2(importClipped.isEmpty(), qPrintable(importClipped.join(QLatin1Char('\n'))));
+    QVERIFY2(importCrossing.isEmpty(), qPrintable(importCrossing.join(QLatin1Char('\n'))));
+
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1Char('\n'))));
+    QVERIFY2(crossing.isEmpty(), qPrintable(crossing.join(QLatin1Char('\n'))));
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char(' '))));
+    // Row numbers, names and both states side by side, nothing out of sight;
+    // a name cut short shows whole in its tip.
+    QCOMPARE(scrollsSideways, 0);
+    QVERIFY2(nameWidth >= 150, qPrintable(QString::number(nameWidth)));
+    QVERIFY(tip.startsWith(QLatin1String("video_20150612_0930_"))
+        && tip.endsWith(QLatin1String(".mp4")));
+    QVERIFY(files->verticalHeader()->isVisible());
 }
 
 void TestMainWindow::realSaveDialog()

@@ -123,8 +123,9 @@ void TestPlayback::exactOnEveryFormat()
         const char *action;
         int frame;
     };
+    // A count of frame n was made in frame n + 1, which its row shows.
     const Step script[] = { { ">", 91 }, { ">>", 101 }, { "<<", 91 }, { "<", 90 }, { "s:37", 37 },
-        { ">>", 47 }, { "r:2", 63 }, { "r:3", 107 }, { "<<", 97 }, { "r:0", 12 }, { "s:1", 1 },
+        { ">>", 47 }, { "r:2", 64 }, { "r:3", 108 }, { "<<", 98 }, { "r:0", 13 }, { "s:1", 1 },
         { "<", 0 }, { "s:103", 103 }, { ">", 104 }, { ">", 105 }, { ">", 105 } };
     for (const Step &step : script) {
         QVERIFY2(act(QString::fromLatin1(step.action)), step.action);
@@ -247,28 +248,29 @@ void TestPlayback::resultRowJumpsAndPauses()
     QCOMPARE(child<QTableView>("tv_result")->model()->rowCount(), 7);
     auto *playPause = child<QPushButton>("pb_play_pause");
 
-    // The third row, clicked while playing: its frame, paused.
+    // The third row, clicked while playing: the frame its insect was counted
+    // in (the one after the frame the count file names), paused.
     QVERIFY(act(QStringLiteral("play")));
     QCOMPARE(playPause->text(), QStringLiteral("Pause"));
     QVERIFY(act(QStringLiteral("r:2")));
     QCOMPARE(playPause->text(), QStringLiteral("Play"));
     QVERIFY(waitTicks(2));
-    QCOMPARE(label("la_Num_Frame"), QStringLiteral("63"));
-    QCOMPARE(shownIndex(), 63);
+    QCOMPARE(label("la_Num_Frame"), QStringLiteral("64"));
+    QCOMPARE(shownIndex(), 64);
 
     QVERIFY(act(QStringLiteral("r:4")));
-    QCOMPARE(label("la_Num_Frame"), QStringLiteral("107"));
-    QCOMPARE(shownIndex(), 107);
+    QCOMPARE(label("la_Num_Frame"), QStringLiteral("108"));
+    QCOMPARE(shownIndex(), 108);
 
     // Frames that cannot be sought are refused: picture and label stay.
     for (int row : { 5, 6 }) {
         QVERIFY(act(QStringLiteral("r:%1").arg(row)));
-        QCOMPARE(label("la_Num_Frame"), QStringLiteral("107"));
-        QCOMPARE(shownIndex(), 107);
+        QCOMPARE(label("la_Num_Frame"), QStringLiteral("108"));
+        QCOMPARE(shownIndex(), 108);
     }
     QVERIFY(act(QStringLiteral("r:0")));
-    QCOMPARE(label("la_Num_Frame"), QStringLiteral("12"));
-    QCOMPARE(shownIndex(), 12);
+    QCOMPARE(label("la_Num_Frame"), QStringLiteral("13"));
+    QCOMPARE(shownIndex(), 13);
 }
 
 void TestPlayback::boxesDrawnOnEveryPicture()
@@ -278,6 +280,7 @@ void TestPlayback::boxesDrawnOnEveryPicture()
     // A counting line at y 60 and an open tracking line at y 180, in frame pixels.
     QVERIFY(writeFile(exportFilePath(boxed, "_area.krn"), "40,60\n280,60\n"));
     QVERIFY(writeFile(exportFilePath(boxed, "_mask.krn"), "20,180\n300,180\n"));
+    // (An open line is no tracking box to process with, but it is drawn.)
     QVERIFY(createWindow(m_work->path()));
 
     // Shown doubled: the lines lie at display y 120 and 360.

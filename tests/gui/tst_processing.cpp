@@ -18,6 +18,7 @@
 #include <QProcessEnvironment>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -30,11 +31,11 @@
 #include "imagewindow.h"
 #include "insectscene.h"
 #include "mainwindow.h"
-#include "windowdriver.h"
 #include "settingsstore.h"
 #include "testfiles.h"
 #include "testvideo.h"
 #include "videofiles.h"
+#include "windowdriver.h"
 
 namespace {
 
@@ -144,6 +145,8 @@ private slots:
     void resultLimit();
     void tracksCarryOver();
     void unusableVideosAreSkipped();
+    void cancelInTheSecondVideo_data();
+    void cancelInTheSecondVideo();
     void closingMidRun();
     void sameFilesAsTheBatchProgram_data();
     void sameFilesAsTheBatchProgram();
@@ -171,6 +174,7 @@ private:
     QTemporaryDir m_scenes;
     std::unique_ptr<QTemporaryDir> m_work;
     std::unique_ptr<MainWindow> m_window;
+    windowdriver::CancelledDialogs *m_dialogs = nullptr;
     // Filled by tickToTheEnd: (video, position after the tick) per processed frame.
     std::vector<std::pair<QString, double>> m_processed;
 };
@@ -243,7 +247,7 @@ QStringList TestProcessing::addInTableOrder(const QStringList &scenes, const QSt
 
 void TestProcessing::createWindow()
 {
-    m_window = windowdriver::showWindowOn(m_work->path());
+    m_window = windowdriver::showWindowOn(m_work->path(), &m_dialogs);
     QVERIFY(m_window);
 }
 
@@ -556,6 +560,65 @@ void TestProcessing::unusableVideosAreSkipped()
     }
     QCOMPARE(label("la_file_selected"), videos[0]);
     QCOMPARE(label("la_Num_Frame"), QStringLiteral("90"));
+    QCOMPARE(child<QLabel>("la_progress")->text(),
+        QStringLiteral("Processing done: 1 processed, 3 skipped or failed"));
+}
+
+void TestProcessing::cancelInTheSecondVideo_data()
+{
+    QTest::addColumn<bool>("ownBoxes");
+    QTest::newRow("with boxes of its own") << true;
+    QTest::newRow("without boxes") << false;
+}
+
+void TestProcessing::cancelInTheSecondVideo()
+{
+    QFETCH(bool, ownBoxes);
+    const QStringList videos = addInTableOrder(
+        { QStringLiteral("crossing.mp4"), QStringLiteral("crossing.mp4") }, { nameA, nameB });
+    QCOMPARE(videos.size(), 2);
+    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    const std::vector<cv::Point> ownLine { { 40, 100 }, { 200, 100 } };
+    const std::vector<cv::Point> ownBox { { 20, 40 }, { 300, 40 }, { 160, 220 } };
+    if (ownBoxes)
+        insectscene::saveBoxes(videos[1], ownLine, ownBox);
+    const QByteArray firstArea = testfiles::read(VideoFiles::areaFile(videos[0]));
+    createWindow();
+    QVERIFY(openVideo(videos[0]));
+    QVERIFY(startProcessing(2));
+
+    // Stopped five frames into the second video.
+    m_window->timer->stop();
+    for (int tick = 0; tick < 500 && m_window->videoFile != videos[1]; ++tick)
+        m_window->timeframe();
+    QCOMPARE(m_window->videoFile, videos[1]);
+    for (int tick = 0; tick < 5; ++tick)
+        m_window->timeframe();
+    QTest::mouseClick(child<QPushButton>("pb_algo"), Qt::LeftButton);
+    QCOMPARE(child<QPushButton>("pb_algo")->text(), QStringLiteral("Process"));
+
+    // That video is shown with its own boxes, and the buttons follow them.
+    QCOMPARE(label("la_file_selected"), videos[1]);
+    QCOMPARE(m_window->zones.getArea(), ownBoxes ? ownLine : std::vector<cv::Point>());
+    std::vector<cv::Point> ownClosed = ownBox;
+    ownClosed.push_back(ownBox.front());
+    QCOMPARE(m_window->zones.getMask(), ownBoxes ? ownClosed : std::vector<cv::Point>());
+    QCOMPARE(child<QPushButton>("pb_movebox")->isEnabled(), ownBoxes);
+    QCOMPARE(child<QPushButton>("pb_algo")->isEnabled(), ownBoxes);
+    QVERIFY(child<QPushButton>("pb_cleararea")->isEnabled());
+
+    // No "Save" can write the first video's boxes under the second's name.
+    if (ownBoxes) {
+        QTest::mouseClick(child<QPushButton>("pb_movebox"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>("pb_savebox"), Qt::LeftButton);
+    } else {
+        QTest::mouseClick(child<QPushButton>("pb_cleararea"), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>("pb_savearea"), Qt::LeftButton);
+    }
+    QCOMPARE(QFileInfo::exists(VideoFiles::areaFile(videos[1])), ownBoxes);
+    if (ownBoxes)
+        QVERIFY(testfiles::read(VideoFiles::areaFile(videos[1])) != firstArea);
+    QCOMPARE(testfiles::read(VideoFiles::areaFile(videos[0])), firstArea);
 }
 
 void TestProcessing::closingMidRun()
@@ -570,7 +633,25 @@ void TestProcessing::closingMidRun()
     QVERIFY(startProcessing(2));
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->results.isEmpty(), 20000);
     QVERIFY(m_window->trajectoryWindow && m_window->trajectoryWindow->isVisible());
+    // Beside the window, on the screen, and never over "Process"/"Cancel".
+    const QWidget *trajectory = m_window->trajectoryWindow.get();
+    const auto *algo = child<QPushButton>("pb_algo");
+    const QRect process(algo->mapToGlobal(QPoint(0, 0)), algo->size());
+    QVERIFY(!trajectory->frameGeometry().intersects(process));
+    QVERIFY(m_window->screen()->availableGeometry().contains(trajectory->geometry()));
+    QCOMPARE(m_window->trajectoryWindow->pixmap(Qt::ReturnByValue).size(), trajectory->size());
 
+    // Asked first; "no" goes on processing.
+    m_dialogs->answer = false;
+    QVERIFY(!m_window->close());
+    QCOMPARE(m_dialogs->questions.size(), 1);
+    QVERIFY2(m_dialogs->questions.first().contains(QFileInfo(m_window->videoFile).fileName()),
+        qPrintable(m_dialogs->questions.first()));
+    QCOMPARE(algo->text(), QStringLiteral("Cancel"));
+    QVERIFY(m_window->videoCommand == MainWindow::ProcessFrame
+        || m_window->videoCommand == MainWindow::NextFile);
+
+    m_dialogs->answer = true;
     QVERIFY(m_window->close());
     QVERIFY(!m_window->timer->isActive());
     QVERIFY(!m_window->trajectoryWindow->isVisible());

@@ -9,23 +9,30 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "filedialogprovider.h"
 #include "graphicsviewmouse.h"
 #include "mainwindow.h"
-#include "windowdriver.h"
 #include "settingsstore.h"
 #include "testfiles.h"
 #include "testvideo.h"
+#include "windowdriver.h"
 
 namespace {
 
@@ -97,6 +104,14 @@ private slots:
     void maskColumnAfterBothBoxes();
     void closingEndsTheEdit();
     void destroyedWindowLeavesNoCursor();
+    void boxRoundTrip_data();
+    void boxRoundTrip();
+    void noBoxesWithoutVideo();
+    void processWaitsForTheEdit_data();
+    void processWaitsForTheEdit();
+    void editingKeepsTheFrame_data();
+    void editingKeepsTheFrame();
+    void failedSaveIsSaid();
 
 private:
     QString addVideo(const QString &source, const QString &name);
@@ -138,7 +153,8 @@ void TestZoneEditing::initTestCase()
         const char *name;
         cv::Size size;
     } sizes[] = { { "320.avi", { 320, 240 } }, { "640.avi", { 640, 480 } },
-        { "1920.avi", { 1920, 1080 } } };
+        { "1920.avi", { 1920, 1080 } }, { "800.avi", { 800, 600 } },
+        { "1024.avi", { 1024, 1024 } } };
     for (const auto &video : sizes)
         QVERIFY(testvideo::write(
             m_videos.filePath(QLatin1String(video.name)), "MJPG", 25, video.size, 100, paint));
@@ -274,11 +290,17 @@ void TestZoneEditing::drawBox_data()
         QTest::addRow("%s: three clicks and a double click close", box)
             << QByteArray(box) << three << QPoint(40, 300)
             << QByteArray("20,30\n200,30\n200,150\n20,150\n20,30\n");
+        // Two points are a counting line, but no tracking box: that one is
+        // not saved, and its file keeps the box it held.
+        const bool line = QByteArray(box) == "area";
         QTest::addRow("%s: one click and a double click stay open", box)
             << QByteArray(box) << QVector<QPoint> { { 100, 120 } } << QPoint(300, 200)
-            << QByteArray("50,60\n150,100\n");
-        QTest::addRow("%s: a lone double click", box)
-            << QByteArray(box) << QVector<QPoint> {} << QPoint(7, 9) << QByteArray("3,4\n");
+            << QByteArray(line ? "50,60\n150,100\n" : "1,1\n2,2\n");
+        QTest::addRow("%s: a lone double click is not saved", box)
+            << QByteArray(box) << QVector<QPoint> {} << QPoint(7, 9) << QByteArray("1,1\n2,2\n");
+        QTest::addRow("%s: one point twice is not saved", box)
+            << QByteArray(box) << QVector<QPoint> { { 7, 9 } } << QPoint(7, 9)
+            << QByteArray("1,1\n2,2\n");
     }
 }
 
@@ -474,15 +496,18 @@ void TestZoneEditing::enabling_data()
     QTest::newRow("counting box started")
         << QStringList { "pb_cleararea" } << QStringList { "pb_savearea", "pb_cancelarea" } << 1
         << true;
-    QTest::newRow("counting box saved")
-        << QStringList { "pb_cleararea", "pb_savearea" } << all << 3 << false;
+    // No point drawn: nothing is saved, the drawing goes on.
+    QTest::newRow("empty counting box not saved")
+        << QStringList { "pb_cleararea", "pb_savearea" }
+        << QStringList { "pb_savearea", "pb_cancelarea" } << 1 << true;
     QTest::newRow("counting box cancelled")
         << QStringList { "pb_cleararea", "pb_cancelarea" } << all << 3 << false;
     QTest::newRow("tracking box started")
         << QStringList { "pb_clearmask" } << QStringList { "pb_savemask", "pb_cancelmask" } << 2
         << true;
-    QTest::newRow("tracking box saved")
-        << QStringList { "pb_clearmask", "pb_savemask" } << all << 3 << false;
+    QTest::newRow("empty tracking box not saved")
+        << QStringList { "pb_clearmask", "pb_savemask" }
+        << QStringList { "pb_savemask", "pb_cancelmask" } << 2 << true;
     QTest::newRow("tracking box cancelled")
         << QStringList { "pb_clearmask", "pb_cancelmask" } << all << 3 << false;
     QTest::newRow("shift started") << QStringList { "pb_movebox" }
@@ -625,6 +650,218 @@ void TestZoneEditing::destroyedWindowLeavesNoCursor()
     QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
     QGuiApplication::restoreOverrideCursor();
     QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+void TestZoneEditing::boxRoundTrip_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QRect>("view");
+    // Four corners clicked on the view, the last one double-clicked.
+    QTest::addColumn<QVector<QPoint>>("corners");
+    QTest::addColumn<QByteArray>("saved");
+
+    QTest::newRow("1920 x 1080, from the table")
+        << "1920.avi" << QRect(290, 120, 642, 362)
+        << QVector<QPoint> { { 30, 30 }, { 300, 30 }, { 300, 300 }, { 30, 300 } }
+        << QByteArray("90,90\n900,90\n900,900\n90,900\n90,90\n");
+    QTest::newRow("800 x 600, scaled by 4/5")
+        << "800.avi" << QRect(290, 60, 642, 482)
+        << QVector<QPoint> { { 40, 40 }, { 400, 40 }, { 400, 320 }, { 40, 320 } }
+        << QByteArray("50,50\n500,50\n500,400\n50,400\n50,50\n");
+    QTest::newRow("1024 x 1024, square and centred")
+        << "1024.avi" << QRect(370, 60, 482, 482)
+        << QVector<QPoint> { { 30, 30 }, { 240, 30 }, { 240, 300 }, { 30, 300 } }
+        << QByteArray("64,64\n512,64\n512,640\n64,640\n64,64\n");
+}
+
+void TestZoneEditing::boxRoundTrip()
+{
+    QFETCH(QString, source);
+    QFETCH(QRect, view);
+    QFETCH(QVector<QPoint>, corners);
+    QFETCH(QByteArray, saved);
+    const QString video = addVideo(source, QStringLiteral("clip.mp4"));
+    createWindow();
+    QVERIFY(openVideo(video));
+    QCOMPARE(child<GraphicsViewMouse>("gv_video")->geometry(), view);
+
+    pushButton("pb_cleararea");
+    for (int i = 0; i < 3; ++i)
+        click(corners.at(i));
+    doubleClick(corners.at(3));
+    pushButton("pb_savearea");
+    QCOMPARE(testfiles::read(boxFile(video, "_area.krn")), saved);
+
+    // The mouse label reads the frame pixel the box was stored at.
+    send(QEvent::MouseMove, corners.at(2), Qt::NoButton, Qt::NoButton);
+    const QList<QByteArray> third = saved.split('\n').at(2).split(',');
+    QCOMPARE(child<QLabel>("la_mouse")->text(),
+        QStringLiteral("mouse x: %1 y:%2")
+            .arg(QString::fromLatin1(third.at(0)), QString::fromLatin1(third.at(1))));
+
+    // Opened again, the box is drawn where it was clicked: green on the
+    // middle of its top edge, within a pixel of the click's line.
+    QVERIFY(QTest::qWaitFor([&] { return m_window->editState == 3; }));
+    m_window->ModeVideo(MainWindow::ModeClosed);
+    m_window->ModeVideo(MainWindow::ModeView);
+    const QPoint middle((corners.at(0).x() + corners.at(1).x()) / 2, corners.at(0).y());
+    const auto greenAt = [this, middle] {
+        const auto *scene = child<GraphicsViewMouse>("gv_video")->scene();
+        for (const QGraphicsItem *item : scene->items()) {
+            const auto *pixmap = qgraphicsitem_cast<const QGraphicsPixmapItem *>(item);
+            if (!pixmap)
+                continue;
+            const QImage image = pixmap->pixmap().toImage();
+            for (int dy = -1; dy <= 1; ++dy) {
+                const QColor c = image.pixelColor(middle + QPoint(0, dy));
+                if (c.green() > 160 && c.green() > c.red() + 60 && c.green() > c.blue() + 60)
+                    return true;
+            }
+        }
+        return false;
+    };
+    QTRY_VERIFY(greenAt());
+}
+
+void TestZoneEditing::noBoxesWithoutVideo()
+{
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    const QString broken = m_work->filePath(QStringLiteral("broken.mp4"));
+    QVERIFY(testfiles::write(broken, QByteArray(4096, 'x')));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    createWindow();
+
+    // After another working directory is chosen (here: the dialog cancelled),
+    // and after a video that cannot be opened, no box can be touched.
+    QVERIFY(openVideo(video));
+    QCOMPARE(enabledEditButtons(), editButtons);
+    pushButton("pb_videofile");
+    QCOMPARE(enabledEditButtons(), QStringList());
+    QVERIFY(openVideo(video));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Cannot show ")));
+    QVERIFY(!openVideo(broken));
+    QCOMPARE(enabledEditButtons(), QStringList());
+    QVERIFY(!child<QPushButton>("pb_algo")->isEnabled());
+
+    // Nor through the slots themselves: the boxes of the video closed last
+    // are not rewritten, nor emptied.
+    for (const char *slot : { "on_pb_movebox_clicked", "on_pb_savebox_clicked", "clearmask",
+             "savemask", "cleararea", "savearea" })
+        QVERIFY2(QMetaObject::invokeMethod(m_window.get(), slot), slot);
+    QCOMPARE(testfiles::read(boxFile(video, "_area.krn")), krn(areaBox));
+    QCOMPARE(testfiles::read(boxFile(video, "_mask.krn")), krn(maskBox));
+    QVERIFY(!QFileInfo::exists(boxFile(broken, "_area.krn")));
+    QVERIFY(!QFileInfo::exists(boxFile(broken, "_mask.krn")));
+}
+
+void TestZoneEditing::processWaitsForTheEdit_data()
+{
+    QTest::addColumn<bool>("boxes");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QString>("why");
+
+    QTest::newRow("counting box") << true << "pb_cleararea"
+                                  << "pb_cancelarea" << QString();
+    QTest::newRow("tracking box") << true << "pb_clearmask"
+                                  << "pb_cancelmask" << QString();
+    QTest::newRow("shift") << true << "pb_movebox"
+                           << "pb_savebox" << QString();
+    QTest::newRow("no boxes") << false << "pb_cleararea"
+                              << "pb_cancelarea"
+                              << "no saved counting box";
+}
+
+void TestZoneEditing::processWaitsForTheEdit()
+{
+    QFETCH(bool, boxes);
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    QFETCH(QString, why);
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    if (boxes) {
+        QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+        QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    }
+    createWindow();
+    auto *process = child<QPushButton>("pb_algo");
+    auto *hint = child<QLabel>("la_process_hint");
+    QVERIFY(!process->isEnabled());
+    QVERIFY(process->toolTip().contains(QLatin1String("no video is open")));
+    QVERIFY(openVideo(video));
+    QCOMPARE(process->isEnabled(), boxes);
+
+    pushButton(start.toLatin1().constData());
+    QVERIFY(!process->isEnabled());
+    QVERIFY2(
+        process->toolTip().contains(QLatin1String("being edited")), qPrintable(process->toolTip()));
+    QCOMPARE(hint->text(), process->toolTip());
+    // Pressed all the same (a shortcut, a stale click): nothing starts.
+    QVERIFY(QMetaObject::invokeMethod(m_window.get(), "algo"));
+    QCOMPARE(process->text(), QStringLiteral("Process"));
+
+    pushButton(end.toLatin1().constData());
+    QCOMPARE(process->isEnabled(), boxes);
+    QCOMPARE(process->toolTip().isEmpty(), boxes);
+    QVERIFY2(why.isEmpty() || process->toolTip().contains(why), qPrintable(process->toolTip()));
+    QCOMPARE(hint->text(), process->toolTip());
+}
+
+void TestZoneEditing::editingKeepsTheFrame_data()
+{
+    QTest::addColumn<QStringList>("buttons");
+
+    QTest::newRow("counting box saved") << QStringList { "pb_cleararea", "pb_savearea" };
+    QTest::newRow("counting box cancelled") << QStringList { "pb_cleararea", "pb_cancelarea" };
+    QTest::newRow("tracking box saved") << QStringList { "pb_clearmask", "pb_savemask" };
+    QTest::newRow("shift saved") << QStringList { "pb_movebox", "pb_savebox" };
+    QTest::newRow("shift cancelled") << QStringList { "pb_movebox", "pb_cancelbox" };
+}
+
+void TestZoneEditing::editingKeepsTheFrame()
+{
+    QFETCH(QStringList, buttons);
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    createWindow();
+    QVERIFY(openVideo(video));
+    pushButton("pb_slow_forward");
+    QTRY_COMPARE(child<QLabel>("la_Num_Frame")->text(), QStringLiteral("91"));
+
+    pushButton(buttons.at(0).toLatin1().constData());
+    for (const QPoint &p : { QPoint(20, 20), QPoint(200, 20), QPoint(200, 200) })
+        click(p);
+    doubleClick(QPoint(20, 200));
+    pushButton(buttons.at(1).toLatin1().constData());
+    QCOMPARE(m_window->editState, 3);
+    QCOMPARE(m_window->position, 91.0);
+    // Later ticks redraw that frame; the video is not opened afresh at 90.
+    QSignalSpy ticks(m_window->timer, &QTimer::timeout);
+    QTRY_VERIFY(ticks.size() >= 2);
+    QCOMPARE(child<QLabel>("la_Num_Frame")->text(), QStringLiteral("91"));
+    QCOMPARE(m_window->position, 91.0);
+}
+
+void TestZoneEditing::failedSaveIsSaid()
+{
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    // A file where the folder of the box files should be.
+    QVERIFY(testfiles::write(m_work->filePath(QStringLiteral("exportCSV")), "in the way"));
+    createWindow();
+    QVERIFY(openVideo(video));
+    pushButton("pb_cleararea");
+    click(QPoint(20, 20));
+    click(QPoint(200, 20));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("could not be saved")));
+    pushButton("pb_savearea");
+    const QString said = m_window->statusBar()->currentMessage();
+    QVERIFY2(said.contains(QLatin1String("clip.mp4"))
+            && said.contains(QLatin1String("could not be saved")),
+        qPrintable(said));
+    QCOMPARE(
+        child<QTableView>("tv_file")->model()->index(0, 1).data().toString(), QStringLiteral("N"));
 }
 
 QTEST_MAIN(TestZoneEditing)

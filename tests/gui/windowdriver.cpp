@@ -11,11 +11,14 @@
 
 namespace windowdriver {
 
-std::unique_ptr<MainWindow> showWindowOn(const QString &workingDir)
+std::unique_ptr<MainWindow> showWindowOn(const QString &workingDir, CancelledDialogs **dialogs)
 {
     SettingsStore::open()->setValue(QStringLiteral("currentPath"), workingDir);
     auto window = std::make_unique<MainWindow>();
-    window->setFileDialogs(std::make_unique<CancelledDialogs>());
+    auto answers = std::make_unique<CancelledDialogs>();
+    if (dialogs)
+        *dialogs = answers.get();
+    window->setFileDialogs(std::move(answers));
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
         return nullptr;

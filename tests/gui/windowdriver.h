@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QString>
+#include <QStringList>
 
 #include "filedialogprovider.h"
 
@@ -12,7 +13,8 @@ class MainWindow;
 // choice of a video through the file table.
 namespace windowdriver {
 
-// Answers every file dialog with a cancel.
+// Answers every file dialog with a cancel and every question with `answer`,
+// and keeps what was asked or refused.
 class CancelledDialogs final : public FileDialogProvider
 {
 public:
@@ -21,11 +23,23 @@ public:
     {
         return QString();
     }
+    bool question(QWidget *, const QString &, const QString &text) override
+    {
+        questions << text;
+        return answer;
+    }
+    void warning(QWidget *, const QString &, const QString &text) override { warnings << text; }
+
+    bool answer = true;
+    QStringList questions;
+    QStringList warnings;
 };
 
 // A shown window whose setting names `workingDir`; null when it could not be
 // exposed.
-std::unique_ptr<MainWindow> showWindowOn(const QString &workingDir);
+// `dialogs`, when given, is pointed at the window's dialogs.
+std::unique_ptr<MainWindow> showWindowOn(
+    const QString &workingDir, CancelledDialogs **dialogs = nullptr);
 
 // Clicks the file table row of `path` and tells whether the window took it as
 // its current video.

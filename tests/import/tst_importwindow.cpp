@@ -17,13 +17,30 @@
 #include <QTest>
 #include <QTimer>
 
-#include "testfiles.h"
+#include "filedialogprovider.h"
 #include "importwindow.h"
 #include "settingsstore.h"
+#include "testfiles.h"
 
 namespace {
 
 constexpr int kChainTimeout = 30000;
+
+// Answers every question with `answer` and keeps what was asked or refused.
+class Answers final : public FileDialogProvider
+{
+public:
+    bool question(QWidget *, const QString &, const QString &text) override
+    {
+        questions << text;
+        return answer;
+    }
+    void warning(QWidget *, const QString &, const QString &text) override { warnings << text; }
+
+    bool answer = false;
+    QStringList questions;
+    QStringList warnings;
+};
 
 QStringList items(const QListWidget *list)
 {
@@ -71,6 +88,9 @@ private slots:
     void chooserCancelled();
     void chooserAccepted();
     void closeButton();
+    void sourcesOnOneNameRefused();
+    void replacingCountedVideoAsks_data();
+    void replacingCountedVideoAsks();
 
 private:
     template <typename T> static T *child(const ImportWindow &window, const char *name)
@@ -199,8 +219,12 @@ void TestImportWindow::importEmptyList()
     window.show();
     QSignalSpy finished(&window, &QDialog::finished);
     QTest::mouseClick(child<QPushButton>(window, "pb_Import"), Qt::LeftButton);
-    QCOMPARE(child<QProgressBar>(window, "pb_file")->maximum(), 0);
+    // Not a busy bar for ever, but a word that there is nothing to import.
+    QVERIFY(child<QProgressBar>(window, "pb_file")->maximum() > 0);
     QCOMPARE(child<QProgressBar>(window, "pb_file")->value(), 0);
+    QVERIFY(child<QLabel>(window, "la_currentfile")
+                ->text()
+                .startsWith(QLatin1String("Nothing to import")));
     QVERIFY(child<QPushButton>(window, "pb_Import")->isEnabled());
     QTest::qWait(50);
     QVERIFY(window.isVisible());
@@ -233,8 +257,9 @@ void TestImportWindow::importsThreeAndCloses()
     for (const QList<QVariant> &signal : done)
         values << signal.first().toInt();
     QCOMPARE(values, QList<int>({ 1, 2, 3 }));
-    // b.AVI is listed and counted, but its suffix is not one the worker takes.
-    QCOMPARE(QDir(dest).entryList(QDir::Files, QDir::Name), QStringList({ "a.mp4", "c.mp4" }));
+    // b.AVI is imported like b.avi.
+    QCOMPARE(
+        QDir(dest).entryList(QDir::Files, QDir::Name), QStringList({ "a.mp4", "b.mp4", "c.mp4" }));
     QCOMPARE(testfiles::read(dest + QStringLiteral("/c.mp4")), QByteArray(5000, 'c'));
     for (const char *bar : { "pb_Copy", "pb_Encode", "pb_Save" })
         QCOMPARE(child<QProgressBar>(window, bar)->value(), 0);
@@ -402,6 +427,72 @@ void TestImportWindow::closeButton()
     QTest::mouseClick(child<QPushButton>(window, "pb_Close"), Qt::LeftButton);
     QCOMPARE(finished.count(), 1);
     QVERIFY(!window.isVisible());
+}
+
+void TestImportWindow::sourcesOnOneNameRefused()
+{
+    QVERIFY(testfiles::write(folder + QStringLiteral("/a.b.mp4"), "first"));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/a.c.avi"), "second"));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/other.mp4"), "other"));
+    setImportFolder(folder);
+    Answers answers;
+    ImportWindow window(dest);
+    window.setDialogs(&answers);
+    window.show();
+    QSignalSpy finished(&window, &QDialog::finished);
+    QTest::mouseClick(child<QPushButton>(window, "pb_Import"), Qt::LeftButton);
+
+    // Both named, nothing imported, the dialog still open.
+    QCOMPARE(answers.warnings.size(), 1);
+    for (const char *name : { "a.b.mp4", "a.c.avi", "a.mp4" })
+        QVERIFY2(answers.warnings.first().contains(QLatin1String(name)), name);
+    QCOMPARE(child<QLabel>(window, "la_currentfile")->text(), answers.warnings.first());
+    QVERIFY(child<QPushButton>(window, "pb_Import")->isEnabled());
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(QDir(dest).isEmpty());
+}
+
+void TestImportWindow::replacingCountedVideoAsks_data()
+{
+    QTest::addColumn<bool>("counted");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("no counts: replaced unasked") << false << false << QByteArray("new");
+    QTest::newRow("counts, replace") << true << true << QByteArray("new");
+    QTest::newRow("counts, keep") << true << false << QByteArray("old");
+}
+
+void TestImportWindow::replacingCountedVideoAsks()
+{
+    QFETCH(bool, counted);
+    QFETCH(bool, answer);
+    QFETCH(QByteArray, after);
+
+    QVERIFY(testfiles::write(folder + QStringLiteral("/clip.mp4"), "new"));
+    QVERIFY(testfiles::write(folder + QStringLiteral("/fresh.mp4"), "fresh"));
+    QVERIFY(testfiles::write(dest + QStringLiteral("/clip.mp4"), "old"));
+    if (counted) {
+        QVERIFY(QDir(dest).mkdir(QStringLiteral("exportCSV")));
+        QVERIFY(testfiles::write(
+            dest + QStringLiteral("/exportCSV/clip.csv"), "Frame;X;Y;In;Out;Timestamp\n"));
+    }
+    setImportFolder(folder);
+    Answers answers;
+    answers.answer = answer;
+    ImportWindow window(dest);
+    window.setDialogs(&answers);
+    window.show();
+    QSignalSpy finished(&window, &QDialog::finished);
+    QTest::mouseClick(child<QPushButton>(window, "pb_Import"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kChainTimeout);
+
+    QCOMPARE(answers.questions.size(), counted ? 1 : 0);
+    if (counted)
+        QVERIFY(answers.questions.first().contains(QLatin1String("clip.mp4")));
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/clip.mp4")), after);
+    // The other video is imported either way.
+    QCOMPARE(testfiles::read(dest + QStringLiteral("/fresh.mp4")), QByteArray("fresh"));
 }
 
 QTEST_MAIN(TestImportWindow)

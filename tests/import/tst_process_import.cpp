@@ -205,9 +205,13 @@ void TestProcessImport::targets_data()
                                                      << "a.mp4";
     QTest::newRow("avi with dots") << "cam.2024.06.avi"
                                    << "cam.mp4";
-    QTest::newRow("capital suffix") << "CLIP.MP4" << QString();
-    QTest::newRow("capital AVI") << "b.AVI" << QString();
-    QTest::newRow("mixed case") << "clip.Mp4" << QString();
+    // Letter case of the suffix does not matter: the dialog lists these too.
+    QTest::newRow("capital suffix") << "CLIP.MP4"
+                                    << "CLIP.mp4";
+    QTest::newRow("capital AVI") << "b.AVI"
+                                 << "b.mp4";
+    QTest::newRow("mixed case") << "clip.Mp4"
+                                << "clip.mp4";
     QTest::newRow("other video") << "clip.mov" << QString();
     QTest::newRow("no suffix") << "mp4" << QString();
 }

@@ -164,12 +164,22 @@ void TestTableViewResult::limitsRowsButNotTotals()
     QCOMPARE(model->rowCount(), 2001);
     QCOMPARE(model->data(model->index(2000, 0)).toDouble(), results.at(2000).frame);
     QCOMPARE(model->data(model->index(2000, 1)).toInt(), results.at(2000).x);
+    // The totals take all 2500, and a line says that not all are listed.
     QCOMPARE(text->toPlainText(),
-        QStringLiteral("In Detected :%1\nOut Detected : %2").arg(totalIn).arg(totalOut));
+        QStringLiteral("In Detected :%1\nOut Detected : %2\n2500 events, the first 2001 listed")
+            .arg(totalIn)
+            .arg(totalOut));
 
     // Exactly 2001 is not cut.
     table->setResults(makeResults(2001));
     QCOMPARE(view->model()->rowCount(), 2001);
+    QVERIFY(!text->toPlainText().contains(QLatin1String("listed")));
+
+    // Totals of a whole count file over a shorter list.
+    table->setResults(makeResults(3), 40, 50, 90);
+    QCOMPARE(view->model()->rowCount(), 3);
+    QCOMPARE(text->toPlainText(),
+        QStringLiteral("In Detected :40\nOut Detected : 50\n90 events, the first 3 listed"));
 }
 
 void TestTableViewResult::clickingThirdRowEmitsTwo()
