@@ -1,7 +1,7 @@
 # Front door: `make run` and `make test` work on a fresh Debian 12 machine.
 JOBS := $(shell nproc)
 
-.PHONY: run test build setup bench clean package
+.PHONY: run test build setup bench accuracy clean package
 
 setup:
 	bash scripts/setup.sh --packages-only
@@ -33,6 +33,11 @@ package: build
 
 bench: build
 	bash bench/run.sh
+
+# Both counting methods against the synthetic scenes' ground truth (a few
+# minutes); ACCURACY_ARGS passes options, e.g. "--seed 5" for unseen scenes.
+accuracy: build
+	./build/dev/bench/accuracy/kestrin-accuracy $(ACCURACY_ARGS)
 
 clean:
 	rm -rf build

@@ -8,7 +8,7 @@ PACKAGES=(
   build-essential cmake make pkg-config
   qtbase5-dev
   libopencv-dev
-  libavformat-dev libavcodec-dev libavutil-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   ffmpeg
   xvfb xauth x11-utils
   fonts-dejavu-core fontconfig

@@ -3,14 +3,12 @@
 // square matrices, and, for comparison, decoding a 1920x1080 H.264 clip with
 // cv::VideoCapture.
 
-#include <QFile>
-#include <QLoggingCategory>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +16,14 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <QDateTime>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+
+#include "areacontour.h"
+#include "countingmethod.h"
+#include "insectdetect.h"
 #include "logging.h"
 #include "munkres.h"
 #include "mvtdetector.h"
@@ -161,6 +167,51 @@ void benchTracker(int blobs, int frames)
         blobs, t.mean, t.median, t.max, frames, static_cast<double>(tracks) / frames);
 }
 
+// A whole counting method per frame: detection, tracking and counting at the
+// box of benchMask (events go to a count file in a temporary folder).
+void benchCounting(CountingMethod::Kind kind, int blobs, int frames)
+{
+    AreaContour zones;
+    for (const cv::Point &p :
+        std::vector<cv::Point> { { 60, 40 }, { 1860, 60 }, { 1880, 1040 }, { 40, 1020 } })
+        zones.addMaskPoint(p);
+    zones.closeMask();
+    for (const cv::Point &p :
+        std::vector<cv::Point> { { 860, 440 }, { 1060, 440 }, { 1060, 640 }, { 860, 640 } })
+        zones.addAreaPoint(p);
+    zones.closeArea();
+    zones.computeAreaSegments(kFrameSize, 0);
+    QTemporaryDir dir;
+    CountingMethod::Step step;
+    step.zones = &zones;
+    step.videoPath = dir.filePath(QStringLiteral("bench.mp4"));
+    step.fps = 90;
+    step.startTime = QDateTime::currentDateTime();
+    InsectDetect recorder;
+
+    std::unique_ptr<CountingMethod> method = CountingMethod::create(kind);
+    method->reset(zones.createMask(kFrameSize, 0));
+    method->startVideo(kFrameSize, 90);
+    Scene scene(blobs, 1234u + static_cast<unsigned>(blobs));
+    cv::Mat grey;
+    std::vector<double> times;
+    size_t events = 0;
+    for (int i = 0; i < frames + kWarmUp; ++i) {
+        scene.next(i, grey);
+        step.frame = 90 + i;
+        const Clock::time_point start = Clock::now();
+        if (method->process(grey))
+            events += static_cast<size_t>(method->count(step, recorder).size());
+        const double ms = msSince(start);
+        if (i >= kWarmUp)
+            times.push_back(ms);
+    }
+    const Timing t = summarise(times);
+    std::printf("%-7s counting     1920x1080, %3d blobs: %8.3f ms/frame (median %.3f, max "
+                "%.3f, %zu events)\n",
+        qPrintable(CountingMethod::kindName(kind)), blobs, t.mean, t.median, t.max, events);
+}
+
 // The detector alone on the same scenes, its targets handed back at once.
 void benchDetector(int blobs, int frames)
 {
@@ -265,6 +316,13 @@ int main(int argc, char *argv[])
     if (wanted("tracker")) {
         for (const int blobs : { 5, 50, 500 })
             benchTracker(blobs, frames);
+    }
+    if (wanted("counting")) {
+        for (const int blobs : { 5, 50, 500 }) {
+            for (const CountingMethod::Kind kind :
+                { CountingMethod::Classic, CountingMethod::Robust })
+                benchCounting(kind, blobs, frames);
+        }
     }
     if (wanted("detector")) {
         for (const int blobs : { 5, 50, 500 })

@@ -35,11 +35,16 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         QStringLiteral("Process the queued videos as independent one-video runs, N at a time "
                        "(no tracks carried over from one video to the next)."),
         QStringLiteral("N"));
+    const QCommandLineOption counting(QStringLiteral("counting"),
+        QStringLiteral("How detections become tracks and counts: classic (the default) or robust "
+                       "(no identity swaps, no counts from hovering or jitter, entries and exits "
+                       "from the whole approach)."),
+        QStringLiteral("classic|robust"), QStringLiteral("classic"));
     const QCommandLineOption quiet(
         QStringLiteral("quiet"), QStringLiteral("No progress line and no per-frame debug log."));
     QCommandLineOption boxes(QStringLiteral("boxes-from"), QString(), QStringLiteral("video"));
     boxes.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({ mode, jobs, quiet, boxes });
+    parser.addOptions({ mode, counting, jobs, quiet, boxes });
     const QCommandLineOption shard(QStringLiteral("shard"),
         QStringLiteral("With --mode all or unprocessed: take only every N-th video of the "
                        "folder in name order, from the I-th (0-based), each as an independent "
@@ -54,7 +59,8 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         QStringLiteral("VIDEO"), QStringLiteral("The video whose boxes serve the run."));
 
     const QString usage = QStringLiteral("Usage: kestrin-batch [--mode one|all|unprocessed] "
-                                         "[--jobs N] [--shard I/N] [--quiet] VIDEO\n"
+                                         "[--counting classic|robust] [--jobs N] [--shard I/N] "
+                                         "[--quiet] VIDEO\n"
                                          "       kestrin-batch --make-demo DIR");
     if (!parser.parse(arguments)) {
         options.text = parser.errorText() + QLatin1Char('\n') + usage;
@@ -92,6 +98,12 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
     } else {
         options.text
             = QStringLiteral("Unknown mode \"%1\": one, all or unprocessed.\n").arg(modeName)
+            + usage;
+        return options;
+    }
+    if (!CountingMethod::kindFromName(parser.value(counting), &options.counting)) {
+        options.text = QStringLiteral("Unknown counting method \"%1\": classic or robust.\n")
+                           .arg(parser.value(counting))
             + usage;
         return options;
     }

@@ -6,7 +6,8 @@
 #include "processrun.h"
 
 // The command line of kestrin-batch:
-//   kestrin-batch [--mode one|all|unprocessed] [--jobs N] [--shard I/N] [--quiet] VIDEO
+//   kestrin-batch [--mode one|all|unprocessed] [--counting classic|robust] [--jobs N]
+//                 [--shard I/N] [--quiet] VIDEO
 //   kestrin-batch --make-demo DIR
 class BatchOptions
 {
@@ -20,6 +21,7 @@ public:
 
     Action action = Action::UsageError;
     ProcessRun::Mode mode = ProcessRun::One;
+    CountingMethod::Kind counting = CountingMethod::Classic;
     int jobs = 0; // 0: one run over the whole queue, tracks carried over
     bool quiet = false;
     QString video;

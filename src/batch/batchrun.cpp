@@ -3,13 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include <opencv2/videoio.hpp>
-
 #include <QCoreApplication>
 #include <QFileInfo>
 
 #include "batchprogress.h"
-#include "framereader.h"
 #include "jobpool.h"
 #include "processrun.h"
 #include "videofiles.h"
@@ -73,13 +70,17 @@ QStringList BatchRun::shard(const QStringList &videos, int index, int count)
     return picked;
 }
 
-QString BatchRun::summary(const QString &videoPath, int frames, int in, int out)
+QString BatchRun::summary(
+    const QString &videoPath, int frames, int in, int out, const QString &note)
 {
-    return QStringLiteral("%1: %2 frames, %3 in, %4 out")
-        .arg(VideoFiles::baseName(videoPath))
-        .arg(frames)
-        .arg(in)
-        .arg(out);
+    QString line = QStringLiteral("%1: %2 frames, %3 in, %4 out")
+                       .arg(VideoFiles::baseName(videoPath))
+                       .arg(frames)
+                       .arg(in)
+                       .arg(out);
+    if (!note.isEmpty())
+        line += QStringLiteral(", ") + note;
+    return line;
 }
 
 bool BatchRun::loadRunSource(const QString &path)
@@ -111,11 +112,12 @@ bool BatchRun::loadRunSource(const QString &path)
 
     // Left open at frame 90: the run takes it over when VIDEO comes first.
     sourcePath = info.absoluteFilePath();
-    QString why = ProcessRun::openAtStart(capture, sourcePath, sourceFrame);
+    QString why = reader.open(sourcePath, ProcessRun::kStartFrame);
+    sourceFrame = reader.startFrame();
     if (why.isEmpty() && sourceFrame.type() != CV_8UC3)
         why = QStringLiteral("its frames are not 8-bit colour");
     if (!why.isEmpty()) {
-        capture.release();
+        reader.close();
         error(QStringLiteral("%1: %2").arg(path, why));
         return false;
     }
@@ -139,47 +141,53 @@ BatchRun::Status BatchRun::runQueue(const QStringList &queue)
     Status status = Done;
     BatchProgress progress(!options.quiet);
     ProcessRun run;
+    run.setCounting(options.counting);
     run.start(zones, frameSize, queue);
     const int count = queue.size();
     int index = 0;
-    bool sourceOpen = capture.isOpened();
+    bool sourceOpen = reader.isOpen();
     while (run.hasNext()) {
         ++index;
-        const bool opened = sourceOpen && run.remaining().first() == sourcePath
-            ? run.openNext(capture, sourceFrame)
-            : run.openNext(capture);
+        // VIDEO's reader, open at frame 90 already, is taken as it is.
+        if (sourceOpen && run.remaining().first() != sourcePath)
+            reader.close();
         sourceOpen = false;
+        const bool opened = run.openNext(reader);
         if (!opened) {
             progress.clear();
             warning(QStringLiteral("skipped %1: %2").arg(run.video(), run.skipReason()));
             status = Skipped;
             continue;
         }
-        progress.startVideo(index, count, capture.get(cv::CAP_PROP_FRAME_COUNT), run.position());
-        {
-            FrameReader reader(capture);
-            while (const cv::Mat *grey = reader.next()) {
-                run.processGrey(*grey);
-                progress.update(run.position());
-            }
+        progress.startVideo(index, count, reader.frameCount(), run.position());
+        while (const FrameReader::Frame *frame = reader.next()) {
+            run.processGrey(frame->grey);
+            progress.update(run.position());
         }
-        run.finishVideo();
-        capture.release();
+        run.finishVideo(reader);
+        reader.close();
         progress.clear();
-        print(stdout, summary(run.video(), run.framesProcessed(), run.inCount(), run.outCount()));
+        if (!run.endWarning().isEmpty()) {
+            warning(QStringLiteral("%1: %2").arg(run.video(), run.endWarning()));
+            status = Skipped;
+        }
+        print(stdout,
+            summary(run.video(), run.framesProcessed(), run.inCount(), run.outCount(),
+                run.endWarning()));
     }
     return status;
 }
 
 BatchRun::Status BatchRun::runJobs(const QStringList &queue)
 {
-    capture.release();
+    reader.close();
     const QString source
         = QFileInfo(options.boxSource.isEmpty() ? options.video : options.boxSource)
               .absoluteFilePath();
     QList<QStringList> jobs;
     for (const QString &video : queue) {
         QStringList arguments { QStringLiteral("--mode"), QStringLiteral("one"),
+            QStringLiteral("--counting"), CountingMethod::kindName(options.counting),
             QStringLiteral("--boxes-from"), source };
         if (options.quiet)
             arguments << QStringLiteral("--quiet");

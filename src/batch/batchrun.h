@@ -1,13 +1,13 @@
 #pragma once
 
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <QString>
 #include <QStringList>
 
 #include "areacontour.h"
 #include "batchoptions.h"
+#include "framereader.h"
 
 // What kestrin-batch does with a parsed command line: checks VIDEO and its
 // boxes before any file is touched, queues the videos as the window's
@@ -23,8 +23,10 @@ public:
     explicit BatchRun(const BatchOptions &options);
     Status exec();
 
-    // "<base name>: <frames> frames, <in> in, <out> out"
-    static QString summary(const QString &videoPath, int frames, int in, int out);
+    // "<base name>: <frames> frames, <in> in, <out> out", then ", " and
+    // `note` when there is one.
+    static QString summary(
+        const QString &videoPath, int frames, int in, int out, const QString &note = QString());
 
     // Shard `index` of `count` of a folder's videos: every count-th video in
     // file name order, from the index-th. Name order, not listing order, so
@@ -45,5 +47,5 @@ private:
     cv::Size frameSize;
     QString sourcePath; // absolute
     cv::Mat sourceFrame; // its frame 90
-    cv::VideoCapture capture;
+    FrameReader reader; // VIDEO's, open at frame 90 until the run takes it
 };

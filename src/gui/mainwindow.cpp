@@ -8,7 +8,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QBoxLayout>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
@@ -50,6 +52,7 @@ static void initKestrinResources()
 
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");
+const QString countingKey = QStringLiteral("countingMethod");
 
 // Every video opens at this frame.
 constexpr int openingFrame = 90;
@@ -60,6 +63,9 @@ constexpr int resultLimit = 2000;
 constexpr int processResultLimit = 1999;
 // Processing ticks as fast as the event loop allows, one frame per tick.
 constexpr int processInterval = 1;
+// Every frame is processed, but drawing and showing a large one costs as much
+// as processing it: while processing, a frame is shown at most every this many ms.
+constexpr qint64 displayPeriod = 200;
 // Column of the file table that reads "Y" once a video has a count file.
 constexpr int doneColumn = 2;
 // The speed in the status bar is measured over this many frames, or this
@@ -164,6 +170,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&run.insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
 
+    addCountingChoice();
+
     progressLabel = new QLabel(this);
     progressLabel->setObjectName(QStringLiteral("la_progress"));
     statusBar()->addPermanentWidget(progressLabel);
@@ -193,6 +201,59 @@ MainWindow::~MainWindow()
     // for one): from now on no child may reach a slot of this window.
     for (QObject *child : findChildren<QObject *>())
         disconnect(child, nullptr, this, nullptr);
+}
+
+void MainWindow::addCountingChoice()
+{
+    QWidget *beside = ui->cb_process_conf;
+    cbCounting = new QComboBox(beside->parentWidget());
+    cbCounting->setObjectName(QStringLiteral("cb_counting"));
+    cbCounting->addItem(tr("Counting: classic"), CountingMethod::kindName(CountingMethod::Classic));
+    cbCounting->addItem(tr("Counting: robust"), CountingMethod::kindName(CountingMethod::Robust));
+    cbCounting->setToolTip(tr("classic: the counting method Kestrin has always used.\n"
+                              "robust: no identity swaps between insects passing close, no "
+                              "counts from insects hovering on the line, entries and exits "
+                              "judged from the whole approach."));
+    const int saved = cbCounting->findData(SettingsStore::open()->value(countingKey).toString());
+    cbCounting->setCurrentIndex(std::max(saved, 0));
+    connect(cbCounting, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+        [this] { SettingsStore::open()->setValue(countingKey, cbCounting->currentData()); });
+
+    // In a layout, right after the processing choice; on a fixed form, in
+    // the right half of its place.
+    QBoxLayout *row = nullptr;
+    if (QLayout *top = beside->parentWidget()->layout()) {
+        QList<QLayout *> layouts { top };
+        while (!layouts.isEmpty() && !row) {
+            QLayout *layout = layouts.takeFirst();
+            auto *box = qobject_cast<QBoxLayout *>(layout);
+            if (box && box->indexOf(beside) >= 0)
+                row = box;
+            for (int i = 0; i < layout->count(); ++i) {
+                if (QLayout *inner = layout->itemAt(i)->layout())
+                    layouts.append(inner);
+            }
+        }
+    }
+    if (row) {
+        row->insertWidget(row->indexOf(beside) + 1, cbCounting);
+    } else {
+        const QRect place = beside->geometry();
+        const int width = place.width() * 3 / 5;
+        beside->setGeometry(place.x(), place.y(), width, place.height());
+        // Up to 8 px short of the button that follows on the form.
+        cbCounting->setGeometry(
+            place.x() + width + 6, place.y(), place.width() - width + 50, place.height());
+    }
+    cbCounting->setEnabled(beside->isEnabled());
+    beside->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (cbCounting && watched == ui->cb_process_conf && event->type() == QEvent::EnabledChange)
+        cbCounting->setEnabled(ui->cb_process_conf->isEnabled());
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
@@ -471,6 +532,7 @@ void MainWindow::algo()
         // Between two ticks: the open video stays at its frame, every file
         // written so far stays, the unfinished trajectory image is dropped.
         run.cancel();
+        stopReading();
         ModeVideo(ModeProcessCancel);
         progressLabel->setText(tr("Processing cancelled at frame %1").arg(position, 0, 'g', 6));
         return;
@@ -479,6 +541,9 @@ void MainWindow::algo()
         return;
 
     const QStringList queue = processQueue();
+    CountingMethod::Kind counting = CountingMethod::Classic;
+    CountingMethod::kindFromName(cbCounting->currentData().toString(), &counting);
+    run.setCounting(counting);
     // The mask and the counting segments are built once, for the frame size
     // of this video, and serve every video of the run.
     run.start(zones, frame.size(), queue);
@@ -719,6 +784,7 @@ void MainWindow::nextFile()
         ClearResult();
         videoCommand = ProcessFrame;
         speedClock.start();
+        shownClock.invalidate();
         speedFrames = 0;
         speed = 0;
     } else {
@@ -734,15 +800,22 @@ void MainWindow::nextFile()
 
 void MainWindow::processFrame()
 {
-    if (!videoOpened || !run.videoOpen() || !readPicture()) {
+    processed = videoOpened && run.videoOpen() ? reader.next() : nullptr;
+    if (!processed) {
         // The video has run dry: its trajectory image and density are kept.
-        run.finishVideo();
+        run.finishVideo(reader);
+        reader.close();
+        paintProgress(true);
+        if (!run.endWarning().isEmpty()) {
+            const QString text
+                = tr("%1: %2").arg(QDir::toNativeSeparators(run.video()), run.endWarning());
+            qCWarning(lcGui).noquote() << text;
+            statusBar()->showMessage(text);
+        }
         videoCommand = NextFile;
         return;
     }
-    keepPicture();
-    const QVector<Result> events = run.processFrame(picture);
-    targetOverlay.draw(picture, run.tracked());
+    const QVector<Result> events = run.processGrey(processed->grey);
     // A frame's counts go in whole or not at all.
     if (!events.isEmpty()) {
         // The totals take every event; the list stops at its limit.
@@ -755,9 +828,16 @@ void MainWindow::processFrame()
             results.append(events);
         showResults();
     }
-    showPicture(picture);
-    if (ui->cb_hankview->isChecked())
-        showTrajectory();
+    const bool show = !shownClock.isValid() || shownClock.elapsed() >= displayPeriod;
+    paintProgress(show);
+    if (show) {
+        shownClock.start();
+        processed->colour.copyTo(picture);
+        targetOverlay.draw(picture, run.tracked());
+        showPicture(picture);
+        if (ui->cb_hankview->isChecked())
+            showTrajectory();
+    }
     position = run.position();
 
     ++speedFrames;
@@ -768,6 +848,27 @@ void MainWindow::processFrame()
         speedClock.restart();
     }
     showProgress();
+}
+
+void MainWindow::paintProgress(bool paint)
+{
+    for (QWidget *widget : { static_cast<QWidget *>(ui->la_Num_Frame),
+             static_cast<QWidget *>(ui->hs_frame), static_cast<QWidget *>(progressLabel) })
+        widget->setUpdatesEnabled(paint);
+}
+
+void MainWindow::stopReading()
+{
+    paintProgress(true);
+    if (!reader.isOpen())
+        return;
+    if (processed)
+        processed->colour.copyTo(frame);
+    processed = nullptr;
+    reader.close();
+    // Playback reads on from the frame shown.
+    if (videoOpened && VideoFiles::openCapture(capture, videoFile))
+        capture.set(cv::CAP_PROP_POS_FRAMES, position + 1);
 }
 
 void MainWindow::showTrajectory()
@@ -958,7 +1059,7 @@ bool MainWindow::openVideo(int startFrame)
     if (queued) {
         // The run opens a queued video itself, with its frame 90 read, and
         // refuses one it cannot process before touching any of its files.
-        if (!run.openNext(capture))
+        if (!run.openNext(reader))
             return false;
     } else if (!VideoFiles::openCapture(capture, videoFile) || !capture.isOpened()) {
         openFailure = tr("it cannot be opened as a video");
@@ -970,10 +1071,17 @@ bool MainWindow::openVideo(int startFrame)
         zones.loadArea(videoFile);
         zones.loadMask(videoFile);
     }
-    frameHeight = cutToInt(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
-    frameWidth = cutToInt(capture.get(cv::CAP_PROP_FRAME_WIDTH));
-    fps = capture.get(cv::CAP_PROP_FPS);
-    endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - 5.0;
+    if (queued) {
+        frameHeight = reader.frameSize().height;
+        frameWidth = reader.frameSize().width;
+        fps = reader.fps();
+        endFrame = reader.frameCount() - 5.0;
+    } else {
+        frameHeight = cutToInt(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
+        frameWidth = cutToInt(capture.get(cv::CAP_PROP_FRAME_WIDTH));
+        fps = capture.get(cv::CAP_PROP_FPS);
+        endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - 5.0;
+    }
     startTime = startTimeFromFileName(videoFile);
 
     geometry.setFromFrameSize(frameWidth, frameHeight);
@@ -1013,6 +1121,8 @@ void MainWindow::closeVideo()
     imageView->clear();
     if (videoOpened)
         capture.release();
+    processed = nullptr;
+    reader.close();
     videoOpened = false;
     // The closed video's frame must not come back with the next redraw.
     frame.release();

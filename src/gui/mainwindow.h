@@ -9,12 +9,14 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSize>
 #include <QString>
 #include <QVector>
 
 #include "areacontour.h"
 #include "displaygeometry.h"
+#include "framereader.h"
 #include "processrun.h"
 #include "result.h"
 #include "targetoverlay.h"
@@ -25,6 +27,7 @@ class QMouseEvent;
 class QPushButton;
 class ImageWindow;
 class QCloseEvent;
+class QComboBox;
 class QLabel;
 class QTimer;
 class TableViewFile;
@@ -95,6 +98,8 @@ protected:
     // Closing mid-run stops the run between two frames and takes the
     // trajectory window along, so that the program can end.
     void closeEvent(QCloseEvent *event) override;
+    // Keeps the counting choice enabled exactly when the processing choice is.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     friend class TestMainWindow;
@@ -173,8 +178,14 @@ private:
     void nextFile();
     // ProcessFrame: one frame of the open video through the run.
     void processFrame();
+    // After a cancel: the frame being processed becomes the current frame and
+    // the capture reads on after it, for playback.
+    void stopReading();
     void showTrajectory();
     void showProgress();
+    // While processing, the frame number, the slider and the progress are
+    // kept current on every frame but painted only when a frame is shown.
+    void paintProgress(bool paint);
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
@@ -182,7 +193,11 @@ private:
     QString lastDir; // kept in the setting currentPath; start of the directory dialog
     QString processStartFile; // the video current when processing started
     bool videoOpened = false;
-    cv::VideoCapture capture;
+    cv::VideoCapture capture; // viewing and playback
+    // Processing: frames 91 on, decoded ahead on a thread of its own.
+    FrameReader reader;
+    const FrameReader::Frame *processed = nullptr; // the reader's, until its next frame
+    QElapsedTimer shownClock; // a processed frame is shown at most every displayPeriod ms
     ImageGraphicsView *imageView = nullptr;
     AreaContour zones;
     // The current frame, never drawn on; overwritten in place.
@@ -198,6 +213,9 @@ private:
     // The engine's tracker, crossing counter, trajectory image, detection mask
     // and queue of the videos still to process.
     ProcessRun run;
+    // "Counting: classic / robust", beside `cb_process_conf`; remembered.
+    QPointer<QComboBox> cbCounting;
+    void addCountingChoice();
     TargetOverlay targetOverlay;
     QVector<Result> results;
     bool zoom = false;

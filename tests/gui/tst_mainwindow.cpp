@@ -359,7 +359,7 @@ void TestMainWindow::firstStartWithoutSetting()
     expected << QStringLiteral("gv_video");
     expected.sort();
     QCOMPARE(enabled, expected);
-    QCOMPARE(controls.size(), 25);
+    QCOMPARE(controls.size(), 26);
 
     QVERIFY(child<QLabel>("la_mouse")->text().isEmpty());
     QCOMPARE(child<QLabel>("la_version")->text(), QStringLiteral("Version 2.5.6"));
@@ -395,7 +395,9 @@ void TestMainWindow::formWidgets_data()
     row("tv_file", "QTableView", page, QRect(5, 60, 281, 481), QString());
     row("gv_video", "GraphicsViewMouse", page, QRect(290, 60, 642, 482), QString());
     row("hs_frame", "QSlider", page, QRect(290, 550, 641, 20), QString());
-    row("cb_process_conf", "QComboBox", page, QRect(10, 570, 261, 22), QString());
+    // The counting choice takes the right part of the processing choice's place.
+    row("cb_process_conf", "QComboBox", page, QRect(10, 570, 156, 22), QString());
+    row("cb_counting", "QComboBox", page, QRect(172, 570, 155, 22), QString());
     row("pushButton_2", "QPushButton", page, QRect(335, 570, 90, 23), QStringLiteral("Save image"));
     row("layoutWidget", "QWidget", page, QRect(430, 570, 401, 25), QString());
     row("la_Num_Frame", "QLabel", page, QRect(866, 567, 74, 22), QString());

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 
 #include <QAbstractItemModel>
 #include <QCheckBox>
@@ -150,6 +151,8 @@ private slots:
     void closingMidRun();
     void sameFilesAsTheBatchProgram_data();
     void sameFilesAsTheBatchProgram();
+    void playbackAfterCancel();
+    void videoThatEndsEarly();
 
 private:
     // Copies a prepared scene into the working directory under `name`.
@@ -729,6 +732,75 @@ void TestProcessing::sameFilesAsTheBatchProgram()
     QCOMPARE(QFileInfo::exists(VideoFiles::trajectoryImageFile(videos[2])), all);
     // Something was counted, so that equal files say something.
     QVERIFY(counted > 0);
+}
+
+void TestProcessing::playbackAfterCancel()
+{
+    const QString video = addVideo(QStringLiteral("crossing.mp4"), QStringLiteral("a.mp4"));
+    insectscene::saveBoxes(video, countingLine, trackingBox);
+    createWindow();
+    QVERIFY(openVideo(video));
+    QVERIFY(startProcessing(1));
+    m_window->timer->stop();
+    for (int tick = 0; tick < 50 && m_window->position < 100; ++tick)
+        m_window->timeframe();
+    QCOMPARE(m_window->position, 100.0);
+    QTest::mouseClick(child<QPushButton>("pb_algo"), Qt::LeftButton);
+    // Painted on every change again, not only when a frame was shown.
+    for (const char *name : { "la_Num_Frame", "hs_frame", "la_progress" })
+        QVERIFY2(m_window->findChild<QWidget *>(QLatin1String(name))->updatesEnabled(), name);
+
+    cv::VideoCapture capture;
+    QVERIFY(VideoFiles::openCapture(capture, video));
+    capture.set(cv::CAP_PROP_POS_FRAMES, 100);
+    cv::Mat expected;
+    QVERIFY(capture.read(expected));
+    // The frame processed last stays the current one, and stepping reads on
+    // after it.
+    QCOMPARE(cv::norm(m_window->frame, expected, cv::NORM_INF), 0.0);
+    QVERIFY(capture.read(expected));
+    QTest::mouseClick(child<QPushButton>("pb_slow_forward"), Qt::LeftButton);
+    m_window->timeframe();
+    QCOMPARE(m_window->position, 101.0);
+    QCOMPARE(cv::norm(m_window->frame, expected, cv::NORM_INF), 0.0);
+}
+
+void TestProcessing::videoThatEndsEarly()
+{
+    // 300 frames at 25 per second, the index at the front, cut to half its bytes.
+    const QString whole = m_scenes.filePath(QStringLiteral("whole.mp4"));
+    QProcess ffmpeg;
+    ffmpeg.start(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
+        { QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
+            QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+            QStringLiteral("-i"), QStringLiteral("testsrc2=size=320x240:rate=25"),
+            QStringLiteral("-frames:v"), QStringLiteral("300"), QStringLiteral("-c:v"),
+            QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("ultrafast"),
+            QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-movflags"),
+            QStringLiteral("+faststart"), whole });
+    QVERIFY(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+    const QByteArray bytes = testfiles::read(whole);
+    const QString video = m_work->filePath(QStringLiteral("cut.mp4"));
+    QVERIFY(testfiles::write(video, bytes.left(bytes.size() / 2)));
+    insectscene::saveBoxes(video, countingLine, trackingBox);
+    createWindow();
+    QVERIFY(openVideo(video));
+    QVERIFY(startProcessing(1));
+    m_window->timer->stop();
+    m_window->timeframe();
+    for (int tick = 0; tick < 400 && m_window->videoCommand == MainWindow::ProcessFrame; ++tick)
+        m_window->timeframe();
+    QCOMPARE(m_window->videoCommand, MainWindow::NextFile);
+    const QString message = m_window->statusBar()->currentMessage();
+    QVERIFY2(message.contains(
+                 QStringLiteral("ended at frame %1 of 300 declared").arg(m_window->position)),
+        qPrintable(message));
+    QVERIFY(tickToTheEnd());
+    for (const char *name : { "la_Num_Frame", "hs_frame", "la_progress" })
+        QVERIFY2(m_window->findChild<QWidget *>(QLatin1String(name))->updatesEnabled(), name);
+    // Counted up to its last frame, with a trajectory image.
+    QVERIFY(testfiles::read(VideoFiles::resultFile(video)).startsWith(header));
+    QVERIFY(hasTrajectory(video));
 }
 
 QTEST_MAIN(TestProcessing)

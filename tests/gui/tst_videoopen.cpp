@@ -170,7 +170,8 @@ void TestVideoOpen::modeControls_data()
         "pb_savemask", "pb_cancelmask", "pb_cleararea", "pb_savearea", "pb_cancelarea",
         "tv_result" };
     const QStringList shift { "pb_movebox", "pb_savebox", "pb_cancelbox" };
-    const QStringList processing { "cb_process_conf", "pb_algo" };
+    // The counting choice goes with the processing choice.
+    const QStringList processing { "cb_process_conf", "cb_counting", "pb_algo" };
     const QStringList runControls = always + QStringList { "pb_algo" };
 
     QTest::newRow("with both boxes")

@@ -63,15 +63,17 @@ public:
     int getLastY() const { return lastY; }
     int getLastFrame() const { return lastFrame; }
 
+    // Appends one event to the video's count file and returns it; every
+    // counting method records its events through here.
+    Result record(const QString &videoPath, int frame, const cv::Point &at, int in, int out,
+        int fps, const QDateTime &startTime) const;
+
 signals:
     // Declared for the main window's slot of the same name; events are
     // reported through the return value and the count file instead.
     void Add_Insect_detected(int frame, int x, int y, int in, int out);
 
 private:
-    Result record(const QString &videoPath, int frame, const cv::Point &at, int in, int out,
-        int fps, const QDateTime &startTime) const;
-
     // The last box event, against which a second one is a duplicate.
     int lastX = 0;
     int lastY = 0;

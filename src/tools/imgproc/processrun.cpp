@@ -8,6 +8,7 @@
 
 #include <QFileInfo>
 
+#include "framereader.h"
 #include "logging.h"
 #include "resultfile.h"
 #include "videofiles.h"
@@ -21,7 +22,12 @@ QString sizeText(const cv::Size &size)
 
 } // namespace
 
-ProcessRun::ProcessRun() = default;
+ProcessRun::ProcessRun()
+    : method(CountingMethod::create(CountingMethod::Classic))
+{
+}
+
+ProcessRun::~ProcessRun() = default;
 
 QStringList ProcessRun::queueFor(Mode mode, const QString &current, const QStringList &videos)
 {
@@ -47,8 +53,12 @@ void ProcessRun::start(
     runZones = zones;
     maskImage = runZones.createMask(frameSize, 0);
     runZones.computeAreaSegments(frameSize, 0);
-    tracker.reset();
-    tracker.detector().set_mask(maskImage);
+    if (method->kind() != countingKind) {
+        // One method at a time owns the target pool: the old one goes first.
+        method.reset();
+        method = CountingMethod::create(countingKind);
+    }
+    method->reset(maskImage);
     queue = videos;
     open = false;
     reason.clear();
@@ -79,45 +89,64 @@ bool ProcessRun::openNext(cv::VideoCapture &capture)
     }
     cv::Mat frame;
     const QString why = openAtStart(capture, queue.first(), frame);
-    return begin(capture, frame, why);
+    const bool opened = begin(capture.get(cv::CAP_PROP_FPS), frame, why);
+    if (!opened)
+        capture.release();
+    return opened;
 }
 
 bool ProcessRun::openNext(cv::VideoCapture &capture, const cv::Mat &frame90)
 {
-    return begin(capture, frame90, QString());
+    const bool opened = begin(capture.get(cv::CAP_PROP_FPS), frame90, QString());
+    if (!opened)
+        capture.release();
+    return opened;
 }
 
-bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure)
+bool ProcessRun::openNext(FrameReader &reader)
+{
+    if (queue.isEmpty()) {
+        open = false;
+        return false;
+    }
+    const QString why = reader.isOpen() ? QString() : reader.open(queue.first(), kStartFrame);
+    const bool opened = begin(reader.fps(), reader.startFrame(), why);
+    if (!opened)
+        reader.close();
+    return opened;
+}
+
+bool ProcessRun::begin(double rate, const cv::Mat &frame, const QString &openFailure)
 {
     open = false;
     reason.clear();
+    warning.clear();
     if (queue.isEmpty())
         return false;
     const QString path = queue.takeFirst();
     videoPath = path;
     if (!openFailure.isEmpty()) {
-        skip(capture, path, openFailure);
+        skip(path, openFailure);
         return false;
     }
     if (frame.empty()) {
-        skip(capture, path, QStringLiteral("it has no frame %1").arg(kStartFrame));
+        skip(path, QStringLiteral("it has no frame %1").arg(kStartFrame));
         return false;
     }
     if (frame.type() != CV_8UC3) {
-        skip(capture, path, QStringLiteral("its frames are not 8-bit colour"));
+        skip(path, QStringLiteral("its frames are not 8-bit colour"));
         return false;
     }
     // The mask, and the detector's reference, have the size of the video
     // that was current at the start.
     if (frame.size() != maskImage.size()) {
-        skip(capture, path,
+        skip(path,
             QStringLiteral("its frames are %1, the run's are %2")
                 .arg(sizeText(frame.size()), sizeText(maskImage.size())));
         return false;
     }
 
     firstFrame = frame.clone(); // the caller may read into its frame again
-    const double rate = capture.get(cv::CAP_PROP_FPS);
     // A rate that is no whole number of frames per second in range counts as
     // none: the time stamps then stay at the start time.
     framesPerSecond = std::isfinite(rate) && rate >= 0 && rate < INT_MAX ? rate : 0;
@@ -132,6 +161,7 @@ bool ProcessRun::begin(cv::VideoCapture &capture, const cv::Mat &frame, const QS
     if (file.open(path, ResultFile::Append) == 1)
         file.close();
     counter.Reset();
+    method->startVideo(firstFrame.size(), framesPerSecond);
     trajectory.start(firstFrame, maskImage);
     open = true;
     return true;
@@ -157,9 +187,8 @@ QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
     QVector<Result> events;
     // A refused frame leaves the tracks as they were: counting them again
     // would repeat the last frame's events.
-    if (tracker.process(greyFrame)) {
-        events = counter.Detect(tracked(), runZones, videoPath, static_cast<int>(framePosition),
-            static_cast<int>(framesPerSecond), videoStart);
+    if (method->process(greyFrame)) {
+        events = method->count(countingStep(), counter);
         trajectory.addTracks(tracked());
     }
     for (const Result &event : events) {
@@ -175,13 +204,38 @@ void ProcessRun::finishVideo()
 {
     if (!open)
         return;
+    // Events a method holds until it is sure go to this video's count file.
+    for (const Result &event : method->finishVideo(countingStep(), counter)) {
+        ins += event.in;
+        outs += event.out;
+    }
     trajectory.save(videoPath);
     open = false;
 }
 
-void ProcessRun::skip(cv::VideoCapture &capture, const QString &path, const QString &why)
+void ProcessRun::finishVideo(const FrameReader &reader)
 {
-    capture.release();
+    if (!open)
+        return;
+    warning = reader.endReport();
+    if (!warning.isEmpty())
+        qCDebug(lcImgproc).noquote() << videoPath << warning;
+    finishVideo();
+}
+
+CountingMethod::Step ProcessRun::countingStep() const
+{
+    CountingMethod::Step step;
+    step.zones = &runZones;
+    step.videoPath = videoPath;
+    step.frame = static_cast<int>(framePosition);
+    step.fps = static_cast<int>(framesPerSecond);
+    step.startTime = videoStart;
+    return step;
+}
+
+void ProcessRun::skip(const QString &path, const QString &why)
+{
     reason = why;
     qCWarning(lcImgproc).noquote() << "Skipping" << path << "because" << why;
 }

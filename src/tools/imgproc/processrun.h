@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <opencv2/core.hpp>
 
 #include <QDateTime>
@@ -8,15 +10,16 @@
 #include <QVector>
 
 #include "areacontour.h"
+#include "countingmethod.h"
 #include "insectdetect.h"
 #include "result.h"
 #include "target.h"
-#include "tracker.h"
 #include "trajectoryimage.h"
 
 namespace cv {
 class VideoCapture;
 }
+class FrameReader;
 
 // One run of "Process": the queued videos taken one after another through the
 // engine, all with the boxes and the detection mask of the video current at
@@ -24,28 +27,30 @@ class VideoCapture;
 // loop; the work of a processed frame exists nowhere else.
 //
 //   run.start(zones, frame90.size(), ProcessRun::queueFor(mode, current, videos));
+//   FrameReader reader;
 //   while (run.hasNext()) {
-//       if (!run.openNext(capture)) { show run.skipReason(); continue; }
-//       cv::Mat frame;                        // frame 91 on, read sequentially
-//       while (capture.read(frame)) {
-//           QVector<Result> events = run.processFrame(frame);
-//           // caller's display: overlay of run.tracked(), events, boxes,
-//           // run.trajectoryImage(), run.position()
+//       if (!run.openNext(reader)) { show run.skipReason(); continue; }
+//       while (const FrameReader::Frame *frame = reader.next()) {   // 91 on
+//           QVector<Result> events = run.processGrey(frame->grey);
+//           // caller's display: frame->colour, overlay of run.tracked(),
+//           // events, boxes, run.trajectoryImage(), run.position()
 //       }
-//       run.finishVideo();                    // trajectory image and density
+//       run.finishVideo(reader);              // trajectory image and density
+//       reader.close();                       // run.endWarning(): ended early?
 //   }
 //
 // In the window: "Process" calls start() and sets NextFile. A NextFile tick
-// ends the run when !hasNext(), else calls openNext() on the window's capture
+// ends the run when !hasNext(), else calls openNext() on the window's reader
 // (after a skip the next tick tries the next video) and takes startFrame()
-// and position() as its frame and position. A ProcessFrame tick reads one
-// frame: a failed read calls finishVideo() and goes back to NextFile, a frame
-// goes through processFrame() and then the window's own drawing. "Cancel"
+// and position() as its frame and position. A ProcessFrame tick takes one
+// frame: at the end it calls finishVideo() and goes back to NextFile, a frame
+// goes through processGrey() and then the window's own drawing. "Cancel"
 // calls cancel().
 //
 // Tracks and the detector's reference carry over from one video to the next.
-// The run owns the engine's Tracker and with it the process-wide target pool:
-// keep one ProcessRun per process.
+// The run owns the counting method (classic unless setCounting says
+// otherwise) and with it the process-wide target pool: keep one ProcessRun
+// per process.
 class ProcessRun
 {
 public:
@@ -54,6 +59,7 @@ public:
     static constexpr int kStartFrame = 90; // shown, never processed
 
     ProcessRun();
+    ~ProcessRun();
     ProcessRun(const ProcessRun &) = delete;
     ProcessRun &operator=(const ProcessRun &) = delete;
 
@@ -65,6 +71,12 @@ public:
     // Resets the engine, builds the mask and the counting segments from a copy
     // of `zones` for `frameSize` (the current video's), and queues `queue`.
     void start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue);
+    // The method of the runs started from now on; takes effect at start().
+    void setCounting(CountingMethod::Kind kind) { countingKind = kind; }
+    CountingMethod::Kind counting() const { return countingKind; }
+    // The method of the current run, for its name and parameters.
+    const CountingMethod &countingMethod() const { return *method; }
+
     // Drops the queue and the open video; files written so far stay.
     void cancel();
 
@@ -87,6 +99,11 @@ public:
     // read into `frame`. Empty on success, else the reason, as skipReason()
     // gives it.
     static QString openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame);
+    // The same with `reader` opening the video (frame 90 read) and then
+    // handing out frames 91 on, decoded ahead. A reader open already is taken
+    // as it is: the caller opened the next queued video on it and read
+    // nothing since.
+    bool openNext(FrameReader &reader);
 
     // One frame read after the last one (BGR): tracker, counter, trajectory.
     // Returns this frame's counting events, already in the count file.
@@ -97,6 +114,13 @@ public:
     // At the failed read that ends the video: writes the trajectory image and
     // its density text.
     void finishVideo();
+    // The same when the frames came from `reader`: a video that ended well
+    // before its declared frame count, or at a frame of another size, is
+    // counted up to its last frame and its report kept as endWarning().
+    void finishVideo(const FrameReader &reader);
+    // "ended at frame F of N declared" and why, for the last video; empty
+    // when it ended as it should.
+    const QString &endWarning() const { return warning; }
 
     // The video last taken from the queue and its properties; they stay
     // readable after finishVideo.
@@ -115,7 +139,7 @@ public:
     int inCount() const { return ins; }
     int outCount() const { return outs; }
 
-    const TargetList &tracked() const { return tracker.trackedTargets(); }
+    const TargetList &tracked() const { return method->tracked(); }
     const cv::Mat &mask() const { return maskImage; } // 255 where targets are detected
     const AreaContour &zones() const { return runZones; }
     // A composed copy; composing costs a pass over the frame.
@@ -124,11 +148,14 @@ public:
     InsectDetect &insectDetect() { return counter; }
 
 private:
-    bool begin(cv::VideoCapture &capture, const cv::Mat &frame, const QString &openFailure);
-    void skip(cv::VideoCapture &capture, const QString &path, const QString &why);
+    bool begin(double rate, const cv::Mat &frame, const QString &openFailure);
+    void skip(const QString &path, const QString &why);
 
-    Tracker tracker;
-    InsectDetect counter;
+    CountingMethod::Step countingStep() const;
+
+    CountingMethod::Kind countingKind = CountingMethod::Classic;
+    std::unique_ptr<CountingMethod> method;
+    InsectDetect counter; // records the events of every method
     TrajectoryImage trajectory;
     AreaContour runZones;
     cv::Mat maskImage;
@@ -137,6 +164,7 @@ private:
     QString videoPath;
     bool open = false;
     QString reason;
+    QString warning;
     cv::Mat firstFrame;
     double framesPerSecond = 0;
     QDateTime videoStart;

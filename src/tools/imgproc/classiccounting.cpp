@@ -1,0 +1,36 @@
+#include "classiccounting.h"
+
+#include "insectdetect.h"
+
+QVariantMap ClassicCounting::parameters() const
+{
+    // The values Tracker builds its TargetTracker with.
+    return { { QStringLiteral("max_age"), 5 }, { QStringLiteral("max_distance"), 1000 } };
+}
+
+void ClassicCounting::reset(const cv::Mat &mask)
+{
+    tracker.reset();
+    tracker.detector().set_mask(mask);
+}
+
+void ClassicCounting::startVideo(const cv::Size &, double)
+{
+    // The counter's duplicate check is the recorder's, cleared by the run.
+}
+
+bool ClassicCounting::process(const cv::Mat &grey)
+{
+    return tracker.process(grey);
+}
+
+QVector<Result> ClassicCounting::count(const Step &step, InsectDetect &recorder)
+{
+    return recorder.Detect(
+        tracked(), *step.zones, step.videoPath, step.frame, step.fps, step.startTime);
+}
+
+QVector<Result> ClassicCounting::finishVideo(const Step &, InsectDetect &)
+{
+    return {};
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "countingmethod.h"
+#include "tracker.h"
+
+// The specified method: Tracker (nearest-centroid assignment within 1000 px,
+// tracks dropped after 5 missed frames) and InsectDetect's line and box
+// rules, unchanged.
+class ClassicCounting final : public CountingMethod
+{
+public:
+    ClassicCounting() = default;
+
+    Kind kind() const override { return Classic; }
+    QVariantMap parameters() const override;
+
+    void reset(const cv::Mat &mask) override;
+    void startVideo(const cv::Size &frameSize, double fps) override;
+    bool process(const cv::Mat &grey) override;
+    QVector<Result> count(const Step &step, InsectDetect &recorder) override;
+    QVector<Result> finishVideo(const Step &step, InsectDetect &recorder) override;
+
+    const TargetList &tracked() const override { return tracker.trackedTargets(); }
+
+private:
+    Tracker tracker;
+};

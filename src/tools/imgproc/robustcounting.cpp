@@ -1,0 +1,528 @@
+#include "robustcounting.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include <opencv2/imgproc.hpp>
+
+#include "areacontour.h"
+#include "insectdetect.h"
+#include "logging.h"
+#include "targetpool.h"
+
+namespace {
+
+constexpr int kPoolSize = 1000;
+constexpr int kUnreachable = 1 << 20; // cost of a pair outside every gate
+constexpr int kClaimed = -2; // a detection that only holds hidden tracks
+constexpr char kSeen = 1; // a track matched to a detection
+constexpr char kHidden = 2; // a track moving on inside another's blob
+
+double length(const cv::Point2d &v)
+{
+    return std::hypot(v.x, v.y);
+}
+
+bool known(const cv::Point &p)
+{
+    return p.x != 0 && p.y != 0;
+}
+
+// Distance from p to the segment a-b.
+double segmentDistance(const cv::Point2d &p, const cv::Point2d &a, const cv::Point2d &b)
+{
+    const cv::Point2d ab = b - a;
+    const double span = ab.dot(ab);
+    const double t = span > 0 ? std::clamp((p - a).dot(ab) / span, 0.0, 1.0) : 0.0;
+    return length(p - (a + t * ab));
+}
+
+// Signed distance of p from the line through a and b; the sign tells the side.
+double sideDistance(const cv::Point2d &p, const cv::Point2d &a, const cv::Point2d &b)
+{
+    const cv::Point2d ab = b - a;
+    const double span = length(ab);
+    return span > 0 ? (ab.x * (p.y - a.y) - ab.y * (p.x - a.x)) / span : 0.0;
+}
+
+cv::Point rounded(const cv::Point2d &p)
+{
+    return cv::Point(cvRound(p.x), cvRound(p.y));
+}
+
+} // namespace
+
+RobustCounting::RobustCounting()
+{
+    TargetPool::instance().resize(kPoolSize);
+    munkres.setVerbose(false);
+    config = Settings::forVideo(cv::Size(640, 480), 25);
+}
+
+RobustCounting::~RobustCounting()
+{
+    TargetPool::destroy();
+}
+
+RobustCounting::Settings RobustCounting::Settings::forVideo(const cv::Size &size, double fps)
+{
+    // Rates outside what a camera records fall back to 25 frames per second.
+    const double rate = std::isfinite(fps) && fps >= 1 && fps <= 1000 ? fps : 25.0;
+    // Lengths scale with the frame: the numbers below are for 640 pixels wide.
+    const double scale = std::max(size.width, 1) / 640.0;
+    Settings s;
+    // A fast insect crosses the frame in about a second.
+    s.maxStep = std::max(10.0 * scale, 800.0 * scale / rate);
+    // The detector's blobs grow 15 px around the insect: their centres jump
+    // by that much when a blob merges with or splits from another.
+    s.gate = 16.0 * scale;
+    // An insect that starts again moves off where it sat: its first blob
+    // lies part of a step away, beyond the blob's own jitter.
+    s.stopGate = s.gate + 0.25 * s.maxStep;
+    s.tentativeLife = 2;
+    s.confirmedLife = std::max(8, static_cast<int>(std::lround(1.2 * rate)));
+    s.lineLife = std::max(8, static_cast<int>(std::lround(2.0 * rate)));
+    s.coastLife = std::max(2 * kConfirmHits, static_cast<int>(std::lround(0.15 * rate)));
+    s.sharedLife = std::max(3, static_cast<int>(std::lround(0.3 * rate)));
+    s.sideMargin = 8.0 * scale;
+    s.edgeReach = 30.0 * scale;
+    return s;
+}
+
+QVariantMap RobustCounting::parameters() const
+{
+    return { { QStringLiteral("max_step_px"), config.maxStep },
+        { QStringLiteral("gate_px"), config.gate },
+        { QStringLiteral("stop_gate_px"), config.stopGate },
+        { QStringLiteral("confirm_hits"), kConfirmHits },
+        { QStringLiteral("tentative_life_frames"), config.tentativeLife },
+        { QStringLiteral("confirmed_life_frames"), config.confirmedLife },
+        { QStringLiteral("line_life_frames"), config.lineLife },
+        { QStringLiteral("coast_life_frames"), config.coastLife },
+        { QStringLiteral("shared_life_frames"), config.sharedLife },
+        { QStringLiteral("side_margin_px"), config.sideMargin },
+        { QStringLiteral("edge_reach_px"), config.edgeReach } };
+}
+
+void RobustCounting::reset(const cv::Mat &mask)
+{
+    for (TargetList *list : { &detected, &targets }) {
+        for (Target *t : *list)
+            TargetPool::instance().release(t);
+        list->clear();
+    }
+    tracks.clear();
+    Target::reset_counter();
+    detector.set_mask(mask);
+}
+
+void RobustCounting::startVideo(const cv::Size &size, double fps)
+{
+    config = Settings::forVideo(size, fps);
+}
+
+bool RobustCounting::process(const cv::Mat &grey)
+{
+    if (!detector.accepts(grey)) {
+        qCWarning(lcImgproc, "Frame %dx%d of type %d rejected: it does not fit the mask", grey.cols,
+            grey.rows, grey.type());
+        return false;
+    }
+    try {
+        detector.detectabsdiff(grey, detected);
+        associate();
+        return true;
+    } catch (const std::exception &e) {
+        qCWarning(lcImgproc, "Frame skipped: %s", e.what());
+    } catch (...) {
+        qCWarning(lcImgproc, "Frame skipped: unknown error");
+    }
+    for (Target *t : detected)
+        TargetPool::instance().release(t);
+    detected.clear();
+    return false;
+}
+
+void RobustCounting::associate()
+{
+    const size_t rows = detected.size();
+    const size_t cols = tracks.size();
+    trackOf.assign(rows, -1);
+    matched.assign(cols, 0);
+    predicted.resize(cols);
+    for (size_t j = 0; j < cols; ++j) {
+        const Track &t = tracks[j];
+        predicted[j] = t.position + t.velocity * static_cast<double>(t.missed + 1);
+    }
+
+    // Insects close together make one blob. A blob that holds the predicted
+    // positions of two moving tracks or more is no evidence for either: they
+    // move on as predicted until the blob splits, and it starts no track.
+    for (size_t i = 0; i < rows; ++i) {
+        const Target *d = detected[i];
+        const cv::Rect blob(d->origine, cv::Size(d->width, d->height));
+        int inside = 0;
+        for (size_t j = 0; j < cols; ++j) {
+            if (canHide(tracks[j]) && blob.contains(rounded(predicted[j])))
+                ++inside;
+        }
+        if (inside < 2)
+            continue;
+        trackOf[i] = kClaimed;
+        for (size_t j = 0; j < cols; ++j) {
+            if (canHide(tracks[j]) && blob.contains(rounded(predicted[j])))
+                matched[j] = kHidden;
+        }
+    }
+
+    if (rows > 0 && cols > 0) {
+        costs.create(static_cast<int>(rows), static_cast<int>(cols), CV_32SC1);
+        for (size_t j = 0; j < cols; ++j) {
+            const Track &t = tracks[j];
+            // Room for the blob's jitter and for a change of speed that
+            // grows with the frames it has not been seen.
+            const double movingGate = t.hits >= 2
+                ? config.gate + 0.5 * length(t.velocity) + 0.25 * config.gate * t.missed
+                : config.maxStep + config.gate;
+            // An insect cannot be seen inside the counting box: a track
+            // whose motion takes it there is not looked for there.
+            const bool coasting = t.missed <= config.coastLife
+                && (box.size() < 3
+                    || cv::pointPolygonTest(box, cv::Point2f(predicted[j]), false) < 0);
+            for (size_t i = 0; i < rows; ++i) {
+                double cost = -1;
+                if (trackOf[i] != kClaimed && matched[j] != kHidden) {
+                    const cv::Point2d at(detected[i]->centroid);
+                    const double toPrediction = length(at - predicted[j]);
+                    if (coasting && toPrediction <= movingGate)
+                        cost = toPrediction;
+                    // A paused insect starts again where it stopped.
+                    const double toLast = length(at - t.position);
+                    if (t.missed > 0 && toLast <= config.stopGate && (cost < 0 || toLast < cost))
+                        cost = toLast;
+                }
+                // 1 + cost: the solver gives a cost of 0 the largest value.
+                costs.at<int>(static_cast<int>(i), static_cast<int>(j))
+                    = cost < 0 ? kUnreachable : 1 + static_cast<int>(cost * 16);
+            }
+        }
+        solveByGroups(rows, cols);
+    }
+
+    // A moving track left without a detection whose predicted position lies
+    // in another track's blob is hidden in it as well.
+    for (size_t j = 0; j < cols; ++j) {
+        if (matched[j] != 0 || !canHide(tracks[j]))
+            continue;
+        for (size_t i = 0; i < rows; ++i) {
+            const Target *d = detected[i];
+            if (cv::Rect(d->origine, cv::Size(d->width, d->height))
+                    .contains(rounded(predicted[j]))) {
+                matched[j] = kHidden;
+                break;
+            }
+        }
+    }
+    for (size_t j = 0; j < cols; ++j) {
+        Track &t = tracks[j];
+        t.missed += 1;
+        if (matched[j] != kHidden)
+            continue;
+        t.shared += 1;
+        t.position = predicted[j];
+        t.missed = 0;
+        const cv::Point at = rounded(predicted[j]);
+        t.target->last = t.target->centroid;
+        t.target->origine += at - t.target->centroid;
+        t.target->centroid = at;
+    }
+
+    for (size_t i = 0; i < detected.size(); ++i) {
+        Target *d = detected[i];
+        const int j = trackOf[i];
+        if (j == kClaimed) {
+            TargetPool::instance().release(d);
+            continue;
+        }
+        if (j < 0) {
+            d->age = 0;
+            d->agemovement = 0;
+            Track track;
+            track.target = d;
+            track.position = cv::Point2d(d->centroid);
+            track.firstSeen = d->centroid;
+            track.seen = d->centroid;
+            track.missed = 0;
+            tracks.push_back(track);
+            targets.push_back(d);
+            continue;
+        }
+        Track &t = tracks[static_cast<size_t>(j)];
+        const cv::Point2d at(d->centroid);
+        const cv::Point2d step = (at - t.position) / static_cast<double>(t.missed);
+        t.velocity = t.hits == 1 ? step : 0.5 * t.velocity + 0.5 * step;
+        t.position = at;
+        t.seen = d->centroid;
+        t.hits += 1;
+        t.missed = 0;
+        t.shared = 0;
+        t.target->update(*d);
+        t.target->age = 0;
+        t.target->agemovement += 1;
+        TargetPool::instance().release(d);
+    }
+    detected.clear();
+
+    for (const Track &t : tracks)
+        qCDebug(lcImgproc,
+            "Track %d at (%.0f, %.0f) moving (%.1f, %.1f): seen %d, missed %d, hidden %d",
+            t.target->id, t.position.x, t.position.y, t.velocity.x, t.velocity.y, t.hits, t.missed,
+            t.shared);
+    // Unseen tracks age; those unseen too long go, but a confirmed one of a
+    // box run only after countBox has seen whether it went in.
+    for (size_t j = tracks.size(); j-- > 0;) {
+        Track &t = tracks[j];
+        if (t.missed == 0)
+            continue;
+        t.target->age = t.missed;
+        t.target->agemovement = 0;
+        // At a counting line nothing is counted when a track ends: it may
+        // wait longer for an insect that sits still.
+        const int life = !t.confirmed() ? config.tentativeLife
+            : segments.size() == 2      ? config.lineLife
+                                        : config.confirmedLife;
+        if (t.missed > life && (!t.confirmed() || segments.size() < 3))
+            dropTrack(j);
+    }
+}
+
+// Detections and tracks that share no reachable pair cannot affect each
+// other's assignment: each group of linked ones is solved on its own, most
+// of them a single pair, so that the cost stays that of the few crowded spots.
+void RobustCounting::solveByGroups(size_t rows, size_t cols)
+{
+    // Union-find over rows 0 .. rows - 1 and columns rows .. rows + cols - 1.
+    parent.resize(rows + cols);
+    for (size_t k = 0; k < parent.size(); ++k)
+        parent[k] = static_cast<int>(k);
+    const auto root = [this](int k) {
+        while (parent[static_cast<size_t>(k)] != k) {
+            parent[static_cast<size_t>(k)]
+                = parent[static_cast<size_t>(parent[static_cast<size_t>(k)])];
+            k = parent[static_cast<size_t>(k)];
+        }
+        return k;
+    };
+    for (size_t i = 0; i < rows; ++i) {
+        const int *cost = costs.ptr<int>(static_cast<int>(i));
+        for (size_t j = 0; j < cols; ++j) {
+            if (cost[j] < kUnreachable)
+                parent[static_cast<size_t>(root(static_cast<int>(i)))]
+                    = root(static_cast<int>(rows + j));
+        }
+    }
+    groupRows.assign(rows + cols, {});
+    groupCols.assign(rows + cols, {});
+    for (size_t i = 0; i < rows; ++i)
+        groupRows[static_cast<size_t>(root(static_cast<int>(i)))].push_back(static_cast<int>(i));
+    for (size_t j = 0; j < cols; ++j)
+        groupCols[static_cast<size_t>(root(static_cast<int>(rows + j)))].push_back(
+            static_cast<int>(j));
+
+    for (size_t g = 0; g < rows + cols; ++g) {
+        const std::vector<int> &r = groupRows[g];
+        const std::vector<int> &c = groupCols[g];
+        if (r.empty() || c.empty())
+            continue;
+        if (r.size() == 1 && c.size() == 1) {
+            trackOf[static_cast<size_t>(r[0])] = c[0];
+            matched[static_cast<size_t>(c[0])] = kSeen;
+            continue;
+        }
+        assignment.create(static_cast<int>(r.size()), static_cast<int>(c.size()), CV_32SC1);
+        for (size_t a = 0; a < r.size(); ++a) {
+            for (size_t b = 0; b < c.size(); ++b)
+                assignment.at<int>(static_cast<int>(a), static_cast<int>(b))
+                    = costs.at<int>(r[a], c[b]);
+        }
+        munkres.solve(assignment);
+        for (size_t a = 0; a < r.size(); ++a) {
+            for (size_t b = 0; b < c.size(); ++b) {
+                if (assignment.at<int>(static_cast<int>(a), static_cast<int>(b)) == 0
+                    && costs.at<int>(r[a], c[b]) < kUnreachable) {
+                    trackOf[static_cast<size_t>(r[a])] = c[b];
+                    matched[static_cast<size_t>(c[b])] = kSeen;
+                }
+            }
+        }
+    }
+}
+
+bool RobustCounting::canHide(const Track &t) const
+{
+    return t.confirmed() && t.missed == 0 && t.shared < config.sharedLife;
+}
+
+void RobustCounting::dropTrack(size_t index)
+{
+    TargetPool::instance().release(tracks[index].target);
+    tracks.erase(tracks.begin() + static_cast<std::ptrdiff_t>(index));
+    targets.erase(targets.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+QVector<Result> RobustCounting::count(const Step &step, InsectDetect &recorder)
+{
+    segments.clear();
+    box.clear();
+    if (step.zones) {
+        step.zones->getAreaSegments(segments);
+        for (const cv::Point &p : step.zones->getArea())
+            box.emplace_back(p);
+    }
+    for (Track &t : tracks) {
+        if (t.missed != 0)
+            continue;
+        if (t.hits == 1)
+            t.firstFrame = step.frame;
+        t.lastFrame = step.frame;
+    }
+    QVector<Result> events;
+    if (segments.size() == 2)
+        countLine(step, segments[0], segments[1], recorder, events);
+    else if (segments.size() >= 3)
+        countBox(step, segments, recorder, events, false);
+    return events;
+}
+
+QVector<Result> RobustCounting::finishVideo(const Step &step, InsectDetect &recorder)
+{
+    QVector<Result> events;
+    if (segments.size() >= 3)
+        countBox(step, segments, recorder, events, true);
+    return events;
+}
+
+void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::Point &b,
+    InsectDetect &recorder, QVector<Result> &events)
+{
+    if (!known(a) || !known(b) || a == b)
+        return;
+    const cv::Point2d pa(a);
+    const cv::Point2d pb(b);
+    for (Track &t : tracks) {
+        if (t.missed != 0)
+            continue;
+        const double distance = sideDistance(t.position, pa, pb);
+        const int side = distance > config.sideMargin ? 1 : distance < -config.sideMargin ? -1 : 0;
+        if (side != 0) {
+            // Only a passage through the line itself counts, not one round
+            // its ends.
+            if (t.side != 0 && side != t.side
+                && InsectDetect::Intersect(rounded(t.sidePosition), rounded(t.position), a, b)) {
+                qCDebug(lcImgproc, "Track %d crossed from (%.0f, %.0f) to (%.0f, %.0f), %d hits",
+                    t.target->id, t.sidePosition.x, t.sidePosition.y, t.position.x, t.position.y,
+                    t.hits);
+                if (t.confirmed()) {
+                    events.append(record(step, recorder, step.frame, rounded(t.position), 1, 1));
+                } else {
+                    t.pendingCrossings += 1;
+                    t.pendingFrame = step.frame;
+                }
+            }
+            t.side = side;
+            t.sidePosition = t.position;
+        }
+        if (t.hits == kConfirmHits) {
+            for (; t.pendingCrossings > 0; --t.pendingCrossings)
+                events.append(record(step, recorder, t.pendingFrame, rounded(t.position), 1, 1));
+        }
+    }
+}
+
+void RobustCounting::countBox(const Step &step, const std::vector<cv::Point> &edges,
+    InsectDetect &recorder, QVector<Result> &events, bool videoEnds)
+{
+    for (size_t j = tracks.size(); j-- > 0;) {
+        Track &t = tracks[j];
+        if (!t.confirmed())
+            continue;
+        // Out: it showed up at an edge and has moved away from it since.
+        if (!t.exitCounted && t.missed == 0 && t.hits <= 4 * kConfirmHits && leavesEdge(t, edges)) {
+            events.prepend(record(step, recorder, t.firstFrame, t.firstSeen, 0, 1));
+            t.exitCounted = true;
+        }
+        // In: gone for good (or at the end of the video) after heading into
+        // an edge.
+        const bool gone = t.missed > config.confirmedLife || (videoEnds && t.missed > 0);
+        cv::Point where;
+        if (gone && headsIntoEdge(t, edges, &where))
+            events.prepend(record(step, recorder, t.lastFrame, where, 1, 0));
+        if (gone)
+            dropTrack(j);
+    }
+}
+
+bool RobustCounting::headsIntoEdge(
+    const Track &t, const std::vector<cv::Point> &edges, cv::Point *where) const
+{
+    const double speed = length(t.velocity);
+    if (speed < 0.5)
+        return false;
+    // From where it was last seen, along its motion, past where it was
+    // followed to inside a blob.
+    const cv::Point2d from(t.seen);
+    const cv::Point2d to = t.position + t.velocity * (config.edgeReach / speed);
+    for (size_t k = 0; k + 1 < edges.size(); k += 2) {
+        if (!known(edges[k]) || !known(edges[k + 1]))
+            continue;
+        if (!InsectDetect::Intersect(rounded(from), rounded(to), edges[k], edges[k + 1]))
+            continue;
+        // The event is placed where the probe meets the edge.
+        const cv::Point2d a(edges[k]);
+        const cv::Point2d ab = cv::Point2d(edges[k + 1]) - a;
+        const cv::Point2d r = to - from;
+        const double denominator = r.x * ab.y - r.y * ab.x;
+        if (std::abs(denominator) < 1e-9) {
+            *where = t.seen;
+        } else {
+            const cv::Point2d af = a - from;
+            const double along = (af.x * ab.y - af.y * ab.x) / denominator;
+            *where = rounded(from + std::clamp(along, 0.0, 1.0) * r);
+        }
+        return true;
+    }
+    return false;
+}
+
+bool RobustCounting::leavesEdge(const Track &t, const std::vector<cv::Point> &edges) const
+{
+    const cv::Point2d first(t.firstSeen);
+    for (size_t k = 0; k + 1 < edges.size(); k += 2) {
+        if (!known(edges[k]) || !known(edges[k + 1]))
+            continue;
+        const cv::Point2d a(edges[k]);
+        const cv::Point2d b(edges[k + 1]);
+        const double start = segmentDistance(first, a, b);
+        if (start > config.edgeReach)
+            continue;
+        if (segmentDistance(t.position, a, b) <= start + config.sideMargin)
+            continue;
+        // Heading out: back along its motion from where it appeared lies
+        // the edge.
+        const double speed = length(t.velocity);
+        if (speed < 0.5)
+            continue;
+        const cv::Point2d back
+            = first - t.velocity * ((config.edgeReach + config.sideMargin) / speed);
+        if (InsectDetect::Intersect(t.firstSeen, rounded(back), edges[k], edges[k + 1]))
+            return true;
+    }
+    return false;
+}
+
+Result RobustCounting::record(
+    const Step &step, InsectDetect &recorder, int frame, const cv::Point &at, int in, int out) const
+{
+    return recorder.record(step.videoPath, frame, at, in, out, step.fps, step.startTime);
+}

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "countingmethod.h"
+#include "munkres.h"
+#include "mvtdetector.h"
+
+// Counts that hold against identity swaps, jitter and missed detections.
+//
+// Tracks: each detection is paired with the track whose predicted position
+// (last position plus its recent velocity times the frames since it was
+// seen) is closest, by an optimal assignment within a gate of plausible
+// motion for the frame size and rate; a track that has stopped can also be
+// picked up where it was last seen. Insects close together make one blob:
+// a blob that holds the predictions of two confirmed tracks moves both on as
+// predicted until it splits, instead of pulling one of them to its middle.
+// A track is not looked for where its motion takes it inside the counting
+// box, where nothing is detected. A track counts only once it has been seen
+// in `kConfirmHits` frames, and lives on unseen for about a second, so that
+// an insect that pauses keeps its track.
+//
+// Line: a track is on one side once it is more than `sideMargin` pixels
+// from the line; a crossing counts when a confirmed track goes from one side
+// to the other through the line, whatever it does in the margin on the way.
+// Box: a confirmed track last seen heading into a counting edge, close to
+// it, and not seen again, counts in at the frame it was last seen; a track
+// that appears close to a counting edge and moves away from it, heading out,
+// counts out at the frame it appeared. Events are recorded when they are
+// sure, entries up to about a second after their frame, so the count file
+// may list them a little out of frame order.
+class RobustCounting final : public CountingMethod
+{
+public:
+    RobustCounting();
+    ~RobustCounting() override;
+
+    Kind kind() const override { return Robust; }
+    QVariantMap parameters() const override;
+
+    void reset(const cv::Mat &mask) override;
+    void startVideo(const cv::Size &frameSize, double fps) override;
+    bool process(const cv::Mat &grey) override;
+    QVector<Result> count(const Step &step, InsectDetect &recorder) override;
+    QVector<Result> finishVideo(const Step &step, InsectDetect &recorder) override;
+
+    const TargetList &tracked() const override { return targets; }
+
+    static constexpr int kConfirmHits = 3;
+
+    // The parameters one video runs with, from its frame size and rate.
+    struct Settings
+    {
+        double maxStep = 0; // px per frame of the fastest insect
+        double gate = 0; // px around a prediction
+        double stopGate = 0; // px around where an unseen track was last
+        int tentativeLife = 0; // missed frames a new track survives
+        int confirmedLife = 0; // missed frames a confirmed track survives
+        int lineLife = 0; // the same at a counting line
+        int coastLife = 0; // missed frames a track is looked for along its motion
+        int sharedLife = 0; // frames a track may move on inside another's blob
+        double sideMargin = 0; // px from the line to be on one side
+        double edgeReach = 0; // px from a counting edge to count at it
+        static Settings forVideo(const cv::Size &frameSize, double fps);
+    };
+    const Settings &settings() const { return config; }
+
+private:
+    struct Track
+    {
+        Target *target = nullptr;
+        cv::Point2d position; // last observed centroid
+        cv::Point2d velocity; // px per frame
+        int hits = 1;
+        int missed = 0;
+        int shared = 0; // frames moved on as predicted inside another's blob
+        int firstFrame = 0; // in count file numbering
+        int lastFrame = 0;
+        cv::Point firstSeen;
+        cv::Point seen; // the last centroid observed, not predicted
+        int side = 0; // -1, 0 (not yet off the line) or +1
+        cv::Point2d sidePosition; // where it last was off the line
+        int pendingCrossings = 0; // crossings made before it was confirmed
+        int pendingFrame = 0;
+        bool exitCounted = false;
+        bool confirmed() const { return hits >= kConfirmHits; }
+    };
+
+    void associate();
+    void solveByGroups(size_t rows, size_t cols);
+    // Moving, and seen recently enough to be followed inside another's blob.
+    bool canHide(const Track &track) const;
+    void dropTrack(size_t index);
+    void countLine(const Step &step, const cv::Point &a, const cv::Point &b, InsectDetect &recorder,
+        QVector<Result> &events);
+    void countBox(const Step &step, const std::vector<cv::Point> &segments, InsectDetect &recorder,
+        QVector<Result> &events, bool videoEnds);
+    // Where it went through a counting edge, when its motion took it there.
+    bool headsIntoEdge(
+        const Track &track, const std::vector<cv::Point> &segments, cv::Point *where) const;
+    bool leavesEdge(const Track &track, const std::vector<cv::Point> &segments) const;
+    Result record(const Step &step, InsectDetect &recorder, int frame, const cv::Point &at, int in,
+        int out) const;
+
+    MvtDetector detector;
+    Munkres munkres;
+    Settings config;
+    std::vector<Track> tracks;
+    TargetList targets; // the tracks' records, in the same order
+    TargetList detected;
+    cv::Mat costs;
+    cv::Mat assignment;
+    std::vector<int> trackOf; // per detection, the track it joins or -1
+    std::vector<char> matched; // per track: 0, seen or hidden
+    std::vector<cv::Point2d> predicted; // per track
+    std::vector<int> parent; // union-find over detections, then tracks
+    std::vector<std::vector<int>> groupRows;
+    std::vector<std::vector<int>> groupCols;
+    std::vector<cv::Point> segments;
+    std::vector<cv::Point2f> box; // the counting box as drawn
+};

@@ -1,0 +1,371 @@
+#include "videodecoder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <QFile>
+
+namespace {
+
+// The capture gives up on a frame after this many packets of other streams
+// or failed receives.
+constexpr int kMaxAttempts = 1 << 9;
+// The capture's buffer alignment for the converted frame.
+constexpr int kAlign = 32;
+// Rows converted, and made grey, at a time: a band of a 1920 wide frame fits
+// in the second-level cache. A multiple of any chroma subsampling.
+constexpr int kBandRows = 64;
+// Frame numbers and time stamps below this convert to int64_t, and so do
+// differences of two of them.
+constexpr double kInt64Limit = 4e18;
+
+double toDouble(AVRational r)
+{
+    return r.num == 0 || r.den == 0 ? 0. : static_cast<double>(r.num) / r.den;
+}
+
+QString averror(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromLocal8Bit(text);
+}
+
+} // namespace
+
+VideoDecoder::VideoDecoder(int buffers)
+    : outputs(static_cast<size_t>(std::max(buffers, 1)), nullptr)
+{
+}
+
+VideoDecoder::~VideoDecoder()
+{
+    close();
+}
+
+QString VideoDecoder::open(const QString &path, double framesPerSecond, double frameCount)
+{
+    close();
+    const QByteArray name = QFile::encodeName(path);
+    int ret = avformat_open_input(&format, name.constData(), nullptr, nullptr);
+    if (ret < 0) {
+        format = nullptr;
+        return QStringLiteral("cannot open: %1").arg(averror(ret));
+    }
+    ret = avformat_find_stream_info(format, nullptr);
+    if (ret < 0) {
+        close();
+        return QStringLiteral("no stream information: %1").arg(averror(ret));
+    }
+    // The capture takes the first video stream, whatever it holds.
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            streamIndex = static_cast<int>(i);
+            stream = format->streams[i];
+            break;
+        }
+    }
+    if (!stream) {
+        close();
+        return QStringLiteral("no video stream");
+    }
+    // The capture turns such frames; that is not reproduced here.
+    if (const int degrees = rotation(stream)) {
+        close();
+        return QStringLiteral("frames rotated by %1 degrees").arg(degrees);
+    }
+    if (stream->start_time == AV_NOPTS_VALUE) {
+        close();
+        return QStringLiteral("no start time");
+    }
+    const AVCodec *decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+    if (!decoder) {
+        close();
+        return QStringLiteral("no decoder");
+    }
+    codec = avcodec_alloc_context3(decoder);
+    if (!codec || avcodec_parameters_to_context(codec, stream->codecpar) < 0) {
+        close();
+        return QStringLiteral("no decoder context");
+    }
+    // As many decoding threads as the capture starts.
+    codec->thread_count = cv::getNumberOfCPUs();
+    ret = avcodec_open2(codec, decoder, nullptr);
+    if (ret < 0) {
+        close();
+        return QStringLiteral("cannot open the decoder: %1").arg(averror(ret));
+    }
+    packet = av_packet_alloc();
+    picture = av_frame_alloc();
+    for (AVFrame *&output : outputs)
+        output = av_frame_alloc();
+    if (!packet || !picture
+        || std::find(outputs.begin(), outputs.end(), nullptr) != outputs.end()) {
+        close();
+        return QStringLiteral("out of memory");
+    }
+    fps = framesPerSecond;
+    if (!(std::isfinite(frameCount) && std::abs(frameCount) < 1e15) || !(fps > 0)
+        || !std::isfinite(fps)) {
+        close();
+        return QStringLiteral("no usable frame rate or frame count");
+    }
+    totalFrames = static_cast<int64_t>(frameCount);
+    return QString();
+}
+
+void VideoDecoder::close()
+{
+    sws_freeContext(converter);
+    converter = nullptr;
+    for (AVFrame *&output : outputs)
+        av_frame_free(&output);
+    av_frame_free(&picture);
+    av_packet_free(&packet);
+    avcodec_free_context(&codec);
+    avformat_close_input(&format);
+    stream = nullptr;
+    streamIndex = -1;
+    frameNumber = 0;
+    firstFrameNumber = -1;
+    picturePts = 0;
+    pictureValid = false;
+    numbered = true;
+    first = cv::Size();
+    coded = cv::Size();
+}
+
+int VideoDecoder::rotation(AVStream *stream)
+{
+    const uint8_t *matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (!matrix)
+        return 0;
+    const double angle = av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix));
+    if (!std::isfinite(angle))
+        return 0;
+    return static_cast<int>(std::lround(angle)) % 360;
+}
+
+int64_t VideoDecoder::toFrameNumber(int64_t timestamp)
+{
+    // The capture's arithmetic; a time stamp it would overflow on (a broken
+    // file) makes the numbers unusable instead.
+    int64_t offset = 0;
+    if (__builtin_sub_overflow(timestamp, stream->start_time, &offset)) {
+        numbered = false;
+        return 0;
+    }
+    const double number = fps * (static_cast<double>(offset) * toDouble(stream->time_base)) + 0.5;
+    if (!(std::abs(number) < kInt64Limit)) {
+        numbered = false;
+        return 0;
+    }
+    return static_cast<int64_t>(number);
+}
+
+bool VideoDecoder::grab()
+{
+    if (!format)
+        return false;
+    pictureValid = false;
+    // The capture stops past the count the container declares.
+    if (stream->nb_frames > 0 && frameNumber > stream->nb_frames)
+        return false;
+
+    int errors = 0;
+    bool valid = avcodec_receive_frame(codec, picture) >= 0;
+    while (!valid) {
+        av_packet_unref(packet);
+        int ret = av_read_frame(format, packet);
+        if (ret == AVERROR(EAGAIN))
+            continue;
+        if (ret == AVERROR_EOF) {
+            // Drains the frames the decoder still holds.
+            packet->data = nullptr;
+            packet->size = 0;
+            packet->stream_index = streamIndex;
+        }
+        if (packet->stream_index != streamIndex) {
+            av_packet_unref(packet);
+            if (++errors > kMaxAttempts)
+                break;
+            continue;
+        }
+        if (avcodec_send_packet(codec, packet) < 0)
+            break;
+        ret = avcodec_receive_frame(codec, picture);
+        if (ret >= 0)
+            valid = true;
+        else if (ret == AVERROR(EAGAIN))
+            continue;
+        else if (++errors > kMaxAttempts)
+            break;
+    }
+    av_packet_unref(packet);
+    if (!valid)
+        return false;
+
+    const int64_t pts
+        = picture->pts != AV_NOPTS_VALUE && picture->pts != 0 ? picture->pts : picture->pkt_dts;
+    // Only seeking uses the numbers; a frame without one makes a later seek
+    // unlike the capture's.
+    numbered = numbered && pts != AV_NOPTS_VALUE;
+    picturePts = pts;
+    pictureValid = true;
+    ++frameNumber;
+    if (firstFrameNumber < 0 && numbered)
+        firstFrameNumber = toFrameNumber(picturePts);
+    if (first.empty()) {
+        first = cv::Size(picture->width, picture->height);
+        coded = cv::Size(codec->coded_width, codec->coded_height);
+    }
+    return true;
+}
+
+bool VideoDecoder::seek(int64_t index)
+{
+    if (!format)
+        return false;
+    index = std::min(index, totalFrames);
+    int delta = 16;
+    // The first frame numbers the others.
+    if (firstFrameNumber < 0 && totalFrames > 1 && (!grab() || !numbered))
+        return false;
+    for (;;) {
+        const int64_t from = std::max<int64_t>(index - delta, 0);
+        const double seconds = static_cast<double>(from) / fps;
+        const double timeBase = toDouble(stream->time_base);
+        if (!(timeBase > 0))
+            return false;
+        const double offset = seconds / timeBase + 0.5;
+        if (!(std::abs(offset) < kInt64Limit))
+            return false;
+        int64_t timestamp = 0;
+        if (__builtin_add_overflow(stream->start_time, static_cast<int64_t>(offset), &timestamp))
+            return false;
+        if (totalFrames > 1)
+            av_seek_frame(format, streamIndex, timestamp, AVSEEK_FLAG_BACKWARD);
+        avcodec_flush_buffers(codec);
+        if (index <= 0) {
+            frameNumber = 0;
+            return true;
+        }
+        if (!grab() || !numbered)
+            return false;
+        if (index == 1) {
+            frameNumber = 1;
+            return true;
+        }
+        frameNumber = toFrameNumber(picturePts) - firstFrameNumber;
+        if (!numbered)
+            return false;
+        if (frameNumber < 0 || frameNumber > index - 1) {
+            if (from == 0 || delta >= INT_MAX / 4)
+                return true;
+            delta = delta < 16 ? delta * 2 : delta * 3 / 2;
+            continue;
+        }
+        while (frameNumber < index - 1) {
+            if (!grab())
+                break;
+        }
+        ++frameNumber;
+        return true;
+    }
+}
+
+int64_t VideoDecoder::findSizeChange(cv::Size &size)
+{
+    if (!format)
+        return -1;
+    codec->skip_frame = AVDISCARD_NONKEY;
+    while (grab()) {
+        if (!sizeChanged())
+            continue;
+        size = frameSize();
+        return numbered ? toFrameNumber(picturePts) - firstFrameNumber : 0;
+    }
+    return -1;
+}
+
+cv::Size VideoDecoder::frameSize() const
+{
+    if (!pictureValid)
+        return cv::Size();
+    return cv::Size(picture->width, picture->height);
+}
+
+bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
+{
+    if (!pictureValid || buffer < 0 || buffer >= static_cast<int>(outputs.size()))
+        return false;
+    // A frame of another size would be read over the first one's coded size.
+    if (sizeChanged() || coded.width < first.width || coded.height < first.height)
+        return false;
+    converter = sws_getCachedContext(converter, coded.width, coded.height,
+        static_cast<AVPixelFormat>(picture->format), coded.width, coded.height, AV_PIX_FMT_BGR24,
+        SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!converter)
+        return false;
+    AVFrame *output = outputs[static_cast<size_t>(buffer)];
+    if (!output->data[0] || output->width != coded.width || output->height != coded.height) {
+        av_frame_unref(output);
+        output->format = AV_PIX_FMT_BGR24;
+        output->width = coded.width;
+        output->height = coded.height;
+        if (av_frame_get_buffer(output, kAlign) != 0)
+            return false;
+    }
+    bgr = cv::Mat(first.height, first.width, CV_8UC3, output->data[0],
+        static_cast<size_t>(output->linesize[0]));
+    if (!grey) {
+        sws_scale(converter, picture->data, picture->linesize, 0, coded.height, output->data,
+            output->linesize);
+        return true;
+    }
+    grey->create(first, CV_8UC1);
+    // In bands of rows, each made grey while it is still in the cache. The
+    // converter takes the rows of a frame in order, in slices, as it would
+    // take them in one; a format whose planes cannot be cut so goes whole.
+    const AVPixFmtDescriptor *layout
+        = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
+    const bool cut = layout && !(layout->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM))
+        && (layout->flags & AV_PIX_FMT_FLAG_PLANAR);
+    const int band = cut ? kBandRows : coded.height;
+    int made = 0; // output rows made grey
+    int converted = 0;
+    for (int top = 0; top < coded.height; top += band) {
+        const int rows = std::min(band, coded.height - top);
+        const uint8_t *planes[4] = {};
+        for (int p = 0; p < 4 && picture->data[p]; ++p) {
+            const int shift = (p == 1 || p == 2) ? layout->log2_chroma_h : 0;
+            planes[p]
+                = picture->data[p] + static_cast<ptrdiff_t>(top >> shift) * picture->linesize[p];
+        }
+        converted += sws_scale(converter, cut ? planes : picture->data, picture->linesize, top,
+            rows, output->data, output->linesize);
+        const int ready = std::min(converted, first.height);
+        if (ready > made) {
+            cv::cvtColor(
+                bgr.rowRange(made, ready), grey->rowRange(made, ready), cv::COLOR_BGR2GRAY);
+            made = ready;
+        }
+    }
+    if (made < first.height)
+        cv::cvtColor(bgr.rowRange(made, first.height), grey->rowRange(made, first.height),
+            cv::COLOR_BGR2GRAY);
+    return true;
+}

@@ -1,0 +1,358 @@
+#include <map>
+#include <vector>
+
+#include <opencv2/videoio.hpp>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "areacontour.h"
+#include "batchoptions.h"
+#include "countingmethod.h"
+#include "eventmatcher.h"
+#include "groundtruthscene.h"
+#include "processrun.h"
+#include "resultfile.h"
+#include "testfiles.h"
+#include "videofiles.h"
+
+namespace {
+
+using Kind = CountingMethod::Kind;
+
+const cv::Size kSize(640, 480);
+const std::vector<cv::Point> kWholeFrame { { 10, 10 }, { 630, 10 }, { 630, 470 }, { 10, 470 } };
+const std::vector<cv::Point> kVerticalLine { { 320, 40 }, { 320, 440 } };
+const std::vector<cv::Point> kBox { { 240, 160 }, { 400, 160 }, { 400, 320 }, { 240, 320 } };
+
+// Straight legs at `speed` px per frame; a leg to the same point holds
+// still for `hold` frames.
+struct Leg
+{
+    cv::Point2d to;
+    double speed = 0;
+    int hold = 0;
+};
+
+GroundTruthScene::Insect insect(int start, cv::Point2d from, const std::vector<Leg> &legs)
+{
+    GroundTruthScene::Insect i;
+    i.start = start;
+    i.radius = 6;
+    i.level = 30;
+    i.path.push_back(from);
+    for (const Leg &leg : legs) {
+        if (leg.hold > 0) {
+            i.path.insert(i.path.end(), static_cast<size_t>(leg.hold), i.path.back());
+            continue;
+        }
+        const cv::Point2d a = i.path.back();
+        const int steps = static_cast<int>(std::ceil(cv::norm(leg.to - a) / leg.speed));
+        for (int s = 1; s <= steps; ++s)
+            i.path.push_back(a + (leg.to - a) * (static_cast<double>(s) / steps));
+    }
+    return i;
+}
+
+// The small scenes that break the classic method, by name.
+GroundTruthScene smallScene(const QString &name)
+{
+    GroundTruthScene scene(name, kSize, 25, 90 + 110, 11);
+    scene.setTrackingBox(kWholeFrame);
+    scene.setCountingBox(kVerticalLine);
+    if (name == QLatin1String("close pass")) {
+        // Opposite ways, 30 px apart: one blob while they pass.
+        scene.addInsect(insect(100, { 160, 225 }, { { { 480, 225 }, 8 } }));
+        scene.addInsect(insect(100, { 480, 255 }, { { { 160, 255 }, 8 } }));
+    } else if (name == QLatin1String("sits on the line a second")) {
+        scene.addInsect(
+            insect(100, { 200, 240 }, { { { 320, 240 }, 6 }, { {}, 0, 25 }, { { 440, 240 }, 6 } }));
+    } else if (name == QLatin1String("along the line")) {
+        scene.addInsect(insect(100, { 320, 60 }, { { { 320, 420 }, 6 } }));
+    } else if (name == QLatin1String("missed detection on the line")) {
+        // Two frames without motion, hence without a blob, as it crosses.
+        scene.addInsect(
+            insect(100, { 200, 240 }, { { { 318, 240 }, 8 }, { {}, 0, 2 }, { { 440, 240 }, 8 } }));
+    } else if (name == QLatin1String("waits at the box, then goes in")) {
+        scene.setCountingBox(kBox);
+        scene.addInsect(
+            insect(100, { 80, 240 }, { { { 232, 240 }, 7 }, { {}, 0, 20 }, { { 300, 240 }, 7 } }));
+    }
+    return scene;
+}
+
+QVector<Result> readCounts(const QString &video)
+{
+    QVector<Result> events;
+    ResultFile file;
+    if (file.open(video, ResultFile::Read) != 1)
+        return events;
+    Result r;
+    while (file.readRecord(r.frame, r.x, r.y, r.in, r.out, r.timestamp) == 1)
+        events.append(r);
+    file.close();
+    return events;
+}
+
+// Processes `video` as the window does, with `kind`; false when it cannot.
+bool process(ProcessRun &run, const QString &video, Kind kind)
+{
+    AreaContour zones;
+    zones.loadArea(video);
+    zones.loadMask(video);
+    run.setCounting(kind);
+    run.start(zones, kSize, { video });
+    cv::VideoCapture capture;
+    if (!run.openNext(capture))
+        return false;
+    cv::Mat frame;
+    while (capture.read(frame))
+        run.processFrame(frame);
+    run.finishVideo();
+    return true;
+}
+
+std::map<QString, QByteArray> exports(const QString &folder)
+{
+    std::map<QString, QByteArray> files;
+    QDirIterator it(folder + QStringLiteral("/exportCSV"), QDir::Files);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files[QFileInfo(path).fileName()] = testfiles::read(path);
+    }
+    return files;
+}
+
+struct Outcome
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Outcome runBatch(const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    asan.replace(
+        QLatin1String("fast_unwind_on_malloc=0"), QLatin1String("fast_unwind_on_malloc=1"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"), asan);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(KESTRIN_BATCH), arguments);
+    Outcome outcome;
+    if (!process.waitForStarted(10000) || !process.waitForFinished(120000)
+        || process.exitStatus() != QProcess::NormalExit)
+        return outcome;
+    outcome.status = process.exitCode();
+    outcome.out = process.readAllStandardOutput();
+    outcome.err = process.readAllStandardError();
+    return outcome;
+}
+
+} // namespace
+
+class TestCountingMethods : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void names_data();
+    void names();
+    void countingOption_data();
+    void countingOption();
+
+    void robustHoldsWhereClassicFails_data();
+    void robustHoldsWhereClassicFails();
+    void methodsTakeTurnsInOneProcess();
+    void classicIsTheDefaultByteForByte();
+    void jobsRunTheChosenMethod();
+
+private:
+    // A small scene written as a video with its boxes; empty on failure.
+    QString writeScene(const GroundTruthScene &scene, const QString &folder);
+
+    QTemporaryDir dir;
+};
+
+void TestCountingMethods::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY2(QFileInfo(QStringLiteral(KESTRIN_BATCH)).isExecutable(), KESTRIN_BATCH);
+}
+
+QString TestCountingMethods::writeScene(const GroundTruthScene &scene, const QString &folder)
+{
+    const QString path = dir.filePath(folder);
+    if (!QDir().mkpath(path))
+        return QString();
+    const QString video = path + QStringLiteral("/video_20240611_1200_01.avi");
+    return scene.write(video, "MJPG") ? video : QString();
+}
+
+void TestCountingMethods::names_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("known");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("classic") << "classic" << true << int(CountingMethod::Classic);
+    QTest::newRow("robust") << "robust" << true << int(CountingMethod::Robust);
+    QTest::newRow("letter case counts") << "Robust" << false << 0;
+    QTest::newRow("empty") << "" << false << 0;
+}
+
+void TestCountingMethods::names()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, known);
+    QFETCH(int, kind);
+    Kind parsed = CountingMethod::Classic;
+    QCOMPARE(CountingMethod::kindFromName(name, &parsed), known);
+    if (!known)
+        return;
+    QCOMPARE(int(parsed), kind);
+    QCOMPARE(CountingMethod::kindName(parsed), name);
+    const std::unique_ptr<CountingMethod> method = CountingMethod::create(parsed);
+    QCOMPARE(method->name(), name);
+    // Run records describe the method by its parameters.
+    QVERIFY(!method->parameters().isEmpty());
+}
+
+void TestCountingMethods::countingOption_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("default") << QStringList { "v.mp4" } << true << int(CountingMethod::Classic);
+    QTest::newRow("classic") << QStringList { "--counting", "classic", "v.mp4" } << true
+                             << int(CountingMethod::Classic);
+    QTest::newRow("robust, = form")
+        << QStringList { "--counting=robust", "v.mp4" } << true << int(CountingMethod::Robust);
+    QTest::newRow("with jobs") << QStringList { "--jobs", "2", "--counting", "robust", "v.mp4" }
+                               << true << int(CountingMethod::Robust);
+    QTest::newRow("unknown method") << QStringList { "--counting", "best", "v.mp4" } << false << 0;
+    QTest::newRow("no value") << QStringList { "v.mp4", "--counting" } << false << 0;
+}
+
+void TestCountingMethods::countingOption()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, valid);
+    QFETCH(int, kind);
+    const BatchOptions options
+        = BatchOptions::parse(QStringList { QStringLiteral("kestrin-batch") } + arguments);
+    if (!valid) {
+        QCOMPARE(options.action, BatchOptions::Action::UsageError);
+        QVERIFY(options.text.contains(QLatin1String("Usage: kestrin-batch")));
+        return;
+    }
+    QCOMPARE(options.action, BatchOptions::Action::Run);
+    QCOMPARE(int(options.counting), kind);
+}
+
+void TestCountingMethods::robustHoldsWhereClassicFails_data()
+{
+    QTest::addColumn<QString>("scene");
+    QTest::addColumn<bool>("classicFails");
+    QTest::newRow("two insects passing close: no swap, no extra") << "close pass" << true;
+    QTest::newRow("sits on the line a second, then crosses: one count")
+        << "sits on the line a second" << true;
+    QTest::newRow("flies along the line: none") << "along the line" << true;
+    // Classic bridges a short gap as well.
+    QTest::newRow("a missed detection mid-crossing: still one")
+        << "missed detection on the line" << false;
+    QTest::newRow("waits at the box border, then goes in: one entry, in time")
+        << "waits at the box, then goes in" << true;
+}
+
+void TestCountingMethods::robustHoldsWhereClassicFails()
+{
+    QFETCH(QString, scene);
+    QFETCH(bool, classicFails);
+    const GroundTruthScene made = smallScene(scene);
+    const std::vector<GroundTruthScene::Event> truth = made.truth();
+    const QString video = writeScene(made, scene);
+    QVERIFY(!video.isEmpty());
+    const EventMatcher matcher = EventMatcher::forScene(made);
+
+    std::map<Kind, bool> exact;
+    for (const Kind kind : { CountingMethod::Classic, CountingMethod::Robust }) {
+        ProcessRun run;
+        QVERIFY(process(run, video, kind));
+        const EventMatcher::Tallies tallies = matcher.match(truth, readCounts(video));
+        exact[kind] = true;
+        for (const EventMatcher::Tally &t : tallies)
+            exact[kind] = exact[kind] && t.missed() == 0 && t.extra() == 0;
+    }
+    QVERIFY2(exact[CountingMethod::Robust], qPrintable(scene));
+    if (classicFails)
+        QVERIFY2(!exact[CountingMethod::Classic], "the scene no longer shows a fault of classic");
+}
+
+// One method at a time owns the target pool: switching must neither leave
+// the other's records behind nor change what classic writes.
+void TestCountingMethods::methodsTakeTurnsInOneProcess()
+{
+    const QString video = writeScene(smallScene(QStringLiteral("close pass")), "turns");
+    QVERIFY(!video.isEmpty());
+    const QString folder = QFileInfo(video).absolutePath();
+    ProcessRun run;
+    QCOMPARE(run.counting(), CountingMethod::Classic);
+    QVERIFY(process(run, video, CountingMethod::Classic));
+    const std::map<QString, QByteArray> classic = exports(folder);
+    QVERIFY(process(run, video, CountingMethod::Robust));
+    QCOMPARE(run.countingMethod().name(), QStringLiteral("robust"));
+    const std::map<QString, QByteArray> robust = exports(folder);
+    QVERIFY(process(run, video, CountingMethod::Classic));
+    QCOMPARE(run.countingMethod().name(), QStringLiteral("classic"));
+    QVERIFY(exports(folder) == classic);
+    QVERIFY(robust != classic);
+}
+
+void TestCountingMethods::classicIsTheDefaultByteForByte()
+{
+    const QString video = writeScene(smallScene(QStringLiteral("along the line")), "default");
+    QVERIFY(!video.isEmpty());
+    const QString folder = QFileInfo(video).absolutePath();
+
+    const Outcome byDefault = runBatch({ QStringLiteral("--quiet"), video });
+    QCOMPARE(byDefault.status, 0);
+    const std::map<QString, QByteArray> defaultFiles = exports(folder);
+    const Outcome classic = runBatch({ QStringLiteral("--quiet"), QStringLiteral("--counting"),
+        QStringLiteral("classic"), video });
+    QCOMPARE(classic.status, 0);
+    QCOMPARE(classic.out, byDefault.out);
+    QVERIFY(exports(folder) == defaultFiles);
+    QCOMPARE(defaultFiles.size(), size_t(5)); // two boxes, counts, image, density
+}
+
+void TestCountingMethods::jobsRunTheChosenMethod()
+{
+    const QString video = writeScene(smallScene(QStringLiteral("along the line")), "jobs");
+    QVERIFY(!video.isEmpty());
+    const QString folder = QFileInfo(video).absolutePath();
+
+    const Outcome alone = runBatch({ QStringLiteral("--quiet"), QStringLiteral("--counting"),
+        QStringLiteral("robust"), video });
+    QCOMPARE(alone.status, 0);
+    const std::map<QString, QByteArray> robustFiles = exports(folder);
+    const Outcome child = runBatch({ QStringLiteral("--quiet"), QStringLiteral("--jobs"),
+        QStringLiteral("1"), QStringLiteral("--counting=robust"), video });
+    QCOMPARE(child.status, 0);
+    QCOMPARE(child.out, alone.out);
+    QVERIFY(exports(folder) == robustFiles);
+
+    // Along the line classic counts every step and robust nothing, so the
+    // files tell the methods apart.
+    QVERIFY(runBatch({ QStringLiteral("--quiet"), video }).status == 0);
+    QVERIFY(exports(folder) != robustFiles);
+}
+
+QTEST_APPLESS_MAIN(TestCountingMethods)
+#include "test_countingmethods.moc"

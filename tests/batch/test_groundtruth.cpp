@@ -1,0 +1,260 @@
+#include <cmath>
+#include <vector>
+
+#include <QTest>
+
+#include "eventmatcher.h"
+#include "groundtruthscene.h"
+#include "scenecatalog.h"
+
+Q_DECLARE_METATYPE(std::vector<GroundTruthScene::Event>)
+Q_DECLARE_METATYPE(QVector<Result>)
+Q_DECLARE_METATYPE(std::vector<cv::Point>)
+Q_DECLARE_METATYPE(std::vector<cv::Point2d>)
+
+namespace {
+
+using Kind = GroundTruthScene::EventKind;
+using Events = std::vector<GroundTruthScene::Event>;
+
+const cv::Size kSize(640, 480);
+const std::vector<cv::Point> kWholeFrame { { 10, 10 }, { 630, 10 }, { 630, 470 }, { 10, 470 } };
+const std::vector<cv::Point> kVerticalLine { { 320, 40 }, { 320, 440 } };
+const std::vector<cv::Point> kBox { { 240, 160 }, { 400, 160 }, { 400, 320 }, { 240, 320 } };
+
+// One position per frame: a straight move at `speed` px per frame from the
+// last position of `path` to `to`.
+void moveTo(std::vector<cv::Point2d> &path, const cv::Point2d &to, double speed)
+{
+    const cv::Point2d from = path.back();
+    const int steps = static_cast<int>(std::ceil(cv::norm(to - from) / speed));
+    for (int i = 1; i <= steps; ++i)
+        path.push_back(from + (to - from) * (static_cast<double>(i) / steps));
+}
+
+GroundTruthScene::Insect insect(int start, const std::vector<cv::Point2d> &path)
+{
+    GroundTruthScene::Insect i;
+    i.start = start;
+    i.path = path;
+    return i;
+}
+
+Result counted(int frame, int x, int y, int in, int out)
+{
+    Result r;
+    r.frame = frame;
+    r.x = x;
+    r.y = y;
+    r.in = in;
+    r.out = out;
+    return r;
+}
+
+} // namespace
+
+class TestGroundTruth : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void truthByHand_data();
+    void truthByHand();
+    void matcher_data();
+    void matcher();
+    void catalogIsFixedAndVaried();
+};
+
+// Paths worked out on paper: the event comes at the first frame the insect
+// is more than 3 px past the line or the border, numbered as the count file
+// numbers it (frame index - 1).
+void TestGroundTruth::truthByHand_data()
+{
+    QTest::addColumn<std::vector<cv::Point>>("counting");
+    QTest::addColumn<std::vector<cv::Point>>("tracking");
+    QTest::addColumn<int>("insectStart");
+    QTest::addColumn<std::vector<cv::Point2d>>("path");
+    QTest::addColumn<Events>("expected");
+
+    // x = 200 + 4 (i - 100): past 323 from index 131 on, at x = 324.
+    std::vector<cv::Point2d> across { { 200, 240 } };
+    moveTo(across, { 440, 240 }, 4);
+    QTest::newRow("across the line") << kVerticalLine << kWholeFrame << 100 << across
+                                     << Events { { 130, { 324, 240 }, Kind::Crossing } };
+
+    std::vector<cv::Point2d> back { { 200, 240 } };
+    moveTo(back, { 320, 240 }, 4);
+    std::vector<cv::Point2d> held = back;
+    held.insert(held.end(), 25, held.back());
+    moveTo(back, { 200, 240 }, 4);
+    QTest::newRow("to the line and back")
+        << kVerticalLine << kWholeFrame << 100 << back << Events {};
+
+    moveTo(held, { 440, 240 }, 4);
+    // Reaches x = 320 at index 130, sits until 155, then 324 at index 156.
+    QTest::newRow("sits on the line, then crosses")
+        << kVerticalLine << kWholeFrame << 100 << held
+        << Events { { 155, { 324, 240 }, Kind::Crossing } };
+
+    std::vector<cv::Point2d> along { { 321, 60 } };
+    moveTo(along, { 319, 420 }, 5);
+    QTest::newRow("along the line") << kVerticalLine << kWholeFrame << 100 << along << Events {};
+
+    std::vector<cv::Point2d> past { { 200, 20 } };
+    moveTo(past, { 440, 20 }, 4);
+    QTest::newRow("beyond the end of the line")
+        << kVerticalLine << kWholeFrame << 100 << past << Events {};
+
+    QTest::newRow("before frame 91: not processed")
+        << kVerticalLine << kWholeFrame << 50 << across << Events {};
+
+    // x = 100 + 5 (i - 100): more than 3 px inside x = 240 from index 129, at 245.
+    std::vector<cv::Point2d> in { { 100, 240 } };
+    moveTo(in, { 300, 240 }, 5);
+    QTest::newRow("into the box") << kBox << kWholeFrame << 100 << in
+                                  << Events { { 128, { 245, 240 }, Kind::Entry } };
+
+    std::vector<cv::Point2d> out { { 300, 240 } };
+    moveTo(out, { 100, 240 }, 5);
+    QTest::newRow("out of the box")
+        << kBox << kWholeFrame << 100 << out << Events { { 112, { 235, 240 }, Kind::Exit } };
+
+    // The tracking box ends at x = 300: the left edge of the counting box
+    // counts, its right edge does not.
+    const std::vector<cv::Point> leftHalf { { 10, 10 }, { 300, 10 }, { 300, 470 }, { 10, 470 } };
+    std::vector<cv::Point2d> through { { 100, 240 } };
+    moveTo(through, { 540, 240 }, 5);
+    QTest::newRow("in through a counting edge, out through one that is not")
+        << kBox << leftHalf << 100 << through << Events { { 128, { 245, 240 }, Kind::Entry } };
+}
+
+void TestGroundTruth::truthByHand()
+{
+    QFETCH(std::vector<cv::Point>, counting);
+    QFETCH(std::vector<cv::Point>, tracking);
+    QFETCH(int, insectStart);
+    QFETCH(std::vector<cv::Point2d>, path);
+    QFETCH(Events, expected);
+
+    GroundTruthScene scene(QStringLiteral("hand"), kSize, 25, 300, 1);
+    scene.setCountingBox(counting);
+    scene.setTrackingBox(tracking);
+    scene.addInsect(insect(insectStart, path));
+    const Events truth = scene.truth();
+    QCOMPARE(truth.size(), expected.size());
+    for (size_t i = 0; i < truth.size(); ++i) {
+        QCOMPARE(truth[i].frame, expected[i].frame);
+        QCOMPARE(truth[i].position, expected[i].position);
+        QCOMPARE(int(truth[i].kind), int(expected[i].kind));
+    }
+}
+
+void TestGroundTruth::matcher_data()
+{
+    QTest::addColumn<Events>("truth");
+    QTest::addColumn<QVector<Result>>("counts");
+    // Per kind (crossings, entries, exits): found, missed, extra.
+    QTest::addColumn<QVector<int>>("expected");
+
+    const Events two { { 200, { 300, 200 }, Kind::Crossing },
+        { 300, { 320, 240 }, Kind::Crossing } };
+    QTest::newRow("both found") << two
+                                << QVector<Result> { counted(201, 302, 204, 1, 1),
+                                       counted(299, 318, 236, 1, 1) }
+                                << QVector<int> { 2, 0, 0, 0, 0, 0, 0, 0, 0 };
+    QTest::newRow("a miss") << two << QVector<Result> { counted(300, 320, 240, 1, 1) }
+                            << QVector<int> { 1, 1, 0, 0, 0, 0, 0, 0, 0 };
+    QTest::newRow("an extra") << two
+                              << QVector<Result> { counted(200, 300, 200, 1, 1),
+                                     counted(250, 100, 100, 1, 1), counted(300, 320, 240, 1, 1) }
+                              << QVector<int> { 2, 0, 1, 0, 0, 0, 0, 0, 0 };
+    QTest::newRow("three frames late is found")
+        << two << QVector<Result> { counted(203, 300, 200, 1, 1), counted(303, 320, 240, 1, 1) }
+        << QVector<int> { 2, 0, 0, 0, 0, 0, 0, 0, 0 };
+    QTest::newRow("six frames late is a miss and an extra")
+        << two << QVector<Result> { counted(206, 300, 200, 1, 1), counted(300, 320, 240, 1, 1) }
+        << QVector<int> { 1, 1, 1, 0, 0, 0, 0, 0, 0 };
+    QTest::newRow("too far away is a miss and an extra")
+        << two << QVector<Result> { counted(200, 360, 200, 1, 1), counted(300, 320, 240, 1, 1) }
+        << QVector<int> { 1, 1, 1, 0, 0, 0, 0, 0, 0 };
+    QTest::newRow("one count serves one event only")
+        << Events { { 200, { 300, 200 }, Kind::Crossing }, { 201, { 302, 200 }, Kind::Crossing } }
+        << QVector<Result> { counted(200, 301, 200, 1, 1) }
+        << QVector<int> { 1, 1, 0, 0, 0, 0, 0, 0, 0 };
+    // Greedy pairing by closeness would pair the middle ones and miss one.
+    QTest::newRow("the most pairs, not the closest first")
+        << Events { { 100, { 300, 200 }, Kind::Crossing }, { 104, { 300, 200 }, Kind::Crossing } }
+        << QVector<Result> { counted(102, 300, 200, 1, 1), counted(97, 300, 200, 1, 1) }
+        << QVector<int> { 2, 0, 0, 0, 0, 0, 0, 0, 0 };
+    QTest::newRow("an in counted as out") << Events { { 150, { 240, 240 }, Kind::Entry } }
+                                          << QVector<Result> { counted(150, 240, 240, 0, 1) }
+                                          << QVector<int> { 0, 0, 0, 0, 1, 0, 0, 0, 1 };
+    QTest::newRow("entries and exits apart")
+        << Events { { 150, { 240, 240 }, Kind::Entry }, { 180, { 400, 300 }, Kind::Exit } }
+        << QVector<Result> { counted(151, 236, 240, 1, 0), counted(182, 405, 300, 0, 1),
+               counted(181, 405, 300, 1, 1) }
+        << QVector<int> { 0, 0, 1, 1, 0, 0, 1, 0, 0 };
+}
+
+void TestGroundTruth::matcher()
+{
+    QFETCH(Events, truth);
+    QFETCH(QVector<Result>, counts);
+    QFETCH(QVector<int>, expected);
+
+    // 25 frames per second, 640 px wide: 5 frames, 51.2 px.
+    GroundTruthScene scene(QStringLiteral("tolerance"), kSize, 25, 10, 1);
+    const EventMatcher matcher = EventMatcher::forScene(scene);
+    std::vector<bool> truthFound;
+    std::vector<bool> countedFound;
+    const EventMatcher::Tallies tallies = matcher.match(truth, counts, &truthFound, &countedFound);
+    for (int k = 0; k < 3; ++k) {
+        const EventMatcher::Tally &t = tallies[static_cast<size_t>(k)];
+        QCOMPARE(t.found, expected[3 * k]);
+        QCOMPARE(t.missed(), expected[3 * k + 1]);
+        QCOMPARE(t.extra(), expected[3 * k + 2]);
+    }
+    int found = 0;
+    for (bool f : truthFound)
+        found += f;
+    int paired = 0;
+    for (bool f : countedFound)
+        paired += f;
+    QCOMPARE(found, expected[0] + expected[3] + expected[6]);
+    QCOMPARE(paired, found);
+}
+
+void TestGroundTruth::catalogIsFixedAndVaried()
+{
+    int kinds[3] = { 0, 0, 0 };
+    for (int index = 0; index < SceneCatalog::kDefaultCount; ++index) {
+        const GroundTruthScene a = SceneCatalog::scene(index);
+        const GroundTruthScene b = SceneCatalog::scene(index);
+        QCOMPARE(a.name(), b.name());
+        QCOMPARE(a.swarm().size(), b.swarm().size());
+        const Events ta = a.truth();
+        const Events tb = b.truth();
+        QCOMPARE(ta.size(), tb.size());
+        for (size_t i = 0; i < ta.size(); ++i) {
+            QCOMPARE(ta[i].frame, tb[i].frame);
+            ++kinds[ta[i].kind];
+            // Every event happens while the run processes frames.
+            QVERIFY(ta[i].frame >= 90 && ta[i].frame < a.frames() - 1);
+        }
+    }
+    for (int count : kinds)
+        QVERIFY2(count >= 30, "every kind of event has a few dozen cases");
+
+    // The same frame twice is the same picture; another seed, other scenes.
+    const GroundTruthScene scene = SceneCatalog::scene(1);
+    cv::Mat first;
+    cv::Mat again;
+    scene.render(150, first);
+    scene.render(150, again);
+    QCOMPARE(cv::norm(first, again, cv::NORM_INF), 0.0);
+    QVERIFY(SceneCatalog::scene(1, 7).truth().size() != scene.truth().size()
+        || SceneCatalog::scene(1, 7).swarm()[0].path != scene.swarm()[0].path);
+}
+
+QTEST_APPLESS_MAIN(TestGroundTruth)
+#include "test_groundtruth.moc"

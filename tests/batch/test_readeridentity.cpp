@@ -1,0 +1,271 @@
+// The frame reader against cv::VideoCapture on every codec and pixel format
+// the tests can make: frame 90 after the capture's own seek, then every
+// later frame, byte for byte, in BGR and grey.
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+}
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "framereader.h"
+#include "videofiles.h"
+
+namespace {
+
+constexpr int kFrames = 110;
+
+bool run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    return process.waitForStarted(10000) && process.waitForFinished(120000)
+        && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// Moving, colourful frames with sharp edges: any difference in decoding or
+// conversion shows.
+QStringList source(const QString &size, bool audio)
+{
+    QStringList arguments { QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+        QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+        QStringLiteral("lavfi"), QStringLiteral("-i"),
+        QStringLiteral("testsrc2=size=%1:rate=25").arg(size) };
+    // Packets of another stream between the frames, as a camera's sound.
+    if (audio)
+        arguments << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
+                  << QStringLiteral("sine=frequency=440:sample_rate=48000:duration=10")
+                  << QStringLiteral("-c:a") << QStringLiteral("aac");
+    return arguments << QStringLiteral("-frames:v") << QString::number(kFrames);
+}
+
+// Copies the packets of `from` into `to`, the video stream marked to be
+// shown turned by `degrees` (as phones record), as the ffmpeg here cannot.
+bool remuxRotated(const QString &from, const QString &to, double degrees)
+{
+    AVFormatContext *in = nullptr;
+    AVFormatContext *out = nullptr;
+    bool done = false;
+    if (avformat_open_input(&in, qPrintable(from), nullptr, nullptr) >= 0
+        && avformat_find_stream_info(in, nullptr) >= 0
+        && avformat_alloc_output_context2(&out, nullptr, nullptr, qPrintable(to)) >= 0) {
+        done = true;
+        for (unsigned i = 0; done && i < in->nb_streams; ++i) {
+            AVStream *stream = avformat_new_stream(out, nullptr);
+            done = stream
+                && avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar) >= 0;
+            if (!done)
+                break;
+            stream->time_base = in->streams[i]->time_base;
+            stream->codecpar->codec_tag = 0;
+            uint8_t *matrix
+                = av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t));
+            done = matrix != nullptr;
+            if (done)
+                av_display_rotation_set(reinterpret_cast<int32_t *>(matrix), degrees);
+        }
+        done = done && avio_open(&out->pb, qPrintable(to), AVIO_FLAG_WRITE) >= 0
+            && avformat_write_header(out, nullptr) >= 0;
+        AVPacket *packet = av_packet_alloc();
+        while (done && packet && av_read_frame(in, packet) >= 0) {
+            const AVStream *source = in->streams[packet->stream_index];
+            av_packet_rescale_ts(
+                packet, source->time_base, out->streams[packet->stream_index]->time_base);
+            done = av_interleaved_write_frame(out, packet) >= 0;
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+        done = done && av_write_trailer(out) >= 0;
+        if (out->pb)
+            avio_closep(&out->pb);
+    }
+    avformat_free_context(out);
+    avformat_close_input(&in);
+    return done;
+}
+
+} // namespace
+
+class TestReaderIdentity : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sameFramesAsTheCapture_data();
+    void sameFramesAsTheCapture();
+
+private:
+    QTemporaryDir dir;
+    QString ffmpeg;
+};
+
+void TestReaderIdentity::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    QVERIFY2(!ffmpeg.isEmpty(), "ffmpeg is needed to make the test videos");
+}
+
+void TestReaderIdentity::sameFramesAsTheCapture_data()
+{
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QStringList>("encoding"); // ffmpeg options after the source
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<bool>("wrap"); // a raw stream wrapped by mp4box
+    QTest::addColumn<bool>("audio"); // with a sound track
+    QTest::addColumn<bool>("direct"); // read without the capture (else through it)
+    QTest::addColumn<int>("rotation"); // marked to be shown turned, in degrees
+
+    const QString h264 = QStringLiteral("libx264");
+    const auto x264 = [&](const QString &bframes, const QString &gop, const QString &format) {
+        return QStringList { QStringLiteral("-c:v"), h264, QStringLiteral("-preset"),
+            QStringLiteral("ultrafast"), QStringLiteral("-bf"), bframes, QStringLiteral("-g"), gop,
+            QStringLiteral("-pix_fmt"), format };
+    };
+    // ultrafast makes no B-frames: these two ask for them through x264.
+    const auto x264b = [&](const QString &gop) {
+        return QStringList { QStringLiteral("-c:v"), h264, QStringLiteral("-preset"),
+            QStringLiteral("veryfast"), QStringLiteral("-bf"), QStringLiteral("3"),
+            QStringLiteral("-g"), gop, QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p") };
+    };
+    const auto mjpeg = [](const QString &format) {
+        return QStringList { QStringLiteral("-c:v"), QStringLiteral("mjpeg"),
+            QStringLiteral("-q:v"), QStringLiteral("3"), QStringLiteral("-pix_fmt"), format };
+    };
+    const QString mp4 = QStringLiteral(".mp4");
+    const QString yuv420p = QStringLiteral("yuv420p");
+
+    QTest::newRow("H.264 yuv420p, no B-frames")
+        << QStringLiteral("320x240") << x264(QStringLiteral("0"), QStringLiteral("250"), yuv420p)
+        << mp4 << false << false << true << 0;
+    QTest::newRow("H.264 yuv420p, B-frames")
+        << QStringLiteral("320x240") << x264b(QStringLiteral("250")) << mp4 << false << false
+        << true << 0;
+    // Key frames before 90: the seek starts decoding at one of them.
+    QTest::newRow("H.264, B-frames, key frame every 20")
+        << QStringLiteral("320x240") << x264b(QStringLiteral("20")) << mp4 << false << false << true
+        << 0;
+    QTest::newRow("H.264 322x242")
+        << QStringLiteral("322x242") << x264(QStringLiteral("0"), QStringLiteral("30"), yuv420p)
+        << mp4 << false << false << true << 0;
+    // Coded 1376 wide: converting the visible size only would change the
+    // right-most columns.
+    QTest::newRow("H.264 1366x720")
+        << QStringLiteral("1366x720") << x264(QStringLiteral("0"), QStringLiteral("250"), yuv420p)
+        << mp4 << false << false << true << 0;
+    QTest::newRow("H.264 yuv444p")
+        << QStringLiteral("320x240")
+        << x264(QStringLiteral("0"), QStringLiteral("250"), QStringLiteral("yuv444p")) << mp4
+        << false << false << true << 0;
+    QTest::newRow("MPEG-4 part 2") << QStringLiteral("320x240")
+                                   << QStringList { QStringLiteral("-c:v"), QStringLiteral("mpeg4"),
+                                          QStringLiteral("-q:v"), QStringLiteral("4") }
+                                   << mp4 << false << false << true << 0;
+    QTest::newRow("MPEG-4 part 2, B-frames, AVI")
+        << QStringLiteral("320x240")
+        << QStringList { QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-q:v"),
+               QStringLiteral("4"), QStringLiteral("-bf"), QStringLiteral("2") }
+        << QStringLiteral(".avi") << false << false << true << 0;
+    QTest::newRow("MJPEG yuvj420p")
+        << QStringLiteral("320x240") << mjpeg(QStringLiteral("yuvj420p")) << mp4 << false << false
+        << true << 0;
+    QTest::newRow("MJPEG yuvj422p")
+        << QStringLiteral("322x242") << mjpeg(QStringLiteral("yuvj422p")) << mp4 << false << false
+        << true << 0;
+    QTest::newRow("MJPEG 1x1") << QStringLiteral("64x64")
+                               << (QStringList {
+                                       QStringLiteral("-vf"), QStringLiteral("scale=1:1") }
+                                      + mjpeg(QStringLiteral("yuvj444p")))
+                               << mp4 << false << false << true << 0;
+    QTest::newRow("raw H.264 wrapped by mp4box")
+        << QStringLiteral("320x240") << x264b(QStringLiteral("30")) << QStringLiteral(".h264")
+        << true << false << true << 0;
+    QTest::newRow("H.264 with AAC sound")
+        << QStringLiteral("320x240") << x264b(QStringLiteral("30")) << mp4 << false << true << true
+        << 0;
+    // The capture turns such frames: read through it.
+    QTest::newRow("rotated by 90 degrees")
+        << QStringLiteral("320x240") << x264b(QStringLiteral("30")) << mp4 << false << false
+        << false << 90;
+    // The route a file takes when the libraries cannot be driven as the
+    // capture drives them.
+    QTest::newRow("through the capture") << QStringLiteral("320x240") << x264b(QStringLiteral("20"))
+                                         << mp4 << false << false << false << 0;
+}
+
+void TestReaderIdentity::sameFramesAsTheCapture()
+{
+    QFETCH(QString, size);
+    QFETCH(QStringList, encoding);
+    QFETCH(QString, suffix);
+    QFETCH(bool, wrap);
+    QFETCH(bool, audio);
+    QFETCH(bool, direct);
+    QFETCH(int, rotation);
+
+    const QString name
+        = QString::fromLatin1(QTest::currentDataTag())
+              .replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]+")), QStringLiteral("_"));
+    QString video = dir.filePath(name + suffix);
+    QVERIFY(run(ffmpeg, source(size, audio) + encoding + QStringList { video }));
+    if (wrap) {
+        const QString wrapped = dir.filePath(name + QStringLiteral(".mp4"));
+        QVERIFY(run(QStringLiteral(KESTRIN_MP4BOX),
+            { QStringLiteral("-fps"), QStringLiteral("25"), QStringLiteral("-add"), video,
+                wrapped }));
+        video = wrapped;
+    }
+
+    if (rotation != 0) {
+        const QString turned = dir.filePath(name + QStringLiteral("_turned.mp4"));
+        QVERIFY(remuxRotated(video, turned, rotation));
+        video = turned;
+    }
+
+    cv::VideoCapture capture;
+    QVERIFY(VideoFiles::openCapture(capture, video));
+    capture.set(cv::CAP_PROP_POS_FRAMES, 90);
+    cv::Mat expected;
+    QVERIFY(capture.read(expected));
+
+    // A rotated file goes through the capture by itself.
+    FrameReader reader(4, direct || rotation != 0 ? FrameReader::Direct : FrameReader::CaptureOnly);
+    QCOMPARE(reader.open(video, 90), QString());
+    QCOMPARE(reader.direct(), direct);
+    QCOMPARE(reader.fps(), capture.get(cv::CAP_PROP_FPS));
+    QCOMPARE(reader.frameCount(), capture.get(cv::CAP_PROP_FRAME_COUNT));
+    QCOMPARE(reader.startFrame().size(), expected.size());
+    QCOMPARE(cv::norm(reader.startFrame(), expected, cv::NORM_INF), 0.0);
+
+    cv::Mat grey;
+    int index = 91;
+    while (capture.read(expected)) {
+        const FrameReader::Frame *frame = reader.next();
+        QVERIFY2(frame, qPrintable(QStringLiteral("no frame %1").arg(index)));
+        QCOMPARE(frame->colour.size(), expected.size());
+        QCOMPARE(frame->colour.type(), expected.type());
+        if (cv::norm(frame->colour, expected, cv::NORM_INF) != 0.0)
+            QFAIL(qPrintable(QStringLiteral("frame %1 differs").arg(index)));
+        cv::cvtColor(expected, grey, cv::COLOR_BGR2GRAY);
+        QCOMPARE(cv::norm(frame->grey, grey, cv::NORM_INF), 0.0);
+        ++index;
+    }
+    QVERIFY(reader.next() == nullptr);
+    QCOMPARE(index, kFrames);
+    QCOMPARE(reader.end(), FrameReader::Complete);
+    QCOMPARE(reader.endReport(), QString());
+}
+
+QTEST_APPLESS_MAIN(TestReaderIdentity)
+#include "test_readeridentity.moc"
