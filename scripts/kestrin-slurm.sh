@@ -9,7 +9,8 @@
 # path. Every video is an independent one-video run, as with
 # `kestrin-batch --jobs`: no tracks carry over from one video to the next.
 # The tasks together write exactly the files of
-# `kestrin-batch --mode all --jobs N VIDEO`.
+# `kestrin-batch --mode all --jobs N VIDEO`; a job after the array writes the
+# folder's summary (`kestrin-batch --summary FOLDER`).
 #
 # Adjust the array to the cluster: the line below, or --array on the sbatch
 # command line, which wins. Task IDs must run from 0 to N-1 without gaps; more
@@ -32,5 +33,17 @@ fi
 : "${SLURM_ARRAY_TASK_ID:?run this script as a job array: sbatch --array=0-N-1}"
 : "${SLURM_ARRAY_TASK_COUNT:?run this script as a job array: sbatch --array=0-N-1}"
 
-exec "${KESTRIN_BATCH:-kestrin-batch}" --quiet --mode "${KESTRIN_MODE:-all}" \
+batch=${KESTRIN_BATCH:-kestrin-batch}
+folder=$(cd "$(dirname "$1")" && pwd)
+
+# The folder's summary (exportCSV/summary.csv, activity.csv and charts) once
+# every task has ended: the first task submits it as a job that depends on
+# the whole array.
+if [ "$SLURM_ARRAY_TASK_ID" -eq "${SLURM_ARRAY_TASK_MIN:-0}" ]; then
+    sbatch --quiet --job-name=kestrin-summary --dependency="afterany:$SLURM_ARRAY_JOB_ID" \
+        --output="kestrin-summary-%j.out" \
+        --wrap="$(printf '%q --summary %q' "$batch" "$folder")"
+fi
+
+exec "$batch" --quiet --mode "${KESTRIN_MODE:-all}" \
     --shard "$SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT" "$1"

@@ -9,6 +9,7 @@
 #include "batchrun.h"
 
 Q_DECLARE_METATYPE(BatchOptions::Action)
+Q_DECLARE_METATYPE(ActivityBins::Width)
 
 class TestBatchOptions : public QObject
 {
@@ -22,6 +23,8 @@ private slots:
     void shardAndDemo();
     void shardsCoverTheFolderOnce();
     void shardFollowsNameOrder();
+    void summaryAndTracks_data();
+    void summaryAndTracks();
     void progressLine_data();
     void progressLine();
     void duration_data();
@@ -233,6 +236,55 @@ void TestBatchOptions::shardFollowsNameOrder()
     QCOMPARE(BatchRun::shard(listed, 1, 2), (QStringList { "/x/b.mp4", "/b/d.mp4" }));
     QCOMPARE(BatchRun::shard(listed, 4, 5), QStringList { "/a/e.mp4" });
     QVERIFY(BatchRun::shard(listed, 5, 6).isEmpty());
+}
+
+void TestBatchOptions::summaryAndTracks_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<BatchOptions::Action>("action");
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<ActivityBins::Width>("bin");
+    QTest::addColumn<bool>("tracks");
+
+    using A = BatchOptions::Action;
+    using W = ActivityBins::Width;
+    QTest::newRow("summary, hours by default")
+        << QStringList { "--summary", "site" } << A::Summary << "site" << W::Hour << false;
+    QTest::newRow("summary by 10 minutes") << QStringList { "--summary", "site", "--bin", "10m" }
+                                           << A::Summary << "site" << W::TenMinutes << false;
+    QTest::newRow("summary by day, = form")
+        << QStringList { "--bin=1d", "--summary=site" } << A::Summary << "site" << W::Day << false;
+    QTest::newRow("unknown bin") << QStringList { "--summary", "site", "--bin", "1w" }
+                                 << A::UsageError << "" << W::Hour << false;
+    QTest::newRow("summary takes no video")
+        << QStringList { "--summary", "site", "v.mp4" } << A::UsageError << "" << W::Hour << false;
+    QTest::newRow("summary processes nothing") << QStringList { "--summary", "site", "--tracks" }
+                                               << A::UsageError << "" << W::Hour << false;
+    QTest::newRow("bin without summary")
+        << QStringList { "--bin", "1h", "v.mp4" } << A::UsageError << "" << W::Hour << false;
+    QTest::newRow("tracks") << QStringList { "--tracks", "v.mp4" } << A::Run << "" << W::Hour
+                            << true;
+    QTest::newRow("no tracks by default")
+        << QStringList { "v.mp4" } << A::Run << "" << W::Hour << false;
+}
+
+void TestBatchOptions::summaryAndTracks()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(BatchOptions::Action, action);
+    QFETCH(QString, dir);
+    QFETCH(ActivityBins::Width, bin);
+    QFETCH(bool, tracks);
+
+    const QStringList line = QStringList { "kestrin-batch" } + arguments;
+    const BatchOptions options = BatchOptions::parse(line);
+    QCOMPARE(options.action, action);
+    QCOMPARE(options.summaryDir, dir);
+    QCOMPARE(options.bin, bin);
+    QCOMPARE(options.tracks, tracks);
+    // The program makes its GUI application for exactly these.
+    QCOMPARE(BatchOptions::wantsSummary(line), arguments.join(' ').contains("--summary"));
+    QVERIFY(!BatchOptions::wantsSummary({ "kestrin-batch", "--", "--summary" }));
 }
 
 void TestBatchOptions::progressLine_data()
