@@ -1,8 +1,12 @@
-// Draws Kestrin's logos and program icon into resources/img. Not part of the
-// build: the PNG files it writes are committed. To redraw them:
+// Draws Kestrin's logos and program icon into resources/img, and the icon at
+// the sizes of the desktop's icon theme into resources/icons (kestrin-N.png,
+// installed as hicolor/NxN/apps/kestrin.png). Not part of the build: the PNG
+// files it writes are committed. To redraw them:
 //
 //   g++ -std=c++17 -fPIC resources/makeart.cpp $(pkg-config --cflags --libs Qt5Gui) -o /tmp/makeart
-//   QT_QPA_PLATFORM=offscreen /tmp/makeart resources/img
+//   QT_QPA_PLATFORM=offscreen /tmp/makeart resources/img resources/icons
+
+#include <cstdio>
 
 #include <QColor>
 #include <QDir>
@@ -13,7 +17,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
-#include <cstdio>
 
 namespace {
 
@@ -159,8 +162,15 @@ int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
     const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
-    const bool ok = save(makerLogo(), dir, QStringLiteral("logo_tolvane_521x77.png"))
+    const QDir icons(argc > 2 ? QString::fromLocal8Bit(argv[2]) : dir.path());
+    bool ok = save(makerLogo(), dir, QStringLiteral("logo_tolvane_521x77.png"))
         && save(partnerLogo(), dir, QStringLiteral("logo_qorel.png"))
         && save(programIcon(), dir, QStringLiteral("kestrin.png"));
+    // The theme sizes, scaled down from the drawing.
+    for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 }) {
+        const QImage icon
+            = programIcon().scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        ok = ok && save(icon, icons, QStringLiteral("kestrin-%1.png").arg(size));
+    }
     return ok ? 0 : 1;
 }

@@ -12,6 +12,8 @@ PACKAGES=(
   ffmpeg
   xvfb xauth x11-utils
   fonts-dejavu-core fontconfig
+  dpkg-dev fakeroot lintian desktop-file-utils appstream
+  parallel slurm-wlm munge
 )
 
 missing=()

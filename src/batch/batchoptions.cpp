@@ -1,5 +1,7 @@
 #include "batchoptions.h"
 
+#include <algorithm>
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,7 +17,9 @@ const char description[]
       "exportCSV/summary.csv, activity.csv, activity.png and activity.svg and prints the "
       "totals.\n"
       "Exit status: 0 done, 1 error (the only video failed, or nothing could start), 2 bad "
-      "command line, 3 some videos failed or were skipped, 128+N stopped by signal N.";
+      "command line, 3 some videos failed or were skipped, 128+N stopped by signal N.\n"
+      "With --make-demo DIR it writes two short demonstration videos with their boxes into "
+      "DIR instead.";
 
 } // namespace
 
@@ -66,13 +70,24 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
     QCommandLineOption zonesFile(QStringLiteral("zones-file"), QString(), QStringLiteral("file"));
     zonesFile.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({ mode, counting, jobs, tracks, quiet, summary, bin, boxes, zonesFile });
+    const QCommandLineOption shard(QStringLiteral("shard"),
+        QStringLiteral("With --mode all or unprocessed: take only every N-th video of the "
+                       "folder in name order, from the I-th (0-based), each as an independent "
+                       "one-video run. N shards together process the whole folder."),
+        QStringLiteral("I/N"));
+    const QCommandLineOption makeDemo(QStringLiteral("make-demo"),
+        QStringLiteral("Write demonstration videos with their boxes into DIR (made when "
+                       "missing; existing files are never replaced) and exit."),
+        QStringLiteral("DIR"));
+    parser.addOptions({ shard, makeDemo });
     parser.addPositionalArgument(
         QStringLiteral("VIDEO"), QStringLiteral("The video whose boxes serve the run."));
 
     const QString usage = QStringLiteral("Usage: kestrin-batch [--mode one|all|unprocessed] "
                                          "[--counting classic|robust] [--jobs N] [--tracks] "
-                                         "[--quiet] VIDEO\n"
-                                         "       kestrin-batch --summary DIR [--bin 10m|1h|1d]");
+                                         "[--shard I/N] [--quiet] VIDEO\n"
+                                         "       kestrin-batch --summary DIR [--bin 10m|1h|1d]\n"
+                                         "       kestrin-batch --make-demo DIR");
     if (!parser.parse(arguments)) {
         options.text = parser.errorText() + QLatin1Char('\n') + usage;
         return options;
@@ -89,9 +104,20 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         return options;
     }
 
+    if (parser.isSet(makeDemo)) {
+        options.demoDir = parser.value(makeDemo);
+        if (options.demoDir.isEmpty() || !parser.positionalArguments().isEmpty()) {
+            options.text = QStringLiteral("--make-demo needs a folder and no VIDEO.\n") + usage;
+            return options;
+        }
+        options.action = Action::MakeDemo;
+        return options;
+    }
+
     if (parser.isSet(summary)) {
         const QStringList others { QStringLiteral("mode"), QStringLiteral("counting"),
-            QStringLiteral("jobs"), QStringLiteral("tracks"), QStringLiteral("boxes-from") };
+            QStringLiteral("jobs"), QStringLiteral("tracks"), QStringLiteral("boxes-from"),
+            QStringLiteral("shard"), QStringLiteral("make-demo") };
         for (const QString &name : others) {
             if (parser.isSet(name)) {
                 options.text
@@ -153,6 +179,19 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
             return options;
         }
     }
+    if (parser.isSet(shard)) {
+        if (!parseShard(parser.value(shard), options.shardIndex, options.shardCount)) {
+            options.text = QStringLiteral("--shard needs I/N with whole numbers 0 <= I < N, not "
+                                          "\"%1\".\n")
+                               .arg(parser.value(shard))
+                + usage;
+            return options;
+        }
+        if (options.mode == ProcessRun::One) {
+            options.text = QStringLiteral("--shard needs --mode all or unprocessed.\n") + usage;
+            return options;
+        }
+    }
     options.quiet = parser.isSet(quiet);
     options.tracks = parser.isSet(tracks);
     options.boxSource = parser.value(boxes);
@@ -176,4 +215,26 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
     options.video = positional.first();
     options.action = Action::Run;
     return options;
+}
+
+bool BatchOptions::parseShard(const QString &text, int &index, int &count)
+{
+    const QStringList parts = text.split(QLatin1Char('/'));
+    if (parts.size() != 2)
+        return false;
+    // toInt accepts blanks and signs; a shard is plain digits only.
+    for (const QString &part : parts) {
+        if (part.isEmpty()
+            || std::any_of(part.begin(), part.end(), [](QChar c) { return !c.isDigit(); }))
+            return false;
+    }
+    bool indexOk = false;
+    bool countOk = false;
+    const int i = parts[0].toInt(&indexOk);
+    const int n = parts[1].toInt(&countOk);
+    if (!indexOk || !countOk || n < 1 || i >= n)
+        return false;
+    index = i;
+    count = n;
+    return true;
 }

@@ -8,12 +8,13 @@
 
 // The command line of kestrin-batch:
 //   kestrin-batch [--mode one|all|unprocessed] [--counting classic|robust] [--jobs N]
-//                 [--tracks] [--quiet] VIDEO
+//                 [--tracks] [--shard I/N] [--quiet] VIDEO
 //   kestrin-batch --summary DIR [--bin 10m|1h|1d]
+//   kestrin-batch --make-demo DIR
 class BatchOptions
 {
 public:
-    enum class Action { Run, Summary, Help, Version, UsageError };
+    enum class Action { Run, Summary, Help, Version, MakeDemo, UsageError };
 
     // True when `arguments` ask for a summary: the program then needs a
     // GUI application (fonts and painting), made before parsing.
@@ -21,6 +22,8 @@ public:
 
     // `arguments` includes the program name first.
     static BatchOptions parse(const QStringList &arguments);
+    // "I/N" with 0 <= I < N; false for anything else.
+    static bool parseShard(const QString &text, int &index, int &count);
 
     Action action = Action::UsageError;
     ProcessRun::Mode mode = ProcessRun::One;
@@ -37,5 +40,10 @@ public:
     // Hidden, with --boxes-from: the boxes and frame size that the parent run
     // read at its start (ZoneSnapshot), used instead of the box files.
     QString zonesFile;
+    // --shard I/N: every N-th video of the folder from the I-th (0-based);
+    // shardCount 0 means no sharding.
+    int shardIndex = 0;
+    int shardCount = 0;
+    QString demoDir; // --make-demo
     QString text; // the help, the version, or what is wrong with the line
 };

@@ -1,5 +1,6 @@
 #include "batchrun.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -59,6 +60,12 @@ int BatchRun::exec()
     QStringList queue;
     if (!options.boxSource.isEmpty()) {
         queue = QStringList { video };
+    } else if (options.shardCount > 0) {
+        // Shared out before the unprocessed ones are picked: a shard that has
+        // finished must not shift the videos of one that starts later.
+        const QStringList folder = VideoFiles::listVideos(QFileInfo(video).absolutePath());
+        queue = ProcessRun::queueFor(
+            options.mode, video, shard(folder, options.shardIndex, options.shardCount));
     } else {
         const QStringList folder = options.mode == ProcessRun::One
             ? QStringList()
@@ -69,13 +76,26 @@ int BatchRun::exec()
         warning(QStringLiteral("no video to process"));
         return Done;
     }
-    int status = options.jobs > 0 ? runJobs(queue) : runQueue(queue);
+    // A shard's videos are independent runs, as with --jobs.
+    int status = options.jobs > 0 || options.shardCount > 0 ? runJobs(queue) : runQueue(queue);
     if (!outputProblem.isEmpty()) {
         error(QStringLiteral("cannot write the summary to standard output: %1").arg(outputProblem));
         if (status == Done)
             status = Failed;
     }
     return status;
+}
+
+QStringList BatchRun::shard(const QStringList &videos, int index, int count)
+{
+    QStringList sorted = videos;
+    std::sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) {
+        return QFileInfo(a).fileName() < QFileInfo(b).fileName();
+    });
+    QStringList picked;
+    for (int i = index; count > 0 && i < sorted.size(); i += count)
+        picked << sorted[i];
+    return picked;
 }
 
 QStringList BatchRun::totals(const FolderSummary &folder)

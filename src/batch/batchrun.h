@@ -39,6 +39,11 @@ public:
     // The totals printed by --summary, one line each.
     static QStringList totals(const FolderSummary &folder);
 
+    // Shard `index` of `count` of a folder's videos: every count-th video in
+    // file name order, from the index-th. Name order, not listing order, so
+    // that shards started on different machines or at different times agree.
+    static QStringList shard(const QStringList &videos, int index, int count);
+
 private:
     // The video whose boxes and frame size serve the run; false with a
     // message when it cannot serve.

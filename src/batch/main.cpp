@@ -5,12 +5,14 @@
 #include <memory>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QStringList>
 
 #include "batchoptions.h"
 #include "batchrun.h"
+#include "demofolder.h"
 #include "logging.h"
 
 int main(int argc, char *argv[])
@@ -41,6 +43,18 @@ int main(int argc, char *argv[])
     case BatchOptions::Action::Version:
         std::printf("%s\n", options.text.toLocal8Bit().constData());
         return BatchRun::Done;
+    case BatchOptions::Action::MakeDemo: {
+        const QString why = DemoFolder::make(options.demoDir);
+        if (!why.isEmpty()) {
+            std::fprintf(stderr, "kestrin-batch: error: %s\n", why.toLocal8Bit().constData());
+            return BatchRun::Failed;
+        }
+        const QDir folder(options.demoDir);
+        for (const QString &name : DemoFolder::videoNames())
+            std::printf("%s\n",
+                QDir::toNativeSeparators(folder.absoluteFilePath(name)).toLocal8Bit().constData());
+        return BatchRun::Done;
+    }
     case BatchOptions::Action::UsageError:
         std::fprintf(stderr, "kestrin-batch: %s\n", options.text.toLocal8Bit().constData());
         return BatchRun::Usage;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -70,8 +71,12 @@ QString Process_Import::findTool(const QString &ownFolder)
         if (!found.isEmpty())
             return found;
     }
-    const QString beside = QStandardPaths::findExecutable(QStringLiteral("mp4box"), { ownFolder });
-    return beside.isEmpty() ? QStringLiteral("mp4box") : beside;
+    // Beside the program in a build folder; installed, in a folder of its own
+    // that is not on the search path.
+    const QString privateFolder = QDir::cleanPath(ownFolder + QStringLiteral("/../lib/kestrin"));
+    const QString found
+        = QStandardPaths::findExecutable(QStringLiteral("mp4box"), { ownFolder, privateFolder });
+    return found.isEmpty() ? QStringLiteral("mp4box") : found;
 }
 
 void Process_Import::run()

@@ -27,8 +27,9 @@ public:
     void parseOutput(const QByteArray &chunk);
 
     // The wrapping tool: "mp4box" on the search path, then "MP4Box", then
-    // "mp4box" in `ownFolder` (the folder of the running program). Returns the
-    // plain name when none is found, so that starting it fails.
+    // "mp4box" in `ownFolder` (the folder of the running program), then in
+    // the installation's private folder `ownFolder`/../lib/kestrin. Returns
+    // the plain name when none is found, so that starting it fails.
     static QString findTool(const QString &ownFolder);
 
 signals:

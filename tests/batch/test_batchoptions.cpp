@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -5,6 +6,7 @@
 
 #include "batchoptions.h"
 #include "batchprogress.h"
+#include "batchrun.h"
 
 Q_DECLARE_METATYPE(BatchOptions::Action)
 Q_DECLARE_METATYPE(ActivityBins::Width)
@@ -17,6 +19,10 @@ private slots:
     void parse_data();
     void parse();
     void helpHidesTheChildOption();
+    void shardAndDemo_data();
+    void shardAndDemo();
+    void shardsCoverTheFolderOnce();
+    void shardFollowsNameOrder();
     void summaryAndTracks_data();
     void summaryAndTracks();
     void progressLine_data();
@@ -124,9 +130,112 @@ void TestBatchOptions::parse()
 void TestBatchOptions::helpHidesTheChildOption()
 {
     const BatchOptions options = BatchOptions::parse({ "kestrin-batch", "--help" });
-    for (const char *shown : { "--mode", "--jobs", "--quiet", "VIDEO", "Exit status" })
+    for (const char *shown :
+        { "--mode", "--jobs", "--shard", "--make-demo", "--quiet", "VIDEO", "Exit status" })
         QVERIFY2(options.text.contains(QLatin1String(shown)), shown);
     QVERIFY(!options.text.contains(QLatin1String("boxes-from")));
+}
+
+void TestBatchOptions::shardAndDemo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<BatchOptions::Action>("action");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("demoDir");
+
+    using A = BatchOptions::Action;
+    QTest::newRow("first of four")
+        << QStringList { "--mode", "all", "--shard", "0/4", "v.mp4" } << A::Run << 0 << 4 << "";
+    QTest::newRow("last of four, unprocessed")
+        << QStringList { "--mode", "unprocessed", "--shard=3/4", "v.mp4" } << A::Run << 3 << 4
+        << "";
+    QTest::newRow("one shard") << QStringList { "--mode", "all", "--shard", "0/1", "v.mp4" }
+                               << A::Run << 0 << 1 << "";
+    QTest::newRow("with jobs") << QStringList { "--mode", "all", "--jobs", "2", "--shard", "1/2",
+        "v.mp4" } << A::Run << 1
+                               << 2 << "";
+    QTest::newRow("no shard") << QStringList { "--mode", "all", "v.mp4" } << A::Run << 0 << 0 << "";
+    QTest::newRow("index past the end")
+        << QStringList { "--mode", "all", "--shard", "4/4", "v.mp4" } << A::UsageError << 0 << 0
+        << "";
+    QTest::newRow("no shards") << QStringList { "--mode", "all", "--shard", "0/0", "v.mp4" }
+                               << A::UsageError << 0 << 0 << "";
+    QTest::newRow("negative index") << QStringList { "--mode", "all", "--shard=-1/4", "v.mp4" }
+                                    << A::UsageError << 0 << 0 << "";
+    QTest::newRow("signed") << QStringList { "--mode", "all", "--shard", "+1/4", "v.mp4" }
+                            << A::UsageError << 0 << 0 << "";
+    QTest::newRow("blank") << QStringList { "--mode", "all", "--shard", " 1/4", "v.mp4" }
+                           << A::UsageError << 0 << 0 << "";
+    QTest::newRow("no count") << QStringList { "--mode", "all", "--shard", "1", "v.mp4" }
+                              << A::UsageError << 0 << 0 << "";
+    QTest::newRow("three parts") << QStringList { "--mode", "all", "--shard", "1/2/3", "v.mp4" }
+                                 << A::UsageError << 0 << 0 << "";
+    QTest::newRow("too large") << QStringList { "--mode", "all", "--shard", "1/99999999999",
+        "v.mp4" } << A::UsageError
+                               << 0 << 0 << "";
+    QTest::newRow("mode one") << QStringList { "--shard", "0/2", "v.mp4" } << A::UsageError << 0
+                              << 0 << "";
+    QTest::newRow("demo") << QStringList { "--make-demo", "d" } << A::MakeDemo << 0 << 0 << "d";
+    QTest::newRow("demo and a video")
+        << QStringList { "--make-demo", "d", "v.mp4" } << A::UsageError << 0 << 0 << "";
+    QTest::newRow("demo without folder")
+        << QStringList { "--make-demo=" } << A::UsageError << 0 << 0 << "";
+}
+
+void TestBatchOptions::shardAndDemo()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(BatchOptions::Action, action);
+    QFETCH(int, index);
+    QFETCH(int, count);
+    QFETCH(QString, demoDir);
+
+    const BatchOptions options
+        = BatchOptions::parse(QStringList { QStringLiteral("kestrin-batch") } + arguments);
+    QCOMPARE(options.action, action);
+    if (action == BatchOptions::Action::UsageError) {
+        QVERIFY(options.text.contains(QLatin1String("Usage: kestrin-batch")));
+        return;
+    }
+    QCOMPARE(options.shardIndex, index);
+    QCOMPARE(options.shardCount, count);
+    QCOMPARE(options.demoDir, demoDir);
+}
+
+void TestBatchOptions::shardsCoverTheFolderOnce()
+{
+    // Every way of cutting folders of 0 to 9 videos into 1 to 10 shards.
+    for (int size = 0; size < 10; ++size) {
+        QStringList videos;
+        for (int i = 0; i < size; ++i)
+            videos << QStringLiteral("/d/v%1.mp4").arg((i * 7) % 10);
+        for (int count = 1; count <= 10; ++count) {
+            QStringList all;
+            for (int index = 0; index < count; ++index) {
+                const QStringList part = BatchRun::shard(videos, index, count);
+                // Shares differ by one video at most.
+                QVERIFY(part.size() == size / count || part.size() == size / count + 1);
+                all += part;
+            }
+            QCOMPARE(all.size(), videos.size());
+            std::sort(all.begin(), all.end());
+            QStringList expected = videos;
+            std::sort(expected.begin(), expected.end());
+            QCOMPARE(all, expected);
+        }
+    }
+}
+
+void TestBatchOptions::shardFollowsNameOrder()
+{
+    // Listed in the file system's order; shared out in name order whatever
+    // the folders are called.
+    const QStringList listed { "/z/c.mp4", "/a/e.mp4", "/y/a.mp4", "/b/d.mp4", "/x/b.mp4" };
+    QCOMPARE(BatchRun::shard(listed, 0, 2), (QStringList { "/y/a.mp4", "/z/c.mp4", "/a/e.mp4" }));
+    QCOMPARE(BatchRun::shard(listed, 1, 2), (QStringList { "/x/b.mp4", "/b/d.mp4" }));
+    QCOMPARE(BatchRun::shard(listed, 4, 5), QStringList { "/a/e.mp4" });
+    QVERIFY(BatchRun::shard(listed, 5, 6).isEmpty());
 }
 
 void TestBatchOptions::summaryAndTracks_data()

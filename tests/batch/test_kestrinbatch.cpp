@@ -111,6 +111,8 @@ private slots:
     void unusableQueuedVideosAreSkipped();
     void jobsGiveTheFilesOfOneVideoRuns();
     void noVideoLeftIsNoError();
+    void shardsGiveTheFilesOfJobs();
+    void demoFolderIsCountedAndNeverOverwritten();
 
 private:
     QString work() const { return dir.filePath(QStringLiteral("work")); }
@@ -272,6 +274,8 @@ void TestKestrinBatch::errorsTouchNothing_data()
     QTest::newRow("no video given") << "none" << 2 << "No VIDEO given";
     QTest::newRow("two videos") << "two" << 2 << "Exactly one VIDEO";
     QTest::newRow("jobs not a number") << "jobs" << 2 << "--jobs needs a whole number";
+    QTest::newRow("shard past the end") << "shard" << 2 << "--shard needs I/N";
+    QTest::newRow("shard of one video") << "shard one" << 2 << "--shard needs --mode all";
 }
 
 void TestKestrinBatch::errorsTouchNothing()
@@ -332,6 +336,11 @@ void TestKestrinBatch::errorsTouchNothing()
         arguments = QStringList { video, other };
     else if (kind == QLatin1String("jobs"))
         arguments = QStringList { QStringLiteral("--jobs"), QStringLiteral("two"), video };
+    else if (kind == QLatin1String("shard"))
+        arguments = QStringList { QStringLiteral("--mode"), QStringLiteral("all"),
+            QStringLiteral("--shard"), QStringLiteral("2/2"), video };
+    else if (kind == QLatin1String("shard one"))
+        arguments = QStringList { QStringLiteral("--shard"), QStringLiteral("0/2"), video };
 
     const std::map<QString, QByteArray> before = snapshot(work());
     const Outcome batch = runBatch(arguments, work());
@@ -446,6 +455,86 @@ void TestKestrinBatch::noVideoLeftIsNoError()
     QVERIFY(batch.out.isEmpty());
     QVERIFY2(batch.err.contains("no video to process"), batch.err);
     QVERIFY(snapshot(work()) == before);
+}
+
+void TestKestrinBatch::shardsGiveTheFilesOfJobs()
+{
+    const QStringList names { "video_20160512_1000_01.mp4", "video_20160512_1010_02.mp4",
+        "video_20160512_1020_03.mp4", "video_20160512_1030_04.mp4" };
+    const QString jobsDir = work() + QStringLiteral("/jobs");
+    const QString shardDir = work() + QStringLiteral("/shards");
+    for (const QString &folder : { jobsDir, shardDir }) {
+        QVERIFY(QDir().mkpath(folder));
+        for (const QString &name : names)
+            QVERIFY(QFile::copy(crossing, folder + QLatin1Char('/') + name));
+        // VIDEO's boxes serve every video of the folder.
+        insectscene::saveBoxes(
+            folder + QLatin1Char('/') + names[2], crossingLine, insectscene::wholeFrame());
+    }
+
+    const Outcome jobs
+        = runBatch({ QStringLiteral("--quiet"), QStringLiteral("--mode"), QStringLiteral("all"),
+            QStringLiteral("--jobs"), QStringLiteral("2"), jobsDir + QLatin1Char('/') + names[2] });
+    QCOMPARE(jobs.status, 0);
+
+    // Three shards one after the other, in "unprocessed" mode: what an
+    // earlier shard has done must not move the videos of a later one.
+    QByteArray shardOut;
+    for (int index : { 2, 0, 1 }) {
+        const Outcome shard = runBatch(
+            { QStringLiteral("--quiet"), QStringLiteral("--mode"), QStringLiteral("unprocessed"),
+                QStringLiteral("--shard"), QStringLiteral("%1/3").arg(index), names[2] },
+            shardDir);
+        QCOMPARE(shard.status, 0);
+        // Four videos in three shards: the first takes two of them.
+        QCOMPARE(lines(shard.out).size(), size_t(index == 0 ? 2 : 1));
+        shardOut += shard.out;
+    }
+    QCOMPARE(lines(shardOut), lines(jobs.out));
+    const std::map<QString, QByteArray> files = exports(shardDir);
+    QCOMPARE(files.size(), size_t(2 + 4 * 3));
+    QVERIFY(files == exports(jobsDir));
+
+    // A shard with nothing left to do is no error and touches nothing.
+    const std::map<QString, QByteArray> before = snapshot(shardDir);
+    const Outcome again = runBatch({ QStringLiteral("--quiet"), QStringLiteral("--mode"),
+        QStringLiteral("unprocessed"), QStringLiteral("--shard"), QStringLiteral("0/3"),
+        shardDir + QLatin1Char('/') + names[2] });
+    QCOMPARE(again.status, 0);
+    QVERIFY(again.out.isEmpty());
+    QVERIFY(snapshot(shardDir) == before);
+}
+
+void TestKestrinBatch::demoFolderIsCountedAndNeverOverwritten()
+{
+    const QString demo = work() + QStringLiteral("/new/demo");
+    const Outcome made = runBatch({ QStringLiteral("--make-demo"), demo });
+    QCOMPARE(made.status, 0);
+    const QList<QByteArray> videos = made.out.trimmed().split('\n');
+    QCOMPARE(videos.size(), 2);
+    for (const QByteArray &path : videos) {
+        cv::VideoCapture capture(path.toStdString());
+        QVERIFY2(capture.isOpened(), path);
+        QCOMPARE(capture.get(cv::CAP_PROP_FRAME_WIDTH), 1280.0);
+        QCOMPARE(capture.get(cv::CAP_PROP_FRAME_HEIGHT), 720.0);
+    }
+    // Only the videos and their boxes: no temporary file is left.
+    QCOMPARE(snapshot(demo).size(), size_t(2 + 1 + 2 * 2));
+
+    // Each video, run with its own boxes, counts insects.
+    for (const QByteArray &path : videos) {
+        const Outcome run = runBatch({ QStringLiteral("--quiet"), QString::fromLocal8Bit(path) });
+        QCOMPARE(run.status, 0);
+        const QByteArray counts
+            = testfiles::read(VideoFiles::resultFile(QString::fromLocal8Bit(path)));
+        QVERIFY2(counts.startsWith(header) && counts.count('\n') > 2, counts);
+    }
+
+    const std::map<QString, QByteArray> before = snapshot(demo);
+    const Outcome again = runBatch({ QStringLiteral("--make-demo"), demo });
+    QCOMPARE(again.status, 1);
+    QVERIFY2(again.err.contains("exists already"), again.err);
+    QVERIFY(snapshot(demo) == before);
 }
 
 QTEST_GUILESS_MAIN(TestKestrinBatch)

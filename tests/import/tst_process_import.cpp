@@ -108,6 +108,7 @@ private slots:
     void toolFails_data();
     void toolFails();
     void findsTool();
+    void findsToolInstalled();
     void parser_data();
     void parser();
     void realTool();
@@ -421,6 +422,26 @@ void TestProcessImport::findsTool()
     QCOMPARE(Process_Import::findTool(own), other + QStringLiteral("/MP4Box"));
     QVERIFY(writeTool(bin + QStringLiteral("/mp4box"), QString()));
     QCOMPARE(Process_Import::findTool(own), bin + QStringLiteral("/mp4box"));
+}
+
+void TestProcessImport::findsToolInstalled()
+{
+    // An installation: <prefix>/bin/kestrin and <prefix>/lib/kestrin/mp4box.
+    const QString prefix = bin + QStringLiteral("/prefix");
+    const QString programs = prefix + QStringLiteral("/bin");
+    const QString privateTool = prefix + QStringLiteral("/lib/kestrin/mp4box");
+    QVERIFY(QDir().mkpath(programs));
+    QVERIFY(QDir().mkpath(prefix + QStringLiteral("/lib/kestrin")));
+    qputenv("PATH", bin.toLocal8Bit());
+    QVERIFY(!QFile::exists(bin + QStringLiteral("/mp4box")));
+    QCOMPARE(Process_Import::findTool(programs), QStringLiteral("mp4box"));
+    QVERIFY(writeTool(privateTool, QString()));
+    QCOMPARE(Process_Import::findTool(programs), privateTool);
+    // The search path and the program's own folder come first.
+    QVERIFY(writeTool(programs + QStringLiteral("/mp4box"), QString()));
+    QCOMPARE(Process_Import::findTool(programs), programs + QStringLiteral("/mp4box"));
+    QVERIFY(writeTool(bin + QStringLiteral("/mp4box"), QString()));
+    QCOMPARE(Process_Import::findTool(programs), bin + QStringLiteral("/mp4box"));
 }
 
 void TestProcessImport::parser_data()
