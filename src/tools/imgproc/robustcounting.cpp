@@ -86,6 +86,7 @@ RobustCounting::Settings RobustCounting::Settings::forVideo(const cv::Size &size
     s.coastLife = std::max(2 * kConfirmHits, static_cast<int>(std::lround(0.15 * rate)));
     s.sharedLife = std::max(3, static_cast<int>(std::lround(0.3 * rate)));
     s.sideMargin = 8.0 * scale;
+    s.bornMargin = 2.0 * scale;
     s.edgeReach = 30.0 * scale;
     return s;
 }
@@ -102,6 +103,7 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("coast_life_frames"), config.coastLife },
         { QStringLiteral("shared_life_frames"), config.sharedLife },
         { QStringLiteral("side_margin_px"), config.sideMargin },
+        { QStringLiteral("born_margin_px"), config.bornMargin },
         { QStringLiteral("edge_reach_px"), config.edgeReach } };
 }
 
@@ -418,6 +420,16 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
         if (side != 0) {
             // Only a passage through the line itself counts, not one round
             // its ends.
+            // A track that starts inside the margin, as one does where two
+            // insects' blob splits on the line, came from the side it
+            // started on.
+            if (t.side == 0) {
+                const double born = sideDistance(cv::Point2d(t.firstSeen), pa, pb);
+                if (born * side < -config.bornMargin) {
+                    t.side = -side;
+                    t.sidePosition = cv::Point2d(t.firstSeen);
+                }
+            }
             if (t.side != 0 && side != t.side
                 && InsectDetect::Intersect(rounded(t.sidePosition), rounded(t.position), a, b)) {
                 qCDebug(lcImgproc, "Track %d crossed from (%.0f, %.0f) to (%.0f, %.0f), %d hits",

@@ -62,6 +62,7 @@ public:
         int coastLife = 0; // missed frames a track is looked for along its motion
         int sharedLife = 0; // frames a track may move on inside another's blob
         double sideMargin = 0; // px from the line to be on one side
+        double bornMargin = 0; // px off the line where a track starting on it came from
         double edgeReach = 0; // px from a counting edge to count at it
         static Settings forVideo(const cv::Size &frameSize, double fps);
     };
