@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake make pkg-config
-  qtbase5-dev
+  qtbase5-dev libqt5svg5-dev
   libopencv-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   ffmpeg

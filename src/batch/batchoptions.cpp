@@ -11,10 +11,25 @@ const char description[]
       "window.\n"
       "VIDEO plays the video current when \"Process\" is pressed: its boxes and frame size "
       "serve the run, and its folder holds the videos of modes all and unprocessed.\n"
+      "With --summary, summarises the count files of DIR instead: writes "
+      "exportCSV/summary.csv, activity.csv, activity.png and activity.svg and prints the "
+      "totals.\n"
       "Exit status: 0 done, 1 error (no file touched), 2 bad command line, 3 done but some "
       "videos skipped.";
 
 } // namespace
+
+bool BatchOptions::wantsSummary(const QStringList &arguments)
+{
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("--"))
+            return false;
+        if (argument == QLatin1String("--summary")
+            || argument.startsWith(QLatin1String("--summary=")))
+            return true;
+    }
+    return false;
+}
 
 BatchOptions BatchOptions::parse(const QStringList &arguments)
 {
@@ -38,14 +53,24 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         QStringLiteral("classic|robust"), QStringLiteral("classic"));
     const QCommandLineOption quiet(
         QStringLiteral("quiet"), QStringLiteral("No progress line and no per-frame debug log."));
+    const QCommandLineOption tracks(QStringLiteral("tracks"),
+        QStringLiteral("Also write each video's tracks to exportCSV/<name>_tracks.csv."));
+    const QCommandLineOption summary(QStringLiteral("summary"),
+        QStringLiteral("Summarise the count files of DIR instead of processing."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption bin(QStringLiteral("bin"),
+        QStringLiteral("Time bins of the summary's activity: 10m, 1h (the default) or 1d."),
+        QStringLiteral("10m|1h|1d"), QStringLiteral("1h"));
     QCommandLineOption boxes(QStringLiteral("boxes-from"), QString(), QStringLiteral("video"));
     boxes.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({ mode, counting, jobs, quiet, boxes });
+    parser.addOptions({ mode, counting, jobs, tracks, quiet, summary, bin, boxes });
     parser.addPositionalArgument(
         QStringLiteral("VIDEO"), QStringLiteral("The video whose boxes serve the run."));
 
     const QString usage = QStringLiteral("Usage: kestrin-batch [--mode one|all|unprocessed] "
-                                         "[--counting classic|robust] [--jobs N] [--quiet] VIDEO");
+                                         "[--counting classic|robust] [--jobs N] [--tracks] "
+                                         "[--quiet] VIDEO\n"
+                                         "       kestrin-batch --summary DIR [--bin 10m|1h|1d]");
     if (!parser.parse(arguments)) {
         options.text = parser.errorText() + QLatin1Char('\n') + usage;
         return options;
@@ -59,6 +84,40 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         options.action = Action::Version;
         options.text = QCoreApplication::applicationName() + QLatin1Char(' ')
             + QCoreApplication::applicationVersion();
+        return options;
+    }
+
+    if (parser.isSet(summary)) {
+        const QStringList others { QStringLiteral("mode"), QStringLiteral("counting"),
+            QStringLiteral("jobs"), QStringLiteral("tracks"), QStringLiteral("boxes-from") };
+        for (const QString &name : others) {
+            if (parser.isSet(name)) {
+                options.text
+                    = QStringLiteral("--%1 does not go with --summary.\n").arg(name) + usage;
+                return options;
+            }
+        }
+        if (!parser.positionalArguments().isEmpty()) {
+            options.text = QStringLiteral("--summary takes no VIDEO.\n") + usage;
+            return options;
+        }
+        if (!ActivityBins::parseWidth(parser.value(bin), options.bin)) {
+            options.text
+                = QStringLiteral("Unknown bin \"%1\": 10m, 1h or 1d.\n").arg(parser.value(bin))
+                + usage;
+            return options;
+        }
+        if (parser.value(summary).isEmpty()) {
+            options.text = QStringLiteral("--summary needs a folder.\n") + usage;
+            return options;
+        }
+        options.summaryDir = parser.value(summary);
+        options.quiet = parser.isSet(quiet);
+        options.action = Action::Summary;
+        return options;
+    }
+    if (parser.isSet(bin)) {
+        options.text = QStringLiteral("--bin goes with --summary only.\n") + usage;
         return options;
     }
 
@@ -93,6 +152,7 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         }
     }
     options.quiet = parser.isSet(quiet);
+    options.tracks = parser.isSet(tracks);
     options.boxSource = parser.value(boxes);
     if (parser.isSet(boxes) && options.boxSource.isEmpty()) {
         options.text = QStringLiteral("--boxes-from needs a video.\n") + usage;

@@ -3,11 +3,13 @@
 #include <cstdio>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
+#include "activitybins.h"
 #include "batchprogress.h"
 #include "jobpool.h"
-#include "processrun.h"
+#include "summaryreport.h"
 #include "videofiles.h"
 
 namespace {
@@ -28,6 +30,9 @@ BatchRun::BatchRun(const BatchOptions &options)
 
 BatchRun::Status BatchRun::exec()
 {
+    if (options.action == BatchOptions::Action::Summary)
+        return writeSummary();
+
     // Everything is checked before any file is touched.
     const QString source = options.boxSource.isEmpty() ? options.video : options.boxSource;
     if (!loadRunSource(source))
@@ -48,6 +53,66 @@ BatchRun::Status BatchRun::exec()
         return Done;
     }
     return options.jobs > 0 ? runJobs(queue) : runQueue(queue);
+}
+
+QStringList BatchRun::totals(const FolderSummary &folder)
+{
+    int partial = 0;
+    int unprocessed = 0;
+    for (const FolderSummary::Row &row : folder.rows()) {
+        partial += row.status == FolderSummary::Status::Partial ? 1 : 0;
+        unprocessed += row.status == FolderSummary::Status::NotProcessed ? 1 : 0;
+    }
+    const int videos = static_cast<int>(folder.rows().size());
+    QStringList lines;
+    lines << QStringLiteral("%1 videos (%2 processed, %3 partial, %4 not processed): %5 in, %6 out")
+                 .arg(videos)
+                 .arg(videos - partial - unprocessed)
+                 .arg(partial)
+                 .arg(unprocessed)
+                 .arg(folder.totalIn())
+                 .arg(folder.totalOut());
+    if (folder.firstEvent().isValid()) {
+        lines << QStringLiteral("first event %1, last event %2")
+                     .arg(FolderSummary::formatTime(folder.firstEvent()),
+                         FolderSummary::formatTime(folder.lastEvent()));
+    } else {
+        lines << QStringLiteral("no dated event");
+    }
+    if (folder.undatedEvents() > 0)
+        lines << QStringLiteral("%1 events without a time stamp").arg(folder.undatedEvents());
+    return lines;
+}
+
+BatchRun::Status BatchRun::writeSummary()
+{
+    const QFileInfo dir(options.summaryDir);
+    if (!dir.isDir()) {
+        error(QStringLiteral("%1: no such folder").arg(options.summaryDir));
+        return Failed;
+    }
+    const FolderSummary folder = FolderSummary::read(dir.absoluteFilePath());
+    if (folder.countFiles() == 0) {
+        error(QStringLiteral("%1: no count file in %2")
+                  .arg(options.summaryDir, VideoFiles::folderExportDir(dir.absoluteFilePath())));
+        return Failed;
+    }
+    const ActivityBins activity = ActivityBins::compute(folder, options.bin);
+    QString problem;
+    if (!SummaryReport::write(folder, activity, &problem)) {
+        error(QStringLiteral("cannot write %1").arg(problem));
+        return Failed;
+    }
+    for (const QString &line : totals(folder))
+        print(stdout, line);
+    return Done;
+}
+
+bool BatchRun::reportWriteErrors(const ProcessRun &run)
+{
+    for (const QString &problem : run.writeErrors())
+        error(QStringLiteral("cannot write %1").arg(problem));
+    return run.writeErrors().isEmpty();
 }
 
 QString BatchRun::summary(
@@ -121,6 +186,7 @@ BatchRun::Status BatchRun::runQueue(const QStringList &queue)
     Status status = Done;
     BatchProgress progress(!options.quiet);
     ProcessRun run;
+    run.setTrackExport(options.tracks);
     run.setCounting(options.counting);
     run.start(zones, frameSize, queue);
     const int count = queue.size();
@@ -136,7 +202,8 @@ BatchRun::Status BatchRun::runQueue(const QStringList &queue)
         if (!opened) {
             progress.clear();
             warning(QStringLiteral("skipped %1: %2").arg(run.video(), run.skipReason()));
-            status = Skipped;
+            if (status == Done)
+                status = Skipped;
             continue;
         }
         progress.startVideo(index, count, reader.frameCount(), run.position());
@@ -149,8 +216,11 @@ BatchRun::Status BatchRun::runQueue(const QStringList &queue)
         progress.clear();
         if (!run.endWarning().isEmpty()) {
             warning(QStringLiteral("%1: %2").arg(run.video(), run.endWarning()));
-            status = Skipped;
+            if (status == Done)
+                status = Skipped;
         }
+        if (!reportWriteErrors(run))
+            status = Failed;
         print(stdout,
             summary(run.video(), run.framesProcessed(), run.inCount(), run.outCount(),
                 run.endWarning()));
@@ -171,6 +241,8 @@ BatchRun::Status BatchRun::runJobs(const QStringList &queue)
             QStringLiteral("--boxes-from"), source };
         if (options.quiet)
             arguments << QStringLiteral("--quiet");
+        if (options.tracks)
+            arguments << QStringLiteral("--tracks");
         arguments << QStringLiteral("--") << video;
         jobs << arguments;
     }

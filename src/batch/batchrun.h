@@ -7,7 +7,9 @@
 
 #include "areacontour.h"
 #include "batchoptions.h"
+#include "foldersummary.h"
 #include "framereader.h"
+#include "processrun.h"
 
 // What kestrin-batch does with a parsed command line: checks VIDEO and its
 // boxes before any file is touched, queues the videos as the window's
@@ -27,6 +29,8 @@ public:
     // `note` when there is one.
     static QString summary(
         const QString &videoPath, int frames, int in, int out, const QString &note = QString());
+    // The totals printed by --summary, one line each.
+    static QStringList totals(const FolderSummary &folder);
 
 private:
     // The video whose boxes and frame size serve the run; false with a
@@ -34,6 +38,10 @@ private:
     bool loadRunSource(const QString &path);
     Status runQueue(const QStringList &queue);
     Status runJobs(const QStringList &queue);
+    // --summary: the folder's summary files and totals.
+    Status writeSummary();
+    // After a video: its files that could not be written fail the run.
+    bool reportWriteErrors(const ProcessRun &run);
     void error(const QString &text) const;
     void warning(const QString &text) const;
 

@@ -1,9 +1,12 @@
 // kestrin-batch: the processing run of the window, without a window.
 
 #include <cstdio>
+#include <memory>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QStringList>
 
 #include "batchoptions.h"
 #include "batchrun.h"
@@ -12,7 +15,19 @@
 int main(int argc, char *argv[])
 {
     kestrin::installMessagePattern();
-    QCoreApplication app(argc, argv);
+    QStringList raw;
+    for (int i = 0; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    // Painting the chart needs fonts, so a GUI application; it runs without a
+    // display on the offscreen platform. Processing needs neither.
+    std::unique_ptr<QCoreApplication> app;
+    if (BatchOptions::wantsSummary(raw)) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("kestrin-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTRIN_VERSION));
 
@@ -26,6 +41,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "kestrin-batch: %s\n", options.text.toLocal8Bit().constData());
         return BatchRun::Usage;
     case BatchOptions::Action::Run:
+    case BatchOptions::Action::Summary:
         break;
     }
     if (options.quiet)

@@ -8,6 +8,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QCheckBox>
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -39,6 +40,7 @@
 #include "logging.h"
 #include "resultfile.h"
 #include "settingsstore.h"
+#include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "videofiles.h"
@@ -52,6 +54,7 @@ static void initKestrinResources()
 
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");
+const QString saveTracksKey = QStringLiteral("saveTracks");
 const QString countingKey = QStringLiteral("countingMethod");
 
 // Every video opens at this frame.
@@ -170,6 +173,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&run.insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
 
+    addResultControls();
     addCountingChoice();
 
     progressLabel = new QLabel(this);
@@ -275,6 +279,47 @@ void MainWindow::filename_videofile_change()
     else if (fileTable->filePath(0).isEmpty())
         statusBar()->showMessage(
             tr("%1 holds no .mp4 video.").arg(QDir::toNativeSeparators(workingDir)));
+    if (summaryWindow)
+        summaryWindow->setFolder(workingDir);
+}
+
+void MainWindow::addResultControls()
+{
+    summaryButton = new QPushButton(tr("Summary"), ui->admin_page);
+    summaryButton->setObjectName(QStringLiteral("pb_summary"));
+    summaryButton->setGeometry(170, 610, 75, 23);
+    connect(summaryButton, &QPushButton::clicked, this, &MainWindow::showSummary);
+
+    saveTracksBox = new QCheckBox(tr("Save tracks"), ui->admin_page);
+    saveTracksBox->setObjectName(QStringLiteral("cb_savetracks"));
+    saveTracksBox->setGeometry(60, 640, 130, 20);
+    saveTracksBox->setToolTip(
+        tr("Also write each processed video's tracks to exportCSV/<name>_tracks.csv, from the "
+           "next \"Process\" on"));
+    saveTracksBox->setChecked(SettingsStore::open()->value(saveTracksKey, false).toBool());
+    connect(saveTracksBox, &QCheckBox::toggled, this,
+        [](bool on) { SettingsStore::open()->setValue(saveTracksKey, on); });
+}
+
+void MainWindow::showSummary()
+{
+    if (!summaryWindow) {
+        summaryWindow = new SummaryWindow(this);
+        summaryWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    summaryWindow->setFolder(workingDir);
+    summaryWindow->show();
+    summaryWindow->raise();
+    summaryWindow->activateWindow();
+}
+
+void MainWindow::reportWriteErrors()
+{
+    if (run.writeErrors().isEmpty())
+        return;
+    const QString text = tr("Cannot write %1").arg(run.writeErrors().join(QStringLiteral("; ")));
+    qCWarning(lcGui).noquote() << text;
+    statusBar()->showMessage(text);
 }
 
 void MainWindow::set_filename_videofile()
@@ -533,8 +578,11 @@ void MainWindow::algo()
         // written so far stays, the unfinished trajectory image is dropped.
         run.cancel();
         stopReading();
+        reportWriteErrors();
         ModeVideo(ModeProcessCancel);
         progressLabel->setText(tr("Processing cancelled at frame %1").arg(position, 0, 'g', 6));
+        if (summaryWindow)
+            summaryWindow->scheduleRefresh();
         return;
     }
     if (frame.empty() || !processBlockReason().isEmpty())
@@ -546,6 +594,7 @@ void MainWindow::algo()
     run.setCounting(counting);
     // The mask and the counting segments are built once, for the frame size
     // of this video, and serve every video of the run.
+    run.setTrackExport(saveTracksBox->isChecked());
     run.start(zones, frame.size(), queue);
     ClearResult();
     ui->tv_result->setEnabled(false);
@@ -772,6 +821,8 @@ void MainWindow::nextFile()
         progressLabel->setText(tr("Processing done: %1 processed, %2 skipped or failed")
                                    .arg(runVideoCount - runSkipped)
                                    .arg(runSkipped));
+        if (summaryWindow)
+            summaryWindow->scheduleRefresh();
         return;
     }
 
@@ -812,6 +863,9 @@ void MainWindow::processFrame()
             qCWarning(lcGui).noquote() << text;
             statusBar()->showMessage(text);
         }
+        reportWriteErrors();
+        if (summaryWindow)
+            summaryWindow->scheduleRefresh();
         videoCommand = NextFile;
         return;
     }

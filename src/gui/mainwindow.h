@@ -27,9 +27,11 @@ class QMouseEvent;
 class QPushButton;
 class ImageWindow;
 class QCloseEvent;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QTimer;
+class SummaryWindow;
 class TableViewFile;
 class TableViewResult;
 
@@ -183,6 +185,12 @@ private:
     void stopReading();
     void showTrajectory();
     void showProgress();
+    // The "Summary" button and the "Save tracks" box, added to the form's
+    // free space.
+    void addResultControls();
+    void showSummary();
+    // Files of the video just done that could not be written.
+    void reportWriteErrors();
     // While processing, the frame number, the slider and the progress are
     // kept current on every frame but painted only when a frame is shown.
     void paintProgress(bool paint);
@@ -239,6 +247,10 @@ private:
     QDateTime startTime; // wall-clock time of the first frame
     double position = 0; // index of the frame shown, a whole number
     std::unique_ptr<FileDialogProvider> fileDialogs;
+
+    QPushButton *summaryButton = nullptr;
+    QCheckBox *saveTracksBox = nullptr; // kept in the setting saveTracks
+    QPointer<SummaryWindow> summaryWindow; // created on first use
 
     // Progress of a run in the status bar.
     QLabel *progressLabel = nullptr;

@@ -7,6 +7,7 @@
 #include "batchprogress.h"
 
 Q_DECLARE_METATYPE(BatchOptions::Action)
+Q_DECLARE_METATYPE(ActivityBins::Width)
 
 class TestBatchOptions : public QObject
 {
@@ -16,6 +17,8 @@ private slots:
     void parse_data();
     void parse();
     void helpHidesTheChildOption();
+    void summaryAndTracks_data();
+    void summaryAndTracks();
     void progressLine_data();
     void progressLine();
     void duration_data();
@@ -124,6 +127,55 @@ void TestBatchOptions::helpHidesTheChildOption()
     for (const char *shown : { "--mode", "--jobs", "--quiet", "VIDEO", "Exit status" })
         QVERIFY2(options.text.contains(QLatin1String(shown)), shown);
     QVERIFY(!options.text.contains(QLatin1String("boxes-from")));
+}
+
+void TestBatchOptions::summaryAndTracks_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<BatchOptions::Action>("action");
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<ActivityBins::Width>("bin");
+    QTest::addColumn<bool>("tracks");
+
+    using A = BatchOptions::Action;
+    using W = ActivityBins::Width;
+    QTest::newRow("summary, hours by default")
+        << QStringList { "--summary", "site" } << A::Summary << "site" << W::Hour << false;
+    QTest::newRow("summary by 10 minutes") << QStringList { "--summary", "site", "--bin", "10m" }
+                                           << A::Summary << "site" << W::TenMinutes << false;
+    QTest::newRow("summary by day, = form")
+        << QStringList { "--bin=1d", "--summary=site" } << A::Summary << "site" << W::Day << false;
+    QTest::newRow("unknown bin") << QStringList { "--summary", "site", "--bin", "1w" }
+                                 << A::UsageError << "" << W::Hour << false;
+    QTest::newRow("summary takes no video")
+        << QStringList { "--summary", "site", "v.mp4" } << A::UsageError << "" << W::Hour << false;
+    QTest::newRow("summary processes nothing") << QStringList { "--summary", "site", "--tracks" }
+                                               << A::UsageError << "" << W::Hour << false;
+    QTest::newRow("bin without summary")
+        << QStringList { "--bin", "1h", "v.mp4" } << A::UsageError << "" << W::Hour << false;
+    QTest::newRow("tracks") << QStringList { "--tracks", "v.mp4" } << A::Run << "" << W::Hour
+                            << true;
+    QTest::newRow("no tracks by default")
+        << QStringList { "v.mp4" } << A::Run << "" << W::Hour << false;
+}
+
+void TestBatchOptions::summaryAndTracks()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(BatchOptions::Action, action);
+    QFETCH(QString, dir);
+    QFETCH(ActivityBins::Width, bin);
+    QFETCH(bool, tracks);
+
+    const QStringList line = QStringList { "kestrin-batch" } + arguments;
+    const BatchOptions options = BatchOptions::parse(line);
+    QCOMPARE(options.action, action);
+    QCOMPARE(options.summaryDir, dir);
+    QCOMPARE(options.bin, bin);
+    QCOMPARE(options.tracks, tracks);
+    // The program makes its GUI application for exactly these.
+    QCOMPARE(BatchOptions::wantsSummary(line), arguments.join(' ').contains("--summary"));
+    QVERIFY(!BatchOptions::wantsSummary({ "kestrin-batch", "--", "--summary" }));
 }
 
 void TestBatchOptions::progressLine_data()

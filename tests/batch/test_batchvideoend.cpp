@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "insectscene.h"
+#include "runrecord.h"
 #include "videofiles.h"
 
 namespace {
@@ -164,6 +165,12 @@ void TestBatchVideoEnd::reportsTheEnd()
     // Counted up to the last frame: the files of a finished video are there.
     QVERIFY(QFileInfo::exists(VideoFiles::resultFile(video)));
     QVERIFY(QFileInfo::exists(VideoFiles::densityFile(video)));
+    // Its run record says whether it ended as declared, and why not.
+    RunRecord record;
+    QVERIFY(RunRecord::load(VideoFiles::runRecordFile(video), record, nullptr));
+    QCOMPARE(record.status,
+        report.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial);
+    QVERIFY2(record.reason.contains(report), qPrintable(record.reason));
 }
 
 QTEST_APPLESS_MAIN(TestBatchVideoEnd)

@@ -163,7 +163,8 @@ void TestVideoOpen::modeControls_data()
     QTest::addColumn<QStringList>("modes");
     QTest::addColumn<QList<QStringList>>("enabled");
 
-    const QStringList always { "pb_about", "cb_hankview", "gv_video" };
+    const QStringList always { "pb_about", "cb_hankview", "gv_video", "pb_summary",
+        "cb_savetracks" };
     const QStringList files { "pb_Import", "pb_videofile", "tv_file" };
     const QStringList viewing { "pb_slow_reverse", "pb_fast_reverse", "pb_play_pause",
         "pb_fast_forward", "pb_slow_forward", "pushButton_2", "hs_frame", "pb_clearmask",
@@ -316,8 +317,8 @@ void TestVideoOpen::unopenableVideo()
     // Left as closing the previous video left them.
     QVERIFY(openVideo(bad));
     QCOMPARE(enabledControls(),
-        QStringList(
-            { "cb_hankview", "gv_video", "pb_Import", "pb_about", "pb_videofile", "tv_file" }));
+        QStringList({ "cb_hankview", "cb_savetracks", "gv_video", "pb_Import", "pb_about",
+            "pb_summary", "pb_videofile", "tv_file" }));
     QVERIFY(label("la_file_selected").isEmpty());
     QVERIFY(label("la_width").isEmpty());
     QVERIFY(waitTicks(2));

@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <QFile>
 #include <QFileInfo>
 
 #include "framereader.h"
@@ -18,6 +19,13 @@ namespace {
 QString sizeText(const cv::Size &size)
 {
     return QStringLiteral("%1x%2").arg(size.width).arg(size.height);
+}
+
+// Now, to the second: the record writes whole seconds.
+QDateTime now()
+{
+    const QDateTime time = QDateTime::currentDateTime();
+    return time.addMSecs(-time.time().msec());
 }
 
 } // namespace
@@ -59,6 +67,9 @@ void ProcessRun::start(
         method = CountingMethod::create(countingKind);
     }
     method->reset(maskImage);
+    // The engine's ids go on from an earlier run of the process; the tracks
+    // file numbers them from the run's start, as a fresh process would.
+    firstTrackId = Target::counter();
     queue = videos;
     open = false;
     reason.clear();
@@ -67,7 +78,29 @@ void ProcessRun::start(
 void ProcessRun::cancel()
 {
     queue.clear();
+    if (open) {
+        tracks.discard();
+        writeRecord(RunRecord::Status::Partial, QStringLiteral("cancelled"));
+    }
     open = false;
+}
+
+QJsonObject ProcessRun::methodParameters() const
+{
+    QJsonObject parameters = QJsonObject::fromVariantMap(method->parameters());
+    // Every method finds its blobs with the motion detector's fixed values
+    // (mvtdetector.cpp).
+    const QJsonObject detector {
+        { QStringLiteral("difference_threshold"), 6 },
+        { QStringLiteral("first_erosion"), 1 },
+        { QStringLiteral("dilation"), 20 },
+        { QStringLiteral("second_erosion"), 5 },
+        { QStringLiteral("min_contour_points"), 5 },
+        { QStringLiteral("approximation_epsilon"), 3.0 },
+    };
+    for (auto it = detector.begin(); it != detector.end(); ++it)
+        parameters.insert(it.key(), it.value());
+    return parameters;
 }
 
 QString ProcessRun::openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame)
@@ -89,7 +122,8 @@ bool ProcessRun::openNext(cv::VideoCapture &capture)
     }
     cv::Mat frame;
     const QString why = openAtStart(capture, queue.first(), frame);
-    const bool opened = begin(capture.get(cv::CAP_PROP_FPS), frame, why);
+    const bool opened
+        = begin(capture.get(cv::CAP_PROP_FPS), capture.get(cv::CAP_PROP_FRAME_COUNT), frame, why);
     if (!opened)
         capture.release();
     return opened;
@@ -97,7 +131,8 @@ bool ProcessRun::openNext(cv::VideoCapture &capture)
 
 bool ProcessRun::openNext(cv::VideoCapture &capture, const cv::Mat &frame90)
 {
-    const bool opened = begin(capture.get(cv::CAP_PROP_FPS), frame90, QString());
+    const bool opened = begin(
+        capture.get(cv::CAP_PROP_FPS), capture.get(cv::CAP_PROP_FRAME_COUNT), frame90, QString());
     if (!opened)
         capture.release();
     return opened;
@@ -110,13 +145,14 @@ bool ProcessRun::openNext(FrameReader &reader)
         return false;
     }
     const QString why = reader.isOpen() ? QString() : reader.open(queue.first(), kStartFrame);
-    const bool opened = begin(reader.fps(), reader.startFrame(), why);
+    const bool opened = begin(reader.fps(), reader.frameCount(), reader.startFrame(), why);
     if (!opened)
         reader.close();
     return opened;
 }
 
-bool ProcessRun::begin(double rate, const cv::Mat &frame, const QString &openFailure)
+bool ProcessRun::begin(
+    double rate, double declaredFrames, const cv::Mat &frame, const QString &openFailure)
 {
     open = false;
     reason.clear();
@@ -163,8 +199,54 @@ bool ProcessRun::begin(double rate, const cv::Mat &frame, const QString &openFai
     counter.Reset();
     method->startVideo(firstFrame.size(), framesPerSecond);
     trajectory.start(firstFrame, maskImage);
+    beginRecord(declaredFrames);
     open = true;
     return true;
+}
+
+void ProcessRun::beginRecord(double declared)
+{
+    errors.clear();
+    const QString recordPath = VideoFiles::runRecordFile(videoPath);
+    if (!QFile::remove(recordPath) && QFile::exists(recordPath))
+        qCWarning(lcImgproc) << "Cannot remove the earlier run record" << recordPath;
+
+    record = RunRecord();
+    record.version = QStringLiteral(KESTRIN_VERSION);
+    record.video = QFileInfo(videoPath).fileName();
+    record.method = method->name();
+    record.parameters = methodParameters();
+    record.countingBox = runZones.getArea();
+    record.trackingBox = runZones.getMask();
+    record.frameWidth = firstFrame.cols;
+    record.frameHeight = firstFrame.rows;
+    record.fps = framesPerSecond;
+    record.declaredFrames = std::isfinite(declared) && declared > 0 ? declared : 0;
+    record.started = now();
+
+    // Tracks of an earlier run belong to the count file just started afresh.
+    const QString tracksPath = VideoFiles::tracksFile(videoPath);
+    if (!QFile::remove(tracksPath) && QFile::exists(tracksPath))
+        qCWarning(lcImgproc) << "Cannot remove the earlier tracks" << tracksPath;
+    if (exportTracks && !tracks.start(videoPath))
+        errors.append(tracks.error());
+}
+
+void ProcessRun::writeRecord(RunRecord::Status status, const QString &why)
+{
+    record.status = status;
+    record.reason = why;
+    record.framesProcessed = processed;
+    record.firstFrame = processed > 0 ? kStartFrame : -1;
+    record.lastFrame = processed > 0 ? framePosition - 1 : -1;
+    record.in = ins;
+    record.out = outs;
+    record.ended = now();
+    QString problem;
+    if (!record.save(VideoFiles::runRecordFile(videoPath), &problem)) {
+        qCWarning(lcImgproc).noquote() << "Cannot write the run record:" << problem;
+        errors.append(problem);
+    }
 }
 
 QVector<Result> ProcessRun::processFrame(const cv::Mat &frame)
@@ -190,6 +272,8 @@ QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
     if (method->process(greyFrame)) {
         events = method->count(countingStep(), counter);
         trajectory.addTracks(tracked());
+        if (tracks.active())
+            tracks.addFrame(framePosition, tracked(), firstTrackId);
     }
     for (const Result &event : events) {
         ins += event.in;
@@ -210,6 +294,12 @@ void ProcessRun::finishVideo()
         outs += event.out;
     }
     trajectory.save(videoPath);
+    if (tracks.active() && !tracks.commit())
+        errors.append(tracks.error());
+    // A video whose frames ran out well before its declared count is
+    // recorded as partial, with the reader's report as the reason.
+    writeRecord(
+        warning.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial, warning);
     open = false;
 }
 

@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -13,7 +14,9 @@
 #include "countingmethod.h"
 #include "insectdetect.h"
 #include "result.h"
+#include "runrecord.h"
 #include "target.h"
+#include "trackwriter.h"
 #include "trajectoryimage.h"
 
 namespace cv {
@@ -35,7 +38,7 @@ class FrameReader;
 //           // caller's display: frame->colour, overlay of run.tracked(),
 //           // events, boxes, run.trajectoryImage(), run.position()
 //       }
-//       run.finishVideo(reader);              // trajectory image and density
+//       run.finishVideo(reader);              // trajectory image, density, run record
 //       reader.close();                       // run.endWarning(): ended early?
 //   }
 //
@@ -112,7 +115,7 @@ public:
     QVector<Result> processGrey(const cv::Mat &grey);
 
     // At the failed read that ends the video: writes the trajectory image and
-    // its density text.
+    // its density text, the tracks when they are exported, and the run record.
     void finishVideo();
     // The same when the frames came from `reader`: a video that ended well
     // before its declared frame count, or at a frame of another size, is
@@ -121,6 +124,18 @@ public:
     // "ended at frame F of N declared" and why, for the last video; empty
     // when it ended as it should.
     const QString &endWarning() const { return warning; }
+
+    // Also write exportCSV/<name>_tracks.csv for the videos opened from now
+    // on. Off by default.
+    void setTrackExport(bool on) { exportTracks = on; }
+    bool trackExport() const { return exportTracks; }
+    // Files of the last video that could not be written (run record,
+    // tracks), each naming the file and the reason. Cleared by openNext.
+    const QStringList &writeErrors() const { return errors; }
+
+    // The current method's parameters with the motion detector's, as the
+    // run record names them.
+    QJsonObject methodParameters() const;
 
     // The video last taken from the queue and its properties; they stay
     // readable after finishVideo.
@@ -148,8 +163,13 @@ public:
     InsectDetect &insectDetect() { return counter; }
 
 private:
-    bool begin(double rate, const cv::Mat &frame, const QString &openFailure);
+    bool begin(
+        double rate, double declaredFrames, const cv::Mat &frame, const QString &openFailure);
     void skip(const QString &path, const QString &why);
+    // The record of a video is begun when it opens and written when it ends;
+    // an earlier run's record is removed as the count file starts afresh.
+    void beginRecord(double declaredFrames);
+    void writeRecord(RunRecord::Status status, const QString &reason);
 
     CountingMethod::Step countingStep() const;
 
@@ -173,4 +193,10 @@ private:
     int ins = 0;
     int outs = 0;
     cv::Mat grey; // kept: no full-size allocation per frame
+
+    RunRecord record;
+    TrackWriter tracks;
+    bool exportTracks = false;
+    int firstTrackId = 0; // the engine's first id of this run
+    QStringList errors;
 };

@@ -50,6 +50,36 @@ QString VideoFiles::densityFile(const QString &videoPath)
     return exportPath(videoPath, QStringLiteral("_doza.txt"));
 }
 
+QString VideoFiles::runRecordFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_run.json"));
+}
+
+QString VideoFiles::tracksFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_tracks.csv"));
+}
+
+QString VideoFiles::folderExportDir(const QString &folder)
+{
+    return QDir(folder).absolutePath() + QStringLiteral("/exportCSV");
+}
+
+QString VideoFiles::summaryFile(const QString &folder)
+{
+    return folderExportDir(folder) + QStringLiteral("/summary.csv");
+}
+
+QString VideoFiles::activityFile(const QString &folder)
+{
+    return folderExportDir(folder) + QStringLiteral("/activity.csv");
+}
+
+QString VideoFiles::activityChartFile(const QString &folder, const QString &suffix)
+{
+    return folderExportDir(folder) + QStringLiteral("/activity.") + suffix;
+}
+
 bool VideoFiles::ensureExportDir(const QString &videoPath)
 {
     return QDir().mkpath(exportDir(videoPath));
@@ -85,4 +115,11 @@ QDateTime VideoFiles::startTimeFromFileName(const QString &videoPath)
     name.remove(marker);
     name.chop(3);
     return QDateTime::fromString(name, QStringLiteral("yyyyMMdd_hhmm"));
+}
+
+QDateTime VideoFiles::recordingStart(const QString &videoPath)
+{
+    if (!baseName(videoPath).contains(QLatin1String("video_")))
+        return QDateTime();
+    return startTimeFromFileName(videoPath);
 }

@@ -24,6 +24,15 @@ public:
     static QString resultFile(const QString &videoPath); // <base>.csv
     static QString trajectoryImageFile(const QString &videoPath); // <base>_doza.jpg
     static QString densityFile(const QString &videoPath); // <base>_doza.txt
+    static QString runRecordFile(const QString &videoPath); // <base>_run.json
+    static QString tracksFile(const QString &videoPath); // <base>_tracks.csv
+
+    // Files of a whole folder of videos, in <folder>/exportCSV.
+    static QString folderExportDir(const QString &folder);
+    static QString summaryFile(const QString &folder); // summary.csv
+    static QString activityFile(const QString &folder); // activity.csv
+    static QString activityChartFile(
+        const QString &folder, const QString &suffix); // activity.<suffix>
     // Creates exportCSV (and missing parents); true when it exists afterwards.
     static bool ensureExportDir(const QString &videoPath);
 
@@ -42,4 +51,8 @@ public:
     // current time when the path has no "video_"; an invalid date-time when
     // the name does not fit.
     static QDateTime startTimeFromFileName(const QString &videoPath);
+    // The recording start coded in the file name, or an invalid date-time
+    // when the name carries none (its counts are then stamped with the time
+    // of processing, which says nothing about the recording).
+    static QDateTime recordingStart(const QString &videoPath);
 };

@@ -1,0 +1,213 @@
+#include "summarywindow.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "activitychart.h"
+#include "filedialogprovider.h"
+#include "logging.h"
+#include "summaryreport.h"
+#include "videofiles.h"
+
+namespace {
+// Changes of a running process come in bursts: one refresh per burst.
+constexpr int refreshDelayMs = 300;
+} // namespace
+
+SummaryWindow::SummaryWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , fileDialogs(std::make_unique<FileDialogProvider>())
+{
+    setWindowTitle(tr("Summary"));
+    resize(1000, 760);
+
+    model = new QStandardItemModel(0, 8, this);
+    model->setHorizontalHeaderLabels({ tr("Video"), tr("Recording start"), tr("Duration"),
+        tr("Frames processed"), tr("In"), tr("Out"), tr("Status"), tr("Method") });
+    table = new QTableView(this);
+    table->setObjectName(QStringLiteral("tv_summary"));
+    table->setModel(model);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+
+    totals = new QLabel(this);
+    totals->setObjectName(QStringLiteral("la_totals"));
+    chart = new QLabel(this);
+    chart->setObjectName(QStringLiteral("la_chart"));
+    chart->setMinimumSize(600, 300);
+    chart->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+
+    binBox = new QComboBox(this);
+    binBox->setObjectName(QStringLiteral("cb_bin"));
+    binBox->addItem(tr("10 minutes"), static_cast<int>(ActivityBins::Width::TenMinutes));
+    binBox->addItem(tr("1 hour"), static_cast<int>(ActivityBins::Width::Hour));
+    binBox->addItem(tr("1 day"), static_cast<int>(ActivityBins::Width::Day));
+    binBox->setCurrentIndex(1);
+    saveButton = new QPushButton(tr("Save chart"), this);
+    saveButton->setObjectName(QStringLiteral("pb_savechart"));
+    exportButton = new QPushButton(tr("Export"), this);
+    exportButton->setObjectName(QStringLiteral("pb_export"));
+    status = new QLabel(this);
+    status->setObjectName(QStringLiteral("la_status"));
+
+    auto *controls = new QHBoxLayout;
+    controls->addWidget(new QLabel(tr("Bins:"), this));
+    controls->addWidget(binBox);
+    controls->addStretch();
+    controls->addWidget(saveButton);
+    controls->addWidget(exportButton);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(table, 2);
+    layout->addWidget(totals);
+    layout->addLayout(controls);
+    layout->addWidget(chart, 3);
+    layout->addWidget(status);
+
+    watcher = new QFileSystemWatcher(this);
+    refreshTimer = new QTimer(this);
+    refreshTimer->setSingleShot(true);
+    refreshTimer->setInterval(refreshDelayMs);
+    connect(refreshTimer, &QTimer::timeout, this, &SummaryWindow::refresh);
+    connect(watcher, &QFileSystemWatcher::directoryChanged, this, &SummaryWindow::scheduleRefresh);
+    connect(binBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+        bins = ActivityBins::compute(
+            current, static_cast<ActivityBins::Width>(binBox->currentData().toInt()));
+        showChart();
+    });
+    connect(saveButton, &QPushButton::clicked, this, &SummaryWindow::saveChart);
+    connect(exportButton, &QPushButton::clicked, this, &SummaryWindow::exportFiles);
+}
+
+SummaryWindow::~SummaryWindow() = default;
+
+void SummaryWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
+{
+    fileDialogs = std::move(dialogs);
+}
+
+void SummaryWindow::setFolder(const QString &path)
+{
+    folder = path;
+    setWindowTitle(tr("Summary of %1").arg(QDir::toNativeSeparators(folder)));
+    refresh();
+}
+
+void SummaryWindow::scheduleRefresh()
+{
+    refreshTimer->start();
+}
+
+void SummaryWindow::refresh()
+{
+    refreshTimer->stop();
+    current = folder.isEmpty() ? FolderSummary() : FolderSummary::read(folder);
+    bins = ActivityBins::compute(
+        current, static_cast<ActivityBins::Width>(binBox->currentData().toInt()));
+    watchFolder();
+    fillTable();
+    showChart();
+    const bool any = current.countFiles() > 0;
+    saveButton->setEnabled(any);
+    exportButton->setEnabled(any);
+}
+
+void SummaryWindow::watchFolder()
+{
+    // exportCSV may appear after the first look: watch again each time.
+    if (!watcher->directories().isEmpty())
+        watcher->removePaths(watcher->directories());
+    if (folder.isEmpty())
+        return;
+    for (const QString &dir : { folder, VideoFiles::folderExportDir(folder) }) {
+        if (QFileInfo(dir).isDir())
+            watcher->addPath(dir);
+    }
+}
+
+void SummaryWindow::fillTable()
+{
+    model->removeRows(0, model->rowCount());
+    for (const FolderSummary::Row &row : current.rows()) {
+        const bool counted = row.status != FolderSummary::Status::NotProcessed;
+        const QStringList cells { QFileInfo(row.video).fileName(),
+            FolderSummary::formatTime(row.recordingStart),
+            FolderSummary::formatDuration(row.durationSeconds),
+            row.framesProcessed >= 0 ? QString::number(row.framesProcessed) : QString(),
+            counted ? QString::number(row.in) : QString(),
+            counted ? QString::number(row.out) : QString(), FolderSummary::statusName(row.status),
+            row.method };
+        QList<QStandardItem *> items;
+        for (const QString &cell : cells)
+            items.append(new QStandardItem(cell));
+        model->appendRow(items);
+    }
+    table->resizeColumnsToContents();
+
+    QString text = tr("%n video(s), %1 in, %2 out", nullptr, current.rows().size())
+                       .arg(current.totalIn())
+                       .arg(current.totalOut());
+    if (current.firstEvent().isValid())
+        text += tr("; first event %1, last event %2")
+                    .arg(FolderSummary::formatTime(current.firstEvent()),
+                        FolderSummary::formatTime(current.lastEvent()));
+    if (current.undatedEvents() > 0)
+        text += tr("; %n event(s) without a time stamp", nullptr, current.undatedEvents());
+    totals->setText(text);
+}
+
+void SummaryWindow::showChart()
+{
+    const QSize size = chart->size().expandedTo(QSize(600, 300));
+    const ActivityChart drawing(SummaryReport::title(current), bins, current.spans());
+    chart->setPixmap(QPixmap::fromImage(drawing.image(size)));
+}
+
+void SummaryWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    showChart();
+}
+
+void SummaryWindow::saveChart()
+{
+    QString path = fileDialogs->saveFileName(tr("Save chart"), VideoFiles::folderExportDir(folder),
+        tr("PNG image (*.png);;SVG image (*.svg)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".png");
+    QString problem;
+    if (SummaryReport::saveChart(current, bins, path, &problem)) {
+        status->setText(tr("Chart saved to %1").arg(QDir::toNativeSeparators(path)));
+    } else {
+        qCWarning(lcGui).noquote() << "Cannot save the chart:" << problem;
+        status->setText(tr("Cannot save the chart: %1").arg(problem));
+    }
+}
+
+void SummaryWindow::exportFiles()
+{
+    QString problem;
+    if (SummaryReport::write(current, bins, &problem)) {
+        status->setText(tr("Wrote summary.csv, activity.csv, activity.png and activity.svg in %1")
+                            .arg(QDir::toNativeSeparators(VideoFiles::folderExportDir(folder))));
+    } else {
+        qCWarning(lcGui).noquote() << "Cannot export the summary:" << problem;
+        status->setText(tr("Cannot write %1").arg(problem));
+    }
+}

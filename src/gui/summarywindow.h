@@ -1,0 +1,71 @@
+#pragma once
+
+#include <memory>
+
+#include <QWidget>
+
+#include "activitybins.h"
+#include "foldersummary.h"
+
+class FileDialogProvider;
+class QComboBox;
+class QFileSystemWatcher;
+class QLabel;
+class QPushButton;
+class QResizeEvent;
+class QStandardItemModel;
+class QTableView;
+class QTimer;
+
+// The summary of the working directory's results: one table row per video
+// (as summary.csv has them), the totals, and the activity chart with its bin
+// width. "Save chart" writes the chart where the user chooses; "Export"
+// writes summary.csv, activity.csv, activity.png and activity.svg into
+// exportCSV. Refreshed when files of the folder or its exportCSV come or go,
+// and whenever the main window says its results changed.
+class SummaryWindow final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit SummaryWindow(QWidget *parent = nullptr);
+    ~SummaryWindow() override;
+
+    // Replaces the file dialogs (the default shows the real ones).
+    void setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs);
+
+    void setFolder(const QString &folder);
+    const FolderSummary &summary() const { return current; }
+    const ActivityBins &activity() const { return bins; }
+
+public slots:
+    // Reads the folder again now.
+    void refresh();
+    // Reads it again shortly: many changes in a row give one refresh.
+    void scheduleRefresh();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void fillTable();
+    void showChart();
+    void watchFolder();
+    void saveChart();
+    void exportFiles();
+
+    QString folder;
+    FolderSummary current;
+    ActivityBins bins;
+    std::unique_ptr<FileDialogProvider> fileDialogs;
+    QStandardItemModel *model = nullptr;
+    QTableView *table = nullptr;
+    QLabel *totals = nullptr;
+    QLabel *chart = nullptr;
+    QComboBox *binBox = nullptr;
+    QPushButton *saveButton = nullptr;
+    QPushButton *exportButton = nullptr;
+    QLabel *status = nullptr;
+    QFileSystemWatcher *watcher = nullptr;
+    QTimer *refreshTimer = nullptr;
+};

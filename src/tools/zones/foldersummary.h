@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+
+// What the count files and run records of a folder of videos say, read
+// without processing anything again: one row per video in listing order,
+// every counting event with its time, and the recorded spans.
+//
+// Times are wall-clock times as the files write them, held with Qt::UTC so
+// that arithmetic on them ignores daylight-saving changes.
+class FolderSummary
+{
+public:
+    enum class Status { Processed, Partial, NotProcessed };
+
+    struct Row
+    {
+        QString video; // full path
+        QDateTime recordingStart; // from the name; invalid when it has none
+        double durationSeconds = -1; // from the run record; -1: unknown
+        int framesProcessed = -1; // -1: unknown (no run record)
+        int in = 0;
+        int out = 0;
+        Status status = Status::NotProcessed;
+        QString method; // from the run record; empty without one
+    };
+
+    struct Event
+    {
+        QDateTime time; // invalid: undated
+        int in = 0;
+        int out = 0;
+    };
+
+    // A stretch of recording that was counted.
+    struct Span
+    {
+        QDateTime start;
+        QDateTime end;
+    };
+
+    static FolderSummary read(const QString &folder);
+
+    const QString &folder() const { return dir; }
+    const QVector<Row> &rows() const { return table; }
+    const QVector<Event> &events() const { return counted; }
+    const QVector<Span> &spans() const { return recorded; } // by start
+
+    // Videos with a count file.
+    int countFiles() const;
+    int totalIn() const;
+    int totalOut() const;
+    // Of the dated events; invalid when there is none.
+    QDateTime firstEvent() const;
+    QDateTime lastEvent() const;
+    int undatedEvents() const;
+
+    static QString statusName(Status status);
+    // "2015-06-12 09:30:00"; empty for an invalid time.
+    static QString formatTime(const QDateTime &time);
+    // "h:mm:ss"; empty for an unknown duration.
+    static QString formatDuration(double seconds);
+
+    // summary.csv: a header, then one ";"-separated line per row.
+    QByteArray summaryCsv() const;
+
+private:
+    QString dir;
+    QVector<Row> table;
+    QVector<Event> counted;
+    QVector<Span> recorded;
+};

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include <QFile>
+#include <QString>
+
+#include "target.h"
+
+// Writes a video's tracks, exportCSV/<name>_tracks.csv: the header
+// "Frame;Id;X;Y;Width;Height", then one line per live track per processed
+// frame (X, Y the track's centre, frames numbered as in the count file, ids
+// counted from the run's first).
+// Built under a temporary name and renamed when the video is done, so the
+// file is complete or absent. One write per frame, into a buffered file.
+class TrackWriter
+{
+public:
+    TrackWriter() = default;
+    ~TrackWriter();
+    TrackWriter(const TrackWriter &) = delete;
+    TrackWriter &operator=(const TrackWriter &) = delete;
+
+    // Starts the temporary file; false with error() set when it cannot.
+    bool start(const QString &videoPath);
+    bool active() const { return file.isOpen(); }
+    // The tracks of one processed frame, ids less `firstId`; a failed write
+    // is kept for commit.
+    void addFrame(double frame, const TargetList &tracks, int firstId);
+    // Flushes, closes and renames onto the final name; false with error()
+    // set (and the temporary file removed) when any step fails.
+    bool commit();
+    // Drops the temporary file: a cancelled video leaves no tracks file.
+    void discard();
+    const QString &error() const { return problem; }
+
+    static const char *header() { return "Frame;Id;X;Y;Width;Height\n"; }
+
+private:
+    QFile file;
+    QString finalPath;
+    QString problem;
+    bool failed = false;
+    std::string line; // reused: no allocation per frame once grown
+};
