@@ -68,6 +68,10 @@ GroundTruthScene smallScene(const QString &name)
         // Opposite ways, 30 px apart: one blob while they pass.
         scene.addInsect(insect(100, { 160, 225 }, { { { 480, 225 }, 8 } }));
         scene.addInsect(insect(100, { 480, 255 }, { { { 160, 255 }, 8 } }));
+    } else if (name == QLatin1String("slow close pass")) {
+        // One blob for about half a second around the line.
+        scene.addInsect(insect(100, { 200, 225 }, { { { 440, 225 }, 3 } }));
+        scene.addInsect(insect(100, { 440, 255 }, { { { 200, 255 }, 3 } }));
     } else if (name == QLatin1String("sits on the line a second")) {
         scene.addInsect(
             insect(100, { 200, 240 }, { { { 320, 240 }, 6 }, { {}, 0, 25 }, { { 440, 240 }, 6 } }));
@@ -264,6 +268,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
     QTest::addColumn<QString>("scene");
     QTest::addColumn<bool>("classicFails");
     QTest::newRow("two insects passing close: no swap, no extra") << "close pass" << true;
+    QTest::newRow("two insects passing close and slowly: one count each")
+        << "slow close pass" << true;
     QTest::newRow("sits on the line a second, then crosses: one count")
         << "sits on the line a second" << true;
     QTest::newRow("flies along the line: none") << "along the line" << true;

@@ -85,7 +85,10 @@ RobustCounting::Settings RobustCounting::Settings::forVideo(const cv::Size &size
     s.lineLife = std::max(8, static_cast<int>(std::lround(2.0 * rate)));
     s.coastLife = std::max(2 * kConfirmHits, static_cast<int>(std::lround(0.15 * rate)));
     s.sharedLife = std::max(3, static_cast<int>(std::lround(0.3 * rate)));
+    // Insects meeting on a line linger there longer than at a box edge.
+    s.lineSharedLife = std::max(3, static_cast<int>(std::lround(0.6 * rate)));
     s.sideMargin = 8.0 * scale;
+    s.bornMargin = 2.0 * scale;
     s.edgeReach = 30.0 * scale;
     return s;
 }
@@ -101,7 +104,9 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("line_life_frames"), config.lineLife },
         { QStringLiteral("coast_life_frames"), config.coastLife },
         { QStringLiteral("shared_life_frames"), config.sharedLife },
+        { QStringLiteral("line_shared_life_frames"), config.lineSharedLife },
         { QStringLiteral("side_margin_px"), config.sideMargin },
+        { QStringLiteral("born_margin_px"), config.bornMargin },
         { QStringLiteral("edge_reach_px"), config.edgeReach } };
 }
 
@@ -361,7 +366,8 @@ void RobustCounting::solveByGroups(size_t rows, size_t cols)
 
 bool RobustCounting::canHide(const Track &t) const
 {
-    return t.confirmed() && t.missed == 0 && t.shared < config.sharedLife;
+    const int life = segments.size() == 2 ? config.lineSharedLife : config.sharedLife;
+    return t.confirmed() && t.missed == 0 && t.shared < life;
 }
 
 void RobustCounting::dropTrack(size_t index)
@@ -418,6 +424,16 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
         if (side != 0) {
             // Only a passage through the line itself counts, not one round
             // its ends.
+            // A track that starts inside the margin, as one does where two
+            // insects' blob splits on the line, came from the side it
+            // started on.
+            if (t.side == 0) {
+                const double born = sideDistance(cv::Point2d(t.firstSeen), pa, pb);
+                if (born * side < -config.bornMargin) {
+                    t.side = -side;
+                    t.sidePosition = cv::Point2d(t.firstSeen);
+                }
+            }
             if (t.side != 0 && side != t.side
                 && InsectDetect::Intersect(rounded(t.sidePosition), rounded(t.position), a, b)) {
                 qCDebug(lcImgproc, "Track %d crossed from (%.0f, %.0f) to (%.0f, %.0f), %d hits",

@@ -61,7 +61,9 @@ public:
         int lineLife = 0; // the same at a counting line
         int coastLife = 0; // missed frames a track is looked for along its motion
         int sharedLife = 0; // frames a track may move on inside another's blob
+        int lineSharedLife = 0; // the same at a counting line
         double sideMargin = 0; // px from the line to be on one side
+        double bornMargin = 0; // px off the line where a track starting on it came from
         double edgeReach = 0; // px from a counting edge to count at it
         static Settings forVideo(const cv::Size &frameSize, double fps);
     };
