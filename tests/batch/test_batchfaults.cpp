@@ -491,9 +491,9 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
     // counts beside them, and no temporary file.
     after.erase(QStringLiteral("a.partial.csv"));
     // The run record says the run was partial, and why.
-    if (after.count(QStringLiteral("a_run.json")) == 1) {
-        QVERIFY(after[QStringLiteral("a_run.json")].contains("\"partial\""));
-        after.erase(QStringLiteral("a_run.json"));
+    if (after.count(QStringLiteral("a.partial_run.json")) == 1) {
+        QVERIFY(after[QStringLiteral("a.partial_run.json")].contains("\"partial\""));
+        after.erase(QStringLiteral("a.partial_run.json"));
     }
     if (secondVideo) {
         QVERIFY2(batch.out.contains("b: 49 frames, 1 in, 1 out"), batch.out.constData());

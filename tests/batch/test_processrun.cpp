@@ -613,8 +613,8 @@ void TestProcessRun::failedRecordStopsTheVideo()
     QFile::remove(partial);
     // Only the run record, saying the run was partial, is new.
     std::map<QString, QByteArray> after = snapshot(dir.filePath(QStringLiteral("work")));
-    QVERIFY(after[VideoFiles::runRecordFile(video)].contains("\"partial\""));
-    after.erase(VideoFiles::runRecordFile(video));
+    QVERIFY(after[VideoFiles::partialRunRecordFile(video)].contains("\"partial\""));
+    after.erase(VideoFiles::partialRunRecordFile(video));
     QVERIFY(after == before);
 }
 

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "areacontour.h"
+#include "foldersummary.h"
 #include "insectscene.h"
 #include "processrun.h"
 #include "resultfile.h"
@@ -150,30 +151,42 @@ void TestRunRecord::cancelledRunIsPartial()
     ProcessRun run;
     process(run, -1);
     run.finishVideo();
-    QVERIFY(QFileInfo::exists(VideoFiles::runRecordFile(video)));
+    const QByteArray complete = testfiles::read(VideoFiles::runRecordFile(video));
+    QVERIFY(!complete.isEmpty());
     QVERIFY(testfiles::write(VideoFiles::tracksFile(video), "an earlier run's tracks"));
 
-    // While the count file starts afresh, no record and no tracks describe it.
+    // Until a run completes the video, the earlier record and tracks stay;
+    // a cancelled one leaves its record beside its partial counts.
     run.setTrackExport(true);
     process(run, 20);
-    QVERIFY(!QFileInfo::exists(VideoFiles::runRecordFile(video)));
-    QVERIFY(!QFileInfo::exists(VideoFiles::tracksFile(video)));
     run.cancel();
-
+    QCOMPARE(testfiles::read(VideoFiles::runRecordFile(video)), complete);
+    QCOMPARE(testfiles::read(VideoFiles::tracksFile(video)), QByteArray("an earlier run's tracks"));
+    QVERIFY(!QFileInfo::exists(VideoFiles::tracksFile(video) + QStringLiteral(".writing")));
     RunRecord record;
-    QVERIFY(RunRecord::load(VideoFiles::runRecordFile(video), record, nullptr));
+    QVERIFY(RunRecord::load(VideoFiles::partialRunRecordFile(video), record, nullptr));
     QCOMPARE(record.status, RunRecord::Status::Partial);
     QCOMPARE(record.reason, QStringLiteral("cancelled"));
     QCOMPARE(record.framesProcessed, 20);
     QCOMPARE(record.lastFrame, 109.0);
     QCOMPARE(record.in + record.out, 0); // the crossing comes later
-    // Tracks of a cancelled video are not kept, nor their temporary file.
+    // The summary goes by the complete files while they exist, else by the
+    // partial ones.
+    const QString folder = QFileInfo(video).absolutePath();
+    QCOMPARE(FolderSummary::read(folder).rows().value(0).status, FolderSummary::Status::Processed);
+    QVERIFY(QFile::remove(VideoFiles::resultFile(video)));
+    QCOMPARE(FolderSummary::read(folder).rows().value(0).status, FolderSummary::Status::Partial);
+    QCOMPARE(FolderSummary::read(folder).rows().value(0).framesProcessed, 20);
+
+    // A complete run replaces the record, drops the partial one and, without
+    // track export, the earlier tracks that no longer fit its counts.
+    run.setTrackExport(false);
+    process(run, -1);
+    QVERIFY(run.finishVideo());
+    QVERIFY(RunRecord::load(VideoFiles::runRecordFile(video), record, nullptr));
+    QCOMPARE(record.status, RunRecord::Status::Complete);
+    QVERIFY(!QFileInfo::exists(VideoFiles::partialRunRecordFile(video)));
     QVERIFY(!QFileInfo::exists(VideoFiles::tracksFile(video)));
-    QVERIFY(!QFileInfo::exists(VideoFiles::tracksFile(video) + QStringLiteral(".writing")));
-    // A cancel after the video was done changes nothing.
-    const QByteArray written = testfiles::read(VideoFiles::runRecordFile(video));
-    run.cancel();
-    QCOMPARE(testfiles::read(VideoFiles::runRecordFile(video)), written);
 }
 
 void TestRunRecord::chosenMethodIsRecorded()

@@ -226,9 +226,11 @@ bool ProcessRun::begin(
 void ProcessRun::beginRecord(double declared)
 {
     errors.clear();
-    const QString recordPath = VideoFiles::runRecordFile(videoPath);
+    // The earlier complete record stays until this run's files replace the
+    // earlier ones; a partial record belongs to the partial counts replaced now.
+    const QString recordPath = VideoFiles::partialRunRecordFile(videoPath);
     if (!QFile::remove(recordPath) && QFile::exists(recordPath))
-        qCWarning(lcImgproc) << "Cannot remove the earlier run record" << recordPath;
+        qCWarning(lcImgproc) << "Cannot remove the earlier partial run record" << recordPath;
 
     record = RunRecord();
     record.version = QStringLiteral(KESTRIN_VERSION);
@@ -243,15 +245,11 @@ void ProcessRun::beginRecord(double declared)
     record.declaredFrames = std::isfinite(declared) && declared > 0 ? declared : 0;
     record.started = now();
 
-    // Tracks of an earlier run belong to the count file just started afresh.
-    const QString tracksPath = VideoFiles::tracksFile(videoPath);
-    if (!QFile::remove(tracksPath) && QFile::exists(tracksPath))
-        qCWarning(lcImgproc) << "Cannot remove the earlier tracks" << tracksPath;
     if (exportTracks && !tracks.start(videoPath))
         errors.append(tracks.error());
 }
 
-void ProcessRun::writeRecord(RunRecord::Status status, const QString &why)
+void ProcessRun::writeRecord(RunRecord::Status status, const QString &why, bool committed)
 {
     record.status = status;
     record.reason = why;
@@ -261,10 +259,18 @@ void ProcessRun::writeRecord(RunRecord::Status status, const QString &why)
     record.in = ins;
     record.out = outs;
     record.ended = now();
+    // A run that did not replace the video's files leaves the earlier
+    // record as it was and its own beside the partial counts.
+    const QString path = committed ? VideoFiles::runRecordFile(videoPath)
+                                   : VideoFiles::partialRunRecordFile(videoPath);
     QString problem;
-    if (!record.save(VideoFiles::runRecordFile(videoPath), &problem)) {
+    if (!record.save(path, &problem)) {
         qCWarning(lcImgproc).noquote() << "Cannot write the run record:" << problem;
         errors.append(problem);
+    } else if (committed) {
+        const QString partial = VideoFiles::partialRunRecordFile(videoPath);
+        if (!QFile::remove(partial) && QFile::exists(partial))
+            errors.append(QStringLiteral("cannot remove %1").arg(partial));
     }
 }
 
@@ -328,12 +334,20 @@ bool ProcessRun::finishVideo()
         fail(output.error());
         return false;
     }
-    if (tracks.active() && !tracks.commit())
-        errors.append(tracks.error());
+    if (tracks.active()) {
+        if (!tracks.commit())
+            errors.append(tracks.error());
+    } else {
+        // Tracks of an earlier run would not belong to the new count file.
+        const QString tracksPath = VideoFiles::tracksFile(videoPath);
+        if (!QFile::remove(tracksPath) && QFile::exists(tracksPath))
+            errors.append(QStringLiteral("cannot remove %1").arg(tracksPath));
+    }
     // A video whose frames ran out well before its declared count is
     // recorded as partial, with the reader's report as the reason.
     writeRecord(
-        warning.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial, warning);
+        warning.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial, warning,
+        true);
     open = false;
     return true;
 }

@@ -198,7 +198,7 @@ private:
     // The record of a video is begun when it opens and written when it ends;
     // an earlier run's record is removed as the count file starts afresh.
     void beginRecord(double declaredFrames);
-    void writeRecord(RunRecord::Status status, const QString &reason);
+    void writeRecord(RunRecord::Status status, const QString &reason, bool committed = false);
 
     CountingMethod::Step countingStep() const;
 

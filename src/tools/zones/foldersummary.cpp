@@ -44,24 +44,32 @@ FolderSummary FolderSummary::read(const QString &folder)
         row.video = video;
         row.recordingStart = wallClock(VideoFiles::recordingStart(video));
 
+        // Without complete counts, the counts and record of a run that did
+        // not complete the video, if there are any.
+        const bool complete = QFileInfo::exists(VideoFiles::resultFile(video));
+        const QString countPath
+            = complete ? VideoFiles::resultFile(video) : VideoFiles::partialResultFile(video);
+        const QString recordPath
+            = complete ? VideoFiles::runRecordFile(video) : VideoFiles::partialRunRecordFile(video);
+
         RunRecord record;
         bool hasRecord = false;
-        if (QFileInfo::exists(VideoFiles::runRecordFile(video))) {
+        if (QFileInfo::exists(recordPath)) {
             QString problem;
-            hasRecord = RunRecord::load(VideoFiles::runRecordFile(video), record, &problem);
+            hasRecord = RunRecord::load(recordPath, record, &problem);
             if (!hasRecord)
                 qCWarning(lcZones).noquote() << "Ignoring the run record" << problem;
         }
 
         ResultFile counts;
-        const bool hasCounts = QFileInfo::exists(VideoFiles::resultFile(video))
-            && counts.open(video, ResultFile::Read) == 1;
+        const bool hasCounts
+            = QFileInfo::exists(countPath) && counts.openFile(countPath, ResultFile::Read) == 1;
         // A record without its count file belongs to deleted results.
         if (!hasCounts)
             hasRecord = false;
 
         if (hasCounts) {
-            row.status = hasRecord && record.status == RunRecord::Status::Partial
+            row.status = !complete || (hasRecord && record.status == RunRecord::Status::Partial)
                 ? Status::Partial
                 : Status::Processed;
             double frame = 0;

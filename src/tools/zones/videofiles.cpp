@@ -72,6 +72,11 @@ QString VideoFiles::runRecordFile(const QString &videoPath)
     return exportPath(videoPath, QStringLiteral("_run.json"));
 }
 
+QString VideoFiles::partialRunRecordFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral(".partial_run.json"));
+}
+
 QString VideoFiles::tracksFile(const QString &videoPath)
 {
     return exportPath(videoPath, QStringLiteral("_tracks.csv"));

@@ -35,6 +35,9 @@ public:
     // run of the video removes it.
     static QString temporaryFile(const QString &resultPath);
     static QString runRecordFile(const QString &videoPath); // <base>_run.json
+    // The record of a run that did not complete the video, beside its
+    // partial counts: <base>.partial_run.json.
+    static QString partialRunRecordFile(const QString &videoPath);
     static QString tracksFile(const QString &videoPath); // <base>_tracks.csv
 
     // Files of a whole folder of videos, in <folder>/exportCSV.
