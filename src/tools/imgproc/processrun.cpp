@@ -345,9 +345,8 @@ bool ProcessRun::finishVideo()
     }
     // A video whose frames ran out well before its declared count is
     // recorded as partial, with the reader's report as the reason.
-    writeRecord(
-        warning.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial, warning,
-        true);
+    writeRecord(warning.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial,
+        warning, true);
     open = false;
     return true;
 }
