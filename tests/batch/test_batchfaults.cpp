@@ -170,20 +170,7 @@ private:
     QString output;
 };
 
-// Every entry below `dir`, relative to it, with the bytes of the files.
-std::map<QString, QByteArray> snapshot(const QString &dir)
-{
-    std::map<QString, QByteArray> files;
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-        QDirIterator::Subdirectories);
-    const QDir base(dir);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files[base.relativeFilePath(path)]
-            = QFileInfo(path).isDir() ? QByteArray("<dir>") : testfiles::read(path);
-    }
-    return files;
-}
+using testfiles::snapshot;
 
 void writeEarlierFiles(const QString &video)
 {

@@ -10,37 +10,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "batchprocess.h"
 #include "insectscene.h"
 #include "runrecord.h"
 #include "videofiles.h"
 
 namespace {
 
-struct Outcome
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Outcome = BatchProcess::Outcome;
 
 Outcome runBatch(const QStringList &arguments)
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
-    asan.replace(
-        QLatin1String("fast_unwind_on_malloc=0"), QLatin1String("fast_unwind_on_malloc=1"));
-    environment.insert(QStringLiteral("ASAN_OPTIONS"), asan);
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(KESTRIN_BATCH), arguments);
-    Outcome outcome;
-    if (!process.waitForStarted(10000) || !process.waitForFinished(120000)
-        || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.status = process.exitCode();
-    outcome.out = process.readAllStandardOutput();
-    outcome.err = process.readAllStandardError();
-    return outcome;
+    return BatchProcess::run(QStringLiteral(KESTRIN_BATCH), arguments);
 }
 
 bool run(const QString &program, const QStringList &arguments)
@@ -168,8 +149,8 @@ void TestBatchVideoEnd::reportsTheEnd()
     // Its run record says whether it ended as declared, and why not.
     RunRecord record;
     QVERIFY(RunRecord::load(VideoFiles::runRecordFile(video), record, nullptr));
-    QCOMPARE(record.status,
-        report.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial);
+    QCOMPARE(
+        record.status, report.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial);
     QVERIFY2(record.reason.contains(report), qPrintable(record.reason));
 }
 

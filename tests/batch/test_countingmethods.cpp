@@ -12,6 +12,7 @@
 
 #include "areacontour.h"
 #include "batchoptions.h"
+#include "batchprocess.h"
 #include "countingmethod.h"
 #include "eventmatcher.h"
 #include "groundtruthscene.h"
@@ -134,31 +135,11 @@ std::map<QString, QByteArray> exports(const QString &folder)
     return files;
 }
 
-struct Outcome
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Outcome = BatchProcess::Outcome;
 
 Outcome runBatch(const QStringList &arguments)
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
-    asan.replace(
-        QLatin1String("fast_unwind_on_malloc=0"), QLatin1String("fast_unwind_on_malloc=1"));
-    environment.insert(QStringLiteral("ASAN_OPTIONS"), asan);
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(KESTRIN_BATCH), arguments);
-    Outcome outcome;
-    if (!process.waitForStarted(10000) || !process.waitForFinished(120000)
-        || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.status = process.exitCode();
-    outcome.out = process.readAllStandardOutput();
-    outcome.err = process.readAllStandardError();
-    return outcome;
+    return BatchProcess::run(QStringLiteral(KESTRIN_BATCH), arguments);
 }
 
 } // namespace

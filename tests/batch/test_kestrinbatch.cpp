@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "areacontour.h"
+#include "batchprocess.h"
 #include "insectscene.h"
 #include "processrun.h"
 #include "testfiles.h"
@@ -24,52 +25,14 @@ namespace {
 const QByteArray header("Frame;X;Y;In;Out;Timestamp\n");
 const std::vector<cv::Point> crossingLine { { 132, 60 }, { 132, 180 } };
 
-struct Outcome
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Outcome = BatchProcess::Outcome;
 
 Outcome runBatch(const QStringList &arguments, const QString &workingDir = QString())
 {
-    QProcess process;
-    // The program loads no Qt platform plugin, whose leaks need the slow
-    // unwinder to match their suppressions; the fast one keeps it quick under
-    // ASan.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    QString asan = environment.value(QStringLiteral("ASAN_OPTIONS"));
-    asan.replace(
-        QLatin1String("fast_unwind_on_malloc=0"), QLatin1String("fast_unwind_on_malloc=1"));
-    environment.insert(QStringLiteral("ASAN_OPTIONS"), asan);
-    process.setProcessEnvironment(environment);
-    if (!workingDir.isEmpty())
-        process.setWorkingDirectory(workingDir);
-    process.start(QStringLiteral(KESTRIN_BATCH), arguments);
-    Outcome outcome;
-    if (!process.waitForStarted(10000) || !process.waitForFinished(120000)
-        || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.status = process.exitCode();
-    outcome.out = process.readAllStandardOutput();
-    outcome.err = process.readAllStandardError();
-    return outcome;
+    return BatchProcess::run(QStringLiteral(KESTRIN_BATCH), arguments, workingDir);
 }
 
-// Every entry below `dir`, relative to it, with the bytes of the files.
-std::map<QString, QByteArray> snapshot(const QString &dir)
-{
-    std::map<QString, QByteArray> files;
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-        QDirIterator::Subdirectories);
-    const QDir base(dir);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files[base.relativeFilePath(path)]
-            = QFileInfo(path).isDir() ? QByteArray("<dir>") : testfiles::read(path);
-    }
-    return files;
-}
+using testfiles::snapshot;
 
 // The results of a folder. Run records carry the time of processing, so
 // two runs never write the same bytes: they are tested on their own.

@@ -7,6 +7,7 @@
 
 #include "activitybins.h"
 #include "activitychart.h"
+#include "batchprocess.h"
 #include "foldersummary.h"
 #include "samplefolder.h"
 #include "summaryreport.h"
@@ -15,24 +16,11 @@
 
 namespace {
 
-struct Outcome
-{
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Outcome = BatchProcess::Outcome;
 
 Outcome runBatch(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(KESTRIN_BATCH), arguments);
-    Outcome outcome;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return outcome;
-    outcome.status = process.exitCode();
-    outcome.out = process.readAllStandardOutput();
-    outcome.err = process.readAllStandardError();
-    return outcome;
+    return BatchProcess::run(QStringLiteral(KESTRIN_BATCH), arguments);
 }
 
 using Row = QStringList;

@@ -1,6 +1,7 @@
 #include "testfiles.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -20,6 +21,20 @@ bool write(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
         && file.write(bytes) == bytes.size();
+}
+
+std::map<QString, QByteArray> snapshot(const QString &dir)
+{
+    std::map<QString, QByteArray> files;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+        QDirIterator::Subdirectories);
+    const QDir base(dir);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files[base.relativeFilePath(path)]
+            = QFileInfo(path).isDir() ? QByteArray("<dir>") : read(path);
+    }
+    return files;
 }
 
 } // namespace testfiles

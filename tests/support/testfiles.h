@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+
 #include <QByteArray>
 #include <QString>
 
@@ -12,5 +14,9 @@ QByteArray read(const QString &path);
 // Replaces the file's contents, creating missing folders; true when every
 // byte was written.
 bool write(const QString &path, const QByteArray &bytes);
+
+// Every entry below `dir`, hidden ones included, by its path relative to
+// `dir`: the bytes of a file, "<dir>" for a folder.
+std::map<QString, QByteArray> snapshot(const QString &dir);
 
 } // namespace testfiles

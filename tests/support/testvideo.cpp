@@ -13,11 +13,10 @@ constexpr int kBlock = 16;
 } // namespace
 
 bool write(const QString &path, const char *fourcc, double fps, cv::Size size, int count,
-           const Painter &paint)
+    const Painter &paint)
 {
     cv::VideoWriter writer(QFile::encodeName(path).toStdString(),
-                           cv::VideoWriter::fourcc(fourcc[0], fourcc[1], fourcc[2], fourcc[3]),
-                           fps, size, true);
+        cv::VideoWriter::fourcc(fourcc[0], fourcc[1], fourcc[2], fourcc[3]), fps, size, true);
     if (!writer.isOpened())
         return false;
     cv::Mat frame(size, CV_8UC3);
@@ -35,7 +34,7 @@ void paintIndex(cv::Mat &frame, int index)
     for (int bit = 0; bit < kBits; ++bit) {
         const bool on = (index >> bit) & 1;
         cv::rectangle(frame, cv::Rect(bit * kBlock, 0, kBlock, kBlock),
-                      on ? cv::Scalar::all(255) : cv::Scalar::all(0), cv::FILLED);
+            on ? cv::Scalar::all(255) : cv::Scalar::all(0), cv::FILLED);
     }
 }
 

@@ -14,7 +14,7 @@ using Painter = std::function<void(int index, cv::Mat &frame)>;
 // Writes `count` frames with cv::VideoWriter. `fourcc` is four characters
 // ("avc1", "mp4v", "MJPG"). Returns false when the writer cannot be opened.
 bool write(const QString &path, const char *fourcc, double fps, cv::Size size, int count,
-           const Painter &paint);
+    const Painter &paint);
 
 // Encodes `index` as 16 black or white blocks along the top of the frame;
 // survives lossy codecs at any quality the tests use. Needs a width of 256
