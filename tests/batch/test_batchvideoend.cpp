@@ -13,6 +13,7 @@
 #include "batchprocess.h"
 #include "insectscene.h"
 #include "runrecord.h"
+#include "testvideo.h"
 #include "videofiles.h"
 
 namespace {
@@ -22,28 +23,6 @@ using Outcome = BatchProcess::Outcome;
 Outcome runBatch(const QStringList &arguments)
 {
     return BatchProcess::run(QStringLiteral(KESTRIN_BATCH), arguments);
-}
-
-bool run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, arguments);
-    return process.waitForStarted(10000) && process.waitForFinished(120000)
-        && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-bool encode(const QString &size, int frames, const QStringList &output)
-{
-    return run(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
-        QStringList { QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
-            QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-            QStringLiteral("lavfi"), QStringLiteral("-i"),
-            QStringLiteral("testsrc2=size=%1:rate=25").arg(size), QStringLiteral("-frames:v"),
-            QString::number(frames), QStringLiteral("-c:v"), QStringLiteral("libx264"),
-            QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-pix_fmt"),
-            QStringLiteral("yuv420p") }
-            + output);
 }
 
 bool append(QFile &to, const QString &from, qint64 length = -1)
@@ -75,7 +54,7 @@ void TestBatchVideoEnd::initTestCase()
     QVERIFY(dir.isValid());
     // 300 frames, the index at the front, then cut to half its bytes.
     const QString whole = dir.filePath(QStringLiteral("whole.mp4"));
-    QVERIFY(encode(QStringLiteral("320x240"), 300,
+    QVERIFY(testvideo::encodeTestSource(QStringLiteral("320x240"), 300,
         { QStringLiteral("-movflags"), QStringLiteral("+faststart"), whole }));
     QFile truncated(dir.filePath(QStringLiteral("truncated.mp4")));
     QVERIFY(truncated.open(QIODevice::WriteOnly));
@@ -85,16 +64,16 @@ void TestBatchVideoEnd::initTestCase()
     // 120 frames of 320x240, then 60 of 352x288, wrapped by mp4box.
     const QString small = dir.filePath(QStringLiteral("small.h264"));
     const QString large = dir.filePath(QStringLiteral("large.h264"));
-    QVERIFY(encode(
+    QVERIFY(testvideo::encodeTestSource(
         QStringLiteral("320x240"), 120, { QStringLiteral("-f"), QStringLiteral("h264"), small }));
-    QVERIFY(encode(
+    QVERIFY(testvideo::encodeTestSource(
         QStringLiteral("352x288"), 60, { QStringLiteral("-f"), QStringLiteral("h264"), large }));
     QFile joined(dir.filePath(QStringLiteral("resized.h264")));
     QVERIFY(joined.open(QIODevice::WriteOnly));
     QVERIFY(append(joined, small));
     QVERIFY(append(joined, large));
     joined.close();
-    QVERIFY(run(QStringLiteral(KESTRIN_MP4BOX),
+    QVERIFY(testvideo::runTool(QStringLiteral(KESTRIN_MP4BOX),
         { QStringLiteral("-fps"), QStringLiteral("25"), QStringLiteral("-add"), joined.fileName(),
             dir.filePath(QStringLiteral("resized.mp4")) }));
 

@@ -16,38 +16,15 @@ namespace {
 
 constexpr int kFrames = 120;
 
-bool run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, arguments);
-    return process.waitForStarted(10000) && process.waitForFinished(120000)
-        && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-// `frames` frames of testsrc2 at 25 frames per second in H.264, written with
-// the ffmpeg options `output` (format and path).
-bool encode(const QString &size, int frames, const QStringList &output)
-{
-    return run(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
-        QStringList { QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
-            QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-            QStringLiteral("lavfi"), QStringLiteral("-i"),
-            QStringLiteral("testsrc2=size=%1:rate=25").arg(size), QStringLiteral("-frames:v"),
-            QString::number(frames), QStringLiteral("-c:v"), QStringLiteral("libx264"),
-            QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-pix_fmt"),
-            QStringLiteral("yuv420p") }
-            + output);
-}
-
 bool rawStream(const QString &path, const QString &size, int frames)
 {
-    return encode(size, frames, { QStringLiteral("-f"), QStringLiteral("h264"), path });
+    return testvideo::encodeTestSource(
+        size, frames, { QStringLiteral("-f"), QStringLiteral("h264"), path });
 }
 
 bool wrap(const QString &stream, const QString &video)
 {
-    return run(QStringLiteral(KESTRIN_MP4BOX),
+    return testvideo::runTool(QStringLiteral(KESTRIN_MP4BOX),
         { QStringLiteral("-fps"), QStringLiteral("25"), QStringLiteral("-add"), stream, video });
 }
 
@@ -90,7 +67,7 @@ void TestFrameReader::initTestCase()
 
     // A copy cut short, its index at the front: it still opens.
     const QString whole = dir.filePath(QStringLiteral("long.mp4"));
-    QVERIFY(encode(QStringLiteral("320x240"), 300,
+    QVERIFY(testvideo::encodeTestSource(QStringLiteral("320x240"), 300,
         { QStringLiteral("-movflags"), QStringLiteral("+faststart"), whole }));
     QFile file(whole);
     QVERIFY(file.open(QIODevice::ReadOnly));

@@ -4,6 +4,8 @@
 #include <opencv2/videoio.hpp>
 
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 
 namespace testvideo {
 
@@ -66,6 +68,28 @@ cv::Mat background(cv::Size size)
         }
     }
     return bg;
+}
+
+bool runTool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    return process.waitForStarted(10000) && process.waitForFinished(120000)
+        && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool encodeTestSource(const QString &size, int frames, const QStringList &output)
+{
+    return runTool(QStandardPaths::findExecutable(QStringLiteral("ffmpeg")),
+        QStringList { QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
+            QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+            QStringLiteral("lavfi"), QStringLiteral("-i"),
+            QStringLiteral("testsrc2=size=%1:rate=25").arg(size), QStringLiteral("-frames:v"),
+            QString::number(frames), QStringLiteral("-c:v"), QStringLiteral("libx264"),
+            QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-pix_fmt"),
+            QStringLiteral("yuv420p") }
+            + output);
 }
 
 } // namespace testvideo

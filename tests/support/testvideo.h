@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include <QString>
+#include <QStringList>
 
 namespace testvideo {
 
@@ -26,5 +27,12 @@ int readIndex(const cv::Mat &frame);
 
 // A mid-grey background with a fixed texture, the same for every frame.
 cv::Mat background(cv::Size size);
+
+// Runs a tool to its end, its errors forwarded; true when it exited 0.
+bool runTool(const QString &program, const QStringList &arguments);
+
+// `frames` frames of ffmpeg's testsrc2 at 25 frames per second in H.264
+// (yuv420p), written with the ffmpeg options `output` (format and path).
+bool encodeTestSource(const QString &size, int frames, const QStringList &output);
 
 } // namespace testvideo
