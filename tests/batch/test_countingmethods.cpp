@@ -121,19 +121,7 @@ bool process(ProcessRun &run, const QString &video, Kind kind)
     return true;
 }
 
-// Run records carry the time of processing, so two runs never write the
-// same bytes: they are left out here and tested on their own.
-std::map<QString, QByteArray> exports(const QString &folder)
-{
-    std::map<QString, QByteArray> files;
-    QDirIterator it(folder + QStringLiteral("/exportCSV"), QDir::Files);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (!path.endsWith(QLatin1String("_run.json")))
-            files[QFileInfo(path).fileName()] = testfiles::read(path);
-    }
-    return files;
-}
+using testfiles::exports;
 
 using Outcome = BatchProcess::Outcome;
 

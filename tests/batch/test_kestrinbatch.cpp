@@ -34,15 +34,7 @@ Outcome runBatch(const QStringList &arguments, const QString &workingDir = QStri
 
 using testfiles::snapshot;
 
-// The results of a folder. Run records carry the time of processing, so
-// two runs never write the same bytes: they are tested on their own.
-std::map<QString, QByteArray> exports(const QString &folder)
-{
-    std::map<QString, QByteArray> files = snapshot(folder + QStringLiteral("/exportCSV"));
-    for (auto it = files.begin(); it != files.end();)
-        it = it->first.endsWith(QLatin1String("_run.json")) ? files.erase(it) : std::next(it);
-    return files;
-}
+using testfiles::exports;
 
 std::set<QByteArray> lines(const QByteArray &text)
 {

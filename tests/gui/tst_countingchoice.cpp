@@ -23,19 +23,7 @@ namespace {
 
 const cv::Size kSize(640, 480);
 
-// Run records carry the time of processing, so two runs never write the
-// same bytes: they are left out here and tested on their own.
-std::map<QString, QByteArray> exports(const QString &folder)
-{
-    std::map<QString, QByteArray> files;
-    QDirIterator it(folder + QStringLiteral("/exportCSV"), QDir::Files);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (!path.endsWith(QLatin1String("_run.json")))
-            files[QFileInfo(path).fileName()] = testfiles::read(path);
-    }
-    return files;
-}
+using testfiles::exports;
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "testfiles.h"
 
+#include <iterator>
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -34,6 +36,14 @@ std::map<QString, QByteArray> snapshot(const QString &dir)
         files[base.relativeFilePath(path)]
             = QFileInfo(path).isDir() ? QByteArray("<dir>") : read(path);
     }
+    return files;
+}
+
+std::map<QString, QByteArray> exports(const QString &folder)
+{
+    std::map<QString, QByteArray> files = snapshot(folder + QStringLiteral("/exportCSV"));
+    for (auto it = files.begin(); it != files.end();)
+        it = it->first.endsWith(QLatin1String("_run.json")) ? files.erase(it) : std::next(it);
     return files;
 }
 

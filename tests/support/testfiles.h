@@ -19,4 +19,8 @@ bool write(const QString &path, const QByteArray &bytes);
 // `dir`: the bytes of a file, "<dir>" for a folder.
 std::map<QString, QByteArray> snapshot(const QString &dir);
 
+// The results in `folder`/exportCSV, by file name, without the run records:
+// they carry the time of processing, so two runs never write the same bytes.
+std::map<QString, QByteArray> exports(const QString &folder);
+
 } // namespace testfiles
