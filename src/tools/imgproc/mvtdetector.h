@@ -38,6 +38,10 @@ public:
     const cv::Mat &reference() const { return previous; }
     // The external contours of the last call, in the order they were examined.
     const std::vector<std::vector<cv::Point>> &contours() const { return blobs; }
+    // The last call's thresholded difference after one erosion, 255 where
+    // something moved: the blobs are these pixels grown by 15. Frame sized
+    // once a difference was taken; updated in place by the next call.
+    const cv::Mat &movement() const { return eroded; }
 
 private:
     // A run of open mask pixels [x0, x1) on one row.

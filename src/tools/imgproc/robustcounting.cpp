@@ -18,6 +18,7 @@ constexpr int kUnreachable = 1 << 20; // cost of a pair outside every gate
 constexpr int kClaimed = -2; // a detection that only holds hidden tracks
 constexpr char kSeen = 1; // a track matched to a detection
 constexpr char kHidden = 2; // a track moving on inside another's blob
+constexpr char kSplit = 3; // a track seen in its own part of a shared blob
 
 double length(const cv::Point2d &v)
 {
@@ -229,8 +230,15 @@ void RobustCounting::associate()
             }
         }
     }
+    // The blobs' own pixels still tell the insects in them apart.
+    for (size_t i = 0; i < rows; ++i) {
+        if (trackOf[i] == kClaimed)
+            splitBlob(*detected[i]);
+    }
     for (size_t j = 0; j < cols; ++j) {
         Track &t = tracks[j];
+        if (matched[j] == kSplit)
+            continue;
         t.missed += 1;
         if (matched[j] != kHidden)
             continue;
@@ -361,6 +369,79 @@ void RobustCounting::solveByGroups(size_t rows, size_t cols)
                 }
             }
         }
+    }
+}
+
+// Each moving pixel of the blob goes to the nearest prediction within reach
+// of it. A group's box centre is where that insect's blob of its own would
+// have its centre, since a blob is its pixels' box grown evenly, and it holds
+// both the lobe where the insect was and the one where it is, as a whole
+// blob does.
+void RobustCounting::splitBlob(const Target &blob)
+{
+    const cv::Mat &moved = detector.movement();
+    if (moved.empty())
+        return;
+    const cv::Rect area = cv::Rect(blob.origine, cv::Size(blob.width, blob.height))
+        & cv::Rect(cv::Point(), moved.size());
+    groups.clear();
+    for (size_t j = 0; j < tracks.size(); ++j) {
+        if (matched[j] != kHidden || !area.contains(rounded(predicted[j])))
+            continue;
+        const double reach = config.gate + 0.5 * length(tracks[j].velocity);
+        Group g;
+        g.track = static_cast<int>(j);
+        g.prediction = predicted[j];
+        g.reach2 = reach * reach;
+        groups.push_back(g);
+    }
+    if (groups.size() < 2)
+        return;
+    for (int y = area.y; y < area.y + area.height; ++y) {
+        const uchar *row = moved.ptr<uchar>(y);
+        for (int x = area.x; x < area.x + area.width; ++x) {
+            if (row[x] == 0)
+                continue;
+            Group *nearest = nullptr;
+            double best = 0;
+            for (Group &g : groups) {
+                const double dx = x - g.prediction.x;
+                const double dy = y - g.prediction.y;
+                const double d = dx * dx + dy * dy;
+                if (d <= g.reach2 && (!nearest || d < best)) {
+                    nearest = &g;
+                    best = d;
+                }
+            }
+            if (!nearest)
+                continue;
+            if (nearest->pixels == 0)
+                nearest->box = cv::Rect(x, y, 1, 1);
+            else
+                nearest->box |= cv::Rect(x, y, 1, 1);
+            nearest->pixels += 1;
+        }
+    }
+    for (const Group &g : groups) {
+        if (g.pixels < kMinGroupPixels)
+            continue;
+        Track &t = tracks[static_cast<size_t>(g.track)];
+        const cv::Point at(g.box.x + g.box.width / 2, g.box.y + g.box.height / 2);
+        const cv::Point2d step = (cv::Point2d(at) - t.position) / static_cast<double>(t.missed + 1);
+        t.velocity = 0.5 * t.velocity + 0.5 * step;
+        t.position = cv::Point2d(at);
+        t.seen = at;
+        t.hits += 1;
+        t.missed = 0;
+        t.shared = 0;
+        t.target->last = t.target->centroid;
+        t.target->centroid = at;
+        t.target->origine = g.box.tl();
+        t.target->width = g.box.width;
+        t.target->height = g.box.height;
+        t.target->age = 0;
+        t.target->agemovement += 1;
+        matched[static_cast<size_t>(g.track)] = kSplit;
     }
 }
 

@@ -49,6 +49,8 @@ public:
     const TargetList &tracked() const override { return targets; }
 
     static constexpr int kConfirmHits = 3;
+    // Moving pixels that make an insect's part of a shared blob.
+    static constexpr int kMinGroupPixels = 3;
 
     // The parameters one video runs with, from its frame size and rate.
     struct Settings
@@ -92,6 +94,8 @@ private:
 
     void associate();
     void solveByGroups(size_t rows, size_t cols);
+    // Follows the tracks hidden in a blob on their own parts of it.
+    void splitBlob(const Target &blob);
     // Moving, and seen recently enough to be followed inside another's blob.
     bool canHide(const Track &track) const;
     void dropTrack(size_t index);
@@ -105,6 +109,16 @@ private:
     bool leavesEdge(const Track &track, const std::vector<cv::Point> &segments) const;
     Result record(const Step &step, InsectDetect &recorder, int frame, const cv::Point &at, int in,
         int out) const;
+
+    // One hidden track's share of a blob.
+    struct Group
+    {
+        int track = -1;
+        cv::Point2d prediction;
+        double reach2 = 0; // squared px
+        cv::Rect box; // of its pixels
+        int pixels = 0;
+    };
 
     MvtDetector detector;
     Munkres munkres;
@@ -120,6 +134,7 @@ private:
     std::vector<int> parent; // union-find over detections, then tracks
     std::vector<std::vector<int>> groupRows;
     std::vector<std::vector<int>> groupCols;
+    std::vector<Group> groups;
     std::vector<cv::Point> segments;
     std::vector<cv::Point2f> box; // the counting box as drawn
 };
