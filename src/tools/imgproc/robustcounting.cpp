@@ -303,9 +303,9 @@ void RobustCounting::associate()
         // At a counting line nothing is counted when a track ends: it may
         // wait longer for an insect that sits still.
         const int life = !t.confirmed() ? config.tentativeLife
-            : segments.size() == 2      ? config.lineLife
+            : counting == Line          ? config.lineLife
                                         : config.confirmedLife;
-        if (t.missed > life && (!t.confirmed() || segments.size() < 3))
+        if (t.missed > life && (!t.confirmed() || counting != Box))
             dropTrack(j);
     }
 }
@@ -447,7 +447,7 @@ void RobustCounting::splitBlob(const Target &blob)
 
 bool RobustCounting::canHide(const Track &t) const
 {
-    const int life = segments.size() == 2 ? config.lineSharedLife : config.sharedLife;
+    const int life = counting == Line ? config.lineSharedLife : config.sharedLife;
     return t.confirmed() && t.missed == 0 && t.shared < life;
 }
 
@@ -460,12 +460,13 @@ void RobustCounting::dropTrack(size_t index)
 
 QVector<Result> RobustCounting::count(const Step &step, InsectDetect &recorder)
 {
-    segments.clear();
-    box.clear();
-    if (step.zones) {
-        step.zones->getAreaSegments(segments);
-        for (const cv::Point &p : step.zones->getArea())
-            box.emplace_back(p);
+    static const std::vector<cv::Point> none;
+    const std::vector<cv::Point> &area = step.zones ? step.zones->getArea() : none;
+    const std::vector<cv::Point> &mask = step.zones ? step.zones->getMask() : none;
+    if (area != countingArea || mask != trackingArea) {
+        countingArea = area;
+        trackingArea = mask;
+        findCountingEdges();
     }
     for (Track &t : tracks) {
         if (t.missed != 0)
@@ -475,19 +476,70 @@ QVector<Result> RobustCounting::count(const Step &step, InsectDetect &recorder)
         t.lastFrame = step.frame;
     }
     QVector<Result> events;
-    if (segments.size() == 2)
-        countLine(step, segments[0], segments[1], recorder, events);
-    else if (segments.size() >= 3)
-        countBox(step, segments, recorder, events, false);
+    if (counting == Line)
+        countLine(step, countingArea[0], countingArea[1], recorder, events);
+    else if (counting == Box)
+        countBox(step, edges, recorder, events, false);
     return events;
 }
 
 QVector<Result> RobustCounting::finishVideo(const Step &step, InsectDetect &recorder)
 {
     QVector<Result> events;
-    if (segments.size() >= 3)
-        countBox(step, segments, recorder, events, true);
+    if (counting == Box)
+        countBox(step, edges, recorder, events, true);
     return events;
+}
+
+// A box counts where its edges lie in the tracking box, the only place an
+// insect can be followed up to them; a line counts all along.
+void RobustCounting::findCountingEdges()
+{
+    box.clear();
+    edges.clear();
+    counting = None;
+    if (countingArea.size() == 2) {
+        if (known(countingArea[0]) && known(countingArea[1]) && countingArea[0] != countingArea[1])
+            counting = Line;
+        return;
+    }
+    if (countingArea.size() < 3)
+        return;
+    counting = Box;
+    for (const cv::Point &p : countingArea)
+        box.emplace_back(p);
+    std::vector<cv::Point2f> tracking;
+    for (const cv::Point &p : trackingArea)
+        tracking.emplace_back(p);
+    const auto open = [&tracking](const cv::Point &p) {
+        return tracking.size() < 3 || cv::pointPolygonTest(tracking, cv::Point2f(p), false) >= 0;
+    };
+    const size_t corners = countingArea.size();
+    for (size_t k = 0; k < corners; ++k) {
+        const cv::Point p = countingArea[k];
+        const cv::Point q = countingArea[(k + 1) % corners];
+        const int steps = std::max(std::abs(q.x - p.x), std::abs(q.y - p.y));
+        if (steps == 0 || !known(p) || !known(q))
+            continue;
+        bool inside = false;
+        cv::Point from;
+        cv::Point last;
+        for (int s = 0; s <= steps; ++s) {
+            const cv::Point at = rounded(cv::Point2d(p) + cv::Point2d(q - p) * (double(s) / steps));
+            const bool now = open(at);
+            if (now && !inside)
+                from = at;
+            if (inside && (!now || s == steps)) {
+                const cv::Point to = now ? at : last;
+                if (to != from) {
+                    edges.push_back(from);
+                    edges.push_back(to);
+                }
+            }
+            inside = now;
+            last = at;
+        }
+    }
 }
 
 void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::Point &b,

@@ -99,14 +99,15 @@ private:
     // Moving, and seen recently enough to be followed inside another's blob.
     bool canHide(const Track &track) const;
     void dropTrack(size_t index);
+    void findCountingEdges();
     void countLine(const Step &step, const cv::Point &a, const cv::Point &b, InsectDetect &recorder,
         QVector<Result> &events);
-    void countBox(const Step &step, const std::vector<cv::Point> &segments, InsectDetect &recorder,
+    void countBox(const Step &step, const std::vector<cv::Point> &edges, InsectDetect &recorder,
         QVector<Result> &events, bool videoEnds);
     // Where it went through a counting edge, when its motion took it there.
     bool headsIntoEdge(
-        const Track &track, const std::vector<cv::Point> &segments, cv::Point *where) const;
-    bool leavesEdge(const Track &track, const std::vector<cv::Point> &segments) const;
+        const Track &track, const std::vector<cv::Point> &edges, cv::Point *where) const;
+    bool leavesEdge(const Track &track, const std::vector<cv::Point> &edges) const;
     Result record(const Step &step, InsectDetect &recorder, int frame, const cv::Point &at, int in,
         int out) const;
 
@@ -135,6 +136,10 @@ private:
     std::vector<std::vector<int>> groupRows;
     std::vector<std::vector<int>> groupCols;
     std::vector<Group> groups;
-    std::vector<cv::Point> segments;
+    enum Counting { None, Line, Box };
+    Counting counting = None;
+    std::vector<cv::Point> countingArea; // as the run's zones give them
+    std::vector<cv::Point> trackingArea;
+    std::vector<cv::Point> edges; // pairs of ends: the box's counting stretches
     std::vector<cv::Point2f> box; // the counting box as drawn
 };
