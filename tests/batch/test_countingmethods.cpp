@@ -73,6 +73,12 @@ GroundTruthScene smallScene(const QString &name)
         // One blob for about half a second around the line.
         scene.addInsect(insect(100, { 200, 225 }, { { { 440, 225 }, 3 } }));
         scene.addInsect(insect(100, { 440, 255 }, { { { 200, 255 }, 3 } }));
+    } else if (name == QLatin1String("side by side across the line")) {
+        // 20 px apart, one blob for over a second, across the line and apart.
+        scene.addInsect(insect(
+            100, { 160, 150 }, { { { 260, 230 }, 4 }, { { 380, 230 }, 4 }, { { 480, 150 }, 4 } }));
+        scene.addInsect(insect(
+            100, { 160, 330 }, { { { 260, 250 }, 4 }, { { 380, 250 }, 4 }, { { 480, 330 }, 4 } }));
     } else if (name == QLatin1String("sits on the line a second")) {
         scene.addInsect(
             insect(100, { 200, 240 }, { { { 320, 240 }, 6 }, { {}, 0, 25 }, { { 440, 240 }, 6 } }));
@@ -86,6 +92,12 @@ GroundTruthScene smallScene(const QString &name)
         scene.setCountingBox(kBox);
         scene.addInsect(
             insect(100, { 80, 240 }, { { { 232, 240 }, 7 }, { {}, 0, 20 }, { { 300, 240 }, 7 } }));
+    } else if (name == QLatin1String("box cut by the tracking box")) {
+        // The box's right part lies outside the tracking box; its slanted
+        // top edge counts up to there.
+        scene.setTrackingBox({ { 10, 10 }, { 360, 10 }, { 360, 470 }, { 10, 470 } });
+        scene.setCountingBox({ { 240, 160 }, { 400, 150 }, { 400, 320 }, { 240, 320 } });
+        scene.addInsect(insect(100, { 353, 40 }, { { { 353, 260 }, 6 } }));
     }
     return scene;
 }
@@ -239,6 +251,10 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
     QTest::newRow("two insects passing close: no swap, no extra") << "close pass" << true;
     QTest::newRow("two insects passing close and slowly: one count each")
         << "slow close pass" << true;
+    QTest::newRow("two insects side by side across the line: one count each")
+        << "side by side across the line" << true;
+    QTest::newRow("into a box cut by the tracking box: one entry")
+        << "box cut by the tracking box" << true;
     QTest::newRow("sits on the line a second, then crosses: one count")
         << "sits on the line a second" << true;
     QTest::newRow("flies along the line: none") << "along the line" << true;
