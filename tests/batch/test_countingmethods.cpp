@@ -1,6 +1,7 @@
 #include <map>
 #include <vector>
 
+#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
 #include <QDir>
@@ -16,8 +17,10 @@
 #include "countingmethod.h"
 #include "eventmatcher.h"
 #include "groundtruthscene.h"
+#include "mvtdetector.h"
 #include "processrun.h"
 #include "resultfile.h"
+#include "targetpool.h"
 #include "testfiles.h"
 #include "videofiles.h"
 
@@ -156,6 +159,8 @@ private slots:
     void countingOption_data();
     void countingOption();
 
+    void blobsAreTheirMovingPixelsGrown_data();
+    void blobsAreTheirMovingPixelsGrown();
     void robustHoldsWhereClassicFails_data();
     void robustHoldsWhereClassicFails();
     void methodsTakeTurnsInOneProcess();
@@ -242,6 +247,63 @@ void TestCountingMethods::countingOption()
     }
     QCOMPARE(options.action, BatchOptions::Action::Run);
     QCOMPARE(int(options.counting), kind);
+}
+
+// Robust splits a shared blob on the detector's moving pixels and takes a
+// part's box centre for the insect's centroid: that holds only while every
+// blob is its moving pixels' box grown by 15 px, clipped to the frame.
+void TestCountingMethods::blobsAreTheirMovingPixelsGrown_data()
+{
+    QTest::addColumn<QVector<QPoint>>("squares");
+    QTest::addColumn<int>("blobs");
+    QTest::newRow("one insect") << QVector<QPoint> { { 300, 200 } } << 1;
+    QTest::newRow("two close: one blob") << QVector<QPoint> { { 300, 200 }, { 330, 215 } } << 1;
+    QTest::newRow("two apart") << QVector<QPoint> { { 100, 100 }, { 400, 300 } } << 2;
+    QTest::newRow("at the frame's edge") << QVector<QPoint> { { 3, 200 } } << 1;
+}
+
+void TestCountingMethods::blobsAreTheirMovingPixelsGrown()
+{
+    QFETCH(QVector<QPoint>, squares);
+    QFETCH(int, blobs);
+    TargetPool::instance().resize(100);
+    MvtDetector detector;
+    detector.set_mask(cv::Mat());
+    QVERIFY(detector.movement().empty());
+
+    // 10 px squares moving 4 px right and 3 down: a lobe where each was and
+    // one where it is.
+    const cv::Mat before(kSize, CV_8UC1, cv::Scalar(120));
+    cv::Mat after = before.clone();
+    cv::Mat first = before.clone();
+    for (const QPoint &square : squares) {
+        const cv::Point at(square.x(), square.y());
+        cv::rectangle(first, cv::Rect(at, cv::Size(10, 10)), cv::Scalar(40), cv::FILLED);
+        cv::rectangle(
+            after, cv::Rect(at + cv::Point(4, 3), cv::Size(10, 10)), cv::Scalar(40), cv::FILLED);
+    }
+    TargetList found;
+    detector.detectabsdiff(first, found);
+    QVERIFY(found.empty());
+    detector.detectabsdiff(after, found);
+    const cv::Mat &moved = detector.movement();
+    QCOMPARE(moved.size(), kSize);
+    QCOMPARE(int(found.size()), blobs);
+    const cv::Rect frame(cv::Point(), kSize);
+    for (const Target *t : found) {
+        const cv::Rect box(t->origine, cv::Size(t->width, t->height));
+        std::vector<cv::Point> pixels;
+        cv::findNonZero(moved(box), pixels);
+        QVERIFY(!pixels.empty());
+        const cv::Rect core = cv::boundingRect(pixels) + box.tl();
+        const cv::Rect grown(core.x - 15, core.y - 15, core.width + 30, core.height + 30);
+        QCOMPARE(box, grown & frame);
+        if (box == grown)
+            QCOMPARE(t->centroid, cv::Point(core.x + core.width / 2, core.y + core.height / 2));
+    }
+    for (Target *t : found)
+        TargetPool::instance().release(t);
+    TargetPool::destroy();
 }
 
 void TestCountingMethods::robustHoldsWhereClassicFails_data()
