@@ -1,6 +1,7 @@
 // The frame reader against cv::VideoCapture on every codec and pixel format
 // the tests can make: frame 90 after the capture's own seek, then every
-// later frame, byte for byte, in BGR and grey.
+// later frame, byte for byte, in BGR and grey; and its grey conversion
+// against cv::cvtColor on every colour.
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -18,6 +19,7 @@ extern "C" {
 #include <QTest>
 
 #include "framereader.h"
+#include "greyconverter.h"
 #include "videofiles.h"
 
 namespace {
@@ -104,6 +106,8 @@ private slots:
     void initTestCase();
     void sameFramesAsTheCapture_data();
     void sameFramesAsTheCapture();
+    void greyOfEveryColour_data();
+    void greyOfEveryColour();
 
 private:
     QTemporaryDir dir;
@@ -265,6 +269,43 @@ void TestReaderIdentity::sameFramesAsTheCapture()
     QCOMPARE(index, kFrames);
     QCOMPARE(reader.end(), FrameReader::Complete);
     QCOMPARE(reader.endReport(), QString());
+}
+
+void TestReaderIdentity::greyOfEveryColour_data()
+{
+    // Widths around the converter's 32-pixel steps and the tail they leave.
+    QTest::addColumn<int>("width");
+    for (const int width : { 1, 31, 37, 38, 70, 1920, 4096 })
+        QTest::addRow("%d wide", width) << width;
+}
+
+void TestReaderIdentity::greyOfEveryColour()
+{
+    QFETCH(int, width);
+    const int colours = 1 << 24;
+    cv::Mat bgr((colours + width - 1) / width, width, CV_8UC3, cv::Scalar::all(255));
+    for (int i = 0; i < colours; ++i) {
+        uchar *pixel = bgr.data + 3 * static_cast<size_t>(i);
+        pixel[0] = static_cast<uchar>(i);
+        pixel[1] = static_cast<uchar>(i >> 8);
+        pixel[2] = static_cast<uchar>(i >> 16);
+    }
+    const GreyConverter converter;
+    QVERIFY(converter.exact());
+    cv::Mat expected;
+    cv::cvtColor(bgr, expected, cv::COLOR_BGR2GRAY);
+    cv::Mat grey;
+    converter.convert(bgr, grey);
+    QCOMPARE(cv::norm(grey, expected, cv::NORM_INF), 0.0);
+
+    // Into a band of a larger image, as the reader converts, from a view.
+    cv::Mat larger(bgr.rows + 2, width, CV_8UC1, cv::Scalar(7));
+    cv::Mat band = larger.rowRange(1, bgr.rows + 1);
+    converter.convert(bgr.colRange(0, width), band);
+    QCOMPARE(band.data, larger.ptr(1));
+    QCOMPARE(cv::norm(band, expected, cv::NORM_INF), 0.0);
+    QCOMPARE(
+        cv::countNonZero(larger.row(0) != 7) + cv::countNonZero(larger.row(bgr.rows + 1) != 7), 0);
 }
 
 QTEST_APPLESS_MAIN(TestReaderIdentity)

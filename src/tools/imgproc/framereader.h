@@ -89,9 +89,11 @@ public:
 
 private:
     bool openDirect(const QString &path, int start);
-    bool readFrame(Frame &frame, int buffer, double index, End &why);
+    bool decodeFrame(Frame &frame, int buffer, double index, End &why);
+    bool convertFrame(Frame &frame, int buffer) const;
     void findSizeChange(const QString &path);
     void run();
+    void convertAll();
     void stop();
 
     std::vector<Frame> ring;
@@ -110,11 +112,15 @@ private:
     mutable std::mutex mutex;
     std::condition_variable changed;
     size_t head = 0; // next slot to hand out
-    size_t filled = 0; // decoded slots not yet handed back, the one in use included
+    size_t filled = 0; // converted slots not yet handed back, the one in use included
+    size_t pending = 0; // decoded slots after those, waiting for their conversion
     bool holding = false; // the caller holds ring[head - 1]
+    bool decodeEnded = false;
+    End decodeEnding = Reading;
     bool ended = false;
     bool stopping = false;
     End ending = Reading;
     double handedOut = 0; // frames handed out
-    std::thread thread;
+    std::thread thread; // decodes
+    std::thread converting; // converts what it decoded
 };

@@ -14,7 +14,6 @@ extern "C" {
 }
 
 #include <opencv2/core/utility.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <QFile>
 
@@ -48,6 +47,7 @@ QString averror(int code)
 
 VideoDecoder::VideoDecoder(int buffers)
     : outputs(static_cast<size_t>(std::max(buffers, 1)), nullptr)
+    , kept(outputs.size(), nullptr)
 {
 }
 
@@ -101,8 +101,9 @@ QString VideoDecoder::open(const QString &path, double framesPerSecond, double f
         close();
         return QStringLiteral("no decoder context");
     }
-    // As many decoding threads as the capture starts.
-    codec->thread_count = cv::getNumberOfCPUs();
+    // Decoding threads do not change a single pixel. Twice the capture's
+    // let the decoder run ahead while the last frame is converted.
+    codec->thread_count = 2 * cv::getNumberOfCPUs();
     ret = avcodec_open2(codec, decoder, nullptr);
     if (ret < 0) {
         close();
@@ -112,8 +113,10 @@ QString VideoDecoder::open(const QString &path, double framesPerSecond, double f
     picture = av_frame_alloc();
     for (AVFrame *&output : outputs)
         output = av_frame_alloc();
-    if (!packet || !picture
-        || std::find(outputs.begin(), outputs.end(), nullptr) != outputs.end()) {
+    for (AVFrame *&frame : kept)
+        frame = av_frame_alloc();
+    if (!packet || !picture || std::find(outputs.begin(), outputs.end(), nullptr) != outputs.end()
+        || std::find(kept.begin(), kept.end(), nullptr) != kept.end()) {
         close();
         return QStringLiteral("out of memory");
     }
@@ -133,6 +136,8 @@ void VideoDecoder::close()
     converter = nullptr;
     for (AVFrame *&output : outputs)
         av_frame_free(&output);
+    for (AVFrame *&frame : kept)
+        av_frame_free(&frame);
     av_frame_free(&picture);
     av_packet_free(&packet);
     avcodec_free_context(&codec);
@@ -310,13 +315,29 @@ cv::Size VideoDecoder::frameSize() const
 
 bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
 {
-    if (!pictureValid || buffer < 0 || buffer >= static_cast<int>(outputs.size()))
+    return keep(buffer) && convert(buffer, bgr, grey);
+}
+
+bool VideoDecoder::keep(int buffer)
+{
+    if (!pictureValid || buffer < 0 || buffer >= static_cast<int>(kept.size()))
         return false;
+    AVFrame *frame = kept[static_cast<size_t>(buffer)];
+    av_frame_unref(frame);
+    return av_frame_ref(frame, picture) == 0;
+}
+
+bool VideoDecoder::convert(int buffer, cv::Mat &bgr, cv::Mat *grey)
+{
+    if (buffer < 0 || buffer >= static_cast<int>(kept.size()))
+        return false;
+    const AVFrame *source = kept[static_cast<size_t>(buffer)];
     // A frame of another size would be read over the first one's coded size.
-    if (sizeChanged() || coded.width < first.width || coded.height < first.height)
+    if (!source->data[0] || cv::Size(source->width, source->height) != first
+        || coded.width < first.width || coded.height < first.height)
         return false;
     converter = sws_getCachedContext(converter, coded.width, coded.height,
-        static_cast<AVPixelFormat>(picture->format), coded.width, coded.height, AV_PIX_FMT_BGR24,
+        static_cast<AVPixelFormat>(source->format), coded.width, coded.height, AV_PIX_FMT_BGR24,
         SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!converter)
         return false;
@@ -332,7 +353,7 @@ bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
     bgr = cv::Mat(first.height, first.width, CV_8UC3, output->data[0],
         static_cast<size_t>(output->linesize[0]));
     if (!grey) {
-        sws_scale(converter, picture->data, picture->linesize, 0, coded.height, output->data,
+        sws_scale(converter, source->data, source->linesize, 0, coded.height, output->data,
             output->linesize);
         return true;
     }
@@ -341,7 +362,7 @@ bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
     // converter takes the rows of a frame in order, in slices, as it would
     // take them in one; a format whose planes cannot be cut so goes whole.
     const AVPixFmtDescriptor *layout
-        = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
+        = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(source->format));
     const bool cut = layout && !(layout->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM))
         && (layout->flags & AV_PIX_FMT_FLAG_PLANAR);
     const int band = cut ? kBandRows : coded.height;
@@ -350,22 +371,23 @@ bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
     for (int top = 0; top < coded.height; top += band) {
         const int rows = std::min(band, coded.height - top);
         const uint8_t *planes[4] = {};
-        for (int p = 0; p < 4 && picture->data[p]; ++p) {
+        for (int p = 0; p < 4 && source->data[p]; ++p) {
             const int shift = (p == 1 || p == 2) ? layout->log2_chroma_h : 0;
             planes[p]
-                = picture->data[p] + static_cast<ptrdiff_t>(top >> shift) * picture->linesize[p];
+                = source->data[p] + static_cast<ptrdiff_t>(top >> shift) * source->linesize[p];
         }
-        converted += sws_scale(converter, cut ? planes : picture->data, picture->linesize, top,
-            rows, output->data, output->linesize);
+        converted += sws_scale(converter, cut ? planes : source->data, source->linesize, top, rows,
+            output->data, output->linesize);
         const int ready = std::min(converted, first.height);
         if (ready > made) {
-            cv::cvtColor(
-                bgr.rowRange(made, ready), grey->rowRange(made, ready), cv::COLOR_BGR2GRAY);
+            cv::Mat band = grey->rowRange(made, ready);
+            greyConverter.convert(bgr.rowRange(made, ready), band);
             made = ready;
         }
     }
-    if (made < first.height)
-        cv::cvtColor(bgr.rowRange(made, first.height), grey->rowRange(made, first.height),
-            cv::COLOR_BGR2GRAY);
+    if (made < first.height) {
+        cv::Mat band = grey->rowRange(made, first.height);
+        greyConverter.convert(bgr.rowRange(made, first.height), band);
+    }
     return true;
 }

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include "greyconverter.h"
+
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
@@ -29,7 +31,7 @@ struct SwsContext;
 //   while (decoder.grab() && !decoder.sizeChanged())
 //       decoder.retrieve(slot, bgr);          // bgr: a view into buffer `slot`
 //
-// Not thread-safe: one thread drives it.
+// Not thread-safe: one thread drives it, but for keep() and convert().
 class VideoDecoder
 {
 public:
@@ -62,6 +64,13 @@ public:
     // With `grey`, that is made too (as cv::cvtColor of `bgr` would), into a
     // buffer kept from the last call.
     bool retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey = nullptr);
+    // retrieve() in two steps, so that one thread can decode the next frames
+    // while another converts: keep() holds on to the last grabbed frame for
+    // `buffer` (false without one), convert() converts what was kept for it.
+    // convert() shares nothing with grab() and keep() but the buffer, which
+    // one thread at a time may use.
+    bool keep(int buffer);
+    bool convert(int buffer, cv::Mat &bgr, cv::Mat *grey = nullptr);
 
     // Looks through the rest of the file, decoding key frames only (a new
     // frame size starts at one), for the first frame whose size differs from
@@ -84,7 +93,9 @@ private:
     AVPacket *packet = nullptr;
     AVFrame *picture = nullptr;
     SwsContext *converter = nullptr;
+    GreyConverter greyConverter;
     std::vector<AVFrame *> outputs;
+    std::vector<AVFrame *> kept; // decoded frames waiting for their conversion
 
     double fps = 0;
     int64_t totalFrames = 0;
