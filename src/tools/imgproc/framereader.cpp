@@ -127,7 +127,8 @@ void FrameReader::stop()
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
     }
-    changed.notify_all();
+    roomChanged.notify_all();
+    decodedChanged.notify_all();
     thread.join();
     converting.join();
 }
@@ -141,9 +142,9 @@ const FrameReader::Frame *FrameReader::next()
         holding = false;
         head = (head + 1) % ring.size();
         --filled;
-        changed.notify_all();
+        roomChanged.notify_one();
     }
-    changed.wait(lock, [this] { return filled > 0 || ended; });
+    readyChanged.wait(lock, [this] { return filled > 0 || ended; });
     if (filled == 0)
         return nullptr;
     holding = true;
@@ -248,7 +249,7 @@ void FrameReader::run()
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [this] { return filled + pending < ring.size() || stopping; });
+            roomChanged.wait(lock, [this] { return filled + pending < ring.size() || stopping; });
             if (stopping)
                 break;
         }
@@ -268,12 +269,12 @@ void FrameReader::run()
                 why = Early;
             decodeEnding = why;
             decodeEnded = true;
-            changed.notify_all();
+            decodedChanged.notify_one();
             break;
         }
         tail = (tail + 1) % ring.size();
         ++pending;
-        changed.notify_all();
+        decodedChanged.notify_one();
     }
 }
 
@@ -283,14 +284,14 @@ void FrameReader::convertAll()
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [this] { return pending > 0 || decodeEnded || stopping; });
+            decodedChanged.wait(lock, [this] { return pending > 0 || decodeEnded || stopping; });
             if (stopping)
                 break;
             if (pending == 0) {
                 // Every decoded frame is converted: the video is over.
                 ending = decodeEnding;
                 ended = true;
-                changed.notify_all();
+                readyChanged.notify_one();
                 break;
             }
         }
@@ -306,12 +307,13 @@ void FrameReader::convertAll()
             ending = Unreadable;
             ended = true;
             stopping = true;
-            changed.notify_all();
+            readyChanged.notify_one();
+            roomChanged.notify_one();
             break;
         }
         at = (at + 1) % ring.size();
         --pending;
         ++filled;
-        changed.notify_all();
+        readyChanged.notify_one();
     }
 }

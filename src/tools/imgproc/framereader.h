@@ -110,7 +110,9 @@ private:
     double sizeChangeAt = -1; // through the capture: the first frame of another size
 
     mutable std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable roomChanged; // the decoding thread waits for a free slot
+    std::condition_variable decodedChanged; // the converting one for a decoded frame
+    std::condition_variable readyChanged; // next() for a converted frame
     size_t head = 0; // next slot to hand out
     size_t filled = 0; // converted slots not yet handed back, the one in use included
     size_t pending = 0; // decoded slots after those, waiting for their conversion
