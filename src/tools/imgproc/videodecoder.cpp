@@ -102,8 +102,10 @@ QString VideoDecoder::open(const QString &path, double framesPerSecond, double f
         return QStringLiteral("no decoder context");
     }
     // Decoding threads do not change a single pixel. Twice the capture's
-    // let the decoder run ahead while the last frame is converted.
-    codec->thread_count = 2 * cv::getNumberOfCPUs();
+    // let the decoder run ahead while the last frame is converted; past 16,
+    // each one more only delays the first frame and holds more memory.
+    const int processors = cv::getNumberOfCPUs();
+    codec->thread_count = std::max(processors, std::min(2 * processors, 16));
     ret = avcodec_open2(codec, decoder, nullptr);
     if (ret < 0) {
         close();
