@@ -20,9 +20,10 @@ QString sizeText(const cv::Size &size)
 
 } // namespace
 
-FrameReader::FrameReader(int depth, Route route)
+FrameReader::FrameReader(int depth, Route route, Colour colour)
     : ring(static_cast<size_t>(depth < 2 ? 2 : depth))
     , route(route)
+    , colour(colour)
 {
 }
 
@@ -233,7 +234,7 @@ bool FrameReader::decodeFrame(Frame &frame, int buffer, double index, End &why)
 bool FrameReader::convertFrame(Frame &frame, int buffer) const
 {
     if (decoder)
-        return decoder->convert(buffer, frame.colour, &frame.grey);
+        return decoder->convert(buffer, frame.colour, &frame.grey, colour == EveryFrame);
     if (frame.colour.type() == CV_8UC1)
         frame.colour.copyTo(frame.grey);
     else

@@ -36,7 +36,7 @@ class FrameReader
 public:
     struct Frame
     {
-        cv::Mat colour; // BGR; may be a view into a larger buffer
+        cv::Mat colour; // BGR; may be a view into a larger buffer; may be empty with GreyOnly
         cv::Mat grey;
     };
     enum End {
@@ -52,7 +52,12 @@ public:
         CaptureOnly, // always the capture (comparisons, tests)
     };
 
-    explicit FrameReader(int depth = 4, Route route = Direct);
+    enum Colour {
+        EveryFrame, // every frame in BGR and grey
+        GreyOnly, // the frames after the start frame may come without BGR, when that saves work
+    };
+
+    explicit FrameReader(int depth = 4, Route route = Direct, Colour colour = EveryFrame);
     // Stops the thread and waits for it.
     ~FrameReader();
     FrameReader(const FrameReader &) = delete;
@@ -98,6 +103,7 @@ private:
 
     std::vector<Frame> ring;
     Route route;
+    Colour colour;
     cv::VideoCapture capture;
     std::unique_ptr<VideoDecoder> decoder;
     bool opened = false;

@@ -17,6 +17,8 @@ extern "C" {
 
 #include <QFile>
 
+#include "logging.h"
+
 namespace {
 
 // The capture gives up on a frame after this many packets of other streams
@@ -320,6 +322,42 @@ bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
     return keep(buffer) && convert(buffer, bgr, grey);
 }
 
+bool VideoDecoder::yuvConverterMatches()
+{
+    if (yuvChecked >= 0)
+        return yuvChecked == 1;
+    yuvChecked = 0;
+    if (!yuvConverter.fast() || !greyConverter.exact())
+        return false;
+    // The reference converts as every frame would be converted.
+    const int side = YuvConverter::kCheckSize;
+    SwsContext *reference = sws_getContext(side, side, AV_PIX_FMT_YUV420P, side, side,
+        AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    AVFrame *in = av_frame_alloc();
+    AVFrame *out = av_frame_alloc();
+    if (reference && in && out) {
+        in->format = AV_PIX_FMT_YUV420P;
+        out->format = AV_PIX_FMT_BGR24;
+        in->width = out->width = side;
+        in->height = out->height = side;
+        if (av_frame_get_buffer(in, kAlign) == 0 && av_frame_get_buffer(out, kAlign) == 0) {
+            YuvConverter::fillCheck(in->data[0], in->linesize[0], in->data[1], in->linesize[1],
+                in->data[2], in->linesize[2]);
+            if (sws_scale(reference, in->data, in->linesize, 0, side, out->data, out->linesize)
+                    == side
+                && yuvConverter.check(in->data[0], in->linesize[0], in->data[1], in->linesize[1],
+                    in->data[2], in->linesize[2], out->data[0], out->linesize[0]))
+                yuvChecked = 1;
+        }
+    }
+    av_frame_free(&out);
+    av_frame_free(&in);
+    sws_freeContext(reference);
+    if (yuvChecked == 0)
+        qCDebug(lcImgproc) << "yuv420p frames through libswscale: it converts differently here";
+    return yuvChecked == 1;
+}
+
 bool VideoDecoder::keep(int buffer)
 {
     if (!pictureValid || buffer < 0 || buffer >= static_cast<int>(kept.size()))
@@ -329,7 +367,7 @@ bool VideoDecoder::keep(int buffer)
     return av_frame_ref(frame, picture) == 0;
 }
 
-bool VideoDecoder::convert(int buffer, cv::Mat &bgr, cv::Mat *grey)
+bool VideoDecoder::convert(int buffer, cv::Mat &bgr, cv::Mat *grey, bool colour)
 {
     if (buffer < 0 || buffer >= static_cast<int>(kept.size()))
         return false;
@@ -354,6 +392,24 @@ bool VideoDecoder::convert(int buffer, cv::Mat &bgr, cv::Mat *grey)
     }
     bgr = cv::Mat(first.height, first.width, CV_8UC3, output->data[0],
         static_cast<size_t>(output->linesize[0]));
+    // libswscale converts yuv420p of an even height row by row with its x86
+    // converter, up to the coded width rounded up to 8 where the buffer
+    // holds that: there the YUV converter gives the same bytes, and the grey
+    // ones on the way.
+    if (grey && source->format == AV_PIX_FMT_YUV420P && coded.height % 2 == 0
+        && ((coded.width + 7) & ~7) * 3 <= output->linesize[0] && yuvConverterMatches()) {
+        grey->create(first, CV_8UC1);
+        for (int row = 0; row < first.height; ++row) {
+            const ptrdiff_t chroma = row / 2;
+            yuvConverter.convertRow(source->data[0] + row * ptrdiff_t(source->linesize[0]),
+                source->data[1] + chroma * source->linesize[1],
+                source->data[2] + chroma * source->linesize[2], first.width,
+                colour ? bgr.ptr<uint8_t>(row) : nullptr, grey->ptr<uint8_t>(row));
+        }
+        if (!colour)
+            bgr.release();
+        return true;
+    }
     if (!grey) {
         sws_scale(converter, source->data, source->linesize, 0, coded.height, output->data,
             output->linesize);

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "greyconverter.h"
+#include "yuvconverter.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -70,7 +71,9 @@ public:
     // convert() shares nothing with grab() and keep() but the buffer, which
     // one thread at a time may use.
     bool keep(int buffer);
-    bool convert(int buffer, cv::Mat &bgr, cv::Mat *grey = nullptr);
+    // Without `colour`, `bgr` may come back empty where making the grey image
+    // did not need it.
+    bool convert(int buffer, cv::Mat &bgr, cv::Mat *grey = nullptr, bool colour = true);
 
     // Looks through the rest of the file, decoding key frames only (a new
     // frame size starts at one), for the first frame whose size differs from
@@ -85,6 +88,7 @@ public:
 
 private:
     int64_t toFrameNumber(int64_t timestamp);
+    bool yuvConverterMatches();
 
     AVFormatContext *format = nullptr;
     AVCodecContext *codec = nullptr;
@@ -94,6 +98,8 @@ private:
     AVFrame *picture = nullptr;
     SwsContext *converter = nullptr;
     GreyConverter greyConverter;
+    YuvConverter yuvConverter;
+    int yuvChecked = -1; // whether yuvConverter converts as libswscale does here
     std::vector<AVFrame *> outputs;
     std::vector<AVFrame *> kept; // decoded frames waiting for their conversion
 
