@@ -42,6 +42,13 @@ inline uint8_t saturated8(int value)
     return static_cast<uint8_t>(std::clamp(value, 0, 255)); // packuswb
 }
 
+uint8_t greyOf(const uint8_t *bgr)
+{
+    return static_cast<uint8_t>(
+        (bgr[0] * kGreyBlue + bgr[1] * kGreyGreen + bgr[2] * kGreyRed + (1 << (kGreyShift - 1)))
+        >> kGreyShift);
+}
+
 void convertPixel(int y, int u, int v, uint8_t *bgr, uint8_t *grey)
 {
     const int luma = highHalf(y * 8 - kLumaOffset, kLuma);
@@ -51,13 +58,10 @@ void convertPixel(int y, int u, int v, uint8_t *bgr, uint8_t *grey)
     const uint8_t b = saturated8(saturated16(highHalf(cu, kUToBlue) + luma));
     const uint8_t g = saturated8(saturated16(green + luma));
     const uint8_t r = saturated8(saturated16(highHalf(cv, kVToRed) + luma));
-    if (bgr) {
-        bgr[0] = b;
-        bgr[1] = g;
-        bgr[2] = r;
-    }
-    *grey = static_cast<uint8_t>(
-        (b * kGreyBlue + g * kGreyGreen + r * kGreyRed + (1 << (kGreyShift - 1))) >> kGreyShift);
+    const uint8_t pixel[3] = { b, g, r };
+    if (bgr)
+        std::memcpy(bgr, pixel, sizeof pixel);
+    *grey = greyOf(pixel);
 }
 
 #ifdef KESTRIN_YUV_AVX2
@@ -232,8 +236,13 @@ bool YuvConverter::check(const uint8_t *y, int yStride, const uint8_t *u, int uS
     for (int line = 0; line < kCheckSize; ++line) {
         convertRow(y + line * yStride, u + (line / 2) * uStride, v + (line / 2) * vStride,
             kCheckSize, row.data(), grey.data());
-        if (std::memcmp(row.data(), bgr + line * bgrStride, row.size()) != 0)
+        const uint8_t *expected = bgr + line * bgrStride;
+        if (std::memcmp(row.data(), expected, row.size()) != 0)
             return false;
+        for (int x = 0; x < kCheckSize; ++x) {
+            if (grey[static_cast<size_t>(x)] != greyOf(expected + 3 * x))
+                return false;
+        }
     }
     return true;
 }

@@ -28,8 +28,9 @@ public:
 
     // Fills a 512 x 512 yuv420p picture (planes with the given strides) with
     // every pair of chroma values, each with four luma levels, the levels
-    // running through 0 to 255; then compares what convertRow() makes of it
-    // with `bgr`, the same picture converted by the reference.
+    // running through 0 to 255; check() compares what convertRow() makes of
+    // it with `bgr`, the same picture converted by the reference, and with
+    // the grey of that.
     static void fillCheck(
         uint8_t *y, int yStride, uint8_t *u, int uStride, uint8_t *v, int vStride);
     bool check(const uint8_t *y, int yStride, const uint8_t *u, int uStride, const uint8_t *v,
