@@ -137,21 +137,48 @@ KESTRIN_AVX2 inline void convert32(
     const __m256i red = _mm256_mulhi_epi16(v, _mm256_set1_epi16(kVToRed));
     const __m256i green = _mm256_adds_epi16(_mm256_mulhi_epi16(u, _mm256_set1_epi16(kUToGreen)),
         _mm256_mulhi_epi16(v, _mm256_set1_epi16(kVToGreen)));
+    const __m256i blueEven = _mm256_adds_epi16(blue, even);
+    const __m256i blueOdd = _mm256_adds_epi16(blue, odd);
+    const __m256i greenEven = _mm256_adds_epi16(green, even);
+    const __m256i greenOdd = _mm256_adds_epi16(green, odd);
+    const __m256i redEven = _mm256_adds_epi16(red, even);
+    const __m256i redOdd = _mm256_adds_epi16(red, odd);
     // Per lane: 8 even pixels, then 8 odd ones, as bytes.
-    const __m256i b
-        = _mm256_packus_epi16(_mm256_adds_epi16(blue, even), _mm256_adds_epi16(blue, odd));
-    const __m256i g
-        = _mm256_packus_epi16(_mm256_adds_epi16(green, even), _mm256_adds_epi16(green, odd));
-    const __m256i r
-        = _mm256_packus_epi16(_mm256_adds_epi16(red, even), _mm256_adds_epi16(red, odd));
+    const __m256i b = _mm256_packus_epi16(blueEven, blueOdd);
+    const __m256i g = _mm256_packus_epi16(greenEven, greenOdd);
+    const __m256i r = _mm256_packus_epi16(redEven, redOdd);
 
     const __m256i inOrder = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15,
         0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i greyEven = greyOf16(_mm256_unpacklo_epi8(b, zero), _mm256_unpacklo_epi8(g, zero),
-        _mm256_unpacklo_epi8(r, zero));
-    const __m256i greyOdd = greyOf16(_mm256_unpackhi_epi8(b, zero), _mm256_unpackhi_epi8(g, zero),
-        _mm256_unpackhi_epi8(r, zero));
+    const __m256i levels = _mm256_or_si256(
+        _mm256_or_si256(_mm256_or_si256(blueEven, blueOdd), _mm256_or_si256(greenEven, greenOdd)),
+        _mm256_or_si256(redEven, redOdd));
+    __m256i greyEven;
+    __m256i greyOdd;
+    if (_mm256_testz_si256(levels, _mm256_set1_epi16(static_cast<short>(0xff00)))) {
+        // No level left 0..255: as the grey weights add up to 2^15, each
+        // grey is its luma term plus a term of its chroma pair, exactly.
+        const __m256i blueGreen = _mm256_set1_epi32(kGreyBlue | (kGreyGreen << 16));
+        const __m256i redHalf = _mm256_set1_epi32(kGreyRed | ((1 << (kGreyShift - 1)) << 16));
+        const __m256i one = _mm256_set1_epi16(1);
+        const __m256i low = _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(blue, green), blueGreen),
+                _mm256_madd_epi16(_mm256_unpacklo_epi16(red, one), redHalf)),
+            kGreyShift);
+        const __m256i high = _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(blue, green), blueGreen),
+                _mm256_madd_epi16(_mm256_unpackhi_epi16(red, one), redHalf)),
+            kGreyShift);
+        const __m256i chroma = _mm256_packs_epi32(low, high);
+        greyEven = _mm256_add_epi16(even, chroma);
+        greyOdd = _mm256_add_epi16(odd, chroma);
+    } else {
+        const __m256i zero = _mm256_setzero_si256();
+        greyEven = greyOf16(_mm256_unpacklo_epi8(b, zero), _mm256_unpacklo_epi8(g, zero),
+            _mm256_unpacklo_epi8(r, zero));
+        greyOdd = greyOf16(_mm256_unpackhi_epi8(b, zero), _mm256_unpackhi_epi8(g, zero),
+            _mm256_unpackhi_epi8(r, zero));
+    }
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(grey),
         _mm256_shuffle_epi8(_mm256_packus_epi16(greyEven, greyOdd), inOrder));
     if (!colour)
