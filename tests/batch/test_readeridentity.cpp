@@ -276,6 +276,10 @@ void TestReaderIdentity::sameFramesAsTheCapture()
         const FrameReader::Frame *greyFrame = greyOnly.next();
         QVERIFY(greyFrame);
         QCOMPARE(cv::norm(greyFrame->grey, grey, cv::NORM_INF), 0.0);
+        // Made on demand where it was left out.
+        cv::Mat colour;
+        QVERIFY(greyOnly.colourOf(*greyFrame, colour));
+        QCOMPARE(cv::norm(colour, expected, cv::NORM_INF), 0.0);
         ++index;
     }
     QVERIFY(reader.next() == nullptr);

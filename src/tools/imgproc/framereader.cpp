@@ -153,6 +153,18 @@ const FrameReader::Frame *FrameReader::next()
     return &ring[head];
 }
 
+bool FrameReader::colourOf(const Frame &frame, cv::Mat &bgr) const
+{
+    if (!frame.colour.empty()) {
+        frame.colour.copyTo(bgr);
+        return true;
+    }
+    const ptrdiff_t slot = &frame - ring.data();
+    if (!decoder || slot < 0 || slot >= static_cast<ptrdiff_t>(ring.size()))
+        return false;
+    return decoder->colourOf(static_cast<int>(slot), bgr);
+}
+
 FrameReader::End FrameReader::end() const
 {
     std::lock_guard<std::mutex> lock(mutex);

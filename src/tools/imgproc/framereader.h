@@ -81,6 +81,9 @@ public:
     // The next frame, or null at the end of the video. Valid until the next
     // call; the call hands its buffers back.
     const Frame *next();
+    // The BGR image of `frame`, the one next() handed out last, into `bgr`:
+    // made now if the reader left it out (GreyOnly). False if it cannot be.
+    bool colourOf(const Frame &frame, cv::Mat &bgr) const;
     End end() const;
     // Index of the last frame handed out (the start frame before any).
     double lastIndex() const;

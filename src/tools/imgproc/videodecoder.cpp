@@ -322,6 +322,26 @@ bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
     return keep(buffer) && convert(buffer, bgr, grey);
 }
 
+bool VideoDecoder::colourOf(int buffer, cv::Mat &bgr) const
+{
+    if (buffer < 0 || buffer >= static_cast<int>(kept.size()) || yuvChecked != 1)
+        return false;
+    const AVFrame *source = kept[static_cast<size_t>(buffer)];
+    if (!source->data[0] || source->format != AV_PIX_FMT_YUV420P
+        || cv::Size(source->width, source->height) != first)
+        return false;
+    bgr.create(first, CV_8UC3);
+    std::vector<uint8_t> grey(static_cast<size_t>(first.width));
+    for (int row = 0; row < first.height; ++row) {
+        const ptrdiff_t chroma = row / 2;
+        yuvConverter.convertRow(source->data[0] + row * ptrdiff_t(source->linesize[0]),
+            source->data[1] + chroma * source->linesize[1],
+            source->data[2] + chroma * source->linesize[2], first.width, bgr.ptr<uint8_t>(row),
+            grey.data());
+    }
+    return true;
+}
+
 bool VideoDecoder::yuvConverterMatches()
 {
     if (yuvChecked >= 0)

@@ -74,6 +74,9 @@ public:
     // Without `colour`, `bgr` may come back empty where making the grey image
     // did not need it.
     bool convert(int buffer, cv::Mat &bgr, cv::Mat *grey = nullptr, bool colour = true);
+    // The BGR image convert() left out for `buffer`, into `bgr`. Safe beside
+    // grab(), keep() and convert() of other buffers.
+    bool colourOf(int buffer, cv::Mat &bgr) const;
 
     // Looks through the rest of the file, decoding key frames only (a new
     // frame size starts at one), for the first frame whose size differs from
