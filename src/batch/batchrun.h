@@ -67,6 +67,8 @@ private:
     cv::Size frameSize;
     QString sourcePath; // absolute
     cv::Mat sourceFrame; // its frame 90
-    FrameReader reader; // VIDEO's, open at frame 90 until the run takes it
+    // VIDEO's, open at frame 90 until the run takes it; the run reads only
+    // the grey images of the later frames.
+    FrameReader reader { 4, FrameReader::Direct, FrameReader::GreyOnly };
     QString outputProblem; // standard output could not be written
 };

@@ -908,7 +908,7 @@ void MainWindow::processFrame()
     paintProgress(show);
     if (show) {
         shownClock.start();
-        processed->colour.copyTo(picture);
+        reader.colourOf(*processed, picture);
         targetOverlay.draw(picture, run.tracked());
         showPicture(picture);
         if (ui->cb_hankview->isChecked())
@@ -939,7 +939,7 @@ void MainWindow::stopReading()
     if (!reader.isOpen())
         return;
     if (processed)
-        processed->colour.copyTo(frame);
+        reader.colourOf(*processed, frame);
     processed = nullptr;
     reader.close();
     // Playback reads on from the frame shown.

@@ -204,7 +204,7 @@ private:
     bool videoOpened = false;
     cv::VideoCapture capture; // viewing and playback
     // Processing: frames 91 on, decoded ahead on a thread of its own.
-    FrameReader reader;
+    FrameReader reader { 4, FrameReader::Direct, FrameReader::GreyOnly };
     const FrameReader::Frame *processed = nullptr; // the reader's, until its next frame
     QElapsedTimer shownClock; // a processed frame is shown at most every displayPeriod ms
     ImageGraphicsView *imageView = nullptr;

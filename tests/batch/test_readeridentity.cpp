@@ -1,10 +1,12 @@
 // The frame reader against cv::VideoCapture on every codec and pixel format
 // the tests can make: frame 90 after the capture's own seek, then every
-// later frame, byte for byte, in BGR and grey.
+// later frame, byte for byte, in BGR and grey; and its grey conversion
+// against cv::cvtColor on every colour.
 
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
+#include <libswscale/swscale.h>
 }
 
 #include <opencv2/imgproc.hpp>
@@ -13,12 +15,15 @@ extern "C" {
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "framereader.h"
+#include "greyconverter.h"
 #include "videofiles.h"
+#include "yuvconverter.h"
 
 namespace {
 
@@ -104,6 +109,9 @@ private slots:
     void initTestCase();
     void sameFramesAsTheCapture_data();
     void sameFramesAsTheCapture();
+    void greyOfEveryColour_data();
+    void greyOfEveryColour();
+    void yuvOfEveryLevel();
 
 private:
     QTemporaryDir dir;
@@ -240,8 +248,14 @@ void TestReaderIdentity::sameFramesAsTheCapture()
     QVERIFY(capture.read(expected));
 
     // A rotated file goes through the capture by itself.
-    FrameReader reader(4, direct || rotation != 0 ? FrameReader::Direct : FrameReader::CaptureOnly);
+    const FrameReader::Route route
+        = direct || rotation != 0 ? FrameReader::Direct : FrameReader::CaptureOnly;
+    FrameReader reader(4, route);
     QCOMPARE(reader.open(video, 90), QString());
+    // As the batch program reads: the grey images alone need be the same.
+    FrameReader greyOnly(4, route, FrameReader::GreyOnly);
+    QCOMPARE(greyOnly.open(video, 90), QString());
+    QCOMPARE(cv::norm(greyOnly.startFrame(), expected, cv::NORM_INF), 0.0);
     QCOMPARE(reader.direct(), direct);
     QCOMPARE(reader.fps(), capture.get(cv::CAP_PROP_FPS));
     QCOMPARE(reader.frameCount(), capture.get(cv::CAP_PROP_FRAME_COUNT));
@@ -259,12 +273,134 @@ void TestReaderIdentity::sameFramesAsTheCapture()
             QFAIL(qPrintable(QStringLiteral("frame %1 differs").arg(index)));
         cv::cvtColor(expected, grey, cv::COLOR_BGR2GRAY);
         QCOMPARE(cv::norm(frame->grey, grey, cv::NORM_INF), 0.0);
+        const FrameReader::Frame *greyFrame = greyOnly.next();
+        QVERIFY(greyFrame);
+        QCOMPARE(cv::norm(greyFrame->grey, grey, cv::NORM_INF), 0.0);
+        // Made on demand where it was left out.
+        cv::Mat colour;
+        QVERIFY(greyOnly.colourOf(*greyFrame, colour));
+        QCOMPARE(cv::norm(colour, expected, cv::NORM_INF), 0.0);
         ++index;
     }
     QVERIFY(reader.next() == nullptr);
+    QVERIFY(greyOnly.next() == nullptr);
     QCOMPARE(index, kFrames);
     QCOMPARE(reader.end(), FrameReader::Complete);
     QCOMPARE(reader.endReport(), QString());
+}
+
+void TestReaderIdentity::greyOfEveryColour_data()
+{
+    // Widths around the converter's 32-pixel steps and the tail they leave.
+    QTest::addColumn<int>("width");
+    for (const int width : { 1, 31, 37, 38, 70, 1920, 4096 })
+        QTest::addRow("%d wide", width) << width;
+}
+
+void TestReaderIdentity::greyOfEveryColour()
+{
+    QFETCH(int, width);
+    const int colours = 1 << 24;
+    cv::Mat bgr((colours + width - 1) / width, width, CV_8UC3, cv::Scalar::all(255));
+    for (int i = 0; i < colours; ++i) {
+        uchar *pixel = bgr.data + 3 * static_cast<size_t>(i);
+        pixel[0] = static_cast<uchar>(i);
+        pixel[1] = static_cast<uchar>(i >> 8);
+        pixel[2] = static_cast<uchar>(i >> 16);
+    }
+    const GreyConverter converter;
+    QVERIFY(converter.exact());
+    cv::Mat expected;
+    cv::cvtColor(bgr, expected, cv::COLOR_BGR2GRAY);
+    cv::Mat grey;
+    converter.convert(bgr, grey);
+    QCOMPARE(cv::norm(grey, expected, cv::NORM_INF), 0.0);
+
+    // Into a band of a larger image, as the reader converts, from a view.
+    cv::Mat larger(bgr.rows + 2, width, CV_8UC1, cv::Scalar(7));
+    cv::Mat band = larger.rowRange(1, bgr.rows + 1);
+    converter.convert(bgr.colRange(0, width), band);
+    QCOMPARE(band.data, larger.ptr(1));
+    QCOMPARE(cv::norm(band, expected, cv::NORM_INF), 0.0);
+    QCOMPARE(
+        cv::countNonZero(larger.row(0) != 7) + cv::countNonZero(larger.row(bgr.rows + 1) != 7), 0);
+}
+
+// Every luma level with every pair of chroma values, converted by libswscale
+// as the capture converts, and by the YUV converter: the same BGR, and the
+// grey of it, also for rows whose end the wide path leaves to the narrow one.
+void TestReaderIdentity::yuvOfEveryLevel()
+{
+    const int side = 4096;
+    AVFrame *yuv = av_frame_alloc();
+    AVFrame *bgr = av_frame_alloc();
+    SwsContext *reference = sws_getContext(side, side, AV_PIX_FMT_YUV420P, side, side,
+        AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    const auto release = qScopeGuard([&] {
+        av_frame_free(&yuv);
+        av_frame_free(&bgr);
+        sws_freeContext(reference);
+    });
+    QVERIFY(yuv && bgr && reference);
+    yuv->format = AV_PIX_FMT_YUV420P;
+    bgr->format = AV_PIX_FMT_BGR24;
+    yuv->width = bgr->width = side;
+    yuv->height = bgr->height = side;
+    QCOMPARE(av_frame_get_buffer(yuv, 32), 0);
+    QCOMPARE(av_frame_get_buffer(bgr, 32), 0);
+    // Block k of 2 x 2 pixels: chroma k mod 65536, luma levels 4 (k / 65536) to 4 (k / 65536) + 3.
+    for (int by = 0; by < side / 2; ++by) {
+        for (int bx = 0; bx < side / 2; ++bx) {
+            const int block = by * (side / 2) + bx;
+            yuv->data[1][by * yuv->linesize[1] + bx] = static_cast<uint8_t>(block);
+            yuv->data[2][by * yuv->linesize[2] + bx] = static_cast<uint8_t>(block >> 8);
+            uint8_t *luma = yuv->data[0] + 2 * by * yuv->linesize[0] + 2 * bx;
+            const int level = (block >> 16) * 4;
+            luma[0] = static_cast<uint8_t>(level);
+            luma[1] = static_cast<uint8_t>(level + 1);
+            luma[yuv->linesize[0]] = static_cast<uint8_t>(level + 2);
+            luma[yuv->linesize[0] + 1] = static_cast<uint8_t>(level + 3);
+        }
+    }
+    QCOMPARE(
+        sws_scale(reference, yuv->data, yuv->linesize, 0, side, bgr->data, bgr->linesize), side);
+    const cv::Mat expected(
+        side, side, CV_8UC3, bgr->data[0], static_cast<size_t>(bgr->linesize[0]));
+    cv::Mat expectedGrey;
+    cv::cvtColor(expected, expectedGrey, cv::COLOR_BGR2GRAY);
+
+    const YuvConverter converter;
+    for (const int width : { side, side - 7 }) {
+        cv::Mat mine(side, width, CV_8UC3);
+        cv::Mat grey(side, width, CV_8UC1);
+        cv::Mat greyAlone(side, width, CV_8UC1);
+        for (int row = 0; row < side; ++row) {
+            const uint8_t *y = yuv->data[0] + row * yuv->linesize[0];
+            const uint8_t *u = yuv->data[1] + row / 2 * yuv->linesize[1];
+            const uint8_t *v = yuv->data[2] + row / 2 * yuv->linesize[2];
+            converter.convertRow(y, u, v, width, mine.ptr(row), grey.ptr(row));
+            converter.convertRow(y, u, v, width, nullptr, greyAlone.ptr(row));
+        }
+        const cv::Rect part(0, 0, width, side);
+        QCOMPARE(cv::norm(mine, expected(part), cv::NORM_INF), 0.0);
+        QCOMPARE(cv::norm(grey, expectedGrey(part), cv::NORM_INF), 0.0);
+        QCOMPARE(cv::norm(greyAlone, expectedGrey(part), cv::NORM_INF), 0.0);
+    }
+
+    // Its own check passes on the reference, and fails on a byte changed.
+    const int small = YuvConverter::kCheckSize;
+    YuvConverter::fillCheck(yuv->data[0], yuv->linesize[0], yuv->data[1], yuv->linesize[1],
+        yuv->data[2], yuv->linesize[2]);
+    SwsContext *checker = sws_getContext(small, small, AV_PIX_FMT_YUV420P, small, small,
+        AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    QVERIFY(checker);
+    sws_scale(checker, yuv->data, yuv->linesize, 0, small, bgr->data, bgr->linesize);
+    sws_freeContext(checker);
+    QVERIFY(converter.check(yuv->data[0], yuv->linesize[0], yuv->data[1], yuv->linesize[1],
+        yuv->data[2], yuv->linesize[2], bgr->data[0], bgr->linesize[0]));
+    bgr->data[0][100 * bgr->linesize[0] + 300] ^= 1;
+    QVERIFY(!converter.check(yuv->data[0], yuv->linesize[0], yuv->data[1], yuv->linesize[1],
+        yuv->data[2], yuv->linesize[2], bgr->data[0], bgr->linesize[0]));
 }
 
 QTEST_APPLESS_MAIN(TestReaderIdentity)

@@ -569,6 +569,9 @@ void TestMvtDetector::sameAsPlainDetector_data()
     QTest::newRow("17x150, one tile wide") << cv::Size(17, 150) << 5;
     QTest::newRow("250x15, one tile high") << cv::Size(250, 15) << 6;
     QTest::newRow("401x301") << cv::Size(401, 301) << 7;
+    // Rows of one 32-pixel step and a tail, and of exactly two steps.
+    QTest::newRow("47x120") << cv::Size(47, 120) << 8;
+    QTest::newRow("64x64") << cv::Size(64, 64) << 9;
 }
 
 // Many random frames, masks and reference moves: the contours, their order,

@@ -20,9 +20,10 @@ QString sizeText(const cv::Size &size)
 
 } // namespace
 
-FrameReader::FrameReader(int depth, Route route)
+FrameReader::FrameReader(int depth, Route route, Colour colour)
     : ring(static_cast<size_t>(depth < 2 ? 2 : depth))
     , route(route)
+    , colour(colour)
 {
 }
 
@@ -54,6 +55,7 @@ QString FrameReader::open(const QString &path, int start)
         findSizeChange(path);
     opened = true;
     thread = std::thread(&FrameReader::run, this);
+    converting = std::thread(&FrameReader::convertAll, this);
     return QString();
 }
 
@@ -108,7 +110,10 @@ void FrameReader::close()
     sizeChangeAt = -1;
     head = 0;
     filled = 0;
+    pending = 0;
     holding = false;
+    decodeEnded = false;
+    decodeEnding = Reading;
     ended = false;
     stopping = false;
     ending = Reading;
@@ -123,8 +128,10 @@ void FrameReader::stop()
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
     }
-    changed.notify_all();
+    roomChanged.notify_all();
+    decodedChanged.notify_all();
     thread.join();
+    converting.join();
 }
 
 const FrameReader::Frame *FrameReader::next()
@@ -136,14 +143,26 @@ const FrameReader::Frame *FrameReader::next()
         holding = false;
         head = (head + 1) % ring.size();
         --filled;
-        changed.notify_all();
+        roomChanged.notify_one();
     }
-    changed.wait(lock, [this] { return filled > 0 || ended; });
+    readyChanged.wait(lock, [this] { return filled > 0 || ended; });
     if (filled == 0)
         return nullptr;
     holding = true;
     handedOut += 1;
     return &ring[head];
+}
+
+bool FrameReader::colourOf(const Frame &frame, cv::Mat &bgr) const
+{
+    if (!frame.colour.empty()) {
+        frame.colour.copyTo(bgr);
+        return true;
+    }
+    const ptrdiff_t slot = &frame - ring.data();
+    if (!decoder || slot < 0 || slot >= static_cast<ptrdiff_t>(ring.size()))
+        return false;
+    return decoder->colourOf(static_cast<int>(slot), bgr);
 }
 
 FrameReader::End FrameReader::end() const
@@ -189,7 +208,7 @@ QString FrameReader::endReport() const
     return QString();
 }
 
-bool FrameReader::readFrame(Frame &frame, int buffer, double index, End &why)
+bool FrameReader::decodeFrame(Frame &frame, int buffer, double index, End &why)
 {
     if (decoder) {
         if (!decoder->grab()) {
@@ -202,26 +221,32 @@ bool FrameReader::readFrame(Frame &frame, int buffer, double index, End &why)
             why = SizeChanged;
             return false;
         }
-        if (!decoder->retrieve(buffer, frame.colour, &frame.grey)) {
+        if (!decoder->keep(buffer)) {
             why = Unreadable;
             return false;
         }
         return true;
-    } else {
-        if (sizeChangeAt >= 0 && index >= sizeChangeAt) {
-            why = SizeChanged;
-            return false;
-        }
-        if (!capture.read(frame.colour) || frame.colour.empty()) {
-            why = Complete;
-            return false;
-        }
-        if (frame.colour.size() != size || frame.colour.type() != first.type()) {
-            changedTo = frame.colour.size();
-            why = SizeChanged;
-            return false;
-        }
     }
+    if (sizeChangeAt >= 0 && index >= sizeChangeAt) {
+        why = SizeChanged;
+        return false;
+    }
+    if (!capture.read(frame.colour) || frame.colour.empty()) {
+        why = Complete;
+        return false;
+    }
+    if (frame.colour.size() != size || frame.colour.type() != first.type()) {
+        changedTo = frame.colour.size();
+        why = SizeChanged;
+        return false;
+    }
+    return true;
+}
+
+bool FrameReader::convertFrame(Frame &frame, int buffer) const
+{
+    if (decoder)
+        return decoder->convert(buffer, frame.colour, &frame.grey, colour == EveryFrame);
     if (frame.colour.type() == CV_8UC1)
         frame.colour.copyTo(frame.grey);
     else
@@ -229,6 +254,7 @@ bool FrameReader::readFrame(Frame &frame, int buffer, double index, End &why)
     return true;
 }
 
+// Decodes into the free slots, in order; convertAll() converts them after it.
 void FrameReader::run()
 {
     size_t tail = 0;
@@ -236,15 +262,15 @@ void FrameReader::run()
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [this] { return filled < ring.size() || stopping; });
+            roomChanged.wait(lock, [this] { return filled + pending < ring.size() || stopping; });
             if (stopping)
                 break;
         }
-        // The slot at `tail` is free: the caller neither holds nor waits for it.
+        // The slot at `tail` is free: no one else reads or writes it.
         End why = Complete;
         bool read = false;
         try {
-            read = readFrame(ring[tail], static_cast<int>(tail), index + 1, why);
+            read = decodeFrame(ring[tail], static_cast<int>(tail), index + 1, why);
         } catch (const std::exception &e) {
             qCWarning(lcImgproc, "Reading stopped: %s", e.what());
             why = Unreadable;
@@ -254,13 +280,53 @@ void FrameReader::run()
         if (!read) {
             if (why == Complete && endedEarly(index - 1, declaredFrames, framesPerSecond))
                 why = Early;
-            ending = why;
-            ended = true;
-            changed.notify_all();
+            decodeEnding = why;
+            decodeEnded = true;
+            decodedChanged.notify_one();
             break;
         }
         tail = (tail + 1) % ring.size();
+        ++pending;
+        decodedChanged.notify_one();
+    }
+}
+
+void FrameReader::convertAll()
+{
+    size_t at = 0;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            decodedChanged.wait(lock, [this] { return pending > 0 || decodeEnded || stopping; });
+            if (stopping)
+                break;
+            if (pending == 0) {
+                // Every decoded frame is converted: the video is over.
+                ending = decodeEnding;
+                ended = true;
+                readyChanged.notify_one();
+                break;
+            }
+        }
+        bool converted = false;
+        try {
+            converted = convertFrame(ring[at], static_cast<int>(at));
+        } catch (const std::exception &e) {
+            qCWarning(lcImgproc, "Reading stopped: %s", e.what());
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!converted) {
+            // The frames decoded after it are never handed out.
+            ending = Unreadable;
+            ended = true;
+            stopping = true;
+            readyChanged.notify_one();
+            roomChanged.notify_one();
+            break;
+        }
+        at = (at + 1) % ring.size();
+        --pending;
         ++filled;
-        changed.notify_all();
+        readyChanged.notify_one();
     }
 }

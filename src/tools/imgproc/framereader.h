@@ -36,7 +36,7 @@ class FrameReader
 public:
     struct Frame
     {
-        cv::Mat colour; // BGR; may be a view into a larger buffer
+        cv::Mat colour; // BGR; may be a view into a larger buffer; may be empty with GreyOnly
         cv::Mat grey;
     };
     enum End {
@@ -52,7 +52,12 @@ public:
         CaptureOnly, // always the capture (comparisons, tests)
     };
 
-    explicit FrameReader(int depth = 4, Route route = Direct);
+    enum Colour {
+        EveryFrame, // every frame in BGR and grey
+        GreyOnly, // the frames after the start frame may come without BGR, when that saves work
+    };
+
+    explicit FrameReader(int depth = 4, Route route = Direct, Colour colour = EveryFrame);
     // Stops the thread and waits for it.
     ~FrameReader();
     FrameReader(const FrameReader &) = delete;
@@ -76,6 +81,9 @@ public:
     // The next frame, or null at the end of the video. Valid until the next
     // call; the call hands its buffers back.
     const Frame *next();
+    // The BGR image of `frame`, the one next() handed out last, into `bgr`:
+    // made now if the reader left it out (GreyOnly). False if it cannot be.
+    bool colourOf(const Frame &frame, cv::Mat &bgr) const;
     End end() const;
     // Index of the last frame handed out (the start frame before any).
     double lastIndex() const;
@@ -89,13 +97,16 @@ public:
 
 private:
     bool openDirect(const QString &path, int start);
-    bool readFrame(Frame &frame, int buffer, double index, End &why);
+    bool decodeFrame(Frame &frame, int buffer, double index, End &why);
+    bool convertFrame(Frame &frame, int buffer) const;
     void findSizeChange(const QString &path);
     void run();
+    void convertAll();
     void stop();
 
     std::vector<Frame> ring;
     Route route;
+    Colour colour;
     cv::VideoCapture capture;
     std::unique_ptr<VideoDecoder> decoder;
     bool opened = false;
@@ -108,13 +119,19 @@ private:
     double sizeChangeAt = -1; // through the capture: the first frame of another size
 
     mutable std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable roomChanged; // the decoding thread waits for a free slot
+    std::condition_variable decodedChanged; // the converting one for a decoded frame
+    std::condition_variable readyChanged; // next() for a converted frame
     size_t head = 0; // next slot to hand out
-    size_t filled = 0; // decoded slots not yet handed back, the one in use included
+    size_t filled = 0; // converted slots not yet handed back, the one in use included
+    size_t pending = 0; // decoded slots after those, waiting for their conversion
     bool holding = false; // the caller holds ring[head - 1]
+    bool decodeEnded = false;
+    End decodeEnding = Reading;
     bool ended = false;
     bool stopping = false;
     End ending = Reading;
     double handedOut = 0; // frames handed out
-    std::thread thread;
+    std::thread thread; // decodes
+    std::thread converting; // converts what it decoded
 };

@@ -14,9 +14,10 @@ extern "C" {
 }
 
 #include <opencv2/core/utility.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <QFile>
+
+#include "logging.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ QString averror(int code)
 
 VideoDecoder::VideoDecoder(int buffers)
     : outputs(static_cast<size_t>(std::max(buffers, 1)), nullptr)
+    , kept(outputs.size(), nullptr)
 {
 }
 
@@ -101,8 +103,11 @@ QString VideoDecoder::open(const QString &path, double framesPerSecond, double f
         close();
         return QStringLiteral("no decoder context");
     }
-    // As many decoding threads as the capture starts.
-    codec->thread_count = cv::getNumberOfCPUs();
+    // Decoding threads do not change a single pixel. Twice the capture's
+    // let the decoder run ahead while the last frame is converted; past 16,
+    // each one more only delays the first frame and holds more memory.
+    const int processors = cv::getNumberOfCPUs();
+    codec->thread_count = std::max(processors, std::min(2 * processors, 16));
     ret = avcodec_open2(codec, decoder, nullptr);
     if (ret < 0) {
         close();
@@ -112,8 +117,10 @@ QString VideoDecoder::open(const QString &path, double framesPerSecond, double f
     picture = av_frame_alloc();
     for (AVFrame *&output : outputs)
         output = av_frame_alloc();
-    if (!packet || !picture
-        || std::find(outputs.begin(), outputs.end(), nullptr) != outputs.end()) {
+    for (AVFrame *&frame : kept)
+        frame = av_frame_alloc();
+    if (!packet || !picture || std::find(outputs.begin(), outputs.end(), nullptr) != outputs.end()
+        || std::find(kept.begin(), kept.end(), nullptr) != kept.end()) {
         close();
         return QStringLiteral("out of memory");
     }
@@ -133,6 +140,8 @@ void VideoDecoder::close()
     converter = nullptr;
     for (AVFrame *&output : outputs)
         av_frame_free(&output);
+    for (AVFrame *&frame : kept)
+        av_frame_free(&frame);
     av_frame_free(&picture);
     av_packet_free(&packet);
     avcodec_free_context(&codec);
@@ -310,13 +319,85 @@ cv::Size VideoDecoder::frameSize() const
 
 bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
 {
-    if (!pictureValid || buffer < 0 || buffer >= static_cast<int>(outputs.size()))
+    return keep(buffer) && convert(buffer, bgr, grey);
+}
+
+bool VideoDecoder::colourOf(int buffer, cv::Mat &bgr) const
+{
+    if (buffer < 0 || buffer >= static_cast<int>(kept.size()) || yuvChecked != 1)
         return false;
+    const AVFrame *source = kept[static_cast<size_t>(buffer)];
+    if (!source->data[0] || source->format != AV_PIX_FMT_YUV420P
+        || cv::Size(source->width, source->height) != first)
+        return false;
+    bgr.create(first, CV_8UC3);
+    std::vector<uint8_t> grey(static_cast<size_t>(first.width));
+    for (int row = 0; row < first.height; ++row) {
+        const ptrdiff_t chroma = row / 2;
+        yuvConverter.convertRow(source->data[0] + row * ptrdiff_t(source->linesize[0]),
+            source->data[1] + chroma * source->linesize[1],
+            source->data[2] + chroma * source->linesize[2], first.width, bgr.ptr<uint8_t>(row),
+            grey.data());
+    }
+    return true;
+}
+
+bool VideoDecoder::yuvConverterMatches()
+{
+    if (yuvChecked >= 0)
+        return yuvChecked == 1;
+    yuvChecked = 0;
+    if (!yuvConverter.fast() || !greyConverter.exact())
+        return false;
+    // The reference converts as every frame would be converted.
+    const int side = YuvConverter::kCheckSize;
+    SwsContext *reference = sws_getContext(side, side, AV_PIX_FMT_YUV420P, side, side,
+        AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    AVFrame *in = av_frame_alloc();
+    AVFrame *out = av_frame_alloc();
+    if (reference && in && out) {
+        in->format = AV_PIX_FMT_YUV420P;
+        out->format = AV_PIX_FMT_BGR24;
+        in->width = out->width = side;
+        in->height = out->height = side;
+        if (av_frame_get_buffer(in, kAlign) == 0 && av_frame_get_buffer(out, kAlign) == 0) {
+            YuvConverter::fillCheck(in->data[0], in->linesize[0], in->data[1], in->linesize[1],
+                in->data[2], in->linesize[2]);
+            if (sws_scale(reference, in->data, in->linesize, 0, side, out->data, out->linesize)
+                    == side
+                && yuvConverter.check(in->data[0], in->linesize[0], in->data[1], in->linesize[1],
+                    in->data[2], in->linesize[2], out->data[0], out->linesize[0]))
+                yuvChecked = 1;
+        }
+    }
+    av_frame_free(&out);
+    av_frame_free(&in);
+    sws_freeContext(reference);
+    if (yuvChecked == 0)
+        qCDebug(lcImgproc) << "yuv420p frames through libswscale: it converts differently here";
+    return yuvChecked == 1;
+}
+
+bool VideoDecoder::keep(int buffer)
+{
+    if (!pictureValid || buffer < 0 || buffer >= static_cast<int>(kept.size()))
+        return false;
+    AVFrame *frame = kept[static_cast<size_t>(buffer)];
+    av_frame_unref(frame);
+    return av_frame_ref(frame, picture) == 0;
+}
+
+bool VideoDecoder::convert(int buffer, cv::Mat &bgr, cv::Mat *grey, bool colour)
+{
+    if (buffer < 0 || buffer >= static_cast<int>(kept.size()))
+        return false;
+    const AVFrame *source = kept[static_cast<size_t>(buffer)];
     // A frame of another size would be read over the first one's coded size.
-    if (sizeChanged() || coded.width < first.width || coded.height < first.height)
+    if (!source->data[0] || cv::Size(source->width, source->height) != first
+        || coded.width < first.width || coded.height < first.height)
         return false;
     converter = sws_getCachedContext(converter, coded.width, coded.height,
-        static_cast<AVPixelFormat>(picture->format), coded.width, coded.height, AV_PIX_FMT_BGR24,
+        static_cast<AVPixelFormat>(source->format), coded.width, coded.height, AV_PIX_FMT_BGR24,
         SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!converter)
         return false;
@@ -331,8 +412,26 @@ bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
     }
     bgr = cv::Mat(first.height, first.width, CV_8UC3, output->data[0],
         static_cast<size_t>(output->linesize[0]));
+    // libswscale converts yuv420p of an even height row by row with its x86
+    // converter, up to the coded width rounded up to 8 where the buffer
+    // holds that: there the YUV converter gives the same bytes, and the grey
+    // ones on the way.
+    if (grey && source->format == AV_PIX_FMT_YUV420P && coded.height % 2 == 0
+        && ((coded.width + 7) & ~7) * 3 <= output->linesize[0] && yuvConverterMatches()) {
+        grey->create(first, CV_8UC1);
+        for (int row = 0; row < first.height; ++row) {
+            const ptrdiff_t chroma = row / 2;
+            yuvConverter.convertRow(source->data[0] + row * ptrdiff_t(source->linesize[0]),
+                source->data[1] + chroma * source->linesize[1],
+                source->data[2] + chroma * source->linesize[2], first.width,
+                colour ? bgr.ptr<uint8_t>(row) : nullptr, grey->ptr<uint8_t>(row));
+        }
+        if (!colour)
+            bgr.release();
+        return true;
+    }
     if (!grey) {
-        sws_scale(converter, picture->data, picture->linesize, 0, coded.height, output->data,
+        sws_scale(converter, source->data, source->linesize, 0, coded.height, output->data,
             output->linesize);
         return true;
     }
@@ -341,7 +440,7 @@ bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
     // converter takes the rows of a frame in order, in slices, as it would
     // take them in one; a format whose planes cannot be cut so goes whole.
     const AVPixFmtDescriptor *layout
-        = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
+        = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(source->format));
     const bool cut = layout && !(layout->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM))
         && (layout->flags & AV_PIX_FMT_FLAG_PLANAR);
     const int band = cut ? kBandRows : coded.height;
@@ -350,22 +449,23 @@ bool VideoDecoder::retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey)
     for (int top = 0; top < coded.height; top += band) {
         const int rows = std::min(band, coded.height - top);
         const uint8_t *planes[4] = {};
-        for (int p = 0; p < 4 && picture->data[p]; ++p) {
+        for (int p = 0; p < 4 && source->data[p]; ++p) {
             const int shift = (p == 1 || p == 2) ? layout->log2_chroma_h : 0;
             planes[p]
-                = picture->data[p] + static_cast<ptrdiff_t>(top >> shift) * picture->linesize[p];
+                = source->data[p] + static_cast<ptrdiff_t>(top >> shift) * source->linesize[p];
         }
-        converted += sws_scale(converter, cut ? planes : picture->data, picture->linesize, top,
-            rows, output->data, output->linesize);
+        converted += sws_scale(converter, cut ? planes : source->data, source->linesize, top, rows,
+            output->data, output->linesize);
         const int ready = std::min(converted, first.height);
         if (ready > made) {
-            cv::cvtColor(
-                bgr.rowRange(made, ready), grey->rowRange(made, ready), cv::COLOR_BGR2GRAY);
+            cv::Mat band = grey->rowRange(made, ready);
+            greyConverter.convert(bgr.rowRange(made, ready), band);
             made = ready;
         }
     }
-    if (made < first.height)
-        cv::cvtColor(bgr.rowRange(made, first.height), grey->rowRange(made, first.height),
-            cv::COLOR_BGR2GRAY);
+    if (made < first.height) {
+        cv::Mat band = grey->rowRange(made, first.height);
+        greyConverter.convert(bgr.rowRange(made, first.height), band);
+    }
     return true;
 }

@@ -7,6 +7,9 @@
 
 #include <QString>
 
+#include "greyconverter.h"
+#include "yuvconverter.h"
+
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
@@ -29,7 +32,7 @@ struct SwsContext;
 //   while (decoder.grab() && !decoder.sizeChanged())
 //       decoder.retrieve(slot, bgr);          // bgr: a view into buffer `slot`
 //
-// Not thread-safe: one thread drives it.
+// Not thread-safe: one thread drives it, but for keep() and convert().
 class VideoDecoder
 {
 public:
@@ -62,6 +65,18 @@ public:
     // With `grey`, that is made too (as cv::cvtColor of `bgr` would), into a
     // buffer kept from the last call.
     bool retrieve(int buffer, cv::Mat &bgr, cv::Mat *grey = nullptr);
+    // retrieve() in two steps, so that one thread can decode the next frames
+    // while another converts: keep() holds on to the last grabbed frame for
+    // `buffer` (false without one), convert() converts what was kept for it.
+    // convert() shares nothing with grab() and keep() but the buffer, which
+    // one thread at a time may use.
+    bool keep(int buffer);
+    // Without `colour`, `bgr` may come back empty where making the grey image
+    // did not need it.
+    bool convert(int buffer, cv::Mat &bgr, cv::Mat *grey = nullptr, bool colour = true);
+    // The BGR image convert() left out for `buffer`, into `bgr`. Safe beside
+    // grab(), keep() and convert() of other buffers.
+    bool colourOf(int buffer, cv::Mat &bgr) const;
 
     // Looks through the rest of the file, decoding key frames only (a new
     // frame size starts at one), for the first frame whose size differs from
@@ -76,6 +91,7 @@ public:
 
 private:
     int64_t toFrameNumber(int64_t timestamp);
+    bool yuvConverterMatches();
 
     AVFormatContext *format = nullptr;
     AVCodecContext *codec = nullptr;
@@ -84,7 +100,11 @@ private:
     AVPacket *packet = nullptr;
     AVFrame *picture = nullptr;
     SwsContext *converter = nullptr;
+    GreyConverter greyConverter;
+    YuvConverter yuvConverter;
+    int yuvChecked = -1; // whether yuvConverter converts as libswscale does here
     std::vector<AVFrame *> outputs;
+    std::vector<AVFrame *> kept; // decoded frames waiting for their conversion
 
     double fps = 0;
     int64_t totalFrames = 0;
