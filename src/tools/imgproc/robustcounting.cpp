@@ -196,6 +196,12 @@ void RobustCounting::associate()
             const bool coasting = t.missed <= config.coastLife
                 && (box.size() < 3
                     || cv::pointPolygonTest(box, cv::Point2f(predicted[j]), false) < 0);
+            // Last seen on a counting edge heading in, it went in: whatever
+            // shows up there later is another insect.
+            cv::Point where;
+            const bool wentIn = counting == Box && t.missed > 0 && t.confirmed()
+                && headsIntoEdge(t, edges, &where)
+                && length(cv::Point2d(where - t.seen)) <= config.sideMargin;
             for (size_t i = 0; i < rows; ++i) {
                 double cost = -1;
                 if (trackOf[i] != kClaimed && matched[j] != kHidden) {
@@ -205,7 +211,8 @@ void RobustCounting::associate()
                         cost = toPrediction;
                     // A paused insect starts again where it stopped.
                     const double toLast = length(at - t.position);
-                    if (t.missed > 0 && toLast <= config.stopGate && (cost < 0 || toLast < cost))
+                    if (t.missed > 0 && !wentIn && toLast <= config.stopGate
+                        && (cost < 0 || toLast < cost))
                         cost = toLast;
                 }
                 // 1 + cost: the solver gives a cost of 0 the largest value.
