@@ -95,6 +95,11 @@ GroundTruthScene smallScene(const QString &name)
         scene.setCountingBox(kBox);
         scene.addInsect(
             insect(100, { 80, 240 }, { { { 232, 240 }, 7 }, { {}, 0, 20 }, { { 300, 240 }, 7 } }));
+    } else if (name == QLatin1String("one goes in, another comes out there")) {
+        // The second shows up where the first went in, 0.7 s later.
+        scene.setCountingBox(kBox);
+        scene.addInsect(insect(100, { 80, 240 }, { { { 300, 240 }, 6 } }));
+        scene.addInsect(insect(140, { 270, 244 }, { { { 80, 244 }, 6 } }));
     } else if (name == QLatin1String("box cut by the tracking box")) {
         // The box's right part lies outside the tracking box; its slanted
         // top edge counts up to there.
@@ -315,6 +320,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "slow close pass" << true;
     QTest::newRow("two insects side by side across the line: one count each")
         << "side by side across the line" << true;
+    QTest::newRow("one goes in, another comes out there: one entry, one exit")
+        << "one goes in, another comes out there" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")
         << "box cut by the tracking box" << true;
     QTest::newRow("sits on the line a second, then crosses: one count")
