@@ -15,8 +15,10 @@
 // seen) is closest, by an optimal assignment within a gate of plausible
 // motion for the frame size and rate; a track that has stopped can also be
 // picked up where it was last seen. Insects close together make one blob:
-// a blob that holds the predictions of two confirmed tracks moves both on as
-// predicted until it splits, instead of pulling one of them to its middle.
+// a blob that holds the predictions of two confirmed tracks is split among
+// them on the detector's moving pixels (each pixel to the nearest
+// prediction), and a track without enough pixels of its own moves on as
+// predicted, instead of either being pulled to the blob's middle.
 // A track is not looked for where its motion takes it inside the counting
 // box, where nothing is detected. A track counts only once it has been seen
 // in `kConfirmHits` frames, and lives on unseen for about a second, so that
@@ -25,8 +27,10 @@
 // Line: a track is on one side once it is more than `sideMargin` pixels
 // from the line; a crossing counts when a confirmed track goes from one side
 // to the other through the line, whatever it does in the margin on the way.
-// Box: a confirmed track last seen heading into a counting edge, close to
-// it, and not seen again, counts in at the frame it was last seen; a track
+// Box: counting edges are the stretches of the box's edges inside the
+// tracking box. A confirmed track last seen heading into a counting edge,
+// close to it, and not seen again, counts in at the frame it was last seen
+// (one last seen on the edge is not picked up there again); a track
 // that appears close to a counting edge and moves away from it, heading out,
 // counts out at the frame it appeared. Events are recorded when they are
 // sure, entries up to about a second after their frame, so the count file
