@@ -557,7 +557,9 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
     const cv::Point2d pa(a);
     const cv::Point2d pb(b);
     for (Track &t : tracks) {
-        if (t.missed != 0)
+        // Moved on as predicted inside another's blob, it may well have
+        // stopped: its side is judged once it is seen again.
+        if (t.missed != 0 || t.shared > 0)
             continue;
         const double distance = sideDistance(t.position, pa, pb);
         const int side = distance > config.sideMargin ? 1 : distance < -config.sideMargin ? -1 : 0;
