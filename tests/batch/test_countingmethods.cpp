@@ -82,6 +82,11 @@ GroundTruthScene smallScene(const QString &name)
             100, { 160, 150 }, { { { 260, 230 }, 4 }, { { 380, 230 }, 4 }, { { 480, 150 }, 4 } }));
         scene.addInsect(insect(
             100, { 160, 330 }, { { { 260, 250 }, 4 }, { { 380, 250 }, 4 }, { { 480, 330 }, 4 } }));
+    } else if (name == QLatin1String("sits on the line as another passes")) {
+        // The second passes just beside the first as it stops on the line.
+        scene.addInsect(
+            insect(100, { 200, 240 }, { { { 320, 240 }, 6 }, { {}, 0, 25 }, { { 440, 240 }, 6 } }));
+        scene.addInsect(insect(103, { 440, 255 }, { { { 200, 255 }, 6 } }));
     } else if (name == QLatin1String("sits on the line a second")) {
         scene.addInsect(
             insect(100, { 200, 240 }, { { { 320, 240 }, 6 }, { {}, 0, 25 }, { { 440, 240 }, 6 } }));
@@ -324,6 +329,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "one goes in, another comes out there" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")
         << "box cut by the tracking box" << true;
+    QTest::newRow("sits on the line as another passes: one count each")
+        << "sits on the line as another passes" << true;
     QTest::newRow("sits on the line a second, then crosses: one count")
         << "sits on the line a second" << true;
     QTest::newRow("flies along the line: none") << "along the line" << true;
