@@ -26,7 +26,9 @@
 //
 // Line: a track is on one side once it is more than `sideMargin` pixels
 // from the line; a crossing counts when a confirmed track goes from one side
-// to the other through the line, whatever it does in the margin on the way.
+// to the other through the line, whatever it does in the margin on the way;
+// a track moved on as predicted inside another's blob keeps its side until
+// it is seen again.
 // Box: counting edges are the stretches of the box's edges inside the
 // tracking box. A confirmed track last seen heading into a counting edge,
 // close to it, and not seen again, counts in at the frame it was last seen
