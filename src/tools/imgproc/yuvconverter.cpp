@@ -92,17 +92,18 @@ constexpr Interleave interleave()
 
 constexpr Interleave kInterleave = interleave();
 
-// Grey of 16 pixels given as 16-bit levels in each lane's order.
+// (3735 b + 19235 g + 9798 r + 2^14) >> 15, rounded down, for 16 signed
+// 16-bit values in each lane's order: the grey of 16 pixels' levels.
 KESTRIN_AVX2 inline __m256i greyOf16(__m256i b, __m256i g, __m256i r)
 {
     const __m256i blueGreen = _mm256_set1_epi32(kGreyBlue | (kGreyGreen << 16));
     const __m256i redHalf = _mm256_set1_epi32(kGreyRed | ((1 << (kGreyShift - 1)) << 16));
     const __m256i one = _mm256_set1_epi16(1);
-    const __m256i low = _mm256_srli_epi32(
+    const __m256i low = _mm256_srai_epi32(
         _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(b, g), blueGreen),
             _mm256_madd_epi16(_mm256_unpacklo_epi16(r, one), redHalf)),
         kGreyShift);
-    const __m256i high = _mm256_srli_epi32(
+    const __m256i high = _mm256_srai_epi32(
         _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(b, g), blueGreen),
             _mm256_madd_epi16(_mm256_unpackhi_epi16(r, one), redHalf)),
         kGreyShift);
@@ -158,18 +159,7 @@ KESTRIN_AVX2 inline void convert32(
     if (_mm256_testz_si256(levels, _mm256_set1_epi16(static_cast<short>(0xff00)))) {
         // No level left 0..255: as the grey weights add up to 2^15, each
         // grey is its luma term plus a term of its chroma pair, exactly.
-        const __m256i blueGreen = _mm256_set1_epi32(kGreyBlue | (kGreyGreen << 16));
-        const __m256i redHalf = _mm256_set1_epi32(kGreyRed | ((1 << (kGreyShift - 1)) << 16));
-        const __m256i one = _mm256_set1_epi16(1);
-        const __m256i low = _mm256_srai_epi32(
-            _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(blue, green), blueGreen),
-                _mm256_madd_epi16(_mm256_unpacklo_epi16(red, one), redHalf)),
-            kGreyShift);
-        const __m256i high = _mm256_srai_epi32(
-            _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(blue, green), blueGreen),
-                _mm256_madd_epi16(_mm256_unpackhi_epi16(red, one), redHalf)),
-            kGreyShift);
-        const __m256i chroma = _mm256_packs_epi32(low, high);
+        const __m256i chroma = greyOf16(blue, green, red);
         greyEven = _mm256_add_epi16(even, chroma);
         greyOdd = _mm256_add_epi16(odd, chroma);
     } else {
