@@ -100,6 +100,10 @@ GroundTruthScene smallScene(const QString &name)
         scene.setCountingBox(kBox);
         scene.addInsect(
             insect(100, { 80, 240 }, { { { 232, 240 }, 7 }, { {}, 0, 20 }, { { 300, 240 }, 7 } }));
+    } else if (name == QLatin1String("waits at the box two seconds, then goes in")) {
+        scene.setCountingBox(kBox);
+        scene.addInsect(
+            insect(100, { 80, 240 }, { { { 232, 240 }, 7 }, { {}, 0, 50 }, { { 300, 240 }, 7 } }));
     } else if (name == QLatin1String("one goes in, another comes out there")) {
         // The second shows up where the first went in, 0.7 s later.
         scene.setCountingBox(kBox);
@@ -339,6 +343,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "missed detection on the line" << false;
     QTest::newRow("waits at the box border, then goes in: one entry, in time")
         << "waits at the box, then goes in" << true;
+    QTest::newRow("waits at the box border two seconds, then goes in: one entry, in time")
+        << "waits at the box two seconds, then goes in" << true;
 }
 
 void TestCountingMethods::robustHoldsWhereClassicFails()

@@ -82,7 +82,10 @@ RobustCounting::Settings RobustCounting::Settings::forVideo(const cv::Size &size
     // lies part of a step away, beyond the blob's own jitter.
     s.stopGate = s.gate + 0.25 * s.maxStep;
     s.tentativeLife = 2;
-    s.confirmedLife = std::max(8, static_cast<int>(std::lround(1.2 * rate)));
+    // An insect that waits at a box's border before it goes in sits still,
+    // unseen: its track waits for it to move on, and its entry is decided
+    // then, from where it goes.
+    s.confirmedLife = std::max(8, static_cast<int>(std::lround(2.5 * rate)));
     s.lineLife = std::max(8, static_cast<int>(std::lround(2.0 * rate)));
     s.coastLife = std::max(2 * kConfirmHits, static_cast<int>(std::lround(0.15 * rate)));
     s.sharedLife = std::max(3, static_cast<int>(std::lround(0.3 * rate)));

@@ -21,8 +21,8 @@
 // predicted, instead of either being pulled to the blob's middle.
 // A track is not looked for where its motion takes it inside the counting
 // box, where nothing is detected. A track counts only once it has been seen
-// in `kConfirmHits` frames, and lives on unseen for about a second, so that
-// an insect that pauses keeps its track.
+// in `kConfirmHits` frames, and lives on unseen for two to two and a half
+// seconds, so that an insect that pauses keeps its track.
 //
 // Line: a track is on one side once it is more than `sideMargin` pixels
 // from the line; a crossing counts when a confirmed track goes from one side
@@ -35,8 +35,8 @@
 // (one last seen on the edge is not picked up there again); a track
 // that appears close to a counting edge and moves away from it, heading out,
 // counts out at the frame it appeared. Events are recorded when they are
-// sure, entries up to about a second after their frame, so the count file
-// may list them a little out of frame order.
+// sure, entries up to about two and a half seconds after their frame, so the
+// count file may list them a little out of frame order.
 class RobustCounting final : public CountingMethod
 {
 public:
