@@ -13,16 +13,10 @@
 
 namespace {
 
-constexpr int kBlue = 3735;
-constexpr int kGreen = 19235;
-constexpr int kRed = 9798;
-constexpr int kShift = 15;
-
-inline uint8_t greyOf(const uint8_t *bgr)
-{
-    return static_cast<uint8_t>(
-        (bgr[0] * kBlue + bgr[1] * kGreen + bgr[2] * kRed + (1 << (kShift - 1))) >> kShift);
-}
+constexpr int kBlue = GreyConverter::kBlue;
+constexpr int kGreen = GreyConverter::kGreen;
+constexpr int kRed = GreyConverter::kRed;
+constexpr int kShift = GreyConverter::kShift;
 
 #ifdef KESTRIN_GREY_AVX2
 // Eight pixels from 24 bytes: four in each 128-bit lane, blue and green as
@@ -113,6 +107,6 @@ void GreyConverter::convertRows(const cv::Mat &bgr, cv::Mat &grey) const
             x = greyRowAvx2(in, out, bgr.cols);
 #endif
         for (; x < bgr.cols; ++x)
-            out[x] = greyOf(in + 3 * x);
+            out[x] = GreyConverter::greyOf(in + 3 * x);
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include <opencv2/core.hpp>
 
 // Makes 8-bit BGR images grey exactly as cv::cvtColor(COLOR_BGR2GRAY) does,
@@ -14,6 +16,18 @@
 class GreyConverter
 {
 public:
+    // OpenCV 4's weights, 15 fraction bits; they add up to 1 << kShift.
+    static constexpr int kBlue = 3735;
+    static constexpr int kGreen = 19235;
+    static constexpr int kRed = 9798;
+    static constexpr int kShift = 15;
+    // The grey of one BGR pixel.
+    static uint8_t greyOf(const uint8_t *bgr)
+    {
+        return static_cast<uint8_t>(
+            (bgr[0] * kBlue + bgr[1] * kGreen + bgr[2] * kRed + (1 << (kShift - 1))) >> kShift);
+    }
+
     GreyConverter();
 
     // `grey` takes the size of `bgr` (CV_8UC3) and is reused when it has it;

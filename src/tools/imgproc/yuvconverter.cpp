@@ -9,6 +9,8 @@
 #define KESTRIN_YUV_AVX2 1
 #endif
 
+#include "greyconverter.h"
+
 namespace {
 
 // libswscale's coefficients for limited-range BT.601 (ITU-R 601 table,
@@ -22,10 +24,10 @@ constexpr int16_t kUToGreen = -3209;
 constexpr int16_t kLumaOffset = 128;
 constexpr int16_t kChromaOffset = 1024;
 // cv::cvtColor's grey: (3735 B + 19235 G + 9798 R + 2^14) >> 15.
-constexpr int kGreyBlue = 3735;
-constexpr int kGreyGreen = 19235;
-constexpr int kGreyRed = 9798;
-constexpr int kGreyShift = 15;
+constexpr int kGreyBlue = GreyConverter::kBlue;
+constexpr int kGreyGreen = GreyConverter::kGreen;
+constexpr int kGreyRed = GreyConverter::kRed;
+constexpr int kGreyShift = GreyConverter::kShift;
 
 inline int highHalf(int a, int b)
 {
@@ -42,13 +44,6 @@ inline uint8_t saturated8(int value)
     return static_cast<uint8_t>(std::clamp(value, 0, 255)); // packuswb
 }
 
-uint8_t greyOf(const uint8_t *bgr)
-{
-    return static_cast<uint8_t>(
-        (bgr[0] * kGreyBlue + bgr[1] * kGreyGreen + bgr[2] * kGreyRed + (1 << (kGreyShift - 1)))
-        >> kGreyShift);
-}
-
 void convertPixel(int y, int u, int v, uint8_t *bgr, uint8_t *grey)
 {
     const int luma = highHalf(y * 8 - kLumaOffset, kLuma);
@@ -61,7 +56,7 @@ void convertPixel(int y, int u, int v, uint8_t *bgr, uint8_t *grey)
     const uint8_t pixel[3] = { b, g, r };
     if (bgr)
         std::memcpy(bgr, pixel, sizeof pixel);
-    *grey = greyOf(pixel);
+    *grey = GreyConverter::greyOf(pixel);
 }
 
 #ifdef KESTRIN_YUV_AVX2
@@ -257,7 +252,7 @@ bool YuvConverter::check(const uint8_t *y, int yStride, const uint8_t *u, int uS
         if (std::memcmp(row.data(), expected, row.size()) != 0)
             return false;
         for (int x = 0; x < kCheckSize; ++x) {
-            if (grey[static_cast<size_t>(x)] != greyOf(expected + 3 * x))
+            if (grey[static_cast<size_t>(x)] != GreyConverter::greyOf(expected + 3 * x))
                 return false;
         }
     }
