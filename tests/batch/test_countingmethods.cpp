@@ -90,6 +90,11 @@ GroundTruthScene smallScene(const QString &name)
     } else if (name == QLatin1String("sits on the line a second")) {
         scene.addInsect(
             insect(100, { 200, 240 }, { { { 320, 240 }, 6 }, { {}, 0, 25 }, { { 440, 240 }, 6 } }));
+    } else if (name == QLatin1String("stops on the line at speed")) {
+        // Its last blob lies half a fast step short of where it sits, its
+        // first one half a step beyond.
+        scene.addInsect(
+            insect(100, { 20, 240 }, { { { 320, 240 }, 30 }, { {}, 0, 30 }, { { 560, 240 }, 20 } }));
     } else if (name == QLatin1String("along the line")) {
         scene.addInsect(insect(100, { 320, 60 }, { { { 320, 420 }, 6 } }));
     } else if (name == QLatin1String("missed detection on the line")) {
@@ -337,6 +342,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "sits on the line as another passes" << true;
     QTest::newRow("sits on the line a second, then crosses: one count")
         << "sits on the line a second" << true;
+    QTest::newRow("stops on the line at speed, then goes on: one count")
+        << "stops on the line at speed" << true;
     QTest::newRow("flies along the line: none") << "along the line" << true;
     // Classic bridges a short gap as well.
     QTest::newRow("a missed detection mid-crossing: still one")

@@ -212,8 +212,11 @@ void RobustCounting::associate()
                     const double toPrediction = length(at - predicted[j]);
                     if (coasting && toPrediction <= movingGate)
                         cost = toPrediction;
-                    // A paused insect starts again where it stopped.
-                    const double toLast = length(at - t.position);
+                    // A paused insect starts again where it stopped: up
+                    // to a step on from its last blob, whose centre lies
+                    // between where it was and where it sat.
+                    const double toLast
+                        = segmentDistance(at, t.position, t.position + t.velocity);
                     if (t.missed > 0 && !wentIn && toLast <= config.stopGate
                         && (cost < 0 || toLast < cost))
                         cost = toLast;

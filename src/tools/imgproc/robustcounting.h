@@ -14,7 +14,8 @@
 // (last position plus its recent velocity times the frames since it was
 // seen) is closest, by an optimal assignment within a gate of plausible
 // motion for the frame size and rate; a track that has stopped can also be
-// picked up where it was last seen. Insects close together make one blob:
+// picked up where it stopped, up to a step on from where it was last
+// seen. Insects close together make one blob:
 // a blob that holds the predictions of two confirmed tracks is split among
 // them on the detector's moving pixels (each pixel to the nearest
 // prediction), and a track without enough pixels of its own moves on as
