@@ -195,10 +195,13 @@ void RobustCounting::associate()
                 ? config.gate + 0.5 * length(t.velocity) + 0.25 * config.gate * t.missed
                 : config.maxStep + config.gate;
             // An insect cannot be seen inside the counting box: a track
-            // whose motion takes it there is not looked for there.
+            // whose motion takes it there is not looked for there. Its blob
+            // lags it by half a step, so one predicted just inside may
+            // still show outside, going in, the first frame.
             const bool coasting = t.missed <= config.coastLife
                 && (box.size() < 3
-                    || cv::pointPolygonTest(box, cv::Point2f(predicted[j]), false) < 0);
+                    || cv::pointPolygonTest(box, cv::Point2f(predicted[j]), true)
+                        < (t.missed == 0 ? config.sideMargin : 0));
             // Last seen on a counting edge heading in, it went in: whatever
             // shows up there later is another insect.
             cv::Point where;

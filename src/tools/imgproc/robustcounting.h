@@ -21,7 +21,9 @@
 // prediction), and a track without enough pixels of its own moves on as
 // predicted, instead of either being pulled to the blob's middle.
 // A track is not looked for where its motion takes it inside the counting
-// box, where nothing is detected. A track counts only once it has been seen
+// box, where nothing is detected; only the first frame it goes in is it
+// looked for just inside, since its blob lags it and still shows. A track
+// counts only once it has been seen
 // in `kConfirmHits` frames, and lives on unseen for two to two and a half
 // seconds, so that an insect that pauses keeps its track.
 //
