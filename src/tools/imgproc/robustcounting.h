@@ -23,9 +23,9 @@
 // A track is not looked for where its motion takes it inside the counting
 // box, where nothing is detected; only the first frame it goes in is it
 // looked for just inside, since its blob lags it and still shows. A track
-// counts only once it has been seen
-// in `kConfirmHits` frames, and lives on unseen for two to two and a half
-// seconds, so that an insect that pauses keeps its track.
+// counts only once it has been seen in `kConfirmHits` frames, and lives on
+// unseen for two to two and a half seconds, so that an insect that pauses
+// keeps its track.
 //
 // Line: a track is on one side once it is more than `sideMargin` pixels
 // from the line; a crossing counts when a confirmed track goes from one side
