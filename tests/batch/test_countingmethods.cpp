@@ -115,6 +115,11 @@ GroundTruthScene smallScene(const QString &name)
         scene.setCountingBox(kBox);
         scene.addInsect(insect(100, { 80, 240 }, { { { 300, 240 }, 18 } }));
         scene.addInsect(insect(120, { 80, 244 }, { { { 300, 244 }, 18 } }));
+    } else if (name == QLatin1String("comes out as another passes")) {
+        // The other one's blob takes in the first the second frame it shows.
+        scene.setCountingBox(kBox);
+        scene.addInsect(insect(100, { 380, 240 }, { { { 560, 240 }, 5 } }));
+        scene.addInsect(insect(95, { 455, 190 }, { { { 455, 420 }, 4 } }));
     } else if (name == QLatin1String("one goes in, another comes out there")) {
         // The second shows up where the first went in, 0.7 s later.
         scene.setCountingBox(kBox);
@@ -345,6 +350,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
     // Classic has no prediction to be misled by.
     QTest::newRow("two go in at speed, one after the other: one entry each, in time")
         << "goes in at speed" << false;
+    QTest::newRow("comes out as another passes: one exit")
+        << "comes out as another passes" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")
         << "box cut by the tracking box" << true;
     QTest::newRow("sits on the line as another passes: one count each")

@@ -464,7 +464,7 @@ void RobustCounting::splitBlob(const Target &blob)
 bool RobustCounting::canHide(const Track &t) const
 {
     const int life = counting == Line ? config.lineSharedLife : config.sharedLife;
-    return t.confirmed() && t.missed == 0 && t.shared < life;
+    return t.hits >= 2 && t.missed == 0 && t.shared < life;
 }
 
 void RobustCounting::dropTrack(size_t index)

@@ -16,7 +16,7 @@
 // motion for the frame size and rate; a track that has stopped can also be
 // picked up where it stopped, up to a step on from where it was last
 // seen. Insects close together make one blob:
-// a blob that holds the predictions of two confirmed tracks is split among
+// a blob that holds the predictions of two tracks seen twice is split among
 // them on the detector's moving pixels (each pixel to the nearest
 // prediction), and a track without enough pixels of its own moves on as
 // predicted, instead of either being pulled to the blob's middle.
@@ -106,6 +106,8 @@ private:
     // Follows the tracks hidden in a blob on their own parts of it.
     void splitBlob(const Target &blob);
     // Moving, and seen recently enough to be followed inside another's blob.
+    // Seen twice is enough: an insect met by another just after it showed
+    // up would otherwise lose its track to their blob's middle.
     bool canHide(const Track &track) const;
     void dropTrack(size_t index);
     void findCountingEdges();
