@@ -120,6 +120,11 @@ GroundTruthScene smallScene(const QString &name)
         scene.setCountingBox(kBox);
         scene.addInsect(insect(100, { 380, 240 }, { { { 560, 240 }, 5 } }));
         scene.addInsect(insect(95, { 455, 190 }, { { { 455, 420 }, 4 } }));
+    } else if (name == QLatin1String("comes out fast just after another")) {
+        // The first one's blob takes in the second as it comes out.
+        scene.setCountingBox(kBox);
+        scene.addInsect(insect(100, { 375, 262 }, { { { 620, 258 }, 18 } }));
+        scene.addInsect(insect(103, { 375, 240 }, { { { 600, 140 }, 23 } }));
     } else if (name == QLatin1String("one goes in, another comes out there")) {
         // The second shows up where the first went in, 0.7 s later.
         scene.setCountingBox(kBox);
@@ -352,6 +357,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "goes in at speed" << false;
     QTest::newRow("comes out as another passes: one exit")
         << "comes out as another passes" << true;
+    QTest::newRow("comes out fast just after another: one exit each")
+        << "comes out fast just after another" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")
         << "box cut by the tracking box" << true;
     QTest::newRow("sits on the line as another passes: one count each")

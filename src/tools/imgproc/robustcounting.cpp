@@ -47,6 +47,21 @@ double sideDistance(const cv::Point2d &p, const cv::Point2d &a, const cv::Point2
     return span > 0 ? (ab.x * (p.y - a.y) - ab.y * (p.x - a.x)) / span : 0.0;
 }
 
+// Where along p-q the segment a-b is crossed, from 0 at p to 1 at q, or -1.
+double crossingAlong(const cv::Point2d &p, const cv::Point2d &q, const cv::Point2d &a,
+    const cv::Point2d &b)
+{
+    const cv::Point2d r = q - p;
+    const cv::Point2d s = b - a;
+    const double denominator = r.x * s.y - r.y * s.x;
+    if (std::abs(denominator) < 1e-9)
+        return -1;
+    const cv::Point2d ap = a - p;
+    const double u = (ap.x * s.y - ap.y * s.x) / denominator;
+    const double v = (ap.x * r.y - ap.y * r.x) / denominator;
+    return u >= 0 && u <= 1 && v >= 0 && v <= 1 ? u : -1;
+}
+
 cv::Point rounded(const cv::Point2d &p)
 {
     return cv::Point(cvRound(p.x), cvRound(p.y));
@@ -94,6 +109,7 @@ RobustCounting::Settings RobustCounting::Settings::forVideo(const cv::Size &size
     s.sideMargin = 8.0 * scale;
     s.bornMargin = 2.0 * scale;
     s.edgeReach = 30.0 * scale;
+    s.unseenSteps = 4;
     return s;
 }
 
@@ -111,7 +127,8 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("line_shared_life_frames"), config.lineSharedLife },
         { QStringLiteral("side_margin_px"), config.sideMargin },
         { QStringLiteral("born_margin_px"), config.bornMargin },
-        { QStringLiteral("edge_reach_px"), config.edgeReach } };
+        { QStringLiteral("edge_reach_px"), config.edgeReach },
+        { QStringLiteral("unseen_steps"), config.unseenSteps } };
 }
 
 void RobustCounting::reset(const cv::Mat &mask)
@@ -129,6 +146,7 @@ void RobustCounting::reset(const cv::Mat &mask)
 void RobustCounting::startVideo(const cv::Size &size, double fps)
 {
     config = Settings::forVideo(size, fps);
+    firstCounted = -1;
 }
 
 bool RobustCounting::process(const cv::Mat &grey)
@@ -484,6 +502,8 @@ QVector<Result> RobustCounting::count(const Step &step, InsectDetect &recorder)
         trackingArea = mask;
         findCountingEdges();
     }
+    if (firstCounted < 0)
+        firstCounted = step.frame;
     for (Track &t : tracks) {
         if (t.missed != 0)
             continue;
@@ -619,6 +639,13 @@ void RobustCounting::countBox(const Step &step, const std::vector<cv::Point> &ed
             events.prepend(record(step, recorder, t.firstFrame, t.firstSeen, 0, 1));
             t.exitCounted = true;
         }
+        cv::Point from;
+        int early = 0;
+        if (!t.exitCounted && t.missed == 0 && t.hits <= 4 * kConfirmHits
+            && cameOutUnseen(t, edges, &from, &early)) {
+            events.prepend(record(step, recorder, t.firstFrame - early, from, 0, 1));
+            t.exitCounted = true;
+        }
         // In: gone for good (or at the end of the video) after heading into
         // an edge.
         const bool gone = t.missed > config.confirmedLife || (videoEnds && t.missed > 0);
@@ -686,6 +713,59 @@ bool RobustCounting::leavesEdge(const Track &t, const std::vector<cv::Point> &ed
             return true;
     }
     return false;
+}
+
+bool RobustCounting::cameOutUnseen(
+    const Track &t, const std::vector<cv::Point> &edges, cv::Point *where, int *frames) const
+{
+    const double speed = length(t.velocity);
+    if (speed < 0.5)
+        return false;
+    const cv::Point2d first(t.firstSeen);
+    // One that appeared at an edge is judged by leavesEdge alone.
+    for (size_t k = 0; k + 1 < edges.size(); k += 2) {
+        if (known(edges[k]) && known(edges[k + 1])
+            && segmentDistance(first, edges[k], edges[k + 1]) <= config.edgeReach)
+            return false;
+    }
+    // The first edge back along its motion, a few steps away at most.
+    const double reach = config.edgeReach + config.sideMargin + config.unseenSteps * speed;
+    const cv::Point2d back = first - t.velocity * (reach / speed);
+    double along = 2;
+    size_t edge = 0;
+    for (size_t k = 0; k + 1 < edges.size(); k += 2) {
+        if (!known(edges[k]) || !known(edges[k + 1]))
+            continue;
+        const double u = crossingAlong(first, back, edges[k], edges[k + 1]);
+        if (u >= 0 && u < along) {
+            along = u;
+            edge = k;
+        }
+    }
+    if (along > 1)
+        return false;
+    const cv::Point2d a(edges[edge]);
+    const cv::Point2d b(edges[edge + 1]);
+    if (segmentDistance(t.position, a, b) <= segmentDistance(first, a, b) + config.sideMargin)
+        return false;
+    *where = rounded(first + along * (back - first));
+    *frames = static_cast<int>(std::lround(along * reach / speed));
+    // Not before the run began, nor another insect's track that was there
+    // then, nor the track that already counted this exit.
+    const int frame = t.firstFrame - *frames;
+    if (frame < firstCounted)
+        return false;
+    for (const Track &u : tracks) {
+        if (&u == &t)
+            continue;
+        if (u.hits >= 2 && u.lastFrame >= frame - 1
+            && length(cv::Point2d(u.seen - *where)) <= config.stopGate)
+            return false;
+        if (u.exitCounted && std::abs(u.firstFrame - frame) <= *frames + 2
+            && length(cv::Point2d(u.firstSeen - *where)) <= config.stopGate)
+            return false;
+    }
+    return true;
 }
 
 Result RobustCounting::record(

@@ -37,9 +37,13 @@
 // close to it, and not seen again, counts in at the frame it was last seen
 // (one last seen on the edge is not picked up there again); a track
 // that appears close to a counting edge and moves away from it, heading out,
-// counts out at the frame it appeared. Events are recorded when they are
-// sure, entries up to about two and a half seconds after their frame, so the
-// count file may list them a little out of frame order.
+// counts out at the frame it appeared. One that comes out fast next to
+// another insect can be taken by that one's track: a track that appears a
+// few steps out, heading straight away from an edge, where no other track
+// was, counts out where and when its motion left the edge. Events are
+// recorded when they are sure, entries up to about two and a half seconds
+// after their frame, so the count file may list them a little out of frame
+// order.
 class RobustCounting final : public CountingMethod
 {
 public:
@@ -76,6 +80,7 @@ public:
         double sideMargin = 0; // px from the line to be on one side
         double bornMargin = 0; // px off the line where a track starting on it came from
         double edgeReach = 0; // px from a counting edge to count at it
+        int unseenSteps = 0; // steps out an insect that came out unseen may show up
         static Settings forVideo(const cv::Size &frameSize, double fps);
     };
     const Settings &settings() const { return config; }
@@ -119,6 +124,10 @@ private:
     bool headsIntoEdge(
         const Track &track, const std::vector<cv::Point> &edges, cv::Point *where) const;
     bool leavesEdge(const Track &track, const std::vector<cv::Point> &edges) const;
+    // Where and how many frames before it appeared it came out, for a track
+    // that appeared a few steps out from an edge, heading away.
+    bool cameOutUnseen(const Track &track, const std::vector<cv::Point> &edges, cv::Point *where,
+        int *frames) const;
     Result record(const Step &step, InsectDetect &recorder, int frame, const cv::Point &at, int in,
         int out) const;
 
@@ -153,4 +162,5 @@ private:
     std::vector<cv::Point> trackingArea;
     std::vector<cv::Point> edges; // pairs of ends: the box's counting stretches
     std::vector<cv::Point2f> box; // the counting box as drawn
+    int firstCounted = -1; // the video's first frame counted
 };
