@@ -125,6 +125,18 @@ GroundTruthScene smallScene(const QString &name)
         scene.setCountingBox(kBox);
         scene.addInsect(insect(100, { 375, 262 }, { { { 620, 258 }, 18 } }));
         scene.addInsect(insect(103, { 375, 240 }, { { { 600, 140 }, 23 } }));
+    } else if (name == QLatin1String("goes in past one hovering at the border")) {
+        // Their blobs meet: the first frames of the one going in look like
+        // moving out.
+        scene.setCountingBox(kBox);
+        std::vector<Leg> hover;
+        for (int k = 0; k < 200; ++k)
+            hover.push_back({ { 316.0 + k % 3 - 1, 329.0 + (k / 3) % 3 - 1 }, 3 });
+        GroundTruthScene::Insect hovering = insect(10, { 316, 329 }, hover);
+        GroundTruthScene::Insect going = insect(100, { 333, 400 }, { { { 274, 219 }, 8.3 } });
+        hovering.radius = going.radius = 5;
+        scene.addInsect(hovering);
+        scene.addInsect(going);
     } else if (name == QLatin1String("one goes in, another comes out there")) {
         // The second shows up where the first went in, 0.7 s later.
         scene.setCountingBox(kBox);
@@ -359,6 +371,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "comes out as another passes" << true;
     QTest::newRow("comes out fast just after another: one exit each")
         << "comes out fast just after another" << true;
+    QTest::newRow("goes in past one hovering at the border: one entry")
+        << "goes in past one hovering at the border" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")
         << "box cut by the tracking box" << true;
     QTest::newRow("sits on the line as another passes: one count each")

@@ -635,7 +635,9 @@ void RobustCounting::countBox(const Step &step, const std::vector<cv::Point> &ed
         if (!t.confirmed())
             continue;
         // Out: it showed up at an edge and has moved away from it since.
-        if (!t.exitCounted && t.missed == 0 && t.hits <= 4 * kConfirmHits && leavesEdge(t, edges)) {
+        if (!t.exitCounted && t.missed == 0 && t.hits <= 4 * kConfirmHits)
+            t.leaving = leavesEdge(t, edges) ? t.leaving + 1 : 0;
+        if (!t.exitCounted && t.missed == 0 && t.leaving >= kLeavingFrames) {
             events.prepend(record(step, recorder, t.firstFrame, t.firstSeen, 0, 1));
             t.exitCounted = true;
         }

@@ -62,6 +62,10 @@ public:
     const TargetList &tracked() const override { return targets; }
 
     static constexpr int kConfirmHits = 3;
+    // Frames in a row a track must be seen moving out from an edge to count
+    // out: the first steps of one that shows up in another's blob may point
+    // anywhere.
+    static constexpr int kLeavingFrames = 2;
     // Moving pixels that make an insect's part of a shared blob.
     static constexpr int kMinGroupPixels = 3;
 
@@ -103,6 +107,7 @@ private:
         int pendingCrossings = 0; // crossings made before it was confirmed
         int pendingFrame = 0;
         bool exitCounted = false;
+        int leaving = 0; // frames in a row it has been seen heading out
         bool confirmed() const { return hits >= kConfirmHits; }
     };
 
