@@ -20,6 +20,7 @@
 #include "mvtdetector.h"
 #include "processrun.h"
 #include "resultfile.h"
+#include "scenecatalog.h"
 #include "targetpool.h"
 #include "testfiles.h"
 #include "videofiles.h"
@@ -65,6 +66,11 @@ GroundTruthScene::Insect insect(int start, cv::Point2d from, const std::vector<L
 // The small scenes that break the classic method, by name.
 GroundTruthScene smallScene(const QString &name)
 {
+    // "catalog SEED INDEX": a scene of the accuracy report.
+    if (name.startsWith(QLatin1String("catalog "))) {
+        const QStringList parts = name.split(QLatin1Char(' '));
+        return SceneCatalog::scene(parts.value(2).toInt(), parts.value(1).toUInt());
+    }
     GroundTruthScene scene(name, kSize, 25, 90 + 110, 11);
     scene.setTrackingBox(kWholeFrame);
     scene.setCountingBox(kVerticalLine);
@@ -373,6 +379,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "comes out fast just after another" << true;
     QTest::newRow("goes in past one hovering at the border: one entry")
         << "goes in past one hovering at the border" << true;
+    QTest::newRow("a crowded line, paths crossing on it, at 90 fps: no extra crossing")
+        << "catalog 41 22" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")
         << "box cut by the tracking box" << true;
     QTest::newRow("sits on the line as another passes: one count each")

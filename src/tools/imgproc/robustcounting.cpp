@@ -586,6 +586,27 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
     const cv::Point2d pa(a);
     const cv::Point2d pb(b);
     for (Track &t : tracks) {
+        // Over to the new side, unless it went round the line's end.
+        const auto cross = [&](int side) {
+            if (InsectDetect::Intersect(rounded(t.sidePosition), rounded(t.newSidePosition), a, b)) {
+                qCDebug(lcImgproc, "Track %d crossed from (%.0f, %.0f) to (%.0f, %.0f), %d hits",
+                    t.target->id, t.sidePosition.x, t.sidePosition.y, t.newSidePosition.x,
+                    t.newSidePosition.y, t.hits);
+                if (t.confirmed()) {
+                    events.append(
+                        record(step, recorder, t.newSideFrame, rounded(t.newSidePosition), 1, 1));
+                } else {
+                    t.pendingCrossings += 1;
+                    t.pendingFrame = t.newSideFrame;
+                }
+            }
+            t.newSideFrames = 0;
+            t.side = side;
+            t.sidePosition = t.position;
+        };
+        // Lost from sight just after it went over, it went on that way.
+        if (t.missed == 1 && t.newSideFrames > 0)
+            cross(-t.side);
         // Moved on as predicted inside another's blob, it may well have
         // stopped: its side is judged once it is seen again.
         if (t.missed != 0 || t.shared > 0)
@@ -605,20 +626,24 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
                     t.sidePosition = cv::Point2d(t.firstSeen);
                 }
             }
-            if (t.side != 0 && side != t.side
-                && InsectDetect::Intersect(rounded(t.sidePosition), rounded(t.position), a, b)) {
-                qCDebug(lcImgproc, "Track %d crossed from (%.0f, %.0f) to (%.0f, %.0f), %d hits",
-                    t.target->id, t.sidePosition.x, t.sidePosition.y, t.position.x, t.position.y,
-                    t.hits);
-                if (t.confirmed()) {
-                    events.append(record(step, recorder, step.frame, rounded(t.position), 1, 1));
-                } else {
-                    t.pendingCrossings += 1;
-                    t.pendingFrame = step.frame;
+            if (t.side != 0 && side != t.side) {
+                // The new side holds once the track has been seen on it a
+                // few frames in a row: the centre of a blob that two
+                // insects share jumps back and forth.
+                if (t.newSideFrames == 0) {
+                    t.newSidePosition = t.position;
+                    t.newSideFrame = step.frame;
                 }
+                t.newSideFrames += 1;
+                if (t.newSideFrames >= kSideFrames)
+                    cross(side);
+            } else {
+                t.newSideFrames = 0;
+                t.side = side;
+                t.sidePosition = t.position;
             }
-            t.side = side;
-            t.sidePosition = t.position;
+        } else {
+            t.newSideFrames = 0;
         }
         if (t.hits == kConfirmHits) {
             for (; t.pendingCrossings > 0; --t.pendingCrossings)

@@ -29,7 +29,8 @@
 //
 // Line: a track is on one side once it is more than `sideMargin` pixels
 // from the line; a crossing counts when a confirmed track goes from one side
-// to the other through the line, whatever it does in the margin on the way;
+// to the other through the line, whatever it does in the margin on the way,
+// and is seen there in `kSideFrames` frames in a row or lost from sight;
 // a track moved on as predicted inside another's blob keeps its side until
 // it is seen again.
 // Box: counting edges are the stretches of the box's edges inside the
@@ -66,6 +67,9 @@ public:
     // out: the first steps of one that shows up in another's blob may point
     // anywhere.
     static constexpr int kLeavingFrames = 2;
+    // Frames in a row a track must be seen on the other side of a line to
+    // have crossed it, unless it is lost from sight there.
+    static constexpr int kSideFrames = 2;
     // Moving pixels that make an insect's part of a shared blob.
     static constexpr int kMinGroupPixels = 3;
 
@@ -104,6 +108,9 @@ private:
         cv::Point seen; // the last centroid observed, not predicted
         int side = 0; // -1, 0 (not yet off the line) or +1
         cv::Point2d sidePosition; // where it last was off the line
+        int newSideFrames = 0; // frames in a row seen on the other side
+        cv::Point2d newSidePosition; // where it was first seen there
+        int newSideFrame = 0;
         int pendingCrossings = 0; // crossings made before it was confirmed
         int pendingFrame = 0;
         bool exitCounted = false;
