@@ -99,8 +99,8 @@ GroundTruthScene smallScene(const QString &name)
     } else if (name == QLatin1String("stops on the line at speed")) {
         // Its last blob lies half a fast step short of where it sits, its
         // first one half a step beyond.
-        scene.addInsect(
-            insect(100, { 20, 240 }, { { { 320, 240 }, 30 }, { {}, 0, 30 }, { { 560, 240 }, 20 } }));
+        scene.addInsect(insect(
+            100, { 20, 240 }, { { { 320, 240 }, 30 }, { {}, 0, 30 }, { { 560, 240 }, 20 } }));
     } else if (name == QLatin1String("along the line")) {
         scene.addInsect(insect(100, { 320, 60 }, { { { 320, 420 }, 6 } }));
     } else if (name == QLatin1String("missed detection on the line")) {
@@ -373,8 +373,7 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
     // Classic has no prediction to be misled by.
     QTest::newRow("two go in at speed, one after the other: one entry each, in time")
         << "goes in at speed" << false;
-    QTest::newRow("comes out as another passes: one exit")
-        << "comes out as another passes" << true;
+    QTest::newRow("comes out as another passes: one exit") << "comes out as another passes" << true;
     QTest::newRow("comes out fast just after another: one exit each")
         << "comes out fast just after another" << true;
     QTest::newRow("goes in past one hovering at the border: one entry")

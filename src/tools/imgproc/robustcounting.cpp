@@ -48,8 +48,8 @@ double sideDistance(const cv::Point2d &p, const cv::Point2d &a, const cv::Point2
 }
 
 // Where along p-q the segment a-b is crossed, from 0 at p to 1 at q, or -1.
-double crossingAlong(const cv::Point2d &p, const cv::Point2d &q, const cv::Point2d &a,
-    const cv::Point2d &b)
+double crossingAlong(
+    const cv::Point2d &p, const cv::Point2d &q, const cv::Point2d &a, const cv::Point2d &b)
 {
     const cv::Point2d r = q - p;
     const cv::Point2d s = b - a;
@@ -236,8 +236,7 @@ void RobustCounting::associate()
                     // A paused insect starts again where it stopped: up
                     // to a step on from its last blob, whose centre lies
                     // between where it was and where it sat.
-                    const double toLast
-                        = segmentDistance(at, t.position, t.position + t.velocity);
+                    const double toLast = segmentDistance(at, t.position, t.position + t.velocity);
                     if (t.missed > 0 && !wentIn && toLast <= config.stopGate
                         && (cost < 0 || toLast < cost))
                         cost = toLast;
@@ -588,7 +587,8 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
     for (Track &t : tracks) {
         // Over to the new side, unless it went round the line's end.
         const auto cross = [&](int side) {
-            if (InsectDetect::Intersect(rounded(t.sidePosition), rounded(t.newSidePosition), a, b)) {
+            if (InsectDetect::Intersect(
+                    rounded(t.sidePosition), rounded(t.newSidePosition), a, b)) {
                 qCDebug(lcImgproc, "Track %d crossed from (%.0f, %.0f) to (%.0f, %.0f), %d hits",
                     t.target->id, t.sidePosition.x, t.sidePosition.y, t.newSidePosition.x,
                     t.newSidePosition.y, t.hits);
