@@ -659,19 +659,18 @@ void RobustCounting::countBox(const Step &step, const std::vector<cv::Point> &ed
         Track &t = tracks[j];
         if (!t.confirmed())
             continue;
-        // Out: it showed up at an edge and has moved away from it since.
-        if (!t.exitCounted && t.missed == 0 && t.hits <= 4 * kConfirmHits)
-            t.leaving = leavesEdge(t, edges) ? t.leaving + 1 : 0;
-        if (!t.exitCounted && t.missed == 0 && t.leaving >= kLeavingFrames) {
-            events.prepend(record(step, recorder, t.firstFrame, t.firstSeen, 0, 1));
-            t.exitCounted = true;
-        }
-        cv::Point from;
-        int early = 0;
-        if (!t.exitCounted && t.missed == 0 && t.hits <= 4 * kConfirmHits
-            && cameOutUnseen(t, edges, &from, &early)) {
-            events.prepend(record(step, recorder, t.firstFrame - early, from, 0, 1));
-            t.exitCounted = true;
+        // Out: it showed up at an edge and has moved away from it since, or
+        // showed up a few steps out, where it came out unseen.
+        if (!t.exitCounted && t.missed == 0) {
+            const bool young = t.hits <= 4 * kConfirmHits;
+            if (young)
+                t.leaving = leavesEdge(t, edges) ? t.leaving + 1 : 0;
+            cv::Point from = t.firstSeen;
+            int early = 0;
+            if (t.leaving >= kLeavingFrames || (young && cameOutUnseen(t, edges, &from, &early))) {
+                events.prepend(record(step, recorder, t.firstFrame - early, from, 0, 1));
+                t.exitCounted = true;
+            }
         }
         // In: gone for good (or at the end of the video) after heading into
         // an edge.
