@@ -380,6 +380,10 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "goes in past one hovering at the border" << true;
     QTest::newRow("a crowded line, paths crossing on it, at 90 fps: no extra crossing")
         << "catalog 41 22" << true;
+    QTest::newRow("paths crossing on the line as a third crosses: one count each")
+        << "catalog 61 8" << true;
+    QTest::newRow("two sit on one spot of the line, then go their ways: one count each")
+        << "catalog 5 12" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")
         << "box cut by the tracking box" << true;
     QTest::newRow("sits on the line as another passes: one count each")

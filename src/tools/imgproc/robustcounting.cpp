@@ -106,6 +106,10 @@ RobustCounting::Settings RobustCounting::Settings::forVideo(const cv::Size &size
     s.sharedLife = std::max(3, static_cast<int>(std::lround(0.3 * rate)));
     // Insects meeting on a line linger there longer than at a box edge.
     s.lineSharedLife = std::max(3, static_cast<int>(std::lround(0.6 * rate)));
+    // Closer predictions than this cannot share a blob's pixels out.
+    s.apart = 0.5 * s.gate;
+    // Slower than this an insect hovers on the spot.
+    s.stillSpeed = 2.0 * scale;
     s.sideMargin = 8.0 * scale;
     s.bornMargin = 2.0 * scale;
     s.edgeReach = 30.0 * scale;
@@ -125,6 +129,9 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("coast_life_frames"), config.coastLife },
         { QStringLiteral("shared_life_frames"), config.sharedLife },
         { QStringLiteral("line_shared_life_frames"), config.lineSharedLife },
+        { QStringLiteral("apart_px"), config.apart },
+        { QStringLiteral("still_speed_px"), config.stillSpeed },
+        { QStringLiteral("line_restart_steps"), kLineRestartSteps },
         { QStringLiteral("side_margin_px"), config.sideMargin },
         { QStringLiteral("born_margin_px"), config.bornMargin },
         { QStringLiteral("edge_reach_px"), config.edgeReach },
@@ -203,6 +210,9 @@ void RobustCounting::associate()
         }
     }
 
+    // At a line, insects sit side by side or on one spot and go their ways:
+    // looking further along each one's motion tells which one moved off.
+    const double restart = counting == Line ? kLineRestartSteps : 1.0;
     if (rows > 0 && cols > 0) {
         costs.create(static_cast<int>(rows), static_cast<int>(cols), CV_32SC1);
         for (size_t j = 0; j < cols; ++j) {
@@ -236,7 +246,8 @@ void RobustCounting::associate()
                     // A paused insect starts again where it stopped: up
                     // to a step on from its last blob, whose centre lies
                     // between where it was and where it sat.
-                    const double toLast = segmentDistance(at, t.position, t.position + t.velocity);
+                    const double toLast
+                        = segmentDistance(at, t.position, t.position + t.velocity * restart);
                     if (t.missed > 0 && !wentIn && toLast <= config.stopGate
                         && (cost < 0 || toLast < cost))
                         cost = toLast;
@@ -459,6 +470,15 @@ void RobustCounting::splitBlob(const Target &blob)
         if (g.pixels < kMinGroupPixels)
             continue;
         Track &t = tracks[static_cast<size_t>(g.track)];
+        // Where a moving insect's prediction nearly meets another's, as
+        // where their paths cross, the pixels between them could be either's
+        // and would pull both back: it goes on as predicted.
+        const auto near = [this, &g](const Group &h) {
+            return &h != &g && length(h.prediction - g.prediction) < config.apart;
+        };
+        if (length(t.velocity) >= config.stillSpeed
+            && std::any_of(groups.begin(), groups.end(), near))
+            continue;
         const cv::Point at(g.box.x + g.box.width / 2, g.box.y + g.box.height / 2);
         const cv::Point2d step = (cv::Point2d(at) - t.position) / static_cast<double>(t.missed + 1);
         t.velocity = 0.5 * t.velocity + 0.5 * step;

@@ -15,11 +15,12 @@
 // seen) is closest, by an optimal assignment within a gate of plausible
 // motion for the frame size and rate; a track that has stopped can also be
 // picked up where it stopped, up to a step on from where it was last
-// seen. Insects close together make one blob:
+// seen (a step and a half at a line). Insects close together make one blob:
 // a blob that holds the predictions of two tracks seen twice is split among
 // them on the detector's moving pixels (each pixel to the nearest
-// prediction), and a track without enough pixels of its own moves on as
-// predicted, instead of either being pulled to the blob's middle.
+// prediction), and a track without enough pixels of its own, or a moving one
+// whose prediction nearly meets another's, moves on as predicted, instead of
+// either being pulled to the blob's middle.
 // A track is not looked for where its motion takes it inside the counting
 // box, where nothing is detected; only the first frame it goes in is it
 // looked for just inside, since its blob lags it and still shows. A track
@@ -72,6 +73,8 @@ public:
     static constexpr int kSideFrames = 2;
     // Moving pixels that make an insect's part of a shared blob.
     static constexpr int kMinGroupPixels = 3;
+    // Steps along its motion a paused track at a line is picked up within.
+    static constexpr double kLineRestartSteps = 1.5;
 
     // The parameters one video runs with, from its frame size and rate.
     struct Settings
@@ -85,6 +88,8 @@ public:
         int coastLife = 0; // missed frames a track is looked for along its motion
         int sharedLife = 0; // frames a track may move on inside another's blob
         int lineSharedLife = 0; // the same at a counting line
+        double apart = 0; // px between predictions to split a blob between
+        double stillSpeed = 0; // px per frame below which a track hovers
         double sideMargin = 0; // px from the line to be on one side
         double bornMargin = 0; // px off the line where a track starting on it came from
         double edgeReach = 0; // px from a counting edge to count at it
