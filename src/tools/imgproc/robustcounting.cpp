@@ -47,18 +47,30 @@ double sideDistance(const cv::Point2d &p, const cv::Point2d &a, const cv::Point2
     return span > 0 ? (ab.x * (p.y - a.y) - ab.y * (p.x - a.x)) / span : 0.0;
 }
 
-// Where along p-q the segment a-b is crossed, from 0 at p to 1 at q, or -1.
-double crossingAlong(
-    const cv::Point2d &p, const cv::Point2d &q, const cv::Point2d &a, const cv::Point2d &b)
+// Where the lines through p-q and a-b meet: u along p-q (0 at p, 1 at q)
+// and v along a-b. False when they are parallel.
+bool linesMeet(const cv::Point2d &p, const cv::Point2d &q, const cv::Point2d &a,
+    const cv::Point2d &b, double *u, double *v)
 {
     const cv::Point2d r = q - p;
     const cv::Point2d s = b - a;
     const double denominator = r.x * s.y - r.y * s.x;
     if (std::abs(denominator) < 1e-9)
-        return -1;
+        return false;
     const cv::Point2d ap = a - p;
-    const double u = (ap.x * s.y - ap.y * s.x) / denominator;
-    const double v = (ap.x * r.y - ap.y * r.x) / denominator;
+    *u = (ap.x * s.y - ap.y * s.x) / denominator;
+    *v = (ap.x * r.y - ap.y * r.x) / denominator;
+    return true;
+}
+
+// Where along p-q the segment a-b is crossed, from 0 at p to 1 at q, or -1.
+double crossingAlong(
+    const cv::Point2d &p, const cv::Point2d &q, const cv::Point2d &a, const cv::Point2d &b)
+{
+    double u = 0;
+    double v = 0;
+    if (!linesMeet(p, q, a, b, &u, &v))
+        return -1;
     return u >= 0 && u <= 1 && v >= 0 && v <= 1 ? u : -1;
 }
 
@@ -719,17 +731,12 @@ bool RobustCounting::headsIntoEdge(
         if (!InsectDetect::Intersect(rounded(from), rounded(to), edges[k], edges[k + 1]))
             continue;
         // The event is placed where the probe meets the edge.
-        const cv::Point2d a(edges[k]);
-        const cv::Point2d ab = cv::Point2d(edges[k + 1]) - a;
-        const cv::Point2d r = to - from;
-        const double denominator = r.x * ab.y - r.y * ab.x;
-        if (std::abs(denominator) < 1e-9) {
-            *where = t.seen;
-        } else {
-            const cv::Point2d af = a - from;
-            const double along = (af.x * ab.y - af.y * ab.x) / denominator;
-            *where = rounded(from + std::clamp(along, 0.0, 1.0) * r);
-        }
+        double along = 0;
+        double onEdge = 0;
+        *where
+            = linesMeet(from, to, cv::Point2d(edges[k]), cv::Point2d(edges[k + 1]), &along, &onEdge)
+            ? rounded(from + std::clamp(along, 0.0, 1.0) * (to - from))
+            : t.seen;
         return true;
     }
     return false;
