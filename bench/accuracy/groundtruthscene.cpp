@@ -117,12 +117,15 @@ std::vector<GroundTruthScene::Event> GroundTruthScene::truth() const
 
 // A crossing: from more than kSideMargin on one side of the line to more
 // than that on the other, through the line itself. It happens at the frame
-// the insect is clear of the line on the new side.
+// the insect is clear of the line on the new side, and only counts if some
+// of it is in the tracking box then: one that flies along the line out of
+// the frame and turns there cannot be seen to cross.
 void GroundTruthScene::crossings(int which, std::vector<Event> &events) const
 {
     const Insect &insect = insects[static_cast<size_t>(which)];
     const cv::Point2d a(counting[0]);
     const cv::Point2d b(counting[1]);
+    const std::vector<cv::Point2f> area = asFloat(tracking);
     int side = 0;
     cv::Point2d sidePosition;
     for (int index = 0; index < frameCount; ++index) {
@@ -133,7 +136,9 @@ void GroundTruthScene::crossings(int which, std::vector<Event> &events) const
             continue;
         if (side != 0 && now != side && index >= kFirstProcessed) {
             const double u = crossingAlong(sidePosition, p, a, b);
-            if (u >= 0 && u <= 1)
+            if (u >= 0 && u <= 1
+                && (area.size() < 3
+                    || cv::pointPolygonTest(area, cv::Point2f(p), true) > -insect.radius))
                 events.push_back(
                     { index - 1, cv::Point(cvRound(p.x), cvRound(p.y)), Crossing, which });
         }

@@ -100,6 +100,15 @@ void TestGroundTruth::truthByHand_data()
     moveTo(along, { 319, 420 }, 5);
     QTest::newRow("along the line") << kVerticalLine << kWholeFrame << 100 << along << Events {};
 
+    // Onto the line at y = 100, along it out of the tracking box (y < 10),
+    // and over to the other side there, where it cannot be seen.
+    std::vector<cv::Point2d> outOfSight { { 200, 100 } };
+    moveTo(outOfSight, { 319, 100 }, 4);
+    moveTo(outOfSight, { 319, 0 }, 4);
+    moveTo(outOfSight, { 440, 0 }, 4);
+    QTest::newRow("along the line out of sight, over to the other side there")
+        << kVerticalLine << kWholeFrame << 100 << outOfSight << Events {};
+
     std::vector<cv::Point2d> past { { 200, 20 } };
     moveTo(past, { 440, 20 }, 4);
     QTest::newRow("beyond the end of the line")
