@@ -384,6 +384,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "catalog 61 8" << true;
     QTest::newRow("two sit on one spot of the line, then go their ways: one count each")
         << "catalog 5 12" << true;
+    QTest::newRow("hovers on the line as another passes, at 90 fps: one count")
+        << "catalog 17 14" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")
         << "box cut by the tracking box" << true;
     QTest::newRow("sits on the line as another passes: one count each")

@@ -230,10 +230,13 @@ void RobustCounting::associate()
         for (size_t j = 0; j < cols; ++j) {
             const Track &t = tracks[j];
             // Room for the blob's jitter and for a change of speed that
-            // grows with the frames it has not been seen.
-            const double movingGate = t.hits >= 2
-                ? config.gate + 0.5 * length(t.velocity) + 0.25 * config.gate * t.missed
-                : config.maxStep + config.gate;
+            // grows with the frames it has not been seen. A hovering
+            // insect's blob comes and goes where it is: one passing by is
+            // not it, and it is picked up where it stopped if it moves off.
+            const double speed = length(t.velocity);
+            const double movingGate = t.hits >= 2 ? config.gate + 0.5 * speed
+                    + (speed >= config.stillSpeed ? 0.25 * config.gate * t.missed : 0.0)
+                                                  : config.maxStep + config.gate;
             // An insect cannot be seen inside the counting box: a track
             // whose motion takes it there is not looked for there. Its blob
             // lags it by half a step, so one predicted just inside may

@@ -13,7 +13,8 @@
 // Tracks: each detection is paired with the track whose predicted position
 // (last position plus its recent velocity times the frames since it was
 // seen) is closest, by an optimal assignment within a gate of plausible
-// motion for the frame size and rate; a track that has stopped can also be
+// motion for the frame size and rate, which widens while a moving track is
+// unseen but not while a hovering one is; a track that has stopped can also be
 // picked up where it stopped, up to a step on from where it was last
 // seen (a step and a half at a line). Insects close together make one blob:
 // a blob that holds the predictions of two tracks seen twice is split among
