@@ -109,6 +109,17 @@ void TestGroundTruth::truthByHand_data()
     QTest::newRow("along the line out of sight, over to the other side there")
         << kVerticalLine << kWholeFrame << 100 << outOfSight << Events {};
 
+    // The same, but over at y = 8: its centre is 2 px out of the tracking
+    // box, the rest of it (radius 4) in sight. Past 323 from index 55 on.
+    std::vector<cv::Point2d> atTheRim { { 200, 100 } };
+    moveTo(atTheRim, { 319, 100 }, 4);
+    moveTo(atTheRim, { 319, 8 }, 4);
+    moveTo(atTheRim, { 440, 8 }, 4);
+    QTest::newRow(
+        "along the line to the tracking box's rim, over to the other side there, partly in sight")
+        << kVerticalLine << kWholeFrame << 100 << atTheRim
+        << Events { { 154, { 327, 8 }, Kind::Crossing } };
+
     std::vector<cv::Point2d> past { { 200, 20 } };
     moveTo(past, { 440, 20 }, 4);
     QTest::newRow("beyond the end of the line")
