@@ -384,8 +384,12 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "catalog 61 8" << true;
     QTest::newRow("two sit on one spot of the line, then go their ways: one count each")
         << "catalog 5 12" << true;
+    QTest::newRow("sits on the line past its track's last blob, then goes on: one count")
+        << "catalog 31 4" << true;
     QTest::newRow("hovers on the line as another passes, at 90 fps: one count")
         << "catalog 17 14" << true;
+    QTest::newRow("hovers at the border, its blob jumping in, then goes in: one entry")
+        << "catalog 13 23" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")
         << "box cut by the tracking box" << true;
     QTest::newRow("sits on the line as another passes: one count each")

@@ -144,6 +144,7 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("apart_px"), config.apart },
         { QStringLiteral("still_speed_px"), config.stillSpeed },
         { QStringLiteral("line_restart_steps"), kLineRestartSteps },
+        { QStringLiteral("line_far_restart_gates"), kLineFarRestartGates },
         { QStringLiteral("side_margin_px"), config.sideMargin },
         { QStringLiteral("born_margin_px"), config.bornMargin },
         { QStringLiteral("edge_reach_px"), config.edgeReach },
@@ -289,6 +290,8 @@ void RobustCounting::associate()
             }
         }
     }
+    if (counting == Line)
+        restartFarther(restart);
     // The blobs' own pixels still tell the insects in them apart.
     for (size_t i = 0; i < rows; ++i) {
         if (trackOf[i] == kClaimed)
@@ -366,6 +369,38 @@ void RobustCounting::associate()
                                         : config.confirmedLife;
         if (t.missed > life && (!t.confirmed() || counting != Box))
             dropTrack(j);
+    }
+}
+
+// An insect that sat still on a line moves off from where it sat, which its
+// track's last blob, trailing behind it as it stopped, may lie well short of.
+// A blob nothing else took, that would start a track on the line with no
+// side, goes to the nearest paused track within a few stop gates.
+void RobustCounting::restartFarther(double restart)
+{
+    for (size_t i = 0; i < trackOf.size(); ++i) {
+        if (trackOf[i] != -1)
+            continue;
+        const cv::Point2d at(detected[i]->centroid);
+        if (std::abs(sideDistance(at, cv::Point2d(countingArea[0]), cv::Point2d(countingArea[1])))
+            > config.sideMargin)
+            continue;
+        int best = -1;
+        double nearest = kLineFarRestartGates * config.stopGate;
+        for (size_t j = 0; j < tracks.size(); ++j) {
+            const Track &t = tracks[j];
+            if (matched[j] != 0 || t.missed == 0 || !t.confirmed() || t.side == 0)
+                continue;
+            const double d = segmentDistance(at, t.position, t.position + t.velocity * restart);
+            if (d <= nearest) {
+                nearest = d;
+                best = static_cast<int>(j);
+            }
+        }
+        if (best < 0)
+            continue;
+        trackOf[i] = best;
+        matched[static_cast<size_t>(best)] = kSeen;
     }
 }
 
@@ -690,6 +725,9 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
 void RobustCounting::countBox(const Step &step, const std::vector<cv::Point> &edges,
     InsectDetect &recorder, QVector<Result> &events, bool videoEnds)
 {
+    // Tracks that end go after all are judged: at the video's end every
+    // unseen one does, and one may have followed on from another.
+    gone.clear();
     for (size_t j = tracks.size(); j-- > 0;) {
         Track &t = tracks[j];
         if (!t.confirmed())
@@ -709,13 +747,15 @@ void RobustCounting::countBox(const Step &step, const std::vector<cv::Point> &ed
         }
         // In: gone for good (or at the end of the video) after heading into
         // an edge.
-        const bool gone = t.missed > config.confirmedLife || (videoEnds && t.missed > 0);
+        if (t.missed <= config.confirmedLife && (!videoEnds || t.missed == 0))
+            continue;
         cv::Point where;
-        if (gone && headsIntoEdge(t, edges, &where))
+        if (headsIntoEdge(t, edges, &where) && !followedOn(t))
             events.prepend(record(step, recorder, t.lastFrame, where, 1, 0));
-        if (gone)
-            dropTrack(j);
+        gone.push_back(j);
     }
+    for (const size_t j : gone)
+        dropTrack(j);
 }
 
 bool RobustCounting::headsIntoEdge(
@@ -741,6 +781,20 @@ bool RobustCounting::headsIntoEdge(
             ? rounded(from + std::clamp(along, 0.0, 1.0) * (to - from))
             : t.seen;
         return true;
+    }
+    return false;
+}
+
+bool RobustCounting::followedOn(const Track &t) const
+{
+    // A blob's centre that jumps towards the edge, as a hovering insect's
+    // does, sends the track in while a new one starts where the insect is.
+    // One that came out there is another insect.
+    for (const Track &u : tracks) {
+        if (&u != &t && !u.exitCounted && std::abs(u.firstFrame - t.lastFrame) <= 2
+            && u.lastFrame > t.lastFrame + config.coastLife
+            && length(cv::Point2d(u.firstSeen - t.seen)) <= config.stopGate)
+            return true;
     }
     return false;
 }

@@ -16,7 +16,8 @@
 // motion for the frame size and rate, which widens while a moving track is
 // unseen but not while a hovering one is; a track that has stopped can also be
 // picked up where it stopped, up to a step on from where it was last
-// seen (a step and a half at a line). Insects close together make one blob:
+// seen (a step and a half at a line, or farther for a blob on the line that
+// no track took). Insects close together make one blob:
 // a blob that holds the predictions of two tracks seen twice is split among
 // them on the detector's moving pixels (each pixel to the nearest
 // prediction), and a track without enough pixels of its own, or a moving one
@@ -40,7 +41,9 @@
 // close to it, and not seen again, counts in at the frame it was last seen
 // (one last seen on the edge is not picked up there again); a track
 // that appears close to a counting edge and moves away from it, heading out,
-// counts out at the frame it appeared. One that comes out fast next to
+// counts out at the frame it appeared; a track that heads in while a new one
+// starts where it vanished and stays outside did not go in, since a hovering
+// insect's blob jumps about. One that comes out fast next to
 // another insect can be taken by that one's track: a track that appears a
 // few steps out, heading straight away from an edge, where no other track
 // was, counts out where and when its motion left the edge. Events are
@@ -76,6 +79,9 @@ public:
     static constexpr int kMinGroupPixels = 3;
     // Steps along its motion a paused track at a line is picked up within.
     static constexpr double kLineRestartSteps = 1.5;
+    // Stop gates from a paused track at a line that a blob starting on the
+    // line, which nothing else took, still restarts it within.
+    static constexpr double kLineFarRestartGates = 2.0;
 
     // The parameters one video runs with, from its frame size and rate.
     struct Settings
@@ -126,6 +132,8 @@ private:
 
     void associate();
     void solveByGroups(size_t rows, size_t cols);
+    // Gives a paused track at a line the blob on it that nothing took.
+    void restartFarther(double restart);
     // Follows the tracks hidden in a blob on their own parts of it.
     void splitBlob(const Target &blob);
     // Moving, and seen recently enough to be followed inside another's blob.
@@ -142,6 +150,9 @@ private:
     bool headsIntoEdge(
         const Track &track, const std::vector<cv::Point> &edges, cv::Point *where) const;
     bool leavesEdge(const Track &track, const std::vector<cv::Point> &edges) const;
+    // Another track took up its insect where it vanished and followed it on
+    // outside the box.
+    bool followedOn(const Track &track) const;
     // Where and how many frames before it appeared it came out, for a track
     // that appeared a few steps out from an edge, heading away.
     bool cameOutUnseen(const Track &track, const std::vector<cv::Point> &edges, cv::Point *where,
@@ -174,6 +185,7 @@ private:
     std::vector<std::vector<int>> groupRows;
     std::vector<std::vector<int>> groupCols;
     std::vector<Group> groups;
+    std::vector<size_t> gone; // tracks a box run ends this frame, last first
     enum Counting { None, Line, Box };
     Counting counting = None;
     std::vector<cv::Point> countingArea; // as the run's zones give them
