@@ -390,6 +390,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "catalog 17 14" << true;
     QTest::newRow("hovers at the border, its blob jumping in, then goes in: one entry")
         << "catalog 13 23" << true;
+    QTest::newRow("goes in as another comes out there at once: one entry, one exit")
+        << "catalog 17 5" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")
         << "box cut by the tracking box" << true;
     QTest::newRow("sits on the line as another passes: one count each")

@@ -259,11 +259,7 @@ void RobustCounting::associate()
                     const double toPrediction = length(at - predicted[j]);
                     if (coasting && toPrediction <= movingGate)
                         cost = toPrediction;
-                    // A paused insect starts again where it stopped: up
-                    // to a step on from its last blob, whose centre lies
-                    // between where it was and where it sat.
-                    const double toLast
-                        = segmentDistance(at, t.position, t.position + t.velocity * restart);
+                    const double toLast = fromStop(t, at, restart);
                     if (t.missed > 0 && !wentIn && toLast <= config.stopGate
                         && (cost < 0 || toLast < cost))
                         cost = toLast;
@@ -372,6 +368,13 @@ void RobustCounting::associate()
     }
 }
 
+// A paused insect starts again where it stopped: up to `restart` steps on
+// from its last blob, whose centre lies between where it was and where it sat.
+double RobustCounting::fromStop(const Track &t, const cv::Point2d &at, double restart)
+{
+    return segmentDistance(at, t.position, t.position + t.velocity * restart);
+}
+
 // An insect that sat still on a line moves off from where it sat, which its
 // track's last blob, trailing behind it as it stopped, may lie well short of.
 // A blob nothing else took, that would start a track on the line with no
@@ -391,7 +394,7 @@ void RobustCounting::restartFarther(double restart)
             const Track &t = tracks[j];
             if (matched[j] != 0 || t.missed == 0 || !t.confirmed() || t.side == 0)
                 continue;
-            const double d = segmentDistance(at, t.position, t.position + t.velocity * restart);
+            const double d = fromStop(t, at, restart);
             if (d <= nearest) {
                 nearest = d;
                 best = static_cast<int>(j);

@@ -132,6 +132,8 @@ private:
 
     void associate();
     void solveByGroups(size_t rows, size_t cols);
+    // How far `at` lies from where a paused track may start again.
+    static double fromStop(const Track &track, const cv::Point2d &at, double restart);
     // Gives a paused track at a line the blob on it that nothing took.
     void restartFarther(double restart);
     // Follows the tracks hidden in a blob on their own parts of it.
