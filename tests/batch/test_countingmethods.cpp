@@ -388,6 +388,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "catalog 31 4" << true;
     QTest::newRow("hovers on the line as another passes, at 90 fps: one count")
         << "catalog 17 14" << true;
+    QTest::newRow("hovers on the line, its blob jumping over, then leaves: one count")
+        << "catalog 13 2" << true;
     QTest::newRow("hovers at the border, its blob jumping in, then goes in: one entry")
         << "catalog 13 23" << true;
     QTest::newRow("goes in as another comes out there at once: one entry, one exit")

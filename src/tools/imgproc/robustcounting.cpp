@@ -678,8 +678,12 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
             t.sidePosition = t.position;
         };
         // Lost from sight just after it went over, it went on that way.
-        if (t.missed == 1 && t.newSideFrames > 0)
-            cross(-t.side);
+        if (t.missed == 1 && t.newSideFrames > 0) {
+            if (jumpedOver(t, pa, pb))
+                t.newSideFrames = 0;
+            else
+                cross(-t.side);
+        }
         // Moved on as predicted inside another's blob, it may well have
         // stopped: its side is judged once it is seen again.
         if (t.missed != 0 || t.shared > 0)
@@ -784,6 +788,19 @@ bool RobustCounting::headsIntoEdge(
             ? rounded(from + std::clamp(along, 0.0, 1.0) * (to - from))
             : t.seen;
         return true;
+    }
+    return false;
+}
+
+bool RobustCounting::jumpedOver(const Track &t, const cv::Point2d &a, const cv::Point2d &b) const
+{
+    for (const Track &u : tracks) {
+        if (&u == &t || u.firstFrame < t.newSideFrame)
+            continue;
+        const cv::Point2d born(u.firstSeen);
+        if (-t.side * sideDistance(born, a, b) <= config.sideMargin
+            && length(born - t.newSidePosition) <= config.gate)
+            return true;
     }
     return false;
 }

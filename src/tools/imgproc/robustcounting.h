@@ -33,7 +33,8 @@
 // Line: a track is on one side once it is more than `sideMargin` pixels
 // from the line; a crossing counts when a confirmed track goes from one side
 // to the other through the line, whatever it does in the margin on the way,
-// and is seen there in `kSideFrames` frames in a row or lost from sight;
+// and is seen there in `kSideFrames` frames in a row or lost from sight
+// (unless a track starts at once where it was: its blob jumped);
 // a track moved on as predicted inside another's blob keeps its side until
 // it is seen again.
 // Box: counting edges are the stretches of the box's edges inside the
@@ -148,6 +149,10 @@ private:
         QVector<Result> &events);
     void countBox(const Step &step, const std::vector<cv::Point> &edges, InsectDetect &recorder,
         QVector<Result> &events, bool videoEnds);
+    // Lost from sight just after its blob's centre went over the line, it
+    // stayed where it was if a track has started there since, as one does
+    // when a hovering insect's blob jumps and its track moves on without it.
+    bool jumpedOver(const Track &track, const cv::Point2d &a, const cv::Point2d &b) const;
     // Where it went through a counting edge, when its motion took it there.
     bool headsIntoEdge(
         const Track &track, const std::vector<cv::Point> &edges, cv::Point *where) const;
