@@ -808,11 +808,13 @@ bool RobustCounting::jumpedOver(const Track &t, const cv::Point2d &a, const cv::
 bool RobustCounting::followedOn(const Track &t) const
 {
     // A blob's centre that jumps towards the edge, as a hovering insect's
-    // does, sends the track in while a new one starts where the insect is.
-    // One that came out there is another insect.
+    // does, sends the track in while a new one starts where the insect is,
+    // and a track picked up where it waited still heads the way it came
+    // while the insect flies off in a new one. Seen a few times, the new one
+    // is the insect, even if it leaves the frame at once; one that came out
+    // there is another insect.
     for (const Track &u : tracks) {
-        if (&u != &t && !u.exitCounted && std::abs(u.firstFrame - t.lastFrame) <= 2
-            && u.lastFrame > t.lastFrame + config.coastLife
+        if (&u != &t && !u.exitCounted && std::abs(u.firstFrame - t.lastFrame) <= 2 && u.confirmed()
             && length(cv::Point2d(u.firstSeen - t.seen)) <= config.stopGate)
             return true;
     }

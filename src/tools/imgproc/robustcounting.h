@@ -43,8 +43,8 @@
 // (one last seen on the edge is not picked up there again); a track
 // that appears close to a counting edge and moves away from it, heading out,
 // counts out at the frame it appeared; a track that heads in while a new one
-// starts where it vanished and stays outside did not go in, since a hovering
-// insect's blob jumps about. One that comes out fast next to
+// starts where it vanished and is confirmed outside did not go in, since a
+// hovering insect's blob jumps about. One that comes out fast next to
 // another insect can be taken by that one's track: a track that appears a
 // few steps out, heading straight away from an edge, where no other track
 // was, counts out where and when its motion left the edge. Events are
