@@ -394,6 +394,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "catalog 13 23" << true;
     QTest::newRow("waits at the border, then flies off out of the frame: no entry")
         << "catalog 13 1" << true;
+    QTest::newRow("two wait at one spot of the border, then go in in turn: one entry each")
+        << "catalog 13 17" << true;
     QTest::newRow("goes in as another comes out there at once: one entry, one exit")
         << "catalog 17 5" << true;
     QTest::newRow("into a box cut by the tracking box: one entry")

@@ -145,6 +145,7 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("still_speed_px"), config.stillSpeed },
         { QStringLiteral("line_restart_steps"), kLineRestartSteps },
         { QStringLiteral("line_far_restart_gates"), kLineFarRestartGates },
+        { QStringLiteral("resumed_in_margins"), kResumedInMargins },
         { QStringLiteral("side_margin_px"), config.sideMargin },
         { QStringLiteral("born_margin_px"), config.bornMargin },
         { QStringLiteral("edge_reach_px"), config.edgeReach },
@@ -247,11 +248,13 @@ void RobustCounting::associate()
                     || cv::pointPolygonTest(box, cv::Point2f(predicted[j]), true)
                         < (t.missed == 0 ? config.sideMargin : 0));
             // Last seen on a counting edge heading in, it went in: whatever
-            // shows up there later is another insect.
+            // shows up there later is another insect. One that waited at the
+            // border and moves on shows once, already on its way in.
             cv::Point where;
             const bool wentIn = counting == Box && t.missed > 0 && t.confirmed()
                 && headsIntoEdge(t, edges, &where)
-                && length(cv::Point2d(where - t.seen)) <= config.sideMargin;
+                && length(cv::Point2d(where - t.seen))
+                    <= (t.resumed ? kResumedInMargins : 1.0) * config.sideMargin;
             for (size_t i = 0; i < rows; ++i) {
                 double cost = -1;
                 if (trackOf[i] != kClaimed && matched[j] != kHidden) {
@@ -333,6 +336,7 @@ void RobustCounting::associate()
         const cv::Point2d at(d->centroid);
         const cv::Point2d step = (at - t.position) / static_cast<double>(t.missed);
         t.velocity = t.hits == 1 ? step : 0.5 * t.velocity + 0.5 * step;
+        t.resumed = t.missed > config.coastLife;
         t.position = at;
         t.seen = d->centroid;
         t.hits += 1;
@@ -540,6 +544,7 @@ void RobustCounting::splitBlob(const Target &blob)
         t.hits += 1;
         t.missed = 0;
         t.shared = 0;
+        t.resumed = false;
         t.target->last = t.target->centroid;
         t.target->centroid = at;
         t.target->origine = g.box.tl();

@@ -40,7 +40,8 @@
 // Box: counting edges are the stretches of the box's edges inside the
 // tracking box. A confirmed track last seen heading into a counting edge,
 // close to it, and not seen again, counts in at the frame it was last seen
-// (one last seen on the edge is not picked up there again); a track
+// (one last seen on the edge, or near it just after a pause, is not picked
+// up there again); a track
 // that appears close to a counting edge and moves away from it, heading out,
 // counts out at the frame it appeared; a track that heads in while a new one
 // starts where it vanished and is confirmed outside did not go in, since a
@@ -83,6 +84,9 @@ public:
     // Stop gates from a paused track at a line that a blob starting on the
     // line, which nothing else took, still restarts it within.
     static constexpr double kLineFarRestartGates = 2.0;
+    // Side margins from a counting edge within which a track picked up after
+    // a pause, and lost again heading in, went in.
+    static constexpr double kResumedInMargins = 1.5;
 
     // The parameters one video runs with, from its frame size and rate.
     struct Settings
@@ -127,6 +131,7 @@ private:
         int pendingCrossings = 0; // crossings made before it was confirmed
         int pendingFrame = 0;
         bool exitCounted = false;
+        bool resumed = false; // last seen after a pause longer than coastLife
         int leaving = 0; // frames in a row it has been seen heading out
         bool confirmed() const { return hits >= kConfirmHits; }
     };
