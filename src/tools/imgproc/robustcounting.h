@@ -86,7 +86,7 @@ public:
     static constexpr double kLineFarRestartGates = 2.0;
     // Side margins from a counting edge within which a track picked up after
     // a pause, and lost again heading in, went in.
-    static constexpr double kResumedInMargins = 1.5;
+    static constexpr double kResumedInMargins = 2.0;
 
     // The parameters one video runs with, from its frame size and rate.
     struct Settings
