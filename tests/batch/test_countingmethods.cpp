@@ -115,6 +115,12 @@ GroundTruthScene smallScene(const QString &name)
         scene.setCountingBox(kBox);
         scene.addInsect(
             insect(100, { 80, 240 }, { { { 232, 240 }, 7 }, { {}, 0, 50 }, { { 300, 240 }, 7 } }));
+    } else if (name == QLatin1String("waits by the box, then flies off fast")) {
+        // Its track, picked up as it moves off, still heads in; the next
+        // blob, a fast step out, starts a track that leaves the frame at once.
+        scene.setCountingBox(kBox);
+        scene.addInsect(insect(
+            100, { 320, 40 }, { { { 320, 140 }, 10 }, { {}, 0, 20 }, { { 320, -20 }, 25 } }));
     } else if (name == QLatin1String("goes in at speed")) {
         // Its last blob outside lies a step behind a prediction just inside;
         // another follows it in there 0.8 s later.
@@ -394,6 +400,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "catalog 13 23" << true;
     QTest::newRow("waits at the border, then flies off out of the frame: no entry")
         << "catalog 13 1" << true;
+    QTest::newRow("waits by the box, then flies off fast out of the frame: nothing")
+        << "waits by the box, then flies off fast" << true;
     QTest::newRow("two wait at one spot of the border, then go in in turn: one entry each")
         << "catalog 13 17" << true;
     QTest::newRow("goes in as another comes out there at once: one entry, one exit")

@@ -816,11 +816,13 @@ bool RobustCounting::followedOn(const Track &t) const
     // does, sends the track in while a new one starts where the insect is,
     // and a track picked up where it waited still heads the way it came
     // while the insect flies off in a new one. Seen a few times, the new one
-    // is the insect, even if it leaves the frame at once; one that came out
-    // there is another insect.
+    // is the insect, even if it leaves the frame at once, its first blob a
+    // fast step away; one that came out there is another insect.
     for (const Track &u : tracks) {
         if (&u != &t && !u.exitCounted && std::abs(u.firstFrame - t.lastFrame) <= 2 && u.confirmed()
-            && length(cv::Point2d(u.firstSeen - t.seen)) <= config.stopGate)
+            && segmentDistance(cv::Point2d(t.seen), cv::Point2d(u.firstSeen) - u.velocity,
+                   cv::Point2d(u.firstSeen))
+                <= config.stopGate)
             return true;
     }
     return false;
@@ -888,7 +890,9 @@ bool RobustCounting::cameOutUnseen(
     *where = rounded(first + along * (back - first));
     *frames = static_cast<int>(std::lround(along * reach / speed));
     // Not before the run began, nor another insect's track that was there
-    // then, nor the track that already counted this exit.
+    // then (or, just moved on from a pause, on its way out since: that
+    // insect flew off from the border), nor the track that already counted
+    // this exit.
     const int frame = t.firstFrame - *frames;
     if (frame < firstCounted)
         return false;
@@ -896,7 +900,9 @@ bool RobustCounting::cameOutUnseen(
         if (&u == &t)
             continue;
         if (u.hits >= 2 && u.lastFrame >= frame - 1
-            && length(cv::Point2d(u.seen - *where)) <= config.stopGate)
+            && (u.resumed ? segmentDistance(cv::Point2d(u.seen), cv::Point2d(*where), first)
+                          : length(cv::Point2d(u.seen - *where)))
+                <= config.stopGate)
             return false;
         if (u.exitCounted && std::abs(u.firstFrame - frame) <= *frames + 2
             && length(cv::Point2d(u.firstSeen - *where)) <= config.stopGate)
