@@ -412,6 +412,10 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "sits on the line as another passes" << true;
     QTest::newRow("sits on the line a second, then crosses: one count")
         << "sits on the line a second" << true;
+    QTest::newRow("sits on the line, then darts off across it: one count")
+        << "catalog 17 24" << true;
+    QTest::newRow("sits on the line, then darts off as another passes, at 90 fps: one count")
+        << "catalog 101 30" << true;
     QTest::newRow("stops on the line at speed, then goes on: one count")
         << "stops on the line at speed" << true;
     QTest::newRow("flies along the line: none") << "along the line" << true;

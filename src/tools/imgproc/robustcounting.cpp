@@ -146,6 +146,7 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("line_restart_steps"), kLineRestartSteps },
         { QStringLiteral("line_far_restart_gates"), kLineFarRestartGates },
         { QStringLiteral("resumed_in_margins"), kResumedInMargins },
+        { QStringLiteral("dart_back_steps"), kDartBackSteps },
         { QStringLiteral("side_margin_px"), config.sideMargin },
         { QStringLiteral("born_margin_px"), config.bornMargin },
         { QStringLiteral("edge_reach_px"), config.edgeReach },
@@ -662,6 +663,7 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
         return;
     const cv::Point2d pa(a);
     const cv::Point2d pb(b);
+    gone.clear();
     for (Track &t : tracks) {
         // Over to the new side, unless it went round the line's end.
         const auto cross = [&](int side) {
@@ -708,6 +710,10 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
                     t.sidePosition = cv::Point2d(t.firstSeen);
                 }
             }
+            // Off the line from the start, on the side it goes to, it may be
+            // an insect that sat on the line and darted off.
+            if (t.side == 0 || (t.hits == 2 && t.side == side))
+                dartedOff(step, t, side, recorder, events);
             if (t.side != 0 && side != t.side) {
                 // The new side holds once the track has been seen on it a
                 // few frames in a row: the centre of a blob that two
@@ -729,9 +735,14 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
         }
         if (t.hits == kConfirmHits) {
             for (; t.pendingCrossings > 0; --t.pendingCrossings)
-                events.append(record(step, recorder, t.pendingFrame, rounded(t.position), 1, 1));
+                events.append(record(step, recorder, t.pendingFrame,
+                    known(t.pendingAt) ? t.pendingAt : rounded(t.position), 1, 1));
         }
     }
+    // Tracks whose insects darted off go once all are judged.
+    std::sort(gone.begin(), gone.end());
+    for (size_t k = gone.size(); k-- > 0;)
+        dropTrack(gone[k]);
 }
 
 void RobustCounting::countBox(const Step &step, const std::vector<cv::Point> &edges,
@@ -795,6 +806,59 @@ bool RobustCounting::headsIntoEdge(
         return true;
     }
     return false;
+}
+
+// Its first blob on the way off lies past the line and out of the paused
+// track's reach, so it starts a track of its own that has no side yet; traced
+// back along its motion it comes from where the paused track sat.
+void RobustCounting::dartedOff(
+    const Step &step, Track &t, int side, InsectDetect &recorder, QVector<Result> &events)
+{
+    const cv::Point2d a(countingArea[0]);
+    const cv::Point2d b(countingArea[1]);
+    if (t.hits > 2 * kConfirmHits || side * sideDistance(t.position, a, b) <= 0)
+        return;
+    const cv::Point2d first(t.firstSeen);
+    const cv::Point2d back = first - t.velocity * kDartBackSteps;
+    int best = -1;
+    double nearest = config.stopGate;
+    for (size_t j = 0; j < tracks.size(); ++j) {
+        const Track &p = tracks[j];
+        if (&p == &t || p.missed == 0 || !p.confirmed() || p.side != -side
+            || p.lastFrame > t.firstFrame
+            || std::abs(sideDistance(cv::Point2d(p.seen), a, b)) > config.sideMargin
+            || std::find(gone.begin(), gone.end(), j) != gone.end())
+            continue;
+        const double d = segmentDistance(cv::Point2d(p.seen), back, first);
+        if (d <= nearest) {
+            nearest = d;
+            best = static_cast<int>(j);
+        }
+    }
+    if (best < 0)
+        return;
+    const Track &p = tracks[static_cast<size_t>(best)];
+    if (!InsectDetect::Intersect(
+            rounded(p.sidePosition), rounded(t.position), countingArea[0], countingArea[1]))
+        return;
+    // It left where it sat as many steps before it showed as lie between.
+    const int steps = static_cast<int>(
+        std::lround(length(first - cv::Point2d(p.seen)) / std::max(length(t.velocity), 1.0)));
+    const int frame = std::max(t.firstFrame - steps + 1, p.lastFrame + 1);
+    const cv::Point at = rounded(cv::Point2d(p.seen) + t.velocity);
+    qCDebug(
+        lcImgproc, "Track %d darted off the line where track %d sat", t.target->id, p.target->id);
+    if (t.confirmed()) {
+        events.append(record(step, recorder, frame, at, 1, 1));
+    } else {
+        t.pendingCrossings += 1;
+        t.pendingFrame = frame;
+        t.pendingAt = at;
+    }
+    t.side = side;
+    t.sidePosition = t.position;
+    t.newSideFrames = 0;
+    gone.push_back(static_cast<size_t>(best));
 }
 
 bool RobustCounting::jumpedOver(const Track &t, const cv::Point2d &a, const cv::Point2d &b) const

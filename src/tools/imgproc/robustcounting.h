@@ -36,7 +36,9 @@
 // and is seen there in `kSideFrames` frames in a row or lost from sight
 // (unless a track starts at once where it was: its blob jumped);
 // a track moved on as predicted inside another's blob keeps its side until
-// it is seen again.
+// it is seen again. An insect that sat on the line and darts off may show
+// first past it, out of its paused track's reach: a new track that, traced
+// back, comes from where that track sat takes the crossing over.
 // Box: counting edges are the stretches of the box's edges inside the
 // tracking box. A confirmed track last seen heading into a counting edge,
 // close to it, and not seen again, counts in at the frame it was last seen
@@ -87,6 +89,9 @@ public:
     // Side margins from a counting edge within which a track picked up after
     // a pause, and lost again heading in, went in.
     static constexpr double kResumedInMargins = 2.0;
+    // Steps back along a new track's motion that an insect darting off a
+    // line may have gone unseen.
+    static constexpr double kDartBackSteps = 4.0;
 
     // The parameters one video runs with, from its frame size and rate.
     struct Settings
@@ -130,6 +135,7 @@ private:
         int newSideFrame = 0;
         int pendingCrossings = 0; // crossings made before it was confirmed
         int pendingFrame = 0;
+        cv::Point pendingAt; // where, when known apart from where it is confirmed
         bool exitCounted = false;
         bool resumed = false; // last seen after a pause longer than coastLife
         int leaving = 0; // frames in a row it has been seen heading out
@@ -157,6 +163,10 @@ private:
     // Lost from sight just after its blob's centre went over the line, it
     // stayed where it was if a track has started there since, as one does
     // when a hovering insect's blob jumps and its track moves on without it.
+    // A track new off the line that an insect sitting on it started by
+    // darting off crossed from its paused track's side, whose track goes.
+    void dartedOff(
+        const Step &step, Track &track, int side, InsectDetect &recorder, QVector<Result> &events);
     bool jumpedOver(const Track &track, const cv::Point2d &a, const cv::Point2d &b) const;
     // Where it went through a counting edge, when its motion took it there.
     bool headsIntoEdge(
@@ -197,7 +207,7 @@ private:
     std::vector<std::vector<int>> groupRows;
     std::vector<std::vector<int>> groupCols;
     std::vector<Group> groups;
-    std::vector<size_t> gone; // tracks a box run ends this frame, last first
+    std::vector<size_t> gone; // tracks that end this frame
     enum Counting { None, Line, Box };
     Counting counting = None;
     std::vector<cv::Point> countingArea; // as the run's zones give them
