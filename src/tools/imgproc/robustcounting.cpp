@@ -841,10 +841,12 @@ void RobustCounting::dartedOff(
     if (!InsectDetect::Intersect(
             rounded(p.sidePosition), rounded(t.position), countingArea[0], countingArea[1]))
         return;
-    // It left where it sat as many steps before it showed as lie between.
+    // It left where it sat as many steps before it showed as lie between,
+    // even before the paused track was last seen: a track held in the
+    // middle of two insects' blob stops there while they go on.
     const int steps = static_cast<int>(
         std::lround(length(first - cv::Point2d(p.seen)) / std::max(length(t.velocity), 1.0)));
-    const int frame = std::max(t.firstFrame - steps + 1, p.lastFrame + 1);
+    const int frame = t.firstFrame - steps + 1;
     const cv::Point at = rounded(cv::Point2d(p.seen) + t.velocity);
     qCDebug(
         lcImgproc, "Track %d darted off the line where track %d sat", t.target->id, p.target->id);
