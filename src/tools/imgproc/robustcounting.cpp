@@ -678,6 +678,7 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
                 } else {
                     t.pendingCrossings += 1;
                     t.pendingFrame = t.newSideFrame;
+                    t.pendingAt = cv::Point();
                 }
             }
             t.newSideFrames = 0;

@@ -160,13 +160,13 @@ private:
         QVector<Result> &events);
     void countBox(const Step &step, const std::vector<cv::Point> &edges, InsectDetect &recorder,
         QVector<Result> &events, bool videoEnds);
-    // Lost from sight just after its blob's centre went over the line, it
-    // stayed where it was if a track has started there since, as one does
-    // when a hovering insect's blob jumps and its track moves on without it.
     // A track new off the line that an insect sitting on it started by
     // darting off crossed from its paused track's side, whose track goes.
     void dartedOff(
         const Step &step, Track &track, int side, InsectDetect &recorder, QVector<Result> &events);
+    // Lost from sight just after its blob's centre went over the line, it
+    // stayed where it was if a track has started there since, as one does
+    // when a hovering insect's blob jumps and its track moves on without it.
     bool jumpedOver(const Track &track, const cv::Point2d &a, const cv::Point2d &b) const;
     // Where it went through a counting edge, when its motion took it there.
     bool headsIntoEdge(
