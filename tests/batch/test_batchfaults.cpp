@@ -518,7 +518,10 @@ void TestBatchFaults::interruptedRunsKeepPartialCounts()
 
     HeldRun run;
     QVERIFY(run.start({ video }, dir.filePath(QStringLiteral("out.txt"))));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(VideoFiles::partialResultFile(video)), 60000);
+    // The header follows the file's making: a run caught in between has
+    // written nothing yet.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        testfiles::read(VideoFiles::partialResultFile(video)).startsWith(header), 60000);
     ::kill(static_cast<pid_t>(run.pid()), signal);
     const Outcome batch = run.release();
     if (signal == SIGKILL) {
@@ -564,7 +567,10 @@ void TestBatchFaults::oneRunPerVideo()
     QVERIFY(!video.isEmpty());
     HeldRun first;
     QVERIFY(first.start({ video }, dir.filePath(QStringLiteral("out.txt"))));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(VideoFiles::partialResultFile(video)), 60000);
+    // The header follows the file's making: a run caught in between has
+    // written nothing yet.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        testfiles::read(VideoFiles::partialResultFile(video)).startsWith(header), 60000);
     QStringList arguments { QStringLiteral("--quiet"), video };
     if (jobs)
         arguments = QStringList { QStringLiteral("--jobs"), QStringLiteral("1") } + arguments;
