@@ -714,7 +714,7 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
             // Off the line from the start, on the side it goes to, it may be
             // an insect that sat on the line and darted off.
             if (t.side == 0 || (t.hits == 2 && t.side == side))
-                dartedOff(step, t, side, recorder, events);
+                dartedOff(step, t, side, a, b, recorder, events);
             if (t.side != 0 && side != t.side) {
                 // The new side holds once the track has been seen on it a
                 // few frames in a row: the centre of a blob that two
@@ -812,12 +812,12 @@ bool RobustCounting::headsIntoEdge(
 // Its first blob on the way off lies past the line and out of the paused
 // track's reach, so it starts a track of its own that has no side yet; traced
 // back along its motion it comes from where the paused track sat.
-void RobustCounting::dartedOff(
-    const Step &step, Track &t, int side, InsectDetect &recorder, QVector<Result> &events)
+void RobustCounting::dartedOff(const Step &step, Track &t, int side, const cv::Point &a,
+    const cv::Point &b, InsectDetect &recorder, QVector<Result> &events)
 {
-    const cv::Point2d a(countingArea[0]);
-    const cv::Point2d b(countingArea[1]);
-    if (t.hits > 2 * kConfirmHits || side * sideDistance(t.position, a, b) <= 0)
+    const cv::Point2d pa(a);
+    const cv::Point2d pb(b);
+    if (t.hits > 2 * kConfirmHits || side * sideDistance(t.position, pa, pb) <= 0)
         return;
     const cv::Point2d first(t.firstSeen);
     const cv::Point2d back = first - t.velocity * kDartBackSteps;
@@ -827,7 +827,7 @@ void RobustCounting::dartedOff(
         const Track &p = tracks[j];
         if (&p == &t || p.missed == 0 || !p.confirmed() || p.side != -side
             || p.lastFrame > t.firstFrame
-            || std::abs(sideDistance(cv::Point2d(p.seen), a, b)) > config.sideMargin
+            || std::abs(sideDistance(cv::Point2d(p.seen), pa, pb)) > config.sideMargin
             || std::find(gone.begin(), gone.end(), j) != gone.end())
             continue;
         const double d = segmentDistance(cv::Point2d(p.seen), back, first);
@@ -839,8 +839,7 @@ void RobustCounting::dartedOff(
     if (best < 0)
         return;
     const Track &p = tracks[static_cast<size_t>(best)];
-    if (!InsectDetect::Intersect(
-            rounded(p.sidePosition), rounded(t.position), countingArea[0], countingArea[1]))
+    if (!InsectDetect::Intersect(rounded(p.sidePosition), rounded(t.position), a, b))
         return;
     // It left where it sat as many steps before it showed as lie between,
     // even before the paused track was last seen: a track held in the

@@ -162,8 +162,8 @@ private:
         QVector<Result> &events, bool videoEnds);
     // A track new off the line that an insect sitting on it started by
     // darting off crossed from its paused track's side, whose track goes.
-    void dartedOff(
-        const Step &step, Track &track, int side, InsectDetect &recorder, QVector<Result> &events);
+    void dartedOff(const Step &step, Track &track, int side, const cv::Point &a, const cv::Point &b,
+        InsectDetect &recorder, QVector<Result> &events);
     // Lost from sight just after its blob's centre went over the line, it
     // stayed where it was if a track has started there since, as one does
     // when a hovering insect's blob jumps and its track moves on without it.
