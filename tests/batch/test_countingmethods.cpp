@@ -416,6 +416,10 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "catalog 17 24" << true;
     QTest::newRow("sits on the line, then darts off as another passes, at 90 fps: one count")
         << "catalog 101 30" << true;
+    QTest::newRow("crosses fast and faint, with no blob of its own there: one count")
+        << "catalog 47 0" << true;
+    QTest::newRow("crosses inside another's blob, then shows past the line: one count")
+        << "catalog 29 20" << true;
     QTest::newRow("stops on the line at speed, then goes on: one count")
         << "stops on the line at speed" << true;
     QTest::newRow("flies along the line: none") << "along the line" << true;

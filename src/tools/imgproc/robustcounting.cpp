@@ -712,9 +712,13 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
                 }
             }
             // Off the line from the start, on the side it goes to, it may be
-            // an insect that sat on the line and darted off.
-            if (t.side == 0 || (t.hits == 2 && t.side == side))
-                dartedOff(step, t, side, a, b, recorder, events);
+            // an insect that sat on the line and darted off, or one that
+            // crossed it unseen.
+            if (t.side == 0 || (t.hits == 2 && t.side == side)) {
+                const bool darted = dartedOff(step, t, side, a, b, recorder, events);
+                if (!darted && t.hits == 2 && t.side == side)
+                    crossedUnseen(t, side, a, b);
+            }
             if (t.side != 0 && side != t.side) {
                 // The new side holds once the track has been seen on it a
                 // few frames in a row: the centre of a blob that two
@@ -812,15 +816,19 @@ bool RobustCounting::headsIntoEdge(
 // Its first blob on the way off lies past the line and out of the paused
 // track's reach, so it starts a track of its own that has no side yet; traced
 // back along its motion it comes from where the paused track sat.
-void RobustCounting::dartedOff(const Step &step, Track &t, int side, const cv::Point &a,
+bool RobustCounting::dartedOff(const Step &step, Track &t, int side, const cv::Point &a,
     const cv::Point &b, InsectDetect &recorder, QVector<Result> &events)
 {
     const cv::Point2d pa(a);
     const cv::Point2d pb(b);
-    if (t.hits > 2 * kConfirmHits || side * sideDistance(t.position, pa, pb) <= 0)
-        return;
+    // One that has kept to the line since it started, however long, took
+    // the insect over where it sat and followed it along the line: it
+    // started where that track sat, and it crosses now.
+    const bool along = t.hits > 2 * kConfirmHits;
+    if ((along && t.side != 0) || side * sideDistance(t.position, pa, pb) <= 0)
+        return false;
     const cv::Point2d first(t.firstSeen);
-    const cv::Point2d back = first - t.velocity * kDartBackSteps;
+    const cv::Point2d back = along ? first : first - t.velocity * kDartBackSteps;
     int best = -1;
     double nearest = config.stopGate;
     for (size_t j = 0; j < tracks.size(); ++j) {
@@ -837,17 +845,17 @@ void RobustCounting::dartedOff(const Step &step, Track &t, int side, const cv::P
         }
     }
     if (best < 0)
-        return;
+        return false;
     const Track &p = tracks[static_cast<size_t>(best)];
     if (!InsectDetect::Intersect(rounded(p.sidePosition), rounded(t.position), a, b))
-        return;
+        return false;
     // It left where it sat as many steps before it showed as lie between,
     // even before the paused track was last seen: a track held in the
     // middle of two insects' blob stops there while they go on.
     const int steps = static_cast<int>(
         std::lround(length(first - cv::Point2d(p.seen)) / std::max(length(t.velocity), 1.0)));
-    const int frame = t.firstFrame - steps + 1;
-    const cv::Point at = rounded(cv::Point2d(p.seen) + t.velocity);
+    const int frame = along ? step.frame : t.firstFrame - steps + 1;
+    const cv::Point at = along ? rounded(t.position) : rounded(cv::Point2d(p.seen) + t.velocity);
     qCDebug(
         lcImgproc, "Track %d darted off the line where track %d sat", t.target->id, p.target->id);
     if (t.confirmed()) {
@@ -861,6 +869,42 @@ void RobustCounting::dartedOff(const Step &step, Track &t, int side, const cv::P
     t.sidePosition = t.position;
     t.newSideFrames = 0;
     gone.push_back(static_cast<size_t>(best));
+    return true;
+}
+
+// A fast, faint insect, or one inside another's blob, can go over the line
+// without a blob of its own; where no track was, the new track it starts
+// past the line, heading away, takes the crossing, dated by its speed.
+void RobustCounting::crossedUnseen(Track &t, int side, const cv::Point &a, const cv::Point &b)
+{
+    const cv::Point2d pa(a);
+    const cv::Point2d pb(b);
+    const cv::Point2d first(t.firstSeen);
+    const double speed = length(t.velocity);
+    const double born = side * sideDistance(first, pa, pb);
+    if (speed < config.stillSpeed || born <= config.sideMargin
+        || side * sideDistance(t.position, pa, pb) <= born)
+        return;
+    const double reach = config.sideMargin + config.unseenSteps * speed;
+    const cv::Point2d back = first - t.velocity * (reach / speed);
+    const double along = crossingAlong(first, back, pa, pb);
+    if (along < 0)
+        return;
+    const cv::Point2d where = first + along * (back - first);
+    const int frame
+        = t.firstFrame - static_cast<int>(std::lround((along * reach - config.sideMargin) / speed));
+    if (frame < firstCounted)
+        return;
+    for (const Track &u : tracks) {
+        if (&u != &t && u.hits >= 2
+            && segmentDistance(cv::Point2d(u.seen), where, first) <= config.stopGate)
+            return;
+    }
+    const cv::Point at = rounded(where + t.velocity * (config.sideMargin / speed));
+    qCDebug(lcImgproc, "Track %d crossed the line unseen at (%d, %d)", t.target->id, at.x, at.y);
+    t.pendingCrossings += 1;
+    t.pendingFrame = frame;
+    t.pendingAt = at;
 }
 
 bool RobustCounting::jumpedOver(const Track &t, const cv::Point2d &a, const cv::Point2d &b) const

@@ -38,7 +38,10 @@
 // a track moved on as predicted inside another's blob keeps its side until
 // it is seen again. An insect that sat on the line and darts off may show
 // first past it, out of its paused track's reach: a new track that, traced
-// back, comes from where that track sat takes the crossing over.
+// back, comes from where that track sat takes the crossing over. One that
+// crossed with no blob of its own (fast and faint, or inside another's blob)
+// counts when its new track, traced back a few steps, goes through the line
+// where no track was.
 // Box: counting edges are the stretches of the box's edges inside the
 // tracking box. A confirmed track last seen heading into a counting edge,
 // close to it, and not seen again, counts in at the frame it was last seen
@@ -161,9 +164,13 @@ private:
     void countBox(const Step &step, const std::vector<cv::Point> &edges, InsectDetect &recorder,
         QVector<Result> &events, bool videoEnds);
     // A track new off the line that an insect sitting on it started by
-    // darting off crossed from its paused track's side, whose track goes.
-    void dartedOff(const Step &step, Track &track, int side, const cv::Point &a, const cv::Point &b,
+    // darting off, or one that has kept to the line since it took the insect
+    // over there, crossed from its paused track's side, whose track goes.
+    bool dartedOff(const Step &step, Track &track, int side, const cv::Point &a, const cv::Point &b,
         InsectDetect &recorder, QVector<Result> &events);
+    // A new track off the line, heading away from it, that traced back a few
+    // steps along its motion went through the line where no track was.
+    void crossedUnseen(Track &track, int side, const cv::Point &a, const cv::Point &b);
     // Lost from sight just after its blob's centre went over the line, it
     // stayed where it was if a track has started there since, as one does
     // when a hovering insect's blob jumps and its track moves on without it.
