@@ -101,6 +101,13 @@ GroundTruthScene smallScene(const QString &name)
         // first one half a step beyond.
         scene.addInsect(insect(
             100, { 20, 240 }, { { { 320, 240 }, 30 }, { {}, 0, 30 }, { { 560, 240 }, 20 } }));
+    } else if (name == QLatin1String("crosses under the mask")) {
+        // A notch of the tracking box hides the line's upper part and the
+        // 30 px before it: the insect, off from rest in there, shows first
+        // past the line.
+        scene.setTrackingBox({ { 10, 10 }, { 290, 10 }, { 290, 300 }, { 326, 300 }, { 326, 10 },
+            { 630, 10 }, { 630, 470 }, { 10, 470 } });
+        scene.addInsect(insect(100, { 300, 200 }, { { { 600, 200 }, 20 } }));
     } else if (name == QLatin1String("along the line")) {
         scene.addInsect(insect(100, { 320, 60 }, { { { 320, 420 }, 6 } }));
     } else if (name == QLatin1String("missed detection on the line")) {
@@ -420,6 +427,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "catalog 47 0" << true;
     QTest::newRow("crosses inside another's blob, then shows past the line: one count")
         << "catalog 29 20" << true;
+    QTest::newRow("crosses under a notch of the tracking box: one count")
+        << "crosses under the mask" << true;
     QTest::newRow("stops on the line at speed, then goes on: one count")
         << "stops on the line at speed" << true;
     QTest::newRow("flies along the line: none") << "along the line" << true;
