@@ -824,11 +824,11 @@ bool RobustCounting::dartedOff(const Step &step, Track &t, int side, const cv::P
     // One that has kept to the line since it started, however long, took
     // the insect over where it sat and followed it along the line: it
     // started where that track sat, and it crosses now.
-    const bool along = t.hits > 2 * kConfirmHits;
-    if ((along && t.side != 0) || side * sideDistance(t.position, pa, pb) <= 0)
+    const bool keptToLine = t.hits > 2 * kConfirmHits;
+    if ((keptToLine && t.side != 0) || side * sideDistance(t.position, pa, pb) <= 0)
         return false;
     const cv::Point2d first(t.firstSeen);
-    const cv::Point2d back = along ? first : first - t.velocity * kDartBackSteps;
+    const cv::Point2d back = keptToLine ? first : first - t.velocity * kDartBackSteps;
     int best = -1;
     double nearest = config.stopGate;
     for (size_t j = 0; j < tracks.size(); ++j) {
@@ -854,8 +854,9 @@ bool RobustCounting::dartedOff(const Step &step, Track &t, int side, const cv::P
     // middle of two insects' blob stops there while they go on.
     const int steps = static_cast<int>(
         std::lround(length(first - cv::Point2d(p.seen)) / std::max(length(t.velocity), 1.0)));
-    const int frame = along ? step.frame : t.firstFrame - steps + 1;
-    const cv::Point at = along ? rounded(t.position) : rounded(cv::Point2d(p.seen) + t.velocity);
+    const int frame = keptToLine ? step.frame : t.firstFrame - steps + 1;
+    const cv::Point at
+        = keptToLine ? rounded(t.position) : rounded(cv::Point2d(p.seen) + t.velocity);
     qCDebug(
         lcImgproc, "Track %d darted off the line where track %d sat", t.target->id, p.target->id);
     if (t.confirmed()) {
