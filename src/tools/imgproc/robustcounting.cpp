@@ -896,8 +896,10 @@ void RobustCounting::crossedUnseen(Track &t, int side, const cv::Point &a, const
         = t.firstFrame - static_cast<int>(std::lround((along * reach - config.sideMargin) / speed));
     if (frame < firstCounted)
         return;
+    // A track not yet confirmed there may be the insect's own first blob,
+    // merged with another's as it set off.
     for (const Track &u : tracks) {
-        if (&u != &t && u.hits >= 2
+        if (&u != &t && u.confirmed()
             && segmentDistance(cv::Point2d(u.seen), where, first) <= config.stopGate)
             return;
     }

@@ -41,7 +41,7 @@
 // back, comes from where that track sat takes the crossing over. One that
 // crossed with no blob of its own (fast and faint, or inside another's blob)
 // counts when its new track, traced back a few steps, goes through the line
-// where no track was.
+// where no confirmed track was.
 // Box: counting edges are the stretches of the box's edges inside the
 // tracking box. A confirmed track last seen heading into a counting edge,
 // close to it, and not seen again, counts in at the frame it was last seen
@@ -169,7 +169,7 @@ private:
     bool dartedOff(const Step &step, Track &track, int side, const cv::Point &a, const cv::Point &b,
         InsectDetect &recorder, QVector<Result> &events);
     // A new track off the line, heading away from it, that traced back a few
-    // steps along its motion went through the line where no track was.
+    // steps along its motion went through the line where no confirmed track was.
     void crossedUnseen(Track &track, int side, const cv::Point &a, const cv::Point &b);
     // Lost from sight just after its blob's centre went over the line, it
     // stayed where it was if a track has started there since, as one does
