@@ -441,6 +441,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "waits at the box, then goes in" << true;
     QTest::newRow("waits at the box border two seconds, then goes in: one entry, in time")
         << "waits at the box two seconds, then goes in" << true;
+    QTest::newRow("comes out slowly and faint, seen only on the border: one exit")
+        << "catalog 7 27" << true;
 }
 
 void TestCountingMethods::robustHoldsWhereClassicFails()

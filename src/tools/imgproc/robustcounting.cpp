@@ -774,12 +774,15 @@ void RobustCounting::countBox(const Step &step, const std::vector<cv::Point> &ed
             }
         }
         // In: gone for good (or at the end of the video) after heading into
-        // an edge.
+        // an edge; out, if it never left the edge it appeared on.
         if (t.missed <= config.confirmedLife && (!videoEnds || t.missed == 0))
             continue;
         cv::Point where;
-        if (headsIntoEdge(t, edges, &where) && !followedOn(t))
+        if (headsIntoEdge(t, edges, &where) && !followedOn(t)) {
             events.prepend(record(step, recorder, t.lastFrame, where, 1, 0));
+        } else if (!t.exitCounted && t.missed > 0 && fadedAtEdge(t, edges)) {
+            events.prepend(record(step, recorder, t.firstFrame, t.firstSeen, 0, 1));
+        }
         gone.push_back(j);
     }
     for (const size_t j : gone)
@@ -963,6 +966,22 @@ bool RobustCounting::leavesEdge(const Track &t, const std::vector<cv::Point> &ed
             = first - t.velocity * ((config.edgeReach + config.sideMargin) / speed);
         if (InsectDetect::Intersect(t.firstSeen, rounded(back), edges[k], edges[k + 1]))
             return true;
+    }
+    return false;
+}
+
+// A faint insect that comes out slowly shows only where its blob leaves the
+// box: its track appears on the edge, stays there and is lost.
+bool RobustCounting::fadedAtEdge(const Track &t, const std::vector<cv::Point> &edges) const
+{
+    for (size_t k = 0; k + 1 < edges.size(); k += 2) {
+        if (known(edges[k]) && known(edges[k + 1])
+            && segmentDistance(cv::Point2d(t.firstSeen), edges[k], edges[k + 1])
+                <= config.sideMargin
+            && segmentDistance(cv::Point2d(t.seen), edges[k], edges[k + 1]) <= config.sideMargin) {
+            qCDebug(lcImgproc, "Track %d faded out on an edge", t.target->id);
+            return true;
+        }
     }
     return false;
 }

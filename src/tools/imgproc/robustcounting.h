@@ -53,7 +53,9 @@
 // hovering insect's blob jumps about. One that comes out fast next to
 // another insect can be taken by that one's track: a track that appears a
 // few steps out, heading straight away from an edge, where no other track
-// was, counts out where and when its motion left the edge. Events are
+// was, counts out where and when its motion left the edge; one that appears
+// on an edge and is lost there without heading in, as a faint insect coming
+// out slowly is, counts out when it appeared. Events are
 // recorded when they are sure, entries up to about two and a half seconds
 // after their frame, so the count file may list them a little out of frame
 // order.
@@ -179,6 +181,8 @@ private:
     bool headsIntoEdge(
         const Track &track, const std::vector<cv::Point> &edges, cv::Point *where) const;
     bool leavesEdge(const Track &track, const std::vector<cv::Point> &edges) const;
+    // Appeared on an edge, and gone from there without heading in.
+    bool fadedAtEdge(const Track &track, const std::vector<cv::Point> &edges) const;
     // Another track took up its insect where it vanished and followed it on
     // outside the box.
     bool followedOn(const Track &track) const;
