@@ -434,6 +434,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
     QTest::newRow("stops on the line at speed, then goes on: one count")
         << "stops on the line at speed" << true;
     QTest::newRow("flies along the line: none") << "along the line" << true;
+    QTest::newRow("flies along the line, then slips off it: one count, in time")
+        << "catalog 29 8" << true;
     // Classic bridges a short gap as well.
     QTest::newRow("a missed detection mid-crossing: still one")
         << "missed detection on the line" << false;

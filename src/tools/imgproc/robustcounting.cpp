@@ -123,6 +123,7 @@ RobustCounting::Settings RobustCounting::Settings::forVideo(const cv::Size &size
     // Slower than this an insect hovers on the spot.
     s.stillSpeed = 2.0 * scale;
     s.sideMargin = 8.0 * scale;
+    s.clearMargin = 3.0 * scale;
     s.bornMargin = 2.0 * scale;
     s.edgeReach = 30.0 * scale;
     s.unseenSteps = 4;
@@ -148,6 +149,7 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("resumed_in_margins"), kResumedInMargins },
         { QStringLiteral("dart_back_steps"), kDartBackSteps },
         { QStringLiteral("side_margin_px"), config.sideMargin },
+        { QStringLiteral("clear_margin_px"), config.clearMargin },
         { QStringLiteral("born_margin_px"), config.bornMargin },
         { QStringLiteral("edge_reach_px"), config.edgeReach },
         { QStringLiteral("unseen_steps"), config.unseenSteps } };
@@ -672,18 +674,20 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
                 qCDebug(lcImgproc, "Track %d crossed from (%.0f, %.0f) to (%.0f, %.0f), %d hits",
                     t.target->id, t.sidePosition.x, t.sidePosition.y, t.newSidePosition.x,
                     t.newSidePosition.y, t.hits);
+                const int frame
+                    = t.clearFrame >= 0 ? std::min(t.clearFrame, t.newSideFrame) : t.newSideFrame;
                 if (t.confirmed()) {
-                    events.append(
-                        record(step, recorder, t.newSideFrame, rounded(t.newSidePosition), 1, 1));
+                    events.append(record(step, recorder, frame, rounded(t.newSidePosition), 1, 1));
                 } else {
                     t.pendingCrossings += 1;
-                    t.pendingFrame = t.newSideFrame;
+                    t.pendingFrame = frame;
                     t.pendingAt = cv::Point();
                 }
             }
             t.newSideFrames = 0;
             t.side = side;
             t.sidePosition = t.position;
+            t.clearFrame = -1;
         };
         // Lost from sight just after it went over, it went on that way.
         if (t.missed == 1 && t.newSideFrames > 0) {
@@ -694,10 +698,21 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
         }
         // Moved on as predicted inside another's blob, it may well have
         // stopped: its side is judged once it is seen again.
-        if (t.missed != 0 || t.shared > 0)
+        if (t.missed != 0 || t.shared > 0) {
+            t.clearFrame = -1;
             continue;
+        }
         const double distance = sideDistance(t.position, pa, pb);
         const int side = distance > config.sideMargin ? 1 : distance < -config.sideMargin ? -1 : 0;
+        // A crossing dates from when the track got clear of the line on the
+        // other side, seen there every frame since: one leaving along the
+        // line takes a while from there to the side margin.
+        if (t.side != 0 && -t.side * distance > config.clearMargin) {
+            if (t.clearFrame < 0)
+                t.clearFrame = step.frame;
+        } else {
+            t.clearFrame = -1;
+        }
         if (side != 0) {
             // Only a passage through the line itself counts, not one round
             // its ends.

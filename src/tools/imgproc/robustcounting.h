@@ -113,6 +113,7 @@ public:
         double apart = 0; // px between predictions to split a blob between
         double stillSpeed = 0; // px per frame below which a track hovers
         double sideMargin = 0; // px from the line to be on one side
+        double clearMargin = 0; // px from the line to be clear of it
         double bornMargin = 0; // px off the line where a track starting on it came from
         double edgeReach = 0; // px from a counting edge to count at it
         int unseenSteps = 0; // steps out an insect that came out unseen may show up
@@ -138,6 +139,7 @@ private:
         int newSideFrames = 0; // frames in a row seen on the other side
         cv::Point2d newSidePosition; // where it was first seen there
         int newSideFrame = 0;
+        int clearFrame = -1; // first of the frames in a row seen clear on the other side
         int pendingCrossings = 0; // crossings made before it was confirmed
         int pendingFrame = 0;
         cv::Point pendingAt; // where, when known apart from where it is confirmed
