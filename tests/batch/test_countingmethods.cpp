@@ -423,6 +423,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "catalog 17 24" << true;
     QTest::newRow("sits on the line, then darts off as another passes, at 90 fps: one count")
         << "catalog 101 30" << true;
+    QTest::newRow("hovers on the line, its track pulled off by another, then crosses: one count")
+        << "catalog 61 18" << true;
     QTest::newRow("crosses fast and faint, with no blob of its own there: one count")
         << "catalog 47 0" << true;
     QTest::newRow("crosses inside another's blob, then shows past the line: one count")

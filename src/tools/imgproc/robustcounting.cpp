@@ -728,8 +728,9 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
             }
             // Off the line from the start, on the side it goes to, it may be
             // an insect that sat on the line and darted off, or one that
-            // crossed it unseen.
-            if (t.side == 0 || (t.hits == 2 && t.side == side)) {
+            // crossed it unseen; it is judged once seen twice, since a stray
+            // blob seen once would take the paused track's crossing with it.
+            if ((t.side == 0 && t.hits > 1) || (t.hits == 2 && t.side == side)) {
                 const bool darted = dartedOff(step, t, side, a, b, recorder, events);
                 if (!darted && t.hits == 2 && t.side == side)
                     crossedUnseen(t, side, a, b);
@@ -849,10 +850,12 @@ bool RobustCounting::dartedOff(const Step &step, Track &t, int side, const cv::P
     const cv::Point2d back = keptToLine ? first : first - t.velocity * kDartBackSteps;
     int best = -1;
     double nearest = config.stopGate;
+    // The paused track was last seen before the new one started; it may have
+    // been followed on inside another's blob after that.
     for (size_t j = 0; j < tracks.size(); ++j) {
         const Track &p = tracks[j];
         if (&p == &t || p.missed == 0 || !p.confirmed() || p.side != -side
-            || p.lastFrame > t.firstFrame
+            || p.lastFrame - p.shared > t.firstFrame
             || std::abs(sideDistance(cv::Point2d(p.seen), pa, pb)) > config.sideMargin
             || std::find(gone.begin(), gone.end(), j) != gone.end())
             continue;
