@@ -850,12 +850,13 @@ bool RobustCounting::dartedOff(const Step &step, Track &t, int side, const cv::P
     const cv::Point2d back = keptToLine ? first : first - t.velocity * kDartBackSteps;
     int best = -1;
     double nearest = config.stopGate;
-    // The paused track was last seen before the new one started; it may have
-    // been followed on inside another's blob after that.
+    // The paused track was last seen before the new one started, or just
+    // after, as one is where a blob splits in two; it may have been followed
+    // on inside another's blob after that.
     for (size_t j = 0; j < tracks.size(); ++j) {
         const Track &p = tracks[j];
         if (&p == &t || p.missed == 0 || !p.confirmed() || p.side != -side
-            || p.lastFrame - p.shared > t.firstFrame
+            || p.lastFrame - p.shared > t.firstFrame + 1
             || std::abs(sideDistance(cv::Point2d(p.seen), pa, pb)) > config.sideMargin
             || std::find(gone.begin(), gone.end(), j) != gone.end())
             continue;
