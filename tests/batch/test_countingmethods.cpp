@@ -434,6 +434,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "catalog 29 20" << true;
     QTest::newRow("passes close to another, with no blob of its own at the line: one count each")
         << "catalog 7 24" << true;
+    QTest::newRow("one crosses unseen in a blob with another, which darts off: one count each")
+        << "catalog 131 16" << true;
     QTest::newRow("crosses under a notch of the tracking box: one count")
         << "crosses under the mask" << true;
     QTest::newRow("stops on the line at speed, then goes on: one count")

@@ -733,7 +733,7 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
             if ((t.side == 0 && t.hits > 1) || (t.hits == 2 && t.side == side)) {
                 const bool darted = dartedOff(step, t, side, a, b, recorder, events);
                 if (!darted && t.hits == 2 && t.side == side)
-                    crossedUnseen(t, side, a, b);
+                    unseenCrossers.push_back(static_cast<size_t>(&t - tracks.data()));
             }
             if (t.side != 0 && side != t.side) {
                 // The new side holds once the track has been seen on it a
@@ -760,6 +760,11 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
                     known(t.pendingAt) ? t.pendingAt : rounded(t.position), 1, 1));
         }
     }
+    // Whether one crossed unseen is judged once all are: a paused track in
+    // its way that another took over by darting off was not its insect.
+    for (const size_t j : unseenCrossers)
+        crossedUnseen(tracks[j], tracks[j].side, a, b);
+    unseenCrossers.clear();
     // Tracks whose insects darted off go once all are judged.
     std::sort(gone.begin(), gone.end());
     for (size_t k = gone.size(); k-- > 0;)
@@ -920,8 +925,9 @@ void RobustCounting::crossedUnseen(Track &t, int side, const cv::Point &a, const
         return;
     // A track not yet confirmed there may be the insect's own first blob,
     // merged with another's as it set off.
-    for (const Track &u : tracks) {
-        if (&u != &t && u.confirmed()
+    for (size_t j = 0; j < tracks.size(); ++j) {
+        const Track &u = tracks[j];
+        if (&u != &t && u.confirmed() && std::find(gone.begin(), gone.end(), j) == gone.end()
             && segmentDistance(cv::Point2d(u.seen), where, first) <= config.stopGate)
             return;
     }

@@ -221,6 +221,7 @@ private:
     std::vector<std::vector<int>> groupCols;
     std::vector<Group> groups;
     std::vector<size_t> gone; // tracks that end this frame
+    std::vector<size_t> unseenCrossers; // new tracks to judge for a crossing made unseen
     enum Counting { None, Line, Box };
     Counting counting = None;
     std::vector<cv::Point> countingArea; // as the run's zones give them
