@@ -440,6 +440,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "crosses under the mask" << true;
     QTest::newRow("stops on the line at speed, then goes on: one count")
         << "stops on the line at speed" << true;
+    QTest::newRow("lands on the line at speed, seen twice on the way, then crosses: one count")
+        << "catalog 131 28" << true;
     QTest::newRow("flies along the line: none") << "along the line" << true;
     QTest::newRow("flies along the line, then slips off it: one count, in time")
         << "catalog 29 8" << true;

@@ -148,6 +148,8 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("line_far_restart_gates"), kLineFarRestartGates },
         { QStringLiteral("resumed_in_margins"), kResumedInMargins },
         { QStringLiteral("dart_back_steps"), kDartBackSteps },
+        { QStringLiteral("landing_speed_steps"), kLandingSpeed },
+        { QStringLiteral("landing_margins"), kLandingMargins },
         { QStringLiteral("side_margin_px"), config.sideMargin },
         { QStringLiteral("clear_margin_px"), config.clearMargin },
         { QStringLiteral("born_margin_px"), config.bornMargin },
@@ -367,12 +369,23 @@ void RobustCounting::associate()
         t.target->agemovement = 0;
         // At a counting line nothing is counted when a track ends: it may
         // wait longer for an insect that sits still.
-        const int life = !t.confirmed() ? config.tentativeLife
+        const int life = !t.confirmed() ? (landedOnLine(t) ? config.lineLife : config.tentativeLife)
             : counting == Line          ? config.lineLife
                                         : config.confirmedLife;
         if (t.missed > life && (!t.confirmed() || counting != Box))
             dropTrack(j);
     }
+}
+
+// A fast insect stops at once, and sits still unseen: one that lands on the
+// line may have been seen only twice on its way there.
+bool RobustCounting::landedOnLine(const Track &t) const
+{
+    return counting == Line && t.hits == kConfirmHits - 1 && t.shared == 0 && t.side != 0
+        && length(t.velocity) >= kLandingSpeed * config.maxStep
+        && std::abs(
+               sideDistance(t.position, cv::Point2d(countingArea[0]), cv::Point2d(countingArea[1])))
+        <= kLandingMargins * config.sideMargin;
 }
 
 // A paused insect starts again where it stopped: up to `restart` steps on

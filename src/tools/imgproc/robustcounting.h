@@ -28,7 +28,8 @@
 // looked for just inside, since its blob lags it and still shows. A track
 // counts only once it has been seen in `kConfirmHits` frames, and lives on
 // unseen for two to two and a half seconds, so that an insect that pauses
-// keeps its track.
+// keeps its track; so does a fast one's, seen only twice before it landed on
+// a line.
 //
 // Line: a track is on one side once it is more than `sideMargin` pixels
 // from the line; a crossing counts when a confirmed track goes from one side
@@ -97,6 +98,11 @@ public:
     // Steps back along a new track's motion that an insect darting off a
     // line may have gone unseen.
     static constexpr double kDartBackSteps = 4.0;
+    // A track seen twice, at least this share of the fastest step, and
+    // within this many side margins of a line when it stops, landed there:
+    // it waits for its insect as a confirmed track does.
+    static constexpr double kLandingSpeed = 0.5;
+    static constexpr double kLandingMargins = 2.0;
 
     // The parameters one video runs with, from its frame size and rate.
     struct Settings
@@ -152,6 +158,7 @@ private:
     void associate();
     void solveByGroups(size_t rows, size_t cols);
     // How far `at` lies from where a paused track may start again.
+    bool landedOnLine(const Track &track) const;
     static double fromStop(const Track &track, const cv::Point2d &at, double restart);
     // Gives a paused track at a line the blob on it that nothing took.
     void restartFarther(double restart);
