@@ -488,6 +488,10 @@ void TestCountingMethods::robustFindsInACrowd_data()
     QTest::addColumn<int>("frame");
     QTest::newRow("turns onto the line beside its own split blob, then leaves across")
         << "catalog 23 24" << 309;
+    QTest::newRow("crosses as another turns back on the line beside it: the crossing")
+        << "catalog 83 16" << 220;
+    QTest::newRow("turns back on the line as another crosses beside it: the turn")
+        << "catalog 83 16" << 221;
 }
 
 void TestCountingMethods::robustFindsInACrowd()

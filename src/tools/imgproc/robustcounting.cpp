@@ -150,6 +150,7 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("dart_back_steps"), kDartBackSteps },
         { QStringLiteral("landing_speed_steps"), kLandingSpeed },
         { QStringLiteral("landing_margins"), kLandingMargins },
+        { QStringLiteral("untangle_share"), kUntangleShare },
         { QStringLiteral("side_margin_px"), config.sideMargin },
         { QStringLiteral("clear_margin_px"), config.clearMargin },
         { QStringLiteral("born_margin_px"), config.bornMargin },
@@ -671,6 +672,71 @@ void RobustCounting::findCountingEdges()
     }
 }
 
+// Two insects that meet at a line may leave each other's tracks behind: when
+// their tracks part, each insect's own motion from before they met tells
+// where it is, and the sides go with it.
+void RobustCounting::untangle(int frame)
+{
+    const auto clear
+        = [](const Track &t) { return t.confirmed() && t.missed == 0 && t.shared == 0; };
+    seenNow.clear();
+    for (size_t j = 0; j < tracks.size(); ++j) {
+        if (clear(tracks[j]))
+            seenNow.push_back(j);
+    }
+    closeTo.assign(tracks.size(), -1);
+    for (const size_t j : seenNow) {
+        double nearest = config.gate;
+        for (const size_t k : seenNow) {
+            const double d = length(tracks[k].position - tracks[j].position);
+            if (k != j && d < nearest) {
+                nearest = d;
+                closeTo[j] = static_cast<int>(k);
+            }
+        }
+    }
+    for (const size_t j : seenNow) {
+        Track &t = tracks[j];
+        if (closeTo[j] >= 0 || t.partner < 0 || t.aloneFrame < 0
+            || frame - t.aloneFrame > config.lineSharedLife)
+            continue;
+        for (const size_t k : seenNow) {
+            Track &u = tracks[k];
+            if (k <= j || u.target->id != t.partner || u.partner != t.target->id || closeTo[k] >= 0
+                || u.aloneFrame < 0 || frame - u.aloneFrame > config.lineSharedLife)
+                continue;
+            const cv::Point2d tWent
+                = t.alonePosition + t.aloneVelocity * static_cast<double>(frame - t.aloneFrame);
+            const cv::Point2d uWent
+                = u.alonePosition + u.aloneVelocity * static_cast<double>(frame - u.aloneFrame);
+            const double kept = length(t.position - tWent) + length(u.position - uWent);
+            const double swapped = length(t.position - uWent) + length(u.position - tWent);
+            if (swapped < kUntangleShare * kept) {
+                qCDebug(lcImgproc, "Tracks %d and %d swapped insects where they met", t.target->id,
+                    u.target->id);
+                std::swap(t.side, u.side);
+                std::swap(t.sidePosition, u.sidePosition);
+                std::swap(t.newSideFrames, u.newSideFrames);
+                std::swap(t.newSidePosition, u.newSidePosition);
+                std::swap(t.newSideFrame, u.newSideFrame);
+                std::swap(t.clearFrame, u.clearFrame);
+            }
+            break;
+        }
+    }
+    for (const size_t j : seenNow) {
+        Track &t = tracks[j];
+        if (closeTo[j] >= 0) {
+            t.partner = tracks[static_cast<size_t>(closeTo[j])].target->id;
+            continue;
+        }
+        t.partner = -1;
+        t.alonePosition = t.position;
+        t.aloneVelocity = t.velocity;
+        t.aloneFrame = frame;
+    }
+}
+
 void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::Point &b,
     InsectDetect &recorder, QVector<Result> &events)
 {
@@ -678,6 +744,7 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
         return;
     const cv::Point2d pa(a);
     const cv::Point2d pb(b);
+    untangle(step.frame);
     gone.clear();
     for (Track &t : tracks) {
         // Over to the new side, unless it went round the line's end.

@@ -37,7 +37,9 @@
 // and is seen there in `kSideFrames` frames in a row or lost from sight
 // (unless a track starts at once where it was: its blob jumped);
 // a track moved on as predicted inside another's blob keeps its side until
-// it is seen again. An insect that sat on the line and darts off may show
+// it is seen again. Two tracks that come close and part again take each
+// other's side when each is far nearer where the other was heading before
+// they met: their insects swapped tracks. An insect that sat on the line and darts off may show
 // first past it, out of its paused track's reach: a new track that, traced
 // back, comes from where that track sat takes the crossing over. One that
 // crossed with no blob of its own (fast and faint, or inside another's blob)
@@ -103,6 +105,9 @@ public:
     // it waits for its insect as a confirmed track does.
     static constexpr double kLandingSpeed = 0.5;
     static constexpr double kLandingMargins = 2.0;
+    // Two tracks that part at a line swapped insects when each is nearer
+    // where the other's motion from before they met led, by this share.
+    static constexpr double kUntangleShare = 0.75;
 
     // The parameters one video runs with, from its frame size and rate.
     struct Settings
@@ -152,6 +157,10 @@ private:
         bool exitCounted = false;
         bool resumed = false; // last seen after a pause longer than coastLife
         int leaving = 0; // frames in a row it has been seen heading out
+        int partner = -1; // id of the track it was last seen close to, or -1
+        cv::Point2d alonePosition; // where it was last seen away from others
+        cv::Point2d aloneVelocity; // and how it moved then
+        int aloneFrame = -1;
         bool confirmed() const { return hits >= kConfirmHits; }
     };
 
@@ -170,6 +179,9 @@ private:
     bool canHide(const Track &track) const;
     void dropTrack(size_t index);
     void findCountingEdges();
+    // Gives two tracks that part at a line each other's side when they
+    // swapped insects where they met.
+    void untangle(int frame);
     void countLine(const Step &step, const cv::Point &a, const cv::Point &b, InsectDetect &recorder,
         QVector<Result> &events);
     void countBox(const Step &step, const std::vector<cv::Point> &edges, InsectDetect &recorder,
@@ -229,6 +241,8 @@ private:
     std::vector<Group> groups;
     std::vector<size_t> gone; // tracks that end this frame
     std::vector<size_t> unseenCrossers; // new tracks to judge for a crossing made unseen
+    std::vector<size_t> seenNow; // confirmed tracks seen in a blob of their own this frame
+    std::vector<int> closeTo; // per track, the one seen nearest to it within a gate, or -1
     enum Counting { None, Line, Box };
     Counting counting = None;
     std::vector<cv::Point> countingArea; // as the run's zones give them
