@@ -167,17 +167,19 @@ void benchTracker(int blobs, int frames)
         blobs, t.mean, t.median, t.max, frames, static_cast<double>(tracks) / frames);
 }
 
-// A whole counting method per frame: detection, tracking and counting at the
-// box of benchMask (events go to a count file in a temporary folder).
-void benchCounting(CountingMethod::Kind kind, int blobs, int frames)
+// A whole counting method per frame: detection, tracking and counting at a
+// box in the middle of benchMask, or at a line across it (events go to a
+// count file in a temporary folder).
+void benchCounting(CountingMethod::Kind kind, int blobs, int frames, bool atLine)
 {
     AreaContour zones;
     for (const cv::Point &p :
         std::vector<cv::Point> { { 60, 40 }, { 1860, 60 }, { 1880, 1040 }, { 40, 1020 } })
         zones.addMaskPoint(p);
     zones.closeMask();
-    for (const cv::Point &p :
-        std::vector<cv::Point> { { 860, 440 }, { 1060, 440 }, { 1060, 640 }, { 860, 640 } })
+    const std::vector<cv::Point> box { { 860, 440 }, { 1060, 440 }, { 1060, 640 }, { 860, 640 } };
+    const std::vector<cv::Point> line { { 960, 60 }, { 960, 1020 } };
+    for (const cv::Point &p : atLine ? line : box)
         zones.addAreaPoint(p);
     zones.closeArea();
     zones.computeAreaSegments(kFrameSize, 0);
@@ -207,9 +209,10 @@ void benchCounting(CountingMethod::Kind kind, int blobs, int frames)
             times.push_back(ms);
     }
     const Timing t = summarise(times);
-    std::printf("%-7s counting     1920x1080, %3d blobs: %8.3f ms/frame (median %.3f, max "
+    std::printf("%-7s counting %-4s 1920x1080, %3d blobs: %8.3f ms/frame (median %.3f, max "
                 "%.3f, %zu events)\n",
-        qPrintable(CountingMethod::kindName(kind)), blobs, t.mean, t.median, t.max, events);
+        qPrintable(CountingMethod::kindName(kind)), atLine ? "line" : "box", blobs, t.mean,
+        t.median, t.max, events);
 }
 
 // The detector alone on the same scenes, its targets handed back at once.
@@ -318,10 +321,12 @@ int main(int argc, char *argv[])
             benchTracker(blobs, frames);
     }
     if (wanted("counting")) {
-        for (const int blobs : { 5, 50, 500 }) {
-            for (const CountingMethod::Kind kind :
-                { CountingMethod::Classic, CountingMethod::Robust })
-                benchCounting(kind, blobs, frames);
+        for (const bool atLine : { false, true }) {
+            for (const int blobs : { 5, 50, 500 }) {
+                for (const CountingMethod::Kind kind :
+                    { CountingMethod::Classic, CountingMethod::Robust })
+                    benchCounting(kind, blobs, frames, atLine);
+            }
         }
     }
     if (wanted("detector")) {
