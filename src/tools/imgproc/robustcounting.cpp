@@ -261,17 +261,31 @@ void RobustCounting::associate()
                 && headsIntoEdge(t, edges, &where)
                 && length(cv::Point2d(where - t.seen))
                     <= (t.resumed ? kResumedInMargins : 1.0) * config.sideMargin;
+            // A crowded frame holds hundreds of blobs and tracks: pairs
+            // plainly out of reach (a pixel's slack on each box) are passed
+            // over before any distance is taken.
+            const bool restarts = t.missed > 0 && !wentIn;
+            const double reach = movingGate + 1.0;
+            const cv::Point2d stopEnd = t.position + t.velocity * restart;
+            const cv::Rect2d stopBox(std::min(t.position.x, stopEnd.x) - config.stopGate - 1.0,
+                std::min(t.position.y, stopEnd.y) - config.stopGate - 1.0,
+                std::abs(stopEnd.x - t.position.x) + 2.0 * config.stopGate + 2.0,
+                std::abs(stopEnd.y - t.position.y) + 2.0 * config.stopGate + 2.0);
             for (size_t i = 0; i < rows; ++i) {
                 double cost = -1;
                 if (trackOf[i] != kClaimed && matched[j] != kHidden) {
                     const cv::Point2d at(detected[i]->centroid);
-                    const double toPrediction = length(at - predicted[j]);
-                    if (coasting && toPrediction <= movingGate)
-                        cost = toPrediction;
-                    const double toLast = fromStop(t, at, restart);
-                    if (t.missed > 0 && !wentIn && toLast <= config.stopGate
-                        && (cost < 0 || toLast < cost))
-                        cost = toLast;
+                    if (coasting && std::abs(at.x - predicted[j].x) <= reach
+                        && std::abs(at.y - predicted[j].y) <= reach) {
+                        const double toPrediction = length(at - predicted[j]);
+                        if (toPrediction <= movingGate)
+                            cost = toPrediction;
+                    }
+                    if (restarts && stopBox.contains(at)) {
+                        const double toLast = fromStop(t, at, restart);
+                        if (toLast <= config.stopGate && (cost < 0 || toLast < cost))
+                            cost = toLast;
+                    }
                 }
                 // 1 + cost: the solver gives a cost of 0 the largest value.
                 costs.at<int>(static_cast<int>(i), static_cast<int>(j))
