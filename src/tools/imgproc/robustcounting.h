@@ -39,12 +39,12 @@
 // a track moved on as predicted inside another's blob keeps its side until
 // it is seen again. Two tracks that come close and part again take each
 // other's side when each is far nearer where the other was heading before
-// they met: their insects swapped tracks. An insect that sat on the line and darts off may show
-// first past it, out of its paused track's reach: a new track that, traced
-// back, comes from where that track sat takes the crossing over. One that
-// crossed with no blob of its own (fast and faint, or inside another's blob)
-// counts when its new track, traced back a few steps, goes through the line
-// where no confirmed track was.
+// they met: their insects swapped tracks. An insect that sat on the line
+// and darts off may show first past it, out of its paused track's reach: a
+// new track that, traced back, comes from where that track sat takes the
+// crossing over. One that crossed with no blob of its own (fast and faint,
+// or inside another's blob) counts when its new track, traced back a few
+// steps, goes through the line where no confirmed track was.
 // Box: counting edges are the stretches of the box's edges inside the
 // tracking box. A confirmed track last seen heading into a counting edge,
 // close to it, and not seen again, counts in at the frame it was last seen
@@ -166,8 +166,9 @@ private:
 
     void associate();
     void solveByGroups(size_t rows, size_t cols);
-    // How far `at` lies from where a paused track may start again.
+    // Seen twice, fast, and stopped close to a line: see kLandingSpeed.
     bool landedOnLine(const Track &track) const;
+    // How far `at` lies from where a paused track may start again.
     static double fromStop(const Track &track, const cv::Point2d &at, double restart);
     // Gives a paused track at a line the blob on it that nothing took.
     void restartFarther(double restart);
