@@ -109,6 +109,16 @@ GroundTruthScene smallScene(const QString &name)
         scene.setTrackingBox({ { 10, 10 }, { 290, 10 }, { 290, 300 }, { 326, 300 }, { 326, 10 },
             { 630, 10 }, { 630, 470 }, { 10, 470 } });
         scene.addInsect(insect(100, { 300, 200 }, { { { 600, 200 }, 20 } }));
+    } else if (name == QLatin1String("turns back where another crosses")) {
+        // One flies down the line and turns back across it just as the
+        // other, fainter, crosses there: their tracks swap insects.
+        GroundTruthScene::Insect turning = insect(100, { 443, 299 },
+            { { { 320, 168 }, 4.5 }, { { 320, 248 }, 3 }, { { 200, 125 }, 4.7 } });
+        GroundTruthScene::Insect crossing = insect(138, { 200, 262 }, { { { 440, 215 }, 3.7 } });
+        turning.radius = 9;
+        crossing.radius = 6.6;
+        scene.addInsect(turning);
+        scene.addInsect(crossing);
     } else if (name == QLatin1String("along the line")) {
         scene.addInsect(insect(100, { 320, 60 }, { { { 320, 420 }, 6 } }));
     } else if (name == QLatin1String("missed detection on the line")) {
@@ -442,6 +452,8 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
         << "stops on the line at speed" << true;
     QTest::newRow("lands on the line at speed, seen twice on the way, then crosses: one count")
         << "catalog 131 28" << true;
+    QTest::newRow("turns back across the line where another crosses it: one count each")
+        << "turns back where another crosses" << true;
     QTest::newRow("flies along the line: none") << "along the line" << true;
     QTest::newRow("flies along the line, then slips off it: one count, in time")
         << "catalog 29 8" << true;

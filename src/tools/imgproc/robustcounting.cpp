@@ -151,6 +151,7 @@ QVariantMap RobustCounting::parameters() const
         { QStringLiteral("landing_speed_steps"), kLandingSpeed },
         { QStringLiteral("landing_margins"), kLandingMargins },
         { QStringLiteral("untangle_share"), kUntangleShare },
+        { QStringLiteral("untangle_gates"), kUntangleGates },
         { QStringLiteral("side_margin_px"), config.sideMargin },
         { QStringLiteral("clear_margin_px"), config.clearMargin },
         { QStringLiteral("born_margin_px"), config.bornMargin },
@@ -686,9 +687,11 @@ void RobustCounting::findCountingEdges()
     }
 }
 
-// Two insects that meet at a line may leave each other's tracks behind: when
+// Two insects that meet at a line may leave each other's tracks behind: once
 // their tracks part, each insect's own motion from before they met tells
-// where it is, and the sides go with it.
+// where it is, and the sides go with it. Their paths take a few frames to
+// tell apart, so the pair is judged for a while after it parts, as long as
+// the two are still near each other.
 void RobustCounting::untangle(int frame)
 {
     const auto clear
@@ -717,7 +720,8 @@ void RobustCounting::untangle(int frame)
         for (const size_t k : seenNow) {
             Track &u = tracks[k];
             if (k <= j || u.target->id != t.partner || u.partner != t.target->id || closeTo[k] >= 0
-                || u.aloneFrame < 0 || frame - u.aloneFrame > config.lineSharedLife)
+                || u.aloneFrame < 0 || frame - u.aloneFrame > config.lineSharedLife
+                || length(t.position - u.position) > kUntangleGates * config.gate)
                 continue;
             const cv::Point2d tWent
                 = t.alonePosition + t.aloneVelocity * static_cast<double>(frame - t.aloneFrame);
@@ -733,7 +737,11 @@ void RobustCounting::untangle(int frame)
                 std::swap(t.newSideFrames, u.newSideFrames);
                 std::swap(t.newSidePosition, u.newSidePosition);
                 std::swap(t.newSideFrame, u.newSideFrame);
-                std::swap(t.clearFrame, u.clearFrame);
+                // Both were on the line, where they met, when they parted:
+                // a crossing either makes now dates from then.
+                t.clearFrame = u.clearFrame = t.partedFrame >= 0 ? t.partedFrame : frame;
+                t.partner = -1;
+                u.partner = -1;
             }
             break;
         }
@@ -742,7 +750,14 @@ void RobustCounting::untangle(int frame)
         Track &t = tracks[j];
         if (closeTo[j] >= 0) {
             t.partner = tracks[static_cast<size_t>(closeTo[j])].target->id;
+            t.partedFrame = -1;
             continue;
+        }
+        if (t.partner >= 0) {
+            if (t.partedFrame < 0)
+                t.partedFrame = frame;
+            if (frame - t.partedFrame < config.coastLife)
+                continue;
         }
         t.partner = -1;
         t.alonePosition = t.position;

@@ -39,7 +39,8 @@
 // a track moved on as predicted inside another's blob keeps its side until
 // it is seen again. Two tracks that come close and part again take each
 // other's side when each is far nearer where the other was heading before
-// they met: their insects swapped tracks. An insect that sat on the line
+// they met, judged over the first frames after they part: their insects
+// swapped tracks. An insect that sat on the line
 // and darts off may show first past it, out of its paused track's reach: a
 // new track that, traced back, comes from where that track sat takes the
 // crossing over. One that crossed with no blob of its own (fast and faint,
@@ -108,6 +109,9 @@ public:
     // Two tracks that part at a line swapped insects when each is nearer
     // where the other's motion from before they met led, by this share.
     static constexpr double kUntangleShare = 0.75;
+    // Gates apart within which two tracks that parted are still judged, for
+    // up to `coastLife` frames.
+    static constexpr double kUntangleGates = 3.0;
 
     // The parameters one video runs with, from its frame size and rate.
     struct Settings
@@ -161,6 +165,7 @@ private:
         cv::Point2d alonePosition; // where it was last seen away from others
         cv::Point2d aloneVelocity; // and how it moved then
         int aloneFrame = -1;
+        int partedFrame = -1; // the first frame apart from its partner
         bool confirmed() const { return hits >= kConfirmHits; }
     };
 
