@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -26,23 +27,6 @@
 
 namespace {
 
-// Answers "Save chart" with a name chosen beforehand.
-class SaveAs final : public FileDialogProvider
-{
-public:
-    explicit SaveAs(const QString &path)
-        : path(path)
-    {
-    }
-    QString saveFileName(const QString &, const QString &, const QString &) override
-    {
-        return path;
-    }
-
-private:
-    QString path;
-};
-
 QStringList rowCells(const QAbstractItemModel *model, int row)
 {
     QStringList cells;
@@ -63,6 +47,9 @@ private slots:
     void cleanup();
 
     void showsWhatSummaryCsvSays();
+    void saveChartTakesTheFilter_data();
+    void saveChartTakesTheFilter();
+    void missingFolderIsSaidAndEscapeCloses();
     void followsTheResultsAndTheBins();
     void savesTracksLikeTheBatchProgram();
 
@@ -130,12 +117,60 @@ void TestSummaryWindow::showsWhatSummaryCsvSays()
         QVERIFY(QFileInfo::exists(VideoFiles::activityChartFile(work->path(), suffix)));
     QVERIFY(QFileInfo::exists(VideoFiles::activityFile(work->path())));
 
-    // "Save chart" to a name without a suffix saves a PNG.
-    const QString chosen = work->filePath(QStringLiteral("chart"));
-    summary->setFileDialogs(std::make_unique<SaveAs>(chosen));
+    // The counts of clip.mp4 are undated: the window says why.
+    QVERIFY(summary->findChild<QLabel *>(QStringLiteral("la_naming"))->isVisible());
+}
+
+void TestSummaryWindow::saveChartTakesTheFilter_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("saved");
+    QTest::newRow("SVG, no suffix") << "SVG image (*.svg)"
+                                    << "chart"
+                                    << "chart.svg";
+    QTest::newRow("PNG, no suffix") << "PNG image (*.png)"
+                                    << "chart"
+                                    << "chart.png";
+    QTest::newRow("SVG, its suffix") << "SVG image (*.svg)"
+                                     << "chart.svg"
+                                     << "chart.svg";
+}
+
+void TestSummaryWindow::saveChartTakesTheFilter()
+{
+    QFETCH(QString, filter);
+    QFETCH(QString, name);
+    QFETCH(QString, saved);
+    QVERIFY(samplefolder::make(work->path()));
+    SummaryWindow *summary = openSummary();
+    QVERIFY(summary);
     QTest::mouseClick(
         summary->findChild<QPushButton *>(QStringLiteral("pb_savechart")), Qt::LeftButton);
-    QCOMPARE(QImage(chosen + QStringLiteral(".png")).size(), QSize(1200, 600));
+    auto *dialog = summary->findChild<QFileDialog *>(QStringLiteral("fd_savechart"));
+    QVERIFY(dialog);
+    dialog->selectNameFilter(filter);
+    dialog->selectFile(work->filePath(name));
+    static_cast<QDialog *>(dialog)->accept(); // as "Save" does
+
+    const QByteArray bytes = testfiles::read(work->filePath(saved));
+    if (saved.endsWith(QLatin1String(".svg")))
+        QVERIFY(bytes.contains("<svg"));
+    else
+        QCOMPARE(QImage::fromData(bytes, "PNG").size(), QSize(1200, 600));
+}
+
+void TestSummaryWindow::missingFolderIsSaidAndEscapeCloses()
+{
+    SummaryWindow *summary = openSummary();
+    QVERIFY(summary);
+    summary->setFolder(work->filePath(QStringLiteral("gone")));
+    QVERIFY(summary->findChild<QLabel *>(QStringLiteral("la_totals"))
+                ->text()
+                .contains(QStringLiteral("does not exist")));
+    QVERIFY(!summary->findChild<QPushButton *>(QStringLiteral("pb_export"))->isEnabled());
+    QTest::keyClick(summary, Qt::Key_Escape);
+    QVERIFY(!summary->isVisible());
 }
 
 void TestSummaryWindow::followsTheResultsAndTheBins()
