@@ -200,7 +200,12 @@ void SummaryWindow::fillTable()
         text += tr("; %n event(s) without a time stamp", nullptr, current.undatedEvents());
     if (!current.warnings().isEmpty()) {
         text += tr("; %n line(s) or record(s) left out", nullptr, current.warnings().size());
-        totals->setToolTip(current.warnings().join(QLatin1Char('\n')));
+        // A tooltip of thousands of lines would cover the screen.
+        const int shown = 20;
+        QStringList tip = current.warnings().mid(0, shown);
+        if (current.warnings().size() > shown)
+            tip << tr("and %n more", nullptr, current.warnings().size() - shown);
+        totals->setToolTip(tip.join(QLatin1Char('\n')));
     } else {
         totals->setToolTip(QString());
     }

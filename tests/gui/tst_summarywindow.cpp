@@ -47,8 +47,6 @@ private slots:
     void cleanup();
 
     void showsWhatSummaryCsvSays();
-    void saveChartTakesTheFilter_data();
-    void saveChartTakesTheFilter();
     void missingFolderIsSaidAndEscapeCloses();
     void followsTheResultsAndTheBins();
     void savesTracksLikeTheBatchProgram();
@@ -119,45 +117,16 @@ void TestSummaryWindow::showsWhatSummaryCsvSays()
 
     // The counts of clip.mp4 are undated: the window says why.
     QVERIFY(summary->findChild<QLabel *>(QStringLiteral("la_naming"))->isVisible());
-}
 
-void TestSummaryWindow::saveChartTakesTheFilter_data()
-{
-    QTest::addColumn<QString>("filter");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("saved");
-    QTest::newRow("SVG, no suffix") << "SVG image (*.svg)"
-                                    << "chart"
-                                    << "chart.svg";
-    QTest::newRow("PNG, no suffix") << "PNG image (*.png)"
-                                    << "chart"
-                                    << "chart.png";
-    QTest::newRow("SVG, its suffix") << "SVG image (*.svg)"
-                                     << "chart.svg"
-                                     << "chart.svg";
-}
-
-void TestSummaryWindow::saveChartTakesTheFilter()
-{
-    QFETCH(QString, filter);
-    QFETCH(QString, name);
-    QFETCH(QString, saved);
-    QVERIFY(samplefolder::make(work->path()));
-    SummaryWindow *summary = openSummary();
-    QVERIFY(summary);
+    // "Save chart" with the SVG filter and a name without a suffix.
     QTest::mouseClick(
         summary->findChild<QPushButton *>(QStringLiteral("pb_savechart")), Qt::LeftButton);
     auto *dialog = summary->findChild<QFileDialog *>(QStringLiteral("fd_savechart"));
     QVERIFY(dialog);
-    dialog->selectNameFilter(filter);
-    dialog->selectFile(work->filePath(name));
+    dialog->selectNameFilter(QStringLiteral("SVG image (*.svg)"));
+    dialog->selectFile(work->filePath(QStringLiteral("chart")));
     static_cast<QDialog *>(dialog)->accept(); // as "Save" does
-
-    const QByteArray bytes = testfiles::read(work->filePath(saved));
-    if (saved.endsWith(QLatin1String(".svg")))
-        QVERIFY(bytes.contains("<svg"));
-    else
-        QCOMPARE(QImage::fromData(bytes, "PNG").size(), QSize(1200, 600));
+    QVERIFY(testfiles::read(work->filePath(QStringLiteral("chart.svg"))).contains("<svg"));
 }
 
 void TestSummaryWindow::missingFolderIsSaidAndEscapeCloses()

@@ -45,8 +45,9 @@ QString implausible(const RunRecord &record)
     const auto frameNumber = [](double frame) {
         return std::isfinite(frame) && frame >= -1 && frame <= std::numeric_limits<int>::max();
     };
-    if (!std::isfinite(record.fps) || record.fps < 0)
-        return QStringLiteral("its frame rate is no frame rate");
+    // A frame rate of 0 or less is what some videos report: no duration.
+    if (!std::isfinite(record.fps))
+        return QStringLiteral("its frame rate is no number");
     if (!frameNumber(record.firstFrame) || !frameNumber(record.lastFrame)
         || !(std::isfinite(record.declaredFrames)
             && record.declaredFrames <= std::numeric_limits<int>::max())
