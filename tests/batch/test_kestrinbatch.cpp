@@ -134,7 +134,7 @@ void TestKestrinBatch::countsTheCrossingLikeTheWindow()
     cv::Mat frame;
     while (capture.read(frame))
         run.processFrame(frame);
-    run.finishVideo();
+    QVERIFY2(run.finishVideo(), qPrintable(run.failure()));
     QVERIFY(exports(work()) == fromBatch);
     QCOMPARE(fromBatch.size(), size_t(5)); // two boxes, counts, image, density
 }

@@ -252,7 +252,7 @@ void TestRunRecord::unwritableRecordIsReported()
     QString error;
     const QString path = VideoFiles::runRecordFile(blocked + QStringLiteral("/v.mp4"));
     QVERIFY(!record.save(path, &error));
-    QVERIFY2(error.startsWith(path + QStringLiteral(": ")) && error.size() > path.size() + 2,
+    QVERIFY2(error.contains(path) && error.contains(QStringLiteral("Not a directory")),
         qPrintable(error));
 }
 
