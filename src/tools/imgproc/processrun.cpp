@@ -178,6 +178,13 @@ bool ProcessRun::begin(
         return false;
     const QString path = queue.takeFirst();
     videoPath = path;
+    // Said before "it cannot be opened", which is all a reader can tell.
+    const QString nameProblem = VideoFiles::nameProblem(path);
+    if (!nameProblem.isEmpty()) {
+        fail(nameProblem);
+        reason = failureText;
+        return false;
+    }
     if (!openFailure.isEmpty()) {
         skip(path, openFailure);
         return false;

@@ -3,13 +3,14 @@
 #include <opencv2/videoio.hpp>
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QTextCodec>
 
 #include "logging.h"
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -176,11 +177,22 @@ QStringList VideoFiles::listVideos(const QString &folder)
     // An empty path names no folder (QDir would take it for the current one).
     if (folder.isEmpty())
         return videos;
-    // Without QDir::CaseSensitive the filter ignores letter case; without
-    // QDir::Hidden hidden files stay out.
-    QDirIterator it(folder, { QStringLiteral("*.mp4") }, QDir::Files | QDir::NoSymLinks);
-    while (it.hasNext())
-        videos.append(it.next());
+    // Read with the system's own calls: QDir drops a name that the system's
+    // encoding cannot give back, which is listed here so that a run names it.
+    DIR *listing = ::opendir(QFile::encodeName(folder).constData());
+    if (listing == nullptr)
+        return videos;
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    while (const dirent *entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        struct stat status;
+        if (name.startsWith('.') || name.size() < 5 || name.right(4).toLower() != ".mp4"
+            || ::fstatat(::dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0
+            || !S_ISREG(status.st_mode))
+            continue;
+        videos.append(prefix + QFile::decodeName(name));
+    }
+    ::closedir(listing);
     return videos;
 }
 

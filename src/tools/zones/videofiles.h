@@ -72,7 +72,8 @@ public:
     static bool openCapture(cv::VideoCapture &capture, const QString &videoPath);
 
     // The videos of a folder as the file table lists them: regular *.mp4
-    // files, letter case ignored, no hidden files, no symbolic links, in the
+    // files (names that nameProblem() refuses included), letter case
+    // ignored, no hidden files, no symbolic links, in the
     // order the file system yields them. Each path is the folder, "/" and the
     // file name. Empty for an empty path or a folder that cannot be read.
     static QStringList listVideos(const QString &folder);
