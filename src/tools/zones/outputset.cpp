@@ -12,6 +12,7 @@
 #include "safefile.h"
 #include "trackwriter.h"
 #include "videofiles.h"
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,9 +191,12 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
         problem = counts.errorText();
         started = attempt == 0 && !QFileInfo(VideoFiles::partialDir(video)).isDir();
     }
-    if (started && !identity(partial, partialDevice, partialInode)) {
-        problem = QStringLiteral("cannot read %1: %2").arg(partial, SafeFile::systemReason());
-        started = false;
+    if (started) {
+        partialHandle = ::open(QFile::encodeName(partial).constData(), O_RDONLY | O_CLOEXEC);
+        if (partialHandle < 0) {
+            problem = QStringLiteral("cannot read %1: %2").arg(partial, SafeFile::systemReason());
+            started = false;
+        }
     }
     if (!started) {
         release();
@@ -211,14 +215,15 @@ bool OutputSet::commit(const std::vector<unsigned char> &jpeg, const QByteArray 
     problem.clear();
     const QString folder = VideoFiles::exportDir(video);
     // Another run may have taken the video, or a tidy hand removed its counts.
+    struct stat held;
     unsigned long long device = 0;
     unsigned long long inode = 0;
     if (!lock->intact()) {
         problem = QStringLiteral("the lock %1 was removed during the run: another run may have "
                                  "taken the video")
                       .arg(VideoFiles::lockFile(video));
-    } else if (!identity(partial, device, inode) || device != partialDevice
-        || inode != partialInode) {
+    } else if (::fstat(partialHandle, &held) != 0 || !identity(partial, device, inode)
+        || device != held.st_dev || inode != held.st_ino) {
         problem = QStringLiteral("%1 was removed or replaced during the run").arg(partial);
     } else {
         QFile file;
@@ -356,5 +361,8 @@ void OutputSet::abandon()
 
 void OutputSet::release()
 {
+    if (partialHandle >= 0)
+        ::close(partialHandle);
+    partialHandle = -1;
     lock.reset();
 }

@@ -81,6 +81,7 @@ private:
     QString partial;
     QString problem;
     QStringList tidied;
-    unsigned long long partialDevice = 0;
-    unsigned long long partialInode = 0;
+    // Open from begin() to the end: removed, its inode cannot come back as
+    // another file's, so that commit() sees it was replaced.
+    int partialHandle = -1;
 };
