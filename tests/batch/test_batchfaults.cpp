@@ -539,7 +539,7 @@ void TestBatchFaults::sideFiles_data()
     QTest::newRow("lock a directory")
         << "lock directory" << plain << 1 << QByteArray("v.lock: it is a directory") << true;
     QTest::newRow("lock a pipe") << "lock pipe" << plain << 1
-                                 << QByteArray("v.lock: it is not a regular file") << true;
+                                 << QByteArray("v.lock: it is a pipe") << true;
     QTest::newRow("leftovers of a killed run")
         << "leftovers" << tracks << 0 << QByteArray("left by a run that was stopped") << false;
     QTest::newRow("leftover folder of a killed --jobs parent")

@@ -156,11 +156,14 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
         tidied << candidate->note();
     lock = std::move(candidate);
 
-    // A commit a kill cut short first, then every file checked before any
-    // is touched, then what a killed run left behind.
+    // A commit a kill cut short first, then every file begin() touches
+    // checked before any is, then what a killed run left behind.
     bool started = rollForward(video, tidied, problem);
+    // The complete files' names are checked by commit(), before its first
+    // rename.
     if (started)
-        problem = firstProblem(destinations(video));
+        problem = firstProblem(
+            leftovers(video) + QStringList { partial, VideoFiles::partialRunRecordFile(video) });
     for (const QString &path : leftovers(video)) {
         if (!problem.isEmpty())
             break;

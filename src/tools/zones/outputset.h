@@ -10,18 +10,17 @@
 class RunLock;
 
 // The files one run writes for one video, complete or absent. begin() takes
-// the video's lock (exportCSV/<base>.lock), checks that every file it will
-// write or replace is a regular file or absent, and starts the counts afresh
+// the video's lock (exportCSV/<base>.lock), checks that the partial and
+// temporary files are regular files or absent, and starts the counts afresh
 // in partial/<base>.csv; the counter appends to countFile(). commit() writes
 // the trajectory image, the density and the run record under temporary
-// names, writes a journal of the renames (partial/<base>.commit), then
-// renames them into place with the tracks, the count file last, and syncs the
-// folder: until then the earlier complete files stay exactly as they were
-// (or absent). A run killed during the renames leaves the journal, which the
-// next run of the video, or recover(), rolls forward. A run that stops before
-// commit(), by abandon(), destruction, a crash or a kill, leaves its counts
-// in partial/<base>.csv, which marks nothing as done and which the next run
-// of the video replaces.
+// names once every file it replaces has been checked, writes a journal of the renames
+// (partial/<base>.commit), then renames them into place with the tracks, the count file last, and
+// syncs the folder: until then the earlier complete files stay exactly as they were (or absent). A
+// run killed during the renames leaves the journal, which the next run of the video, or recover(),
+// rolls forward. A run that stops before commit(), by abandon(), destruction, a crash or a kill,
+// leaves its counts in partial/<base>.csv, which marks nothing as done and which the next run of
+// the video replaces.
 //
 //   OutputSet output;
 //   if (output.begin(video) != OutputSet::Started) { show output.error(); ... }

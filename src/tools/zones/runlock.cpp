@@ -55,15 +55,6 @@ bool sameFile(int fd, const QString &path)
         && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
-QString kindOf(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return QStringLiteral("it is a directory");
-    if (S_ISLNK(mode))
-        return QStringLiteral("it is a symbolic link");
-    return QStringLiteral("it is not a regular file");
-}
-
 } // namespace
 
 RunLock::~RunLock()
@@ -101,7 +92,7 @@ RunLock::Take RunLock::take(const QString &path)
             }
             if (!S_ISREG(status.st_mode)) {
                 problem = QStringLiteral("cannot take the lock %1: %2")
-                              .arg(path, kindOf(status.st_mode));
+                              .arg(path, SafeFile::describe(status.st_mode));
                 return Take::Failed;
             }
             handle = ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

@@ -15,19 +15,6 @@
 
 namespace {
 
-QString kindOf(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return QStringLiteral("it is a directory");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("it is a pipe");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("it is a socket");
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return QStringLiteral("it is a device");
-    return QStringLiteral("it is not a regular file");
-}
-
 // Writes all of `bytes` to `fd`, then syncs it; errno tells a failure.
 bool writeAll(int fd, const QByteArray &bytes)
 {
@@ -49,6 +36,21 @@ bool writeAll(int fd, const QByteArray &bytes)
 }
 
 } // namespace
+
+QString SafeFile::describe(unsigned int mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("it is a directory");
+    if (S_ISLNK(mode))
+        return QStringLiteral("it is a symbolic link");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("it is a pipe");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("it is a socket");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("it is a device");
+    return QStringLiteral("it is not a regular file");
+}
 
 QString SafeFile::systemReason(int code)
 {
@@ -73,7 +75,7 @@ QString SafeFile::replaceProblem(const QString &path)
     if (S_ISLNK(status.st_mode))
         return QString(); // the link itself is replaced
     if (!S_ISREG(status.st_mode))
-        return QStringLiteral("cannot replace %1: %2").arg(path, kindOf(status.st_mode));
+        return QStringLiteral("cannot replace %1: %2").arg(path, describe(status.st_mode));
     // Immutable, append-only and read-only files refuse this, and must not
     // be replaced behind their owner's back either.
     const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
@@ -102,7 +104,7 @@ bool SafeFile::openForReading(QFile &file, const QString &path, QString *error)
     }
     if (!S_ISREG(status.st_mode)) {
         ::close(fd);
-        return fail(kindOf(status.st_mode));
+        return fail(describe(status.st_mode));
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     file.setFileName(path);
@@ -176,7 +178,7 @@ QString SafeFile::remove(const QString &path)
         return errno == ENOENT ? QString()
                                : QStringLiteral("cannot remove %1: %2").arg(path, systemReason());
     if (S_ISDIR(status.st_mode))
-        return QStringLiteral("cannot remove %1: %2").arg(path, kindOf(status.st_mode));
+        return QStringLiteral("cannot remove %1: %2").arg(path, describe(status.st_mode));
     if (::unlink(name.constData()) != 0 && errno != ENOENT)
         return QStringLiteral("cannot remove %1: %2").arg(path, systemReason());
     return QString();

@@ -18,6 +18,8 @@ public:
 
     // The system's text for errno (or `code`).
     static QString systemReason(int code = -1);
+    // What a file of st_mode `mode` is, as a reason: "it is a directory".
+    static QString describe(unsigned int mode);
     // Anything at `path`, a dangling symbolic link included.
     static bool present(const QString &path);
     // Empty when a rename may put a file at `path`: nothing there, a
