@@ -103,13 +103,10 @@ RunLock::Take RunLock::take(const QString &path)
                 return Take::Failed;
             }
         }
-        if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EWOULDBLOCK)
-                return busy(handle);
-            problem = QStringLiteral("cannot lock %1: %2").arg(path, SafeFile::systemReason());
-            ::close(handle);
-            return Take::Failed;
-        }
+        // A file system without flock (ENOLCK) leaves the process and host
+        // named in the file to tell.
+        if (::flock(handle, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+            return busy(handle);
         // Released and removed by its holder between our open and our flock.
         if (!sameFile(handle, path)) {
             ::close(handle);
