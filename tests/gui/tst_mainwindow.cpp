@@ -67,6 +67,12 @@ public:
         saveCalls << QStringList { caption, dir, filter };
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
+    QString saveImageName(const QString &caption, const QStringList &filters, int &chosen) override
+    {
+        saveCalls << (QStringList { caption } + filters);
+        chosen = imageKind;
+        return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+    }
 
     bool question(QWidget *, const QString &, const QString &text) override
     {
@@ -76,6 +82,7 @@ public:
     void warning(QWidget *, const QString &, const QString &text) override { warnings << text; }
 
     bool answer = true;
+    int imageKind = 0; // 1: the full frame
     QStringList questions;
     QStringList warnings;
 };
@@ -121,6 +128,13 @@ QStringList clippedTexts(const QWidget *top)
                 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button), button->width());
         } else if (const auto *group = qobject_cast<const QGroupBox *>(widget)) {
             check(group, group->title().trimmed(), 16, group->width());
+        } else if (const auto *combo = qobject_cast<const QComboBox *>(widget)) {
+            // Its hint has room for the longest item.
+            if (combo->isVisibleTo(combo->window()) && combo->width() < combo->sizeHint().width())
+                clipped << QStringLiteral("%1: %2 < %3")
+                               .arg(combo->objectName())
+                               .arg(combo->width())
+                               .arg(combo->sizeHint().width());
         }
     }
     return clipped;
@@ -215,7 +229,7 @@ private slots:
     void layoutsFollowTheForm();
     void grabWindow();
     void settingRoundTrip();
-    void cancelledDirectoryStillRelists();
+    void cancelledDirectoryChangesNothing();
     void missingDirectoryListsNothing();
     void importDialogThenRelist();
     void aboutBox();
@@ -287,6 +301,8 @@ void TestMainWindow::createWindow()
     m_window->setFileDialogs(std::move(dialogs));
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    // The offscreen screen is smaller than the form: as on a desktop of 1280 x 800.
+    m_window->fitTo(QRect(0, 0, 1280, 800));
 }
 
 void TestMainWindow::whenModal(const std::function<void(QWidget *)> &handle)
@@ -397,8 +413,8 @@ void TestMainWindow::formWidgets_data()
     row("gv_video", "GraphicsViewMouse", page, QRect(290, 60, 642, 482), QString());
     row("hs_frame", "QSlider", page, QRect(290, 550, 641, 20), QString());
     // The counting choice takes the right part of the processing choice's place.
-    row("cb_process_conf", "QComboBox", page, QRect(10, 570, 156, 22), QString());
-    row("cb_counting", "QComboBox", page, QRect(172, 570, 155, 22), QString());
+    row("cb_process_conf", "QComboBox", page, QRect(10, 570, 181, 22), QString());
+    row("cb_counting", "QComboBox", page, QRect(195, 570, 136, 22), QString());
     row("pushButton_2", "QPushButton", page, QRect(335, 570, 90, 23), QStringLiteral("Save image"));
     row("layoutWidget", "QWidget", page, QRect(430, 570, 401, 25), QString());
     row("la_Num_Frame", "QLabel", page, QRect(866, 567, 74, 22), QString());
@@ -444,6 +460,7 @@ void TestMainWindow::formWidgets()
         m_formWindow = std::make_unique<MainWindow>();
         m_formWindow->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_formWindow.get()));
+        m_formWindow->fitTo(QRect(0, 0, 1280, 800));
     }
     const QWidget *widget = m_formWindow->findChild<QWidget *>(name);
     QVERIFY2(widget, qPrintable(name));
@@ -608,7 +625,7 @@ void TestMainWindow::settingRoundTrip()
     QCOMPARE(files->model()->rowCount(), 0);
 }
 
-void TestMainWindow::cancelledDirectoryStillRelists()
+void TestMainWindow::cancelledDirectoryChangesNothing()
 {
     writeSetting(m_work->path());
     QVERIFY(touch(m_work->filePath(QStringLiteral("a.mp4"))));
@@ -620,7 +637,8 @@ void TestMainWindow::cancelledDirectoryStillRelists()
     QCOMPARE(m_dialogs->directoryStarts.size(), 1);
     QCOMPARE(child<QLineEdit>("le_videofile")->text(), m_work->path());
     QCOMPARE(readSetting().toString(), m_work->path());
-    QCOMPARE(child<QTableView>("tv_file")->model()->rowCount(), 2);
+    // Not even relisted: the table and an open video stay as they were.
+    QCOMPARE(child<QTableView>("tv_file")->model()->rowCount(), 1);
 }
 
 void TestMainWindow::missingDirectoryListsNothing()
@@ -695,8 +713,8 @@ void TestMainWindow::saveImage()
     save->setEnabled(true);
     QTest::mouseClick(save, Qt::LeftButton);
     QCOMPARE(m_dialogs->saveCalls.size(), 1);
-    QCOMPARE(m_dialogs->saveCalls.first(),
-        (QStringList { QStringLiteral("Save as..."), QString(), QStringLiteral("jpg (*.jpg)") }));
+    QCOMPARE(m_dialogs->saveCalls.first().mid(0, 2),
+        (QStringList { QStringLiteral("Save as..."), QStringLiteral("jpg (*.jpg)") }));
     QVERIFY(!QFile::exists(target));
 
     m_window->geometry.setFromFrameSize(1920, 1080);
@@ -976,7 +994,9 @@ void TestMainWindow::realSaveDialog()
     save->setEnabled(true);
     QTest::mouseClick(save, Qt::LeftButton);
     QCOMPARE(title, QStringLiteral("Save as..."));
-    QCOMPARE(filters, QStringList { QStringLiteral("jpg (*.jpg)") });
+    QCOMPARE(filters,
+        (QStringList {
+            QStringLiteral("jpg (*.jpg)"), QStringLiteral("Full frame, 0 x 0, once (*.jpg)") }));
     QVERIFY(saving);
 
     const QString previousCurrent = QDir::currentPath();

@@ -87,7 +87,7 @@ void TestVideoOpen::countFileListing()
         QVERIFY(writeFile(countFilePath(video), content));
     QVERIFY(createWindow(m_work->path()));
     QCOMPARE(child<QTextEdit>("te_error")->toPlainText(),
-        QStringLiteral("Int Detected : 0 \nOut Detected : 0"));
+        QStringLiteral("In Detected :0\nOut Detected : 0"));
     QVERIFY(openVideo(video));
 
     const QAbstractItemModel *model = child<QTableView>("tv_result")->model();
