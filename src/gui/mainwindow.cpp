@@ -629,7 +629,7 @@ void MainWindow::algo()
         return;
 
     const QStringList queue = processQueue();
-    bool ownBoxes = false;
+    QHash<QString, AreaContour> ownBoxes;
     if (!chooseBoxes(queue, ownBoxes))
         return;
     CountingMethod::Kind counting = CountingMethod::Classic;
@@ -639,16 +639,8 @@ void MainWindow::algo()
     // of this video, and serve every video of the run.
     run.setTrackExport(saveTracksBox->isChecked());
     run.start(zones, frame.size(), queue);
-    if (ownBoxes) {
-        for (const QString &path : queue) {
-            if (path == videoFile || !TableViewFile::hasUsableBoxes(path))
-                continue;
-            AreaContour own;
-            own.loadArea(path);
-            own.loadMask(path);
-            run.setBoxesOf(path, own);
-        }
-    }
+    for (auto own = ownBoxes.cbegin(); own != ownBoxes.cend(); ++own)
+        run.setBoxesOf(own.key(), own.value());
     ClearResult();
     ui->tv_result->setEnabled(false);
     processStartFile = videoFile;
@@ -1661,18 +1653,21 @@ void MainWindow::showRecordingStart()
             : tr("Stamped at the time of processing"));
 }
 
-bool MainWindow::chooseBoxes(const QStringList &queue, bool &ownBoxes)
+bool MainWindow::chooseBoxes(const QStringList &queue, QHash<QString, AreaContour> &own)
 {
-    ownBoxes = false;
+    own.clear();
+    QHash<QString, AreaContour> found;
     QStringList differing;
     for (const QString &path : queue) {
-        if (path == videoFile || !TableViewFile::hasUsableBoxes(path))
+        if (path == videoFile || found.contains(path) || !TableViewFile::hasUsableBoxes(path))
             continue;
-        AreaContour own;
-        own.loadArea(path);
-        own.loadMask(path);
-        if (own.getArea() != zones.getArea() || own.getMask() != zones.getMask())
+        AreaContour saved;
+        saved.loadArea(path);
+        saved.loadMask(path);
+        if (saved.getArea() != zones.getArea() || saved.getMask() != zones.getMask()) {
+            found.insert(path, saved);
             differing << QFileInfo(path).fileName();
+        }
     }
     if (differing.isEmpty())
         return true;
@@ -1683,14 +1678,15 @@ bool MainWindow::chooseBoxes(const QStringList &queue, bool &ownBoxes)
         QMessageBox::NoButton, this);
     box.setObjectName(QStringLiteral("boxesQuestion"));
     box.setInformativeText(differing.join(QLatin1Char('\n')));
-    QPushButton *own = box.addButton(tr("Count each with its own boxes"), QMessageBox::AcceptRole);
+    QPushButton *each = box.addButton(tr("Count each with its own boxes"), QMessageBox::AcceptRole);
     box.addButton(tr("Count with the boxes of %1").arg(current), QMessageBox::AcceptRole);
     QPushButton *cancel = box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(own);
+    box.setDefaultButton(each);
     box.setEscapeButton(cancel);
     box.exec();
     if (box.clickedButton() == cancel || !box.clickedButton())
         return false;
-    ownBoxes = box.clickedButton() == own;
+    if (box.clickedButton() == each)
+        own = found;
     return true;
 }

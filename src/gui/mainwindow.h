@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSize>
@@ -157,9 +158,10 @@ private:
     // Beside "Video properties": where the time stamps of the video come from.
     void showRecordingStart();
     void saveFullFrame(const QString &file);
-    // The queued videos whose saved boxes differ from those of the open
-    // video; asks how to count them. False: cancelled.
-    bool chooseBoxes(const QStringList &queue, bool &ownBoxes);
+    // Asks how to count the queued videos whose saved boxes differ from
+    // those of the open video; `own` gets their boxes when each is to be
+    // counted with its own. False: cancelled.
+    bool chooseBoxes(const QStringList &queue, QHash<QString, AreaContour> &own);
     // Draws the boxes into the picture and puts it in the video view as set by
     // the zoom and the "Save image" choice.
     void showPicture(cv::Mat &shown);
