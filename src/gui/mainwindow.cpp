@@ -32,6 +32,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QVariant>
 
@@ -1442,7 +1443,8 @@ void MainWindow::updateProcessButton()
     ui->pb_algo->setEnabled(reason.isEmpty());
     ui->cb_process_conf->setEnabled(reason.isEmpty());
     ui->pb_algo->setToolTip(reason);
-    processHint->setText(reason);
+    // While a box is drawn the status bar says how; the tip says why.
+    processHint->setText(editing() ? QString() : reason);
 }
 
 void MainWindow::showOpenFailure()
@@ -1515,11 +1517,14 @@ void MainWindow::fitTo(const QRect &available)
         return;
     }
     // A smaller window whose form scrolls: every control can be reached.
+    // Where the height allows, one scroll bar does not bring the other.
     pageArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     pageArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, pageArea);
+    const QSize withBars = form + QSize(bar, bar);
     setMinimumSize(QSize(320, 240));
-    setMaximumSize(form);
-    resize(form.boundedTo(room));
+    setMaximumSize(withBars);
+    resize(withBars.boundedTo(room));
     move(available.topLeft());
 }
 
