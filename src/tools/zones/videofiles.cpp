@@ -220,3 +220,20 @@ QDateTime VideoFiles::recordingStart(const QString &videoPath)
         return QDateTime();
     return startTimeFromFileName(videoPath);
 }
+
+QDateTime VideoFiles::namedRecordingStart(const QString &videoPath)
+{
+    const QString marker = QStringLiteral("video_");
+    QString name = QFileInfo(videoPath).completeBaseName();
+    if (!name.contains(marker))
+        return QDateTime();
+    name.remove(marker);
+    name.chop(3);
+    return QDateTime::fromString(name, QStringLiteral("yyyyMMdd_hhmm"));
+}
+
+QString VideoFiles::replacedDir(const QString &videoPath, const QDateTime &when)
+{
+    return exportDir(videoPath) + QStringLiteral("/replaced-")
+        + when.toString(QStringLiteral("yyyyMMdd-hhmmss"));
+}

@@ -87,4 +87,11 @@ public:
     // when the name carries none (its counts are then stamped with the time
     // of processing, which says nothing about the recording).
     static QDateTime recordingStart(const QString &videoPath);
+
+    // The recording start that the name video_yyyyMMdd_hhmm_NN carries;
+    // invalid for any other name, also one that only contains "video_".
+    static QDateTime namedRecordingStart(const QString &videoPath);
+    // Where the files of a video are moved when an import replaces it:
+    // <folder>/exportCSV/replaced-<yyyyMMdd-hhmmss of `when`>.
+    static QString replacedDir(const QString &videoPath, const QDateTime &when);
 };
