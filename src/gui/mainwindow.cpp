@@ -44,6 +44,7 @@
 #include "imagewindow.h"
 #include "importwindow.h"
 #include "logging.h"
+#include "outputset.h"
 #include "resultfile.h"
 #include "settingsstore.h"
 #include "summarywindow.h"
@@ -286,6 +287,13 @@ void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
 
 void MainWindow::filename_videofile_change()
 {
+    // A run killed while it renamed a video's files left them half
+    // replaced: finished before the table says what is done.
+    QStringList recovered;
+    if (!workingDir.isEmpty() && QFileInfo(workingDir).isDir())
+        recovered = OutputSet::recover(workingDir);
+    for (const QString &line : recovered)
+        qCWarning(lcGui).noquote() << line;
     fileTable->setDirectory(workingDir);
     ui->pb_Import->setEnabled(importAllowed());
     // Whatever was said about the previous folder is no longer true.
@@ -298,6 +306,8 @@ void MainWindow::filename_videofile_change()
     else if (fileTable->filePath(0).isEmpty())
         statusBar()->showMessage(
             tr("%1 holds no .mp4 video.").arg(QDir::toNativeSeparators(workingDir)));
+    else if (!recovered.isEmpty())
+        statusBar()->showMessage(recovered.join(QStringLiteral("; ")));
     if (summaryWindow)
         summaryWindow->setFolder(workingDir);
 }
@@ -322,6 +332,13 @@ void MainWindow::addResultControls()
 
 void MainWindow::showSummary()
 {
+    if (!QFileInfo(workingDir).isDir()) {
+        statusBar()->showMessage(workingDir.isEmpty()
+                ? tr("Choose a working directory with \"...\" first.")
+                : tr("The working directory %1 does not exist.")
+                      .arg(QDir::toNativeSeparators(workingDir)));
+        return;
+    }
     if (!summaryWindow) {
         summaryWindow = new SummaryWindow(this);
         summaryWindow->setAttribute(Qt::WA_DeleteOnClose);
@@ -1289,11 +1306,9 @@ bool MainWindow::openVideo(int startFrame)
     } else {
         // A raw stream under an .mp4 name opens, but has no frame count to
         // play or seek by.
-        const double count = capture.get(cv::CAP_PROP_FRAME_COUNT);
-        if (!std::isfinite(count) || count <= 0) {
-            openFailure = tr("it has no frame count (a raw stream rather than an MP4 file?)");
+        openFailure = ProcessRun::noFrameCount(capture.get(cv::CAP_PROP_FRAME_COUNT));
+        if (!openFailure.isEmpty())
             return false;
-        }
         if (!readPictureAt(startFrame)) {
             openFailure = tr("it has no frame %1").arg(startFrame);
             return false;

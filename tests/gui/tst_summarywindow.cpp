@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -140,6 +141,14 @@ void TestSummaryWindow::missingFolderIsSaidAndEscapeCloses()
     QVERIFY(!summary->findChild<QPushButton *>(QStringLiteral("pb_export"))->isEnabled());
     QTest::keyClick(summary, Qt::Key_Escape);
     QVERIFY(!summary->isVisible());
+
+    // Not opened at all for a working directory that went away.
+    QTRY_VERIFY(!window->findChild<SummaryWindow *>());
+    QVERIFY(work->remove());
+    QTest::mouseClick(
+        window->findChild<QPushButton *>(QStringLiteral("pb_summary")), Qt::LeftButton);
+    QVERIFY(!window->findChild<SummaryWindow *>());
+    QVERIFY(window->statusBar()->currentMessage().contains(QStringLiteral("does not exist")));
 }
 
 void TestSummaryWindow::followsTheResultsAndTheBins()

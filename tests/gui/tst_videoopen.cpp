@@ -285,7 +285,7 @@ void TestVideoOpen::unopenableVideo_data()
                                  << QStringLiteral("no frame 90");
     // Opens, but has no frame count: it would play as frame -2.3e18.
     QTest::newRow("raw H.264 under an .mp4 name")
-        << QStringLiteral("raw") << QByteArray() << QStringLiteral("raw stream");
+        << QStringLiteral("raw") << QByteArray() << QStringLiteral("raw H.264 stream");
 }
 
 void TestVideoOpen::unopenableVideo()
