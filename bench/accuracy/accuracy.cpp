@@ -9,12 +9,16 @@
 //   kestrin-accuracy [--set classic|broad] [--tuning] [--held-out] [--real]
 //                    [--seed S] [--scenes N] [--method classic|robust|both]
 //                    [--fourcc CODE] [--dir DIR] [--totals] [--only INDEX]
-//                    [--detail]
+//                    [--detail] [--jobs N]
 //
 // With none of --tuning, --held-out, --real and --seed it runs all three.
+// --jobs runs a program of its own (--unit) per seed and for the real clip,
+// N side by side; they print their tallies (#tally lines) for this one.
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,8 +29,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "eventmatcher.h"
 #include "logging.h"
@@ -60,6 +66,8 @@ struct Options
     bool totalsOnly = false;
     int only = -1;
     bool detail = false;
+    int jobs = std::max(1, QThread::idealThreadCount()); // programs side by side
+    bool unit = false; // one of those: prints its tallies for the caller
 };
 
 bool parse(int argc, char *argv[], Options &options)
@@ -104,10 +112,16 @@ bool parse(int argc, char *argv[], Options &options)
             options.detail = true;
         } else if (arg == "--totals") {
             options.totalsOnly = true;
+        } else if (arg == "--jobs" && hasValue) {
+            options.jobs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--unit") {
+            options.unit = true;
         } else {
             return false;
         }
     }
+    if (options.unit)
+        return options.seeds.size() + (options.real ? 1 : 0) == 1;
     if (!options.tuning && !options.heldOut && !options.real && options.seeds.empty()) {
         options.tuning = true;
         options.heldOut = true;
@@ -349,6 +363,84 @@ bool Report::runReal(
     return true;
 }
 
+// One seed's scenes, or the real clip, in a program of its own.
+struct Unit
+{
+    int group = 0;
+    unsigned seed = 0;
+    bool real = false;
+};
+
+QStringList unitArguments(const Options &options, const Unit &unit, const QString &dir)
+{
+    QStringList arguments { QStringLiteral("--unit"), QStringLiteral("--set"),
+        options.set == SceneCatalog::Set::Classic ? QStringLiteral("classic")
+                                                  : QStringLiteral("broad"),
+        QStringLiteral("--dir"),
+        QDir(dir).filePath(
+            unit.real ? QStringLiteral("real") : QStringLiteral("seed%1").arg(unit.seed)) };
+    if (unit.real)
+        arguments << QStringLiteral("--real");
+    else
+        arguments << QStringLiteral("--seed") << QString::number(unit.seed);
+    if (options.methods.size() == 1)
+        arguments << QStringLiteral("--method") << CountingMethod::kindName(options.methods[0]);
+    if (options.scenes > 0)
+        arguments << QStringLiteral("--scenes") << QString::number(options.scenes);
+    if (options.only >= 0)
+        arguments << QStringLiteral("--only") << QString::number(options.only);
+    if (!options.fourcc.empty())
+        arguments << QStringLiteral("--fourcc") << QString::fromStdString(options.fourcc);
+    if (options.totalsOnly)
+        arguments << QStringLiteral("--totals");
+    return arguments;
+}
+
+void printTallies(const Totals &totals)
+{
+    for (size_t m = 0; m < totals.size(); ++m) {
+        for (size_t k = 0; k < 3; ++k) {
+            const EventMatcher::Tally &t = totals[m][k];
+            std::printf("#tally %zu %zu %d %d %d %d %d\n", m, k, t.truth, t.counted, t.found,
+                t.directed, t.directionRight);
+        }
+    }
+}
+
+// Adds a unit's tallies to `totals` and hands back the rest of what it
+// printed; false when it failed.
+bool readUnit(QProcess &process, Totals &totals, QString &printed, bool &skipped)
+{
+    process.waitForFinished(-1);
+    if (process.error() == QProcess::FailedToStart || process.state() != QProcess::NotRunning)
+        return false;
+    const QStringList lines
+        = QString::fromLocal8Bit(process.readAllStandardOutput()).split(QLatin1Char('\n'));
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return false;
+    for (const QString &line : lines) {
+        if (line.startsWith(QLatin1String("#skipped"))) {
+            skipped = true;
+        } else if (line.startsWith(QLatin1String("#tally "))) {
+            const QStringList v = line.split(QLatin1Char(' '));
+            const size_t m = v.value(1).toUInt();
+            const size_t k = v.value(2).toUInt();
+            if (v.size() != 8 || m >= totals.size() || k >= 3)
+                return false;
+            EventMatcher::Tally t;
+            t.truth = v[3].toInt();
+            t.counted = v[4].toInt();
+            t.found = v[5].toInt();
+            t.directed = v[6].toInt();
+            t.directionRight = v[7].toInt();
+            totals[m][k] += t;
+        } else if (!line.isEmpty()) {
+            printed += line + QLatin1Char('\n');
+        }
+    }
+    return true;
+}
+
 QString seedList(const std::vector<unsigned> &seeds)
 {
     QStringList names;
@@ -370,7 +462,7 @@ int main(int argc, char *argv[])
             "usage: kestrin-accuracy [--set classic|broad] [--tuning] [--held-out] [--real]\n"
             "                        [--seed S] [--scenes N] [--method classic|robust|both]\n"
             "                        [--fourcc CODE] [--dir DIR] [--totals] [--only INDEX]\n"
-            "                        [--detail]\n"
+            "                        [--detail] [--jobs N]\n"
             "--held-out prints totals only: no --detail, no --only.\n");
         return 2;
     }
@@ -383,51 +475,131 @@ int main(int argc, char *argv[])
     }
     const Report report(options, dir);
     const Totals none(options.methods.size());
+    const QString videoFolder = QStringLiteral(KESTRIN_REAL_VIDEO_DIR);
+    const QString truthFolder = QStringLiteral(KESTRIN_REAL_TRUTH_DIR);
+
+    if (options.unit) {
+        Totals totals = none;
+        bool skipped = false;
+        const bool done = options.real
+            ? report.runReal(videoFolder, truthFolder, totals, skipped)
+            : report.runScenes(options.seeds, !options.totalsOnly, totals);
+        if (!done)
+            return 1;
+        if (skipped)
+            std::printf("#skipped\n");
+        printTallies(totals);
+        return 0;
+    }
+
     const QString setName = options.set == SceneCatalog::Set::Classic
         ? QStringLiteral("classic scenes")
         : QStringLiteral("broad scenes");
     const int scenes = options.scenes > 0 ? options.scenes : SceneCatalog::count(options.set);
-
     struct Group
     {
         bool run;
         std::vector<unsigned> seeds;
         bool perScene;
-        const char *title;
+        QString title;
     };
-    const Group groups[] = {
-        { !options.seeds.empty(), options.seeds, true, "seeds %1" },
-        { options.tuning, kTuningSeeds, true, "tuning set, seeds %1" },
-        { options.heldOut, kHeldOutSeeds, false, "held-out set, seeds %1" },
+    const auto sceneTitle = [&](const char *which, const std::vector<unsigned> &seeds) {
+        return QStringLiteral("%1 %2, %3")
+            .arg(scenes)
+            .arg(setName)
+            .arg(QString::fromLatin1(which).arg(seedList(seeds)));
     };
-    for (const Group &group : groups) {
-        if (!group.run)
-            continue;
-        const QString title = QStringLiteral("%1 %2, %3")
-                                  .arg(scenes)
-                                  .arg(setName)
-                                  .arg(QString::fromLatin1(group.title).arg(seedList(group.seeds)));
-        std::printf("\n== %s\n", qPrintable(title));
-        if (group.perScene && !options.totalsOnly)
-            printHeader("scene");
-        Totals totals = none;
-        if (!report.runScenes(group.seeds, group.perScene, totals))
-            return 1;
-        printTotals(QStringLiteral("Totals, %1").arg(title), options.methods, totals);
-    }
-    if (options.real) {
-        std::printf("\n== real clip %s\n", RealClip::kVideo);
-        const QString videoFolder = QStringLiteral(KESTRIN_REAL_VIDEO_DIR);
-        Totals totals = none;
-        bool skipped = false;
-        if (!options.totalsOnly)
-            printHeader("counting at");
-        if (!report.runReal(videoFolder, QStringLiteral(KESTRIN_REAL_TRUTH_DIR), totals, skipped))
-            return 1;
+    const std::vector<Group> groups {
+        { !options.seeds.empty(), options.seeds, true, sceneTitle("seeds %1", options.seeds) },
+        { options.tuning, kTuningSeeds, true, sceneTitle("tuning set, seeds %1", kTuningSeeds) },
+        { options.heldOut, kHeldOutSeeds, false,
+            sceneTitle("held-out set, seeds %1", kHeldOutSeeds) },
+        { options.real, {}, true,
+            QStringLiteral("real clip %1").arg(QString::fromLatin1(RealClip::kVideo)) },
+    };
+    const auto finishGroup = [&](const Group &group, const Totals &totals, bool skipped) {
         if (skipped)
             std::printf("skipped: %s is not in %s\n", RealClip::kVideo, qPrintable(videoFolder));
         else
-            printTotals(QStringLiteral("Totals, real clip"), options.methods, totals);
+            printTotals(QStringLiteral("Totals, %1").arg(group.title), options.methods, totals);
+    };
+    const auto startGroup = [&](const Group &group) {
+        std::printf("\n== %s\n", qPrintable(group.title));
+        if (group.perScene && !options.totalsOnly)
+            printHeader(group.seeds.empty() ? "counting at" : "scene");
+        std::fflush(stdout);
+    };
+
+    // Looking at events one by one, or a single seed: in this program.
+    if (options.jobs <= 1 || options.detail) {
+        for (const Group &group : groups) {
+            if (!group.run)
+                continue;
+            startGroup(group);
+            Totals totals = none;
+            bool skipped = false;
+            const bool done = group.seeds.empty()
+                ? report.runReal(videoFolder, truthFolder, totals, skipped)
+                : report.runScenes(group.seeds, group.perScene, totals);
+            if (!done)
+                return 1;
+            finishGroup(group, totals, skipped);
+        }
+        return 0;
+    }
+
+    // Else a program per seed and one for the real clip, `jobs` at a time,
+    // their output printed in order.
+    std::vector<Unit> units;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        if (!groups[g].run)
+            continue;
+        if (groups[g].seeds.empty())
+            units.push_back({ static_cast<int>(g), 0, true });
+        for (const unsigned seed : groups[g].seeds)
+            units.push_back({ static_cast<int>(g), seed, false });
+    }
+    std::deque<std::unique_ptr<QProcess>> running;
+    size_t next = 0;
+    const auto startMore = [&]() {
+        while (next < units.size() && static_cast<int>(running.size()) < options.jobs) {
+            auto process = std::make_unique<QProcess>();
+            process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            process->start(
+                QCoreApplication::applicationFilePath(), unitArguments(options, units[next], dir));
+            running.push_back(std::move(process));
+            ++next;
+        }
+    };
+    startMore();
+    Totals totals = none;
+    bool skipped = false;
+    for (size_t u = 0; u < units.size(); ++u) {
+        const Group &group = groups[static_cast<size_t>(units[u].group)];
+        if (u == 0 || units[u - 1].group != units[u].group) {
+            startGroup(group);
+            totals = none;
+            skipped = false;
+        }
+        std::unique_ptr<QProcess> process = std::move(running.front());
+        running.pop_front();
+        QString printed;
+        if (!readUnit(*process, totals, printed, skipped)) {
+            std::fprintf(stderr, "kestrin-accuracy: error: the run of %s failed\n",
+                units[u].real ? "the real clip"
+                              : qPrintable(QStringLiteral("seed %1").arg(units[u].seed)));
+            for (auto &other : running)
+                other->kill();
+            for (auto &other : running)
+                other->waitForFinished(-1);
+            return 1;
+        }
+        startMore();
+        if (group.perScene)
+            std::printf("%s", qPrintable(printed));
+        if (u + 1 == units.size() || units[u + 1].group != units[u].group)
+            finishGroup(group, totals, skipped);
+        std::fflush(stdout);
     }
     return 0;
 }
