@@ -206,11 +206,16 @@ void GroundTruthScene::touching(
 {
     const double reach
         = std::max(kSideMargin, insect.radius * std::sqrt(std::max(1.0, insect.elongation)));
-    int first = event.frame + 1;
-    while (first > 0 && std::abs(distance[static_cast<size_t>(first - 1)]) <= reach)
+    // A second at most each way: an insect may rest with its head over it.
+    const int most = static_cast<int>(std::lround(rate));
+    const int index = event.frame + 1;
+    int first = index;
+    while (first > 0 && index - first < most
+        && std::abs(distance[static_cast<size_t>(first - 1)]) <= reach)
         --first;
-    int last = event.frame + 1;
-    while (last + 1 < frameCount && std::abs(distance[static_cast<size_t>(last + 1)]) <= reach)
+    int last = index;
+    while (last + 1 < frameCount && last - index < most
+        && std::abs(distance[static_cast<size_t>(last + 1)]) <= reach)
         ++last;
     event.first = first - 1;
     event.last = last - 1;

@@ -29,8 +29,9 @@ public:
         int insect = 0; // index in swarm()
         Direction direction = Direction::None; // crossings only
         // The frames (numbered as `frame`) the body touched the line or
-        // border around the event, -1 for `frame` alone: a walker takes
-        // seconds over it, and a count anywhere then is in time.
+        // border around the event, a second at most each way, -1 for
+        // `frame` alone: a walker takes seconds over it, and a count
+        // anywhere then is in time.
         int first = -1;
         int last = -1;
     };

@@ -30,7 +30,8 @@ namespace {
 constexpr int kThreshold = 90; // grey level; the plate stays below ~60
 constexpr int kMinArea = 400; // px; specks on the plate are under 100
 constexpr double kMargin = 10.0; // px a centre must be past a line or border
-constexpr double kReach = 25.0; // px, half a fly's length: it touches the line
+constexpr double kReach = 45.0; // px, half a fly's length with its wings: it touches the line
+constexpr int kTouchFrames = 25; // a window reaches a second at most each way
 constexpr int kFirstProcessed = 91; // frame index
 constexpr int kCropHalf = 110;
 constexpr int kCropStep = 8; // frames between the crops of an event
@@ -211,7 +212,8 @@ int main(int argc, char *argv[])
             }
         }
     }
-    // The frames around each event where the fly touched the line or border.
+    // The frames around each event where the fly touched the line or border,
+    // a second at most each way: a fly may rest with its head over it.
     for (Event &e : events) {
         const auto distance = [&](int i) {
             const Fly p = path[static_cast<size_t>(i)][static_cast<size_t>(e.fly)];
@@ -220,10 +222,11 @@ int main(int argc, char *argv[])
                 : std::abs(cv::pointPolygonTest(polygon, cv::Point2f(p), true));
         };
         e.first = e.index;
-        while (e.first > 0 && distance(e.first - 1) <= kReach)
+        while (e.first > 0 && e.index - e.first < kTouchFrames && distance(e.first - 1) <= kReach)
             --e.first;
         e.last = e.index;
-        while (e.last + 1 < static_cast<int>(path.size()) && distance(e.last + 1) <= kReach)
+        while (e.last + 1 < static_cast<int>(path.size()) && e.last - e.index < kTouchFrames
+            && distance(e.last + 1) <= kReach)
             ++e.last;
     }
     std::sort(events.begin(), events.end(),
