@@ -17,6 +17,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -151,6 +152,13 @@ int main(int argc, char *argv[])
     const std::vector<cv::Point> box = readBox(boxes + "/flies_box_area.krn");
     if (line.size() != 2 || box.size() < 3) {
         std::fprintf(stderr, "kestrin-flytruth: error: no line or box in %s\n", boxes.c_str());
+        return 1;
+    }
+    std::error_code made;
+    std::filesystem::create_directories(out + "/crops", made);
+    if (made) {
+        std::fprintf(stderr, "kestrin-flytruth: error: cannot make %s/crops: %s\n", out.c_str(),
+            made.message().c_str());
         return 1;
     }
     cv::VideoCapture capture(argv[1]);
