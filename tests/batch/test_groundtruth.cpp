@@ -1,8 +1,12 @@
 #include <cmath>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "eventmatcher.h"
@@ -73,6 +77,10 @@ private slots:
     void broadCatalogIsFixedAndVaried();
     void realTruthLine_data();
     void realTruthLine();
+    void driftMovesPictureAndTruth();
+    void wingsAndLegsFlicker();
+    void realClipFiles_data();
+    void realClipFiles();
 };
 
 // Paths worked out on paper: the event comes at the first frame the insect
@@ -443,6 +451,104 @@ void TestGroundTruth::realTruthLine()
     QCOMPARE(RealClip::parseEvent(line, parsed), event);
     if (event)
         QCOMPARE(int(parsed.direction), direction);
+}
+
+// A still insect on a drifting picture crosses the line in the picture,
+// where it is drawn.
+void TestGroundTruth::driftMovesPictureAndTruth()
+{
+    GroundTruthScene scene(QStringLiteral("drift"), kSize, 25, 200, 1);
+    scene.setCountingBox(kVerticalLine);
+    scene.setTrackingBox(kWholeFrame);
+    scene.setDrift({ 1, 0 });
+    scene.addInsect(insect(0, { { 200, 240 } }));
+    // x = 200 + i: past 323 from index 124 on.
+    const Events truth = scene.truth();
+    QCOMPARE(truth.size(), size_t(1));
+    QCOMPARE(truth[0].frame, 123);
+    QCOMPARE(truth[0].position, cv::Point(324, 240));
+    QCOMPARE(int(truth[0].direction), int(kRightToLeft));
+    cv::Mat frame;
+    scene.render(150, frame);
+    QCOMPARE(frame.at<cv::Vec3b>(240, 350)[0], uchar(40));
+    QVERIFY(frame.at<cv::Vec3b>(240, 200)[0] > 60);
+}
+
+// Wings and legs change from frame to frame around a body that stays, and
+// the same frame is the same picture.
+void TestGroundTruth::wingsAndLegsFlicker()
+{
+    GroundTruthScene scene(QStringLiteral("legs"), kSize, 25, 20, 1);
+    GroundTruthScene::Insect legged = insect(0, { { 320, 240 } });
+    legged.radius = 8;
+    legged.elongation = 2;
+    legged.appendages = true;
+    scene.addInsect(legged);
+    cv::Mat first;
+    cv::Mat again;
+    cv::Mat next;
+    scene.render(5, first);
+    scene.render(5, again);
+    scene.render(6, next);
+    QCOMPARE(cv::norm(first, again, cv::NORM_INF), 0.0);
+    const cv::Rect around(320 - 30, 240 - 30, 60, 60);
+    QVERIFY(cv::norm(first(around), next(around), cv::NORM_INF) > 20);
+    QCOMPARE(first.at<cv::Vec3b>(240, 320)[0], uchar(40));
+    QCOMPARE(next.at<cv::Vec3b>(240, 320)[0], uchar(40));
+}
+
+// The real clip's folder: its three box files and its truth table.
+void TestGroundTruth::realClipFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content"); // replaces the file; empty: removes it
+    QTest::addColumn<QString>("problem");
+
+    QTest::newRow("all there") << QString() << QByteArray() << QString();
+    QTest::newRow("no line") << "flies_line_area.krn" << QByteArray() << "flies_line_area.krn";
+    QTest::newRow("a box for a line")
+        << "flies_line_area.krn" << QByteArray("1,1\n9,1\n9,9\n1,1\n") << "two points";
+    QTest::newRow("not a point") << "flies_mask.krn" << QByteArray("1;1\n") << "not a point";
+    QTest::newRow("not an event") << "flies_truth.csv"
+                                  << QByteArray("Frame;X;Y;Kind;Direction;First;Last\n1;2;3\n")
+                                  << "not an event";
+}
+
+void TestGroundTruth::realClipFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, problem);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const std::map<QString, QByteArray> files {
+        { QStringLiteral("flies_line_area.krn"), "540,16\n540,1008\n" },
+        { QStringLiteral("flies_box_area.krn"), "440,360\n670,360\n670,600\n440,600\n440,360\n" },
+        { QStringLiteral("flies_mask.krn"), "16,16\n1008,16\n1008,1008\n16,1008\n16,16\n" },
+        { QStringLiteral("flies_truth.csv"),
+            "Frame;X;Y;Kind;Direction;First;Last\n1029;450;454;entry;;1004;1044\n"
+            "1061;551;489;crossing;right-to-left;1047;1069\n" },
+    };
+    for (const auto &[name, text] : files) {
+        QFile out(folder.filePath(name));
+        if (name == file && content.isEmpty())
+            continue;
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QVERIFY(out.write(name == file ? content : text) > 0);
+        out.close();
+    }
+    QString error;
+    const std::optional<RealClip> clip = RealClip::load(folder.path(), &error);
+    QCOMPARE(clip.has_value(), problem.isEmpty());
+    QVERIFY2(error.contains(problem), qPrintable(error));
+    if (clip) {
+        QCOMPARE(clip->line().size(), size_t(2));
+        QCOMPARE(clip->box().size(), size_t(4));
+        QCOMPARE(clip->truth(true).size(), size_t(1));
+        QCOMPARE(clip->truth(false).size(), size_t(1));
+        QCOMPARE(int(clip->truth(false)[0].kind), int(Kind::Entry));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestGroundTruth)
