@@ -13,7 +13,8 @@
 //
 // With none of --tuning, --held-out, --real and --seed it runs all three.
 // --jobs runs a program of its own (--unit) per seed and for the real clip,
-// N side by side; they print their tallies (#tally lines) for this one.
+// N side by side; they print their tallies (#tally lines) for this one, and
+// keep their videos only when --dir was given (else --scratch).
 
 #include <cstdio>
 #include <cstring>
@@ -63,6 +64,7 @@ struct Options
     Methods methods { CountingMethod::Classic, CountingMethod::Robust };
     std::string fourcc; // the scene's own when empty
     QString dir;
+    bool keepVideos = false; // in a folder of the caller's
     bool totalsOnly = false;
     int only = -1;
     bool detail = false;
@@ -104,8 +106,9 @@ bool parse(int argc, char *argv[], Options &options)
                 return false;
         } else if (arg == "--fourcc" && hasValue && std::strlen(argv[i + 1]) == 4) {
             options.fourcc = argv[++i];
-        } else if (arg == "--dir" && hasValue) {
+        } else if ((arg == "--dir" || arg == "--scratch") && hasValue) {
             options.dir = QString::fromLocal8Bit(argv[++i]);
+            options.keepVideos = arg == "--dir";
         } else if (arg == "--only" && hasValue) {
             options.only = std::atoi(argv[++i]);
         } else if (arg == "--detail") {
@@ -305,8 +308,7 @@ bool Report::runScenes(const std::vector<unsigned> &seeds, bool perScene, Totals
                     &scene, QStringLiteral("%1 seed %2").arg(scene.name()).arg(seed), perScene,
                     totals))
                 return false;
-            // Kept only in a folder of the caller's.
-            if (options.dir.isEmpty() && !QFile::remove(video)) {
+            if (!options.keepVideos && !QFile::remove(video)) {
                 std::fprintf(
                     stderr, "kestrin-accuracy: error: cannot remove %s\n", qPrintable(video));
                 return false;
@@ -376,7 +378,7 @@ QStringList unitArguments(const Options &options, const Unit &unit, const QStrin
     QStringList arguments { QStringLiteral("--unit"), QStringLiteral("--set"),
         options.set == SceneCatalog::Set::Classic ? QStringLiteral("classic")
                                                   : QStringLiteral("broad"),
-        QStringLiteral("--dir"),
+        options.keepVideos ? QStringLiteral("--dir") : QStringLiteral("--scratch"),
         QDir(dir).filePath(
             unit.real ? QStringLiteral("real") : QStringLiteral("seed%1").arg(unit.seed)) };
     if (unit.real)
