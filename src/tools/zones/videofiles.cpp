@@ -152,3 +152,13 @@ QDateTime VideoFiles::recordingStart(const QString &videoPath)
         return QDateTime();
     return startTimeFromFileName(videoPath);
 }
+
+QString VideoFiles::reviewFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_review.csv"));
+}
+
+QString VideoFiles::reviewSampleFile(const QString &folder)
+{
+    return folderExportDir(folder) + QStringLiteral("/review_sample.csv");
+}

@@ -69,4 +69,10 @@ public:
     // when the name carries none (its counts are then stamped with the time
     // of processing, which says nothing about the recording).
     static QDateTime recordingStart(const QString &videoPath);
+
+    // The review of the video's counts, beside them: <base>_review.csv.
+    static QString reviewFile(const QString &videoPath);
+    // The events picked across a folder for reviewing a sample:
+    // <folder>/exportCSV/review_sample.csv.
+    static QString reviewSampleFile(const QString &folder);
 };
