@@ -33,6 +33,7 @@ class QComboBox;
 class QLabel;
 class QTimer;
 class SummaryWindow;
+class ReviewWindow;
 class TableViewFile;
 class TableViewResult;
 
@@ -252,6 +253,12 @@ private:
     QPushButton *summaryButton = nullptr;
     QCheckBox *saveTracksBox = nullptr; // kept in the setting saveTracks
     QPointer<SummaryWindow> summaryWindow; // created on first use
+    // "Review" beside "Summary": the review of the open video's counts.
+    QPushButton *reviewButton = nullptr;
+    QPointer<ReviewWindow> reviewWindow;
+    void showReview();
+    // Marks the listed events with the review's decisions.
+    void markReviewed();
 
     // Progress of a run in the status bar.
     QLabel *progressLabel = nullptr;

@@ -1,5 +1,6 @@
 #include "summarywindow.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -68,6 +69,14 @@ SummaryWindow::SummaryWindow(QWidget *parent)
     auto *controls = new QHBoxLayout;
     controls->addWidget(new QLabel(tr("Bins:"), this));
     controls->addWidget(binBox);
+    reviewedBox = new QCheckBox(tr("Reviewed counts"), this);
+    reviewedBox->setObjectName(QStringLiteral("cb_reviewedchart"));
+    reviewedBox->setToolTip(tr("Chart only the confirmed and added events of the reviews"));
+    connect(reviewedBox, &QCheckBox::toggled, this, [this] {
+        bins = computeBins();
+        showChart();
+    });
+    controls->addWidget(reviewedBox);
     controls->addStretch();
     controls->addWidget(saveButton);
     controls->addWidget(exportButton);
@@ -85,8 +94,7 @@ SummaryWindow::SummaryWindow(QWidget *parent)
     connect(refreshTimer, &QTimer::timeout, this, &SummaryWindow::refresh);
     connect(watcher, &QFileSystemWatcher::directoryChanged, this, &SummaryWindow::scheduleRefresh);
     connect(binBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
-        bins = ActivityBins::compute(
-            current, static_cast<ActivityBins::Width>(binBox->currentData().toInt()));
+        bins = computeBins();
         showChart();
     });
     connect(saveButton, &QPushButton::clicked, this, &SummaryWindow::saveChart);
@@ -94,6 +102,12 @@ SummaryWindow::SummaryWindow(QWidget *parent)
 }
 
 SummaryWindow::~SummaryWindow() = default;
+
+ActivityBins SummaryWindow::computeBins() const
+{
+    return ActivityBins::compute(reviewedBox->isChecked() ? current.reviewedOnly() : current,
+        static_cast<ActivityBins::Width>(binBox->currentData().toInt()));
+}
 
 void SummaryWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
 {
@@ -116,8 +130,7 @@ void SummaryWindow::refresh()
 {
     refreshTimer->stop();
     current = folder.isEmpty() ? FolderSummary() : FolderSummary::read(folder);
-    bins = ActivityBins::compute(
-        current, static_cast<ActivityBins::Width>(binBox->currentData().toInt()));
+    bins = computeBins();
     watchFolder();
     fillTable();
     showChart();
@@ -167,6 +180,26 @@ void SummaryWindow::fillTable()
                         FolderSummary::formatTime(current.lastEvent()));
     if (current.undatedEvents() > 0)
         text += tr("; %n event(s) without a time stamp", nullptr, current.undatedEvents());
+    const FolderSummary::ReviewTotals reviewed = current.reviewTotals();
+    if (reviewed.complete + reviewed.partial > 0)
+        text += QLatin1Char('\n')
+            + tr("Reviewed: %1 videos complete, %2 partial; %3 in, %4 out")
+                  .arg(reviewed.complete)
+                  .arg(reviewed.partial)
+                  .arg(reviewed.in)
+                  .arg(reviewed.out);
+    if (const auto &p = current.samplePrecision())
+        text += QLatin1Char('\n')
+            + tr("Sample of %1 events (seed %2): %3 confirmed, %4 rejected, %5 not reviewed; "
+                 "precision %6, 95 % interval %7 to %8")
+                  .arg(current.sample().picks.size())
+                  .arg(current.sample().seed)
+                  .arg(p->confirmed)
+                  .arg(p->rejected)
+                  .arg(p->unreviewed)
+                  .arg(p->value, 0, 'f', 3)
+                  .arg(p->low, 0, 'f', 3)
+                  .arg(p->high, 0, 'f', 3);
     totals->setText(text);
 }
 

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <optional>
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QVector>
+
+#include "reviewsample.h"
+#include "videoreview.h"
 
 // What the count files and run records of a folder of videos say, read
 // without processing anything again: one row per video in listing order,
@@ -26,6 +31,7 @@ public:
         int out = 0;
         Status status = Status::NotProcessed;
         QString method; // from the run record; empty without one
+        VideoReview::Tally review; // of the review file bound to the count file
     };
 
     struct Event
@@ -67,9 +73,28 @@ public:
     // summary.csv: a header, then one ";"-separated line per row.
     QByteArray summaryCsv() const;
 
+    struct ReviewTotals
+    {
+        int complete = 0; // videos
+        int partial = 0;
+        int in = 0; // reviewed in and out over the reviewed videos
+        int out = 0;
+    };
+    ReviewTotals reviewTotals() const;
+
+    // The same folder with only the reviewed events (confirmed and added),
+    // for the activity of reviewed counts.
+    FolderSummary reviewedOnly() const;
+    // Of the folder's review sample, when it has one.
+    const std::optional<ReviewSample::Precision> &samplePrecision() const { return precision; }
+    const ReviewSample &sample() const { return drawn; }
+
 private:
     QString dir;
     QVector<Row> table;
     QVector<Event> counted;
     QVector<Span> recorded;
+    QVector<Event> reviewed;
+    ReviewSample drawn;
+    std::optional<ReviewSample::Precision> precision;
 };
