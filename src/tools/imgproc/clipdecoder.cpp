@@ -89,9 +89,22 @@ void ClipDecoder::run()
 
 void ClipDecoder::sweep(const Request &head)
 {
-    const bool readOn = reader && reader->isOpen() && readerVideo == head.video
-        && reader->lastIndex() < head.first && head.first - reader->lastIndex() <= kReadOnFrames;
+    // Clips begun in this pass go on where the reader is; a clip ahead, not
+    // far, is read on to rather than sought.
+    const double position
+        = reader && reader->isOpen() && readerVideo == head.video ? reader->lastIndex() : -1;
+    bool started = false;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        started = partial.count(head.id) > 0;
+    }
+    const bool readOn = position >= 0
+        && (started || (head.first > position && head.first - position <= kReadOnFrames));
     if (!readOn) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            partial.clear();
+        }
         reader = std::make_unique<FrameReader>(4, FrameReader::Direct, FrameReader::EveryFrame);
         readerVideo = head.video;
         const QString problem = reader->open(head.video, static_cast<int>(head.first));
