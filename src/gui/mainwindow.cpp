@@ -293,7 +293,7 @@ void MainWindow::addResultControls()
     connect(summaryButton, &QPushButton::clicked, this, &MainWindow::showSummary);
     reviewButton = new QPushButton(tr("Review"), ui->admin_page);
     reviewButton->setObjectName(QStringLiteral("pb_review"));
-    reviewButton->setGeometry(190, 638, 55, 23);
+    reviewButton->setGeometry(190, 638, 60, 23);
     reviewButton->setToolTip(tr("Confirm or reject each event of the video shown"));
     connect(reviewButton, &QPushButton::clicked, this, &MainWindow::showReview);
 

@@ -178,7 +178,11 @@ QVariant ReviewModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole: {
         const Result &e = event(row);
-        QString text = tr("Frame %1  %2").arg(e.frame, 0, 'f', 0).arg(e.timestamp);
+        // The counter's stamps read "yyyy-MM-dd_hh:mm:ss": the time of day is what differs.
+        const QString time = e.timestamp.contains(QLatin1Char('_'))
+            ? e.timestamp.section(QLatin1Char('_'), 1)
+            : e.timestamp;
+        QString text = tr("Frame %1  %2").arg(e.frame, 0, 'f', 0).arg(time);
         text += QLatin1Char('\n') + kindText(row);
         if (!video.method.isEmpty())
             text += tr(", %1").arg(video.method);

@@ -35,9 +35,10 @@ SummaryWindow::SummaryWindow(QWidget *parent)
     setWindowTitle(tr("Summary"));
     resize(1000, 760);
 
-    model = new QStandardItemModel(0, 8, this);
+    model = new QStandardItemModel(0, 11, this);
     model->setHorizontalHeaderLabels({ tr("Video"), tr("Recording start"), tr("Duration"),
-        tr("Frames processed"), tr("In"), tr("Out"), tr("Status"), tr("Method") });
+        tr("Frames processed"), tr("In"), tr("Out"), tr("Status"), tr("Method"),
+        tr("Reviewed in"), tr("Reviewed out"), tr("Review status") });
     table = new QTableView(this);
     table->setObjectName(QStringLiteral("tv_summary"));
     table->setModel(model);
@@ -157,13 +158,17 @@ void SummaryWindow::fillTable()
     model->removeRows(0, model->rowCount());
     for (const FolderSummary::Row &row : current.rows()) {
         const bool counted = row.status != FolderSummary::Status::NotProcessed;
-        const QStringList cells { QFileInfo(row.video).fileName(),
+        QStringList cells { QFileInfo(row.video).fileName(),
             FolderSummary::formatTime(row.recordingStart),
             FolderSummary::formatDuration(row.durationSeconds),
             row.framesProcessed >= 0 ? QString::number(row.framesProcessed) : QString(),
             counted ? QString::number(row.in) : QString(),
             counted ? QString::number(row.out) : QString(), FolderSummary::statusName(row.status),
             row.method };
+        const bool reviewed = row.review.status != VideoReview::Status::None;
+        cells << (reviewed ? QString::number(row.review.in) : QString())
+              << (reviewed ? QString::number(row.review.out) : QString())
+              << VideoReview::statusName(row.review.status);
         QList<QStandardItem *> items;
         for (const QString &cell : cells)
             items.append(new QStandardItem(cell));
