@@ -146,8 +146,11 @@ int main(int argc, char *argv[])
             QTest::keyClick(window.view(), Qt::Key(key));
     }
     if (!screenshot.isEmpty()) {
-        QTest::qWait(700); // the clips a while into their loop
-        if (!window.grab().save(screenshot))
+        // Taken while the tiles show the frame their event was counted in.
+        const bool atEvent = QTest::qWaitFor([&window] {
+            return window.model()->index(0).data(ReviewModel::EventFrameRole).toBool();
+        }, 5000);
+        if (!atEvent || !window.grab().save(screenshot))
             return 1;
         return 0;
     }
