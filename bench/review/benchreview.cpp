@@ -137,7 +137,8 @@ int main(int argc, char *argv[])
     const qint64 opened = clock.elapsed();
     const qint64 first = untilScreenShown(window);
     const int tiles = window.visibleRows().size();
-    std::printf("%d events; window open in %lld ms; first screen (%d tiles) in %lld ms from opening\n",
+    std::printf(
+        "%d events; window open in %lld ms; first screen (%d tiles) in %lld ms from opening\n",
         window.model()->rowCount(), static_cast<long long>(opened), tiles,
         static_cast<long long>(opened + first));
     if (decide) {
@@ -147,9 +148,11 @@ int main(int argc, char *argv[])
     }
     if (!screenshot.isEmpty()) {
         // Taken while the tiles show the frame their event was counted in.
-        const bool atEvent = QTest::qWaitFor([&window] {
-            return window.model()->index(0).data(ReviewModel::EventFrameRole).toBool();
-        }, 5000);
+        const bool atEvent = QTest::qWaitFor(
+            [&window] {
+                return window.model()->index(0).data(ReviewModel::EventFrameRole).toBool();
+            },
+            5000);
         if (!atEvent || !window.grab().save(screenshot))
             return 1;
         return 0;

@@ -21,14 +21,16 @@ constexpr int kShownWidth = 640;
 
 } // namespace
 
-ReviewAddDialog::ReviewAddDialog(const QString &videoPath, double frameIndex, bool line, QWidget *parent)
+ReviewAddDialog::ReviewAddDialog(
+    const QString &videoPath, double frameIndex, bool line, QWidget *parent)
     : QDialog(parent)
     , video(videoPath)
     , index(frameIndex)
 {
     setWindowTitle(tr("Add missed event"));
     auto *layout = new QVBoxLayout(this);
-    auto *hint = new QLabel(tr("Frame %1: click where the insect is.").arg(frameIndex, 0, 'f', 0), this);
+    auto *hint
+        = new QLabel(tr("Frame %1: click where the insect is.").arg(frameIndex, 0, 'f', 0), this);
     picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("la_addframe"));
     picture->installEventFilter(this);
@@ -57,8 +59,8 @@ ReviewAddDialog::ReviewAddDialog(const QString &videoPath, double frameIndex, bo
         && capture.read(bgr) && !bgr.empty()) {
         cv::Mat rgb;
         cv::cvtColor(bgr, rgb, cv::COLOR_BGR2RGB);
-        frame = QImage(rgb.data, rgb.cols, rgb.rows, static_cast<int>(rgb.step),
-            QImage::Format_RGB888)
+        frame = QImage(
+            rgb.data, rgb.cols, rgb.rows, static_cast<int>(rgb.step), QImage::Format_RGB888)
                     .copy();
         scale = std::min(1.0, double(kShownWidth) / frame.width());
     } else {
@@ -71,7 +73,8 @@ void ReviewAddDialog::showFrame()
 {
     if (frame.isNull())
         return;
-    QImage shown = frame.scaled(frame.size() * scale, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QImage shown
+        = frame.scaled(frame.size() * scale, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     if (position.x >= 0) {
         QPainter painter(&shown);
         painter.setPen(QPen(Qt::red, 2));

@@ -38,8 +38,8 @@ void ReviewDelegate::paint(
 {
     painter->save();
     const QRect tile = option.rect.adjusted(1, 1, -1, -1);
-    const bool current = option.state & QStyle::State_HasFocus
-        || option.state & QStyle::State_Selected;
+    const bool current
+        = option.state & QStyle::State_HasFocus || option.state & QStyle::State_Selected;
     painter->fillRect(tile, current ? option.palette.highlight() : option.palette.base());
 
     const auto decision

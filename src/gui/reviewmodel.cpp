@@ -117,8 +117,10 @@ void ReviewModel::sortRows()
     std::stable_sort(rows.begin(), rows.end(), [this](const Row &a, const Row &b) {
         if (a.video != b.video)
             return a.video < b.video;
-        const QVector<Result> &ea = a.added ? loaded[a.video].review.added() : loaded[a.video].review.events();
-        const QVector<Result> &eb = b.added ? loaded[b.video].review.added() : loaded[b.video].review.events();
+        const QVector<Result> &ea
+            = a.added ? loaded[a.video].review.added() : loaded[a.video].review.events();
+        const QVector<Result> &eb
+            = b.added ? loaded[b.video].review.added() : loaded[b.video].review.events();
         return ea[a.event].frame < eb[b.event].frame;
     });
     clips = QVector<TileClip>(rows.size());
@@ -304,8 +306,8 @@ void ReviewModel::setClip(const ClipDecoder::Clip &clip)
             cv::polylines(drawn, line, false, cv::Scalar(0, 230, 255), 1, cv::LINE_AA);
         if (clip.indices[i] == request.event) {
             tile.eventFrame = static_cast<int>(i);
-            cv::circle(drawn, cv::Point(e.x, e.y) - request.crop.tl(), 14, cv::Scalar(60, 60, 255), 1,
-                cv::LINE_AA);
+            cv::circle(drawn, cv::Point(e.x, e.y) - request.crop.tl(), 14, cv::Scalar(60, 60, 255),
+                1, cv::LINE_AA);
         }
         tile.frames.append(toImage(drawn));
     }

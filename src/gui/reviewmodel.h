@@ -44,7 +44,8 @@ public:
     // Every event of `videos` (of the one video, usually).
     bool setVideos(const QStringList &videos, QString *error);
     // The sampled events only, across the folder.
-    bool setPicks(const QString &folder, const QVector<QPair<QString, Result>> &picks, QString *error);
+    bool setPicks(
+        const QString &folder, const QVector<QPair<QString, Result>> &picks, QString *error);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -70,7 +71,10 @@ public:
 
     // The clip request of a row.
     ClipDecoder::Request clipRequest(int row) const;
-    bool hasClip(int row) const { return !clips.value(row).frames.isEmpty() || !clips.value(row).error.isEmpty(); }
+    bool hasClip(int row) const
+    {
+        return !clips.value(row).frames.isEmpty() || !clips.value(row).error.isEmpty();
+    }
     void setClip(const ClipDecoder::Clip &clip);
     // Frees the clips of rows outside `keep`.
     void dropClipsExcept(const QVector<int> &keep);

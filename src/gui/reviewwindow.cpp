@@ -113,7 +113,8 @@ ReviewWindow::ReviewWindow(QWidget *parent)
     connect(clipTimer, &QTimer::timeout, this, &ReviewWindow::requestClips);
 
     connect(decoder, &ClipDecoder::clipReady, tiles, &ReviewModel::setClip);
-    connect(list->verticalScrollBar(), &QScrollBar::valueChanged, this, &ReviewWindow::scheduleClips);
+    connect(
+        list->verticalScrollBar(), &QScrollBar::valueChanged, this, &ReviewWindow::scheduleClips);
     connect(tiles, &QAbstractItemModel::modelReset, this, &ReviewWindow::scheduleClips);
     connect(filter, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
         &ReviewWindow::applyFilter);
@@ -216,7 +217,8 @@ void ReviewWindow::carryOver(bool keep)
         QString problem;
         const bool done = keep ? tiles->carryOver(v, &problem) : tiles->startAgain(v, &problem);
         if (!done) {
-            reportError(tr("Cannot save the review of %1").arg(QFileInfo(path).fileName()), problem);
+            reportError(
+                tr("Cannot save the review of %1").arg(QFileInfo(path).fileName()), problem);
             return;
         }
         emit reviewChanged(path);
@@ -235,13 +237,14 @@ void ReviewWindow::applyFilter()
 void ReviewWindow::updateCounts()
 {
     const VideoReview::Tally t = tiles->tally();
-    counts->setText(tr("Unreviewed %1, confirmed %2, rejected %3, added %4; reviewed: %5 in, %6 out")
-                        .arg(tiles->count(ReviewFile::Decision::Unreviewed))
-                        .arg(tiles->count(ReviewFile::Decision::Confirmed))
-                        .arg(tiles->count(ReviewFile::Decision::Rejected))
-                        .arg(tiles->count(ReviewFile::Decision::Added))
-                        .arg(t.in)
-                        .arg(t.out));
+    counts->setText(
+        tr("Unreviewed %1, confirmed %2, rejected %3, added %4; reviewed: %5 in, %6 out")
+            .arg(tiles->count(ReviewFile::Decision::Unreviewed))
+            .arg(tiles->count(ReviewFile::Decision::Confirmed))
+            .arg(tiles->count(ReviewFile::Decision::Rejected))
+            .arg(tiles->count(ReviewFile::Decision::Added))
+            .arg(t.in)
+            .arg(t.out));
 }
 
 void ReviewWindow::decideCurrent(ReviewFile::Decision decision)
@@ -396,7 +399,8 @@ void ReviewWindow::askSample()
     const QString folder = QFileInfo(mainVideo).absolutePath();
     bool ok = false;
     const int size = QInputDialog::getInt(this, tr("Review a sample"),
-        tr("Events to draw at random from every count file of %1:").arg(QDir::toNativeSeparators(folder)),
+        tr("Events to draw at random from every count file of %1:")
+            .arg(QDir::toNativeSeparators(folder)),
         100, 1, 1000000, 1, &ok);
     if (!ok)
         return;

@@ -44,11 +44,12 @@ void TestReviewWindow::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QVERIFY(dir.isValid());
     video = dir.filePath(QStringLiteral("video_20150612_0930_01.mp4"));
-    QVERIFY(testvideo::write(video, "avc1", 25, cv::Size(320, 240), 150, [](int index, cv::Mat &frame) {
-        frame = testvideo::background(frame.size());
-        testvideo::paintIndex(frame, index);
-        cv::circle(frame, cv::Point(20 + 2 * index, 120), 5, cv::Scalar(0, 0, 255), cv::FILLED);
-    }));
+    QVERIFY(
+        testvideo::write(video, "avc1", 25, cv::Size(320, 240), 150, [](int index, cv::Mat &frame) {
+            frame = testvideo::background(frame.size());
+            testvideo::paintIndex(frame, index);
+            cv::circle(frame, cv::Point(20 + 2 * index, 120), 5, cv::Scalar(0, 0, 255), cv::FILLED);
+        }));
     AreaContour zones;
     zones.addAreaPoint(cv::Point(160, 20));
     zones.addAreaPoint(cv::Point(160, 220));
@@ -111,7 +112,8 @@ void TestReviewWindow::keyboardFlow()
     list->setCurrentIndex(window.model()->index(3));
     QTest::keyClick(list, Qt::Key_Space); // the last one: it leaves the filter's view
     QVERIFY(window.visibleRows().isEmpty());
-    QCOMPARE(reviewLines(), QStringLiteral("40 confirmed, 60 rejected, 80 rejected, 100 confirmed"));
+    QCOMPARE(
+        reviewLines(), QStringLiteral("40 confirmed, 60 rejected, 80 rejected, 100 confirmed"));
     filter->setCurrentIndex(filter->findText(QStringLiteral("All")));
     QCOMPARE(window.visibleRows().size(), 4);
     list->setCurrentIndex(window.model()->index(1));
@@ -121,7 +123,8 @@ void TestReviewWindow::keyboardFlow()
 
 void TestReviewWindow::addMissedEvent()
 {
-    QVERIFY(testfiles::write(VideoFiles::resultFile(video), "Frame;X;Y;In;Out;Timestamp\n40;70;120;1;0;a\n"));
+    QVERIFY(testfiles::write(
+        VideoFiles::resultFile(video), "Frame;X;Y;In;Out;Timestamp\n40;70;120;1;0;a\n"));
     QFile::remove(VideoFiles::reviewFile(video));
     ReviewWindow window;
     QVERIFY(window.setVideo(video));
@@ -148,7 +151,8 @@ void TestReviewWindow::addMissedEvent()
     QCOMPARE(window.view()->currentIndex().row(), 1);
     // Counted in the frame shown: the count file names the one before.
     QCOMPARE(reviewLines(), QStringLiteral("89 added"));
-    QVERIFY(testfiles::read(VideoFiles::reviewFile(video)).contains("\n89;200;60;0;1;2015-06-12_09:30:03;added\n"));
+    QVERIFY(testfiles::read(VideoFiles::reviewFile(video))
+                .contains("\n89;200;60;0;1;2015-06-12_09:30:03;added\n"));
 }
 
 void TestReviewWindow::newRunOffersCarryOver()

@@ -1,9 +1,6 @@
 #include <csignal>
 #include <set>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -23,6 +20,8 @@
 #include "testvideo.h"
 #include "videofiles.h"
 #include "videoreview.h"
+#include <sys/wait.h>
+#include <unistd.h>
 
 using Decision = ReviewFile::Decision;
 
@@ -92,16 +91,20 @@ void TestReview::roundTrip_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("valid");
-    const QByteArray head = "# counts sha256=" + QByteArray(64, 'a') + "\nFrame;X;Y;In;Out;Timestamp;Decision\n";
+    const QByteArray head
+        = "# counts sha256=" + QByteArray(64, 'a') + "\nFrame;X;Y;In;Out;Timestamp;Decision\n";
     QTest::newRow("no decisions") << head << true;
-    QTest::newRow("every decision") << head + "90;1;2;1;0;2015-06-12_09:30:01;confirmed\n"
-            "1.23457e+06;3;4;0;1;x;rejected\n7;5;6;1;1;;added\n"
+    QTest::newRow("every decision") << head
+            + "90;1;2;1;0;2015-06-12_09:30:01;confirmed\n"
+              "1.23457e+06;3;4;0;1;x;rejected\n7;5;6;1;1;;added\n"
                                     << true;
     QTest::newRow("unknown decision") << head + "90;1;2;1;0;t;maybe\n" << false;
     QTest::newRow("no decision field") << head + "90;1;2;1;0;t\n" << false;
     QTest::newRow("frame not a number") << head + "x;1;2;1;0;t;confirmed\n" << false;
-    QTest::newRow("short checksum") << QByteArray("# counts sha256=abc\nFrame;X;Y;In;Out;Timestamp;Decision\n") << false;
-    QTest::newRow("count file header") << "# counts sha256=" + QByteArray(64, 'a') + '\n' + countHeader << false;
+    QTest::newRow("short checksum")
+        << QByteArray("# counts sha256=abc\nFrame;X;Y;In;Out;Timestamp;Decision\n") << false;
+    QTest::newRow("count file header")
+        << "# counts sha256=" + QByteArray(64, 'a') + '\n' + countHeader << false;
     QTest::newRow("a count file") << counts({ "90 1 2 1 0" }) << false;
 }
 
@@ -133,11 +136,22 @@ void TestReview::binding_data()
     QTest::addColumn<QString>("carried");
 
     const QStringList three { "90 10 10 1 0", "95 20 20 0 1", "99 30 30 1 1" };
-    QTest::newRow("same counts") << three << QStringLiteral("cr.") << three << false << QStringLiteral("cr.");
-    QTest::newRow("new run, same events") << three << QStringLiteral("cr.") << QStringList { "90 10 10 1 0", "95 20 20 0 1", "99 30 30 1 1", "120 1 1 1 0" } << true << QStringLiteral("cr..");
-    QTest::newRow("event moved") << three << QStringLiteral("crc") << QStringList { "90 10 11 1 0", "95 20 20 0 1", "99 30 30 1 1" } << true << QStringLiteral(".rc");
-    QTest::newRow("event dropped") << three << QStringLiteral("crc") << QStringList { "95 20 20 0 1", "99 30 30 1 1" } << true << QStringLiteral("rc");
-    QTest::newRow("same place twice") << QStringList { "90 5 5 1 0", "90 5 5 1 0" } << QStringLiteral("rc") << QStringList { "80 1 1 1 0", "90 5 5 1 0", "90 5 5 1 0" } << true << QStringLiteral(".rc");
+    QTest::newRow("same counts") << three << QStringLiteral("cr.") << three << false
+                                 << QStringLiteral("cr.");
+    QTest::newRow("new run, same events")
+        << three << QStringLiteral("cr.")
+        << QStringList { "90 10 10 1 0", "95 20 20 0 1", "99 30 30 1 1", "120 1 1 1 0" } << true
+        << QStringLiteral("cr..");
+    QTest::newRow("event moved") << three << QStringLiteral("crc")
+                                 << QStringList { "90 10 11 1 0", "95 20 20 0 1", "99 30 30 1 1" }
+                                 << true << QStringLiteral(".rc");
+    QTest::newRow("event dropped")
+        << three << QStringLiteral("crc") << QStringList { "95 20 20 0 1", "99 30 30 1 1" } << true
+        << QStringLiteral("rc");
+    QTest::newRow("same place twice")
+        << QStringList { "90 5 5 1 0", "90 5 5 1 0" } << QStringLiteral("rc")
+        << QStringList { "80 1 1 1 0", "90 5 5 1 0", "90 5 5 1 0" } << true
+        << QStringLiteral(".rc");
 }
 
 void TestReview::binding()
@@ -155,7 +169,9 @@ void TestReview::binding()
     QCOMPARE(review.binding(), VideoReview::Binding::Fresh);
     for (int i = 0; i < decided.size(); ++i) {
         if (decided[i] != '.')
-            QVERIFY2(review.decide(i, decided[i] == 'c' ? Decision::Confirmed : Decision::Rejected, &error), qPrintable(error));
+            QVERIFY2(review.decide(
+                         i, decided[i] == 'c' ? Decision::Confirmed : Decision::Rejected, &error),
+                qPrintable(error));
     }
     Result missed;
     missed.frame = 97;
@@ -226,7 +242,8 @@ void TestReview::completeOrAbsentWhenKilled()
     a.countsSha256 = QByteArray(64, 'a');
     ReviewFile b = a;
     for (int i = 0; i < 20000; ++i)
-        b.entries.append({ Result { double(i), i, i, 1, 0, QStringLiteral("t") }, Decision::Rejected });
+        b.entries.append(
+            { Result { double(i), i, i, 1, 0, QStringLiteral("t") }, Decision::Rejected });
     const QString path = VideoFiles::reviewFile(video());
     QString error;
     QVERIFY(a.save(path, &error));
@@ -250,7 +267,8 @@ void TestReview::completeOrAbsentWhenKilled()
 
 void TestReview::summaryAndRecord()
 {
-    QVERIFY(testfiles::write(VideoFiles::resultFile(video()), counts({ "90 1 1 1 0", "95 2 2 0 1", "99 3 3 1 0" })));
+    QVERIFY(testfiles::write(
+        VideoFiles::resultFile(video()), counts({ "90 1 1 1 0", "95 2 2 0 1", "99 3 3 1 0" })));
     RunRecord record;
     record.method = QStringLiteral("robust");
     record.in = 2;
@@ -259,7 +277,8 @@ void TestReview::summaryAndRecord()
     QVERIFY(record.save(VideoFiles::runRecordFile(video()), &error));
     auto row = [this] { return FolderSummary::read(dir->path()).rows().value(0); };
     QCOMPARE(row().review.status, VideoReview::Status::None);
-    QVERIFY(FolderSummary::read(dir->path()).summaryCsv().endsWith(";2;1;processed;robust;;;none\n"));
+    QVERIFY(
+        FolderSummary::read(dir->path()).summaryCsv().endsWith(";2;1;processed;robust;;;none\n"));
 
     VideoReview review;
     QVERIFY(review.open(video(), &error));
@@ -297,8 +316,10 @@ void TestReview::sampleFromSeed()
     // Across a folder: videos in name order, events in file order.
     const QString second = dir->filePath(QStringLiteral("b.mp4"));
     QVERIFY(testfiles::write(second, "x"));
-    QVERIFY(testfiles::write(VideoFiles::resultFile(second), counts({ "200 9 9 1 0", "201 9 9 1 0" })));
-    QVERIFY(testfiles::write(VideoFiles::resultFile(video()), counts({ "90 1 1 1 0", "95 2 2 0 1", "99 3 3 1 0" })));
+    QVERIFY(
+        testfiles::write(VideoFiles::resultFile(second), counts({ "200 9 9 1 0", "201 9 9 1 0" })));
+    QVERIFY(testfiles::write(
+        VideoFiles::resultFile(video()), counts({ "90 1 1 1 0", "95 2 2 0 1", "99 3 3 1 0" })));
     const ReviewSample sample = ReviewSample::draw(dir->path(), 5, 7);
     QCOMPARE(sample.total, 5);
     QCOMPARE(sample.picks[0].video, QStringLiteral("b.mp4"));
@@ -359,12 +380,14 @@ void TestReview::clipShowsTheEventFrames()
         cv::circle(frame, cv::Point(40 + index, 150), 6, cv::Scalar(0, 0, 255), cv::FILLED);
     }));
     // Near the frame's right edge: the crop stays inside the frame.
-    const ClipDecoder::Request near = ClipDecoder::around(1, path, size, 50, 120, cv::Point(300, 30));
+    const ClipDecoder::Request near
+        = ClipDecoder::around(1, path, size, 50, 120, cv::Point(300, 30));
     QCOMPARE(near.crop, cv::Rect(160, 0, 160, 160));
     QCOMPARE(near.first, 70.0);
     QCOMPARE(near.last, 145.0);
     QCOMPARE(near.stride, 3); // 20 frames a second at most
-    const ClipDecoder::Request second = ClipDecoder::around(2, path, size, 50, 100, cv::Point(100, 150));
+    const ClipDecoder::Request second
+        = ClipDecoder::around(2, path, size, 50, 100, cv::Point(100, 150));
 
     ClipDecoder decoder;
     QSignalSpy ready(&decoder, &ClipDecoder::clipReady);
@@ -376,7 +399,8 @@ void TestReview::clipShowsTheEventFrames()
         const ClipDecoder::Request &r = clip.id == 1 ? near : second;
         QVERIFY(clip.error.isEmpty());
         QCOMPARE(clip.frames.size(), clip.indices.size());
-        std::vector<double> every; // each stride-th frame from the event's, a second before to half after
+        std::vector<double>
+            every; // each stride-th frame from the event's, a second before to half after
         for (double i = r.first; i <= r.last; ++i) {
             if (std::fmod(std::abs(i - r.event), 3.0) == 0)
                 every.push_back(i);

@@ -105,7 +105,7 @@ void ClipDecoder::sweep(const Request &head)
             const std::lock_guard<std::mutex> lock(mutex);
             partial.clear();
         }
-        reader = std::make_unique<FrameReader>(4, FrameReader::Direct, FrameReader::EveryFrame);
+        reader = std::make_unique<FrameReader>(4, FrameReader::Direct, FrameReader::GreyOnly);
         readerVideo = head.video;
         const QString problem = reader->open(head.video, static_cast<int>(head.first));
         if (!problem.isEmpty()) {
@@ -127,8 +127,8 @@ void ClipDecoder::sweep(const Request &head)
     for (;;) {
         {
             const std::lock_guard<std::mutex> lock(mutex);
-            const bool headLeft = std::any_of(queue.begin(), queue.end(),
-                [&head](const Request &r) { return r.id == head.id; });
+            const bool headLeft = std::any_of(
+                queue.begin(), queue.end(), [&head](const Request &r) { return r.id == head.id; });
             if (stopping || !headLeft)
                 return;
         }
@@ -139,8 +139,21 @@ void ClipDecoder::sweep(const Request &head)
             reader.reset();
             return;
         }
-        take(reader->lastIndex(), frame->colour, head.video);
+        // Only the frames a clip keeps are converted to BGR.
+        const double index = reader->lastIndex();
+        cv::Mat colour = frame->colour;
+        if (colour.empty() && wants(index, head.video) && !reader->colourOf(*frame, colour))
+            colour.release();
+        take(index, colour, head.video);
     }
+}
+
+bool ClipDecoder::wants(double index, const QString &video)
+{
+    const std::lock_guard<std::mutex> lock(mutex);
+    return std::any_of(queue.begin(), queue.end(), [&](const Request &r) {
+        return r.video == video && wanted(r, index) && (index == r.first || partial.count(r.id) > 0);
+    });
 }
 
 void ClipDecoder::take(double index, const cv::Mat &frame, const QString &video)

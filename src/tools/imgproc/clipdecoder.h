@@ -73,6 +73,8 @@ private:
     // Reads frames of `head`'s video, cropping for every asked-for clip they
     // belong to, until `head` is done or no longer asked for.
     void sweep(const Request &head);
+    // Whether a clip asked for keeps frame `index` of `video`.
+    bool wants(double index, const QString &video);
     void take(double index, const cv::Mat &frame, const QString &video);
 
     std::unique_ptr<QThread> thread;

@@ -30,10 +30,12 @@ bool fail(QString *error, const QString &text)
 QStringList countedVideos(const QString &folder)
 {
     QStringList videos = VideoFiles::listVideos(folder);
-    std::sort(videos.begin(), videos.end(),
-        [](const QString &a, const QString &b) { return QFileInfo(a).fileName() < QFileInfo(b).fileName(); });
-    videos.erase(std::remove_if(videos.begin(), videos.end(),
-                     [](const QString &v) { return !QFileInfo(VideoFiles::resultFile(v)).isFile(); }),
+    std::sort(videos.begin(), videos.end(), [](const QString &a, const QString &b) {
+        return QFileInfo(a).fileName() < QFileInfo(b).fileName();
+    });
+    videos.erase(
+        std::remove_if(videos.begin(), videos.end(),
+            [](const QString &v) { return !QFileInfo(VideoFiles::resultFile(v)).isFile(); }),
         videos.end());
     return videos;
 }
@@ -60,7 +62,8 @@ QVector<int> ReviewSample::select(int total, int size, std::uint32_t seed)
     int wanted = std::clamp(size, 0, std::max(total, 0));
     for (int i = 0; i < total && wanted > 0; ++i) {
         const std::uint64_t left = static_cast<std::uint64_t>(total - i);
-        if ((static_cast<std::uint64_t>(random()) * left) >> 32 < static_cast<std::uint64_t>(wanted)) {
+        if ((static_cast<std::uint64_t>(random()) * left) >> 32
+            < static_cast<std::uint64_t>(wanted)) {
             taken.append(i);
             --wanted;
         }
@@ -90,7 +93,8 @@ bool ReviewSample::save(const QString &folder, QString *error) const
     if (info.isSymLink() || (info.exists() && !info.isFile()))
         return fail(error, QStringLiteral("%1: is no regular file").arg(path));
     if (!QDir().mkpath(VideoFiles::folderExportDir(folder)))
-        return fail(error, QStringLiteral("%1: cannot be created").arg(VideoFiles::folderExportDir(folder)));
+        return fail(error,
+            QStringLiteral("%1: cannot be created").arg(VideoFiles::folderExportDir(folder)));
     QString text = QStringLiteral("# seed=%1 size=%2 events=%3\n%4\n")
                        .arg(seed)
                        .arg(picks.size())
@@ -121,7 +125,8 @@ bool ReviewSample::load(const QString &folder, ReviewSample &sample, QString *er
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return fail(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines
+        = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ReviewSample read;
     int size = -1;
     if (lines.size() >= 2 && lines[1] == QLatin1String(header)) {
@@ -138,7 +143,8 @@ bool ReviewSample::load(const QString &folder, ReviewSample &sample, QString *er
     for (int i = 2; size >= 0 && i < lines.size(); ++i) {
         const QStringList f = lines[i].split(QLatin1Char(';'));
         if (f.size() != 6)
-            return fail(error, QStringLiteral("%1: line %2 is no sampled event").arg(path).arg(i + 1));
+            return fail(
+                error, QStringLiteral("%1: line %2 is no sampled event").arg(path).arg(i + 1));
         Pick p { f[0], Result() };
         p.event.frame = f[1].toDouble();
         p.event.x = f[2].toInt();

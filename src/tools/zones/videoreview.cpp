@@ -138,7 +138,9 @@ bool VideoReview::decide(int event, Decision decision, QString *error)
     if (event < 0 || event >= counts.size() || decision == Decision::Added)
         return fail(error, QStringLiteral("no such event"));
     if (bound == Binding::Stale || bound == Binding::Unreadable)
-        return fail(error, QStringLiteral("the counts changed since the review: carry the decisions over or start again first"));
+        return fail(error,
+            QStringLiteral("the counts changed since the review: carry the decisions over or start "
+                           "again first"));
     const Decision before = decisions[event];
     decisions[event] = decision;
     if (save(error))
@@ -150,7 +152,9 @@ bool VideoReview::decide(int event, Decision decision, QString *error)
 bool VideoReview::addEvent(const Result &event, QString *error)
 {
     if (bound == Binding::Stale || bound == Binding::Unreadable)
-        return fail(error, QStringLiteral("the counts changed since the review: carry the decisions over or start again first"));
+        return fail(error,
+            QStringLiteral("the counts changed since the review: carry the decisions over or start "
+                           "again first"));
     extra.append(event);
     if (save(error))
         return true;
