@@ -293,7 +293,7 @@ void TestReview::summaryAndRecord()
     QVERIFY(review.decide(2, Decision::Confirmed, &error));
     const FolderSummary summary = FolderSummary::read(dir->path());
     QVERIFY(summary.summaryCsv().endsWith(";robust;2;1;complete\n"));
-    QCOMPARE(summary.reviewedOnly().totalIn(), 2); // the events' sums, not the rows'
+    QCOMPARE(summary.reviewedOnly().totalIn(), qint64(2)); // the events' sums, not the rows'
     QCOMPARE(summary.reviewedOnly().events().size(), 3);
     QVERIFY(RunRecord::load(VideoFiles::runRecordFile(video()), record, &error));
     QCOMPARE(record.reviewStatus, QStringLiteral("complete"));

@@ -1,6 +1,7 @@
 #include "summaryreport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QSaveFile>
@@ -18,8 +19,19 @@ bool fail(QString *error, const QString &path, const QString &why)
     return false;
 }
 
+// QSaveFile would write through a link to wherever it points.
+bool replaceable(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() || (info.exists() && !info.isFile()))
+        return fail(error, path, QStringLiteral("not a regular file; left as it is"));
+    return true;
+}
+
 bool saveBytes(const QString &path, const QByteArray &bytes, QString *error)
 {
+    if (!replaceable(path, error))
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         return fail(error, path, file.errorString());
@@ -33,15 +45,17 @@ QString SummaryReport::title(const FolderSummary &summary)
     return QDir(summary.folder()).dirName();
 }
 
-bool SummaryReport::saveChart(
-    const FolderSummary &summary, const ActivityBins &activity, const QString &path, QString *error)
+bool SummaryReport::saveChart(const FolderSummary &summary, const ActivityBins &activity,
+    const QString &path, ChartFormat format, QString *error)
 {
     const ActivityChart chart(title(summary), activity, summary.spans());
     const QSize size = ActivityChart::fileSize();
+    if (!replaceable(path, error))
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(error, path, file.errorString());
-    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
+    if (format == ChartFormat::Svg) {
         QSvgGenerator svg;
         svg.setOutputDevice(&file);
         svg.setSize(size);
@@ -71,8 +85,8 @@ bool SummaryReport::write(
         return fail(error, VideoFiles::folderExportDir(folder), QStringLiteral("cannot create it"));
     return saveBytes(VideoFiles::summaryFile(folder), summary.summaryCsv(), error)
         && saveBytes(VideoFiles::activityFile(folder), activity.csv(), error)
-        && saveChart(
-            summary, activity, VideoFiles::activityChartFile(folder, QStringLiteral("png")), error)
-        && saveChart(
-            summary, activity, VideoFiles::activityChartFile(folder, QStringLiteral("svg")), error);
+        && saveChart(summary, activity,
+            VideoFiles::activityChartFile(folder, QStringLiteral("png")), ChartFormat::Png, error)
+        && saveChart(summary, activity,
+            VideoFiles::activityChartFile(folder, QStringLiteral("svg")), ChartFormat::Svg, error);
 }
