@@ -344,6 +344,9 @@ void MainWindow::showReview()
 
 void MainWindow::markReviewed()
 {
+    // While processing, the list is of the run's new counts.
+    if (videoCommand == ProcessFrame || videoCommand == NextFile)
+        return;
     VideoReview review;
     QString problem;
     if (!review.open(videoFile, &problem) || review.events().size() != results.size())

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <map>
 #include <random>
-#include <tuple>
 
 #include <QDir>
 #include <QFile>
@@ -40,19 +39,6 @@ QStringList countedVideos(const QString &folder)
     return videos;
 }
 
-QVector<Result> readCounts(const QString &video)
-{
-    QVector<Result> events;
-    ResultFile file;
-    if (file.open(video, ResultFile::Read) != 1)
-        return events;
-    Result r;
-    while (file.readRecord(r.frame, r.x, r.y, r.in, r.out, r.timestamp) == 1)
-        events.append(r);
-    file.close();
-    return events;
-}
-
 } // namespace
 
 QVector<int> ReviewSample::select(int total, int size, std::uint32_t seed)
@@ -77,7 +63,11 @@ ReviewSample ReviewSample::draw(const QString &folder, int size, std::uint32_t s
     sample.seed = seed;
     QVector<Pick> all;
     for (const QString &video : countedVideos(folder)) {
-        for (const Result &r : readCounts(video))
+        VideoReview counts;
+        QString problem;
+        if (!counts.open(video, &problem))
+            continue;
+        for (const Result &r : counts.events())
             all.append({ QFileInfo(video).fileName(), r });
     }
     sample.total = all.size();
