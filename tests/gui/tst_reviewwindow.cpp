@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -16,6 +17,7 @@
 #include "reviewadddialog.h"
 #include "reviewmodel.h"
 #include "reviewwindow.h"
+#include "tableviewresult.h"
 #include "testfiles.h"
 #include "testvideo.h"
 #include "videofiles.h"
@@ -31,6 +33,7 @@ private slots:
     void keyboardFlow();
     void addMissedEvent();
     void newRunOffersCarryOver();
+    void resultListMarksDecisions();
 
 private:
     QString reviewLines() const;
@@ -184,6 +187,20 @@ void TestReviewWindow::newRunOffersCarryOver()
     QCOMPARE(window.model()->decision(0), Decision::Confirmed);
     QCOMPARE(window.model()->decision(1), Decision::Unreviewed);
     QCOMPARE(reviewLines(), QStringLiteral("40 confirmed"));
+}
+
+void TestReviewWindow::resultListMarksDecisions()
+{
+    QTableView view;
+    TableViewResult table(&view, nullptr, nullptr);
+    table.setResults(QVector<Result>(3));
+    table.markDecisions({ Decision::Confirmed, Decision::Unreviewed, Decision::Rejected });
+    const QAbstractItemModel *model = view.model();
+    QCOMPARE(model->index(0, 4).data(Qt::ToolTipRole).toString(), QStringLiteral("confirmed"));
+    QVERIFY(!model->index(1, 0).data(Qt::BackgroundRole).isValid());
+    QCOMPARE(model->index(2, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("rejected"));
+    QVERIFY(model->index(2, 0).data(Qt::BackgroundRole).value<QBrush>()
+        != model->index(0, 0).data(Qt::BackgroundRole).value<QBrush>());
 }
 
 QTEST_MAIN(TestReviewWindow)
