@@ -6,7 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
+
+#include "safefile.h"
 
 namespace {
 
@@ -141,24 +142,22 @@ bool RunRecord::fromJson(const QJsonObject &json, RunRecord &record, QString *er
 
 bool RunRecord::save(const QString &path, QString *error) const
 {
-    QSaveFile file(path);
-    const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    const QString problem = SafeFile::save(path, bytes());
+    if (error)
+        *error = problem;
+    return problem.isEmpty();
+}
+
+QByteArray RunRecord::bytes() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
 }
 
 bool RunRecord::load(const QString &path, RunRecord &record, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    QFile file;
+    if (!SafeFile::openForReading(file, path, error))
         return false;
-    }
     QJsonParseError parse;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
     if (!document.isObject()) {

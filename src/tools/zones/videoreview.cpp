@@ -5,10 +5,10 @@
 #include <vector>
 
 #include <QFileInfo>
-#include <QLockFile>
 
 #include "logging.h"
 #include "resultfile.h"
+#include "runlock.h"
 #include "runrecord.h"
 #include "videofiles.h"
 
@@ -110,8 +110,8 @@ void VideoReview::updateRunRecord()
     if (!info.exists() || info.isSymLink() || !info.isFile())
         return;
     // A run that holds the video replaces the counts and the record anyway.
-    QLockFile lock(VideoFiles::lockFile(path));
-    if (!lock.tryLock(0))
+    RunLock lock;
+    if (lock.take(VideoFiles::lockFile(path)) != RunLock::Take::Taken)
         return;
     RunRecord record;
     if (!RunRecord::load(recordPath, record, &recordWarning))
