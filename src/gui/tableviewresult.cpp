@@ -32,7 +32,7 @@ TableViewResult::TableViewResult(QTableView *view, QTextEdit *counterText, QObje
 {
     install(createModel());
     if (counterText != nullptr)
-        counterText->setPlainText(tr("Int Detected : 0 \rOut Detected : 0"));
+        counterText->setPlainText(tr("In Detected :0\rOut Detected : 0"));
 }
 
 void TableViewResult::setResults(const QVector<Result> &results)

@@ -87,7 +87,7 @@ void TestVideoOpen::countFileListing()
         QVERIFY(writeFile(countFilePath(video), content));
     QVERIFY(createWindow(m_work->path()));
     QCOMPARE(child<QTextEdit>("te_error")->toPlainText(),
-        QStringLiteral("Int Detected : 0 \nOut Detected : 0"));
+        QStringLiteral("In Detected :0\nOut Detected : 0"));
     QVERIFY(openVideo(video));
 
     const QAbstractItemModel *model = child<QTableView>("tv_result")->model();
@@ -394,21 +394,24 @@ void TestVideoOpen::startTimeFromName_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind"); // "coded", "now" or "invalid"
     QTest::addColumn<QDateTime>("coded");
+    QTest::addColumn<QString>("said"); // beside the video's properties
 
     QTest::newRow("coded name") << QString() << QStringLiteral("video_20150612_0930_01.mp4")
                                 << QStringLiteral("coded")
-                                << QDateTime(QDate(2015, 6, 12), QTime(9, 30));
+                                << QDateTime(QDate(2015, 6, 12), QTime(9, 30))
+                                << QStringLiteral("Recording start: 2015-06-12 09:30");
+    const QString processing = QStringLiteral("Stamped at the time of processing");
     QTest::newRow("plain name") << QString() << QStringLiteral("clip.mp4") << QStringLiteral("now")
-                                << QDateTime();
+                                << QDateTime() << processing;
     // A date that does not parse is warned about and stamped as a plain
     // name: an invalid start would leave every time stamp empty.
     QTest::newRow("name too short after the cut")
         << QString() << QStringLiteral("video_20150612_0930.mp4") << QStringLiteral("now")
-        << QDateTime();
+        << QDateTime() << processing;
     // Only the file's own name counts.
     QTest::newRow("marker in the folder only")
         << QStringLiteral("video_archive") << QStringLiteral("clip.mp4") << QStringLiteral("now")
-        << QDateTime();
+        << QDateTime() << processing;
 }
 
 void TestVideoOpen::startTimeFromName()
@@ -417,6 +420,7 @@ void TestVideoOpen::startTimeFromName()
     QFETCH(QString, name);
     QFETCH(QString, kind);
     QFETCH(QDateTime, coded);
+    QFETCH(QString, said);
 
     const QString video = addVideo(QStringLiteral("h264.mp4"), name, folder);
     QVERIFY(createWindow(QFileInfo(video).path()));
@@ -424,6 +428,7 @@ void TestVideoOpen::startTimeFromName()
     QVERIFY(openVideo(video));
     const QDateTime after = QDateTime::currentDateTime();
     const QDateTime start = startTime();
+    QCOMPARE(label("la_recording"), said);
 
     if (kind == QLatin1String("coded")) {
         QCOMPARE(start, coded);

@@ -14,6 +14,7 @@
 #include "summaryreport.h"
 #include "testfiles.h"
 #include "videofiles.h"
+#include <sys/stat.h>
 
 namespace {
 
@@ -42,9 +43,11 @@ private slots:
     void chartHasBarsWhereTheCountsAre();
     void badInputs_data();
     void badInputs();
+    void aPipeForCountsIsNamed();
     void batchWritesTheSameFiles();
     void batchRefuses_data();
     void batchRefuses();
+    void batchFailsOnAChartItCannotWrite();
 
 private:
     QString site() const { return dir->filePath(QStringLiteral("site")); }
@@ -289,6 +292,22 @@ void TestSummary::badInputs()
     }
 }
 
+void TestSummary::aPipeForCountsIsNamed()
+{
+    const QString video = dir->filePath(QStringLiteral("pipe/a.mp4"));
+    QVERIFY(testfiles::write(video, "not a video"));
+    QVERIFY(QDir().mkpath(QFileInfo(VideoFiles::resultFile(video)).path()));
+    QVERIFY(::mkfifo(QFile::encodeName(VideoFiles::resultFile(video)).constData(), 0600) == 0);
+
+    // Read at once, without waiting for a writer.
+    const FolderSummary summary = FolderSummary::read(QFileInfo(video).path());
+    QCOMPARE(summary.warnings().size(), 1);
+    QVERIFY2(summary.warnings().first().contains(QStringLiteral("it is a pipe")),
+        qPrintable(summary.warnings().first()));
+    QVERIFY2(summary.summaryCsv().endsWith("a.mp4;;;;;;not processed;;;;none\n"),
+        summary.summaryCsv().constData());
+}
+
 void TestSummary::batchWritesTheSameFiles()
 {
     const Outcome batch = runBatch(
@@ -338,6 +357,17 @@ void TestSummary::batchRefuses()
     QVERIFY2(batch.err.contains(message.toUtf8()), batch.err.constData());
     QVERIFY(batch.out.isEmpty());
     QVERIFY(!QFileInfo::exists(VideoFiles::summaryFile(dir->filePath(folder))));
+}
+
+void TestSummary::batchFailsOnAChartItCannotWrite()
+{
+    const QString svg = VideoFiles::activityChartFile(site(), QStringLiteral("svg"));
+    QVERIFY(QDir().mkpath(svg));
+    const Outcome batch = runBatch({ QStringLiteral("--summary"), site() });
+    QCOMPARE(batch.status, 1);
+    QVERIFY2(batch.err.contains(QFile::encodeName(svg)), batch.err.constData());
+    QVERIFY(QFileInfo(svg).isDir());
+    QVERIFY(!QFileInfo::exists(svg + QStringLiteral(".tmp")));
 }
 
 QTEST_MAIN(TestSummary)

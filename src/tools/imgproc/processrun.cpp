@@ -60,6 +60,10 @@ void ProcessRun::start(
     runZones = zones;
     maskImage = runZones.createMask(frameSize, 0);
     runZones.computeAreaSegments(frameSize, 0);
+    startZones = zones;
+    startSize = frameSize;
+    ownZones.clear();
+    ownZonesInUse = false;
     if (method->kind() != countingKind) {
         // One method at a time owns the target pool: the old one goes first.
         method.reset();
@@ -74,6 +78,25 @@ void ProcessRun::start(
     open = false;
     reason.clear();
     failureText.clear();
+}
+
+void ProcessRun::setBoxesOf(const QString &video, const AreaContour &zones)
+{
+    ownZones.insert(video, zones);
+}
+
+void ProcessRun::takeBoxesFor(const QString &path, const cv::Size &frameSize)
+{
+    const auto own = ownZones.constFind(path);
+    if (own == ownZones.constEnd() && !ownZonesInUse)
+        return;
+    ownZonesInUse = own != ownZones.constEnd();
+    runZones = ownZonesInUse ? *own : startZones;
+    const cv::Size size = ownZonesInUse ? frameSize : startSize;
+    maskImage = runZones.createMask(size, 0);
+    runZones.computeAreaSegments(size, 0);
+    method->reset(maskImage);
+    firstTrackId = Target::counter();
 }
 
 void ProcessRun::cancel()
@@ -197,6 +220,7 @@ bool ProcessRun::begin(
         skip(path, QStringLiteral("its frames are not 8-bit colour"));
         return false;
     }
+    takeBoxesFor(path, frame.size());
     // The mask, and the detector's reference, have the size of the video
     // that was current at the start.
     if (frame.size() != maskImage.size()) {

@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -82,6 +83,11 @@ public:
     // Resets the engine, builds the mask and the counting segments from a copy
     // of `zones` for `frameSize` (the current video's), and queues `queue`.
     void start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue);
+    // After start(): `video` is counted with `zones` instead of the run's
+    // boxes, from a fresh engine and a mask for its own frame size, as in a
+    // run of its own; the videos after it go back to the run's boxes (and a
+    // fresh engine).
+    void setBoxesOf(const QString &video, const AreaContour &zones);
     // The method of the runs started from now on; takes effect at start().
     void setCounting(CountingMethod::Kind kind) { countingKind = kind; }
     CountingMethod::Kind counting() const { return countingKind; }
@@ -197,6 +203,8 @@ public:
     const AreaContour &zones() const { return runZones; }
     // A composed copy; composing costs a pass over the frame.
     cv::Mat trajectoryImage() { return trajectory.image(); }
+    // "Density: " and the density, as of the last composed trajectory image.
+    const QString &densityText() const { return trajectory.getDensityText(); }
     // For connecting Add_Insect_detected.
     InsectDetect &insectDetect() { return counter; }
 
@@ -204,6 +212,8 @@ private:
     bool begin(
         double rate, double declaredFrames, const cv::Mat &frame, const QString &openFailure);
     void skip(const QString &path, const QString &why);
+    // The boxes, mask and engine for the video `path` of `frameSize`.
+    void takeBoxesFor(const QString &path, const cv::Size &frameSize);
     void fail(const QString &why);
     // The record of a video is begun when it opens and written when it ends;
     // an earlier run's record is removed as the count file starts afresh.
@@ -221,6 +231,10 @@ private:
     OutputSet output;
     AreaContour runZones;
     cv::Mat maskImage;
+    AreaContour startZones; // the run's boxes, as start() got them
+    cv::Size startSize;
+    QHash<QString, AreaContour> ownZones; // setBoxesOf
+    bool ownZonesInUse = false;
     QStringList queue;
 
     QString videoPath;

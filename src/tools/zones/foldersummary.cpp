@@ -11,6 +11,7 @@
 
 #include "logging.h"
 #include "runrecord.h"
+#include "safefile.h"
 #include "videofiles.h"
 
 namespace {
@@ -117,9 +118,10 @@ void FolderSummary::warn(const QString &text)
 
 void FolderSummary::readCounts(const QString &path, const QDateTime &start, Row &row)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        warn(QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString()));
+    QFile file;
+    QString problem;
+    if (!SafeFile::openForReading(file, path, &problem)) {
+        warn(QStringLiteral("%1; the video is taken as not processed").arg(problem));
         return;
     }
     file.readLine(); // header
@@ -168,6 +170,11 @@ FolderSummary FolderSummary::read(const QString &folder)
         const QString recordPath
             = complete ? VideoFiles::runRecordFile(video) : VideoFiles::partialRunRecordFile(video);
         const bool hasCounts = QFileInfo(countPath).isFile();
+        QFile refused;
+        QString why;
+        if (!hasCounts && SafeFile::present(countPath)
+            && !SafeFile::openForReading(refused, countPath, &why))
+            summary.warn(QStringLiteral("%1; the video is taken as not processed").arg(why));
 
         // A record without its count file belongs to deleted results.
         RunRecord record;

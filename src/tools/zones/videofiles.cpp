@@ -230,3 +230,20 @@ QString VideoFiles::reviewSampleFile(const QString &folder)
 {
     return folderExportDir(folder) + QStringLiteral("/review_sample.csv");
 }
+
+QDateTime VideoFiles::namedRecordingStart(const QString &videoPath)
+{
+    const QString marker = QStringLiteral("video_");
+    QString name = QFileInfo(videoPath).completeBaseName();
+    if (!name.contains(marker))
+        return QDateTime();
+    name.remove(marker);
+    name.chop(3);
+    return QDateTime::fromString(name, QStringLiteral("yyyyMMdd_hhmm"));
+}
+
+QString VideoFiles::replacedDir(const QString &videoPath, const QDateTime &when)
+{
+    return exportDir(videoPath) + QStringLiteral("/replaced-")
+        + when.toString(QStringLiteral("yyyyMMdd-hhmmss"));
+}

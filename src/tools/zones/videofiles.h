@@ -93,4 +93,10 @@ public:
     // The events picked across a folder for reviewing a sample:
     // <folder>/exportCSV/review_sample.csv.
     static QString reviewSampleFile(const QString &folder);
+    // The recording start that the name video_yyyyMMdd_hhmm_NN carries;
+    // invalid for any other name, also one that only contains "video_".
+    static QDateTime namedRecordingStart(const QString &videoPath);
+    // Where the files of a video are moved when an import replaces it:
+    // <folder>/exportCSV/replaced-<yyyyMMdd-hhmmss of `when`>.
+    static QString replacedDir(const QString &videoPath, const QDateTime &when);
 };
