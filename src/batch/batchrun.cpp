@@ -128,6 +128,25 @@ QStringList BatchRun::totals(const FolderSummary &folder)
     }
     if (folder.undatedEvents() > 0)
         lines << QStringLiteral("%1 events without a time stamp").arg(folder.undatedEvents());
+    const FolderSummary::ReviewTotals reviewed = folder.reviewTotals();
+    if (reviewed.complete + reviewed.partial > 0)
+        lines << QStringLiteral("reviewed: %1 videos complete, %2 partial: %3 in, %4 out")
+                     .arg(reviewed.complete)
+                     .arg(reviewed.partial)
+                     .arg(reviewed.in)
+                     .arg(reviewed.out);
+    if (const auto &p = folder.samplePrecision())
+        lines << QStringLiteral("sample of %1 of %2 events (seed %3): %4 confirmed, %5 rejected, "
+                                "%6 not reviewed; precision %7, 95 % Wilson interval %8 to %9")
+                     .arg(folder.sample().picks.size())
+                     .arg(folder.sample().total)
+                     .arg(folder.sample().seed)
+                     .arg(p->confirmed)
+                     .arg(p->rejected)
+                     .arg(p->unreviewed)
+                     .arg(p->value, 0, 'f', 3)
+                     .arg(p->low, 0, 'f', 3)
+                     .arg(p->high, 0, 'f', 3);
     return lines;
 }
 

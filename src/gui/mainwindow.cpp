@@ -46,11 +46,13 @@
 #include "logging.h"
 #include "outputset.h"
 #include "resultfile.h"
+#include "reviewwindow.h"
 #include "settingsstore.h"
 #include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "videofiles.h"
+#include "videoreview.h"
 
 // The resources are compiled into a static library: register them explicitly.
 // Q_INIT_RESOURCE must be used outside any namespace.
@@ -318,6 +320,11 @@ void MainWindow::addResultControls()
     summaryButton->setObjectName(QStringLiteral("pb_summary"));
     summaryButton->setGeometry(170, 610, 75, 23);
     connect(summaryButton, &QPushButton::clicked, this, &MainWindow::showSummary);
+    reviewButton = new QPushButton(tr("Review"), ui->admin_page);
+    reviewButton->setObjectName(QStringLiteral("pb_review"));
+    reviewButton->setGeometry(190, 638, 60, 23);
+    reviewButton->setToolTip(tr("Confirm or reject each event of the video shown"));
+    connect(reviewButton, &QPushButton::clicked, this, &MainWindow::showReview);
 
     saveTracksBox = new QCheckBox(tr("Save tracks"), ui->admin_page);
     saveTracksBox->setObjectName(QStringLiteral("cb_savetracks"));
@@ -347,6 +354,43 @@ void MainWindow::showSummary()
     summaryWindow->show();
     summaryWindow->raise();
     summaryWindow->activateWindow();
+}
+
+void MainWindow::showReview()
+{
+    if (!reviewWindow) {
+        reviewWindow = new ReviewWindow(this);
+        reviewWindow->setAttribute(Qt::WA_DeleteOnClose);
+        reviewWindow->setFrameSource([this] { return position; });
+        connect(reviewWindow, &ReviewWindow::reviewChanged, this, [this](const QString &video) {
+            if (video == videoFile)
+                markReviewed();
+            if (summaryWindow)
+                summaryWindow->scheduleRefresh();
+        });
+    }
+    if (videoFile.isEmpty() || !reviewWindow->setVideo(videoFile)) {
+        statusBar()->showMessage(tr("No counts to review: process the video first"));
+        return;
+    }
+    reviewWindow->show();
+    reviewWindow->raise();
+    reviewWindow->activateWindow();
+}
+
+void MainWindow::markReviewed()
+{
+    // While processing, the list is of the run's new counts.
+    if (videoCommand == ProcessFrame || videoCommand == NextFile)
+        return;
+    VideoReview review;
+    QString problem;
+    if (!review.open(videoFile, &problem) || review.events().size() != results.size())
+        return;
+    QVector<ReviewFile::Decision> decisions;
+    for (int i = 0; i < results.size(); ++i)
+        decisions.append(review.decision(i));
+    resultTable->markDecisions(decisions);
 }
 
 void MainWindow::reportWriteErrors()
@@ -694,6 +738,7 @@ void MainWindow::ClearResult()
 void MainWindow::showResults()
 {
     resultTable->setResults(results, totalIn, totalOut, totalEvents);
+    markReviewed();
 }
 
 void MainWindow::File_Row_Changed(int ifile)

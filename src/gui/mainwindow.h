@@ -37,6 +37,7 @@ class QComboBox;
 class QLabel;
 class QTimer;
 class SummaryWindow;
+class ReviewWindow;
 class TableViewFile;
 class TableViewResult;
 
@@ -286,6 +287,12 @@ private:
     QPushButton *summaryButton = nullptr;
     QCheckBox *saveTracksBox = nullptr; // kept in the setting saveTracks
     QPointer<SummaryWindow> summaryWindow; // created on first use
+    // "Review" beside "Summary": the review of the open video's counts.
+    QPushButton *reviewButton = nullptr;
+    QPointer<ReviewWindow> reviewWindow;
+    void showReview();
+    // Marks the listed events with the review's decisions.
+    void markReviewed();
     QScrollArea *pageArea = nullptr; // holds the form; scrolls on a small screen
     bool fitted = false; // fitTo done for the screen shown on
     QLabel *recordingLabel = nullptr;

@@ -1,5 +1,6 @@
 #include "summarywindow.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -52,9 +53,10 @@ SummaryWindow::SummaryWindow(QWidget *parent)
     setWindowTitle(tr("Summary"));
     resize(1000, 760);
 
-    model = new QStandardItemModel(0, 8, this);
+    model = new QStandardItemModel(0, 11, this);
     model->setHorizontalHeaderLabels({ tr("Video"), tr("Recording start"), tr("Duration"),
-        tr("Frames processed"), tr("In"), tr("Out"), tr("Status"), tr("Method") });
+        tr("Frames processed"), tr("In"), tr("Out"), tr("Status"), tr("Method"),
+        tr("Reviewed in"), tr("Reviewed out"), tr("Review status") });
     table = new QTableView(this);
     table->setObjectName(QStringLiteral("tv_summary"));
     table->setModel(model);
@@ -97,6 +99,14 @@ SummaryWindow::SummaryWindow(QWidget *parent)
     auto *controls = new QHBoxLayout;
     controls->addWidget(new QLabel(tr("Bins:"), this));
     controls->addWidget(binBox);
+    reviewedBox = new QCheckBox(tr("Reviewed counts"), this);
+    reviewedBox->setObjectName(QStringLiteral("cb_reviewedchart"));
+    reviewedBox->setToolTip(tr("Chart only the confirmed and added events of the reviews"));
+    connect(reviewedBox, &QCheckBox::toggled, this, [this] {
+        bins = computeBins();
+        showChart();
+    });
+    controls->addWidget(reviewedBox);
     controls->addStretch();
     controls->addWidget(saveButton);
     controls->addWidget(exportButton);
@@ -115,8 +125,7 @@ SummaryWindow::SummaryWindow(QWidget *parent)
     connect(refreshTimer, &QTimer::timeout, this, &SummaryWindow::refresh);
     connect(watcher, &QFileSystemWatcher::directoryChanged, this, &SummaryWindow::scheduleRefresh);
     connect(binBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
-        bins = ActivityBins::compute(
-            current, static_cast<ActivityBins::Width>(binBox->currentData().toInt()));
+        bins = computeBins();
         showChart();
     });
     connect(saveButton, &QPushButton::clicked, this, &SummaryWindow::saveChart);
@@ -124,6 +133,12 @@ SummaryWindow::SummaryWindow(QWidget *parent)
 }
 
 SummaryWindow::~SummaryWindow() = default;
+
+ActivityBins SummaryWindow::computeBins() const
+{
+    return ActivityBins::compute(reviewedBox->isChecked() ? current.reviewedOnly() : current,
+        static_cast<ActivityBins::Width>(binBox->currentData().toInt()));
+}
 
 void SummaryWindow::setFolder(const QString &path)
 {
@@ -142,8 +157,7 @@ void SummaryWindow::refresh()
     refreshTimer->stop();
     const bool exists = !folder.isEmpty() && QFileInfo(folder).isDir();
     current = exists ? FolderSummary::read(folder) : FolderSummary();
-    bins = ActivityBins::compute(
-        current, static_cast<ActivityBins::Width>(binBox->currentData().toInt()));
+    bins = computeBins();
     watchFolder();
     fillTable();
     showChart();
@@ -175,13 +189,17 @@ void SummaryWindow::fillTable()
     model->removeRows(0, model->rowCount());
     for (const FolderSummary::Row &row : current.rows()) {
         const bool counted = row.status != FolderSummary::Status::NotProcessed;
-        const QStringList cells { QFileInfo(row.video).fileName(),
+        QStringList cells { QFileInfo(row.video).fileName(),
             FolderSummary::formatTime(row.recordingStart),
             FolderSummary::formatDuration(row.durationSeconds),
             row.framesProcessed >= 0 ? QString::number(row.framesProcessed) : QString(),
             counted ? QString::number(row.in) : QString(),
             counted ? QString::number(row.out) : QString(), FolderSummary::statusName(row.status),
             row.method };
+        const bool reviewed = row.review.status != VideoReview::Status::None;
+        cells << (reviewed ? QString::number(row.review.in) : QString())
+              << (reviewed ? QString::number(row.review.out) : QString())
+              << VideoReview::statusName(row.review.status);
         QList<QStandardItem *> items;
         for (const QString &cell : cells)
             items.append(new QStandardItem(cell));
@@ -209,6 +227,26 @@ void SummaryWindow::fillTable()
     } else {
         totals->setToolTip(QString());
     }
+    const FolderSummary::ReviewTotals reviewed = current.reviewTotals();
+    if (reviewed.complete + reviewed.partial > 0)
+        text += QLatin1Char('\n')
+            + tr("Reviewed: %1 videos complete, %2 partial; %3 in, %4 out")
+                  .arg(reviewed.complete)
+                  .arg(reviewed.partial)
+                  .arg(reviewed.in)
+                  .arg(reviewed.out);
+    if (const auto &p = current.samplePrecision())
+        text += QLatin1Char('\n')
+            + tr("Sample of %1 events (seed %2): %3 confirmed, %4 rejected, %5 not reviewed; "
+                 "precision %6, 95 % interval %7 to %8")
+                  .arg(current.sample().picks.size())
+                  .arg(current.sample().seed)
+                  .arg(p->confirmed)
+                  .arg(p->rejected)
+                  .arg(p->unreviewed)
+                  .arg(p->value, 0, 'f', 3)
+                  .arg(p->low, 0, 'f', 3)
+                  .arg(p->high, 0, 'f', 3);
     totals->setText(text);
 
     // Where the rule matters: some counts are undated for want of it.

@@ -5,6 +5,7 @@
 #include "activitybins.h"
 #include "foldersummary.h"
 
+class QCheckBox;
 class QComboBox;
 class QFileSystemWatcher;
 class QLabel;
@@ -63,6 +64,8 @@ private:
     QLabel *naming = nullptr;
     QLabel *chart = nullptr;
     QComboBox *binBox = nullptr;
+    QCheckBox *reviewedBox = nullptr; // the chart shows reviewed counts
+    ActivityBins computeBins() const;
     QPushButton *saveButton = nullptr;
     QPushButton *exportButton = nullptr;
     QLabel *status = nullptr;

@@ -360,7 +360,7 @@ void TestMainWindow::firstStartWithoutSetting()
     // needs a working directory to import into.
     const QStringList usable { QStringLiteral("pb_videofile"), QStringLiteral("pb_about"),
         QStringLiteral("cb_hankview"), QStringLiteral("tv_file"), QStringLiteral("pb_summary"),
-        QStringLiteral("cb_savetracks") };
+        QStringLiteral("pb_review"), QStringLiteral("cb_savetracks") };
     QStringList enabled;
     QStringList controls;
     for (QWidget *widget : m_window->findChildren<QWidget *>()) {
@@ -380,7 +380,7 @@ void TestMainWindow::firstStartWithoutSetting()
     expected << QStringLiteral("gv_video");
     expected.sort();
     QCOMPARE(enabled, expected);
-    QCOMPARE(controls.size(), 28);
+    QCOMPARE(controls.size(), 29);
 
     QVERIFY(child<QLabel>("la_mouse")->text().isEmpty());
     QCOMPARE(child<QLabel>("la_version")->text(), QStringLiteral("Version 2.5.6"));

@@ -66,17 +66,18 @@ void TestSummary::rowsFollowTheListing()
 {
     const QMap<QString, QByteArray> expected {
         { samplefolder::first,
-            "video_20150612_0930_01.mp4;2015-06-12 09:30:00;1:00:00;323910;2;2;processed;classic" },
+            "video_20150612_0930_01.mp4;2015-06-12 09:30:00;1:00:00;323910;2;2;processed;classic;;;none" },
         { samplefolder::second,
-            "video_20150612_1030_02.mp4;2015-06-12 10:30:00;1:00:00;323910;2;1;processed;classic" },
+            "video_20150612_1030_02.mp4;2015-06-12 10:30:00;1:00:00;323910;2;1;processed;classic;;;none" },
         { samplefolder::partial,
-            "video_20150612_1230_03.mp4;2015-06-12 12:30:00;1:00:00;108000;1;0;partial;classic" },
+            "video_20150612_1230_03.mp4;2015-06-12 12:30:00;1:00:00;108000;1;0;partial;classic;;;none" },
         { samplefolder::unprocessed,
-            "video_20150612_1330_04.mp4;2015-06-12 13:30:00;;;;;not processed;" },
+            "video_20150612_1330_04.mp4;2015-06-12 13:30:00;;;;;not processed;;;;none" },
         // No record: no method, no frame count, no duration.
-        { samplefolder::undated, "clip.mp4;;;;1;2;processed;" },
+        { samplefolder::undated, "clip.mp4;;;;1;2;processed;;;;none" },
     };
-    QByteArray csv("Video;Recording start;Duration;Frames processed;In;Out;Status;Method\n");
+    QByteArray csv("Video;Recording start;Duration;Frames processed;In;Out;Status;Method;"
+                   "Reviewed in;Reviewed out;Review status\n");
     for (const QString &video : VideoFiles::listVideos(site()))
         csv += expected.value(QFileInfo(video).fileName()) + '\n';
     QCOMPARE(FolderSummary::read(site()).summaryCsv(), csv);
@@ -269,8 +270,9 @@ void TestSummary::badInputs()
         QVERIFY2(
             summary.warnings().first().contains(warning), qPrintable(summary.warnings().first()));
     QCOMPARE(summary.summaryCsv(),
-        "Video;Recording start;Duration;Frames processed;In;Out;Status;Method\n" + summaryLine
-            + '\n');
+        "Video;Recording start;Duration;Frames processed;In;Out;Status;Method;Reviewed in;"
+        "Reviewed out;Review status\n"
+            + summaryLine + ";;;none\n");
 
     // Every width: a bounded number of bins, and every event in a bin, on
     // the undated line or counted outside the bins.
@@ -302,7 +304,7 @@ void TestSummary::aPipeForCountsIsNamed()
     QCOMPARE(summary.warnings().size(), 1);
     QVERIFY2(summary.warnings().first().contains(QStringLiteral("it is a pipe")),
         qPrintable(summary.warnings().first()));
-    QVERIFY2(summary.summaryCsv().endsWith("a.mp4;;;;;;not processed;\n"),
+    QVERIFY2(summary.summaryCsv().endsWith("a.mp4;;;;;;not processed;;;;none\n"),
         summary.summaryCsv().constData());
 }
 

@@ -74,6 +74,15 @@ QString csvField(const QString &text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+// "in;out;status", the counts empty for a video without a review.
+QString reviewedFields(const VideoReview::Tally &review)
+{
+    const bool none = review.status == VideoReview::Status::None;
+    return (none ? QString() : QString::number(review.in)) + QLatin1Char(';')
+        + (none ? QString() : QString::number(review.out)) + QLatin1Char(';')
+        + VideoReview::statusName(review.status);
+}
+
 // Why a count file line is no record, or empty; `event` gets it when it is.
 QString parseRecord(const QString &line, FolderSummary::Event &event, QString &stamp)
 {
@@ -189,6 +198,27 @@ FolderSummary FolderSummary::read(const QString &folder)
                 : Status::Processed;
             summary.readCounts(countPath, row.recordingStart, row);
         }
+        if (complete && hasCounts) {
+            VideoReview review;
+            QString problem;
+            if (review.open(video, &problem)) {
+                row.review = review.tally();
+                const auto keep = [&](const Result &r) {
+                    summary.reviewed.append({ row.recordingStart.isValid()
+                            ? wallClock(QDateTime::fromString(r.timestamp, stampFormat))
+                            : QDateTime(),
+                        r.in, r.out });
+                };
+                for (int i = 0; row.review.status != VideoReview::Status::None
+                     && i < review.events().size(); ++i) {
+                    if (review.decision(i) == ReviewFile::Decision::Confirmed)
+                        keep(review.events()[i]);
+                }
+                for (const Result &r : review.added())
+                    keep(r);
+            }
+        }
+
         if (hasRecord) {
             row.method = record.method;
             row.framesProcessed = record.framesProcessed;
@@ -214,6 +244,9 @@ FolderSummary FolderSummary::read(const QString &folder)
     }
     std::sort(summary.recorded.begin(), summary.recorded.end(),
         [](const Span &a, const Span &b) { return a.start < b.start; });
+    QString problem;
+    if (ReviewSample::load(summary.dir, summary.drawn, &problem))
+        summary.precision = summary.drawn.precision(summary.dir);
     return summary;
 }
 
@@ -309,7 +342,8 @@ QString FolderSummary::formatDuration(double seconds)
 QByteArray FolderSummary::summaryCsv() const
 {
     QString text
-        = QStringLiteral("Video;Recording start;Duration;Frames processed;In;Out;Status;Method\n");
+        = QStringLiteral("Video;Recording start;Duration;Frames processed;In;Out;Status;Method;"
+                         "Reviewed in;Reviewed out;Review status\n");
     for (const Row &row : table) {
         text += csvField(QFileInfo(row.video).fileName()) + QLatin1Char(';')
             + formatTime(row.recordingStart) + QLatin1Char(';')
@@ -320,7 +354,26 @@ QByteArray FolderSummary::summaryCsv() const
             + QLatin1Char(';')
             + (row.status != Status::NotProcessed ? QString::number(row.out) : QString())
             + QLatin1Char(';') + statusName(row.status) + QLatin1Char(';') + csvField(row.method)
-            + QLatin1Char('\n');
+            + QLatin1Char(';') + reviewedFields(row.review) + QLatin1Char('\n');
     }
     return text.toUtf8();
+}
+
+FolderSummary FolderSummary::reviewedOnly() const
+{
+    FolderSummary only = *this;
+    only.counted = reviewed;
+    return only;
+}
+
+FolderSummary::ReviewTotals FolderSummary::reviewTotals() const
+{
+    ReviewTotals totals;
+    for (const Row &row : table) {
+        totals.complete += row.review.status == VideoReview::Status::Complete ? 1 : 0;
+        totals.partial += row.review.status == VideoReview::Status::Partial ? 1 : 0;
+        totals.in += row.review.in;
+        totals.out += row.review.out;
+    }
+    return totals;
 }

@@ -1,10 +1,15 @@
 #pragma once
 
+#include <optional>
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include "reviewsample.h"
+#include "videoreview.h"
 
 // What the count files and run records of a folder of videos say, read
 // without processing anything again: one row per video in listing order,
@@ -31,6 +36,7 @@ public:
         qint64 out = 0;
         Status status = Status::NotProcessed;
         QString method; // from the run record; empty without one
+        VideoReview::Tally review; // of the review file bound to the count file
     };
 
     struct Event
@@ -77,6 +83,21 @@ public:
     // quoted as RFC 4180 quotes them.
     QByteArray summaryCsv() const;
 
+    struct ReviewTotals
+    {
+        int complete = 0; // videos
+        int partial = 0;
+        int in = 0; // reviewed in and out over the reviewed videos
+        int out = 0;
+    };
+    ReviewTotals reviewTotals() const;
+
+    // The same folder with only the reviewed events (confirmed and added),
+    // for the activity of reviewed counts.
+    FolderSummary reviewedOnly() const;
+    // Of the folder's review sample, when it has one.
+    const std::optional<ReviewSample::Precision> &samplePrecision() const { return precision; }
+    const ReviewSample &sample() const { return drawn; }
     // The longest recording a run record may describe.
     static constexpr double kLongestRecordingSeconds = 366.0 * 24 * 3600;
 
@@ -85,6 +106,9 @@ private:
     QVector<Row> table;
     QVector<Event> counted;
     QVector<Span> recorded;
+    QVector<Event> reviewed;
+    ReviewSample drawn;
+    std::optional<ReviewSample::Precision> precision;
     QStringList problems;
 
     void readCounts(const QString &path, const QDateTime &start, Row &row);

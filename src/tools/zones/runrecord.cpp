@@ -88,6 +88,9 @@ QJsonObject RunRecord::toJson() const
     json[QStringLiteral("status")] = statusName(status);
     if (status == Status::Partial)
         json[QStringLiteral("reason")] = reason;
+    if (!reviewStatus.isEmpty())
+        json[QStringLiteral("review")] = QJsonObject { { QStringLiteral("status"), reviewStatus },
+            { QStringLiteral("in"), reviewedIn }, { QStringLiteral("out"), reviewedOut } };
     return json;
 }
 
@@ -129,6 +132,10 @@ bool RunRecord::fromJson(const QJsonObject &json, RunRecord &record, QString *er
         = QDateTime::fromString(json.value(QStringLiteral("started")).toString(), Qt::ISODate);
     r.ended = QDateTime::fromString(json.value(QStringLiteral("ended")).toString(), Qt::ISODate);
     r.reason = json.value(QStringLiteral("reason")).toString();
+    const QJsonObject review = json.value(QStringLiteral("review")).toObject();
+    r.reviewStatus = review.value(QStringLiteral("status")).toString();
+    r.reviewedIn = review.value(QStringLiteral("in")).toInt();
+    r.reviewedOut = review.value(QStringLiteral("out")).toInt();
     record = r;
     return true;
 }
@@ -177,5 +184,7 @@ bool RunRecord::operator==(const RunRecord &o) const
         && frameHeight == o.frameHeight && fps == o.fps && declaredFrames == o.declaredFrames
         && firstFrame == o.firstFrame && lastFrame == o.lastFrame
         && framesProcessed == o.framesProcessed && in == o.in && out == o.out
-        && started == o.started && ended == o.ended && status == o.status && reason == o.reason;
+        && started == o.started && ended == o.ended && status == o.status && reason == o.reason
+        && reviewStatus == o.reviewStatus && reviewedIn == o.reviewedIn
+        && reviewedOut == o.reviewedOut;
 }

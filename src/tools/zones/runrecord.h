@@ -35,6 +35,10 @@ public:
     QDateTime ended;
     Status status = Status::Complete;
     QString reason; // why a partial run stopped
+    // Written by the review of the counts; a run's own record has none.
+    QString reviewStatus; // "partial" or "complete"; empty: not reviewed
+    int reviewedIn = 0; // confirmed and added events
+    int reviewedOut = 0;
 
     QJsonObject toJson() const;
     // False with `error` set when `json` is not a run record.

@@ -221,6 +221,16 @@ QDateTime VideoFiles::recordingStart(const QString &videoPath)
     return startTimeFromFileName(videoPath);
 }
 
+QString VideoFiles::reviewFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_review.csv"));
+}
+
+QString VideoFiles::reviewSampleFile(const QString &folder)
+{
+    return folderExportDir(folder) + QStringLiteral("/review_sample.csv");
+}
+
 QDateTime VideoFiles::namedRecordingStart(const QString &videoPath)
 {
     const QString marker = QStringLiteral("video_");

@@ -88,6 +88,11 @@ public:
     // of processing, which says nothing about the recording).
     static QDateTime recordingStart(const QString &videoPath);
 
+    // The review of the video's counts, beside them: <base>_review.csv.
+    static QString reviewFile(const QString &videoPath);
+    // The events picked across a folder for reviewing a sample:
+    // <folder>/exportCSV/review_sample.csv.
+    static QString reviewSampleFile(const QString &folder);
     // The recording start that the name video_yyyyMMdd_hhmm_NN carries;
     // invalid for any other name, also one that only contains "video_".
     static QDateTime namedRecordingStart(const QString &videoPath);
