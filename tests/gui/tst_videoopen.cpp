@@ -164,7 +164,7 @@ void TestVideoOpen::modeControls_data()
     QTest::addColumn<QList<QStringList>>("enabled");
 
     const QStringList always { "pb_about", "cb_hankview", "gv_video", "pb_summary",
-        "cb_savetracks" };
+        "pb_review", "cb_savetracks" };
     const QStringList files { "pb_Import", "pb_videofile", "tv_file" };
     const QStringList viewing { "pb_slow_reverse", "pb_fast_reverse", "pb_play_pause",
         "pb_fast_forward", "pb_slow_forward", "pushButton_2", "hs_frame", "pb_clearmask",
@@ -318,7 +318,7 @@ void TestVideoOpen::unopenableVideo()
     QVERIFY(openVideo(bad));
     QCOMPARE(enabledControls(),
         QStringList({ "cb_hankview", "cb_savetracks", "gv_video", "pb_Import", "pb_about",
-            "pb_summary", "pb_videofile", "tv_file" }));
+            "pb_review", "pb_summary", "pb_videofile", "tv_file" }));
     QVERIFY(label("la_file_selected").isEmpty());
     QVERIFY(label("la_width").isEmpty());
     QVERIFY(waitTicks(2));
