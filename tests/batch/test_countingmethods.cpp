@@ -75,7 +75,11 @@ GroundTruthScene smallScene(const QString &name)
     GroundTruthScene scene(name, kSize, 25, 90 + 110, 11);
     scene.setTrackingBox(kWholeFrame);
     scene.setCountingBox(kVerticalLine);
-    if (name == QLatin1String("close pass")) {
+    if (name == QLatin1String("line from the top row")) {
+        // An end on row 0 is a point of the frame like any other.
+        scene.setCountingBox({ { 320, 0 }, { 320, 479 } });
+        scene.addInsect(insect(100, { 160, 240 }, { { { 480, 240 }, 8 } }));
+    } else if (name == QLatin1String("close pass")) {
         // Opposite ways, 30 px apart: one blob while they pass.
         scene.addInsect(insect(100, { 160, 225 }, { { { 480, 225 }, 8 } }));
         scene.addInsect(insect(100, { 480, 255 }, { { { 160, 255 }, 8 } }));
@@ -389,6 +393,7 @@ void TestCountingMethods::robustHoldsWhereClassicFails_data()
 {
     QTest::addColumn<QString>("scene");
     QTest::addColumn<bool>("classicFails");
+    QTest::newRow("a line from the top row: one count") << "line from the top row" << false;
     QTest::newRow("two insects passing close: no swap, no extra") << "close pass" << true;
     QTest::newRow("two insects passing close and slowly: one count each")
         << "slow close pass" << true;

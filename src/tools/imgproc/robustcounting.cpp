@@ -25,7 +25,9 @@ double length(const cv::Point2d &v)
     return std::hypot(v.x, v.y);
 }
 
-bool known(const cv::Point &p)
+// Box edges ending in a point with a zero coordinate are skipped, as the
+// classic box counter skips them, so that both methods count at the same edges.
+bool boxPointUsable(const cv::Point &p)
 {
     return p.x != 0 && p.y != 0;
 }
@@ -644,7 +646,7 @@ void RobustCounting::findCountingEdges()
     edges.clear();
     counting = None;
     if (countingArea.size() == 2) {
-        if (known(countingArea[0]) && known(countingArea[1]) && countingArea[0] != countingArea[1])
+        if (countingArea[0] != countingArea[1])
             counting = Line;
         return;
     }
@@ -664,7 +666,7 @@ void RobustCounting::findCountingEdges()
         const cv::Point p = countingArea[k];
         const cv::Point q = countingArea[(k + 1) % corners];
         const int steps = std::max(std::abs(q.x - p.x), std::abs(q.y - p.y));
-        if (steps == 0 || !known(p) || !known(q))
+        if (steps == 0 || !boxPointUsable(p) || !boxPointUsable(q))
             continue;
         bool inside = false;
         cv::Point from;
@@ -769,7 +771,7 @@ void RobustCounting::untangle(int frame)
 void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::Point &b,
     InsectDetect &recorder, QVector<Result> &events)
 {
-    if (!known(a) || !known(b) || a == b)
+    if (a == b)
         return;
     const cv::Point2d pa(a);
     const cv::Point2d pb(b);
@@ -790,7 +792,7 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
                 } else {
                     t.pendingCrossings += 1;
                     t.pendingFrame = frame;
-                    t.pendingAt = cv::Point();
+                    t.pendingAt.reset();
                 }
             }
             t.newSideFrames = 0;
@@ -866,7 +868,7 @@ void RobustCounting::countLine(const Step &step, const cv::Point &a, const cv::P
         if (t.hits == kConfirmHits) {
             for (; t.pendingCrossings > 0; --t.pendingCrossings)
                 events.append(record(step, recorder, t.pendingFrame,
-                    known(t.pendingAt) ? t.pendingAt : rounded(t.position), 1, 1));
+                    t.pendingAt.value_or(rounded(t.position)), 1, 1));
         }
     }
     // Whether one crossed unseen is judged once all are: a paused track in
@@ -930,7 +932,7 @@ bool RobustCounting::headsIntoEdge(
     const cv::Point2d from(t.seen);
     const cv::Point2d to = t.position + t.velocity * (config.edgeReach / speed);
     for (size_t k = 0; k + 1 < edges.size(); k += 2) {
-        if (!known(edges[k]) || !known(edges[k + 1]))
+        if (!boxPointUsable(edges[k]) || !boxPointUsable(edges[k + 1]))
             continue;
         if (!InsectDetect::Intersect(rounded(from), rounded(to), edges[k], edges[k + 1]))
             continue;
@@ -1082,7 +1084,7 @@ bool RobustCounting::leavesEdge(const Track &t, const std::vector<cv::Point> &ed
 {
     const cv::Point2d first(t.firstSeen);
     for (size_t k = 0; k + 1 < edges.size(); k += 2) {
-        if (!known(edges[k]) || !known(edges[k + 1]))
+        if (!boxPointUsable(edges[k]) || !boxPointUsable(edges[k + 1]))
             continue;
         const cv::Point2d a(edges[k]);
         const cv::Point2d b(edges[k + 1]);
@@ -1109,7 +1111,7 @@ bool RobustCounting::leavesEdge(const Track &t, const std::vector<cv::Point> &ed
 bool RobustCounting::fadedAtEdge(const Track &t, const std::vector<cv::Point> &edges) const
 {
     for (size_t k = 0; k + 1 < edges.size(); k += 2) {
-        if (known(edges[k]) && known(edges[k + 1])
+        if (boxPointUsable(edges[k]) && boxPointUsable(edges[k + 1])
             && segmentDistance(cv::Point2d(t.firstSeen), edges[k], edges[k + 1])
                 <= config.sideMargin
             && segmentDistance(cv::Point2d(t.seen), edges[k], edges[k + 1]) <= config.sideMargin) {
@@ -1129,7 +1131,7 @@ bool RobustCounting::cameOutUnseen(
     const cv::Point2d first(t.firstSeen);
     // One that appeared at an edge is judged by leavesEdge alone.
     for (size_t k = 0; k + 1 < edges.size(); k += 2) {
-        if (known(edges[k]) && known(edges[k + 1])
+        if (boxPointUsable(edges[k]) && boxPointUsable(edges[k + 1])
             && segmentDistance(first, edges[k], edges[k + 1]) <= config.edgeReach)
             return false;
     }
@@ -1139,7 +1141,7 @@ bool RobustCounting::cameOutUnseen(
     double along = 2;
     size_t edge = 0;
     for (size_t k = 0; k + 1 < edges.size(); k += 2) {
-        if (!known(edges[k]) || !known(edges[k + 1]))
+        if (!boxPointUsable(edges[k]) || !boxPointUsable(edges[k + 1]))
             continue;
         const double u = crossingAlong(first, back, edges[k], edges[k + 1]);
         if (u >= 0 && u < along) {

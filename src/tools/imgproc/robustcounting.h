@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -157,7 +158,7 @@ private:
         int clearFrame = -1; // first of the frames in a row seen clear on the other side
         int pendingCrossings = 0; // crossings made before it was confirmed
         int pendingFrame = 0;
-        cv::Point pendingAt; // where, when known apart from where it is confirmed
+        std::optional<cv::Point> pendingAt; // where, when known apart from where it is confirmed
         bool exitCounted = false;
         bool resumed = false; // last seen after a pause longer than coastLife
         int leaving = 0; // frames in a row it has been seen heading out
