@@ -3,10 +3,10 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
 #include "resultfile.h"
+#include "safefile.h"
 
 namespace {
 
@@ -134,12 +134,8 @@ bool ReviewFile::save(const QString &path, QString *error) const
     const QString refused = notRegular(path, true);
     if (!refused.isEmpty())
         return fail(error, refused);
-    QSaveFile file(path);
-    const QByteArray bytes = toBytes();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()
-        || !file.commit())
-        return fail(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
-    return true;
+    const QString problem = SafeFile::save(path, toBytes());
+    return problem.isEmpty() || fail(error, problem);
 }
 
 bool ReviewFile::load(const QString &path, ReviewFile &review, QString *error)

@@ -8,9 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "resultfile.h"
+#include "safefile.h"
 #include "videofiles.h"
 #include "videoreview.h"
 
@@ -98,12 +98,8 @@ bool ReviewSample::save(const QString &folder, QString *error) const
                     .arg(p.event.in)
                     .arg(p.event.out);
     }
-    QSaveFile file(path);
-    const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()
-        || !file.commit())
-        return fail(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
-    return true;
+    const QString problem = SafeFile::save(path, text.toUtf8());
+    return problem.isEmpty() || fail(error, problem);
 }
 
 bool ReviewSample::load(const QString &folder, ReviewSample &sample, QString *error)
@@ -136,11 +132,15 @@ bool ReviewSample::load(const QString &folder, ReviewSample &sample, QString *er
             return fail(
                 error, QStringLiteral("%1: line %2 is no sampled event").arg(path).arg(i + 1));
         Pick p { f[0], Result() };
-        p.event.frame = f[1].toDouble();
-        p.event.x = f[2].toInt();
-        p.event.y = f[3].toInt();
-        p.event.in = f[4].toInt();
-        p.event.out = f[5].toInt();
+        bool ok[5] = {};
+        p.event.frame = f[1].toDouble(&ok[0]);
+        p.event.x = f[2].toInt(&ok[1]);
+        p.event.y = f[3].toInt(&ok[2]);
+        p.event.in = f[4].toInt(&ok[3]);
+        p.event.out = f[5].toInt(&ok[4]);
+        if (!std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; }))
+            return fail(
+                error, QStringLiteral("%1: line %2 is no sampled event").arg(path).arg(i + 1));
         read.picks.append(p);
     }
     if (size < 0 || size != read.picks.size())
