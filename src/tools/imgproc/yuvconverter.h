@@ -17,8 +17,8 @@ class YuvConverter
 public:
     YuvConverter();
 
-    // The processor runs the wide path; without it converting here is slower
-    // than libswscale.
+    // The hand-written AVX2 path runs (SimdPaths); without it converting here
+    // is slower than libswscale.
     bool fast() const { return wide; }
 
     // One row of `width` pixels: luma `y`, chroma `u` and `v` (half as wide),

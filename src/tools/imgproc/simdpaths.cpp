@@ -1,0 +1,17 @@
+#include "simdpaths.h"
+
+#include <QtGlobal>
+
+bool SimdPaths::plainPathsForced()
+{
+    return qEnvironmentVariableIntValue("KESTRIN_PLAIN_PATHS") != 0;
+}
+
+bool SimdPaths::avx2()
+{
+#ifdef KESTRIN_X86_SIMD
+    return !plainPathsForced() && __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
