@@ -12,6 +12,7 @@
 #include "logging.h"
 #include "mainwindow.h"
 #include "settingsstore.h"
+#include "version.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ bool answersAlone(int argc, char *argv[], int &code)
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(help, stdout);
         } else if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
-            std::printf("kestrin %s\n", KESTRIN_VERSION);
+            std::printf("kestrin %s\n", qUtf8Printable(kestrin::version()));
         } else {
             continue;
         }
@@ -59,7 +60,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tolvane"));
     QApplication::setApplicationName(QStringLiteral("Kestrin"));
-    QApplication::setApplicationVersion(QStringLiteral(KESTRIN_VERSION));
+    QApplication::setApplicationVersion(kestrin::version());
 
     {
         const std::unique_ptr<QSettings> settings = SettingsStore::open();

@@ -16,6 +16,7 @@
 #include "batchrun.h"
 #include "demofolder.h"
 #include "logging.h"
+#include "version.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ int main(int argc, char *argv[])
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     QCoreApplication::setApplicationName(QStringLiteral("kestrin-batch"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRIN_VERSION));
+    QCoreApplication::setApplicationVersion(kestrin::version());
 
     const BatchOptions options = BatchOptions::parse(QCoreApplication::arguments());
     switch (options.action) {

@@ -51,6 +51,7 @@
 #include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
+#include "version.h"
 #include "videofiles.h"
 #include "videoreview.h"
 
@@ -66,8 +67,6 @@ const QString currentPathKey = QStringLiteral("currentPath");
 const QString saveTracksKey = QStringLiteral("saveTracks");
 const QString countingKey = QStringLiteral("countingMethod");
 
-// Every video opens at this frame.
-constexpr int openingFrame = 90;
 // AddResult appends while the list holds at most this many records.
 constexpr int resultLimit = 2000;
 // A processed frame's counts are appended, all of them, while the list holds
@@ -133,7 +132,7 @@ MainWindow::MainWindow(QWidget *parent)
     setCentralWidget(pageArea);
     fitTo(QRect(QPoint(0, 0), QSize(formWidth, formHeight) + QSize(100, 100)));
 
-    ui->la_version->setText(tr("Version 2.5.6"));
+    ui->la_version->setText(tr("Version %1").arg(kestrin::version()));
     setWindowTitle(tr("Kestrin"));
     showLogos();
 
@@ -847,7 +846,7 @@ void MainWindow::ModeVideo(statemode mode)
         break;
 
     case ModeView:
-        if (!openVideo(openingFrame)) {
+        if (!openVideo(ProcessRun::kStartFrame)) {
             showOpenFailure();
             updateProcessButton();
             break;
@@ -868,7 +867,7 @@ void MainWindow::ModeVideo(statemode mode)
         closeVideo();
         // The controls stay locked for a video that is skipped as well: the
         // run goes on with the next one.
-        openVideo(openingFrame);
+        openVideo(ProcessRun::kStartFrame);
         enable(false,
             { playback, saveAndSlider, trackingBox, countingBox, shift, { ui->cb_process_conf } });
         ui->pb_algo->setEnabled(true);
@@ -1158,10 +1157,11 @@ void MainWindow::about()
     QMessageBox box;
     box.setWindowTitle(tr("About Kestrin"));
     box.setIconPixmap(windowIcon().pixmap(64, 64));
-    box.setText(tr("Version 2.5.6 25/08/2015\n"
+    box.setText(tr("Version %1 25/08/2015\n"
                    "Kestrin counts small flying insects in recorded video.\n"
                    "Made by Tolvane with Qorel.\n"
-                   "For support, please contact Tolvane."));
+                   "For support, please contact Tolvane.")
+                    .arg(kestrin::version()));
     box.exec();
 }
 

@@ -9,6 +9,7 @@
 
 #include "framereader.h"
 #include "insectscene.h"
+#include "processrun.h"
 #include "testvideo.h"
 #include "videofiles.h"
 
@@ -119,18 +120,18 @@ void TestFrameReader::sameFramesAsSequentialReading()
     cv::VideoCapture plain;
     cv::Mat colour;
     QVERIFY(VideoFiles::openCapture(plain, video));
-    plain.set(cv::CAP_PROP_POS_FRAMES, 90);
+    plain.set(cv::CAP_PROP_POS_FRAMES, ProcessRun::kStartFrame);
     QVERIFY(plain.read(colour));
 
     FrameReader reader(depth, direct ? FrameReader::Direct : FrameReader::CaptureOnly);
-    QCOMPARE(reader.open(video), QString());
+    QCOMPARE(reader.open(video, ProcessRun::kStartFrame), QString());
     QCOMPARE(reader.direct(), direct);
     QCOMPARE(reader.frameSize(), insectscene::kSize);
-    QCOMPARE(testvideo::readIndex(reader.startFrame()), 90);
+    QCOMPARE(testvideo::readIndex(reader.startFrame()), ProcessRun::kStartFrame);
     QCOMPARE(cv::norm(reader.startFrame(), colour, cv::NORM_INF), 0.0);
 
     cv::Mat expected;
-    int index = 91;
+    int index = ProcessRun::kStartFrame + 1;
     while (const FrameReader::Frame *frame = reader.next()) {
         QVERIFY(plain.read(colour));
         cv::cvtColor(colour, expected, cv::COLOR_BGR2GRAY);
@@ -165,7 +166,7 @@ void TestFrameReader::closesEarlyAndReopens()
 
     FrameReader reader(2);
     for (int turn = 0; turn < 2; ++turn) {
-        QCOMPARE(reader.open(video), QString());
+        QCOMPARE(reader.open(video, ProcessRun::kStartFrame), QString());
         for (int i = 0; i < taken; ++i) {
             const FrameReader::Frame *frame = reader.next();
             QVERIFY(frame != nullptr);
@@ -178,7 +179,7 @@ void TestFrameReader::closesEarlyAndReopens()
         QVERIFY(reader.next() == nullptr);
     }
     // Opened again, it starts over at frame 91.
-    QCOMPARE(reader.open(video), QString());
+    QCOMPARE(reader.open(video, ProcessRun::kStartFrame), QString());
     const FrameReader::Frame *frame = reader.next();
     QVERIFY(frame != nullptr);
     QCOMPARE(testvideo::readIndex(frame->grey), 91);
@@ -250,7 +251,7 @@ void TestFrameReader::endOfVideo()
         : which == QLatin1String("truncated")              ? truncated
                                                            : resized;
     FrameReader reader(4, direct ? FrameReader::Direct : FrameReader::CaptureOnly);
-    QCOMPARE(reader.open(path), QString());
+    QCOMPARE(reader.open(path, ProcessRun::kStartFrame), QString());
     QCOMPARE(reader.direct(), direct);
     const cv::Size size = reader.frameSize();
     double frames = 0;
@@ -260,7 +261,7 @@ void TestFrameReader::endOfVideo()
         ++frames;
     }
     QCOMPARE(int(reader.end()), end);
-    QCOMPARE(reader.lastIndex(), 90 + frames);
+    QCOMPARE(reader.lastIndex(), ProcessRun::kStartFrame + frames);
     const QString text = reader.endReport();
     QVERIFY2(report.isEmpty() ? text.isEmpty() : text.startsWith(report), qPrintable(text));
     if (end == FrameReader::SizeChanged)

@@ -45,6 +45,7 @@
 #include "mainwindow.h"
 #include "settingsstore.h"
 #include "testfiles.h"
+#include "version.h"
 
 namespace {
 
@@ -383,7 +384,7 @@ void TestMainWindow::firstStartWithoutSetting()
     QCOMPARE(controls.size(), 29);
 
     QVERIFY(child<QLabel>("la_mouse")->text().isEmpty());
-    QCOMPARE(child<QLabel>("la_version")->text(), QStringLiteral("Version 2.5.6"));
+    QCOMPARE(child<QLabel>("la_version")->text(), QStringLiteral("Version ") + kestrin::version());
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Kestrin"));
     QCOMPARE(child<QComboBox>("cb_process_conf")->currentIndex(), 0);
     QCOMPARE(child<QComboBox>("cb_process_conf")->currentText(),
@@ -424,7 +425,8 @@ void TestMainWindow::formWidgets_data()
     row("la_Num_Frame", "QLabel", page, QRect(866, 567, 74, 22), QString());
     row("pb_algo", "QPushButton", page, QRect(60, 610, 101, 23), QStringLiteral("Process"));
     row("la_imgkrn", "QLabel", page, QRect(250, 610, 250, 40), QString());
-    row("la_version", "QLabel", page, QRect(520, 610, 88, 18), QStringLiteral("Version 2.5.6"));
+    row("la_version", "QLabel", page, QRect(520, 610, 88, 18),
+        QStringLiteral("Version ") + kestrin::version());
     row("la_imgqorel", "QLabel", page, QRect(610, 610, 122, 48), QString());
     row("pb_about", "QPushButton", page, QRect(510, 630, 75, 23), QStringLiteral("About"));
     row("la_count", "QLabel", page, QRect(700, 330, 46, 13), QString());
@@ -689,7 +691,8 @@ void TestMainWindow::aboutBox()
     });
     QTest::mouseClick(child<QPushButton>("pb_about"), Qt::LeftButton);
     QVERIFY(modal);
-    QCOMPARE(text.section(QLatin1Char('\n'), 0, 0), QStringLiteral("Version 2.5.6 25/08/2015"));
+    QCOMPARE(text.section(QLatin1Char('\n'), 0, 0),
+        QStringLiteral("Version %1 25/08/2015").arg(kestrin::version()));
     QVERIFY(text.count(QLatin1Char('\n')) >= 1);
 }
 

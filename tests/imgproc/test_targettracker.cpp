@@ -8,11 +8,12 @@
 #include "messagelog.h"
 #include "targetpool.h"
 #include "targettracker.h"
+#include "tracker.h"
 
 namespace {
 
-constexpr int kMaxAge = 5;
-constexpr int kMaxDistance = 1000;
+constexpr int kMaxAge = Tracker::kMaxAge;
+constexpr int kMaxDistance = Tracker::kMaxDistance;
 
 // A detection as the detector makes it: a fresh record with a 10 x 10 box
 // around `at`.

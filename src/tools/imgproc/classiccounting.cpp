@@ -4,8 +4,8 @@
 
 QVariantMap ClassicCounting::parameters() const
 {
-    // The values Tracker builds its TargetTracker with.
-    return { { QStringLiteral("max_age"), 5 }, { QStringLiteral("max_distance"), 1000 } };
+    return { { QStringLiteral("max_age"), Tracker::kMaxAge },
+        { QStringLiteral("max_distance"), Tracker::kMaxDistance } };
 }
 
 void ClassicCounting::reset(const cv::Mat &mask)

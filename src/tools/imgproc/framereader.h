@@ -13,7 +13,8 @@
 
 class VideoDecoder;
 
-// Reads a video for processing: opens it as every run does (frame 90 read),
+// Reads a video for processing: opens it as every run does (frame
+// ProcessRun::kStartFrame, 90, read),
 // then decodes the frames after it on a thread of its own, a few ahead, each
 // in BGR and in 8-bit grey, into a small ring of buffers it reuses. The
 // frames are those cv::VideoCapture gives for the same indices, byte for
@@ -22,7 +23,7 @@ class VideoDecoder;
 // the capture itself.
 //
 //   FrameReader reader;
-//   if (!reader.open(path).isEmpty()) ...          // the reason
+//   if (!reader.open(path, ProcessRun::kStartFrame).isEmpty()) ... // the reason
 //   reader.startFrame();                           // frame 90
 //   while (const FrameReader::Frame *frame = reader.next())
 //       use(frame->grey, frame->colour);           // frames 91, 92, ...
@@ -66,7 +67,7 @@ public:
     // Opens `path` and reads frame `start`; the following frames are then
     // decoded ahead. Empty on success, else the reason ("it cannot be
     // opened", "it has no frame 90").
-    QString open(const QString &path, int start = 90);
+    QString open(const QString &path, int start);
     void close();
     bool isOpen() const { return opened; }
     // Read with FFmpeg's libraries directly rather than through the capture.

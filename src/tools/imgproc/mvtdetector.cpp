@@ -12,14 +12,14 @@
 
 namespace {
 
-constexpr int kThreshold = 6; // a difference above this counts as movement
+constexpr int kThreshold = MvtDetector::kThreshold;
 // 20 dilations and then 5 erosions with a 3 x 3 rectangle: each output pixel
 // is the maximum (minimum) over the square of that reach around it, clipped
 // to the frame, which is what replicating the border amounts to.
-constexpr int kDilateReach = 20;
-constexpr int kErodeReach = 5;
-constexpr size_t kMinContourPoints = 5;
-constexpr double kApproxEpsilon = 3.0;
+constexpr int kDilateReach = MvtDetector::kDilations;
+constexpr int kErodeReach = MvtDetector::kErosions;
+constexpr size_t kMinContourPoints = MvtDetector::kMinContourPoints;
+constexpr double kApproxEpsilon = MvtDetector::kApproxEpsilon;
 
 constexpr int kTileShift = 4;
 constexpr int kTile = 1 << kTileShift;

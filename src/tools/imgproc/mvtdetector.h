@@ -20,6 +20,13 @@
 class MvtDetector
 {
 public:
+    // Its fixed values, which run records list.
+    static constexpr int kThreshold = 6; // a difference above this counts as movement
+    static constexpr int kDilations = 20;
+    static constexpr int kErosions = 5; // after the dilations
+    static constexpr int kMinContourPoints = 5; // a shorter contour is no blob
+    static constexpr double kApproxEpsilon = 3.0; // pixels
+
     // Pixels where the mask is non-zero take part in detection. Clears the
     // reference, so the next frame only becomes the reference.
     void set_mask(const cv::Mat &mask);

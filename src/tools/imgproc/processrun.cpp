@@ -11,6 +11,8 @@
 
 #include "framereader.h"
 #include "logging.h"
+#include "mvtdetector.h"
+#include "version.h"
 #include "videofiles.h"
 
 namespace {
@@ -118,15 +120,15 @@ int ProcessRun::wholeFramesPerSecond(double rate)
 QJsonObject ProcessRun::methodParameters() const
 {
     QJsonObject parameters = QJsonObject::fromVariantMap(method->parameters());
-    // Every method finds its blobs with the motion detector's fixed values
-    // (mvtdetector.cpp).
+    // Every method finds its blobs with the motion detector's fixed values;
+    // its first erosion is a single one by construction.
     const QJsonObject detector {
-        { QStringLiteral("difference_threshold"), 6 },
+        { QStringLiteral("difference_threshold"), MvtDetector::kThreshold },
         { QStringLiteral("first_erosion"), 1 },
-        { QStringLiteral("dilation"), 20 },
-        { QStringLiteral("second_erosion"), 5 },
-        { QStringLiteral("min_contour_points"), 5 },
-        { QStringLiteral("approximation_epsilon"), 3.0 },
+        { QStringLiteral("dilation"), MvtDetector::kDilations },
+        { QStringLiteral("second_erosion"), MvtDetector::kErosions },
+        { QStringLiteral("min_contour_points"), MvtDetector::kMinContourPoints },
+        { QStringLiteral("approximation_epsilon"), MvtDetector::kApproxEpsilon },
     };
     for (auto it = detector.begin(); it != detector.end(); ++it)
         parameters.insert(it.key(), it.value());
@@ -281,7 +283,7 @@ void ProcessRun::beginRecord(double declared)
 {
     errors.clear();
     record = RunRecord();
-    record.version = QStringLiteral(KESTRIN_VERSION);
+    record.version = kestrin::version();
     record.video = QFileInfo(videoPath).fileName();
     record.method = method->name();
     record.parameters = methodParameters();

@@ -1,7 +1,8 @@
 #include "tracker.h"
 
-#include <QElapsedTimer>
 #include <exception>
+
+#include <QElapsedTimer>
 
 #include "logging.h"
 #include "targetpool.h"
@@ -9,8 +10,6 @@
 namespace {
 
 constexpr int kPoolSize = 1000;
-constexpr int kMaxAge = 5;
-constexpr int kMaxDistance = 1000;
 
 } // namespace
 

@@ -9,6 +9,11 @@
 class Tracker
 {
 public:
+    // What TargetTracker is built with: a track is dropped after this many
+    // frames unmatched, and matched at most this far (pixels).
+    static constexpr int kMaxAge = 5;
+    static constexpr int kMaxDistance = 1000;
+
     Tracker();
     ~Tracker();
     Tracker(const Tracker &) = delete;

@@ -1,0 +1,10 @@
+#include "version.h"
+
+namespace kestrin {
+
+QString version()
+{
+    return QStringLiteral(KESTRIN_VERSION);
+}
+
+} // namespace kestrin
