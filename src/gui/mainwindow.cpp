@@ -67,6 +67,8 @@ const QString currentPathKey = QStringLiteral("currentPath");
 const QString saveTracksKey = QStringLiteral("saveTracks");
 const QString countingKey = QStringLiteral("countingMethod");
 
+// Playback stops this many frames before the frame count a video reports.
+constexpr double endMargin = 5;
 // AddResult appends while the list holds at most this many records.
 constexpr int resultLimit = 2000;
 // A processed frame's counts are appended, all of them, while the list holds
@@ -1332,12 +1334,12 @@ bool MainWindow::openVideo(int startFrame)
         frameHeight = reader.frameSize().height;
         frameWidth = reader.frameSize().width;
         fps = reader.fps();
-        endFrame = reader.frameCount() - 5.0;
+        endFrame = reader.frameCount() - endMargin;
     } else {
         frameHeight = cutToInt(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
         frameWidth = cutToInt(capture.get(cv::CAP_PROP_FRAME_WIDTH));
         fps = capture.get(cv::CAP_PROP_FPS);
-        endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - 5.0;
+        endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - endMargin;
     }
     startTime = startTimeFromFileName(videoFile);
 
@@ -1527,7 +1529,7 @@ void MainWindow::showVideoProperties()
     ui->la_width->setText(QString::number(frameWidth));
     ui->la_fps->setText(QString::number(fps, 'g', 6));
     // The frame count; playback stops 5 frames short of it.
-    ui->la_frame->setText(QString::number(endFrame + 5, 'g', 6));
+    ui->la_frame->setText(QString::number(endFrame + endMargin, 'g', 6));
     ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
     // A long path is cut in the middle on screen and shown whole in the tip.
     ui->la_file_selected->setToolTip(QDir::toNativeSeparators(videoFile));

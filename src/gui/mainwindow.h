@@ -279,7 +279,7 @@ private:
     int frameHeight = 0;
     int frameWidth = 0;
     double fps = 0;
-    double endFrame = 0; // reported frame count - 5: playback stops there
+    double endFrame = 0; // reported frame count - endMargin: playback stops there
     QDateTime startTime; // wall-clock time of the first frame
     double position = 0; // index of the frame shown, a whole number
     std::unique_ptr<FileDialogProvider> fileDialogs;
