@@ -119,11 +119,16 @@ void ClipDecoder::sweep(const Request &head)
             const std::lock_guard<std::mutex> lock(mutex);
             partial.clear();
         }
-        // Fewer frames decoded ahead where the reader is likely to be sought again.
-        reader = std::make_unique<FrameReader>(
-            head.eventOnly ? 2 : 4, FrameReader::Direct, FrameReader::GreyOnly);
-        readerVideo = head.video;
-        const QString problem = reader->open(head.video, static_cast<int>(head.first));
+        // The video open already is sought in: opening it again costs as
+        // much as decoding a few frames, for every event's frame.
+        const bool same = reader && reader->isOpen() && readerVideo == head.video;
+        QString problem = same ? reader->seek(static_cast<int>(head.first)) : QStringLiteral("-");
+        if (!problem.isEmpty()) {
+            // Few frames decoded ahead: the reader is often sought again soon.
+            reader = std::make_unique<FrameReader>(2, FrameReader::Direct, FrameReader::GreyOnly);
+            readerVideo = head.video;
+            problem = reader->open(head.video, static_cast<int>(head.first));
+        }
         if (!problem.isEmpty()) {
             reader.reset();
             Clip failed;
