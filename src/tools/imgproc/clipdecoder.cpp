@@ -121,9 +121,10 @@ void ClipDecoder::sweep(const Request &head)
         }
         // The video open already is sought in: opening it again costs as
         // much as decoding a few frames, for every event's frame.
-        const bool same = reader && reader->isOpen() && readerVideo == head.video;
-        QString problem = same ? reader->seek(static_cast<int>(head.first)) : QStringLiteral("-");
-        if (!problem.isEmpty()) {
+        const bool sought = reader && reader->isOpen() && readerVideo == head.video
+            && reader->seek(static_cast<int>(head.first)).isEmpty();
+        QString problem;
+        if (!sought) {
             // Few frames decoded ahead: the reader is often sought again soon.
             reader = std::make_unique<FrameReader>(2, FrameReader::Direct, FrameReader::GreyOnly);
             readerVideo = head.video;
