@@ -40,8 +40,6 @@ private slots:
     void sameFramesAsSequentialReading();
     void closesEarlyAndReopens_data();
     void closesEarlyAndReopens();
-    void seeksAsItOpens_data();
-    void seeksAsItOpens();
     void earlyEndRule_data();
     void earlyEndRule();
     void endOfVideo_data();
@@ -184,49 +182,6 @@ void TestFrameReader::closesEarlyAndReopens()
     const FrameReader::Frame *frame = reader.next();
     QVERIFY(frame != nullptr);
     QCOMPARE(testvideo::readIndex(frame->grey), 91);
-}
-
-void TestFrameReader::seeksAsItOpens_data()
-{
-    QTest::addColumn<int>("taken"); // frames read before the seek
-    QTest::addColumn<int>("target");
-    QTest::addColumn<bool>("direct");
-    QTest::addColumn<bool>("found");
-    QTest::addColumn<bool>("open"); // after the seek
-
-    QTest::newRow("back") << 3 << 20 << true << true << true;
-    QTest::newRow("ahead") << 0 << 115 << true << true << true;
-    QTest::newRow("the frame it is at") << 2 << 102 << true << true << true;
-    QTest::newRow("frame 0") << 1 << 0 << true << true << true;
-    QTest::newRow("beyond the end: closed") << 0 << kFrames + 5 << true << false << false;
-    QTest::newRow("through the capture: refused") << 0 << 20 << false << false << true;
-}
-
-void TestFrameReader::seeksAsItOpens()
-{
-    QFETCH(int, taken);
-    QFETCH(int, target);
-    QFETCH(bool, direct);
-    QFETCH(bool, found);
-    QFETCH(bool, open);
-
-    FrameReader reader(2, direct ? FrameReader::Direct : FrameReader::CaptureOnly);
-    QCOMPARE(reader.open(video, 100), QString());
-    for (int i = 0; i < taken; ++i)
-        QVERIFY(reader.next() != nullptr);
-    QCOMPARE(reader.seek(target).isEmpty(), found);
-    QCOMPARE(reader.isOpen(), open);
-    if (!found)
-        return;
-    FrameReader opened(2);
-    QCOMPARE(opened.open(video, target), QString());
-    QCOMPARE(cv::norm(reader.startFrame(), opened.startFrame(), cv::NORM_INF), 0.0);
-    QCOMPARE(reader.lastIndex(), static_cast<double>(target));
-    // And on from there.
-    const FrameReader::Frame *frame = reader.next();
-    QVERIFY(frame != nullptr);
-    QCOMPARE(testvideo::readIndex(frame->grey), target + 1);
-    QCOMPARE(reader.lastIndex(), static_cast<double>(target + 1));
 }
 
 void TestFrameReader::earlyEndRule_data()
