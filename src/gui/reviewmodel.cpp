@@ -290,7 +290,8 @@ ClipDecoder::Request ReviewModel::clipRequest(int row) const
 void ReviewModel::setClip(const ClipDecoder::Clip &clip)
 {
     const int row = clip.id & ((1 << kRowBits) - 1);
-    if ((clip.id >> kRowBits) != generation || row >= rows.size())
+    if ((clip.id >> kRowBits) != generation || row >= rows.size()
+        || (clip.eventOnly && clips[row].stage == Stage::Clip))
         return;
     const ClipDecoder::Request request = clipRequest(row);
     const Video &video = loaded[rows[row].video];
@@ -299,7 +300,10 @@ void ReviewModel::setClip(const ClipDecoder::Clip &clip)
         line.push_back(p - request.crop.tl());
     const Result &e = event(row);
     TileClip tile;
-    tile.error = clip.error;
+    tile.stage = clip.eventOnly ? Stage::EventFrame : Stage::Clip;
+    // Without the event's frame the tile waits for its clip, which says why.
+    if (!clip.eventOnly)
+        tile.error = clip.error;
     for (size_t i = 0; i < clip.frames.size(); ++i) {
         cv::Mat drawn = clip.frames[i].clone();
         if (line.size() >= 2)
@@ -318,15 +322,16 @@ void ReviewModel::setClip(const ClipDecoder::Clip &clip)
 void ReviewModel::dropClipsExcept(const QVector<int> &keep)
 {
     for (int row = 0; row < clips.size(); ++row) {
-        if (!clips[row].frames.isEmpty() && !keep.contains(row))
+        const bool decoded = !clips[row].frames.isEmpty() || clips[row].stage == Stage::EventFrame;
+        if (decoded && !keep.contains(row))
             clips[row] = TileClip();
     }
 }
 
 int ReviewModel::clipCount() const
 {
-    return static_cast<int>(std::count_if(
-        clips.begin(), clips.end(), [](const TileClip &c) { return !c.frames.isEmpty(); }));
+    return static_cast<int>(std::count_if(clips.begin(), clips.end(),
+        [](const TileClip &c) { return c.stage == Stage::Clip && !c.frames.isEmpty(); }));
 }
 
 void ReviewModel::advance()

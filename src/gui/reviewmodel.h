@@ -69,14 +69,27 @@ public:
     int count(ReviewFile::Decision decision) const;
     VideoReview::Tally tally() const; // summed over the videos
 
+    // How far a tile's decoding has come: a tile shows its event's frame
+    // while its clip is decoded.
+    enum class Stage {
+        Waiting,
+        EventFrame, // the event's frame decoded (or failed to), the clip to come
+        Clip, // the clip, or why there is none
+    };
+
     // The clip request of a row.
     ClipDecoder::Request clipRequest(int row) const;
-    bool hasClip(int row) const
+    Stage stage(int row) const { return clips.value(row).stage; }
+    bool hasClip(int row) const { return stage(row) == Stage::Clip; }
+    // Whether the tile shows a picture or an error rather than "decoding...".
+    bool showsSomething(int row) const
     {
         return !clips.value(row).frames.isEmpty() || !clips.value(row).error.isEmpty();
     }
+    // A clip, or the event's frame alone; the clip replaces the event's
+    // frame, never the other way round.
     void setClip(const ClipDecoder::Clip &clip);
-    // Frees the clips of rows outside `keep`.
+    // Frees the clips and event frames of rows outside `keep`.
     void dropClipsExcept(const QVector<int> &keep);
     int clipCount() const;
     // Next frame of every clip.
@@ -94,6 +107,7 @@ private:
         QVector<QImage> frames; // cropped, counting line drawn in
         int eventFrame = -1; // which of them the event was counted in
         QString error;
+        Stage stage = Stage::Waiting;
     };
 
     bool load(const QStringList &videos, QString *error);

@@ -322,6 +322,13 @@ int ReviewWindow::visibleWaiting() const
         std::count_if(rows.begin(), rows.end(), [this](int row) { return !tiles->hasClip(row); }));
 }
 
+int ReviewWindow::visibleBlank() const
+{
+    const QVector<int> rows = visibleRows();
+    return static_cast<int>(std::count_if(
+        rows.begin(), rows.end(), [this](int row) { return !tiles->showsSomething(row); }));
+}
+
 void ReviewWindow::scheduleClips()
 {
     clipTimer->start();
@@ -331,33 +338,39 @@ void ReviewWindow::requestClips()
 {
     if (!isVisible())
         return;
-    // The tiles on screen first, then a screenful on either side, which keep
-    // their clips; the others give theirs up.
+    // Screen by screen, the tiles on screen first, then a screenful after
+    // and one before, which keep their clips; the others give theirs up.
+    // Within a screen, every tile's event frame comes before any clip: one
+    // seek and one decode each, where a clip far from the next costs its own
+    // second and a half of video.
     const QVector<int> shown = visibleRows();
-    QVector<int> keep = shown;
+    QVector<QVector<int>> screens { shown, {}, {} };
     if (!shown.isEmpty()) {
         const int screen = shown.size();
-        int after = shown.last() + 1;
-        for (int n = 0; n < screen && after < tiles->rowCount(); ++after) {
-            if (!list->isRowHidden(after)) {
-                keep.append(after);
-                ++n;
-            }
+        for (int after = shown.last() + 1; screens[1].size() < screen && after < tiles->rowCount();
+             ++after) {
+            if (!list->isRowHidden(after))
+                screens[1].append(after);
         }
-        int before = shown.first() - 1;
-        for (int n = 0; n < screen && before >= 0; --before) {
-            if (!list->isRowHidden(before)) {
-                keep.append(before);
-                ++n;
-            }
+        for (int before = shown.first() - 1; screens[2].size() < screen && before >= 0; --before) {
+            if (!list->isRowHidden(before))
+                screens[2].append(before);
+        }
+    }
+    QVector<int> keep;
+    QVector<ClipDecoder::Request> requests;
+    for (const QVector<int> &rows : screens) {
+        keep += rows;
+        for (const int row : rows) {
+            if (tiles->stage(row) == ReviewModel::Stage::Waiting)
+                requests.append(ClipDecoder::eventFrameOf(tiles->clipRequest(row)));
+        }
+        for (const int row : rows) {
+            if (!tiles->hasClip(row))
+                requests.append(tiles->clipRequest(row));
         }
     }
     tiles->dropClipsExcept(keep);
-    QVector<ClipDecoder::Request> requests;
-    for (const int row : keep) {
-        if (!tiles->hasClip(row))
-            requests.append(tiles->clipRequest(row));
-    }
     decoder->request(requests);
 }
 

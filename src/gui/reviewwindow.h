@@ -43,6 +43,8 @@ public:
     QListView *view() const { return list; }
     // Visible tiles whose clip has not come yet.
     int visibleWaiting() const;
+    // Visible tiles that show neither their event's frame nor their clip yet.
+    int visibleBlank() const;
     // Rows on screen now, top to bottom.
     QVector<int> visibleRows() const;
 

@@ -23,6 +23,7 @@
 #include "videofiles.h"
 
 using Decision = ReviewFile::Decision;
+Q_DECLARE_METATYPE(ReviewModel::Stage)
 
 class TestReviewWindow : public QObject
 {
@@ -34,6 +35,8 @@ private slots:
     void addMissedEvent();
     void newRunOffersCarryOver();
     void resultListMarksDecisions();
+    void eventFrameThenClip_data();
+    void eventFrameThenClip();
 
 private:
     QString reviewLines() const;
@@ -201,6 +204,48 @@ void TestReviewWindow::resultListMarksDecisions()
     QCOMPARE(model->index(2, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("rejected"));
     QVERIFY(model->index(2, 0).data(Qt::BackgroundRole).value<QBrush>()
         != model->index(0, 0).data(Qt::BackgroundRole).value<QBrush>());
+}
+
+void TestReviewWindow::eventFrameThenClip_data()
+{
+    QTest::addColumn<QStringList>("arrivals");
+    QTest::addColumn<ReviewModel::Stage>("stage");
+    QTest::addColumn<bool>("atEvent"); // the tile shows the event's frame now
+    QTest::newRow("event frame") << QStringList { "frame" } << ReviewModel::Stage::EventFrame
+                                 << true;
+    QTest::newRow("clip replaces it")
+        << QStringList { "frame", "clip" } << ReviewModel::Stage::Clip << false;
+    QTest::newRow("late event frame kept out")
+        << QStringList { "clip", "frame" } << ReviewModel::Stage::Clip << false;
+}
+
+void TestReviewWindow::eventFrameThenClip()
+{
+    QFETCH(QStringList, arrivals);
+    QFETCH(ReviewModel::Stage, stage);
+    QFETCH(bool, atEvent);
+    QVERIFY(testfiles::write(
+        VideoFiles::resultFile(video), "Frame;X;Y;In;Out;Timestamp\n40;70;120;1;0;a\n"));
+    ReviewModel model;
+    QString problem;
+    QVERIFY2(model.setVideos({ video }, &problem), qPrintable(problem));
+    const ClipDecoder::Request request = model.clipRequest(0);
+    for (const QString &arrival : arrivals) {
+        ClipDecoder::Clip clip;
+        clip.id = request.id;
+        clip.eventOnly = arrival == QLatin1String("frame");
+        // A clip's first frame comes before its event's.
+        for (const double index : { request.event - 2, request.event }) {
+            if (!clip.eventOnly || index == request.event) {
+                clip.indices.push_back(index);
+                clip.frames.emplace_back(request.crop.size(), CV_8UC3, cv::Scalar(40, 80, 120));
+            }
+        }
+        model.setClip(clip);
+    }
+    QCOMPARE(model.stage(0), stage);
+    QCOMPARE(model.index(0).data(ReviewModel::EventFrameRole).toBool(), atEvent);
+    QVERIFY(!model.index(0).data(ReviewModel::FrameImageRole).value<QImage>().isNull());
 }
 
 QTEST_MAIN(TestReviewWindow)

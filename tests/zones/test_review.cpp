@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <csignal>
 #include <set>
 
@@ -73,6 +74,7 @@ private slots:
     void sampleFromSeed();
     void wilson_data();
     void wilson();
+    void clipShowsTheEventFrames_data();
     void clipShowsTheEventFrames();
 
 private:
@@ -370,8 +372,23 @@ void TestReview::wilson()
     QVERIFY2(std::abs(h - high) < 5e-5, qPrintable(QString::number(h, 'f', 6)));
 }
 
+void TestReview::clipShowsTheEventFrames_data()
+{
+    QTest::addColumn<QVector<double>>("events");
+    QTest::addColumn<bool>("eventFramesFirst"); // each event's frame asked for before the clips
+    // The second clip begins during the first and ends after it: read on, not sought.
+    QTest::newRow("clips overlapping") << QVector<double> { 100, 120 } << false;
+    QTest::newRow("first frame") << QVector<double> { 0 } << true;
+    QTest::newRow("last frame") << QVector<double> { 199 } << true;
+    QTest::newRow("next event frame read on") << QVector<double> { 100, 111, 130 } << true;
+    QTest::newRow("next behind, sought") << QVector<double> { 150, 60 } << true;
+    QTest::newRow("next far ahead, sought") << QVector<double> { 20, 180 } << true;
+}
+
 void TestReview::clipShowsTheEventFrames()
 {
+    QFETCH(QVector<double>, events);
+    QFETCH(bool, eventFramesFirst);
     const QString path = dir->filePath(QStringLiteral("clip.mp4"));
     const cv::Size size(320, 240);
     QVERIFY(testvideo::write(path, "avc1", 50, size, 200, [](int index, cv::Mat &frame) {
@@ -386,26 +403,34 @@ void TestReview::clipShowsTheEventFrames()
     QCOMPARE(near.first, 70.0);
     QCOMPARE(near.last, 145.0);
     QCOMPARE(near.stride, 3); // 20 frames a second at most
-    const ClipDecoder::Request second
-        = ClipDecoder::around(2, path, size, 50, 100, cv::Point(100, 150));
 
+    QVector<ClipDecoder::Request> clips;
+    QVector<ClipDecoder::Request> requests;
+    for (int i = 0; i < events.size(); ++i) {
+        clips << ClipDecoder::around(i, path, size, 50, events[i], cv::Point(300 - 2 * i, 30 + i));
+        if (eventFramesFirst)
+            requests << ClipDecoder::eventFrameOf(clips.last());
+    }
+    requests += clips;
     ClipDecoder decoder;
     QSignalSpy ready(&decoder, &ClipDecoder::clipReady);
-    // The second's clip begins during the first's and ends after it: read on, not sought.
-    decoder.request({ second, near });
-    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 2, 15000);
-    for (const QList<QVariant> &signal : ready) {
-        const ClipDecoder::Clip clip = signal[0].value<ClipDecoder::Clip>();
-        const ClipDecoder::Request &r = clip.id == 1 ? near : second;
-        QVERIFY(clip.error.isEmpty());
-        QCOMPARE(clip.frames.size(), clip.indices.size());
-        std::vector<double>
-            every; // each stride-th frame from the event's, a second before to half after
-        for (double i = r.first; i <= r.last; ++i) {
-            if (std::fmod(std::abs(i - r.event), 3.0) == 0)
+    decoder.request(requests);
+    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), requests.size(), 15000);
+    for (int n = 0; n < ready.size(); ++n) {
+        const ClipDecoder::Clip clip = ready[n][0].value<ClipDecoder::Clip>();
+        const ClipDecoder::Request &r = clips[clip.id];
+        QVERIFY2(clip.error.isEmpty(), qPrintable(clip.error));
+        // Every event's frame before any clip.
+        QCOMPARE(clip.eventOnly, n < requests.size() - clips.size());
+        // Each stride-th frame from the event's, a second before to half after,
+        // up to the video's end; the event's frame alone.
+        std::vector<double> every;
+        for (double i = r.first; i <= std::min(r.last, 199.0); ++i) {
+            if (std::fmod(std::abs(i - r.event), 3.0) == 0 && (!clip.eventOnly || i == r.event))
                 every.push_back(i);
         }
         QCOMPARE(clip.indices, every);
+        QCOMPARE(clip.frames.size(), clip.indices.size());
         const auto at = std::find(clip.indices.begin(), clip.indices.end(), r.event);
         QVERIFY(at != clip.indices.end());
         // The event's frame, as the reader gives it, cropped.

@@ -12,6 +12,9 @@ namespace {
 
 // Reading on over this many frames is cheaper than a new seek.
 constexpr double kReadOnFrames = 120;
+// For the event's frame alone, whose seek decodes from the key frame before
+// it: a gap much longer than that is cheaper sought.
+constexpr double kEventReadOnFrames = 40;
 
 bool wanted(const ClipDecoder::Request &r, double index)
 {
@@ -62,6 +65,16 @@ ClipDecoder::Request ClipDecoder::around(int id, const QString &video, cv::Size 
     return r;
 }
 
+ClipDecoder::Request ClipDecoder::eventFrameOf(const Request &clip)
+{
+    Request r = clip;
+    r.first = clip.event;
+    r.last = clip.event;
+    r.stride = 1;
+    r.eventOnly = true;
+    return r;
+}
+
 void ClipDecoder::request(const QVector<Request> &requests)
 {
     {
@@ -96,27 +109,37 @@ void ClipDecoder::sweep(const Request &head)
     bool started = false;
     {
         const std::lock_guard<std::mutex> lock(mutex);
-        started = partial.count(head.id) > 0;
+        started = partial.count(keyOf(head)) > 0;
     }
+    const double readOnFrames = head.eventOnly ? kEventReadOnFrames : kReadOnFrames;
     const bool readOn = position >= 0
-        && (started || (head.first > position && head.first - position <= kReadOnFrames));
+        && (started || (head.first > position && head.first - position <= readOnFrames));
     if (!readOn) {
         {
             const std::lock_guard<std::mutex> lock(mutex);
             partial.clear();
         }
-        reader = std::make_unique<FrameReader>(4, FrameReader::Direct, FrameReader::GreyOnly);
-        readerVideo = head.video;
-        const QString problem = reader->open(head.video, static_cast<int>(head.first));
+        // The video open already is sought in: opening it again costs as
+        // much as decoding a few frames, for every event's frame.
+        const bool sought = reader && reader->isOpen() && readerVideo == head.video
+            && reader->seek(static_cast<int>(head.first)).isEmpty();
+        QString problem;
+        if (!sought) {
+            // Few frames decoded ahead: the reader is often sought again soon.
+            reader = std::make_unique<FrameReader>(2, FrameReader::Direct, FrameReader::GreyOnly);
+            readerVideo = head.video;
+            problem = reader->open(head.video, static_cast<int>(head.first));
+        }
         if (!problem.isEmpty()) {
             reader.reset();
             Clip failed;
             failed.id = head.id;
             failed.error = problem;
+            failed.eventOnly = head.eventOnly;
             {
                 const std::lock_guard<std::mutex> lock(mutex);
                 queue.erase(std::remove_if(queue.begin(), queue.end(),
-                                [&head](const Request &r) { return r.id == head.id; }),
+                                [&head](const Request &r) { return keyOf(r) == keyOf(head); }),
                     queue.end());
             }
             emit clipReady(failed);
@@ -127,8 +150,8 @@ void ClipDecoder::sweep(const Request &head)
     for (;;) {
         {
             const std::lock_guard<std::mutex> lock(mutex);
-            const bool headLeft = std::any_of(
-                queue.begin(), queue.end(), [&head](const Request &r) { return r.id == head.id; });
+            const bool headLeft = std::any_of(queue.begin(), queue.end(),
+                [&head](const Request &r) { return keyOf(r) == keyOf(head); });
             if (stopping || !headLeft)
                 return;
         }
@@ -152,7 +175,8 @@ bool ClipDecoder::wants(double index, const QString &video)
 {
     const std::lock_guard<std::mutex> lock(mutex);
     return std::any_of(queue.begin(), queue.end(), [&](const Request &r) {
-        return r.video == video && wanted(r, index) && (index == r.first || partial.count(r.id) > 0);
+        return r.video == video && wanted(r, index)
+            && (index == r.first || partial.count(keyOf(r)) > 0);
     });
 }
 
@@ -162,13 +186,13 @@ void ClipDecoder::take(double index, const cv::Mat &frame, const QString &video)
     {
         const std::lock_guard<std::mutex> lock(mutex);
         for (auto it = partial.begin(); it != partial.end();) {
-            const bool asked = std::any_of(
-                queue.begin(), queue.end(), [&it](const Request &r) { return r.id == it->first; });
+            const bool asked = std::any_of(queue.begin(), queue.end(),
+                [&it](const Request &r) { return keyOf(r) == it->first; });
             it = asked ? std::next(it) : partial.erase(it);
         }
         for (int i = 0; i < queue.size();) {
             const Request &r = queue[i];
-            const bool started = partial.count(r.id) > 0;
+            const bool started = partial.count(keyOf(r)) > 0;
             const bool ended = index < 0 || index >= r.last;
             if (r.video != video || (!started && index != r.first && index >= 0)) {
                 ++i;
@@ -178,8 +202,9 @@ void ClipDecoder::take(double index, const cv::Mat &frame, const QString &video)
                 ++i;
                 continue;
             }
-            Clip &clip = partial[r.id];
+            Clip &clip = partial[keyOf(r)];
             clip.id = r.id;
+            clip.eventOnly = r.eventOnly;
             if (index >= 0 && wanted(r, index) && !frame.empty()) {
                 const cv::Rect inside = r.crop & cv::Rect(0, 0, frame.cols, frame.rows);
                 clip.frames.push_back(frame(inside).clone());
@@ -189,7 +214,7 @@ void ClipDecoder::take(double index, const cv::Mat &frame, const QString &video)
                 if (clip.frames.empty())
                     clip.error = QStringLiteral("no frame %1").arg(r.first);
                 done.push_back(std::move(clip));
-                partial.erase(r.id);
+                partial.erase(keyOf(r));
                 queue.remove(i);
                 continue;
             }

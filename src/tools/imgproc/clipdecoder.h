@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -22,10 +23,14 @@ class QThread;
 // earlier one, and a clip no longer asked for is dropped. Clips of one video
 // are read in one pass where they lie close together or overlap: the reader
 // reads on rather than seeking again. Only the cropped frames are kept.
+// A request for the event's frame alone (eventFrameOf) costs one seek and
+// one decode, where a clip of a sparse video costs its own second and a half:
+// asked for first, it shows every tile of a screen long before their clips.
 //
 //   ClipDecoder decoder;
 //   connect(&decoder, &ClipDecoder::clipReady, tile, ...);
-//   decoder.request({ ClipDecoder::around(7, video, frameSize, fps, event) });
+//   const ClipDecoder::Request clip = ClipDecoder::around(7, video, frameSize, fps, event);
+//   decoder.request({ ClipDecoder::eventFrameOf(clip), clip });
 class ClipDecoder final : public QObject
 {
     Q_OBJECT
@@ -40,6 +45,7 @@ public:
         double event = 0; // always among the frames kept
         int stride = 1; // every stride-th frame from `event` is kept
         cv::Rect crop;
+        bool eventOnly = false; // the event's frame alone; a request of its own beside the clip's
     };
 
     struct Clip
@@ -48,6 +54,7 @@ public:
         std::vector<cv::Mat> frames; // BGR, the crop's size
         std::vector<double> indices; // each frame's index
         QString error; // why there are no frames
+        bool eventOnly = false; // as requested
     };
 
     explicit ClipDecoder(QObject *parent = nullptr);
@@ -63,6 +70,8 @@ public:
     // kept inside the frame.
     static Request around(int id, const QString &video, cv::Size frameSize, double fps,
         double eventFrame, cv::Point centre, int side = 160);
+    // The request for the event's frame of `clip`, cropped alike.
+    static Request eventFrameOf(const Request &clip);
 
 signals:
     // From the decoding thread; connect with a queued (or automatic) connection.
@@ -83,7 +92,11 @@ private:
     std::mutex mutex;
     std::condition_variable changed;
     QVector<Request> queue;
-    std::map<int, Clip> partial; // clips being filled, by id
+    // A request's id and whether it is for the event's frame alone.
+    using Key = std::pair<int, bool>;
+    static Key keyOf(const Request &r) { return { r.id, r.eventOnly }; }
+
+    std::map<Key, Clip> partial; // clips being filled
     bool stopping = false;
 };
 

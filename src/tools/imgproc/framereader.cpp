@@ -108,6 +108,11 @@ void FrameReader::close()
     size = cv::Size();
     changedTo = cv::Size();
     sizeChangeAt = -1;
+    resetReading();
+}
+
+void FrameReader::resetReading()
+{
     head = 0;
     filled = 0;
     pending = 0;
@@ -118,6 +123,25 @@ void FrameReader::close()
     stopping = false;
     ending = Reading;
     handedOut = 0;
+}
+
+QString FrameReader::seek(int start)
+{
+    if (!opened || !decoder)
+        return QStringLiteral("it is not read directly");
+    stop();
+    resetReading();
+    cv::Mat frame;
+    if (!decoder->seek(start) || !decoder->grab() || decoder->sizeChanged()
+        || !decoder->retrieve(0, frame)) {
+        close();
+        return QStringLiteral("it has no frame %1").arg(start);
+    }
+    frame.copyTo(first);
+    startIndex = start;
+    thread = std::thread(&FrameReader::run, this);
+    converting = std::thread(&FrameReader::convertAll, this);
+    return QString();
 }
 
 void FrameReader::stop()

@@ -69,6 +69,13 @@ public:
     // opened", "it has no frame 90").
     QString open(const QString &path, int start);
     void close();
+    // Reads frame `start` of the open video as open() would, without opening
+    // it again; the frames after it are then decoded ahead. Empty on
+    // success, else the reason. Only for a video read directly: a reader
+    // reading through the capture refuses and reads on as before; a seek
+    // that fails closes the reader (open() may still read the frame through
+    // the capture).
+    QString seek(int start);
     bool isOpen() const { return opened; }
     // Read with FFmpeg's libraries directly rather than through the capture.
     bool direct() const { return decoder != nullptr; }
@@ -104,6 +111,7 @@ private:
     void run();
     void convertAll();
     void stop();
+    void resetReading();
 
     std::vector<Frame> ring;
     Route route;
