@@ -95,8 +95,10 @@ int ProcessRun::wholeFramesPerSecond(double rate)
 QJsonObject ProcessRun::methodParameters() const
 {
     QJsonObject parameters = QJsonObject::fromVariantMap(method->parameters());
-    // Every method finds its blobs with the motion detector's fixed values
-    // (mvtdetector.cpp).
+    // Classic finds its blobs with the motion detector's fixed values
+    // (mvtdetector.cpp); robust has its own detection among its parameters.
+    if (method->kind() != CountingMethod::Classic)
+        return parameters;
     const QJsonObject detector {
         { QStringLiteral("difference_threshold"), 6 },
         { QStringLiteral("first_erosion"), 1 },
