@@ -9,7 +9,7 @@ using P = RobustParameters;
 
 // The README's table of the robust method lists these rows as they are.
 const P::Entry kTable[] = {
-    { P::WorkWidth, "work_width_px", 800, "px",
+    { P::WorkWidth, "work_width_px", 640, "px",
         "widest frame the background model works on; wider frames are shrunk by a whole factor" },
     { P::BackgroundRate, "background_rate", 6, "grey levels/s",
         "how fast the background follows a lasting change of a pixel" },

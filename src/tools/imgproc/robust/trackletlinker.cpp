@@ -9,6 +9,8 @@ namespace {
 
 constexpr int kUnreachable = 1 << 20; // cost of a pair out of reach
 constexpr int kCostScale = 16; // cost units per pixel
+// Pieces in one assignment at most; a larger crowd is paired greedily.
+constexpr size_t kLargestGroup = 40;
 // Steps a piece's starting motion is measured over.
 constexpr int kStartPoints = 5;
 // Weight of the newest step in a piece's motion.
@@ -239,52 +241,91 @@ void TrackletLinker::link(int frame, std::vector<Update> &out)
     };
     if (std::none_of(pieces.begin(), pieces.end(), due))
         return;
-    const auto canFollow = [](const Tracklet &tail, const Tracklet &head) {
-        return head.first.frame > tail.last.frame;
+    const auto inReach = [&](const Tracklet &tail, const Tracklet &head, double *cost) {
+        if (head.first.frame <= tail.last.frame)
+            return false;
+        *cost = linkCost(tail, head);
+        return *cost <= reach(tail, head) && !throughHidden(tail, head);
     };
-    const auto inReach = [&](const Tracklet &tail, const Tracklet &head) {
-        return canFollow(tail, head) && linkCost(tail, head) <= reach(tail, head)
-            && !throughHidden(tail, head);
-    };
-    // The due pieces, the later ones they could link to, and the other lost
-    // pieces that compete for those.
+    // The pairs in reach of the due pieces, and those of the other lost
+    // pieces that compete for the same later ones.
+    tails.clear();
     heads.clear();
+    pairs.clear();
     for (size_t h = 0; h < pieces.size(); ++h) {
-        const Tracklet &head = pieces[h];
-        if (head.trajectory >= 0 || head.carried)
-            continue;
-        if (std::any_of(pieces.begin(), pieces.end(),
-                [&](const Tracklet &t) { return due(t) && inReach(t, head); }))
+        if (pieces[h].trajectory < 0 && !pieces[h].carried)
             heads.push_back(h);
     }
-    tails.clear();
-    for (size_t t = 0; t < pieces.size(); ++t) {
-        const Tracklet &tail = pieces[t];
-        if (tail.open || tail.settled)
-            continue;
-        if (due(tail) || std::any_of(heads.begin(), heads.end(), [&](size_t h) {
-                return inReach(tail, pieces[h]);
-            }))
-            tails.push_back(t);
-    }
-    std::vector<int> headOf(tails.size(), -1);
-    if (!heads.empty()) {
-        costs.create(static_cast<int>(tails.size()), static_cast<int>(heads.size()), CV_32SC1);
-        for (size_t r = 0; r < tails.size(); ++r) {
+    std::vector<char> wanted(heads.size(), 0);
+    for (const bool dueOnes : { true, false }) {
+        for (size_t t = 0; t < pieces.size(); ++t) {
+            const Tracklet &tail = pieces[t];
+            if (tail.open || tail.settled || due(tail) != dueOnes)
+                continue;
+            const size_t row = tails.size();
+            bool any = false;
             for (size_t c = 0; c < heads.size(); ++c) {
-                const Tracklet &tail = pieces[tails[r]];
-                const Tracklet &head = pieces[heads[c]];
-                const bool near = inReach(tail, head);
-                costs.at<int>(static_cast<int>(r), static_cast<int>(c))
-                    = near ? 1 + static_cast<int>(linkCost(tail, head) * kCostScale) : kUnreachable;
+                double cost = 0;
+                if ((dueOnes || wanted[c]) && inReach(tail, pieces[heads[c]], &cost)) {
+                    pairs.push_back({ row, c, cost });
+                    wanted[c] = 1;
+                    any = true;
+                }
             }
+            if (dueOnes || any)
+                tails.push_back(t);
         }
+    }
+    // Pieces that share no candidate are settled apart: each group of
+    // pieces linked by pairs in reach gets its own assignment.
+    group.resize(tails.size() + heads.size());
+    for (size_t k = 0; k < group.size(); ++k)
+        group[k] = static_cast<int>(k);
+    for (const Pair &p : pairs)
+        group[static_cast<size_t>(groupOf(static_cast<int>(p.row)))]
+            = groupOf(static_cast<int>(tails.size() + p.column));
+    std::vector<int> headOf(tails.size(), -1);
+    std::vector<size_t> rows;
+    std::vector<size_t> columns;
+    std::vector<char> solved(group.size(), 0);
+    for (size_t r = 0; r < tails.size(); ++r) {
+        const int g = groupOf(static_cast<int>(r));
+        if (!due(pieces[tails[r]]) || solved[static_cast<size_t>(g)])
+            continue;
+        solved[static_cast<size_t>(g)] = 1;
+        rows.clear();
+        columns.clear();
+        for (size_t k = 0; k < tails.size(); ++k) {
+            if (groupOf(static_cast<int>(k)) == g)
+                rows.push_back(k);
+        }
+        for (size_t c = 0; c < heads.size(); ++c) {
+            if (groupOf(static_cast<int>(tails.size() + c)) == g)
+                columns.push_back(c);
+        }
+        if (columns.empty())
+            continue;
+        if (rows.size() > kLargestGroup || columns.size() > kLargestGroup) {
+            assignGreedily(g, headOf);
+            continue;
+        }
+        costs.create(static_cast<int>(rows.size()), static_cast<int>(columns.size()), CV_32SC1);
+        costs.setTo(kUnreachable);
+        for (const Pair &p : pairs) {
+            const auto i = std::find(rows.begin(), rows.end(), p.row);
+            const auto j = std::find(columns.begin(), columns.end(), p.column);
+            if (i != rows.end() && j != columns.end())
+                costs.at<int>(
+                    static_cast<int>(i - rows.begin()), static_cast<int>(j - columns.begin()))
+                    = 1 + static_cast<int>(p.cost * kCostScale);
+        }
+        const cv::Mat given = costs.clone();
         munkres.solve(costs);
-        for (size_t r = 0; r < tails.size(); ++r) {
-            for (size_t c = 0; c < heads.size(); ++c) {
-                if (costs.at<int>(static_cast<int>(r), static_cast<int>(c)) == 0
-                    && inReach(pieces[tails[r]], pieces[heads[c]]))
-                    headOf[r] = static_cast<int>(c);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            for (size_t j = 0; j < columns.size(); ++j) {
+                if (costs.at<int>(static_cast<int>(i), static_cast<int>(j)) == 0
+                    && given.at<int>(static_cast<int>(i), static_cast<int>(j)) != kUnreachable)
+                    headOf[rows[i]] = static_cast<int>(columns[j]);
             }
         }
     }
@@ -305,6 +346,34 @@ void TrackletLinker::link(int frame, std::vector<Update> &out)
         head.trajectoryPoints = tail.trajectoryPoints + head.points;
         send(head, out);
     }
+}
+
+// A crowd too large for one assignment in a frame's time: the cheapest
+// pairs first.
+void TrackletLinker::assignGreedily(int g, std::vector<int> &headOf)
+{
+    std::vector<const Pair *> order;
+    for (const Pair &p : pairs) {
+        if (groupOf(static_cast<int>(p.row)) == g)
+            order.push_back(&p);
+    }
+    std::sort(
+        order.begin(), order.end(), [](const Pair *a, const Pair *b) { return a->cost < b->cost; });
+    std::vector<char> taken(heads.size(), 0);
+    for (const Pair *p : order) {
+        if (headOf[p->row] < 0 && !taken[p->column]) {
+            headOf[p->row] = static_cast<int>(p->column);
+            taken[p->column] = 1;
+        }
+    }
+}
+
+int TrackletLinker::groupOf(int k)
+{
+    while (group[static_cast<size_t>(k)] != k)
+        k = group[static_cast<size_t>(k)]
+            = group[static_cast<size_t>(group[static_cast<size_t>(k)])];
+    return k;
 }
 
 void TrackletLinker::send(Tracklet &t, std::vector<Update> &out)

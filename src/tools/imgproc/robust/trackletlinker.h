@@ -104,6 +104,8 @@ private:
     bool throughHidden(const Tracklet &tail, const Tracklet &head) const;
     int lostLife(const Tracklet &t) const;
     void send(Tracklet &t, std::vector<Update> &out);
+    int groupOf(int k);
+    void assignGreedily(int group, std::vector<int> &headOf);
 
     RobustParameters::Video config;
     std::vector<cv::Point2f> hidden;
@@ -117,4 +119,12 @@ private:
     std::vector<int> pieceOf; // per position
     std::vector<size_t> tails;
     std::vector<size_t> heads;
+    struct Pair
+    {
+        size_t row; // in tails
+        size_t column; // in heads
+        double cost;
+    };
+    std::vector<Pair> pairs;
+    std::vector<int> group; // union-find over tails, then heads
 };
