@@ -34,8 +34,10 @@ package: build
 bench: build
 	bash bench/run.sh
 
-# Both counting methods against the synthetic scenes' ground truth (a few
-# minutes); ACCURACY_ARGS passes options, e.g. "--seed 5" for unseen scenes.
+# Both counting methods against ground truth: the broad synthetic scenes of
+# the tuning and the held-out seeds, and the real clip when ../shared/real
+# has it (about 6 min of two cores); ACCURACY_ARGS passes options, e.g.
+# "--tuning", "--real" or "--set classic --seed 0".
 accuracy: build
 	./build/dev/bench/accuracy/kestrin-accuracy $(ACCURACY_ARGS)
 

@@ -10,19 +10,27 @@ EventMatcher::Tally &EventMatcher::Tally::operator+=(const Tally &other)
     truth += other.truth;
     counted += other.counted;
     found += other.found;
+    directed += other.directed;
+    directionRight += other.directionRight;
     return *this;
 }
 
-EventMatcher::EventMatcher(int frameTolerance, double distanceTolerance)
+EventMatcher::EventMatcher(int frameTolerance, double distanceTolerance, bool line)
     : frames(frameTolerance)
     , distance(distanceTolerance)
+    , atLine(line)
 {
 }
 
 EventMatcher EventMatcher::forScene(const GroundTruthScene &scene)
 {
+    return forVideo(scene.fps(), scene.size(), scene.isLine());
+}
+
+EventMatcher EventMatcher::forVideo(double fps, cv::Size size, bool line)
+{
     return EventMatcher(
-        std::max(5, static_cast<int>(std::lround(scene.fps() / 10))), 0.08 * scene.size().width);
+        std::max(5, static_cast<int>(std::lround(fps / 10))), 0.08 * size.width, line);
 }
 
 GroundTruthScene::EventKind EventMatcher::kindOf(const Result &counted)
@@ -30,6 +38,19 @@ GroundTruthScene::EventKind EventMatcher::kindOf(const Result &counted)
     if (counted.in != 0 && counted.out != 0)
         return GroundTruthScene::Crossing;
     return counted.in != 0 ? GroundTruthScene::Entry : GroundTruthScene::Exit;
+}
+
+GroundTruthScene::EventKind EventMatcher::eventKind(const Result &counted) const
+{
+    return atLine ? GroundTruthScene::Crossing : kindOf(counted);
+}
+
+GroundTruthScene::Direction EventMatcher::directionOf(const Result &counted)
+{
+    if ((counted.in != 0) == (counted.out != 0))
+        return GroundTruthScene::Direction::None;
+    return counted.in != 0 ? GroundTruthScene::Direction::LeftToRight
+                           : GroundTruthScene::Direction::RightToLeft;
 }
 
 EventMatcher::Tallies EventMatcher::match(const std::vector<GroundTruthScene::Event> &truth,
@@ -50,7 +71,7 @@ EventMatcher::Tallies EventMatcher::match(const std::vector<GroundTruthScene::Ev
         }
         std::vector<const Result *> seen;
         for (const Result &r : counted) {
-            if ((r.in != 0 || r.out != 0) && kindOf(r) == kind)
+            if ((r.in != 0 || r.out != 0) && eventKind(r) == kind)
                 seen.push_back(&r);
         }
         Tally &tally = tallies[static_cast<size_t>(kind)];
@@ -70,7 +91,11 @@ EventMatcher::Tallies EventMatcher::match(const std::vector<GroundTruthScene::Ev
             const GroundTruthScene::Event &e = *real[static_cast<size_t>(i)];
             for (int j = 0; j < cols; ++j) {
                 const Result &r = *seen[static_cast<size_t>(j)];
-                const double df = std::abs(r.frame - e.frame);
+                const double from = windows && e.first >= 0 ? std::min(e.first, e.frame) : e.frame;
+                const double to = windows && e.last >= 0 ? std::max(e.last, e.frame) : e.frame;
+                const double df = r.frame < from ? from - r.frame
+                    : r.frame > to               ? r.frame - to
+                                                 : 0.0;
                 const double dp = std::hypot(r.x - e.position.x, r.y - e.position.y);
                 // 1 + cost: the solver takes a cost of 0 for the largest one.
                 costs.at<int>(i, j) = df <= frames && dp <= distance
@@ -86,6 +111,12 @@ EventMatcher::Tallies EventMatcher::match(const std::vector<GroundTruthScene::Ev
                 if (assignment.at<int>(i, j) != 0 || costs.at<int>(i, j) >= unreachable)
                     continue;
                 ++tally.found;
+                const GroundTruthScene::Direction way = directionOf(*seen[static_cast<size_t>(j)]);
+                if (kind == GroundTruthScene::Crossing
+                    && way != GroundTruthScene::Direction::None) {
+                    ++tally.directed;
+                    tally.directionRight += way == real[static_cast<size_t>(i)]->direction;
+                }
                 if (truthFound)
                     (*truthFound)[static_cast<size_t>(real[static_cast<size_t>(i)] - truth.data())]
                         = true;

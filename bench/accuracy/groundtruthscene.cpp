@@ -63,6 +63,23 @@ cv::Point2d GroundTruthScene::positionAt(const Insect &insect, int index)
     return insect.path[static_cast<size_t>(step)];
 }
 
+cv::Point2d GroundTruthScene::pictureAt(const Insect &insect, int index) const
+{
+    return positionAt(insect, index) + drift * index;
+}
+
+GroundTruthScene::Direction GroundTruthScene::directionOf(
+    const cv::Point2d &from, const cv::Point2d &to, const cv::Point2d &a, const cv::Point2d &b)
+{
+    const double before = sideOf(from, a, b);
+    const double after = sideOf(to, a, b);
+    if (before < 0 && after > 0)
+        return Direction::LeftToRight;
+    if (before > 0 && after < 0)
+        return Direction::RightToLeft;
+    return Direction::None;
+}
+
 void GroundTruthScene::prepareBackground() const
 {
     if (!background.empty())
@@ -89,16 +106,80 @@ void GroundTruthScene::render(int index, cv::Mat &frame) const
     prepareBackground();
     // Slow flicker of the light, never a jump the detector would see.
     const double light = flicker * std::sin(index * 2.0 * CV_PI / (rate * 0.7));
-    cv::add(background, noise[static_cast<size_t>(index % kNoiseLayers)], sum);
-    sum.convertTo(grey, CV_8UC1, 1.0, light);
-    constexpr int kShift = 4; // sub-pixel positions, 1/16 px
-    for (const Insect &insect : insects) {
-        const cv::Point2d at = positionAt(insect, index);
-        cv::circle(grey, cv::Point(cvRound(at.x * (1 << kShift)), cvRound(at.y * (1 << kShift))),
-            cvRound(insect.radius * (1 << kShift)), cv::Scalar(insect.level), cv::FILLED,
-            cv::LINE_AA, kShift);
+    const cv::Mat *ground = &background;
+    if (drift != cv::Point2d()) {
+        const cv::Point2d by = drift * index;
+        const cv::Matx23d move(1, 0, by.x, 0, 1, by.y);
+        cv::warpAffine(background, shifted, move, frameSize, cv::INTER_LINEAR, cv::BORDER_REFLECT);
+        ground = &shifted;
     }
+    cv::add(*ground, noise[static_cast<size_t>(index % kNoiseLayers)], sum);
+    sum.convertTo(grey, CV_8UC1, 1.0, light);
+    for (size_t i = 0; i < insects.size(); ++i)
+        drawInsect(i, index);
     cv::cvtColor(grey, frame, cv::COLOR_GRAY2BGR);
+}
+
+// A disc, or an ellipse along its heading; wings and legs change every
+// frame (a fresh draw from the frame's index), as a walker's or a
+// flier's do.
+void GroundTruthScene::drawInsect(size_t which, int index) const
+{
+    constexpr int kShift = 4; // sub-pixel positions, 1/16 px
+    constexpr double kOne = 1 << kShift;
+    const auto fixed
+        = [](const cv::Point2d &p) { return cv::Point(cvRound(p.x * kOne), cvRound(p.y * kOne)); };
+    const Insect &insect = insects[which];
+    const cv::Point2d at = pictureAt(insect, index);
+    if (insect.elongation <= 1 && !insect.appendages) {
+        cv::circle(grey, fixed(at), cvRound(insect.radius * kOne), cv::Scalar(insect.level),
+            cv::FILLED, cv::LINE_AA, kShift);
+        return;
+    }
+    // Heading: the last move, looked for up to two seconds back.
+    cv::Point2d heading(1, 0);
+    for (int back = 0; back < static_cast<int>(2 * rate); ++back) {
+        const cv::Point2d step
+            = positionAt(insect, index + 1 - back) - positionAt(insect, index - back);
+        if (std::hypot(step.x, step.y) > 1e-6) {
+            heading = step / std::hypot(step.x, step.y);
+            break;
+        }
+    }
+    const cv::Point2d across(-heading.y, heading.x);
+    const double angle = std::atan2(heading.y, heading.x) * 180.0 / CV_PI;
+    // The body has the area of the disc of `radius`.
+    const double half = insect.radius * std::sqrt(std::max(1.0, insect.elongation));
+    const double width = insect.radius * insect.radius / half;
+    if (insect.appendages) {
+        cv::RNG rng(
+            static_cast<uint64>(seed) * 1000003u + which * 7919u + static_cast<uint64>(index));
+        const int wingLevel = std::min(255, insect.level + 50);
+        if (rng.uniform(0, 3) != 0) { // wings blur out now and then
+            for (const double sign : { -1.0, 1.0 }) {
+                const double spread = rng.uniform(20.0, 70.0);
+                const cv::Point2d root
+                    = at - heading * (0.3 * half) + across * (sign * 0.5 * width);
+                cv::ellipse(grey, fixed(root + across * (sign * 0.6 * half)),
+                    cv::Size(cvRound(0.8 * half * kOne), cvRound(0.35 * width * kOne)),
+                    angle + 90 * sign - sign * spread, 0, 360, cv::Scalar(wingLevel), cv::FILLED,
+                    cv::LINE_AA, kShift);
+            }
+        }
+        const int thickness = std::max(1, cvRound(width / 3));
+        for (const double sign : { -1.0, 1.0 }) {
+            for (int leg = -1; leg <= 1; ++leg) {
+                const double turn = (leg * 35.0 + rng.uniform(-15.0, 15.0)) * CV_PI / 180.0;
+                const cv::Point2d out = across * (sign * std::cos(turn)) + heading * std::sin(turn);
+                const cv::Point2d root = at + heading * (0.4 * leg * half);
+                cv::line(grey, fixed(root),
+                    fixed(root + out * (width + insect.radius * rng.uniform(0.6, 1.3))),
+                    cv::Scalar(insect.level), thickness, cv::LINE_AA, kShift);
+            }
+        }
+    }
+    cv::ellipse(grey, fixed(at), cv::Size(cvRound(half * kOne), cvRound(width * kOne)), angle, 0,
+        360, cv::Scalar(insect.level), cv::FILLED, cv::LINE_AA, kShift);
 }
 
 std::vector<GroundTruthScene::Event> GroundTruthScene::truth() const
@@ -116,21 +197,44 @@ std::vector<GroundTruthScene::Event> GroundTruthScene::truth() const
 }
 
 // A crossing: from more than kSideMargin on one side of the line to more
-// than that on the other, through the line itself. It happens at the frame
-// the insect is clear of the line on the new side, and only counts if some
-// of it is in the tracking box then: one that flies along the line out of
-// the frame and turns there cannot be seen to cross.
+// than that on the other, through the line itself, in the picture. It
+// happens at the frame the insect is clear of the line on the new side, and
+// only counts if some of it is in the tracking box then: one that flies
+// along the line out of the frame and turns there cannot be seen to cross.
+void GroundTruthScene::touching(
+    const Insect &insect, const std::vector<double> &distance, Event &event) const
+{
+    const double reach
+        = std::max(kSideMargin, insect.radius * std::sqrt(std::max(1.0, insect.elongation)));
+    // A second at most each way: an insect may rest with its head over it.
+    const int most = static_cast<int>(std::lround(rate));
+    const int index = event.frame + 1;
+    int first = index;
+    while (first > 0 && index - first < most
+        && std::abs(distance[static_cast<size_t>(first - 1)]) <= reach)
+        --first;
+    int last = index;
+    while (last + 1 < frameCount && last - index < most
+        && std::abs(distance[static_cast<size_t>(last + 1)]) <= reach)
+        ++last;
+    event.first = first - 1;
+    event.last = last - 1;
+}
+
 void GroundTruthScene::crossings(int which, std::vector<Event> &events) const
 {
     const Insect &insect = insects[static_cast<size_t>(which)];
     const cv::Point2d a(counting[0]);
     const cv::Point2d b(counting[1]);
     const std::vector<cv::Point2f> area = asFloat(tracking);
+    std::vector<double> distances(static_cast<size_t>(frameCount));
+    for (int index = 0; index < frameCount; ++index)
+        distances[static_cast<size_t>(index)] = sideOf(pictureAt(insect, index), a, b);
     int side = 0;
     cv::Point2d sidePosition;
     for (int index = 0; index < frameCount; ++index) {
-        const cv::Point2d p = positionAt(insect, index);
-        const double distance = sideOf(p, a, b);
+        const cv::Point2d p = pictureAt(insect, index);
+        const double distance = distances[static_cast<size_t>(index)];
         const int now = distance > kSideMargin ? 1 : distance < -kSideMargin ? -1 : 0;
         if (now == 0)
             continue;
@@ -138,9 +242,12 @@ void GroundTruthScene::crossings(int which, std::vector<Event> &events) const
             const double u = crossingAlong(sidePosition, p, a, b);
             if (u >= 0 && u <= 1
                 && (area.size() < 3
-                    || cv::pointPolygonTest(area, cv::Point2f(p), true) > -insect.radius))
-                events.push_back(
-                    { index - 1, cv::Point(cvRound(p.x), cvRound(p.y)), Crossing, which });
+                    || cv::pointPolygonTest(area, cv::Point2f(p), true) > -insect.radius)) {
+                Event event { index - 1, cv::Point(cvRound(p.x), cvRound(p.y)), Crossing, which,
+                    directionOf(sidePosition, p, a, b) };
+                touching(insect, distances, event);
+                events.push_back(event);
+            }
         }
         side = now;
         sidePosition = p;
@@ -155,11 +262,15 @@ void GroundTruthScene::boxPassages(int which, std::vector<Event> &events) const
     const Insect &insect = insects[static_cast<size_t>(which)];
     const std::vector<cv::Point2f> box = asFloat(counting);
     const std::vector<cv::Point2f> area = asFloat(tracking);
+    std::vector<double> depths(static_cast<size_t>(frameCount));
+    for (int index = 0; index < frameCount; ++index)
+        depths[static_cast<size_t>(index)]
+            = cv::pointPolygonTest(box, cv::Point2f(pictureAt(insect, index)), true);
     int state = 0; // -1 outside, +1 inside
     cv::Point2d statePosition;
     for (int index = 0; index < frameCount; ++index) {
-        const cv::Point2d p = positionAt(insect, index);
-        const double depth = cv::pointPolygonTest(box, cv::Point2f(p), true);
+        const cv::Point2d p = pictureAt(insect, index);
+        const double depth = depths[static_cast<size_t>(index)];
         const int now = depth > kSideMargin ? 1 : depth < -kSideMargin ? -1 : 0;
         if (now == 0)
             continue;
@@ -175,9 +286,12 @@ void GroundTruthScene::boxPassages(int which, std::vector<Event> &events) const
                 const cv::Point2d at = e1 + u * (e2 - e1);
                 counted = cv::pointPolygonTest(area, cv::Point2f(at), false) > 0;
             }
-            if (counted)
-                events.push_back({ index - 1, cv::Point(cvRound(p.x), cvRound(p.y)),
-                    now > 0 ? Entry : Exit, which });
+            if (counted) {
+                Event event { index - 1, cv::Point(cvRound(p.x), cvRound(p.y)),
+                    now > 0 ? Entry : Exit, which };
+                touching(insect, depths, event);
+                events.push_back(event);
+            }
         }
         state = now;
         statePosition = p;
@@ -196,7 +310,13 @@ bool GroundTruthScene::write(const QString &videoPath, const char *fourcc) const
         writer.write(frame);
     }
     writer.release();
+    saveBoxes(videoPath, counting, tracking);
+    return true;
+}
 
+void GroundTruthScene::saveBoxes(const QString &videoPath, const std::vector<cv::Point> &counting,
+    const std::vector<cv::Point> &tracking)
+{
     AreaContour zones;
     for (const cv::Point &p : counting)
         zones.addAreaPoint(p);
@@ -206,5 +326,4 @@ bool GroundTruthScene::write(const QString &videoPath, const char *fourcc) const
     zones.closeMask();
     zones.saveArea(videoPath);
     zones.saveMask(videoPath);
-    return true;
 }
