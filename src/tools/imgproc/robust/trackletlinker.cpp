@@ -285,41 +285,57 @@ void TrackletLinker::link(int frame, std::vector<Update> &out)
         group[static_cast<size_t>(groupOf(static_cast<int>(p.row)))]
             = groupOf(static_cast<int>(tails.size() + p.column));
     std::vector<int> headOf(tails.size(), -1);
+    // Nodes (tails, then heads) and pairs in runs of one group each.
+    const size_t nodes = tails.size() + heads.size();
+    std::vector<int> nodeGroup(nodes);
+    std::vector<size_t> byGroup(nodes);
+    for (size_t k = 0; k < nodes; ++k) {
+        nodeGroup[k] = groupOf(static_cast<int>(k));
+        byGroup[k] = k;
+    }
+    std::stable_sort(byGroup.begin(), byGroup.end(),
+        [&nodeGroup](size_t x, size_t y) { return nodeGroup[x] < nodeGroup[y]; });
+    std::stable_sort(pairs.begin(), pairs.end(),
+        [&nodeGroup](const Pair &x, const Pair &y) { return nodeGroup[x.row] < nodeGroup[y.row]; });
+    std::vector<int> local(nodes, -1);
     std::vector<size_t> rows;
     std::vector<size_t> columns;
-    std::vector<char> solved(group.size(), 0);
-    for (size_t r = 0; r < tails.size(); ++r) {
-        const int g = groupOf(static_cast<int>(r));
-        if (!due(pieces[tails[r]]) || solved[static_cast<size_t>(g)])
-            continue;
-        solved[static_cast<size_t>(g)] = 1;
+    size_t pair = 0;
+    for (size_t begin = 0; begin < nodes;) {
+        const int g = nodeGroup[byGroup[begin]];
+        size_t end = begin;
         rows.clear();
         columns.clear();
-        for (size_t k = 0; k < tails.size(); ++k) {
-            if (groupOf(static_cast<int>(k)) == g)
+        bool anyDue = false;
+        for (; end < nodes && nodeGroup[byGroup[end]] == g; ++end) {
+            const size_t k = byGroup[end];
+            if (k < tails.size()) {
+                local[k] = static_cast<int>(rows.size());
                 rows.push_back(k);
+                anyDue = anyDue || due(pieces[tails[k]]);
+            } else {
+                local[k] = static_cast<int>(columns.size());
+                columns.push_back(k - tails.size());
+            }
         }
-        for (size_t c = 0; c < heads.size(); ++c) {
-            if (groupOf(static_cast<int>(tails.size() + c)) == g)
-                columns.push_back(c);
-        }
-        if (columns.empty())
+        begin = end;
+        const size_t firstPair = pair;
+        while (pair < pairs.size() && nodeGroup[pairs[pair].row] == g)
+            ++pair;
+        if (!anyDue || rows.empty() || columns.empty())
             continue;
         if (rows.size() > kLargestGroup || columns.size() > kLargestGroup) {
-            assignGreedily(g, headOf);
+            assignGreedily(firstPair, pair, headOf);
             continue;
         }
         costs.create(static_cast<int>(rows.size()), static_cast<int>(columns.size()), CV_32SC1);
         costs.setTo(kUnreachable);
-        for (const Pair &p : pairs) {
-            const auto i = std::find(rows.begin(), rows.end(), p.row);
-            const auto j = std::find(columns.begin(), columns.end(), p.column);
-            if (i != rows.end() && j != columns.end())
-                costs.at<int>(
-                    static_cast<int>(i - rows.begin()), static_cast<int>(j - columns.begin()))
-                    = 1 + static_cast<int>(p.cost * kCostScale);
+        for (size_t q = firstPair; q < pair; ++q) {
+            const Pair &p = pairs[q];
+            costs.at<int>(local[p.row], local[tails.size() + p.column])
+                = 1 + static_cast<int>(p.cost * kCostScale);
         }
-        const cv::Mat given = costs.clone();
+        costs.copyTo(given);
         munkres.solve(costs);
         for (size_t i = 0; i < rows.size(); ++i) {
             for (size_t j = 0; j < columns.size(); ++j) {
@@ -350,13 +366,11 @@ void TrackletLinker::link(int frame, std::vector<Update> &out)
 
 // A crowd too large for one assignment in a frame's time: the cheapest
 // pairs first.
-void TrackletLinker::assignGreedily(int g, std::vector<int> &headOf)
+void TrackletLinker::assignGreedily(size_t first, size_t end, std::vector<int> &headOf)
 {
     std::vector<const Pair *> order;
-    for (const Pair &p : pairs) {
-        if (groupOf(static_cast<int>(p.row)) == g)
-            order.push_back(&p);
-    }
+    for (size_t q = first; q < end; ++q)
+        order.push_back(&pairs[q]);
     std::sort(
         order.begin(), order.end(), [](const Pair *a, const Pair *b) { return a->cost < b->cost; });
     std::vector<char> taken(heads.size(), 0);

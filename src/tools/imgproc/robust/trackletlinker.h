@@ -105,7 +105,8 @@ private:
     int lostLife(const Tracklet &t) const;
     void send(Tracklet &t, std::vector<Update> &out);
     int groupOf(int k);
-    void assignGreedily(int group, std::vector<int> &headOf);
+    // Pairs [first, end) of one group, cheapest first.
+    void assignGreedily(size_t first, size_t end, std::vector<int> &headOf);
 
     RobustParameters::Video config;
     std::vector<cv::Point2f> hidden;
@@ -116,6 +117,7 @@ private:
     bool finishing = false;
     Munkres munkres;
     cv::Mat costs;
+    cv::Mat given;
     std::vector<int> pieceOf; // per position
     std::vector<size_t> tails;
     std::vector<size_t> heads;
