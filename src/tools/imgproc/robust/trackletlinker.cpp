@@ -176,6 +176,7 @@ void TrackletLinker::setHidden(const std::vector<cv::Point> &polygon)
     if (polygon.size() >= 3) {
         for (const cv::Point &p : polygon)
             hidden.emplace_back(p);
+        hiddenBox = cv::boundingRect(polygon);
     }
 }
 
@@ -185,7 +186,14 @@ bool TrackletLinker::throughHidden(const Tracklet &tail, const Tracklet &head) c
         return false;
     const cv::Point2d from = tail.last.at;
     const cv::Point2d to = head.first.at;
-    const int steps = std::max(1, static_cast<int>(std::hypot(to.x - from.x, to.y - from.y)));
+    const cv::Rect2d span(std::min(from.x, to.x), std::min(from.y, to.y),
+        std::abs(to.x - from.x) + 1, std::abs(to.y - from.y) + 1);
+    if ((span & hiddenBox).empty())
+        return false;
+    // Every half gate along the way: deeper than a gate inside is in.
+    const double step = std::max(1.0, 0.5 * config.gate);
+    const int steps
+        = std::max(1, static_cast<int>(std::hypot(to.x - from.x, to.y - from.y) / step));
     for (int s = 0; s <= steps; ++s) {
         const cv::Point2d p = from + (to - from) * (double(s) / steps);
         if (cv::pointPolygonTest(hidden, cv::Point2f(p), true) > config.gate)

@@ -110,6 +110,7 @@ private:
 
     RobustParameters::Video config;
     std::vector<cv::Point2f> hidden;
+    cv::Rect2d hiddenBox;
     std::vector<Tracklet> pieces;
     std::vector<Live> seen;
     int nextId = 0;

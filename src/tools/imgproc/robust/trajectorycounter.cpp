@@ -111,8 +111,10 @@ void TrajectoryCounter::add(int trajectory, const Sample &s, std::vector<Event> 
         events.insert(events.end(), c.pending.begin(), c.pending.end());
         c.pending.clear();
     }
-    if (!box.empty() && !c.outJudged && confirmed(c)
-        && s.frame - c.first.frame >= config.headingFrames)
+    c.span = std::max(c.span, length(s.at - c.first.at));
+    // Legs or a wing flickering at an edge go nowhere: a trajectory is
+    // judged once it has gone `edge_reach_px` from where it started.
+    if (!box.empty() && !c.outJudged && confirmed(c) && c.span >= config.edgeReach)
         judgeOut(c, events);
 }
 
@@ -174,7 +176,7 @@ void TrajectoryCounter::judgeOut(Course &c, std::vector<Event> &events)
     cv::Point2d inward;
     if (!nearEdge(c.first.at, &inward))
         return;
-    const cv::Point2d moved = c.recent.back().at - c.first.at;
+    const cv::Point2d moved = c.previous.at - c.first.at;
     if (-moved.dot(inward) >= config.minHeading)
         events.push_back({ c.first.frame, rounded(c.first.at), 0, 1 });
 }
@@ -185,9 +187,7 @@ void TrajectoryCounter::end(int trajectory, bool vanished, std::vector<Event> &e
     if (found == courses.end())
         return;
     Course &c = found->second;
-    if (confirmed(c) && !box.empty()) {
-        if (!c.outJudged)
-            judgeOut(c, events);
+    if (confirmed(c) && !box.empty() && c.span >= config.edgeReach) {
         cv::Point2d inward;
         const Sample &last = c.recent.back();
         if (vanished && nearEdge(last.at, &inward)

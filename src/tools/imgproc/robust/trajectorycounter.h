@@ -19,10 +19,10 @@
 // the margin, or leaving on the side it came from, counts nothing.
 // Box: counting edges are the stretches of the box's edges inside the
 // tracking box. A trajectory that starts within `edge_reach_px` of one and
-// heads away from the box over its first `heading_s` came out, dated at its
-// start; one that vanishes within reach of one, heading in over its last
-// `heading_s`, went in. A trajectory counts once seen in `confirm_points`
-// frames.
+// has gone away from the box by the time it is that far from its start
+// came out, dated at its start; one that went that far and vanishes within
+// reach of an edge, heading in over its last `heading_s`, went in. A trajectory counts once seen in
+// `confirm_points` frames.
 class TrajectoryCounter
 {
 public:
@@ -61,6 +61,7 @@ private:
         bool passed = false; // went through the segment since it was last clear
         Sample passage;
         bool outJudged = false;
+        double span = 0; // farthest from its start, px
         std::deque<Sample> recent; // the last `heading_s`
         std::vector<Event> pending; // until confirmed
     };
