@@ -36,7 +36,7 @@ bench: build
 
 # Both counting methods against ground truth: the broad synthetic scenes of
 # the tuning and the held-out seeds, and the real clip when ../shared/real
-# has it (about 6 min of two cores); ACCURACY_ARGS passes options, e.g.
+# has it (13 min of processor time, 2 jobs); ACCURACY_ARGS passes options, e.g.
 # "--tuning", "--real" or "--set classic --seed 0".
 accuracy: build
 	./build/dev/bench/accuracy/kestrin-accuracy $(ACCURACY_ARGS)

@@ -28,8 +28,10 @@ if ((${#missing[@]})); then
   sudo=""
   if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
   export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -q
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # Another apt or dpkg (an unattended upgrade) may hold the lock: wait for it.
+  wait_lock=(-o DPkg::Lock::Timeout=600)
+  $sudo apt-get "${wait_lock[@]}" update -q
+  $sudo apt-get "${wait_lock[@]}" install -y -q --no-install-recommends "${missing[@]}"
 fi
 
 if [ "${1:-}" = "--packages-only" ]; then exit 0; fi

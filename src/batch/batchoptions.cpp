@@ -57,6 +57,11 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         QStringLiteral("classic|robust"), QStringLiteral("classic"));
     const QCommandLineOption quiet(
         QStringLiteral("quiet"), QStringLiteral("No progress line and no per-frame debug log."));
+    const QCommandLineOption boxesOption(QStringLiteral("boxes"),
+        QStringLiteral("Whose boxes count each queued video: current (VIDEO's, the default, as "
+                       "the window does; a warning names each video whose own boxes differ) or "
+                       "own (each video's own box files where it has usable ones, else VIDEO's)."),
+        QStringLiteral("current|own"), QStringLiteral("current"));
     const QCommandLineOption tracks(QStringLiteral("tracks"),
         QStringLiteral("Also write each video's tracks to exportCSV/<name>_tracks.csv."));
     const QCommandLineOption summary(QStringLiteral("summary"),
@@ -69,7 +74,8 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
     boxes.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption zonesFile(QStringLiteral("zones-file"), QString(), QStringLiteral("file"));
     zonesFile.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({ mode, counting, jobs, tracks, quiet, summary, bin, boxes, zonesFile });
+    parser.addOptions(
+        { mode, counting, jobs, boxesOption, tracks, quiet, summary, bin, boxes, zonesFile });
     const QCommandLineOption shard(QStringLiteral("shard"),
         QStringLiteral("With --mode all or unprocessed: take only every N-th video of the "
                        "folder in name order, from the I-th (0-based), each as an independent "
@@ -84,7 +90,8 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
         QStringLiteral("VIDEO"), QStringLiteral("The video whose boxes serve the run."));
 
     const QString usage = QStringLiteral("Usage: kestrin-batch [--mode one|all|unprocessed] "
-                                         "[--counting classic|robust] [--jobs N] [--tracks] "
+                                         "[--counting classic|robust] [--jobs N]\n"
+                                         "                     [--boxes current|own] [--tracks] "
                                          "[--shard I/N] [--quiet] VIDEO\n"
                                          "       kestrin-batch --summary DIR [--bin 10m|1h|1d]\n"
                                          "       kestrin-batch --make-demo DIR");
@@ -116,8 +123,8 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
 
     if (parser.isSet(summary)) {
         const QStringList others { QStringLiteral("mode"), QStringLiteral("counting"),
-            QStringLiteral("jobs"), QStringLiteral("tracks"), QStringLiteral("boxes-from"),
-            QStringLiteral("shard"), QStringLiteral("make-demo") };
+            QStringLiteral("jobs"), QStringLiteral("boxes"), QStringLiteral("tracks"),
+            QStringLiteral("boxes-from"), QStringLiteral("shard"), QStringLiteral("make-demo") };
         for (const QString &name : others) {
             if (parser.isSet(name)) {
                 options.text
@@ -165,6 +172,14 @@ BatchOptions BatchOptions::parse(const QStringList &arguments)
     if (!CountingMethod::kindFromName(parser.value(counting), &options.counting)) {
         options.text = QStringLiteral("Unknown counting method \"%1\": classic or robust.\n")
                            .arg(parser.value(counting))
+            + usage;
+        return options;
+    }
+    if (parser.value(boxesOption) == QLatin1String("own")) {
+        options.boxes = Boxes::Own;
+    } else if (parser.value(boxesOption) != QLatin1String("current")) {
+        options.text = QStringLiteral("Unknown boxes \"%1\": current or own.\n")
+                           .arg(parser.value(boxesOption))
             + usage;
         return options;
     }

@@ -8,13 +8,16 @@
 
 // The command line of kestrin-batch:
 //   kestrin-batch [--mode one|all|unprocessed] [--counting classic|robust] [--jobs N]
-//                 [--tracks] [--shard I/N] [--quiet] VIDEO
+//                 [--boxes current|own] [--tracks] [--shard I/N] [--quiet] VIDEO
 //   kestrin-batch --summary DIR [--bin 10m|1h|1d]
 //   kestrin-batch --make-demo DIR
 class BatchOptions
 {
 public:
     enum class Action { Run, Summary, Help, Version, MakeDemo, UsageError };
+    // Whose boxes count a queued video: VIDEO's (as the window does), or its
+    // own when it has usable box files.
+    enum class Boxes { Current, Own };
 
     // True when `arguments` ask for a summary: the program then needs a
     // GUI application (fonts and painting), made before parsing.
@@ -31,6 +34,7 @@ public:
     int jobs = 0; // 0: one run over the whole queue, tracks carried over
     bool quiet = false;
     bool tracks = false; // also write exportCSV/<name>_tracks.csv
+    Boxes boxes = Boxes::Current;
     QString video;
     QString summaryDir;
     ActivityBins::Width bin = ActivityBins::Width::Hour;

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QTemporaryDir>
 
 #include "activitybins.h"
@@ -18,6 +21,7 @@
 #include "summaryreport.h"
 #include "videofiles.h"
 #include "zonesnapshot.h"
+#include <unistd.h>
 
 namespace {
 
@@ -124,6 +128,25 @@ QStringList BatchRun::totals(const FolderSummary &folder)
     }
     if (folder.undatedEvents() > 0)
         lines << QStringLiteral("%1 events without a time stamp").arg(folder.undatedEvents());
+    const FolderSummary::ReviewTotals reviewed = folder.reviewTotals();
+    if (reviewed.complete + reviewed.partial > 0)
+        lines << QStringLiteral("reviewed: %1 videos complete, %2 partial: %3 in, %4 out")
+                     .arg(reviewed.complete)
+                     .arg(reviewed.partial)
+                     .arg(reviewed.in)
+                     .arg(reviewed.out);
+    if (const auto &p = folder.samplePrecision())
+        lines << QStringLiteral("sample of %1 of %2 events (seed %3): %4 confirmed, %5 rejected, "
+                                "%6 not reviewed; precision %7, 95 % Wilson interval %8 to %9")
+                     .arg(folder.sample().picks.size())
+                     .arg(folder.sample().total)
+                     .arg(folder.sample().seed)
+                     .arg(p->confirmed)
+                     .arg(p->rejected)
+                     .arg(p->unreviewed)
+                     .arg(p->value, 0, 'f', 3)
+                     .arg(p->low, 0, 'f', 3)
+                     .arg(p->high, 0, 'f', 3);
     return lines;
 }
 
@@ -146,15 +169,20 @@ BatchRun::Status BatchRun::writeSummary()
         error(QStringLiteral("cannot write %1").arg(problem));
         return Failed;
     }
-    for (const QString &line : totals(folder))
-        print(stdout, line);
+    for (const QString &line : totals(folder)) {
+        if (!print(stdout, line)) {
+            error(QStringLiteral("cannot write the totals to standard output: %1")
+                      .arg(QString::fromLocal8Bit(std::strerror(errno))));
+            return Failed;
+        }
+    }
     return Done;
 }
 
 bool BatchRun::reportWriteErrors(const ProcessRun &run)
 {
     for (const QString &problem : run.writeErrors())
-        error(QStringLiteral("cannot write %1").arg(problem));
+        error(problem);
     return run.writeErrors().isEmpty();
 }
 
@@ -179,6 +207,11 @@ QString BatchRun::failedSummary(const QString &videoPath, const QString &reason)
 bool BatchRun::loadRunSource(const QString &path)
 {
     const QFileInfo info(path);
+    const QString nameProblem = VideoFiles::nameProblem(path);
+    if (!nameProblem.isEmpty()) {
+        error(QStringLiteral("%1: %2").arg(path, nameProblem));
+        return false;
+    }
     if (!info.exists()) {
         error(QStringLiteral("%1: no such file").arg(path));
         return false;
@@ -208,6 +241,8 @@ bool BatchRun::loadRunSource(const QString &path)
     sourcePath = info.absoluteFilePath();
     QString why = reader.open(sourcePath, ProcessRun::kStartFrame);
     sourceFrame = reader.startFrame();
+    if (why.isEmpty())
+        why = ProcessRun::noFrameCount(reader.frameCount());
     if (why.isEmpty() && sourceFrame.type() != CV_8UC3)
         why = QStringLiteral("its frames are not 8-bit colour");
     if (!why.isEmpty()) {
@@ -248,6 +283,10 @@ int BatchRun::runQueue(const QStringList &queue)
     run.setTrackExport(options.tracks);
     run.setCounting(options.counting);
     run.start(zones, frameSize, queue);
+    // Read at the start, as VIDEO's are.
+    QHash<QString, AreaContour> boxesOf;
+    for (const QString &video : queue)
+        boxesOf.insert(video, boxesFor(video));
     const int count = queue.size();
     int index = 0;
     int failed = 0;
@@ -256,10 +295,17 @@ int BatchRun::runQueue(const QStringList &queue)
     while (run.hasNext() && StopSignal::received() == 0) {
         ++index;
         // VIDEO's reader, open at frame 90 already, is taken as it is.
-        if (sourceOpen && run.remaining().first() != sourcePath)
+        const QString next = run.remaining().first();
+        if (sourceOpen && next != sourcePath)
             reader.close();
         sourceOpen = false;
+        // Other boxes than the run's start it afresh: tracks cannot carry over.
+        const AreaContour boxes = boxesOf.value(next, zones);
+        if (!sameBoxes(boxes, run.zones()))
+            run.start(boxes, frameSize, run.remaining());
         const bool opened = run.openNext(reader);
+        for (const QString &note : run.notes())
+            warning(QStringLiteral("%1: %2").arg(run.video(), note));
         if (!opened) {
             progress.clear();
             if (run.videoFailed()) {
@@ -320,6 +366,33 @@ int BatchRun::runQueue(const QStringList &queue)
     return finalStatus(count, failed, skipped);
 }
 
+bool BatchRun::sameBoxes(const AreaContour &a, const AreaContour &b)
+{
+    return a.getArea() == b.getArea() && a.getMask() == b.getMask();
+}
+
+AreaContour BatchRun::boxesFor(const QString &video)
+{
+    // Children of --jobs got theirs from the parent, which said so.
+    if (!options.zonesFile.isEmpty() || video == sourcePath)
+        return zones;
+    AreaContour own;
+    for (const QString &box : { VideoFiles::areaFile(video), VideoFiles::maskFile(video) }) {
+        if (!QFileInfo(box).isFile() || !AreaContour::boxFileProblem(box).isEmpty())
+            return zones;
+    }
+    own.loadArea(video);
+    own.loadMask(video);
+    if (sameBoxes(own, zones))
+        return zones;
+    if (options.boxes == BatchOptions::Boxes::Own)
+        return own;
+    warning(QStringLiteral("%1: counted with the boxes of %2, not with its own, which differ "
+                           "(--boxes own counts it with its own)")
+                .arg(video, sourcePath));
+    return zones;
+}
+
 int BatchRun::finalStatus(int videos, int failed, int skipped) const
 {
     if (failed == 0 && skipped == 0)
@@ -334,21 +407,33 @@ int BatchRun::runJobs(const QStringList &queue)
         = QFileInfo(options.boxSource.isEmpty() ? options.video : options.boxSource)
               .absoluteFilePath();
     // The children use the points read here, whatever happens to the box
-    // files while they run.
-    QTemporaryDir snapshotDir;
+    // files while they run. The folder's name carries this process's id, so
+    // that a later run can tell one left by a killed parent.
+    removeDeadTemporaries();
+    QTemporaryDir snapshotDir(QDir::tempPath()
+        + QStringLiteral("/kestrin-batch-%1-XXXXXX").arg(QCoreApplication::applicationPid()));
     const QString snapshot = snapshotDir.filePath(QStringLiteral("zones"));
     QString why;
     if (!snapshotDir.isValid() || !ZoneSnapshot::write(snapshot, zones, frameSize, why)) {
         error(snapshotDir.isValid() ? why
-                                    : QStringLiteral("cannot create a temporary folder: %1")
-                                          .arg(snapshotDir.errorString()));
+                                    : QStringLiteral("cannot create a temporary folder in %1: %2")
+                                          .arg(QDir::tempPath(), snapshotDir.errorString()));
         return Failed;
     }
     QList<QStringList> jobs;
     for (const QString &video : queue) {
+        QString boxes = snapshot;
+        const AreaContour own = boxesFor(video);
+        if (!sameBoxes(own, zones)) {
+            boxes = snapshotDir.filePath(QStringLiteral("zones-%1").arg(jobs.size()));
+            if (!ZoneSnapshot::write(boxes, own, frameSize, why)) {
+                error(why);
+                return Failed;
+            }
+        }
         QStringList arguments { QStringLiteral("--mode"), QStringLiteral("one"),
             QStringLiteral("--counting"), CountingMethod::kindName(options.counting),
-            QStringLiteral("--boxes-from"), source, QStringLiteral("--zones-file"), snapshot };
+            QStringLiteral("--boxes-from"), source, QStringLiteral("--zones-file"), boxes };
         if (options.quiet)
             arguments << QStringLiteral("--quiet");
         if (options.tracks)
@@ -394,6 +479,28 @@ int BatchRun::runJobs(const QStringList &queue)
     if (StopSignal::received() != 0)
         return StopSignal::exitStatus(StopSignal::received());
     return finalStatus(queue.size(), failed, skipped);
+}
+
+void BatchRun::removeDeadTemporaries()
+{
+    const QDir temporary(QDir::tempPath());
+    const QFileInfoList folders = temporary.entryInfoList(
+        { QStringLiteral("kestrin-batch-*-*") }, QDir::Dirs | QDir::NoSymLinks | QDir::Hidden);
+    for (const QFileInfo &folder : folders) {
+        bool number = false;
+        const qint64 pid = folder.fileName().section(QLatin1Char('-'), 2, 2).toLongLong(&number);
+        if (!number || pid <= 0 || pid > INT_MAX || folder.ownerId() != ::geteuid()
+            || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        if (QDir(folder.absoluteFilePath()).removeRecursively())
+            warning(QStringLiteral("removed %1, left by process %2, which is no longer running")
+                        .arg(folder.absoluteFilePath())
+                        .arg(pid));
+        else
+            warning(QStringLiteral("cannot remove %1, left by process %2")
+                        .arg(folder.absoluteFilePath())
+                        .arg(pid));
+    }
 }
 
 void BatchRun::error(const QString &text)

@@ -61,6 +61,13 @@ private:
     Status writeSummary();
     // After a video: its files that could not be written fail the run.
     bool reportWriteErrors(const ProcessRun &run);
+    // The boxes that count `video` (--boxes): the run's, or its own usable
+    // ones with --boxes own. With --boxes current, warns about own boxes
+    // that differ from the run's.
+    AreaContour boxesFor(const QString &video);
+    static bool sameBoxes(const AreaContour &a, const AreaContour &b);
+    // Removes the snapshot folders of --jobs parents that were killed.
+    void removeDeadTemporaries();
 
     BatchOptions options;
     AreaContour zones;

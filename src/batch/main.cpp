@@ -1,7 +1,9 @@
 // kestrin-batch: the processing run of the window, without a window.
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include <QCoreApplication>
@@ -15,6 +17,24 @@
 #include "demofolder.h"
 #include "logging.h"
 
+namespace {
+
+// Standard output that cannot take the text (a full disk, a closed pipe) is
+// an error: nothing the caller asked for was printed.
+int printed(const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout)
+            == static_cast<size_t>(bytes.size())
+        && std::fflush(stdout) == 0)
+        return BatchRun::Done;
+    std::fprintf(stderr, "kestrin-batch: error: cannot write to standard output: %s\n",
+        std::strerror(errno));
+    return BatchRun::Failed;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     kestrin::installMessagePattern();
@@ -25,11 +45,13 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         raw << QString::fromLocal8Bit(argv[i]);
     // Painting the chart needs fonts, so a GUI application; it runs without a
-    // display on the offscreen platform. Processing needs neither.
+    // display on the minimal platform with the system's fonts, which paints
+    // the bytes the offscreen one does and, unlike it, frees its screen at
+    // exit. Processing needs neither.
     std::unique_ptr<QCoreApplication> app;
     if (BatchOptions::wantsSummary(raw)) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+            qputenv("QT_QPA_PLATFORM", "minimal:enable_fonts");
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -41,8 +63,7 @@ int main(int argc, char *argv[])
     switch (options.action) {
     case BatchOptions::Action::Help:
     case BatchOptions::Action::Version:
-        std::printf("%s\n", options.text.toLocal8Bit().constData());
-        return BatchRun::Done;
+        return printed(options.text);
     case BatchOptions::Action::MakeDemo: {
         const QString why = DemoFolder::make(options.demoDir);
         if (!why.isEmpty()) {
@@ -50,10 +71,10 @@ int main(int argc, char *argv[])
             return BatchRun::Failed;
         }
         const QDir folder(options.demoDir);
+        QStringList paths;
         for (const QString &name : DemoFolder::videoNames())
-            std::printf("%s\n",
-                QDir::toNativeSeparators(folder.absoluteFilePath(name)).toLocal8Bit().constData());
-        return BatchRun::Done;
+            paths << QDir::toNativeSeparators(folder.absoluteFilePath(name));
+        return printed(paths.join(QLatin1Char('\n')));
     }
     case BatchOptions::Action::UsageError:
         std::fprintf(stderr, "kestrin-batch: %s\n", options.text.toLocal8Bit().constData());

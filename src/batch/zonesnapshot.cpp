@@ -4,9 +4,9 @@
 
 #include <QFile>
 #include <QList>
-#include <QSaveFile>
 
 #include "areacontour.h"
+#include "safefile.h"
 
 namespace {
 
@@ -58,22 +58,16 @@ bool ZoneSnapshot::write(
     const QByteArray text = QByteArray::number(frameSize.width) + ','
         + QByteArray::number(frameSize.height) + '\n' + pointLines(zones.getArea())
         + pointLines(zones.getMask());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    error = SafeFile::save(path, text);
+    return error.isEmpty();
 }
 
 bool ZoneSnapshot::read(
     const QString &path, AreaContour &zones, cv::Size &frameSize, QString &error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    QFile file;
+    if (!SafeFile::openForReading(file, path, &error))
         return false;
-    }
     const QList<QByteArray> lines = file.readAll().split('\n');
     int next = 1;
     std::vector<cv::Point> area;

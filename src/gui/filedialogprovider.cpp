@@ -1,8 +1,9 @@
 #include "filedialogprovider.h"
 
+#include <algorithm>
+
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QStringList>
 #include <QTreeView>
 
 FileDialogProvider::~FileDialogProvider() = default;
@@ -29,6 +30,16 @@ QString FileDialogProvider::saveFileName(
     const QString &caption, const QString &dir, const QString &filter)
 {
     return QFileDialog::getSaveFileName(nullptr, caption, dir, filter);
+}
+
+QString FileDialogProvider::saveImageName(
+    const QString &caption, const QStringList &filters, int &chosen)
+{
+    QString selected = filters.value(chosen);
+    const QString file = QFileDialog::getSaveFileName(
+        nullptr, caption, QString(), filters.join(QStringLiteral(";;")), &selected);
+    chosen = std::max(0, static_cast<int>(filters.indexOf(selected)));
+    return file;
 }
 
 bool FileDialogProvider::question(QWidget *parent, const QString &title, const QString &text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -19,6 +20,9 @@ public:
     virtual QString existingDirectory(const QString &start);
     // A file name to save to; empty when cancelled.
     virtual QString saveFileName(const QString &caption, const QString &dir, const QString &filter);
+    // A file name to save a picture to, with the index in `filters` of the
+    // kind chosen; empty when cancelled.
+    virtual QString saveImageName(const QString &caption, const QStringList &filters, int &chosen);
     // A yes-or-no question; true for yes.
     virtual bool question(QWidget *parent, const QString &title, const QString &text);
     // Tells the user why something was refused.

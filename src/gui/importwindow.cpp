@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -294,10 +295,14 @@ void ImportWindow::askBeforeReplacing()
         const QFileInfo existing(target);
         const bool inPlace = existing.exists()
             && existing.canonicalFilePath() == QFileInfo(file).canonicalFilePath();
-        if (existing.exists() && !inPlace && QFileInfo::exists(VideoFiles::resultFile(target))) {
+        if (existing.exists() && !inPlace && Process_Import::hasResults(target)) {
+            const QString aside = QDir(VideoFiles::exportDir(target))
+                                      .relativeFilePath(VideoFiles::replacedDir(
+                                          target, QDateTime::currentDateTime()));
             const QString question
-                = tr("%1 is already in the working directory and has counts. Replace it with %2?")
-                      .arg(targetName(file), QFileInfo(file).fileName());
+                = tr("%1 is already in the working directory and has counts. Replace it with %2? "
+                     "Its counts, boxes, trajectory and run record are moved to exportCSV/%3/.")
+                      .arg(targetName(file), QFileInfo(file).fileName(), aside);
             if (!dialogs().question(this, tr("Import"), question))
                 continue;
         }

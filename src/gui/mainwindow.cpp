@@ -19,14 +19,20 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QVariant>
 
@@ -38,12 +44,15 @@
 #include "imagewindow.h"
 #include "importwindow.h"
 #include "logging.h"
+#include "outputset.h"
 #include "resultfile.h"
+#include "reviewwindow.h"
 #include "settingsstore.h"
 #include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "videofiles.h"
+#include "videoreview.h"
 
 // The resources are compiled into a static library: register them explicitly.
 // Q_INIT_RESOURCE must be used outside any namespace.
@@ -114,6 +123,15 @@ MainWindow::MainWindow(QWidget *parent)
 {
     initKestrinResources();
     ui->setupUi(this);
+    // The form scrolls on a screen smaller than it (fitTo).
+    QWidget *page = takeCentralWidget();
+    page->setFixedSize(formWidth, formHeight - statusBar()->sizeHint().height());
+    pageArea = new QScrollArea(this);
+    pageArea->setObjectName(QStringLiteral("sa_page"));
+    pageArea->setFrameShape(QFrame::NoFrame);
+    pageArea->setWidget(page);
+    setCentralWidget(pageArea);
+    fitTo(QRect(QPoint(0, 0), QSize(formWidth, formHeight) + QSize(100, 100)));
 
     ui->la_version->setText(tr("Version 2.5.6"));
     setWindowTitle(tr("Kestrin"));
@@ -140,7 +158,7 @@ MainWindow::MainWindow(QWidget *parent)
     // Started when the first video is opened for viewing, then never stopped.
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &MainWindow::timeframe);
-    centralWidget()->setMouseTracking(true);
+    ui->centralWidget->setMouseTracking(true);
     connect(ui->gv_video, &GraphicsViewMouse::sendMousePressVideo, this,
         &MainWindow::sendMousePressVideo);
     connect(ui->gv_video, &GraphicsViewMouse::sendMouseMoveVideo, this,
@@ -187,6 +205,8 @@ MainWindow::MainWindow(QWidget *parent)
     });
 
     ui->stackedWidget->setCurrentWidget(ui->admin_page);
+    addTips();
+    orderTabs();
     updateProcessButton();
 
     lastDir = SettingsStore::open()->value(currentPathKey).toString();
@@ -242,12 +262,14 @@ void MainWindow::addCountingChoice()
     if (row) {
         row->insertWidget(row->indexOf(beside) + 1, cbCounting);
     } else {
+        // Up to 4 px short of the button that follows on the form, each
+        // choice wide enough for its longest item.
         const QRect place = beside->geometry();
-        const int width = place.width() * 3 / 5;
+        const int room = ui->pushButton_2->x() - 4 - place.x() - 4;
+        const int first = beside->sizeHint().width();
+        const int width = std::max(first + (room - first - cbCounting->sizeHint().width()) / 2, 0);
         beside->setGeometry(place.x(), place.y(), width, place.height());
-        // Up to 8 px short of the button that follows on the form.
-        cbCounting->setGeometry(
-            place.x() + width + 6, place.y(), place.width() - width + 50, place.height());
+        cbCounting->setGeometry(place.x() + width + 4, place.y(), room - width, place.height());
     }
     cbCounting->setEnabled(beside->isEnabled());
     beside->installEventFilter(this);
@@ -267,6 +289,13 @@ void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
 
 void MainWindow::filename_videofile_change()
 {
+    // A run killed while it renamed a video's files left them half
+    // replaced: finished before the table says what is done.
+    QStringList recovered;
+    if (!workingDir.isEmpty() && QFileInfo(workingDir).isDir())
+        recovered = OutputSet::recover(workingDir);
+    for (const QString &line : recovered)
+        qCWarning(lcGui).noquote() << line;
     fileTable->setDirectory(workingDir);
     ui->pb_Import->setEnabled(importAllowed());
     // Whatever was said about the previous folder is no longer true.
@@ -279,6 +308,8 @@ void MainWindow::filename_videofile_change()
     else if (fileTable->filePath(0).isEmpty())
         statusBar()->showMessage(
             tr("%1 holds no .mp4 video.").arg(QDir::toNativeSeparators(workingDir)));
+    else if (!recovered.isEmpty())
+        statusBar()->showMessage(recovered.join(QStringLiteral("; ")));
     if (summaryWindow)
         summaryWindow->setFolder(workingDir);
 }
@@ -289,6 +320,11 @@ void MainWindow::addResultControls()
     summaryButton->setObjectName(QStringLiteral("pb_summary"));
     summaryButton->setGeometry(170, 610, 75, 23);
     connect(summaryButton, &QPushButton::clicked, this, &MainWindow::showSummary);
+    reviewButton = new QPushButton(tr("Review"), ui->admin_page);
+    reviewButton->setObjectName(QStringLiteral("pb_review"));
+    reviewButton->setGeometry(190, 638, 60, 23);
+    reviewButton->setToolTip(tr("Confirm or reject each event of the video shown"));
+    connect(reviewButton, &QPushButton::clicked, this, &MainWindow::showReview);
 
     saveTracksBox = new QCheckBox(tr("Save tracks"), ui->admin_page);
     saveTracksBox->setObjectName(QStringLiteral("cb_savetracks"));
@@ -303,6 +339,13 @@ void MainWindow::addResultControls()
 
 void MainWindow::showSummary()
 {
+    if (!QFileInfo(workingDir).isDir()) {
+        statusBar()->showMessage(workingDir.isEmpty()
+                ? tr("Choose a working directory with \"...\" first.")
+                : tr("The working directory %1 does not exist.")
+                      .arg(QDir::toNativeSeparators(workingDir)));
+        return;
+    }
     if (!summaryWindow) {
         summaryWindow = new SummaryWindow(this);
         summaryWindow->setAttribute(Qt::WA_DeleteOnClose);
@@ -311,6 +354,43 @@ void MainWindow::showSummary()
     summaryWindow->show();
     summaryWindow->raise();
     summaryWindow->activateWindow();
+}
+
+void MainWindow::showReview()
+{
+    if (!reviewWindow) {
+        reviewWindow = new ReviewWindow(this);
+        reviewWindow->setAttribute(Qt::WA_DeleteOnClose);
+        reviewWindow->setFrameSource([this] { return position; });
+        connect(reviewWindow, &ReviewWindow::reviewChanged, this, [this](const QString &video) {
+            if (video == videoFile)
+                markReviewed();
+            if (summaryWindow)
+                summaryWindow->scheduleRefresh();
+        });
+    }
+    if (videoFile.isEmpty() || !reviewWindow->setVideo(videoFile)) {
+        statusBar()->showMessage(tr("No counts to review: process the video first"));
+        return;
+    }
+    reviewWindow->show();
+    reviewWindow->raise();
+    reviewWindow->activateWindow();
+}
+
+void MainWindow::markReviewed()
+{
+    // While processing, the list is of the run's new counts.
+    if (videoCommand == ProcessFrame || videoCommand == NextFile)
+        return;
+    VideoReview review;
+    QString problem;
+    if (!review.open(videoFile, &problem) || review.events().size() != results.size())
+        return;
+    QVector<ReviewFile::Decision> decisions;
+    for (int i = 0; i < results.size(); ++i)
+        decisions.append(review.decision(i));
+    resultTable->markDecisions(decisions);
 }
 
 void MainWindow::reportWriteErrors()
@@ -324,14 +404,17 @@ void MainWindow::reportWriteErrors()
 
 void MainWindow::set_filename_videofile()
 {
-    ModeVideo(ModeClosed);
+    // A cancelled dialog, or a box kept, leaves the open video and the table
+    // as they were.
     const QString chosen = fileDialogs->existingDirectory(lastDir);
-    if (!chosen.isEmpty()) {
-        workingDir = chosen;
-        lastDir = workingDir;
-        SettingsStore::open()->setValue(currentPathKey, lastDir);
-        ui->le_videofile->setText(workingDir);
-    }
+    if (chosen.isEmpty()
+        || !dropEditing(tr("open the folder %1").arg(QDir::toNativeSeparators(chosen))))
+        return;
+    ModeVideo(ModeClosed);
+    workingDir = chosen;
+    lastDir = workingDir;
+    SettingsStore::open()->setValue(currentPathKey, lastDir);
+    ui->le_videofile->setText(workingDir);
     filename_videofile_change();
 }
 
@@ -393,15 +476,24 @@ void MainWindow::timeframe()
             showFrame();
         }
     }
-    // Redrawn on every tick so that changes of the boxes show at once.
-    if (videoCommand == Pause)
+    if (videoCommand == Pause) {
         showFrame();
+        // Drawn: nothing to do until something changes and wakes the timer.
+        timer->stop();
+    }
     if (videoCommand == ProcessFrame)
         processFrame();
 
     // Every tick ends here, whatever its command.
     ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
     ui->hs_frame->setValue(cutToInt(position));
+}
+
+void MainWindow::wake()
+{
+    // Processing ticks anyway.
+    if (videoCommand != ProcessFrame && videoCommand != NextFile && !timer->isActive())
+        restartPlaybackTimer();
 }
 
 void MainWindow::play_pause_video()
@@ -419,27 +511,32 @@ void MainWindow::play_pause_video()
 void MainWindow::fast_forward()
 {
     videoCommand = FastForward;
+    wake();
 }
 
 void MainWindow::slow_forward()
 {
     videoCommand = SlowForward;
+    wake();
 }
 
 void MainWindow::fast_reverse()
 {
     videoCommand = FastReverse;
+    wake();
 }
 
 void MainWindow::slow_reverse()
 {
     videoCommand = SlowReverse;
+    wake();
 }
 
 void MainWindow::hs_frame_moved(int iPos)
 {
     videoCommand = Seek;
     position = iPos;
+    wake();
 }
 
 void MainWindow::sendMousePressVideo(QMouseEvent *e)
@@ -451,6 +548,7 @@ void MainWindow::sendMousePressVideo(QMouseEvent *e)
         zones.addAreaPoint(point);
     else if (editState == 2)
         zones.addMaskPoint(point);
+    wake();
 }
 
 void MainWindow::sendMouseBClickVideo(QMouseEvent *e)
@@ -468,6 +566,7 @@ void MainWindow::sendMouseBClickVideo(QMouseEvent *e)
     } else {
         zoom = false;
     }
+    wake();
 }
 
 void MainWindow::sendMouseMoveVideo(QMouseEvent *e)
@@ -483,6 +582,7 @@ void MainWindow::sendMouseMoveVideo(QMouseEvent *e)
     if (editState == 4 && e->buttons() == Qt::LeftButton && inFrame) {
         zones.shift(cv::Point(pressX - point.x, pressY - point.y), frameHeight, frameWidth);
         zones.setMode(3);
+        wake();
     }
 }
 
@@ -496,6 +596,7 @@ void MainWindow::cleararea()
         { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox,
             ui->pb_savebox, ui->pb_cancelbox } });
     updateProcessButton();
+    startEditing(ui->groupBox, tr("counting box"));
 }
 
 void MainWindow::savearea()
@@ -512,7 +613,7 @@ void MainWindow::savearea()
     zones.setMode(0);
     zones.saveArea(videoFile);
     checkSaved(true, false);
-    restoreCursor();
+    endEditing();
     editState = 3;
     fileTable->refresh();
     enableEditButtons(true);
@@ -523,7 +624,7 @@ void MainWindow::cancelarea()
 {
     zones.setMode(0);
     zones.loadArea(videoFile);
-    restoreCursor();
+    endEditing();
     editState = 3;
     enableEditButtons(true);
     updateProcessButton();
@@ -539,6 +640,7 @@ void MainWindow::clearmask()
         { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_movebox,
             ui->pb_savebox, ui->pb_cancelbox } });
     updateProcessButton();
+    startEditing(ui->groupBox_2, tr("tracking box"));
 }
 
 void MainWindow::savemask()
@@ -554,7 +656,7 @@ void MainWindow::savemask()
     zones.setMode(0);
     zones.saveMask(videoFile);
     checkSaved(false, true);
-    restoreCursor();
+    endEditing();
     editState = 3;
     fileTable->refresh();
     enableEditButtons(true);
@@ -565,7 +667,7 @@ void MainWindow::cancelmask()
 {
     zones.setMode(0);
     zones.loadMask(videoFile);
-    restoreCursor();
+    endEditing();
     editState = 3;
     enableEditButtons(true);
     updateProcessButton();
@@ -589,6 +691,9 @@ void MainWindow::algo()
         return;
 
     const QStringList queue = processQueue();
+    QHash<QString, AreaContour> ownBoxes;
+    if (!chooseBoxes(queue, ownBoxes))
+        return;
     CountingMethod::Kind counting = CountingMethod::Classic;
     CountingMethod::kindFromName(cbCounting->currentData().toString(), &counting);
     run.setCounting(counting);
@@ -596,6 +701,8 @@ void MainWindow::algo()
     // of this video, and serve every video of the run.
     run.setTrackExport(saveTracksBox->isChecked());
     run.start(zones, frame.size(), queue);
+    for (auto own = ownBoxes.cbegin(); own != ownBoxes.cend(); ++own)
+        run.setBoxesOf(own.key(), own.value());
     ClearResult();
     ui->tv_result->setEnabled(false);
     processStartFile = videoFile;
@@ -631,6 +738,7 @@ void MainWindow::ClearResult()
 void MainWindow::showResults()
 {
     resultTable->setResults(results, totalIn, totalOut, totalEvents);
+    markReviewed();
 }
 
 void MainWindow::File_Row_Changed(int ifile)
@@ -643,6 +751,11 @@ void MainWindow::File_Row_Changed(int ifile)
     // Only the platform's own separators are turned round: on Linux a
     // backslash is part of a file name.
     const QString chosen = QDir::fromNativeSeparators(path);
+    if (chosen != videoFile && !dropEditing(tr("open %1").arg(QFileInfo(chosen).fileName()))) {
+        // The table goes back to the video whose box is kept.
+        fileTable->showPath(videoFile);
+        return;
+    }
     if (chosen == videoFile && videoOpened && !frame.empty()) {
         // The table was relisted around the open video (a box saved, a file
         // deleted): its files are read again, the frame shown stays.
@@ -664,6 +777,7 @@ void MainWindow::reloadVideoFiles()
     loadResults();
     enableEditButtons(true);
     updateProcessButton();
+    wake();
 }
 
 void MainWindow::Result_Row_Changed(int irow)
@@ -680,6 +794,7 @@ void MainWindow::Result_Row_Changed(int irow)
     position = target;
     capture.set(cv::CAP_PROP_POS_FRAMES, position);
     videoCommand = ShowResult;
+    wake();
 }
 
 void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
@@ -711,6 +826,9 @@ void MainWindow::ModeVideo(statemode mode)
     switch (mode) {
     case ModeClosed:
         closeVideo();
+        // Nothing is left to play.
+        if (videoCommand == Play)
+            endStep();
         // No box may be edited or saved without a video: it would be written
         // under the name of the video closed last.
         enable(false, { playback, saveAndSlider, trackingBox, countingBox, shift });
@@ -723,6 +841,7 @@ void MainWindow::ModeVideo(statemode mode)
         ui->la_mouse->clear();
         ui->la_file_selected->clear();
         ui->la_file_selected->setToolTip(QString());
+        showRecordingStart();
         ClearResult();
         updateProcessButton();
         break;
@@ -778,6 +897,7 @@ void MainWindow::ModeVideo(statemode mode)
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
         updateProcessButton();
+        wake();
         break;
     }
     }
@@ -819,6 +939,7 @@ void MainWindow::nextFile()
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
         ModeVideo(ModeView);
+        fileTable->showPath(videoFile);
         progressLabel->setText(tr("Processing done: %1 processed, %2 skipped or failed")
                                    .arg(runVideoCount - runSkipped)
                                    .arg(runSkipped));
@@ -845,6 +966,8 @@ void MainWindow::nextFile()
     ModeVideo(ModeProcess);
     if (videoOpened) {
         ClearResult();
+        // The path, the properties and the row name the video in progress.
+        showVideoProperties();
         videoCommand = ProcessFrame;
         speedClock.start();
         shownClock.invalidate();
@@ -860,6 +983,7 @@ void MainWindow::nextFile()
             runFailures << text;
     }
     fileTable->refresh();
+    fileTable->showPath(videoFile);
     showProgress();
 }
 
@@ -871,7 +995,6 @@ void MainWindow::processFrame()
         // go in place together, or the earlier ones stay.
         const bool finished = run.finishVideo(reader);
         reader.close();
-        paintProgress(true);
         if (!finished && run.videoFailed()) {
             const QString text
                 = tr("Failed %1: %2").arg(QDir::toNativeSeparators(run.video()), run.failure());
@@ -904,8 +1027,9 @@ void MainWindow::processFrame()
             results.append(events);
         showResults();
     }
+    // The frame number and the progress are painted with every frame: a
+    // label kept from painting may come back blank.
     const bool show = !shownClock.isValid() || shownClock.elapsed() >= displayPeriod;
-    paintProgress(show);
     if (show) {
         shownClock.start();
         reader.colourOf(*processed, picture);
@@ -926,16 +1050,8 @@ void MainWindow::processFrame()
     showProgress();
 }
 
-void MainWindow::paintProgress(bool paint)
-{
-    for (QWidget *widget : { static_cast<QWidget *>(ui->la_Num_Frame),
-             static_cast<QWidget *>(ui->hs_frame), static_cast<QWidget *>(progressLabel) })
-        widget->setUpdatesEnabled(paint);
-}
-
 void MainWindow::stopReading()
 {
-    paintProgress(true);
     if (!reader.isOpen())
         return;
     if (processed)
@@ -954,8 +1070,10 @@ void MainWindow::showTrajectory()
         return;
     const QSize imageSize(image.cols, image.rows);
     if (!trajectoryWindow || trajectoryImageSize != imageSize) {
-        if (!trajectoryWindow)
-            trajectoryWindow = std::make_unique<ImageWindow>(this, tr("Doza Vozizoz"));
+        if (!trajectoryWindow) {
+            trajectoryWindow = std::make_unique<ImageWindow>(this, QString());
+            trajectoryWindow->setObjectName(QStringLiteral("trajectoryWindow"));
+        }
         // Beside the window and scaled to the screen, so that the density
         // banner at its foot shows and "Process" stays free.
         const QRect process(ui->pb_algo->mapToGlobal(QPoint(0, 0)), ui->pb_algo->size());
@@ -970,15 +1088,32 @@ void MainWindow::showTrajectory()
     } else {
         cv::cvtColor(image, image, cv::COLOR_BGR2RGB);
     }
-    trajectoryWindow->showImage(QImage(
-        image.data, image.cols, image.rows, static_cast<int>(image.step), QImage::Format_RGB888));
+    QImage shown(
+        image.data, image.cols, image.rows, static_cast<int>(image.step), QImage::Format_RGB888);
+    // The image's own density banner shrinks with it: written again at a
+    // size that can be read, in the banner's colours.
+    QPainter painter(&shown);
+    QFont font = painter.font();
+    font.setPixelSize(14);
+    painter.setFont(font);
+    const QString density = run.densityText();
+    const QRect box = painter.fontMetrics().boundingRect(density).adjusted(-4, -2, 4, 2);
+    painter.fillRect(box.translated(-box.topLeft()), QColor(255, 0, 0));
+    painter.setPen(QColor(255, 255, 0));
+    painter.drawText(box.translated(-box.topLeft()), Qt::AlignCenter, density);
+    painter.end();
+    const QString title = tr("Trajectories of %1 - Kestrin").arg(QFileInfo(run.video()).fileName());
+    if (trajectoryWindow->windowTitle() != title)
+        trajectoryWindow->setWindowTitle(title);
+    trajectoryWindow->showImage(shown);
 }
 
 void MainWindow::showProgress()
 {
-    QString text = tr("Video %1 of %2, frame %3")
+    QString text = tr("Video %1 of %2 (%3), frame %4")
                        .arg(runVideoIndex)
                        .arg(runVideoCount)
+                       .arg(QFileInfo(videoFile).fileName())
                        .arg(position, 0, 'g', 6);
     if (speed > 0)
         text += tr(", %1 frames per second").arg(speed, 0, 'f', 1);
@@ -1032,14 +1167,59 @@ void MainWindow::about()
 
 void MainWindow::on_pushButton_2_clicked()
 {
-    // A cancelled dialog empties the target, which stops the saving.
-    saveImageFile = fileDialogs->saveFileName(tr("Save as..."), QString(), tr("jpg (*.jpg)"));
+    const QStringList kinds { tr("jpg (*.jpg)"),
+        tr("Full frame, %1 x %2, once (*.jpg)").arg(frameWidth).arg(frameHeight) };
+    int kind = 0;
+    QString file = fileDialogs->saveImageName(tr("Save as..."), kinds, kind);
     // A name without an image suffix would match no image writer.
-    if (!saveImageFile.isEmpty()
-        && !cv::haveImageWriter(QFile::encodeName(saveImageFile).toStdString()))
-        saveImageFile += QStringLiteral(".jpg");
-    if (!saveImageFile.isEmpty())
+    if (!file.isEmpty() && !cv::haveImageWriter(QFile::encodeName(file).toStdString()))
+        file += QStringLiteral(".jpg");
+    if (kind == 1 && !file.isEmpty()) {
+        saveFullFrame(file);
+        return;
+    }
+    // A cancelled dialog empties the target, which stops the saving.
+    saveImageFile = file;
+    if (!saveImageFile.isEmpty()) {
         saveImage = true;
+        wake();
+    }
+}
+
+void MainWindow::saveFullFrame(const QString &file)
+{
+    if (frame.empty())
+        return;
+    frame.copyTo(picture);
+    zones.draw(picture);
+    std::vector<uchar> encoded;
+    QString reason;
+    try {
+        if (!cv::imencode(
+                QFileInfo(file).suffix().prepend(QLatin1Char('.')).toStdString(), picture, encoded))
+            reason = tr("the picture cannot be encoded");
+    } catch (const cv::Exception &e) {
+        reason = QString::fromStdString(e.msg);
+    }
+    QSaveFile out(file);
+    if (reason.isEmpty()) {
+        const auto size = static_cast<qint64>(encoded.size());
+        if (!out.open(QIODevice::WriteOnly)
+            || out.write(reinterpret_cast<const char *>(encoded.data()), size) != size
+            || !out.commit())
+            reason = out.errorString();
+    }
+    const QString name = QDir::toNativeSeparators(file);
+    if (!reason.isEmpty()) {
+        qCWarning(lcGui).noquote() << "Frame not saved to" << file << ":" << reason;
+        statusBar()->showMessage(tr("The picture could not be saved to %1: %2").arg(name, reason));
+        return;
+    }
+    statusBar()->showMessage(tr("Frame %1 saved to %2 (%3 x %4).")
+                                 .arg(position)
+                                 .arg(name)
+                                 .arg(frameWidth)
+                                 .arg(frameHeight));
 }
 
 void MainWindow::on_pb_movebox_clicked()
@@ -1051,6 +1231,7 @@ void MainWindow::on_pb_movebox_clicked()
         { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
             ui->pb_cancelmask, ui->pb_movebox } });
     updateProcessButton();
+    startEditing(ui->groupBox_5, QString());
 }
 
 void MainWindow::on_pb_savebox_clicked()
@@ -1065,7 +1246,7 @@ void MainWindow::on_pb_savebox_clicked()
     zones.setMode(0);
     editState = 3;
     fileTable->refresh();
-    restoreCursor();
+    endEditing();
     enableEditButtons(false);
     updateProcessButton();
 }
@@ -1075,7 +1256,7 @@ void MainWindow::on_pb_cancelbox_clicked()
     // Back in mode 0 the unshifted boxes are drawn again; the files were not touched.
     zones.setMode(0);
     zones.loadMask(videoFile);
-    restoreCursor();
+    endEditing();
     editState = 3;
     enableEditButtons(false);
     updateProcessButton();
@@ -1170,11 +1351,9 @@ bool MainWindow::openVideo(int startFrame)
     } else {
         // A raw stream under an .mp4 name opens, but has no frame count to
         // play or seek by.
-        const double count = capture.get(cv::CAP_PROP_FRAME_COUNT);
-        if (!std::isfinite(count) || count <= 0) {
-            openFailure = tr("it has no frame count (a raw stream rather than an MP4 file?)");
+        openFailure = ProcessRun::noFrameCount(capture.get(cv::CAP_PROP_FRAME_COUNT));
+        if (!openFailure.isEmpty())
             return false;
-        }
         if (!readPictureAt(startFrame)) {
             openFailure = tr("it has no frame %1").arg(startFrame);
             return false;
@@ -1295,8 +1474,18 @@ QString MainWindow::processBlockReason() const
         return tr("Process is disabled: no video is open.");
     if (editState == 1 || editState == 2 || editState == 4)
         return tr("Process is disabled: a box is being edited; save or cancel it first.");
-    if (!fileTable->hasMask(videoFile))
+    if (!fileTable->hasMask(videoFile)) {
+        AreaContour saved;
+        saved.loadArea(videoFile);
+        saved.loadMask(videoFile);
+        const bool area = TableViewFile::usableBox(saved.getArea(), TableViewFile::minAreaPoints);
+        const bool mask = TableViewFile::usableBox(saved.getMask(), TableViewFile::minMaskPoints);
+        if (area)
+            return tr("Process is disabled: the video has no saved tracking box.");
+        if (mask)
+            return tr("Process is disabled: the video has no saved counting box.");
         return tr("Process is disabled: the video has no saved counting box and tracking box.");
+    }
     return QString();
 }
 
@@ -1314,7 +1503,8 @@ void MainWindow::updateProcessButton()
     ui->pb_algo->setEnabled(reason.isEmpty());
     ui->cb_process_conf->setEnabled(reason.isEmpty());
     ui->pb_algo->setToolTip(reason);
-    processHint->setText(reason);
+    // While a box is drawn the status bar says how; the tip says why.
+    processHint->setText(editing() ? QString() : reason);
 }
 
 void MainWindow::showOpenFailure()
@@ -1336,12 +1526,14 @@ void MainWindow::showVideoProperties()
     ui->la_height->setText(QString::number(frameHeight));
     ui->la_width->setText(QString::number(frameWidth));
     ui->la_fps->setText(QString::number(fps, 'g', 6));
-    ui->la_frame->setText(QString::number(endFrame, 'g', 6));
+    // The frame count; playback stops 5 frames short of it.
+    ui->la_frame->setText(QString::number(endFrame + 5, 'g', 6));
     ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
     // A long path is cut in the middle on screen and shown whole in the tip.
     ui->la_file_selected->setToolTip(QDir::toNativeSeparators(videoFile));
     ui->la_file_selected->setText(ui->la_file_selected->fontMetrics().elidedText(
         videoFile, Qt::ElideMiddle, ui->la_file_selected->width()));
+    showRecordingStart();
 }
 
 void MainWindow::setCrossCursor()
@@ -1368,4 +1560,198 @@ void MainWindow::leaveEditing()
     // A shift or a half-drawn box belongs to the video being closed: the next
     // video shows and saves its own boxes.
     zones.setMode(0);
+}
+
+void MainWindow::fitTo(const QRect &available)
+{
+    const QSize form(formWidth, formHeight);
+    // Room for the title bar and borders a window manager adds.
+    const QSize decoration(10, 40);
+    const QSize room = (available.size() - decoration).expandedTo(QSize(320, 240));
+    if (room.width() >= form.width() && room.height() >= form.height()) {
+        setMinimumSize(form);
+        setMaximumSize(form);
+        pageArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        pageArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        resize(form);
+        return;
+    }
+    // A smaller window whose form scrolls: every control can be reached.
+    // Where the height allows, one scroll bar does not bring the other.
+    pageArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    pageArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, pageArea);
+    const QSize withBars = form + QSize(bar, bar);
+    setMinimumSize(QSize(320, 240));
+    setMaximumSize(withBars);
+    resize(withBars.boundedTo(room));
+    move(available.topLeft());
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    if (!fitted) {
+        fitted = true;
+        if (const QScreen *shownOn = screen())
+            fitTo(shownOn->availableGeometry());
+    }
+    QMainWindow::showEvent(event);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && editing()) {
+        cancelEditing();
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+bool MainWindow::editing() const
+{
+    return editState == 1 || editState == 2 || editState == 4;
+}
+
+bool MainWindow::dropEditing(const QString &action)
+{
+    if (!editing())
+        return true;
+    const QString box = editState == 1 ? tr("counting box")
+        : editState == 2               ? tr("tracking box")
+                                       : tr("shift of the boxes");
+    const QString question = tr("The %1 of %2 is not saved. Drop it and %3?")
+                                 .arg(box, QFileInfo(videoFile).fileName(), action);
+    if (!fileDialogs->question(this, tr("Unsaved box"), question))
+        return false;
+    cancelEditing();
+    return true;
+}
+
+void MainWindow::cancelEditing()
+{
+    if (editState == 1)
+        cancelarea();
+    else if (editState == 2)
+        cancelmask();
+    else if (editState == 4)
+        on_pb_cancelbox_clicked();
+}
+
+void MainWindow::startEditing(QWidget *group, const QString &box)
+{
+    editHint = box.isEmpty()
+        ? tr("Drag on the picture to shift both boxes, then \"Save\"; Escape cancels.")
+        : tr("Click the corners of the %1 on the picture, double-click to close it, then "
+             "\"Save\"; Escape cancels.")
+              .arg(box);
+    statusBar()->showMessage(editHint);
+    // On a small screen the form scrolls: its "Save" must be in view.
+    pageArea->ensureWidgetVisible(group);
+    wake();
+}
+
+void MainWindow::endEditing()
+{
+    restoreCursor();
+    if (!editHint.isEmpty() && statusBar()->currentMessage() == editHint)
+        statusBar()->clearMessage();
+    editHint.clear();
+    wake();
+}
+
+void MainWindow::orderTabs()
+{
+    // Top to bottom, left to right, as the form is read.
+    const QList<QWidget *> order { ui->le_videofile, ui->pb_videofile, ui->pb_Import,
+        ui->cb_hankview, ui->tv_file, ui->hs_frame, ui->cb_process_conf, cbCounting.data(),
+        ui->pushButton_2, ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
+        ui->pb_fast_forward, ui->pb_slow_forward, ui->pb_algo, summaryButton, saveTracksBox,
+        ui->pb_about, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
+        ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox,
+        ui->tv_result, ui->te_error };
+    for (int i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
+    // The picture is worked with the mouse; Tab passes it by.
+    ui->gv_video->setFocusPolicy(Qt::NoFocus);
+    pageArea->setFocusPolicy(Qt::NoFocus);
+    ui->tv_result->setTabKeyNavigation(false);
+    ui->te_error->setTabChangesFocus(true);
+}
+
+void MainWindow::addTips()
+{
+    ui->pb_Import->setToolTip(tr("Bring videos from another folder into the working directory: "
+                                 ".mp4 and .avi are copied, raw .h264 streams wrapped into .mp4"));
+    ui->pb_videofile->setToolTip(tr("Choose the working directory: the folder of the videos"));
+    ui->cb_hankview->setToolTip(tr("While processing, show the tracks of the video in progress "
+                                   "and their density in a window of their own"));
+    const QString draw = tr("Draw the %1: click its corners on the picture, double-click to "
+                            "close it, then \"Save\". Escape cancels.");
+    ui->pb_cleararea->setToolTip(draw.arg(tr("counting box (two points make a line)")));
+    ui->pb_clearmask->setToolTip(draw.arg(tr("tracking box, where insects are followed")));
+    ui->pb_movebox->setToolTip(tr("Shift both boxes together by dragging on the picture"));
+    ui->pushButton_2->setToolTip(
+        tr("Save the picture as shown (and every later one), or the full frame once"));
+
+    recordingLabel = new QLabel(ui->admin_page);
+    recordingLabel->setObjectName(QStringLiteral("la_recording"));
+    const QRect table = ui->tv_file->geometry();
+    recordingLabel->setGeometry(table.left() + 2, table.bottom() + 3, table.width() - 2, 16);
+    const QString rule = tr("A video named video_yyyyMMdd_hhmm_NN.mp4 carries its recording "
+                            "start, and its counts are stamped from it; any other video is "
+                            "stamped with the time of processing.");
+    recordingLabel->setToolTip(rule);
+    ui->groupBox_4->setToolTip(rule);
+}
+
+void MainWindow::showRecordingStart()
+{
+    if (!videoOpened) {
+        recordingLabel->clear();
+        return;
+    }
+    const QDateTime start = VideoFiles::namedRecordingStart(videoFile);
+    // Short enough for the room under the table; the tip gives the rule.
+    recordingLabel->setText(start.isValid()
+            ? tr("Recording start: %1").arg(start.toString(QStringLiteral("yyyy-MM-dd hh:mm")))
+            : tr("Stamped at the time of processing"));
+}
+
+bool MainWindow::chooseBoxes(const QStringList &queue, QHash<QString, AreaContour> &own)
+{
+    own.clear();
+    QHash<QString, AreaContour> found;
+    QStringList differing;
+    for (const QString &path : queue) {
+        if (path == videoFile || found.contains(path) || !TableViewFile::hasUsableBoxes(path))
+            continue;
+        AreaContour saved;
+        saved.loadArea(path);
+        saved.loadMask(path);
+        if (saved.getArea() != zones.getArea() || saved.getMask() != zones.getMask()) {
+            found.insert(path, saved);
+            differing << QFileInfo(path).fileName();
+        }
+    }
+    if (differing.isEmpty())
+        return true;
+    const QString current = QFileInfo(videoFile).fileName();
+    QMessageBox box(QMessageBox::Question, tr("Boxes"),
+        differing.size() == 1 ? tr("1 video has its own boxes.")
+                              : tr("%1 videos have their own boxes.").arg(differing.size()),
+        QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("boxesQuestion"));
+    box.setInformativeText(differing.join(QLatin1Char('\n')));
+    QPushButton *each = box.addButton(tr("Count each with its own boxes"), QMessageBox::AcceptRole);
+    box.addButton(tr("Count with the boxes of %1").arg(current), QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(each);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == cancel || !box.clickedButton())
+        return false;
+    if (box.clickedButton() == each)
+        own = found;
+    return true;
 }

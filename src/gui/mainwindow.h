@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSize>
@@ -28,11 +29,15 @@ class QMouseEvent;
 class QPushButton;
 class ImageWindow;
 class QCloseEvent;
+class QKeyEvent;
+class QScrollArea;
+class QShowEvent;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QTimer;
 class SummaryWindow;
+class ReviewWindow;
 class TableViewFile;
 class TableViewResult;
 
@@ -58,6 +63,14 @@ public:
 
     // Replaces the file dialogs (the default shows the real ones).
     void setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs);
+
+    // Size of the form; the window keeps it on a screen with room for it.
+    static constexpr int formWidth = 1200;
+    static constexpr int formHeight = 710;
+    // Fits the window into `available` (a screen's available geometry): the
+    // form's fixed size where it fits, else a smaller window whose form
+    // scrolls. Done on the first show for the window's screen.
+    void fitTo(const QRect &available);
 
     // Viewing timer interval in ms: 500 / fps cut towards zero, so playback
     // runs at twice the video's rate. A video reporting no usable frame rate
@@ -98,11 +111,14 @@ private slots:
     void on_pb_cancelbox_clicked();
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     // Closing mid-run stops the run between two frames and takes the
     // trajectory window along, so that the program can end.
     void closeEvent(QCloseEvent *event) override;
     // Keeps the counting choice enabled exactly when the processing choice is.
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // The window follows the screen it is put on (see fitTo).
+    void showEvent(QShowEvent *event) override;
 
 private:
     friend class TestMainWindow;
@@ -125,6 +141,28 @@ private:
     };
 
     void showLogos();
+    // Redraws the paused picture once: the timer stops again after the tick,
+    // so an idle window does no work.
+    void wake();
+    // A box is being drawn or shifted and not saved.
+    bool editing() const;
+    // Asks before an unsaved box is dropped for `action`; true to go on.
+    bool dropEditing(const QString &action);
+    // Escape: drops the box being drawn or shifted, as its "Cancel".
+    void cancelEditing();
+    // A box is saved or cancelled: cursor and hint go, the picture is redrawn.
+    void endEditing();
+    // Tells how to draw a box, and brings its buttons into view.
+    void startEditing(QWidget *group, const QString &box);
+    void orderTabs();
+    void addTips();
+    // Beside "Video properties": where the time stamps of the video come from.
+    void showRecordingStart();
+    void saveFullFrame(const QString &file);
+    // Asks how to count the queued videos whose saved boxes differ from
+    // those of the open video; `own` gets their boxes when each is to be
+    // counted with its own. False: cancelled.
+    bool chooseBoxes(const QStringList &queue, QHash<QString, AreaContour> &own);
     // Draws the boxes into the picture and puts it in the video view as set by
     // the zoom and the "Save image" choice.
     void showPicture(cv::Mat &shown);
@@ -192,9 +230,6 @@ private:
     void showSummary();
     // Files of the video just done that could not be written.
     void reportWriteErrors();
-    // While processing, the frame number, the slider and the progress are
-    // kept current on every frame but painted only when a frame is shown.
-    void paintProgress(bool paint);
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
@@ -252,6 +287,16 @@ private:
     QPushButton *summaryButton = nullptr;
     QCheckBox *saveTracksBox = nullptr; // kept in the setting saveTracks
     QPointer<SummaryWindow> summaryWindow; // created on first use
+    // "Review" beside "Summary": the review of the open video's counts.
+    QPushButton *reviewButton = nullptr;
+    QPointer<ReviewWindow> reviewWindow;
+    void showReview();
+    // Marks the listed events with the review's decisions.
+    void markReviewed();
+    QScrollArea *pageArea = nullptr; // holds the form; scrolls on a small screen
+    bool fitted = false; // fitTo done for the screen shown on
+    QLabel *recordingLabel = nullptr;
+    QString editHint; // how to draw the box being drawn, in the status bar
 
     // Progress of a run in the status bar.
     QLabel *progressLabel = nullptr;

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 
 #include "logging.h"
+#include "videofiles.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ void Process_Import::run()
         if (sameFile(source, target))
             qCDebug(lcGui) << "Already in place:" << source;
         else
-            copyFile(source, target);
+            copyFile(source, target, true);
     } else if (suffix == QLatin1String("h264")) {
         importStream(info.baseName(), target);
     } else {
@@ -100,7 +101,7 @@ void Process_Import::run()
     emit end_thread();
 }
 
-bool Process_Import::copyFile(const QString &from, const QString &to)
+bool Process_Import::copyFile(const QString &from, const QString &to, bool replacing)
 {
     QFile in(from);
     if (!in.open(QIODevice::ReadOnly)) {
@@ -133,11 +134,69 @@ bool Process_Import::copyFile(const QString &from, const QString &to)
         }
         offset += got;
     }
+    if (replacing && !setAside(to)) {
+        out.cancelWriting();
+        return false;
+    }
     if (!out.commit()) {
         qCWarning(lcGui) << "Cannot write" << to << out.errorString();
+        putBack();
         return false;
     }
     return true;
+}
+
+bool Process_Import::hasResults(const QString &video)
+{
+    return QFileInfo::exists(VideoFiles::resultFile(video))
+        || QFileInfo::exists(VideoFiles::partialResultFile(video));
+}
+
+bool Process_Import::setAside(const QString &target)
+{
+    moved.clear();
+    if (!QFileInfo::exists(target) || !hasResults(target))
+        return true;
+    const QString base = VideoFiles::replacedDir(target, QDateTime::currentDateTime());
+    QString folder = base;
+    // Two replacements within a second keep folders of their own.
+    for (int n = 2; QFileInfo::exists(folder); ++n)
+        folder = base + QStringLiteral("-%1").arg(n);
+    if (!QDir().mkpath(folder)) {
+        qCWarning(lcGui) << "Cannot make" << folder << "for the files of" << target
+                         << "; it is not replaced";
+        return false;
+    }
+    for (const QString &file : { VideoFiles::resultFile(target),
+             VideoFiles::partialResultFile(target), VideoFiles::runRecordFile(target),
+             VideoFiles::partialRunRecordFile(target), VideoFiles::trajectoryImageFile(target),
+             VideoFiles::densityFile(target), VideoFiles::tracksFile(target),
+             VideoFiles::areaFile(target), VideoFiles::maskFile(target) }) {
+        if (!QFileInfo(file).exists() && !QFileInfo(file).isSymLink())
+            continue;
+        const QString aside = folder + QLatin1Char('/') + QFileInfo(file).fileName();
+        QFile moving(file);
+        if (!moving.rename(aside)) {
+            qCWarning(lcGui) << "Cannot move" << file << "to" << aside << ":"
+                             << moving.errorString() << "; " << target << "is not replaced";
+            putBack();
+            return false;
+        }
+        moved.append({ file, aside });
+    }
+    qCInfo(lcGui) << "The files of the replaced" << target << "are in" << folder;
+    return true;
+}
+
+void Process_Import::putBack()
+{
+    while (!moved.isEmpty()) {
+        const QPair<QString, QString> file = moved.takeLast();
+        QFile moving(file.second);
+        if (!moving.rename(file.first))
+            qCWarning(lcGui) << "Cannot move" << file.second << "back to" << file.first << ":"
+                             << moving.errorString();
+    }
 }
 
 QString Process_Import::streamFile(const QString &baseName) const
@@ -186,6 +245,9 @@ void Process_Import::wrap(const QString &stream, const QString &target)
             failed = failed || status != QProcess::NormalExit || exitCode != 0;
         });
 
+    // The old recording's files go aside before the tool replaces it.
+    if (!setAside(target))
+        return;
     const QString program = findTool(QCoreApplication::applicationDirPath());
     const QStringList arguments { QStringLiteral("-fps"), QStringLiteral("90"),
         QStringLiteral("-add"), stream, target };
@@ -204,6 +266,7 @@ void Process_Import::wrap(const QString &stream, const QString &target)
     if (!failed)
         return;
     qCWarning(lcGui) << program << "failed on" << stream << error;
+    putBack();
     // No half-written video for the file table; an earlier file the tool
     // did not touch stays.
     if (QFileInfo::exists(target) && !(FileState(target) == before) && !QFile::remove(target))

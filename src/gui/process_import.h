@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QThread>
 
@@ -32,6 +34,12 @@ public:
     // the plain name when none is found, so that starting it fails.
     static QString findTool(const QString &ownFolder);
 
+    // The video at `video` has counts, complete or partial. An import that
+    // replaces it asks first, and moves every file of the old recording
+    // (counts, boxes, trajectory, run record, tracks) to
+    // VideoFiles::replacedDir just before the new one takes its place.
+    static bool hasResults(const QString &video);
+
 signals:
     void end_thread();
     void copy_pos(int value);
@@ -45,7 +53,13 @@ protected:
     void run() override;
 
 private:
-    bool copyFile(const QString &from, const QString &to);
+    // `replacing`: `to` is the video, whose old files go aside first.
+    bool copyFile(const QString &from, const QString &to, bool replacing = false);
+    // Moves the files of the counted video `target` aside; false, with
+    // nothing moved, when one cannot be moved.
+    bool setAside(const QString &target);
+    // Moves them back after the import failed.
+    void putBack();
     void importStream(const QString &baseName, const QString &target);
     QString streamFile(const QString &baseName) const;
     void wrap(const QString &stream, const QString &target);
@@ -57,4 +71,6 @@ private:
     std::unique_ptr<QProcess> process;
     // Tool output not yet consumed by the parser.
     QString output;
+    // Files set aside for this import: where they were, where they are.
+    QList<QPair<QString, QString>> moved;
 };

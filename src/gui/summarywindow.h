@@ -1,17 +1,16 @@
 #pragma once
 
-#include <memory>
-
 #include <QWidget>
 
 #include "activitybins.h"
 #include "foldersummary.h"
 
-class FileDialogProvider;
+class QCheckBox;
 class QComboBox;
 class QFileSystemWatcher;
 class QLabel;
 class QPushButton;
+class QKeyEvent;
 class QResizeEvent;
 class QStandardItemModel;
 class QTableView;
@@ -19,10 +18,11 @@ class QTimer;
 
 // The summary of the working directory's results: one table row per video
 // (as summary.csv has them), the totals, and the activity chart with its bin
-// width. "Save chart" writes the chart where the user chooses; "Export"
-// writes summary.csv, activity.csv, activity.png and activity.svg into
-// exportCSV. Refreshed when files of the folder or its exportCSV come or go,
-// and whenever the main window says its results changed.
+// width. "Save chart" writes the chart where the user chooses, in the format
+// of the filter chosen; "Export" writes summary.csv, activity.csv,
+// activity.png and activity.svg into exportCSV. Refreshed when files of the
+// folder or its exportCSV come or go, and whenever the main window says its
+// results changed. Escape closes it.
 class SummaryWindow final : public QWidget
 {
     Q_OBJECT
@@ -30,9 +30,6 @@ class SummaryWindow final : public QWidget
 public:
     explicit SummaryWindow(QWidget *parent = nullptr);
     ~SummaryWindow() override;
-
-    // Replaces the file dialogs (the default shows the real ones).
-    void setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs);
 
     void setFolder(const QString &folder);
     const FolderSummary &summary() const { return current; }
@@ -46,23 +43,29 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void fillTable();
     void showChart();
     void watchFolder();
+    // Asks where, through a file dialog (object name "fd_savechart"), then
+    // writes the chart there.
     void saveChart();
+    void writeChart(const QString &chosen, const QString &filter);
     void exportFiles();
 
     QString folder;
     FolderSummary current;
     ActivityBins bins;
-    std::unique_ptr<FileDialogProvider> fileDialogs;
     QStandardItemModel *model = nullptr;
     QTableView *table = nullptr;
     QLabel *totals = nullptr;
+    QLabel *naming = nullptr;
     QLabel *chart = nullptr;
     QComboBox *binBox = nullptr;
+    QCheckBox *reviewedBox = nullptr; // the chart shows reviewed counts
+    ActivityBins computeBins() const;
     QPushButton *saveButton = nullptr;
     QPushButton *exportButton = nullptr;
     QLabel *status = nullptr;

@@ -109,9 +109,21 @@ bool TableViewFile::hasMask(const QString &path) const
     return false;
 }
 
+void TableViewFile::showPath(const QString &path)
+{
+    quiet = true;
+    const int row = paths.indexOf(path);
+    if (row >= 0)
+        view->setCurrentIndex(model->index(row, fileColumn));
+    else
+        view->selectionModel()->clear();
+    quiet = false;
+}
+
 void TableViewFile::currentRowChanged(const QModelIndex &current, const QModelIndex &)
 {
-    emit File_Row_Changed(current.row());
+    if (!quiet)
+        emit File_Row_Changed(current.row());
 }
 
 void TableViewFile::customMenuRequested(const QPoint &pos)
@@ -195,6 +207,8 @@ void TableViewFile::fill()
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Tab goes on to the next control; the arrows move between rows.
+    view->setTabKeyNavigation(false);
     // However often the table is filled, each notification arrives once.
     connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
         &TableViewFile::currentRowChanged, Qt::UniqueConnection);

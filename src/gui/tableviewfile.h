@@ -36,6 +36,9 @@ public:
     // Lists the directory again and makes the row at the previous current
     // position current once more (emitting File_Row_Changed for it).
     void refresh();
+    // Makes the row of `path` current, or none when it is not listed,
+    // without emitting File_Row_Changed: the table follows the window.
+    void showPath(const QString &path);
     // Full path of the video in `row`; empty for a row outside the list.
     QString filePath(int row) const;
     // True when the listed video at exactly `path` has both boxes saved.
@@ -82,4 +85,5 @@ private:
     QPersistentModelIndex menuIndex;
     QPointer<QMenu> menu;
     std::function<bool(const QString &)> confirm;
+    bool quiet = false; // showPath at work
 };

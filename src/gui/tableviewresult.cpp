@@ -9,6 +9,8 @@
 #include <QTableView>
 #include <QTextEdit>
 
+#include "reviewdelegate.h"
+
 namespace {
 
 const int maxRows = 2001; // records 0 to 2000
@@ -30,7 +32,7 @@ TableViewResult::TableViewResult(QTableView *view, QTextEdit *counterText, QObje
 {
     install(createModel());
     if (counterText != nullptr)
-        counterText->setPlainText(tr("Int Detected : 0 \rOut Detected : 0"));
+        counterText->setPlainText(tr("In Detected :0\rOut Detected : 0"));
 }
 
 void TableViewResult::setResults(const QVector<Result> &results)
@@ -73,6 +75,21 @@ void TableViewResult::setResults(
             text += QLatin1Char('\r')
                 + tr("%1 events, the first %2 listed").arg(eventCount).arg(rows);
         counterText->setPlainText(text);
+    }
+}
+
+void TableViewResult::markDecisions(const QVector<ReviewFile::Decision> &decisions)
+{
+    auto *model = view != nullptr ? qobject_cast<QStandardItemModel *>(view->model()) : nullptr;
+    for (int row = 0; model != nullptr && row < std::min(model->rowCount(), decisions.size()); ++row) {
+        const bool decided = decisions[row] != ReviewFile::Decision::Unreviewed;
+        for (int column = 0; column < model->columnCount(); ++column) {
+            QStandardItem *item = model->item(row, column);
+            item->setData(decided ? QBrush(ReviewDelegate::decisionColor(decisions[row]).lighter(170))
+                                  : QVariant(),
+                Qt::BackgroundRole);
+            item->setToolTip(decided ? ReviewFile::decisionName(decisions[row]) : QString());
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QVector>
 
 #include "result.h"
+#include "reviewfile.h"
 
 class QModelIndex;
 class QStandardItemModel;
@@ -26,6 +27,10 @@ public:
     // The same with totals over more events than the list holds (a count
     // file or a run past the list's limit); a line then says how many.
     void setResults(const QVector<Result> &results, int totalIn, int totalOut, int eventCount);
+
+    // Colours each listed event by the review's decision on it (indexed as
+    // the list given last); the tip names the decision.
+    void markDecisions(const QVector<ReviewFile::Decision> &decisions);
 
 signals:
     // The row (index into the last list given) that has just become current.

@@ -3,8 +3,10 @@
 //   mp4box -fps 90 -add STREAM.h264 OUTPUT.mp4
 // Prints "Importing AVC-H264: |...| (n/100)" while it indexes the stream and
 // "ISO File Writing: |...| (n/100)" while it writes the file. Exits 0 on
-// success; on failure prints a message, exits non-zero and leaves any earlier
-// OUTPUT.mp4 as it was.
+// success; on failure (standard output that cannot take the progress lines
+// included) prints a message, exits non-zero and leaves any earlier
+// OUTPUT.mp4 as it was. A symbolic link at OUTPUT.mp4 is replaced, never
+// written through.
 
 #include <cerrno>
 #include <cmath>
@@ -137,39 +139,39 @@ bool checkStream(const std::string &stream, std::string &error)
     return true;
 }
 
-// The file to write: the output, or what a symbolic link there points to
-// (the link stays). An existing file must be a regular file that may be
-// written.
-bool resolveOutput(const std::string &output, std::string &target, std::string &error)
+// An output that exists must be a regular file that may be written, or a
+// symbolic link: the new file replaces the link itself and never writes
+// through it, as every file Kestrin writes.
+bool checkOutput(const std::string &output, std::string &error)
 {
-    std::error_code code;
-    const std::filesystem::path path(output);
-    target = output;
-    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, code))) {
-        const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, code);
-        if (code) {
-            error = "cannot follow the link " + output + ": " + code.message();
-            return false;
-        }
-        target = resolved.string();
-    }
     struct stat status;
-    if (::stat(target.c_str(), &status) != 0) {
+    if (::lstat(output.c_str(), &status) != 0) {
         if (errno == ENOENT)
             return true;
         error = "cannot write " + output + ": " + std::strerror(errno);
         return false;
     }
+    if (S_ISLNK(status.st_mode))
+        return true;
     if (!S_ISREG(status.st_mode)) {
         error = "cannot write " + output + ": it is " + fileKind(status.st_mode);
         return false;
     }
     if ((status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0
-        || ::access(target.c_str(), W_OK) != 0) {
+        || ::access(output.c_str(), W_OK) != 0) {
         error = "cannot write " + output + ": it is read-only";
         return false;
     }
     return true;
+}
+
+// The progress lines are what the caller reads: lost ones are a failure.
+bool outputWritten(std::string &error)
+{
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)
+        return true;
+    error = std::string("cannot write to standard output: ") + std::strerror(errno);
+    return false;
 }
 
 int wrap(const Options &options)
@@ -179,8 +181,8 @@ int wrap(const Options &options)
         return fail("the output file is the stream itself");
 
     std::string error;
-    std::string target;
-    if (!checkStream(options.stream, error) || !resolveOutput(options.output, target, error))
+    const std::string &target = options.output;
+    if (!checkStream(options.stream, error) || !checkOutput(target, error))
         return fail(error);
     StreamProbe probe;
     if (!probe.run(options.stream, error))
@@ -227,9 +229,10 @@ int wrap(const Options &options)
         return fail(reader.error());
     if (index != sizes.size())
         return fail(options.stream + " changed while it was read");
-    if (!writer.finish(error))
-        return fail(error);
+    // Before the rename: a failure leaves the earlier output as it was.
     writing.finish();
+    if (!outputWritten(error) || !writer.finish(error))
+        return fail(error);
     return EXIT_SUCCESS;
 }
 
@@ -245,7 +248,8 @@ int main(int argc, char **argv)
     const int parsed = parseOptions(argc, argv, options);
     if (parsed < 0) {
         printUsage(stdout);
-        return EXIT_SUCCESS;
+        std::string error;
+        return outputWritten(error) ? EXIT_SUCCESS : fail(error);
     }
     if (parsed != 0) {
         printUsage(stderr);

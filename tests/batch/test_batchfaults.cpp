@@ -20,6 +20,7 @@
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,10 +67,16 @@ Outcome finish(QProcess &process)
     return outcome;
 }
 
-Outcome runBatch(const QStringList &arguments, const QString &standardOutput = QString())
+Outcome runBatch(const QStringList &arguments, const QString &standardOutput = QString(),
+    const QString &temporary = QString())
 {
     QProcess process;
     prepare(process);
+    if (!temporary.isEmpty()) {
+        QProcessEnvironment environment = process.processEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"), temporary);
+        process.setProcessEnvironment(environment);
+    }
     if (!standardOutput.isEmpty())
         process.setStandardOutputFile(standardOutput);
     process.start(QStringLiteral(KESTRIN_BATCH), arguments);
@@ -319,6 +326,10 @@ private slots:
 
     void failedWritesKeepEarlierFiles_data();
     void failedWritesKeepEarlierFiles();
+    void sideFiles_data();
+    void sideFiles();
+    void changesUnderARunFailIt_data();
+    void changesUnderARunFailIt();
     void interruptedRunsKeepPartialCounts_data();
     void interruptedRunsKeepPartialCounts();
     void oneRunPerVideo_data();
@@ -352,6 +363,8 @@ void TestBatchFaults::initTestCase()
 
 void TestBatchFaults::init()
 {
+    // Out of QDir's sight: sideFiles' video whose name is not UTF-8.
+    ::unlink((QFile::encodeName(work()) + "/caf\xe9.mp4").constData());
     QDir folder(work());
     QVERIFY(folder.removeRecursively());
     QVERIFY(QDir().mkpath(folder.path()));
@@ -476,11 +489,12 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
     }
     // The faulty video's earlier files as they were; at most its partial
     // counts beside them, and no temporary file.
-    after.erase(QStringLiteral("a.partial.csv"));
+    after.erase(QStringLiteral("partial/a.csv"));
+    after.erase(QStringLiteral("partial"));
     // The run record says the run was partial, and why.
-    if (after.count(QStringLiteral("a.partial_run.json")) == 1) {
-        QVERIFY(after[QStringLiteral("a.partial_run.json")].contains("\"partial\""));
-        after.erase(QStringLiteral("a.partial_run.json"));
+    if (after.count(QStringLiteral("partial/a_run.json")) == 1) {
+        QVERIFY(after[QStringLiteral("partial/a_run.json")].contains("\"partial\""));
+        after.erase(QStringLiteral("partial/a_run.json"));
     }
     if (secondVideo) {
         QVERIFY2(batch.out.contains("b: 49 frames, 1 in, 1 out"), batch.out.constData());
@@ -493,6 +507,214 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
     QVERIFY(after == before);
     QCOMPARE(temporaries(video), QStringList());
     QVERIFY(!QFile::exists(VideoFiles::lockFile(video)) || fault == QLatin1String("locked"));
+}
+
+void TestBatchFaults::sideFiles_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QStringList>("arguments"); // "@" stands for the video
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<bool>("kept"); // the earlier complete files stay as they were
+
+    const QStringList plain { "--quiet", "@" };
+    const QStringList tracks { "--quiet", "--tracks", "@" };
+    QTest::newRow("run record a pipe")
+        << "record pipe" << plain << 1 << QByteArray("v_run.json: it is a pipe") << true;
+    QTest::newRow("run record a directory")
+        << "record directory" << plain << 1 << QByteArray("v_run.json: it is a directory") << true;
+    QTest::newRow("stale partial record a directory")
+        << "partial record directory" << plain << 1
+        << QByteArray("partial/v_run.json: it is a directory") << true;
+    QTest::newRow("tracks being written a pipe")
+        << "tracks pipe" << tracks << 1 << QByteArray("v_tracks.csv.writing: it is a pipe") << true;
+    QTest::newRow("run record a link out of the folder")
+        << "record link" << plain << 0 << QByteArray() << false;
+    QTest::newRow("tracks a link out of the folder")
+        << "tracks link" << tracks << 0 << QByteArray() << false;
+    QTest::newRow("lock empty") << "empty lock" << plain << 0
+                                << QByteArray("which names no process (empty or damaged)") << false;
+    QTest::newRow("lock of a process that is gone")
+        << "dead lock" << plain << 0 << QByteArray("which is no longer running") << false;
+    QTest::newRow("lock a directory")
+        << "lock directory" << plain << 1 << QByteArray("v.lock: it is a directory") << true;
+    QTest::newRow("lock a pipe") << "lock pipe" << plain << 1
+                                 << QByteArray("v.lock: it is a pipe") << true;
+    QTest::newRow("leftovers of a killed run")
+        << "leftovers" << tracks << 0 << QByteArray("left by a run that was stopped") << false;
+    QTest::newRow("leftover folder of a killed --jobs parent")
+        << "jobs leftovers" << QStringList { "--quiet", "--jobs", "1", "@" } << 0
+        << QByteArray("which is no longer running") << false;
+    QTest::newRow("temporary folder full for --jobs")
+        << "temporary full" << QStringList { "--quiet", "--jobs", "1", "@" } << 1
+        << QByteArray("No space left on device") << true;
+    QTest::newRow("raw stream named .mp4")
+        << "raw" << plain << 1 << QByteArray("v.mp4: it has no frame count") << true;
+    QTest::newRow("twin in other letter case")
+        << "twin" << plain << 1 << QByteArray("those of v.MP4") << true;
+    QTest::newRow("name not in the system's encoding")
+        << "latin-1" << QStringList { "--quiet", "--mode", "all", "@" } << 3
+        << QByteArray("caf\xef\xbf\xbd.mp4: its name is not valid text") << false;
+    QTest::newRow("summary to a full device")
+        << "stdout" << QStringList { "--summary", "." } << 1
+        << QByteArray("cannot write the totals to standard output") << true;
+    QTest::newRow("demonstration list to a full device")
+        << "stdout" << QStringList { "--make-demo", "demo" } << 1
+        << QByteArray("cannot write to standard output: No space left on device") << true;
+}
+
+void TestBatchFaults::sideFiles()
+{
+    QFETCH(QString, fault);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QByteArray, message);
+    QFETCH(bool, kept);
+
+    const QString video = addVideo(QStringLiteral("v.mp4"), crossing);
+    QVERIFY(!video.isEmpty());
+    writeEarlierFiles(video);
+    const QString outside = dir.filePath(QStringLiteral("outside"));
+    QVERIFY(testfiles::write(outside, "not the run's"));
+    const QString temporary = dir.filePath(QStringLiteral("tmp"));
+    QVERIFY(QDir(temporary).removeRecursively() && QDir().mkpath(temporary));
+    const QString lock = VideoFiles::lockFile(video);
+    const auto fifo = [](const QString &path) {
+        return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    };
+    std::unique_ptr<SmallFileSystem> small;
+    QStringList gone; // files the run is to remove
+
+    if (fault == QLatin1String("record pipe")) {
+        QVERIFY(fifo(VideoFiles::runRecordFile(video)));
+    } else if (fault == QLatin1String("record directory")) {
+        QVERIFY(QDir().mkpath(VideoFiles::runRecordFile(video)));
+    } else if (fault == QLatin1String("partial record directory")) {
+        QVERIFY(QDir().mkpath(VideoFiles::partialRunRecordFile(video)));
+    } else if (fault == QLatin1String("tracks pipe")) {
+        QVERIFY(fifo(VideoFiles::tracksFile(video) + QStringLiteral(".writing")));
+    } else if (fault == QLatin1String("record link")) {
+        QVERIFY(QFile::link(outside, VideoFiles::runRecordFile(video)));
+    } else if (fault == QLatin1String("tracks link")) {
+        QVERIFY(QFile::link(outside, VideoFiles::tracksFile(video)));
+    } else if (fault == QLatin1String("empty lock")) {
+        QVERIFY(testfiles::write(lock, QByteArray()));
+    } else if (fault == QLatin1String("dead lock") || fault == QLatin1String("jobs leftovers")) {
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(0);
+        QCOMPARE(::waitpid(child, nullptr, 0), child);
+        if (fault == QLatin1String("dead lock")) {
+            QVERIFY(testfiles::write(lock,
+                QByteArray::number(child) + "\nkestrin-batch\n"
+                    + QSysInfo::machineHostName().toUtf8() + '\n'));
+        } else {
+            gone << temporary + QStringLiteral("/kestrin-batch-%1-abcdef").arg(child);
+            QVERIFY(testfiles::write(gone.last() + QStringLiteral("/zones"), "1,1\n0\n0\n"));
+        }
+    } else if (fault == QLatin1String("lock directory")) {
+        QVERIFY(QDir().mkpath(lock));
+    } else if (fault == QLatin1String("lock pipe")) {
+        QVERIFY(fifo(lock));
+    } else if (fault == QLatin1String("leftovers")) {
+        gone << VideoFiles::temporaryFile(VideoFiles::trajectoryImageFile(video))
+             << VideoFiles::temporaryFile(VideoFiles::runRecordFile(video))
+             << VideoFiles::tracksFile(video) + QStringLiteral(".writing");
+        for (const QString &path : gone)
+            QVERIFY(testfiles::write(path, "left behind"));
+    } else if (fault == QLatin1String("temporary full")) {
+        if (geteuid() != 0)
+            QSKIP("mounting a file system needs root");
+        small = std::make_unique<SmallFileSystem>(temporary);
+        if (!small->isMounted())
+            QSKIP("this machine does not let the test mount a file system");
+        QVERIFY(fillUp(temporary, 0));
+    } else if (fault == QLatin1String("raw")) {
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+            { "-v", "error", "-y", "-i", crossing, "-c:v", "libx264", "-f", "h264", video });
+        QVERIFY(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+    } else if (fault == QLatin1String("twin")) {
+        QVERIFY(QFile::copy(crossing, work() + QStringLiteral("/v.MP4")));
+    } else if (fault == QLatin1String("latin-1")) {
+        const QByteArray latin1 = QFile::encodeName(work()) + "/caf\xe9.mp4";
+        QCOMPARE(::link(QFile::encodeName(crossing).constData(), latin1.constData()), 0);
+        QVERIFY(QDir(work()).entryList({ QStringLiteral("caf*") }).isEmpty()); // Qt cannot name it
+    }
+    QStringList resolved;
+    for (const QString &argument : arguments)
+        resolved << (argument == QLatin1String("@") ? video : argument);
+    const QString out = fault == QLatin1String("stdout") ? QStringLiteral("/dev/full") : QString();
+    // --summary and --make-demo take their folders from the work folder.
+    const QString saved = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work()));
+    const Outcome batch = runBatch(resolved, out, temporary);
+    QVERIFY(QDir::setCurrent(saved));
+    QCOMPARE(batch.status, status);
+    QVERIFY2(batch.err.contains(message), batch.err.constData());
+
+    if (kept)
+        compareEarlierFiles(video);
+    else
+        QVERIFY(testfiles::read(VideoFiles::resultFile(video)) != earlierCounts);
+    // Nothing written through a link, no link left, nothing left behind.
+    QCOMPARE(testfiles::read(outside), QByteArray("not the run's"));
+    for (const QString &path : { VideoFiles::runRecordFile(video), VideoFiles::tracksFile(video) })
+        QVERIFY(!QFileInfo(path).isSymLink());
+    for (const QString &path : gone)
+        QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
+    QCOMPARE(temporaries(video), QStringList());
+    if (fault != QLatin1String("lock directory") && fault != QLatin1String("lock pipe"))
+        QVERIFY(!QFile::exists(lock));
+}
+
+void TestBatchFaults::changesUnderARunFailIt_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("partial counts removed")
+        << "remove counts" << QByteArray("was removed or replaced during the run");
+    QTest::newRow("lock removed") << "remove lock"
+                                  << QByteArray("v.lock was removed during the run");
+    // Its counts, or their folder, went with the second run's commit.
+    QTest::newRow("lock removed, a second run done")
+        << "second run" << QByteArray("kestrin-batch: error: ");
+}
+
+void TestBatchFaults::changesUnderARunFailIt()
+{
+    QFETCH(QString, change);
+    QFETCH(QByteArray, message);
+
+    const QString video = addVideo(QStringLiteral("v.mp4"), longCrossing);
+    QVERIFY(!video.isEmpty());
+    writeEarlierFiles(video);
+    HeldRun run;
+    QVERIFY(run.start({ video }, dir.filePath(QStringLiteral("out.txt"))));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        testfiles::read(VideoFiles::partialResultFile(video)).startsWith(header), 60000);
+    QByteArray second;
+    if (change == QLatin1String("remove counts")) {
+        QVERIFY(QFile::remove(VideoFiles::partialResultFile(video)));
+    } else {
+        QVERIFY(QFile::remove(VideoFiles::lockFile(video)));
+    }
+    if (change == QLatin1String("second run")) {
+        const Outcome other = runBatch({ QStringLiteral("--quiet"), video });
+        QCOMPARE(other.status, 0);
+        second = testfiles::read(VideoFiles::resultFile(video));
+        QCOMPARE(second.count('\n'), 2);
+    }
+    const Outcome batch = run.release();
+    QCOMPARE(batch.status, 1);
+    QVERIFY2(batch.err.contains(message), batch.err.right(300));
+    QVERIFY2(batch.out.startsWith("v: failed: "), batch.out);
+    // The first run put nothing in place: the earlier files, or the second run's.
+    if (second.isEmpty())
+        compareEarlierFiles(video);
+    else
+        QCOMPARE(testfiles::read(VideoFiles::resultFile(video)), second);
 }
 
 void TestBatchFaults::interruptedRunsKeepPartialCounts_data()

@@ -65,6 +65,9 @@ void TestBatchOptions::parse_data()
     QTest::newRow("version") << QStringList { "--version" } << A::Version << int(ProcessRun::One)
                              << 0 << false << ""
                              << "";
+    QTest::newRow("unknown boxes") << QStringList { "--boxes", "mine", "v.mp4" } << A::UsageError
+                                   << int(ProcessRun::One) << 0 << false << ""
+                                   << "";
     QTest::newRow("no video") << QStringList { "--quiet" } << A::UsageError << int(ProcessRun::One)
                               << 0 << true << ""
                               << "";
@@ -130,8 +133,8 @@ void TestBatchOptions::parse()
 void TestBatchOptions::helpHidesTheChildOption()
 {
     const BatchOptions options = BatchOptions::parse({ "kestrin-batch", "--help" });
-    for (const char *shown :
-        { "--mode", "--jobs", "--shard", "--make-demo", "--quiet", "VIDEO", "Exit status" })
+    for (const char *shown : { "--mode", "--jobs", "--boxes", "--shard", "--make-demo", "--quiet",
+             "VIDEO", "Exit status" })
         QVERIFY2(options.text.contains(QLatin1String(shown)), shown);
     QVERIFY(!options.text.contains(QLatin1String("boxes-from")));
 }

@@ -395,6 +395,7 @@ void TestGroundTruth::broadCatalogIsFixedAndVaried()
     int kinds[3] = { 0, 0, 0 };
     int shaped = 0;
     int pokers = 0;
+    int laneCrossings = 0;
     for (int index = 0; index < SceneCatalog::count(Set::Broad); ++index) {
         const GroundTruthScene scene = SceneCatalog::scene(Set::Broad, index, 0);
         QCOMPARE(scene.name(), SceneCatalog::broadScene(index).name());
@@ -411,6 +412,17 @@ void TestGroundTruth::broadCatalogIsFixedAndVaried()
             shaped += insect.appendages;
             pokers += insect.behaviour.startsWith(QLatin1String("pokes"));
         }
+        // An insect in a lane goes to and fro: its crossings alternate.
+        std::map<int, GroundTruthScene::Direction> lastWay;
+        for (const GroundTruthScene::Event &e : scene.truth()) {
+            if (!scene.swarm()[static_cast<size_t>(e.insect)].behaviour.contains(
+                    QLatin1String("lane")))
+                continue;
+            ++laneCrossings;
+            if (lastWay.count(e.insect))
+                QVERIFY(lastWay[e.insect] != e.direction);
+            lastWay[e.insect] = e.direction;
+        }
     }
     QCOMPARE(*widths.begin(), 320);
     QCOMPARE(*widths.rbegin(), 1920);
@@ -420,6 +432,7 @@ void TestGroundTruth::broadCatalogIsFixedAndVaried()
         QVERIFY2(count >= 30, "every kind of event has a few dozen cases");
     QVERIFY(shaped >= 10);
     QVERIFY(pokers >= 2);
+    QVERIFY2(laneCrossings >= 20, "lanes cross the line many times");
 }
 
 // The real clip's truth table, line by line.

@@ -24,12 +24,15 @@ namespace {
 
 const QByteArray header("Frame;X;Y;In;Out;Timestamp\n");
 const Points line { { 10, 100 }, { 200, 100 } };
+// Stands for the `last` of a track that was never updated.
+const cv::Point noLast(INT_MIN, INT_MIN);
 
 Target track(cv::Point last, cv::Point centroid, int age, int agemovement = 1, int id = 1)
 {
     Target t;
     t.id = id;
-    t.last = last;
+    t.lastKnown = last != noLast;
+    t.last = t.lastKnown ? last : cv::Point(0, 0);
     t.centroid = centroid;
     t.origine = centroid - cv::Point(5, 5);
     t.width = 10;
@@ -198,9 +201,8 @@ void TestInsectDetect::lineStep_data()
         << line << cv::Point(52, 110) << cv::Point(50, 90) << 0 << true;
     QTest::newRow("not matched this step")
         << line << cv::Point(50, 90) << cv::Point(52, 110) << 1 << false;
-    QTest::newRow("created this step")
-        << line << cv::Point(0, 0) << cv::Point(52, 110) << 0 << false;
-    QTest::newRow("last x zero") << line << cv::Point(0, 90) << cv::Point(52, 110) << 0 << false;
+    QTest::newRow("created this step") << line << noLast << cv::Point(52, 110) << 0 << false;
+    QTest::newRow("from column 0") << line << cv::Point(0, 90) << cv::Point(52, 110) << 0 << true;
     QTest::newRow("ends on the line")
         << line << cv::Point(50, 90) << cv::Point(51, 100) << 0 << true;
     QTest::newRow("ends on an end point")
@@ -215,9 +217,11 @@ void TestInsectDetect::lineStep_data()
         << line << cv::Point(50, 90) << cv::Point(60, 99) << 0 << false;
     QTest::newRow("passes beyond the end")
         << line << cv::Point(205, 90) << cv::Point(205, 110) << 0 << false;
-    QTest::newRow("line with a zero coordinate")
-        << Points { { 0, 100 }, { 200, 100 } } << cv::Point(50, 90) << cv::Point(52, 110) << 0
-        << false;
+    QTest::newRow("line from column 0") << Points { { 0, 100 }, { 200, 100 } } << cv::Point(50, 90)
+                                        << cv::Point(52, 110) << 0 << true;
+    QTest::newRow("line from row 0 to the bottom")
+        << Points { { 160, 0 }, { 160, 240 } } << cv::Point(150, 5) << cv::Point(170, 6) << 0
+        << true;
     QTest::newRow("slanted line") << Points { { 20, 20 }, { 120, 220 } } << cv::Point(80, 100)
                                   << cv::Point(60, 110) << 0 << true;
 }
@@ -334,8 +338,7 @@ void TestInsectDetect::boxProbe_data()
         << cv::Point(79, 100) << cv::Point(83, 100) << 1 << 0 << 0 << 0;
     QTest::newRow("vanished, heading away")
         << cv::Point(95, 100) << cv::Point(90, 100) << 1 << 0 << 0 << 0;
-    QTest::newRow("vanished, created before")
-        << cv::Point(0, 0) << cv::Point(95, 100) << 1 << 0 << 0 << 0;
+    QTest::newRow("vanished, created before") << noLast << cv::Point(95, 100) << 1 << 0 << 0 << 0;
     // Appeared: probe from last to 4 x last - 3 x centroid.
     QTest::newRow("appeared, coming out")
         << cv::Point(105, 100) << cv::Point(110, 100) << 0 << 2 << 0 << 1;

@@ -65,6 +65,8 @@ private slots:
     void smallTrackingBoxOnlyWarns();
     void unusableQueuedVideosAreSkipped();
     void jobsGiveTheFilesOfOneVideoRuns();
+    void boxesOfTheQueuedVideos_data();
+    void boxesOfTheQueuedVideos();
     void noVideoLeftIsNoError();
     void shardsGiveTheFilesOfJobs();
     void demoFolderIsCountedAndNeverOverwritten();
@@ -134,7 +136,7 @@ void TestKestrinBatch::countsTheCrossingLikeTheWindow()
     cv::Mat frame;
     while (capture.read(frame))
         run.processFrame(frame);
-    run.finishVideo();
+    QVERIFY2(run.finishVideo(), qPrintable(run.failure()));
     QVERIFY(exports(work()) == fromBatch);
     QCOMPARE(fromBatch.size(), size_t(5)); // two boxes, counts, image, density
 }
@@ -394,6 +396,44 @@ void TestKestrinBatch::jobsGiveTheFilesOfOneVideoRuns()
     const std::map<QString, QByteArray> files = exports(parallelDir);
     QCOMPARE(files.size(), size_t(3 * 5));
     QVERIFY(files == exports(sequentialDir));
+}
+
+void TestKestrinBatch::boxesOfTheQueuedVideos_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("other"); // the second video's summary line
+    QTest::addColumn<bool>("warned");
+
+    QTest::newRow("current, the default")
+        << QStringList() << QByteArray("b: 49 frames, 1 in, 1 out") << true;
+    QTest::newRow("own") << QStringList { "--boxes", "own" }
+                         << QByteArray("b: 49 frames, 0 in, 0 out") << false;
+    QTest::newRow("own, in jobs") << QStringList { "--boxes", "own", "--jobs", "2" }
+                                  << QByteArray("b: 49 frames, 0 in, 0 out") << false;
+}
+
+void TestKestrinBatch::boxesOfTheQueuedVideos()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, other);
+    QFETCH(bool, warned);
+
+    const QString a = copyCrossing(QStringLiteral("a.mp4"));
+    const QString b = copyCrossing(QStringLiteral("b.mp4"));
+    insectscene::saveBoxes(a, crossingLine, insectscene::wholeFrame());
+    // A line the disc never reaches.
+    insectscene::saveBoxes(b, { { 300, 60 }, { 300, 180 } }, insectscene::wholeFrame());
+    const Outcome batch = runBatch(
+        QStringList { QStringLiteral("--quiet"), QStringLiteral("--mode"), QStringLiteral("all") }
+        + options + QStringList { a });
+    QCOMPARE(batch.status, 0);
+    QVERIFY2(lines(batch.out).count("a: 49 frames, 1 in, 1 out") == 1, batch.out);
+    QVERIFY2(lines(batch.out).count(other) == 1, batch.out);
+    // One line naming the video whose own boxes were set aside.
+    const QByteArray warning
+        = "kestrin-batch: warning: " + b.toUtf8() + ": counted with the boxes of " + a.toUtf8();
+    QCOMPARE(batch.err.count(warning), warned ? 1 : 0);
+    QCOMPARE(batch.err.count("warning"), warned ? 1 : 0);
 }
 
 void TestKestrinBatch::noVideoLeftIsNoError()

@@ -129,6 +129,7 @@ private slots:
     void wholeFramesPerSecond();
     void failedRecordStopsTheVideo();
     void secondRunOfAVideoIsSkipped();
+    void interruptedCommitIsCompleted();
 
 private:
     QTemporaryDir dir;
@@ -615,6 +616,7 @@ void TestProcessRun::failedRecordStopsTheVideo()
     std::map<QString, QByteArray> after = snapshot(dir.filePath(QStringLiteral("work")));
     QVERIFY(after[VideoFiles::partialRunRecordFile(video)].contains("\"partial\""));
     after.erase(VideoFiles::partialRunRecordFile(video));
+    after.erase(VideoFiles::partialDir(video));
     QVERIFY(after == before);
 }
 
@@ -646,6 +648,33 @@ void TestProcessRun::secondRunOfAVideoIsSkipped()
     first.cancel();
     second.start(loadZones(video), insectscene::kSize, { video });
     QVERIFY(second.openNext(other));
+}
+
+void TestProcessRun::interruptedCommitIsCompleted()
+{
+    // A run killed after its first rename: the image is new, the rest wait.
+    const QString folder = dir.filePath(QStringLiteral("journal"));
+    const QString video = folder + QStringLiteral("/j.mp4");
+    const QString exportDir = VideoFiles::exportDir(video);
+    QVERIFY(testfiles::write(VideoFiles::trajectoryImageFile(video), "new image"));
+    QVERIFY(testfiles::write(VideoFiles::densityFile(video) + ".tmp", "new density"));
+    QVERIFY(testfiles::write(VideoFiles::densityFile(video), "old density"));
+    QVERIFY(testfiles::write(VideoFiles::runRecordFile(video) + ".tmp", "new record"));
+    QVERIFY(testfiles::write(VideoFiles::tracksFile(video), "old tracks"));
+    QVERIFY(testfiles::write(VideoFiles::partialResultFile(video), header));
+    QVERIFY(testfiles::write(VideoFiles::commitJournalFile(video),
+        R"([["rename","j_doza.jpg.tmp","j_doza.jpg"],["rename","j_doza.txt.tmp","j_doza.txt"],)"
+        R"(["rename","j_run.json.tmp","j_run.json"],["remove","j_tracks.csv"],)"
+        R"(["remove","partial/j_run.json"],["rename","partial/j.csv","j.csv"]])"));
+
+    const QStringList lines = OutputSet::recover(folder);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].startsWith(QStringLiteral("completed the files of")), qPrintable(lines[0]));
+    const std::map<QString, QByteArray> expected { { exportDir + "/j.csv", header },
+        { exportDir + "/j_doza.jpg", "new image" }, { exportDir + "/j_doza.txt", "new density" },
+        { exportDir + "/j_run.json", "new record" } };
+    QVERIFY(snapshot(exportDir) == expected);
+    QVERIFY(OutputSet::recover(folder).isEmpty()); // nothing left to do
 }
 
 QTEST_APPLESS_MAIN(TestProcessRun)

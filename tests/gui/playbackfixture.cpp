@@ -29,13 +29,18 @@
 
 namespace {
 
-// Answers the window's directory dialog with "cancelled", and every
-// question with no.
+// Answers the window's directory dialog with the folder it opens on (the
+// same working directory chosen again), every save dialog with "cancelled"
+// and every question with no.
 class CancelledDialogs final : public FileDialogProvider
 {
 public:
-    QString existingDirectory(const QString &) override { return QString(); }
+    QString existingDirectory(const QString &start) override { return start; }
     QString saveFileName(const QString &, const QString &, const QString &) override
+    {
+        return QString();
+    }
+    QString saveImageName(const QString &, const QStringList &, int &) override
     {
         return QString();
     }
@@ -209,9 +214,10 @@ QColor PlaybackFixture::shownColour(const QPoint &displayPoint) const
 
 bool PlaybackFixture::waitTicks(int ticks)
 {
-    // Connected after the window's own slot: a counted tick has been carried out.
+    // Connected after the window's own slot: a counted tick has been carried
+    // out. A paused window stops its timer once the picture is drawn.
     QSignalSpy spy(frameTimer(), &QTimer::timeout);
-    return QTest::qWaitFor([&] { return spy.size() >= ticks; }, 5000);
+    return QTest::qWaitFor([&] { return spy.size() >= ticks || !frameTimer()->isActive(); }, 5000);
 }
 
 bool PlaybackFixture::act(const QString &action)

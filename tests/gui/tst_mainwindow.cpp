@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -67,6 +68,12 @@ public:
         saveCalls << QStringList { caption, dir, filter };
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
+    QString saveImageName(const QString &caption, const QStringList &filters, int &chosen) override
+    {
+        saveCalls << (QStringList { caption } + filters);
+        chosen = imageKind;
+        return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+    }
 
     bool question(QWidget *, const QString &, const QString &text) override
     {
@@ -76,6 +83,7 @@ public:
     void warning(QWidget *, const QString &, const QString &text) override { warnings << text; }
 
     bool answer = true;
+    int imageKind = 0; // 1: the full frame
     QStringList questions;
     QStringList warnings;
 };
@@ -121,6 +129,13 @@ QStringList clippedTexts(const QWidget *top)
                 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button), button->width());
         } else if (const auto *group = qobject_cast<const QGroupBox *>(widget)) {
             check(group, group->title().trimmed(), 16, group->width());
+        } else if (const auto *combo = qobject_cast<const QComboBox *>(widget)) {
+            // Its hint has room for the longest item.
+            if (combo->isVisibleTo(combo->window()) && combo->width() < combo->sizeHint().width())
+                clipped << QStringLiteral("%1: %2 < %3")
+                               .arg(combo->objectName())
+                               .arg(combo->width())
+                               .arg(combo->sizeHint().width());
         }
     }
     return clipped;
@@ -215,7 +230,7 @@ private slots:
     void layoutsFollowTheForm();
     void grabWindow();
     void settingRoundTrip();
-    void cancelledDirectoryStillRelists();
+    void cancelledDirectoryChangesNothing();
     void missingDirectoryListsNothing();
     void importDialogThenRelist();
     void aboutBox();
@@ -229,6 +244,9 @@ private slots:
     void workingDirectoryState();
     void realDirectoryDialog();
     void realSaveDialog();
+    void saveFullFrame();
+    void fitsTheScreen_data();
+    void fitsTheScreen();
     void destroyedWhileShown();
     void textsFit();
 
@@ -287,6 +305,8 @@ void TestMainWindow::createWindow()
     m_window->setFileDialogs(std::move(dialogs));
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    // The offscreen screen is smaller than the form: as on a desktop of 1280 x 800.
+    m_window->fitTo(QRect(0, 0, 1280, 800));
 }
 
 void TestMainWindow::whenModal(const std::function<void(QWidget *)> &handle)
@@ -340,7 +360,7 @@ void TestMainWindow::firstStartWithoutSetting()
     // needs a working directory to import into.
     const QStringList usable { QStringLiteral("pb_videofile"), QStringLiteral("pb_about"),
         QStringLiteral("cb_hankview"), QStringLiteral("tv_file"), QStringLiteral("pb_summary"),
-        QStringLiteral("cb_savetracks") };
+        QStringLiteral("pb_review"), QStringLiteral("cb_savetracks") };
     QStringList enabled;
     QStringList controls;
     for (QWidget *widget : m_window->findChildren<QWidget *>()) {
@@ -360,7 +380,7 @@ void TestMainWindow::firstStartWithoutSetting()
     expected << QStringLiteral("gv_video");
     expected.sort();
     QCOMPARE(enabled, expected);
-    QCOMPARE(controls.size(), 28);
+    QCOMPARE(controls.size(), 29);
 
     QVERIFY(child<QLabel>("la_mouse")->text().isEmpty());
     QCOMPARE(child<QLabel>("la_version")->text(), QStringLiteral("Version 2.5.6"));
@@ -397,8 +417,8 @@ void TestMainWindow::formWidgets_data()
     row("gv_video", "GraphicsViewMouse", page, QRect(290, 60, 642, 482), QString());
     row("hs_frame", "QSlider", page, QRect(290, 550, 641, 20), QString());
     // The counting choice takes the right part of the processing choice's place.
-    row("cb_process_conf", "QComboBox", page, QRect(10, 570, 156, 22), QString());
-    row("cb_counting", "QComboBox", page, QRect(172, 570, 155, 22), QString());
+    row("cb_process_conf", "QComboBox", page, QRect(10, 570, 181, 22), QString());
+    row("cb_counting", "QComboBox", page, QRect(195, 570, 136, 22), QString());
     row("pushButton_2", "QPushButton", page, QRect(335, 570, 90, 23), QStringLiteral("Save image"));
     row("layoutWidget", "QWidget", page, QRect(430, 570, 401, 25), QString());
     row("la_Num_Frame", "QLabel", page, QRect(866, 567, 74, 22), QString());
@@ -444,6 +464,7 @@ void TestMainWindow::formWidgets()
         m_formWindow = std::make_unique<MainWindow>();
         m_formWindow->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_formWindow.get()));
+        m_formWindow->fitTo(QRect(0, 0, 1280, 800));
     }
     const QWidget *widget = m_formWindow->findChild<QWidget *>(name);
     QVERIFY2(widget, qPrintable(name));
@@ -608,7 +629,7 @@ void TestMainWindow::settingRoundTrip()
     QCOMPARE(files->model()->rowCount(), 0);
 }
 
-void TestMainWindow::cancelledDirectoryStillRelists()
+void TestMainWindow::cancelledDirectoryChangesNothing()
 {
     writeSetting(m_work->path());
     QVERIFY(touch(m_work->filePath(QStringLiteral("a.mp4"))));
@@ -620,7 +641,6 @@ void TestMainWindow::cancelledDirectoryStillRelists()
     QCOMPARE(m_dialogs->directoryStarts.size(), 1);
     QCOMPARE(child<QLineEdit>("le_videofile")->text(), m_work->path());
     QCOMPARE(readSetting().toString(), m_work->path());
-    QCOMPARE(child<QTableView>("tv_file")->model()->rowCount(), 2);
 }
 
 void TestMainWindow::missingDirectoryListsNothing()
@@ -695,8 +715,8 @@ void TestMainWindow::saveImage()
     save->setEnabled(true);
     QTest::mouseClick(save, Qt::LeftButton);
     QCOMPARE(m_dialogs->saveCalls.size(), 1);
-    QCOMPARE(m_dialogs->saveCalls.first(),
-        (QStringList { QStringLiteral("Save as..."), QString(), QStringLiteral("jpg (*.jpg)") }));
+    QCOMPARE(m_dialogs->saveCalls.first().mid(0, 2),
+        (QStringList { QStringLiteral("Save as..."), QStringLiteral("jpg (*.jpg)") }));
     QVERIFY(!QFile::exists(target));
 
     m_window->geometry.setFromFrameSize(1920, 1080);
@@ -976,7 +996,9 @@ void TestMainWindow::realSaveDialog()
     save->setEnabled(true);
     QTest::mouseClick(save, Qt::LeftButton);
     QCOMPARE(title, QStringLiteral("Save as..."));
-    QCOMPARE(filters, QStringList { QStringLiteral("jpg (*.jpg)") });
+    QCOMPARE(filters,
+        (QStringList {
+            QStringLiteral("jpg (*.jpg)"), QStringLiteral("Full frame, 0 x 0, once (*.jpg)") }));
     QVERIFY(saving);
 
     const QString previousCurrent = QDir::currentPath();
@@ -998,6 +1020,62 @@ void TestMainWindow::destroyedWhileShown()
     QSignalSpy finished(path, &QLineEdit::editingFinished);
     m_window.reset();
     QCOMPARE(finished.size(), 1);
+}
+
+void TestMainWindow::saveFullFrame()
+{
+    createWindow();
+    const QString target = m_work->filePath(QStringLiteral("frame.png"));
+    m_dialogs->saveAnswers << target;
+    m_dialogs->imageKind = 1;
+    m_window->frame = cv::Mat(1080, 1920, CV_8UC3, cv::Scalar(40, 80, 120));
+    m_window->frameWidth = 1920;
+    m_window->frameHeight = 1080;
+    auto *save = child<QPushButton>("pushButton_2");
+    save->setEnabled(true);
+    QTest::mouseClick(save, Qt::LeftButton);
+
+    const cv::Mat saved = cv::imread(QFile::encodeName(target).toStdString());
+    QCOMPARE(QSize(saved.cols, saved.rows), QSize(1920, 1080));
+    QCOMPARE(saved.at<cv::Vec3b>(1000, 1900), cv::Vec3b(40, 80, 120));
+    // Once: the pictures shown later are not saved.
+    QVERIFY(m_window->saveImageFile.isEmpty());
+}
+
+void TestMainWindow::fitsTheScreen_data()
+{
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<bool>("formSize");
+    QTest::newRow("1024 x 768") << QSize(1024, 768) << false;
+    QTest::newRow("1280 x 800") << QSize(1280, 800) << true;
+    QTest::newRow("1920 x 1080") << QSize(1920, 1080) << true;
+}
+
+void TestMainWindow::fitsTheScreen()
+{
+    QFETCH(QSize, screen);
+    QFETCH(bool, formSize);
+    createWindow();
+    m_window->fitTo(QRect(QPoint(0, 0), screen));
+    QCOMPARE(m_window->size() == QSize(1200, 710), formSize);
+    // With room for a title bar.
+    QVERIFY(m_window->width() <= screen.width() && m_window->height() + 28 <= screen.height());
+
+    // Every control can be brought into view, and then is wholly inside the window.
+    auto *area = child<QScrollArea>("sa_page");
+    const QRect shown(
+        area->viewport()->mapTo(m_window.get(), QPoint(0, 0)), area->viewport()->size());
+    int controls = 0;
+    for (QWidget *control : area->widget()->findChildren<QWidget *>()) {
+        if (!control->focusPolicy() || control->objectName().isEmpty()
+            || control->objectName().startsWith(QLatin1String("qt_")))
+            continue;
+        area->ensureWidgetVisible(control, 0, 0);
+        const QRect rect(control->mapTo(m_window.get(), QPoint(0, 0)), control->size());
+        QVERIFY2(shown.contains(rect), qPrintable(control->objectName()));
+        ++controls;
+    }
+    QVERIFY(controls >= 25);
 }
 
 QTEST_MAIN(TestMainWindow)

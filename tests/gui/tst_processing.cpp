@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <QAbstractButton>
 #include <QAbstractItemModel>
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,7 +34,9 @@
 #include "imagewindow.h"
 #include "insectscene.h"
 #include "mainwindow.h"
+#include "runrecord.h"
 #include "settingsstore.h"
+#include "tableviewfile.h"
 #include "testfiles.h"
 #include "testvideo.h"
 #include "videofiles.h"
@@ -155,6 +158,8 @@ private slots:
     void sameFilesAsTheBatchProgram();
     void playbackAfterCancel();
     void videoThatEndsEarly();
+    void boxesOfTheirOwn_data();
+    void boxesOfTheirOwn();
 
 private:
     // Copies a prepared scene into the working directory under `name`.
@@ -169,6 +174,10 @@ private:
     // Carries out ticks by hand until the run is over; records the video of
     // every processed frame and the position it ends on.
     bool tickToTheEnd(int maxTicks = 2000);
+    // Answers the question on the queued videos' boxes, once it is asked,
+    // with the button whose text starts with `answer`; keeps what it said.
+    void answerBoxes(const QString &answer);
+    QString m_boxesQuestion;
     QString label(const char *name) const { return child<QLabel>(name)->text(); }
     template <typename T> T *child(const char *name) const
     {
@@ -286,6 +295,22 @@ bool TestProcessing::tickToTheEnd(int maxTicks)
     return false;
 }
 
+void TestProcessing::answerBoxes(const QString &answer)
+{
+    m_boxesQuestion.clear();
+    const auto click = [this, answer] {
+        auto *box = m_window ? m_window->findChild<QMessageBox *>(QStringLiteral("boxesQuestion"))
+                             : nullptr;
+        if (box) {
+            m_boxesQuestion = box->text() + QLatin1Char('\n') + box->informativeText();
+            for (QAbstractButton *button : box->buttons())
+                if (button->text().startsWith(answer))
+                    button->click();
+        }
+    };
+    QMetaObject::invokeMethod(this, click, Qt::QueuedConnection);
+}
+
 void TestProcessing::oneFile()
 {
     const QString video = addVideo(QStringLiteral("crossing.mp4"), nameA);
@@ -338,7 +363,8 @@ void TestProcessing::oneFile()
     QCOMPARE(child<QTableView>("tv_result")->model()->rowCount(), m_window->results.size());
 
     QVERIFY(m_window->trajectoryWindow);
-    QCOMPARE(m_window->trajectoryWindow->windowTitle(), QStringLiteral("Kestrin Doza Vozizoz"));
+    QCOMPARE(m_window->trajectoryWindow->windowTitle(),
+        QStringLiteral("Trajectories of %1 - Kestrin").arg(QFileInfo(video).fileName()));
     QVERIFY(m_window->trajectoryWindow->isVisible());
     QVERIFY(!m_window->trajectoryWindow->pixmap().isNull());
     QCOMPARE(m_window->trajectoryWindow->pixmap().size(),
@@ -418,7 +444,8 @@ void TestProcessing::cancelInTheMiddle()
     QCOMPARE(m_window->videoFile, videos[0]);
     QCOMPARE(stoppedAt, 100.0);
     const QRegularExpression shown(
-        QStringLiteral("^Video 1 of 2, frame 100, ([0-9]+\\.[0-9]) frames per second$"));
+        QStringLiteral("^Video 1 of 2 \\(%1\\), frame 100, ([0-9]+\\.[0-9]) frames per second$")
+            .arg(QFileInfo(videos[0]).fileName()));
     const QRegularExpressionMatch match = shown.match(progress);
     QVERIFY2(match.hasMatch(), qPrintable(progress));
     QVERIFY(match.captured(1).toDouble() > 0);
@@ -616,6 +643,8 @@ void TestProcessing::cancelInTheSecondVideo()
     const QByteArray firstArea = testfiles::read(VideoFiles::areaFile(videos[0]));
     createWindow();
     QVERIFY(openVideo(videos[0]));
+    if (ownBoxes)
+        answerBoxes(QStringLiteral("Count with the boxes of"));
     QVERIFY(startProcessing(2));
 
     // Stopped five frames into the second video.
@@ -625,6 +654,11 @@ void TestProcessing::cancelInTheSecondVideo()
     QCOMPARE(m_window->videoFile, videos[1]);
     for (int tick = 0; tick < 5; ++tick)
         m_window->timeframe();
+    // The path, the highlighted row and the progress name the video in progress.
+    QCOMPARE(label("la_file_selected"), videos[1]);
+    const auto *files = child<QTableView>("tv_file");
+    QCOMPARE(m_window->fileTable->filePath(files->currentIndex().row()), videos[1]);
+    QVERIFY(label("la_progress").contains(QFileInfo(videos[1]).fileName()));
     QTest::mouseClick(child<QPushButton>("pb_algo"), Qt::LeftButton);
     QCOMPARE(child<QPushButton>("pb_algo")->text(), QStringLiteral("Process"));
 
@@ -830,6 +864,51 @@ void TestProcessing::videoThatEndsEarly()
     // Counted up to its last frame, with a trajectory image.
     QVERIFY(testfiles::read(VideoFiles::resultFile(video)).startsWith(header));
     QVERIFY(hasTrajectory(video));
+}
+
+void TestProcessing::boxesOfTheirOwn_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("each with its own") << QStringLiteral("Count each with its own boxes");
+    QTest::newRow("all with the current") << QStringLiteral("Count with the boxes of");
+    QTest::newRow("cancelled") << QStringLiteral("Cancel");
+}
+
+void TestProcessing::boxesOfTheirOwn()
+{
+    QFETCH(QString, answer);
+    const QStringList videos = addInTableOrder(
+        { QStringLiteral("before.mp4"), QStringLiteral("crossing.mp4") }, { nameA, nameB });
+    QCOMPARE(videos.size(), 2);
+    insectscene::saveBoxes(videos[0], { { 100, 60 }, { 100, 180 } }, trackingBox);
+    insectscene::saveBoxes(videos[1], countingLine, trackingBox);
+    createWindow();
+
+    // The second video alone, with its own boxes: what "its own" must give.
+    QVERIFY(openVideo(videos[1]));
+    QVERIFY(startProcessing(1));
+    QVERIFY(tickToTheEnd());
+    const QByteArray alone = testfiles::read(VideoFiles::resultFile(videos[1]));
+    QVERIFY(!records(videos[1]).empty());
+    QVERIFY(QFile::remove(VideoFiles::resultFile(videos[1])));
+
+    QVERIFY(openVideo(videos[0]));
+    answerBoxes(answer);
+    const bool started = startProcessing(2);
+    QCOMPARE(m_boxesQuestion,
+        QStringLiteral("1 video has its own boxes.\n%1").arg(QFileInfo(videos[1]).fileName()));
+    QCOMPARE(started, !answer.startsWith(QLatin1String("Cancel")));
+    if (!started) {
+        QVERIFY(!QFileInfo::exists(VideoFiles::resultFile(videos[0])));
+        return;
+    }
+    QVERIFY(tickToTheEnd());
+    RunRecord record;
+    QVERIFY(RunRecord::load(VideoFiles::runRecordFile(videos[1]), record, nullptr));
+    if (answer.contains(QLatin1String("its own")))
+        QCOMPARE(testfiles::read(VideoFiles::resultFile(videos[1])), alone);
+    else
+        QCOMPARE(record.countingBox, (std::vector<cv::Point> { { 100, 60 }, { 100, 180 } }));
 }
 
 QTEST_MAIN(TestProcessing)

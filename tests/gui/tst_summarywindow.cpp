@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,23 +27,6 @@
 #include "windowdriver.h"
 
 namespace {
-
-// Answers "Save chart" with a name chosen beforehand.
-class SaveAs final : public FileDialogProvider
-{
-public:
-    explicit SaveAs(const QString &path)
-        : path(path)
-    {
-    }
-    QString saveFileName(const QString &, const QString &, const QString &) override
-    {
-        return path;
-    }
-
-private:
-    QString path;
-};
 
 QStringList rowCells(const QAbstractItemModel *model, int row)
 {
@@ -63,6 +48,7 @@ private slots:
     void cleanup();
 
     void showsWhatSummaryCsvSays();
+    void missingFolderIsSaidAndEscapeCloses();
     void followsTheResultsAndTheBins();
     void savesTracksLikeTheBatchProgram();
 
@@ -130,12 +116,39 @@ void TestSummaryWindow::showsWhatSummaryCsvSays()
         QVERIFY(QFileInfo::exists(VideoFiles::activityChartFile(work->path(), suffix)));
     QVERIFY(QFileInfo::exists(VideoFiles::activityFile(work->path())));
 
-    // "Save chart" to a name without a suffix saves a PNG.
-    const QString chosen = work->filePath(QStringLiteral("chart"));
-    summary->setFileDialogs(std::make_unique<SaveAs>(chosen));
+    // The counts of clip.mp4 are undated: the window says why.
+    QVERIFY(summary->findChild<QLabel *>(QStringLiteral("la_naming"))->isVisible());
+
+    // "Save chart" with the SVG filter and a name without a suffix.
     QTest::mouseClick(
         summary->findChild<QPushButton *>(QStringLiteral("pb_savechart")), Qt::LeftButton);
-    QCOMPARE(QImage(chosen + QStringLiteral(".png")).size(), QSize(1200, 600));
+    auto *dialog = summary->findChild<QFileDialog *>(QStringLiteral("fd_savechart"));
+    QVERIFY(dialog);
+    dialog->selectNameFilter(QStringLiteral("SVG image (*.svg)"));
+    dialog->selectFile(work->filePath(QStringLiteral("chart")));
+    static_cast<QDialog *>(dialog)->accept(); // as "Save" does
+    QVERIFY(testfiles::read(work->filePath(QStringLiteral("chart.svg"))).contains("<svg"));
+}
+
+void TestSummaryWindow::missingFolderIsSaidAndEscapeCloses()
+{
+    SummaryWindow *summary = openSummary();
+    QVERIFY(summary);
+    summary->setFolder(work->filePath(QStringLiteral("gone")));
+    QVERIFY(summary->findChild<QLabel *>(QStringLiteral("la_totals"))
+                ->text()
+                .contains(QStringLiteral("does not exist")));
+    QVERIFY(!summary->findChild<QPushButton *>(QStringLiteral("pb_export"))->isEnabled());
+    QTest::keyClick(summary, Qt::Key_Escape);
+    QVERIFY(!summary->isVisible());
+
+    // Not opened at all for a working directory that went away.
+    QTRY_VERIFY(!window->findChild<SummaryWindow *>());
+    QVERIFY(work->remove());
+    QTest::mouseClick(
+        window->findChild<QPushButton *>(QStringLiteral("pb_summary")), Qt::LeftButton);
+    QVERIFY(!window->findChild<SummaryWindow *>());
+    QVERIFY(window->statusBar()->currentMessage().contains(QStringLiteral("does not exist")));
 }
 
 void TestSummaryWindow::followsTheResultsAndTheBins()

@@ -87,7 +87,7 @@ void TestVideoOpen::countFileListing()
         QVERIFY(writeFile(countFilePath(video), content));
     QVERIFY(createWindow(m_work->path()));
     QCOMPARE(child<QTextEdit>("te_error")->toPlainText(),
-        QStringLiteral("Int Detected : 0 \nOut Detected : 0"));
+        QStringLiteral("In Detected :0\nOut Detected : 0"));
     QVERIFY(openVideo(video));
 
     const QAbstractItemModel *model = child<QTableView>("tv_result")->model();
@@ -164,7 +164,7 @@ void TestVideoOpen::modeControls_data()
     QTest::addColumn<QList<QStringList>>("enabled");
 
     const QStringList always { "pb_about", "cb_hankview", "gv_video", "pb_summary",
-        "cb_savetracks" };
+        "pb_review", "cb_savetracks" };
     const QStringList files { "pb_Import", "pb_videofile", "tv_file" };
     const QStringList viewing { "pb_slow_reverse", "pb_fast_reverse", "pb_play_pause",
         "pb_fast_forward", "pb_slow_forward", "pushButton_2", "hs_frame", "pb_clearmask",
@@ -285,7 +285,7 @@ void TestVideoOpen::unopenableVideo_data()
                                  << QStringLiteral("no frame 90");
     // Opens, but has no frame count: it would play as frame -2.3e18.
     QTest::newRow("raw H.264 under an .mp4 name")
-        << QStringLiteral("raw") << QByteArray() << QStringLiteral("raw stream");
+        << QStringLiteral("raw") << QByteArray() << QStringLiteral("raw H.264 stream");
 }
 
 void TestVideoOpen::unopenableVideo()
@@ -318,7 +318,7 @@ void TestVideoOpen::unopenableVideo()
     QVERIFY(openVideo(bad));
     QCOMPARE(enabledControls(),
         QStringList({ "cb_hankview", "cb_savetracks", "gv_video", "pb_Import", "pb_about",
-            "pb_summary", "pb_videofile", "tv_file" }));
+            "pb_review", "pb_summary", "pb_videofile", "tv_file" }));
     QVERIFY(label("la_file_selected").isEmpty());
     QVERIFY(label("la_width").isEmpty());
     QVERIFY(waitTicks(2));
@@ -394,21 +394,24 @@ void TestVideoOpen::startTimeFromName_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind"); // "coded", "now" or "invalid"
     QTest::addColumn<QDateTime>("coded");
+    QTest::addColumn<QString>("said"); // beside the video's properties
 
     QTest::newRow("coded name") << QString() << QStringLiteral("video_20150612_0930_01.mp4")
                                 << QStringLiteral("coded")
-                                << QDateTime(QDate(2015, 6, 12), QTime(9, 30));
+                                << QDateTime(QDate(2015, 6, 12), QTime(9, 30))
+                                << QStringLiteral("Recording start: 2015-06-12 09:30");
+    const QString processing = QStringLiteral("Stamped at the time of processing");
     QTest::newRow("plain name") << QString() << QStringLiteral("clip.mp4") << QStringLiteral("now")
-                                << QDateTime();
+                                << QDateTime() << processing;
     // A date that does not parse is warned about and stamped as a plain
     // name: an invalid start would leave every time stamp empty.
     QTest::newRow("name too short after the cut")
         << QString() << QStringLiteral("video_20150612_0930.mp4") << QStringLiteral("now")
-        << QDateTime();
+        << QDateTime() << processing;
     // Only the file's own name counts.
     QTest::newRow("marker in the folder only")
         << QStringLiteral("video_archive") << QStringLiteral("clip.mp4") << QStringLiteral("now")
-        << QDateTime();
+        << QDateTime() << processing;
 }
 
 void TestVideoOpen::startTimeFromName()
@@ -417,6 +420,7 @@ void TestVideoOpen::startTimeFromName()
     QFETCH(QString, name);
     QFETCH(QString, kind);
     QFETCH(QDateTime, coded);
+    QFETCH(QString, said);
 
     const QString video = addVideo(QStringLiteral("h264.mp4"), name, folder);
     QVERIFY(createWindow(QFileInfo(video).path()));
@@ -424,6 +428,7 @@ void TestVideoOpen::startTimeFromName()
     QVERIFY(openVideo(video));
     const QDateTime after = QDateTime::currentDateTime();
     const QDateTime start = startTime();
+    QCOMPARE(label("la_recording"), said);
 
     if (kind == QLatin1String("coded")) {
         QCOMPARE(start, coded);

@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -30,6 +32,7 @@
 #include "graphicsviewmouse.h"
 #include "mainwindow.h"
 #include "settingsstore.h"
+#include "tableviewfile.h"
 #include "testfiles.h"
 #include "testvideo.h"
 #include "windowdriver.h"
@@ -112,6 +115,9 @@ private slots:
     void editingKeepsTheFrame_data();
     void editingKeepsTheFrame();
     void failedSaveIsSaid();
+    void unsavedBoxAsksFirst_data();
+    void unsavedBoxAsksFirst();
+    void tabLeavesTheTable();
 
 private:
     QString addVideo(const QString &source, const QString &name);
@@ -269,8 +275,8 @@ void TestZoneEditing::mouseLabel()
     send(QEvent::MouseMove, pos, Qt::NoButton, Qt::NoButton);
     QCOMPARE(mouse->text(), label);
 
-    // Closing the video (the directory dialog closes it, even when cancelled)
-    // empties the label, and later moves leave it empty.
+    // Closing the video (the working directory chosen again) empties the label, and later moves
+    // leave it empty.
     pushButton("pb_videofile");
     QCOMPARE(mouse->text(), QString());
     send(QEvent::MouseMove, pos, Qt::NoButton, Qt::NoButton);
@@ -732,7 +738,7 @@ void TestZoneEditing::noBoxesWithoutVideo()
     QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
     createWindow();
 
-    // After another working directory is chosen (here: the dialog cancelled),
+    // After a working directory is chosen (here: the same one again),
     // and after a video that cannot be opened, no box can be touched.
     QVERIFY(openVideo(video));
     QCOMPARE(enabledEditButtons(), editButtons);
@@ -757,33 +763,47 @@ void TestZoneEditing::noBoxesWithoutVideo()
 
 void TestZoneEditing::processWaitsForTheEdit_data()
 {
-    QTest::addColumn<bool>("boxes");
+    QTest::addColumn<QString>("saved"); // the box files written
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("why");
 
-    QTest::newRow("counting box") << true << "pb_cleararea"
+    QTest::newRow("counting box") << "area mask"
+                                  << "pb_cleararea"
                                   << "pb_cancelarea" << QString();
-    QTest::newRow("tracking box") << true << "pb_clearmask"
+    QTest::newRow("tracking box") << "area mask"
+                                  << "pb_clearmask"
                                   << "pb_cancelmask" << QString();
-    QTest::newRow("shift") << true << "pb_movebox"
+    QTest::newRow("shift") << "area mask"
+                           << "pb_movebox"
                            << "pb_savebox" << QString();
-    QTest::newRow("no boxes") << false << "pb_cleararea"
+    QTest::newRow("no boxes") << ""
+                              << "pb_cleararea"
                               << "pb_cancelarea"
-                              << "no saved counting box";
+                              << "no saved counting box and tracking box.";
+    // Only the missing one is named.
+    QTest::newRow("no tracking box") << "area"
+                                     << "pb_cleararea"
+                                     << "pb_cancelarea"
+                                     << "no saved tracking box.";
+    QTest::newRow("no counting box") << "mask"
+                                     << "pb_cleararea"
+                                     << "pb_cancelarea"
+                                     << "no saved counting box.";
 }
 
 void TestZoneEditing::processWaitsForTheEdit()
 {
-    QFETCH(bool, boxes);
+    QFETCH(QString, saved);
     QFETCH(QString, start);
     QFETCH(QString, end);
     QFETCH(QString, why);
     const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
-    if (boxes) {
+    if (saved.contains(QLatin1String("area")))
         QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    if (saved.contains(QLatin1String("mask")))
         QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
-    }
+    const bool boxes = saved == QLatin1String("area mask");
     createWindow();
     auto *process = child<QPushButton>("pb_algo");
     auto *hint = child<QLabel>("la_process_hint");
@@ -796,7 +816,9 @@ void TestZoneEditing::processWaitsForTheEdit()
     QVERIFY(!process->isEnabled());
     QVERIFY2(
         process->toolTip().contains(QLatin1String("being edited")), qPrintable(process->toolTip()));
-    QCOMPARE(hint->text(), process->toolTip());
+    // The status bar says how to draw instead.
+    QVERIFY(hint->text().isEmpty());
+    QVERIFY(m_window->statusBar()->currentMessage().contains(QLatin1String("Escape cancels")));
     // Pressed all the same (a shortcut, a stale click): nothing starts.
     QVERIFY(QMetaObject::invokeMethod(m_window.get(), "algo"));
     QCOMPARE(process->text(), QStringLiteral("Process"));
@@ -837,9 +859,9 @@ void TestZoneEditing::editingKeepsTheFrame()
     pushButton(buttons.at(1).toLatin1().constData());
     QCOMPARE(m_window->editState, 3);
     QCOMPARE(m_window->position, 91.0);
-    // Later ticks redraw that frame; the video is not opened afresh at 90.
-    QSignalSpy ticks(m_window->timer, &QTimer::timeout);
-    QTRY_VERIFY(ticks.size() >= 2);
+    // That frame is redrawn, then the window idles; the video is not opened
+    // afresh at 90.
+    QTRY_VERIFY(!m_window->timer->isActive());
     QCOMPARE(child<QLabel>("la_Num_Frame")->text(), QStringLiteral("91"));
     QCOMPARE(m_window->position, 91.0);
 }
@@ -862,6 +884,86 @@ void TestZoneEditing::failedSaveIsSaid()
         qPrintable(said));
     QCOMPARE(
         child<QTableView>("tv_file")->model()->index(0, 1).data().toString(), QStringLiteral("N"));
+}
+
+void TestZoneEditing::unsavedBoxAsksFirst_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("drop"); // the answer to the question
+    QTest::addColumn<int>("questions");
+    QTest::addColumn<int>("editState"); // 1: still drawing
+    QTest::addColumn<QString>("shown"); // the video open afterwards
+
+    QTest::newRow("another video, kept") << "row" << false << 1 << 1 << "first";
+    QTest::newRow("another video, dropped") << "row" << true << 1 << 3 << "second";
+    QTest::newRow("a folder, kept") << "folder" << false << 1 << 1 << "first";
+    QTest::newRow("a folder, dropped") << "folder" << true << 1 << 0 << "";
+    QTest::newRow("folder dialog cancelled") << "cancel" << true << 0 << 1 << "first";
+    QTest::newRow("Escape") << "escape" << true << 0 << 3 << "first";
+}
+
+void TestZoneEditing::unsavedBoxAsksFirst()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, drop);
+    QFETCH(int, questions);
+    QFETCH(int, editState);
+    QFETCH(QString, shown);
+    const QString first = addVideo(QStringLiteral("320.avi"), QStringLiteral("first.mp4"));
+    addVideo(QStringLiteral("320.avi"), QStringLiteral("second.mp4"));
+    QVERIFY(writeFile(boxFile(first, "_area.krn"), krn(areaBox)));
+    windowdriver::CancelledDialogs *dialogs = nullptr;
+    m_window = windowdriver::showWindowOn(m_work->path(), &dialogs);
+    QVERIFY(m_window);
+    dialogs->answer = drop;
+    dialogs->sameDirectory = action != QLatin1String("cancel");
+    QVERIFY(openVideo(first));
+    pushButton("pb_cleararea");
+    click(QPoint(20, 20));
+    click(QPoint(200, 20));
+
+    if (action == QLatin1String("row"))
+        openVideo(m_work->filePath(QStringLiteral("second.mp4")));
+    else if (action == QLatin1String("escape"))
+        QTest::keyClick(child<QPushButton>("pb_savearea"), Qt::Key_Escape);
+    else
+        pushButton("pb_videofile");
+
+    QCOMPARE(dialogs->questions.size(), questions);
+    QVERIFY(!questions || dialogs->questions.first().contains(QLatin1String("first.mp4")));
+    QCOMPARE(m_window->editState, editState);
+    const QString path = shown.isEmpty() ? QString() : m_work->filePath(shown + ".mp4");
+    QCOMPARE(child<QLabel>("la_file_selected")->text(), path);
+    const int row = child<QTableView>("tv_file")->currentIndex().row();
+    QVERIFY(path.isEmpty() || m_window->fileTable->filePath(row) == path);
+    // The drawing goes on, or is gone unsaved.
+    QCOMPARE(m_window->zones.getArea().size() == 2, editState == 1);
+    QCOMPARE(testfiles::read(boxFile(first, "_area.krn")), krn(areaBox));
+}
+
+void TestZoneEditing::tabLeavesTheTable()
+{
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    addVideo(QStringLiteral("320.avi"), QStringLiteral("other.mp4"));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    createWindow();
+    QVERIFY(openVideo(video));
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    child<QLineEdit>("le_videofile")->setFocus();
+
+    // Once round, in reading order, the table once, no other video opened.
+    const QStringList order { "pb_videofile", "tv_file", "hs_frame", "pb_play_pause", "pb_algo",
+        "pb_cleararea", "pb_cancelmask", "tv_result", "te_error", "le_videofile" };
+    QStringList visited;
+    while (visited.size() < 60 && !visited.contains(QStringLiteral("le_videofile"))) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (order.contains(QApplication::focusWidget()->objectName()))
+            visited << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(visited, order);
+    QCOMPARE(child<QLabel>("la_file_selected")->text(), video);
 }
 
 QTEST_MAIN(TestZoneEditing)

@@ -13,13 +13,21 @@ class MainWindow;
 // choice of a video through the file table.
 namespace windowdriver {
 
-// Answers every file dialog with a cancel and every question with `answer`,
-// and keeps what was asked or refused.
+// Answers the directory dialog with the folder it opens on (the same working
+// directory chosen again), every other file dialog with a cancel and every
+// question with `answer`, and keeps what was asked or refused.
 class CancelledDialogs final : public FileDialogProvider
 {
 public:
-    QString existingDirectory(const QString &) override { return QString(); }
+    QString existingDirectory(const QString &start) override
+    {
+        return sameDirectory ? start : QString();
+    }
     QString saveFileName(const QString &, const QString &, const QString &) override
+    {
+        return QString();
+    }
+    QString saveImageName(const QString &, const QStringList &, int &) override
     {
         return QString();
     }
@@ -31,6 +39,7 @@ public:
     void warning(QWidget *, const QString &, const QString &text) override { warnings << text; }
 
     bool answer = true;
+    bool sameDirectory = true; // false: the directory dialog is cancelled
     QStringList questions;
     QStringList warnings;
 };

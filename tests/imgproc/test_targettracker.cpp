@@ -1,7 +1,8 @@
-#include <QTest>
 #include <vector>
 
 #include <opencv2/core.hpp>
+
+#include <QTest>
 
 #include "cvprint.h"
 #include "messagelog.h"
@@ -125,6 +126,7 @@ void TestTargetTracker::unmatchedTrackDropsOnFifthCall()
     tracker.track(found, tracked);
     QCOMPARE(tracked, TargetList { fresh });
     QCOMPARE(fresh->last, cv::Point(0, 0));
+    QVERIFY(!fresh->lastKnown);
     // The old record went back to the pool, the new one left it.
     QCOMPARE(TargetPool::instance().freeCount(), freeBefore);
 }
@@ -142,6 +144,7 @@ void TestTargetTracker::unmatchedTrackIsCandidateUntilThen()
     QCOMPARE(track->age, 0);
     QCOMPARE(track->centroid, cv::Point(103, 104));
     QCOMPARE(track->last, cv::Point(100, 100));
+    QVERIFY(track->lastKnown);
 }
 
 void TestTargetTracker::nearDetectionMergedFarOneAppended()

@@ -472,11 +472,14 @@ void TestImportWindow::replacingCountedVideoAsks()
     QVERIFY(testfiles::write(folder + QStringLiteral("/clip.mp4"), "new"));
     QVERIFY(testfiles::write(folder + QStringLiteral("/fresh.mp4"), "fresh"));
     QVERIFY(testfiles::write(dest + QStringLiteral("/clip.mp4"), "old"));
-    if (counted) {
-        QVERIFY(QDir(dest).mkdir(QStringLiteral("exportCSV")));
-        QVERIFY(testfiles::write(
-            dest + QStringLiteral("/exportCSV/clip.csv"), "Frame;X;Y;In;Out;Timestamp\n"));
-    }
+    // Boxes alone are no counts: they stay with a replaced video.
+    QVERIFY(QDir(dest).mkdir(QStringLiteral("exportCSV")));
+    const QString exportDir = dest + QStringLiteral("/exportCSV");
+    QStringList oldFiles { QStringLiteral("clip_area.krn") };
+    if (counted)
+        oldFiles << QStringLiteral("clip.csv") << QStringLiteral("clip_run.json");
+    for (const QString &name : oldFiles)
+        QVERIFY(testfiles::write(exportDir + QLatin1Char('/') + name, name.toLatin1()));
     setImportFolder(folder);
     Answers answers;
     answers.answer = answer;
@@ -489,8 +492,20 @@ void TestImportWindow::replacingCountedVideoAsks()
 
     QCOMPARE(answers.questions.size(), counted ? 1 : 0);
     if (counted)
-        QVERIFY(answers.questions.first().contains(QLatin1String("clip.mp4")));
+        QVERIFY(answers.questions.first().contains(QLatin1String("with clip.mp4"))
+            && answers.questions.first().contains(QLatin1String("exportCSV/replaced-")));
     QCOMPARE(testfiles::read(dest + QStringLiteral("/clip.mp4")), after);
+    // The files of a replaced counted recording are moved aside whole; they
+    // never stay with the new one.
+    const bool moved = counted && answer;
+    const QStringList aside
+        = QDir(exportDir).entryList({ QStringLiteral("replaced-*") }, QDir::Dirs);
+    QCOMPARE(aside.size(), moved ? 1 : 0);
+    for (const QString &name : oldFiles) {
+        const QString where = moved ? aside.first() + QLatin1Char('/') + name : name;
+        QCOMPARE(testfiles::read(exportDir + QLatin1Char('/') + where), name.toLatin1());
+        QCOMPARE(QFileInfo::exists(exportDir + QLatin1Char('/') + name), !moved);
+    }
     // The other video is imported either way.
     QCOMPARE(testfiles::read(dest + QStringLiteral("/fresh.mp4")), QByteArray("fresh"));
 }

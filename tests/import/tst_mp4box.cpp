@@ -81,7 +81,8 @@ private slots:
     void refusesOutputOntoStream();
     void refusesOutputsItCannotReplace_data();
     void refusesOutputsItCannotReplace();
-    void writesThroughASymlink();
+    void replacesASymlink_data();
+    void replacesASymlink();
     void refusesAStreamItCannotReadTwice();
     void signalRemovesTheTemporaryFile_data();
     void signalRemovesTheTemporaryFile();
@@ -340,8 +341,6 @@ void TestMp4Box::refusesOutputsItCannotReplace_data()
     QTest::newRow("directory") << "directory" << QByteArray("it is a directory");
     QTest::newRow("pipe") << "fifo" << QByteArray("it is a pipe");
     QTest::newRow("socket") << "socket" << QByteArray("it is a socket");
-    // Through a link, so that a fault replaces the link, never the device.
-    QTest::newRow("device behind a link") << "device" << QByteArray("it is a device");
     QTest::newRow("read-only file") << "read-only" << QByteArray("it is read-only");
 }
 
@@ -369,8 +368,6 @@ void TestMp4Box::refusesOutputsItCannotReplace()
         QVERIFY(path.size() < static_cast<int>(sizeof address.sun_path));
         std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
         QCOMPARE(::bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    } else if (kind == QLatin1String("device")) {
-        QVERIFY(QFile::link(QStringLiteral("/dev/null"), output));
     } else {
         QVERIFY(testfiles::write(output, "an earlier import"));
         QVERIFY(QFile::setPermissions(output, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
@@ -392,26 +389,46 @@ void TestMp4Box::refusesOutputsItCannotReplace()
         QVERIFY(QFileInfo(output).isDir());
 }
 
-void TestMp4Box::writesThroughASymlink()
+void TestMp4Box::replacesASymlink_data()
 {
+    QTest::addColumn<QString>("target"); // of the link, relative to it
+    QTest::newRow("to a file") << "store/cam.mp4";
+    QTest::newRow("dangling") << "store/gone.mp4";
+    QTest::newRow("to a device") << "/dev/null";
+}
+
+void TestMp4Box::replacesASymlink()
+{
+    QFETCH(QString, target);
+
     QTemporaryDir work;
     QVERIFY(work.isValid());
     const QString stream = work.filePath(QStringLiteral("in.h264"));
     QVERIFY(encode(stream, { "-bf", "0" }));
     QVERIFY(QDir().mkdir(work.filePath(QStringLiteral("store"))));
-    const QString target = work.filePath(QStringLiteral("store/cam.mp4"));
+    QVERIFY(testfiles::write(work.filePath(QStringLiteral("store/cam.mp4")), "an earlier import"));
     const QString link = work.filePath(QStringLiteral("cam.mp4"));
-    QVERIFY(testfiles::write(target, "an earlier import"));
-    QVERIFY(QFile::link(QStringLiteral("store/cam.mp4"), link));
+    QVERIFY(QFile::link(target, link));
 
     const Run result = run({ "-fps", "90", "-add", stream, link });
     QVERIFY2(result.exitCode == 0, result.err.constData());
-    QVERIFY(QFileInfo(link).isSymLink());
-    QCOMPARE(QFileInfo(link).symLinkTarget(), QFileInfo(target).absoluteFilePath());
-    cv::VideoCapture capture(QFile::encodeName(target).toStdString(), cv::CAP_FFMPEG);
-    QVERIFY(capture.isOpened());
+    // The link is gone, the new file in its place; what it named is untouched.
+    QVERIFY(!QFileInfo(link).isSymLink());
+    cv::VideoCapture capture(QFile::encodeName(link).toStdString(), cv::CAP_FFMPEG);
     QCOMPARE(qRound(capture.get(cv::CAP_PROP_FRAME_COUNT)), kFrames);
+    QCOMPARE(testfiles::read(work.filePath(QStringLiteral("store/cam.mp4"))),
+        QByteArray("an earlier import"));
     QCOMPARE(entries(work.filePath(QStringLiteral("store"))), QStringList { "cam.mp4" });
+
+    // Progress lines that cannot be written fail the run, before the rename.
+    QProcess full;
+    full.setStandardOutputFile(QStringLiteral("/dev/full"));
+    full.start(QStringLiteral(KESTRIN_MP4BOX),
+        { "-fps", "90", "-add", stream, work.filePath(QStringLiteral("other.mp4")) });
+    QVERIFY(full.waitForFinished(60000));
+    QCOMPARE(full.exitCode(), 1);
+    QVERIFY(full.readAllStandardError().contains("No space left on device"));
+    QVERIFY(!QFileInfo::exists(work.filePath(QStringLiteral("other.mp4"))));
 }
 
 void TestMp4Box::refusesAStreamItCannotReadTwice()

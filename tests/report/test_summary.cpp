@@ -9,10 +9,12 @@
 #include "activitychart.h"
 #include "batchprocess.h"
 #include "foldersummary.h"
+#include "runrecord.h"
 #include "samplefolder.h"
 #include "summaryreport.h"
 #include "testfiles.h"
 #include "videofiles.h"
+#include <sys/stat.h>
 
 namespace {
 
@@ -39,9 +41,13 @@ private slots:
     void activity_data();
     void activity();
     void chartHasBarsWhereTheCountsAre();
+    void badInputs_data();
+    void badInputs();
+    void aPipeForCountsIsNamed();
     void batchWritesTheSameFiles();
     void batchRefuses_data();
     void batchRefuses();
+    void batchFailsOnAChartItCannotWrite();
 
 private:
     QString site() const { return dir->filePath(QStringLiteral("site")); }
@@ -60,17 +66,18 @@ void TestSummary::rowsFollowTheListing()
 {
     const QMap<QString, QByteArray> expected {
         { samplefolder::first,
-            "video_20150612_0930_01.mp4;2015-06-12 09:30:00;1:00:00;323910;2;2;processed;classic" },
+            "video_20150612_0930_01.mp4;2015-06-12 09:30:00;1:00:00;323910;2;2;processed;classic;;;none" },
         { samplefolder::second,
-            "video_20150612_1030_02.mp4;2015-06-12 10:30:00;1:00:00;323910;2;1;processed;classic" },
+            "video_20150612_1030_02.mp4;2015-06-12 10:30:00;1:00:00;323910;2;1;processed;classic;;;none" },
         { samplefolder::partial,
-            "video_20150612_1230_03.mp4;2015-06-12 12:30:00;1:00:00;108000;1;0;partial;classic" },
+            "video_20150612_1230_03.mp4;2015-06-12 12:30:00;1:00:00;108000;1;0;partial;classic;;;none" },
         { samplefolder::unprocessed,
-            "video_20150612_1330_04.mp4;2015-06-12 13:30:00;;;;;not processed;" },
+            "video_20150612_1330_04.mp4;2015-06-12 13:30:00;;;;;not processed;;;;none" },
         // No record: no method, no frame count, no duration.
-        { samplefolder::undated, "clip.mp4;;;;1;2;processed;" },
+        { samplefolder::undated, "clip.mp4;;;;1;2;processed;;;;none" },
     };
-    QByteArray csv("Video;Recording start;Duration;Frames processed;In;Out;Status;Method\n");
+    QByteArray csv("Video;Recording start;Duration;Frames processed;In;Out;Status;Method;"
+                   "Reviewed in;Reviewed out;Review status\n");
     for (const QString &video : VideoFiles::listVideos(site()))
         csv += expected.value(QFileInfo(video).fileName()) + '\n';
     QCOMPARE(FolderSummary::read(site()).summaryCsv(), csv);
@@ -184,6 +191,123 @@ void TestSummary::chartHasBarsWhereTheCountsAre()
     QVERIFY(svg.contains(">site<"));
 }
 
+void TestSummary::badInputs_data()
+{
+    QTest::addColumn<QString>("name"); // of the folder's only video
+    QTest::addColumn<QByteArray>("counts"); // its count file, after the header
+    QTest::addColumn<QVector<double>>("record"); // fps, declared and last frame; none if empty
+    QTest::addColumn<int>("undated");
+    QTest::addColumn<QString>("warning"); // the one expected, empty for none
+    QTest::addColumn<QByteArray>("summaryLine"); // with the video's in and out
+
+    const QString dated = QStringLiteral("video_20150612_0930_01.mp4");
+    const QByteArray datedLine = "video_20150612_0930_01.mp4;2015-06-12 09:30:00;;;";
+    QTest::newRow("a bad line amid good ones")
+        << dated
+        << QByteArray(
+               "100;1;1;1;0;2015-06-12_09:30:01\nno record\n200;1;1;1;0;2015-06-12_09:30:02\n"
+               "300;1;1;0;1;2015-06-12_09:30:03\n")
+        << QVector<double>() << 0 << "video_20150612_0930_01.csv:3: 1 fields where a record has 6"
+        << datedLine + "2;1;processed;";
+    // Stamped with the time of processing: the name's date did not parse.
+    for (const QString &name : { QStringLiteral("video_20240702_1000_02_site_north.mp4"),
+             QStringLiteral("video_20240702_1000.mp4") }) {
+        QTest::newRow(qPrintable(name))
+            << name << QByteArray("100;1;1;1;0;2026-12-09_10:00:00\n") << QVector<double>() << 1
+            << QString() << name.toUtf8() + ";;;;1;0;processed;";
+    }
+    QTest::newRow("events in year 1 and 9999")
+        << dated << QByteArray("1;1;1;1;0;0001-01-01_00:00:00\n2;1;1;0;1;9999-12-31_23:59:59\n")
+        << QVector<double>() << 0 << QString() << datedLine + "1;1;processed;";
+    QTest::newRow("10^9 frames at 0.001 fps")
+        << dated << QByteArray("100;1;1;1;0;2015-06-12_09:30:01\n")
+        << QVector<double> { 0.001, 1e9, 100 } << 0
+        << "video_20150612_0930_01_run.json: it describes a recording of more than a year"
+        << datedLine + "1;0;processed;";
+    QTest::newRow("last frame 10^15")
+        << dated << QByteArray("100;1;1;1;0;2015-06-12_09:30:01\n")
+        << QVector<double> { 25, 1000, 1e15 } << 0
+        << "video_20150612_0930_01_run.json: its frame numbers lie beyond any video"
+        << datedLine + "1;0;processed;";
+    QTest::newRow("counts beyond 32 bits together")
+        << dated
+        << QByteArray("1;1;1;2147483647;0;2015-06-12_09:30:01\n"
+                      "2;1;1;2147483647;2147483647;2015-06-12_09:30:02\n")
+        << QVector<double>() << 0 << QString() << datedLine + "4294967294;2147483647;processed;";
+    QTest::newRow("a name with ; \" and a line break")
+        << "a;b\"c\nd.mp4" << QByteArray("1;1;1;1;0;2026-12-09_10:00:00\n") << QVector<double>()
+        << 1 << QString() << QByteArray("\"a;b\"\"c\nd.mp4\";;;;1;0;processed;");
+}
+
+void TestSummary::badInputs()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, counts);
+    QFETCH(QVector<double>, record);
+    QFETCH(int, undated);
+    QFETCH(QString, warning);
+    QFETCH(QByteArray, summaryLine);
+
+    const QString folder = dir->filePath(QStringLiteral("bad"));
+    const QString video = folder + QLatin1Char('/') + name;
+    QVERIFY(testfiles::write(video, "not a video"));
+    QVERIFY(
+        testfiles::write(VideoFiles::resultFile(video), "Frame;X;Y;In;Out;Timestamp\n" + counts));
+    if (!record.isEmpty()) {
+        RunRecord r;
+        r.method = QStringLiteral("classic");
+        r.fps = record[0];
+        r.declaredFrames = record[1];
+        r.firstFrame = 90;
+        r.lastFrame = record[2];
+        QVERIFY(r.save(VideoFiles::runRecordFile(video), nullptr));
+    }
+
+    const FolderSummary summary = FolderSummary::read(folder);
+    QCOMPARE(summary.undatedEvents(), undated);
+    QCOMPARE(summary.warnings().size(), warning.isEmpty() ? 0 : 1);
+    if (!warning.isEmpty())
+        QVERIFY2(
+            summary.warnings().first().contains(warning), qPrintable(summary.warnings().first()));
+    QCOMPARE(summary.summaryCsv(),
+        "Video;Recording start;Duration;Frames processed;In;Out;Status;Method;Reviewed in;"
+        "Reviewed out;Review status\n"
+            + summaryLine + ";;;none\n");
+
+    // Every width: a bounded number of bins, and every event in a bin, on
+    // the undated line or counted outside the bins.
+    for (const auto width :
+        { ActivityBins::Width::TenMinutes, ActivityBins::Width::Hour, ActivityBins::Width::Day }) {
+        const ActivityBins activity = ActivityBins::compute(summary, width);
+        QVERIFY(activity.bins().size() <= ActivityBins::kMaxBins);
+        qint64 binned[2] = { activity.undatedIn() + activity.outsideIn(),
+            activity.undatedOut() + activity.outsideOut() };
+        for (const ActivityBins::Bin &bin : activity.bins()) {
+            binned[0] += bin.in;
+            binned[1] += bin.out;
+        }
+        QCOMPARE(binned[0], summary.totalIn());
+        QCOMPARE(binned[1], summary.totalOut());
+        QCOMPARE(activity.undatedEvents(), undated);
+    }
+}
+
+void TestSummary::aPipeForCountsIsNamed()
+{
+    const QString video = dir->filePath(QStringLiteral("pipe/a.mp4"));
+    QVERIFY(testfiles::write(video, "not a video"));
+    QVERIFY(QDir().mkpath(QFileInfo(VideoFiles::resultFile(video)).path()));
+    QVERIFY(::mkfifo(QFile::encodeName(VideoFiles::resultFile(video)).constData(), 0600) == 0);
+
+    // Read at once, without waiting for a writer.
+    const FolderSummary summary = FolderSummary::read(QFileInfo(video).path());
+    QCOMPARE(summary.warnings().size(), 1);
+    QVERIFY2(summary.warnings().first().contains(QStringLiteral("it is a pipe")),
+        qPrintable(summary.warnings().first()));
+    QVERIFY2(summary.summaryCsv().endsWith("a.mp4;;;;;;not processed;;;;none\n"),
+        summary.summaryCsv().constData());
+}
+
 void TestSummary::batchWritesTheSameFiles()
 {
     const Outcome batch = runBatch(
@@ -233,6 +357,17 @@ void TestSummary::batchRefuses()
     QVERIFY2(batch.err.contains(message.toUtf8()), batch.err.constData());
     QVERIFY(batch.out.isEmpty());
     QVERIFY(!QFileInfo::exists(VideoFiles::summaryFile(dir->filePath(folder))));
+}
+
+void TestSummary::batchFailsOnAChartItCannotWrite()
+{
+    const QString svg = VideoFiles::activityChartFile(site(), QStringLiteral("svg"));
+    QVERIFY(QDir().mkpath(svg));
+    const Outcome batch = runBatch({ QStringLiteral("--summary"), site() });
+    QCOMPARE(batch.status, 1);
+    QVERIFY2(batch.err.contains(QFile::encodeName(svg)), batch.err.constData());
+    QVERIFY(QFileInfo(svg).isDir());
+    QVERIFY(!QFileInfo::exists(svg + QStringLiteral(".tmp")));
 }
 
 QTEST_MAIN(TestSummary)

@@ -98,7 +98,7 @@ void TestTableViewResult::constructedEmpty()
         QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), headers.at(c));
         QCOMPARE(view->columnWidth(c), widths[c]);
     }
-    QCOMPARE(text->toPlainText(), QStringLiteral("Int Detected : 0 \nOut Detected : 0"));
+    QCOMPARE(text->toPlainText(), QStringLiteral("In Detected :0\nOut Detected : 0"));
 }
 
 void TestTableViewResult::threeRecords()

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -180,6 +181,7 @@ private slots:
     void loadMissingFileCreatesFolder();
     void loadLines_data();
     void loadLines();
+    void loadWarnsOfLinesNotReadAsWritten();
     void boxFilesThatCannotBeUsed_data();
     void boxFilesThatCannotBeUsed();
     void saveInShiftModeTakesShiftedBox();
@@ -503,15 +505,15 @@ void TestAreaContour::loadLines_data()
                                   << Points { { 0, 0 }, { 0, 5 }, { 6, 0 } };
     QTest::newRow("signs") << QByteArray("-5,+6\n") << Points { { -5, 6 } };
     QTest::newRow("spaces around") << QByteArray(" 7 , 8\n") << Points { { 7, 8 } };
-    QTest::newRow("not numbers") << QByteArray("abc,4\n5,1.5\n0x10,9\n")
-                                 << Points { { 0, 4 }, { 5, 0 }, { 0, 9 } };
+    QTest::newRow("not numbers") << QByteArray("abc,4\n5,1.5\n0x10,9\nnan,inf\n")
+                                 << Points { { 0, 4 }, { 5, 0 }, { 0, 9 }, { 0, 0 } };
     // Far outside any frame: clamped, so that no product of coordinates overflows.
-    QTest::newRow("beyond 32 bits")
-        << QByteArray("2147483648,-2147483649\n2147483647,-2147483648\n")
-        << Points { { 0, 0 }, { AreaContour::kCoordinateLimit, -AreaContour::kCoordinateLimit } };
-    QTest::newRow("just inside the limit")
-        << QByteArray("1000000,-1000000\n1000001,-1000001\n")
-        << Points { { 1000000, -1000000 }, { 1000000, -1000000 } };
+    const int limit = AreaContour::kCoordinateLimit;
+    QTest::newRow("beyond 32 and 64 bits")
+        << QByteArray("2147483648,-2147483649\n-99999999999999999999, +99999999999999999999\n")
+        << Points { { limit, -limit }, { -limit, limit } };
+    QTest::newRow("just inside the limit") << QByteArray("1000000,-1000000\n1000001,-1000001\n")
+                                           << Points { { limit, -limit }, { limit, -limit } };
     QTest::newRow("binary") << QByteArray("\x00\xff\xfe,\x01\n9,9\n", 10)
                             << Points { { 0, 0 }, { 9, 9 } };
 }
@@ -524,10 +526,28 @@ void TestAreaContour::loadLines()
     QVERIFY(dir.isValid());
     const QString video = dir.filePath(QStringLiteral("v.mp4"));
     QVERIFY(VideoFiles::ensureExportDir(video));
-    QVERIFY(testfiles::write(VideoFiles::areaFile(video), contents));
+    QVERIFY(testfiles::write(VideoFiles::maskFile(video), contents));
     AreaContour zones;
-    zones.loadArea(video);
-    QCOMPARE(zones.getArea(), expected);
+    zones.loadMask(video);
+    QCOMPARE(zones.getMask(), expected);
+}
+
+void TestAreaContour::loadWarnsOfLinesNotReadAsWritten()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString video = dir.filePath(QStringLiteral("v.mp4"));
+    QVERIFY(VideoFiles::ensureExportDir(video));
+    const QString file = VideoFiles::maskFile(video);
+    QVERIFY(testfiles::write(file, "1,2\nnan,3\n\n4,99999999999\n5,6\n"));
+    for (const int line : { 2, 3, 4 }) {
+        QTest::ignoreMessage(QtWarningMsg,
+            QRegularExpression(
+                QStringLiteral("^%1:%2: ").arg(QRegularExpression::escape(file)).arg(line)));
+    }
+    AreaContour zones;
+    zones.loadMask(video);
+    QCOMPARE(zones.getMask().size(), std::size_t(4));
 }
 
 void TestAreaContour::boxFilesThatCannotBeUsed_data()
@@ -545,6 +565,9 @@ void TestAreaContour::boxFilesThatCannotBeUsed_data()
                             << "it is not a regular file" << 0;
     QTest::newRow("missing") << "missing"
                              << "it does not exist" << 0;
+    QTest::newRow("a line of one point twice")
+        << "same"
+        << "its points are all the same: they make no counting line" << 0;
 }
 
 void TestAreaContour::boxFilesThatCannotBeUsed()
@@ -561,8 +584,10 @@ void TestAreaContour::boxFilesThatCannotBeUsed()
         QVERIFY(QDir().mkdir(file));
     else if (kind == QLatin1String("fifo"))
         QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    else if (kind == QLatin1String("same"))
+        QVERIFY(testfiles::write(file, "7,9\n7,9\n"));
     else if (kind != QLatin1String("missing"))
-        QVERIFY(testfiles::write(file, QByteArray("7,9\n").repeated(kind.toInt())));
+        QVERIFY(testfiles::write(file, "8,9\n" + QByteArray("7,9\n").repeated(kind.toInt() - 1)));
 
     QCOMPARE(AreaContour::boxFileProblem(file), problem);
     AreaContour zones;
@@ -682,7 +707,8 @@ void TestAreaContour::readerSurvivesRandomInput()
     QVERIFY(testfiles::write(file, huge + "\n4,5\n"));
     AreaContour zones;
     zones.loadMask(video);
-    QCOMPARE(zones.getMask(), (Points { { 0, 0 }, { 4, 5 } }));
+    const int limit = AreaContour::kCoordinateLimit;
+    QCOMPARE(zones.getMask(), (Points { { limit, limit }, { 4, 5 } }));
 }
 
 void TestAreaContour::createMaskPixels_data()

@@ -11,7 +11,10 @@
 
 namespace {
 
-bool known(const cv::Point &p)
+// The box counter takes a point with a zero coordinate for a missing one and
+// skips the edge it ends; kept so that the box counter's counts stay as they
+// have always been.
+bool boxPointUsable(const cv::Point &p)
 {
     return p.x != 0 && p.y != 0;
 }
@@ -77,13 +80,12 @@ QVector<Result> InsectDetect::DetectLine(const TargetList &tracks,
     const cv::Point b = segments[1];
 
     for (const Target *t : tracks) {
-        if (t == nullptr || t->age != 0 || !known(t->last) || !known(t->centroid))
+        // A track not yet updated has made no step.
+        if (t == nullptr || t->age != 0 || !t->lastKnown)
             continue;
         qCDebug(lcImgproc, "targets input id = %d  seg = [%d@%d][%d@%d] age = %d", t->id, t->last.x,
             t->last.y, t->centroid.x, t->centroid.y, t->age);
         qCDebug(lcImgproc, "area seg = [%d@%d][%d@%d]", a.x, a.y, b.x, b.y);
-        if (!known(a) || !known(b))
-            continue;
         // A step that starts on the line leaves it: the step that ended there
         // has already been counted.
         if (Orientation(a, b, t->last) == 0 && OnSegment(a, t->last, b))
@@ -108,7 +110,7 @@ QVector<Result> InsectDetect::DetectArea(const TargetList &tracks,
             "agemovement = %d",
             t->id, t->centroid.x, t->centroid.y, t->last.x, t->last.y, t->origine.x, t->origine.y,
             t->age, t->agemovement);
-        if (!known(t->last) || !known(t->centroid))
+        if (!t->lastKnown)
             continue;
 
         cv::Point p;
@@ -132,7 +134,7 @@ QVector<Result> InsectDetect::DetectArea(const TargetList &tracks,
         for (size_t k = 0; k + 1 < segments.size(); k += 2) {
             const cv::Point &s1 = segments[k];
             const cv::Point &s2 = segments[k + 1];
-            if (!known(s1) || !known(s2))
+            if (!boxPointUsable(s1) || !boxPointUsable(s2))
                 continue;
             if (!Intersect(p, q, s1, s2))
                 continue;

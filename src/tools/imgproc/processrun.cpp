@@ -60,6 +60,10 @@ void ProcessRun::start(
     runZones = zones;
     maskImage = runZones.createMask(frameSize, 0);
     runZones.computeAreaSegments(frameSize, 0);
+    startZones = zones;
+    startSize = frameSize;
+    ownZones.clear();
+    ownZonesInUse = false;
     if (method->kind() != countingKind) {
         // One method at a time owns the target pool: the old one goes first.
         method.reset();
@@ -76,12 +80,31 @@ void ProcessRun::start(
     failureText.clear();
 }
 
+void ProcessRun::setBoxesOf(const QString &video, const AreaContour &zones)
+{
+    ownZones.insert(video, zones);
+}
+
+void ProcessRun::takeBoxesFor(const QString &path, const cv::Size &frameSize)
+{
+    const auto own = ownZones.constFind(path);
+    if (own == ownZones.constEnd() && !ownZonesInUse)
+        return;
+    ownZonesInUse = own != ownZones.constEnd();
+    runZones = ownZonesInUse ? *own : startZones;
+    const cv::Size size = ownZonesInUse ? frameSize : startSize;
+    maskImage = runZones.createMask(size, 0);
+    runZones.computeAreaSegments(size, 0);
+    method->reset(maskImage);
+    firstTrackId = Target::counter();
+}
+
 void ProcessRun::cancel()
 {
     queue.clear();
     if (open) {
         tracks.discard();
-        writeRecord(RunRecord::Status::Partial, QStringLiteral("cancelled"));
+        writePartialRecord(QStringLiteral("cancelled"));
     }
     output.abandon();
     open = false;
@@ -110,6 +133,14 @@ QJsonObject ProcessRun::methodParameters() const
     for (auto it = detector.begin(); it != detector.end(); ++it)
         parameters.insert(it.key(), it.value());
     return parameters;
+}
+
+QString ProcessRun::noFrameCount(double declaredFrames)
+{
+    if (std::isfinite(declaredFrames) && declaredFrames > 0)
+        return QString();
+    return QStringLiteral("it has no frame count: a raw H.264 stream rather than an MP4 file? "
+                          "Wrap it into an MP4 file with Import (mp4box)");
 }
 
 QString ProcessRun::openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame)
@@ -172,6 +203,13 @@ bool ProcessRun::begin(
         return false;
     const QString path = queue.takeFirst();
     videoPath = path;
+    // Said before "it cannot be opened", which is all a reader can tell.
+    const QString nameProblem = VideoFiles::nameProblem(path);
+    if (!nameProblem.isEmpty()) {
+        fail(nameProblem);
+        reason = failureText;
+        return false;
+    }
     if (!openFailure.isEmpty()) {
         skip(path, openFailure);
         return false;
@@ -184,6 +222,7 @@ bool ProcessRun::begin(
         skip(path, QStringLiteral("its frames are not 8-bit colour"));
         return false;
     }
+    takeBoxesFor(path, frame.size());
     // The mask, and the detector's reference, have the size of the video
     // that was current at the start.
     if (frame.size() != maskImage.size()) {
@@ -193,8 +232,17 @@ bool ProcessRun::begin(
         return false;
     }
 
+    const QString frameCountProblem = noFrameCount(declaredFrames);
+    if (!frameCountProblem.isEmpty()) {
+        fail(frameCountProblem);
+        reason = failureText;
+        return false;
+    }
+
     // Before any file of the video is touched: one run per video at a time.
-    switch (output.begin(path)) {
+    const OutputSet::Begin begun = output.begin(path);
+    tidied = output.notes();
+    switch (begun) {
     case OutputSet::Started:
         break;
     case OutputSet::Busy:
@@ -215,6 +263,7 @@ bool ProcessRun::begin(
     processed = 0;
     ins = 0;
     outs = 0;
+    written = 0;
 
     counter.Reset();
     counter.setCountFile(output.countFile());
@@ -222,18 +271,17 @@ bool ProcessRun::begin(
     trajectory.start(firstFrame, maskImage);
     beginRecord(declaredFrames);
     open = true;
+    if (exportTracks && !tracks.start(videoPath)) {
+        fail(tracks.error());
+        reason = failureText;
+        return false;
+    }
     return true;
 }
 
 void ProcessRun::beginRecord(double declared)
 {
     errors.clear();
-    // The earlier complete record stays until this run's files replace the
-    // earlier ones; a partial record belongs to the partial counts replaced now.
-    const QString recordPath = VideoFiles::partialRunRecordFile(videoPath);
-    if (!QFile::remove(recordPath) && QFile::exists(recordPath))
-        qCWarning(lcImgproc) << "Cannot remove the earlier partial run record" << recordPath;
-
     record = RunRecord();
     record.version = QStringLiteral(KESTRIN_VERSION);
     record.video = QFileInfo(videoPath).fileName();
@@ -246,12 +294,9 @@ void ProcessRun::beginRecord(double declared)
     record.fps = framesPerSecond;
     record.declaredFrames = std::isfinite(declared) && declared > 0 ? declared : 0;
     record.started = now();
-
-    if (exportTracks && !tracks.start(videoPath))
-        errors.append(tracks.error());
 }
 
-void ProcessRun::writeRecord(RunRecord::Status status, const QString &why, bool committed)
+void ProcessRun::fillRecord(RunRecord::Status status, const QString &why)
 {
     record.status = status;
     record.reason = why;
@@ -261,18 +306,17 @@ void ProcessRun::writeRecord(RunRecord::Status status, const QString &why, bool 
     record.in = ins;
     record.out = outs;
     record.ended = now();
+}
+
+void ProcessRun::writePartialRecord(const QString &why)
+{
     // A run that did not replace the video's files leaves the earlier
     // record as it was and its own beside the partial counts.
-    const QString path = committed ? VideoFiles::runRecordFile(videoPath)
-                                   : VideoFiles::partialRunRecordFile(videoPath);
+    fillRecord(RunRecord::Status::Partial, why);
     QString problem;
-    if (!record.save(path, &problem)) {
+    if (!record.save(VideoFiles::partialRunRecordFile(videoPath), &problem)) {
         qCWarning(lcImgproc).noquote() << "Cannot write the run record:" << problem;
         errors.append(problem);
-    } else if (committed) {
-        const QString partial = VideoFiles::partialRunRecordFile(videoPath);
-        if (!QFile::remove(partial) && QFile::exists(partial))
-            errors.append(QStringLiteral("cannot remove %1").arg(partial));
     }
 }
 
@@ -308,6 +352,7 @@ QVector<Result> ProcessRun::processGrey(const cv::Mat &greyFrame)
         ins += event.in;
         outs += event.out;
     }
+    written += events.size();
     framePosition += 1;
     ++processed;
     return events;
@@ -318,10 +363,12 @@ bool ProcessRun::finishVideo()
     if (!open)
         return false;
     // Events a method holds until it is sure go to this video's count file.
-    for (const Result &event : method->finishVideo(countingStep(), counter)) {
+    const QVector<Result> held = method->finishVideo(countingStep(), counter);
+    for (const Result &event : held) {
         ins += event.in;
         outs += event.out;
     }
+    written += held.size();
     if (!counter.writeError().isEmpty()) {
         fail(counter.writeError());
         return false;
@@ -332,23 +379,20 @@ bool ProcessRun::finishVideo()
         fail(why);
         return false;
     }
-    if (!output.commit(jpeg, trajectory.getDensityText().toUtf8())) {
-        fail(output.error());
+    const bool withTracks = tracks.active();
+    if (withTracks && !tracks.finish()) {
+        fail(tracks.error());
         return false;
-    }
-    if (tracks.active()) {
-        if (!tracks.commit())
-            errors.append(tracks.error());
-    } else {
-        // Tracks of an earlier run would not belong to the new count file.
-        const QString tracksPath = VideoFiles::tracksFile(videoPath);
-        if (!QFile::remove(tracksPath) && QFile::exists(tracksPath))
-            errors.append(QStringLiteral("cannot remove %1").arg(tracksPath));
     }
     // A video whose frames ran out well before its declared count is
     // recorded as partial, with the reader's report as the reason.
-    writeRecord(warning.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial,
-        warning, true);
+    fillRecord(
+        warning.isEmpty() ? RunRecord::Status::Complete : RunRecord::Status::Partial, warning);
+    if (!output.commit(jpeg, trajectory.getDensityText().toUtf8(), record.bytes(),
+            withTracks ? TrackWriter::temporaryFile(videoPath) : QString(), written)) {
+        fail(output.error());
+        return false;
+    }
     open = false;
     return true;
 }
@@ -385,7 +429,7 @@ void ProcessRun::fail(const QString &why)
     failureText = why;
     if (open) {
         tracks.discard();
-        writeRecord(RunRecord::Status::Partial, why);
+        writePartialRecord(why);
     }
     open = false;
     output.abandon();

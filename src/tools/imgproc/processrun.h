@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -82,6 +83,11 @@ public:
     // Resets the engine, builds the mask and the counting segments from a copy
     // of `zones` for `frameSize` (the current video's), and queues `queue`.
     void start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue);
+    // After start(): `video` is counted with `zones` instead of the run's
+    // boxes, from a fresh engine and a mask for its own frame size, as in a
+    // run of its own; the videos after it go back to the run's boxes (and a
+    // fresh engine).
+    void setBoxesOf(const QString &video, const AreaContour &zones);
     // The method of the runs started from now on; takes effect at start().
     void setCounting(CountingMethod::Kind kind) { countingKind = kind; }
     CountingMethod::Kind counting() const { return countingKind; }
@@ -101,8 +107,10 @@ public:
     // skipped before any of its files is touched: false, `capture` released,
     // a warning logged and skipReason() set. So is a video that another run
     // is processing ("it is being processed by process P on host H"). A video
-    // whose partial count file cannot be started fails: false, videoFailed()
-    // and skipReason() saying why. Otherwise its counts start afresh in its
+    // without a frame count (noFrameCount), one whose name cannot be used
+    // (VideoFiles::nameProblem, nameClash), or whose files cannot be started
+    // (OutputSet::begin, the tracks) fails: false, videoFailed() and
+    // skipReason() saying why. Otherwise its counts start afresh in its
     // partial count file, the counter is reset and the trajectory image
     // started from frame 90; `capture` then reads on from frame 91.
     bool openNext(cv::VideoCapture &capture);
@@ -114,6 +122,11 @@ public:
     // read into `frame`. Empty on success, else the reason, as skipReason()
     // gives it.
     static QString openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame);
+    // Empty when a video reports a frame count; else why it cannot be
+    // processed or played: a raw H.264 stream under an .mp4 name opens but
+    // has no frame count to seek or end by. Every run checks it when it opens
+    // a video, and so does the window before it plays one.
+    static QString noFrameCount(double declaredFrames);
     // The whole frames per second the counter stamps events with: the
     // reported rate cut towards zero (30000/1001 gives 29); 0, adding no
     // time, for a rate that is not a finite number from 0 to INT_MAX.
@@ -164,6 +177,9 @@ public:
     // Between a successful openNext and finishVideo (or cancel).
     bool videoOpen() const { return open; }
     const QString &skipReason() const { return reason; }
+    // What opening the last video found and tidied (OutputSet::notes): a
+    // stale lock taken over, leftovers of a killed run removed.
+    const QStringList &notes() const { return tidied; }
     // The last video taken from the queue failed: it could not be started,
     // or a file of it could not be written. failure() names the file and the
     // system's reason.
@@ -187,6 +203,8 @@ public:
     const AreaContour &zones() const { return runZones; }
     // A composed copy; composing costs a pass over the frame.
     cv::Mat trajectoryImage() { return trajectory.image(); }
+    // "Density: " and the density, as of the last composed trajectory image.
+    const QString &densityText() const { return trajectory.getDensityText(); }
     // For connecting Add_Insect_detected.
     InsectDetect &insectDetect() { return counter; }
 
@@ -194,11 +212,15 @@ private:
     bool begin(
         double rate, double declaredFrames, const cv::Mat &frame, const QString &openFailure);
     void skip(const QString &path, const QString &why);
+    // The boxes, mask and engine for the video `path` of `frameSize`.
+    void takeBoxesFor(const QString &path, const cv::Size &frameSize);
     void fail(const QString &why);
     // The record of a video is begun when it opens and written when it ends;
     // an earlier run's record is removed as the count file starts afresh.
     void beginRecord(double declaredFrames);
-    void writeRecord(RunRecord::Status status, const QString &reason, bool committed = false);
+    void fillRecord(RunRecord::Status status, const QString &reason);
+    // Beside the partial counts, for a video that stops before its end.
+    void writePartialRecord(const QString &reason);
 
     CountingMethod::Step countingStep() const;
 
@@ -209,6 +231,10 @@ private:
     OutputSet output;
     AreaContour runZones;
     cv::Mat maskImage;
+    AreaContour startZones; // the run's boxes, as start() got them
+    cv::Size startSize;
+    QHash<QString, AreaContour> ownZones; // setBoxesOf
+    bool ownZonesInUse = false;
     QStringList queue;
 
     QString videoPath;
@@ -223,6 +249,8 @@ private:
     int processed = 0;
     int ins = 0;
     int outs = 0;
+    int written = 0; // lines in the count file
+    QStringList tidied;
     cv::Mat grey; // kept: no full-size allocation per frame
 
     RunRecord record;

@@ -17,12 +17,14 @@ void Target::init()
     width = 0;
     height = 0;
     last = cv::Point(0, 0);
+    lastKnown = false;
     age = 0;
 }
 
 void Target::update(const Target &other)
 {
     last = centroid;
+    lastKnown = true;
     centroid = other.centroid;
     origine = other.origine;
     width = other.width;
@@ -39,7 +41,7 @@ double Target::distance_to(const Target &other) const
 void Target::print() const
 {
     qCDebug(lcImgproc, "Target %d @ %dx%d [Last @ %dx%d] : Origin @ %dx%d", id, centroid.x,
-            centroid.y, last.x, last.y, origine.x, origine.y);
+        centroid.y, last.x, last.y, origine.x, origine.y);
 }
 
 void Target::reset_counter()

@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
+#include <QStringList>
 
 namespace {
 
@@ -66,6 +67,7 @@ ActivityChart::ActivityChart(
     : title(title)
     , activity(activity)
     , spans(spans)
+    , top(valueAxisTop(activity.peak()))
 {
 }
 
@@ -74,11 +76,11 @@ QRectF ActivityChart::plotArea(const QRect &area) const
     return QRectF(area).adjusted(kLeft, kTop, -kRight, -kBottom);
 }
 
-double ActivityChart::peakValue() const
+double ActivityChart::valueAxisTop(qint64 peak)
 {
-    const int peak = std::max(activity.peak(), 1);
-    const double step = niceStep(static_cast<double>(peak) / kValueTicks);
-    return std::max(1.0, std::ceil(peak / step) * step);
+    const double highest = static_cast<double>(std::max<qint64>(peak, 1));
+    const double step = niceStep(highest / kValueTicks);
+    return std::max(1.0, std::ceil(highest / step) * step);
 }
 
 double ActivityChart::xOf(const QRectF &plot, const QDateTime &time) const
@@ -96,7 +98,7 @@ QRectF ActivityChart::barRect(const QRect &area, int index, bool in) const
     const QVector<ActivityBins::Bin> &bins = activity.bins();
     if (index < 0 || index >= bins.size())
         return QRectF();
-    const int value = in ? bins[index].in : bins[index].out;
+    const qint64 value = in ? bins[index].in : bins[index].out;
     if (value <= 0)
         return QRectF();
     const QRectF plot = plotArea(area);
@@ -104,7 +106,7 @@ QRectF ActivityChart::barRect(const QRect &area, int index, bool in) const
     // A tenth of the slot free on either side; in on the left, out on the right.
     const double bar = slot * 0.4;
     const double left = plot.left() + index * slot + slot * 0.1 + (in ? 0 : bar);
-    const double height = plot.height() * value / peakValue();
+    const double height = plot.height() * static_cast<double>(value) / top;
     return QRectF(left, plot.bottom() - height, bar, height);
 }
 
@@ -119,13 +121,24 @@ void ActivityChart::paint(QPainter &painter, const QRect &area) const
     painter.setPen(axisColor);
     painter.setFont(font(18, true));
     painter.drawText(QRectF(area.left(), area.top() + 8, area.width(), 26), Qt::AlignCenter, title);
+    QStringList notShown;
     if (activity.undatedEvents() > 0) {
+        notShown << tr("%1 events without a time stamp (%2 in, %3 out) not shown")
+                        .arg(activity.undatedEvents())
+                        .arg(activity.undatedIn())
+                        .arg(activity.undatedOut());
+    }
+    if (activity.outsideEvents() > 0) {
+        notShown << tr("%1 events (%2 in, %3 out) outside these %4 bins not shown")
+                        .arg(activity.outsideEvents())
+                        .arg(activity.outsideIn())
+                        .arg(activity.outsideOut())
+                        .arg(ActivityBins::kMaxBins);
+    }
+    if (!notShown.isEmpty()) {
         painter.setFont(font(12));
         painter.drawText(QRectF(area.left(), area.top() + 34, area.width(), 18), Qt::AlignCenter,
-            tr("%1 events without a time stamp (%2 in, %3 out) not shown")
-                .arg(activity.undatedEvents())
-                .arg(activity.undatedIn())
-                .arg(activity.undatedOut()));
+            notShown.join(QStringLiteral("; ")));
     }
 
     if (activity.bins().isEmpty()) {
@@ -161,7 +174,6 @@ void ActivityChart::paint(QPainter &painter, const QRect &area) const
 void ActivityChart::paintAxes(QPainter &painter, const QRectF &plot) const
 {
     // Values: gridlines and labels at nice steps.
-    const double top = peakValue();
     const double step = niceStep(top / kValueTicks);
     painter.setFont(font(12));
     const QFontMetrics metrics(painter.font());

@@ -38,7 +38,7 @@ public:
     QRectF barRect(const QRect &area, int index, bool in) const;
 
 private:
-    double peakValue() const; // top of the value axis
+    static double valueAxisTop(qint64 peak);
     double xOf(const QRectF &plot, const QDateTime &time) const;
     void paintAxes(QPainter &painter, const QRectF &plot) const;
     void paintLegend(QPainter &painter, const QRect &area) const;
@@ -46,4 +46,5 @@ private:
     QString title;
     ActivityBins activity;
     QVector<FolderSummary::Span> spans;
+    double top; // of the value axis: painting a bar must not scan every bin
 };

@@ -1,29 +1,30 @@
 #include "summaryreport.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
-#include <QSaveFile>
 #include <QSvgGenerator>
 
 #include "activitychart.h"
+#include "safefile.h"
 #include "videofiles.h"
 
 namespace {
 
-bool fail(QString *error, const QString &path, const QString &why)
+bool fail(QString *error, const QString &why)
 {
     if (error)
-        *error = QStringLiteral("%1: %2").arg(path, why);
+        *error = why;
     return false;
 }
 
+// Complete or absent, never through a link: what every file beside the
+// counts gets.
 bool saveBytes(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return fail(error, path, file.errorString());
-    return true;
+    const QString problem = SafeFile::save(path, bytes);
+    return problem.isEmpty() || fail(error, problem);
 }
 
 } // namespace
@@ -33,34 +34,31 @@ QString SummaryReport::title(const FolderSummary &summary)
     return QDir(summary.folder()).dirName();
 }
 
-bool SummaryReport::saveChart(
-    const FolderSummary &summary, const ActivityBins &activity, const QString &path, QString *error)
+bool SummaryReport::saveChart(const FolderSummary &summary, const ActivityBins &activity,
+    const QString &path, ChartFormat format, QString *error)
 {
     const ActivityChart chart(title(summary), activity, summary.spans());
     const QSize size = ActivityChart::fileSize();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(error, path, file.errorString());
-    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (format == ChartFormat::Svg) {
         QSvgGenerator svg;
-        svg.setOutputDevice(&file);
+        svg.setOutputDevice(&buffer);
         svg.setSize(size);
         svg.setResolution(96); // so that the page is `size` CSS pixels
         svg.setViewBox(QRect(QPoint(0, 0), size));
         svg.setTitle(title(summary));
         QPainter painter;
         if (!painter.begin(&svg))
-            return fail(error, path, QStringLiteral("cannot draw the chart"));
+            return fail(error, QStringLiteral("%1: cannot draw the chart").arg(path));
         chart.paint(painter, QRect(QPoint(0, 0), size));
         painter.end();
-    } else if (!chart.image(size).save(&file, "PNG")) {
-        return fail(error, path,
-            file.error() != QFileDevice::NoError ? file.errorString()
-                                                 : QStringLiteral("cannot encode the chart"));
+    } else if (!chart.image(size).save(&buffer, "PNG")) {
+        return fail(error, QStringLiteral("%1: cannot encode the chart").arg(path));
     }
-    if (!file.commit())
-        return fail(error, path, file.errorString());
-    return true;
+    buffer.close();
+    return saveBytes(path, bytes, error);
 }
 
 bool SummaryReport::write(
@@ -68,11 +66,12 @@ bool SummaryReport::write(
 {
     const QString folder = summary.folder();
     if (!QDir().mkpath(VideoFiles::folderExportDir(folder)))
-        return fail(error, VideoFiles::folderExportDir(folder), QStringLiteral("cannot create it"));
+        return fail(
+            error, QStringLiteral("%1: cannot create it").arg(VideoFiles::folderExportDir(folder)));
     return saveBytes(VideoFiles::summaryFile(folder), summary.summaryCsv(), error)
         && saveBytes(VideoFiles::activityFile(folder), activity.csv(), error)
-        && saveChart(
-            summary, activity, VideoFiles::activityChartFile(folder, QStringLiteral("png")), error)
-        && saveChart(
-            summary, activity, VideoFiles::activityChartFile(folder, QStringLiteral("svg")), error);
+        && saveChart(summary, activity,
+            VideoFiles::activityChartFile(folder, QStringLiteral("png")), ChartFormat::Png, error)
+        && saveChart(summary, activity,
+            VideoFiles::activityChartFile(folder, QStringLiteral("svg")), ChartFormat::Svg, error);
 }

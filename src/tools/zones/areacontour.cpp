@@ -9,6 +9,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringList>
 #include <QTextStream>
 
 #include "logging.h"
@@ -138,42 +140,65 @@ void writePoints(
         qCWarning(lcZones) << "Writing" << fileName << "failed:" << file.errorString();
 }
 
-// Base-10 integer of 32 bits; anything else (empty, text, out of range) is 0.
-int toInt(const QStringRef &field)
+// A field as a warning quotes it: a line may be a megabyte long.
+QString quoted(const QStringRef &field)
 {
-    bool ok = false;
-    const int value = field.toInt(&ok, 10);
-    return ok ? value : 0;
+    const int most = 24;
+    const QStringRef text = field.trimmed();
+    return QLatin1Char('"') + text.left(most).toString()
+        + (text.size() > most ? QStringLiteral("...\"") : QStringLiteral("\""));
 }
 
-int clampCoordinate(int value, bool &clamped)
+// A coordinate of a box file: a base-10 integer, taken within
+// +-kCoordinateLimit. `problem` says what was not read as written: a number
+// beyond the limit (clamped), or a field that is no whole number (read as 0).
+int readCoordinate(const QStringRef &field, QString &problem)
 {
     const int limit = AreaContour::kCoordinateLimit;
-    if (value < -limit || value > limit) {
-        clamped = true;
-        return std::clamp(value, -limit, limit);
+    bool ok = false;
+    const int value = field.toInt(&ok, 10);
+    if (ok && value >= -limit && value <= limit)
+        return value;
+    static const QRegularExpression digits(QStringLiteral("^\\s*([+-]?)[0-9]+\\s*$"));
+    const QRegularExpressionMatch whole = digits.match(field);
+    if (!ok && !whole.hasMatch()) {
+        problem = QStringLiteral("%1 is no whole number, read as 0").arg(quoted(field));
+        return 0;
     }
-    return value;
+    // Beyond 32 bits QString gives up: the sign says which end.
+    const bool negative = ok ? value < 0 : whole.capturedRef(1) == QLatin1String("-");
+    problem = QStringLiteral("%1 lies beyond %2, taken as %3")
+                  .arg(quoted(field), QString::number(limit))
+                  .arg(negative ? -limit : limit);
+    return negative ? -limit : limit;
 }
 
-// "x,y" (further fields ignored); false for a line without a separator.
-// `clamped` is set when a coordinate lay beyond kCoordinateLimit.
-bool parsePoint(const QString &line, cv::Point &point, bool &clamped)
+// "x,y" (further fields ignored). `problem` is set for a line that gives no
+// point (no separator) or whose point is not what the line says.
+bool parsePoint(const QString &line, cv::Point &point, QString &problem)
 {
     const int first = line.indexOf(QLatin1Char(','));
-    if (first < 0)
+    if (first < 0) {
+        problem = QStringLiteral("no \"x,y\", skipped");
         return false;
+    }
     int second = line.indexOf(QLatin1Char(','), first + 1);
     if (second < 0)
         second = line.size();
-    point = cv::Point(clampCoordinate(toInt(line.leftRef(first)), clamped),
-        clampCoordinate(toInt(line.midRef(first + 1, second - first - 1)), clamped));
+    QString xProblem;
+    QString yProblem;
+    point = cv::Point(readCoordinate(line.leftRef(first), xProblem),
+        readCoordinate(line.midRef(first + 1, second - first - 1), yProblem));
+    problem = xProblem.isEmpty() || yProblem.isEmpty() ? xProblem + yProblem
+                                                       : xProblem + QStringLiteral("; ") + yProblem;
     return true;
 }
 
 // Why the points of `fileName` cannot be used, or empty; `points` gets them
-// when they can.
-QString readPointFile(const QString &fileName, std::vector<cv::Point> &points, bool &clamped)
+// when they can, and `warnings` a "file:line: what" for each line not read
+// as written.
+QString readPointFile(
+    const QString &fileName, std::vector<cv::Point> &points, QStringList *warnings = nullptr)
 {
     points.clear();
     const QFileInfo info(fileName);
@@ -185,19 +210,30 @@ QString readPointFile(const QString &fileName, std::vector<cv::Point> &points, b
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return file.errorString();
-    while (!file.atEnd()) {
+    for (int number = 1; !file.atEnd(); ++number) {
         QByteArray bytes = file.readLine();
         if (bytes.endsWith('\n'))
             bytes.chop(1);
         if (bytes.endsWith('\r'))
             bytes.chop(1);
         cv::Point point;
-        if (parsePoint(QString::fromUtf8(bytes.constData(), bytes.size()), point, clamped))
+        QString problem;
+        if (parsePoint(QString::fromUtf8(bytes.constData(), bytes.size()), point, problem))
             points.push_back(point);
+        if (!problem.isEmpty() && warnings)
+            warnings->append(QStringLiteral("%1:%2: %3").arg(fileName).arg(number).arg(problem));
         if (points.size() > AreaContour::kMaxBoxPoints) {
             points.clear();
             return QStringLiteral("it has more than %1 points").arg(AreaContour::kMaxBoxPoints);
         }
+    }
+    // A counting box file is named <base>_area.krn (VideoFiles::areaFile).
+    const bool countingBox = fileName.endsWith(QLatin1String("_area.krn"));
+    if (countingBox && points.size() >= 2
+        && std::all_of(points.begin(), points.end(),
+            [&](const cv::Point &p) { return p == points.front(); })) {
+        points.clear();
+        return QStringLiteral("its points are all the same: they make no counting line");
     }
     return QString();
 }
@@ -208,14 +244,12 @@ std::vector<cv::Point> readPoints(const QString &videoPath, const QString &fileN
     std::vector<cv::Point> points;
     if (!QFileInfo(fileName).exists())
         return points;
-    bool clamped = false;
-    const QString problem = readPointFile(fileName, points, clamped);
+    QStringList warnings;
+    const QString problem = readPointFile(fileName, points, &warnings);
+    for (const QString &warning : warnings)
+        qCWarning(lcZones).noquote() << warning;
     if (!problem.isEmpty())
         qCWarning(lcZones).noquote() << "Cannot use" << fileName << "because" << problem;
-    if (clamped)
-        qCWarning(lcZones).noquote()
-            << fileName << "has coordinates beyond" << AreaContour::kCoordinateLimit
-            << "in size; they were taken as" << AreaContour::kCoordinateLimit;
     return points;
 }
 
@@ -324,8 +358,7 @@ void AreaContour::loadMask(const QString &videoPath)
 QString AreaContour::boxFileProblem(const QString &fileName)
 {
     std::vector<cv::Point> points;
-    bool clamped = false;
-    return readPointFile(fileName, points, clamped);
+    return readPointFile(fileName, points);
 }
 
 cv::Mat AreaContour::createMask(const cv::Size &frameSize, int fill) const

@@ -46,8 +46,11 @@ public:
     void saveArea(const QString &videoPath);
     void saveMask(const QString &videoPath);
     // Empty the box, then read it from its file when there is one. A file
-    // that is not a regular file, or holds more than kMaxBoxPoints points,
-    // leaves the box empty with a warning.
+    // that is not a regular file, holds more than kMaxBoxPoints points, or
+    // (a counting box) only one point repeated, leaves the box empty with a
+    // warning. Each line not read as written (no "x,y": skipped; a field that
+    // is no whole number: 0; beyond kCoordinateLimit: clamped) is warned of
+    // with the file and line.
     void loadArea(const QString &videoPath);
     void loadMask(const QString &videoPath);
     // Empty when the box file `fileName` can be loaded as it is; else what

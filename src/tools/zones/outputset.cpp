@@ -1,15 +1,16 @@
 #include "outputset.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include "logging.h"
 #include "resultfile.h"
+#include "runlock.h"
+#include "safefile.h"
+#include "trackwriter.h"
 #include "videofiles.h"
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,113 +18,95 @@
 
 namespace {
 
-QString systemError()
+QString imageTemporary(const QString &video)
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return VideoFiles::temporaryFile(VideoFiles::trajectoryImageFile(video));
 }
 
-// A dangling symbolic link exists too: QFileInfo::exists would say no.
-bool present(const QString &path)
+QString densityTemporary(const QString &video)
+{
+    return VideoFiles::temporaryFile(VideoFiles::densityFile(video));
+}
+
+QString recordTemporary(const QString &video)
+{
+    return VideoFiles::temporaryFile(VideoFiles::runRecordFile(video));
+}
+
+// Files only a run of the video writes, under names no complete file has:
+// a killed run leaves them behind, the next one removes them.
+QStringList leftovers(const QString &video)
+{
+    return { imageTemporary(video), densityTemporary(video), recordTemporary(video),
+        TrackWriter::temporaryFile(video),
+        VideoFiles::temporaryFile(VideoFiles::partialRunRecordFile(video)),
+        VideoFiles::temporaryFile(VideoFiles::commitJournalFile(video)) };
+}
+
+// Every file a run of the video writes or replaces.
+QStringList destinations(const QString &video)
+{
+    return leftovers(video)
+        + QStringList { VideoFiles::trajectoryImageFile(video), VideoFiles::densityFile(video),
+              VideoFiles::resultFile(video), VideoFiles::runRecordFile(video),
+              VideoFiles::tracksFile(video), VideoFiles::partialResultFile(video),
+              VideoFiles::partialRunRecordFile(video) };
+}
+
+QString firstProblem(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        const QString problem = SafeFile::replaceProblem(path);
+        if (!problem.isEmpty())
+            return problem;
+    }
+    return QString();
+}
+
+bool identity(const QString &path, unsigned long long &device, unsigned long long &inode)
 {
     struct stat status;
-    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
-}
-
-bool removeIfPresent(const QString &path, QString &problem)
-{
-    if (!present(path) || ::unlink(QFile::encodeName(path).constData()) == 0)
-        return true;
-    problem = QStringLiteral("cannot remove %1: %2").arg(path, systemError());
-    return false;
-}
-
-bool syncDescriptor(int fd)
-{
-    return ::fsync(fd) == 0;
-}
-
-// Creates `path` anew (never through a link left in its place) with all of
-// `bytes`, on disk before it returns.
-bool writeNew(const QString &path, const QByteArray &bytes, QString &problem)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        problem = QStringLiteral("cannot create %1: %2").arg(path, file.errorString());
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
         return false;
-    }
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        problem = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    if (!syncDescriptor(file.handle())) {
-        problem = QStringLiteral("cannot write %1: %2").arg(path, systemError());
-        return false;
-    }
+    device = status.st_dev;
+    inode = status.st_ino;
     return true;
 }
 
-bool syncFile(const QString &path, QString &problem)
+// The journal's steps: ["rename", from, to] or ["remove", path], paths
+// relative to exportCSV, applied in order. Each may be applied again.
+QString apply(const QString &folder, const QJsonArray &steps)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !syncDescriptor(fd)) {
-        problem = QStringLiteral("cannot write %1: %2").arg(path, systemError());
-        if (fd >= 0)
-            ::close(fd);
-        return false;
+    for (const QJsonValue &value : steps) {
+        const QJsonArray step = value.toArray();
+        const QString kind = step.at(0).toString();
+        const QString first = folder + QLatin1Char('/') + step.at(1).toString();
+        QString problem;
+        if (kind == QLatin1String("rename") && step.size() == 3) {
+            if (SafeFile::present(first))
+                problem
+                    = SafeFile::rename(first, folder + QLatin1Char('/') + step.at(2).toString());
+        } else if (kind == QLatin1String("remove") && step.size() == 2) {
+            problem = SafeFile::remove(first);
+        } else {
+            problem = QStringLiteral("a step it does not know");
+        }
+        if (!problem.isEmpty())
+            return problem;
     }
-    ::close(fd);
-    return true;
+    SafeFile::syncFolder(folder);
+    return QString();
 }
 
-// A file that is there must be one that a rename may replace: checked for all
-// three before the first rename, so that a refusal leaves every earlier file
-// as it was.
-bool replaceable(const QString &path, QString &problem)
+// exportCSV as it was when no run is under way; fails while it holds files.
+void removeEmptyPartialDir(const QString &video)
 {
-    struct stat status;
-    const QByteArray name = QFile::encodeName(path);
-    if (::lstat(name.constData(), &status) != 0) {
-        if (errno == ENOENT)
-            return true;
-        problem = QStringLiteral("cannot replace %1: %2").arg(path, systemError());
-        return false;
-    }
-    if (S_ISLNK(status.st_mode))
-        return true; // the link itself is replaced
-    if (!S_ISREG(status.st_mode)) {
-        problem = QStringLiteral("cannot replace %1: %2")
-                      .arg(path,
-                          S_ISDIR(status.st_mode) ? QStringLiteral("it is a directory")
-                                                  : QStringLiteral("it is not a regular file"));
-        return false;
-    }
-    // Immutable, append-only and read-only files refuse this, and must not
-    // be replaced behind their owner's back either.
-    const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        problem = QStringLiteral("cannot replace %1: %2").arg(path, systemError());
-        return false;
-    }
-    ::close(fd);
-    return true;
+    ::rmdir(QFile::encodeName(VideoFiles::partialDir(video)).constData());
 }
 
-bool renameOver(const QString &from, const QString &to, QString &problem)
+QString relative(const QString &video, const QString &path)
 {
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    problem = QStringLiteral("cannot rename %1 to %2: %3").arg(from, to, systemError());
-    return false;
-}
-
-void syncFolder(const QString &folder)
-{
-    const int fd
-        = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || !syncDescriptor(fd))
-        qCWarning(lcZones).noquote() << "Cannot sync the folder" << folder << systemError();
-    if (fd >= 0)
-        ::close(fd);
+    return QDir(VideoFiles::exportDir(video)).relativeFilePath(path);
 }
 
 } // namespace
@@ -135,57 +118,88 @@ OutputSet::~OutputSet()
     abandon();
 }
 
+bool OutputSet::active() const
+{
+    return lock != nullptr;
+}
+
 OutputSet::Begin OutputSet::begin(const QString &videoPath)
 {
     abandon();
     problem.clear();
+    tidied.clear();
     video = videoPath;
     partial = VideoFiles::partialResultFile(videoPath);
+    problem = VideoFiles::nameProblem(videoPath);
+    if (problem.isEmpty())
+        problem = VideoFiles::nameClash(videoPath);
+    if (!problem.isEmpty())
+        return Failed;
     if (!VideoFiles::ensureExportDir(videoPath)) {
-        problem
-            = QStringLiteral("cannot create the folder %1").arg(VideoFiles::exportDir(videoPath));
+        problem = QStringLiteral("cannot create the folder %1: %2")
+                      .arg(VideoFiles::exportDir(videoPath), SafeFile::systemReason());
         return Failed;
     }
 
-    const QString lockName = VideoFiles::lockFile(videoPath);
-    auto candidate = std::make_unique<QLockFile>(lockName);
-    // Held for as long as the video takes: only a dead holder makes it stale.
-    candidate->setStaleLockTime(0);
-    if (!candidate->tryLock(0)) {
-        if (candidate->error() == QLockFile::LockFailedError) {
-            qint64 pid = 0;
-            QString host;
-            QString application;
-            problem = candidate->getLockInfo(&pid, &host, &application)
-                ? QStringLiteral("it is being processed by process %1 on host %2")
-                      .arg(pid)
-                      .arg(host)
-                : QStringLiteral("it is being processed by another run (%1)").arg(lockName);
-            return Busy;
-        }
-        // QLockFile keeps the system's reason to itself; the folder tells.
-        const QString folder = VideoFiles::exportDir(videoPath);
-        QString reason = candidate->error() == QLockFile::PermissionError
-            ? QStringLiteral("permission denied")
-            : QStringLiteral("unknown error");
-        if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
-            reason = systemError();
-        problem = QStringLiteral("cannot create %1: %2").arg(lockName, reason);
+    auto candidate = std::make_unique<RunLock>();
+    switch (candidate->take(VideoFiles::lockFile(videoPath))) {
+    case RunLock::Take::Taken:
+        break;
+    case RunLock::Take::Busy:
+        problem = candidate->error();
+        return Busy;
+    case RunLock::Take::Failed:
+        problem = candidate->error();
         return Failed;
     }
+    if (!candidate->note().isEmpty())
+        tidied << candidate->note();
     lock = std::move(candidate);
 
-    // Temporary files of a run that was killed, and its partial counts.
-    bool started = removeIfPresent(
-                       VideoFiles::temporaryFile(VideoFiles::trajectoryImageFile(video)), problem)
-        && removeIfPresent(VideoFiles::temporaryFile(VideoFiles::densityFile(video)), problem)
-        && removeIfPresent(partial, problem);
-    if (started) {
+    // A commit a kill cut short first, then every file begin() touches
+    // checked before any is, then what a killed run left behind.
+    bool started = rollForward(video, tidied, problem);
+    // The complete files' names are checked by commit(), before its first
+    // rename.
+    if (started)
+        problem = firstProblem(
+            leftovers(video) + QStringList { partial, VideoFiles::partialRunRecordFile(video) });
+    for (const QString &path : leftovers(video)) {
+        if (!problem.isEmpty())
+            break;
+        if (SafeFile::present(path)) {
+            problem = SafeFile::remove(path);
+            tidied << QStringLiteral("removed %1, left by a run that was stopped").arg(path);
+        }
+    }
+    if (problem.isEmpty())
+        problem = SafeFile::remove(partial);
+    if (problem.isEmpty())
+        problem = SafeFile::remove(VideoFiles::partialRunRecordFile(video));
+    started = problem.isEmpty();
+    // A run that just completed another video may remove the folder once
+    // more: made again once.
+    for (int attempt = 0; started && attempt < 2; ++attempt) {
+        if (!QDir().mkpath(VideoFiles::partialDir(video))) {
+            problem = QStringLiteral("cannot create the folder %1: %2")
+                          .arg(VideoFiles::partialDir(video), SafeFile::systemReason());
+            started = false;
+            break;
+        }
         ResultFile counts; // the header alone
-        started = counts.openFile(partial, ResultFile::Append) == 1;
-        if (!started)
-            problem = counts.errorText();
-        counts.close();
+        if (counts.openFile(partial, ResultFile::Append) == 1) {
+            problem.clear();
+            break;
+        }
+        problem = counts.errorText();
+        started = attempt == 0 && !QFileInfo(VideoFiles::partialDir(video)).isDir();
+    }
+    if (started) {
+        partialHandle = ::open(QFile::encodeName(partial).constData(), O_RDONLY | O_CLOEXEC);
+        if (partialHandle < 0) {
+            problem = QStringLiteral("cannot read %1: %2").arg(partial, SafeFile::systemReason());
+            started = false;
+        }
     }
     if (!started) {
         release();
@@ -194,52 +208,164 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
     return Started;
 }
 
-bool OutputSet::commit(const std::vector<unsigned char> &jpeg, const QByteArray &density)
+bool OutputSet::commit(const std::vector<unsigned char> &jpeg, const QByteArray &density,
+    const QByteArray &runRecord, const QString &tracks, int counts)
 {
     if (!active()) {
         problem = QStringLiteral("no video is being processed");
         return false;
     }
     problem.clear();
+    const QString folder = VideoFiles::exportDir(video);
+    // Another run may have taken the video, or a tidy hand removed its counts.
+    struct stat held;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    if (!lock->intact()) {
+        problem = QStringLiteral("the lock %1 was removed during the run: another run may have "
+                                 "taken the video")
+                      .arg(VideoFiles::lockFile(video));
+    } else if (::fstat(partialHandle, &held) != 0 || !identity(partial, device, inode)
+        || device != held.st_dev || inode != held.st_ino) {
+        problem = QStringLiteral("%1 was removed or replaced during the run").arg(partial);
+    } else {
+        QFile file;
+        if (SafeFile::openForReading(file, partial, &problem)) {
+            const int held = static_cast<int>(file.readAll().count('\n')) - 1;
+            if (held != counts)
+                problem = QStringLiteral("%1 holds %2 counts, the run wrote %3: it was changed "
+                                         "during the run")
+                              .arg(partial)
+                              .arg(held)
+                              .arg(counts);
+        }
+    }
+    if (problem.isEmpty())
+        problem = firstProblem(destinations(video));
+
     const QString image = VideoFiles::trajectoryImageFile(video);
     const QString text = VideoFiles::densityFile(video);
-    const QString counts = VideoFiles::resultFile(video);
-    const QString imageTemporary = VideoFiles::temporaryFile(image);
-    const QString textTemporary = VideoFiles::temporaryFile(text);
-
+    const QString record = VideoFiles::runRecordFile(video);
     const QByteArray imageBytes(
         reinterpret_cast<const char *>(jpeg.data()), static_cast<int>(jpeg.size()));
-    bool done = replaceable(image, problem) && replaceable(text, problem)
-        && replaceable(counts, problem) && writeNew(imageTemporary, imageBytes, problem)
-        && writeNew(textTemporary, density, problem) && syncFile(partial, problem);
-    if (done) {
-        // The count file last: its name is what marks the video as done.
-        done = renameOver(imageTemporary, image, problem)
-            && renameOver(textTemporary, text, problem) && renameOver(partial, counts, problem);
-        syncFolder(VideoFiles::exportDir(video));
+    const QStringList written { imageTemporary(video), densityTemporary(video),
+        recordTemporary(video) };
+    const QList<QByteArray> contents { imageBytes, density, runRecord };
+    for (int i = 0; i < written.size() && problem.isEmpty(); ++i) {
+        problem = SafeFile::remove(written[i]);
+        if (problem.isEmpty())
+            problem = SafeFile::writeNew(written[i], contents[i]);
     }
-    if (!done) {
-        QString ignored;
-        removeIfPresent(imageTemporary, ignored);
-        removeIfPresent(textTemporary, ignored);
+    if (problem.isEmpty())
+        problem = SafeFile::sync(partial);
+
+    QJsonArray steps;
+    for (int i = 0; i < written.size(); ++i) {
+        const QString target = i == 0 ? image : i == 1 ? text : record;
+        steps.append(QJsonArray {
+            QStringLiteral("rename"), relative(video, written[i]), relative(video, target) });
+    }
+    const QString tracksFile = VideoFiles::tracksFile(video);
+    // Tracks of an earlier run would not belong to the new count file.
+    steps.append(tracks.isEmpty()
+            ? QJsonArray { QStringLiteral("remove"), relative(video, tracksFile) }
+            : QJsonArray {
+                QStringLiteral("rename"), relative(video, tracks), relative(video, tracksFile) });
+    steps.append(QJsonArray {
+        QStringLiteral("remove"), relative(video, VideoFiles::partialRunRecordFile(video)) });
+    // The count file last: its name is what marks the video as done.
+    steps.append(QJsonArray { QStringLiteral("rename"), relative(video, partial),
+        relative(video, VideoFiles::resultFile(video)) });
+
+    const QString journal = VideoFiles::commitJournalFile(video);
+    bool journalled = false;
+    if (problem.isEmpty()) {
+        problem = SafeFile::save(journal, QJsonDocument(steps).toJson(QJsonDocument::Compact));
+        journalled = problem.isEmpty();
+    }
+    if (journalled) {
+        problem = apply(folder, steps);
+        if (problem.isEmpty())
+            problem = SafeFile::remove(journal);
+        else
+            problem += QStringLiteral(" (the next run of the video completes its files)");
+        if (problem.isEmpty())
+            removeEmptyPartialDir(video);
+    } else {
+        for (const QString &path : written)
+            SafeFile::remove(path);
     }
     release();
-    return done;
+    return problem.isEmpty();
+}
+
+bool OutputSet::rollForward(const QString &video, QStringList &notes, QString &problem)
+{
+    const QString journal = VideoFiles::commitJournalFile(video);
+    if (!SafeFile::present(journal))
+        return true;
+    QFile file;
+    if (!SafeFile::openForReading(file, journal, &problem))
+        return false;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    file.close();
+    if (!document.isArray()) {
+        problem
+            = QStringLiteral("%1 is damaged: remove it and process the video again").arg(journal);
+        return false;
+    }
+    problem = apply(VideoFiles::exportDir(video), document.array());
+    if (problem.isEmpty())
+        problem = SafeFile::remove(journal);
+    if (!problem.isEmpty())
+        return false;
+    notes << QStringLiteral("completed the files of %1, whose run was stopped while it put them "
+                            "in place")
+                 .arg(video);
+    return true;
+}
+
+QStringList OutputSet::recover(const QString &folder)
+{
+    QStringList lines;
+    const QString partialDir = VideoFiles::folderExportDir(folder) + QStringLiteral("/partial");
+    const QStringList journals
+        = QDir(partialDir).entryList({ QStringLiteral("*.commit") }, QDir::Files | QDir::Hidden);
+    for (const QString &name : journals) {
+        // The video's path for its names; the video itself need not exist.
+        const QString video = QDir(folder).absolutePath() + QLatin1Char('/')
+            + name.left(name.size() - 7) + QStringLiteral(".mp4");
+        RunLock held;
+        if (held.take(VideoFiles::lockFile(video)) != RunLock::Take::Taken)
+            continue; // its run completes it
+        if (!held.note().isEmpty())
+            lines << held.note();
+        QString problem;
+        if (!rollForward(video, lines, problem))
+            lines << problem;
+        else
+            removeEmptyPartialDir(video);
+    }
+    return lines;
 }
 
 void OutputSet::abandon()
 {
     if (!active())
         return;
-    QString ignored;
-    removeIfPresent(VideoFiles::temporaryFile(VideoFiles::trajectoryImageFile(video)), ignored);
-    removeIfPresent(VideoFiles::temporaryFile(VideoFiles::densityFile(video)), ignored);
+    for (const QString &path :
+        { imageTemporary(video), densityTemporary(video), recordTemporary(video) }) {
+        const QString problem = SafeFile::remove(path);
+        if (!problem.isEmpty())
+            qCWarning(lcZones).noquote() << problem;
+    }
     release();
 }
 
 void OutputSet::release()
 {
-    if (lock)
-        lock->unlock();
+    if (partialHandle >= 0)
+        ::close(partialHandle);
+    partialHandle = -1;
     lock.reset();
 }

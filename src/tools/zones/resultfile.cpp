@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "logging.h"
+#include "safefile.h"
 #include "videofiles.h"
 
 namespace {
@@ -50,7 +51,8 @@ int ResultFile::openFile(const QString &countFile, int kind)
     file.setFileName(countFile);
 
     if (kind == Read) {
-        if (!file.exists() || !file.open(QIODevice::ReadOnly))
+        // Only a regular file: a pipe would hang the reader.
+        if (!SafeFile::openForReading(file, countFile, &problem))
             return -1;
         file.readLine(); // header
         isOpen = true;

@@ -15,7 +15,8 @@ public:
     ResultFile(const ResultFile &) = delete;
     ResultFile &operator=(const ResultFile &) = delete;
 
-    // 1 when open, -1 otherwise. Read needs an existing file and skips its
+    // 1 when open, -1 otherwise. Read needs an existing regular file (a
+    // pipe or a device is refused, errorText() saying so) and skips its
     // header; Append creates the file (and exportCSV) with the header first.
     int open(const QString &videoPath, int kind);
     // The same on a count file named directly (a run writes its counts under

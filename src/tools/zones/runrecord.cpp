@@ -6,7 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
+
+#include "safefile.h"
 
 namespace {
 
@@ -87,6 +88,9 @@ QJsonObject RunRecord::toJson() const
     json[QStringLiteral("status")] = statusName(status);
     if (status == Status::Partial)
         json[QStringLiteral("reason")] = reason;
+    if (!reviewStatus.isEmpty())
+        json[QStringLiteral("review")] = QJsonObject { { QStringLiteral("status"), reviewStatus },
+            { QStringLiteral("in"), reviewedIn }, { QStringLiteral("out"), reviewedOut } };
     return json;
 }
 
@@ -128,30 +132,32 @@ bool RunRecord::fromJson(const QJsonObject &json, RunRecord &record, QString *er
         = QDateTime::fromString(json.value(QStringLiteral("started")).toString(), Qt::ISODate);
     r.ended = QDateTime::fromString(json.value(QStringLiteral("ended")).toString(), Qt::ISODate);
     r.reason = json.value(QStringLiteral("reason")).toString();
+    const QJsonObject review = json.value(QStringLiteral("review")).toObject();
+    r.reviewStatus = review.value(QStringLiteral("status")).toString();
+    r.reviewedIn = review.value(QStringLiteral("in")).toInt();
+    r.reviewedOut = review.value(QStringLiteral("out")).toInt();
     record = r;
     return true;
 }
 
 bool RunRecord::save(const QString &path, QString *error) const
 {
-    QSaveFile file(path);
-    const QByteArray bytes = QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    const QString problem = SafeFile::save(path, bytes());
+    if (error)
+        *error = problem;
+    return problem.isEmpty();
+}
+
+QByteArray RunRecord::bytes() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Indented);
 }
 
 bool RunRecord::load(const QString &path, RunRecord &record, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    QFile file;
+    if (!SafeFile::openForReading(file, path, error))
         return false;
-    }
     QJsonParseError parse;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
     if (!document.isObject()) {
@@ -178,5 +184,7 @@ bool RunRecord::operator==(const RunRecord &o) const
         && frameHeight == o.frameHeight && fps == o.fps && declaredFrames == o.declaredFrames
         && firstFrame == o.firstFrame && lastFrame == o.lastFrame
         && framesProcessed == o.framesProcessed && in == o.in && out == o.out
-        && started == o.started && ended == o.ended && status == o.status && reason == o.reason;
+        && started == o.started && ended == o.ended && status == o.status && reason == o.reason
+        && reviewStatus == o.reviewStatus && reviewedIn == o.reviewedIn
+        && reviewedOut == o.reviewedOut;
 }

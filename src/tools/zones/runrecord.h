@@ -35,15 +35,22 @@ public:
     QDateTime ended;
     Status status = Status::Complete;
     QString reason; // why a partial run stopped
+    // Written by the review of the counts; a run's own record has none.
+    QString reviewStatus; // "partial" or "complete"; empty: not reviewed
+    int reviewedIn = 0; // confirmed and added events
+    int reviewedOut = 0;
 
     QJsonObject toJson() const;
     // False with `error` set when `json` is not a run record.
     static bool fromJson(const QJsonObject &json, RunRecord &record, QString *error);
 
-    // Writes the record complete or not at all; false with the file and the
-    // system's reason in `error`.
+    // Writes the record complete or not at all (SafeFile::save); false with
+    // the file and the system's reason in `error`.
     bool save(const QString &path, QString *error) const;
-    // False with `error` set for a missing, unreadable or malformed file.
+    // The file's bytes.
+    QByteArray bytes() const;
+    // False with `error` set for a missing, unreadable or malformed file, or
+    // one that is not a regular file.
     static bool load(const QString &path, RunRecord &record, QString *error);
 
     // "2026-12-08T10:15:30+01:00"

@@ -1,16 +1,22 @@
 #include "trackwriter.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "logging.h"
 #include "resultfile.h"
+#include "safefile.h"
 #include "videofiles.h"
+#include <unistd.h>
 
 TrackWriter::~TrackWriter()
 {
     discard();
+}
+
+QString TrackWriter::temporaryFile(const QString &videoPath)
+{
+    return VideoFiles::tracksFile(videoPath) + QStringLiteral(".writing");
 }
 
 bool TrackWriter::start(const QString &videoPath)
@@ -18,13 +24,20 @@ bool TrackWriter::start(const QString &videoPath)
     discard();
     problem.clear();
     failed = false;
-    finalPath = VideoFiles::tracksFile(videoPath);
     VideoFiles::ensureExportDir(videoPath);
-    file.setFileName(finalPath + QStringLiteral(".writing"));
+    const QString temporary = temporaryFile(videoPath);
+    file.setFileName(temporary);
+    // A leftover of a killed run goes; anything but a file or a link there
+    // is an error, and the new file never follows a link.
+    problem = SafeFile::replaceProblem(temporary);
+    if (problem.isEmpty())
+        problem = SafeFile::remove(temporary);
     const qint64 length = static_cast<qint64>(std::strlen(header()));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(header(), length) != length) {
-        problem = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+    if (problem.isEmpty()
+        && (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)
+            || file.write(header(), length) != length))
+        problem = QStringLiteral("cannot write %1: %2").arg(temporary, file.errorString());
+    if (!problem.isEmpty()) {
         qCWarning(lcZones).noquote() << "Cannot write the tracks:" << problem;
         discard();
         return false;
@@ -49,38 +62,30 @@ void TrackWriter::addFrame(double frame, const TargetList &tracks, int firstId)
     const qint64 length = static_cast<qint64>(line.size());
     if (file.write(line.data(), length) != length) {
         failed = true;
-        problem = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+        problem = QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
         qCWarning(lcZones).noquote() << "Cannot write the tracks:" << problem;
     }
 }
 
-bool TrackWriter::commit()
+bool TrackWriter::finish()
 {
     if (!file.isOpen())
         return problem.isEmpty();
     const QString temporary = file.fileName();
-    if (!failed && !file.flush()) {
+    if (!failed && (!file.flush() || ::fsync(file.handle()) != 0)) {
         failed = true;
-        problem = QStringLiteral("%1: %2").arg(temporary, file.errorString());
+        problem = QStringLiteral("cannot write %1: %2").arg(temporary, file.errorString());
     }
     file.close();
     if (!failed && file.error() != QFileDevice::NoError) {
         failed = true;
-        problem = QStringLiteral("%1: %2").arg(temporary, file.errorString());
-    }
-    // rename() replaces an earlier tracks file in one step.
-    if (!failed
-        && std::rename(
-               QFile::encodeName(temporary).constData(), QFile::encodeName(finalPath).constData())
-            != 0) {
-        failed = true;
-        problem
-            = QStringLiteral("%1: %2").arg(finalPath, QString::fromLocal8Bit(std::strerror(errno)));
+        problem = QStringLiteral("cannot write %1: %2").arg(temporary, file.errorString());
     }
     if (failed) {
         qCWarning(lcZones).noquote() << "Cannot write the tracks:" << problem;
-        if (!QFile::remove(temporary) && QFile::exists(temporary))
-            qCWarning(lcZones) << "Cannot remove" << temporary;
+        const QString removal = SafeFile::remove(temporary);
+        if (!removal.isEmpty())
+            qCWarning(lcZones).noquote() << removal;
         return false;
     }
     return true;

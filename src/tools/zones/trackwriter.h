@@ -11,7 +11,8 @@
 // "Frame;Id;X;Y;Width;Height", then one line per live track per processed
 // frame (X, Y the track's centre, frames numbered as in the count file, ids
 // counted from the run's first).
-// Built under a temporary name and renamed when the video is done, so the
+// Built under a temporary name (<name>_tracks.csv.writing), which finish()
+// completes and the video's OutputSet renames with its other files, so the
 // file is complete or absent. One write per frame, into a buffered file.
 class TrackWriter
 {
@@ -27,9 +28,11 @@ public:
     // The tracks of one processed frame, ids less `firstId`; a failed write
     // is kept for commit.
     void addFrame(double frame, const TargetList &tracks, int firstId);
-    // Flushes, closes and renames onto the final name; false with error()
-    // set (and the temporary file removed) when any step fails.
-    bool commit();
+    // Flushes, syncs and closes the temporary file; false with error() set
+    // (and the temporary file removed) when any step fails or a write failed.
+    bool finish();
+    // The temporary file and the name it is to take.
+    static QString temporaryFile(const QString &videoPath);
     // Drops the temporary file: a cancelled video leaves no tracks file.
     void discard();
     const QString &error() const { return problem; }
@@ -38,7 +41,6 @@ public:
 
 private:
     QFile file;
-    QString finalPath;
     QString problem;
     bool failed = false;
     std::string line; // reused: no allocation per frame once grown

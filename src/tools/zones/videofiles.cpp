@@ -3,11 +3,15 @@
 #include <opencv2/videoio.hpp>
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+#include <QTextCodec>
 
 #include "logging.h"
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 QString exportPath(const QString &videoPath, const QString &suffix)
@@ -52,9 +56,14 @@ QString VideoFiles::densityFile(const QString &videoPath)
     return exportPath(videoPath, QStringLiteral("_doza.txt"));
 }
 
+QString VideoFiles::partialDir(const QString &videoPath)
+{
+    return exportDir(videoPath) + QStringLiteral("/partial");
+}
+
 QString VideoFiles::partialResultFile(const QString &videoPath)
 {
-    return exportPath(videoPath, QStringLiteral(".partial.csv"));
+    return partialDir(videoPath) + QLatin1Char('/') + baseName(videoPath) + QStringLiteral(".csv");
 }
 
 QString VideoFiles::lockFile(const QString &videoPath)
@@ -74,7 +83,55 @@ QString VideoFiles::runRecordFile(const QString &videoPath)
 
 QString VideoFiles::partialRunRecordFile(const QString &videoPath)
 {
-    return exportPath(videoPath, QStringLiteral(".partial_run.json"));
+    return partialDir(videoPath) + QLatin1Char('/') + baseName(videoPath)
+        + QStringLiteral("_run.json");
+}
+
+QString VideoFiles::commitJournalFile(const QString &videoPath)
+{
+    return partialDir(videoPath) + QLatin1Char('/') + baseName(videoPath)
+        + QStringLiteral(".commit");
+}
+
+QString VideoFiles::nameClash(const QString &videoPath)
+{
+    // Every name a video's files take in exportCSV and partial/, in lower case.
+    const auto names = [](const QString &video) {
+        const QString base = baseName(video).toLower();
+        QSet<QString> set;
+        for (const char *suffix : { ".csv", "_doza.jpg", "_doza.txt", "_run.json", "_tracks.csv",
+                 ".lock", "_area.krn", "_mask.krn" }) {
+            const QString name = base + QLatin1String(suffix);
+            set << name << name + QStringLiteral(".tmp") << name + QStringLiteral(".writing");
+        }
+        set << QStringLiteral("partial/") + base + QStringLiteral(".csv")
+            << QStringLiteral("partial/") + base + QStringLiteral("_run.json")
+            << QStringLiteral("partial/") + base + QStringLiteral(".commit");
+        return set;
+    };
+    const QSet<QString> own = names(videoPath);
+    const QString fileName = QFileInfo(videoPath).fileName();
+    for (const QString &other : listVideos(QFileInfo(videoPath).path())) {
+        const QString otherName = QFileInfo(other).fileName();
+        if (otherName == fileName || !names(other).intersects(own))
+            continue;
+        return QStringLiteral("its files would take the names of those of %1 in %2 (letter case "
+                              "ignored): rename one of the two videos")
+            .arg(otherName, exportDir(videoPath));
+    }
+    return QString();
+}
+
+QString VideoFiles::nameProblem(const QString &videoPath)
+{
+    if (!videoPath.contains(QChar::ReplacementCharacter))
+        return QString();
+    struct stat status;
+    if (::lstat(QFile::encodeName(videoPath).constData(), &status) == 0)
+        return QString();
+    return QStringLiteral("its name is not valid text in the system's character encoding (%1); "
+                          "rename it")
+        .arg(QString::fromLatin1(QTextCodec::codecForLocale()->name()));
 }
 
 QString VideoFiles::tracksFile(const QString &videoPath)
@@ -120,11 +177,22 @@ QStringList VideoFiles::listVideos(const QString &folder)
     // An empty path names no folder (QDir would take it for the current one).
     if (folder.isEmpty())
         return videos;
-    // Without QDir::CaseSensitive the filter ignores letter case; without
-    // QDir::Hidden hidden files stay out.
-    QDirIterator it(folder, { QStringLiteral("*.mp4") }, QDir::Files | QDir::NoSymLinks);
-    while (it.hasNext())
-        videos.append(it.next());
+    // Read with the system's own calls: QDir drops a name that the system's
+    // encoding cannot give back, which is listed here so that a run names it.
+    DIR *listing = ::opendir(QFile::encodeName(folder).constData());
+    if (listing == nullptr)
+        return videos;
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    while (const dirent *entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        struct stat status;
+        if (name.startsWith('.') || name.size() < 5 || name.right(4).toLower() != ".mp4"
+            || ::fstatat(::dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0
+            || !S_ISREG(status.st_mode))
+            continue;
+        videos.append(prefix + QFile::decodeName(name));
+    }
+    ::closedir(listing);
     return videos;
 }
 
@@ -151,4 +219,31 @@ QDateTime VideoFiles::recordingStart(const QString &videoPath)
     if (!baseName(videoPath).contains(QLatin1String("video_")))
         return QDateTime();
     return startTimeFromFileName(videoPath);
+}
+
+QString VideoFiles::reviewFile(const QString &videoPath)
+{
+    return exportPath(videoPath, QStringLiteral("_review.csv"));
+}
+
+QString VideoFiles::reviewSampleFile(const QString &folder)
+{
+    return folderExportDir(folder) + QStringLiteral("/review_sample.csv");
+}
+
+QDateTime VideoFiles::namedRecordingStart(const QString &videoPath)
+{
+    const QString marker = QStringLiteral("video_");
+    QString name = QFileInfo(videoPath).completeBaseName();
+    if (!name.contains(marker))
+        return QDateTime();
+    name.remove(marker);
+    name.chop(3);
+    return QDateTime::fromString(name, QStringLiteral("yyyyMMdd_hhmm"));
+}
+
+QString VideoFiles::replacedDir(const QString &videoPath, const QDateTime &when)
+{
+    return exportDir(videoPath) + QStringLiteral("/replaced-")
+        + when.toString(QStringLiteral("yyyyMMdd-hhmmss"));
 }

@@ -24,9 +24,12 @@ public:
     static QString resultFile(const QString &videoPath); // <base>.csv
     static QString trajectoryImageFile(const QString &videoPath); // <base>_doza.jpg
     static QString densityFile(const QString &videoPath); // <base>_doza.txt
-    // The counts of a run that has not completed the video: <base>.partial.csv.
-    // It is the count file while the video is processed and takes the
-    // count file's name when the video is complete.
+    // Where the files of a run that has not completed a video wait, apart
+    // from every video's own names: <folder>/exportCSV/partial.
+    static QString partialDir(const QString &videoPath);
+    // The counts of a run that has not completed the video:
+    // partial/<base>.csv. It is the count file while the video is processed
+    // and takes the count file's name when the video is complete.
     static QString partialResultFile(const QString &videoPath);
     // Held while a run works on the video's files: <base>.lock.
     static QString lockFile(const QString &videoPath);
@@ -36,9 +39,23 @@ public:
     static QString temporaryFile(const QString &resultPath);
     static QString runRecordFile(const QString &videoPath); // <base>_run.json
     // The record of a run that did not complete the video, beside its
-    // partial counts: <base>.partial_run.json.
+    // partial counts: partial/<base>_run.json.
     static QString partialRunRecordFile(const QString &videoPath);
     static QString tracksFile(const QString &videoPath); // <base>_tracks.csv
+    // The renames that complete a video, written before the first of them:
+    // partial/<base>.commit. Left over only by a run killed in between.
+    static QString commitJournalFile(const QString &videoPath);
+
+    // Empty when the video's files have names of their own; else which
+    // other video of the folder (listVideos) would share a file name with
+    // it, letter case ignored ("x.MP4" beside "x.mp4", "y_tracks.mp4" beside
+    // "y.mp4"), in a message naming both.
+    static QString nameClash(const QString &videoPath);
+    // Empty when the path is the file system's own name for the file; else
+    // why not: a name whose bytes are not text in the system's encoding
+    // (a Latin-1 "café.mp4" under UTF-8) reaches Qt only with its
+    // undecodable bytes replaced, and no longer names the file.
+    static QString nameProblem(const QString &videoPath);
 
     // Files of a whole folder of videos, in <folder>/exportCSV.
     static QString folderExportDir(const QString &folder);
@@ -55,7 +72,8 @@ public:
     static bool openCapture(cv::VideoCapture &capture, const QString &videoPath);
 
     // The videos of a folder as the file table lists them: regular *.mp4
-    // files, letter case ignored, no hidden files, no symbolic links, in the
+    // files (names that nameProblem() refuses included), letter case
+    // ignored, no hidden files, no symbolic links, in the
     // order the file system yields them. Each path is the folder, "/" and the
     // file name. Empty for an empty path or a folder that cannot be read.
     static QStringList listVideos(const QString &folder);
@@ -69,4 +87,16 @@ public:
     // when the name carries none (its counts are then stamped with the time
     // of processing, which says nothing about the recording).
     static QDateTime recordingStart(const QString &videoPath);
+
+    // The review of the video's counts, beside them: <base>_review.csv.
+    static QString reviewFile(const QString &videoPath);
+    // The events picked across a folder for reviewing a sample:
+    // <folder>/exportCSV/review_sample.csv.
+    static QString reviewSampleFile(const QString &folder);
+    // The recording start that the name video_yyyyMMdd_hhmm_NN carries;
+    // invalid for any other name, also one that only contains "video_".
+    static QDateTime namedRecordingStart(const QString &videoPath);
+    // Where the files of a video are moved when an import replaces it:
+    // <folder>/exportCSV/replaced-<yyyyMMdd-hhmmss of `when`>.
+    static QString replacedDir(const QString &videoPath, const QDateTime &when);
 };
