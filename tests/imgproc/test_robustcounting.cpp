@@ -142,6 +142,9 @@ class TestRobustCounting : public QObject
 private slots:
     void foregroundKeepsSlowInsects_data();
     void foregroundKeepsSlowInsects();
+    void insectThereFromTheStartIsSeen();
+    void piecesOfOneBodyAreOneBlob_data();
+    void piecesOfOneBodyAreOneBlob();
     void counts_data();
     void counts();
     void zeroCoordinatesAreLineEnds();
@@ -187,6 +190,54 @@ void TestRobustCounting::foregroundKeepsSlowInsects()
     }
 }
 
+// The first background is the median of the first frames: an insect that
+// was there from the start, walking, is no part of it.
+void TestRobustCounting::insectThereFromTheStartIsSeen()
+{
+    cv::Mat floor(kSize, CV_8UC1);
+    cv::RNG(5).fill(floor, cv::RNG::UNIFORM, 130, 170);
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 3 * kFps; ++i) {
+        frames.push_back(floor.clone());
+        cv::circle(frames.back(), cv::Point(100 + i, 200), 6, cv::Scalar(40), cv::FILLED);
+    }
+    Foreground foreground;
+    foreground.reset(cv::Mat(), RobustParameters::forVideo(kSize, kFps));
+    foreground.learn(frames);
+    for (const int i : { 0, 40 }) {
+        const std::vector<Foreground::Blob> &blobs = foreground.detect(frames[size_t(i)]);
+        QCOMPARE(int(blobs.size()), 1);
+        QVERIFY2(cv::norm(blobs[0].centre - cv::Point2d(100 + i, 200)) < 1.0,
+            qPrintable(QString::number(i)));
+    }
+}
+
+void TestRobustCounting::piecesOfOneBodyAreOneBlob_data()
+{
+    QTest::addColumn<int>("gap");
+    QTest::addColumn<int>("blobs");
+    QTest::newRow("a body cut by a 4 px stripe of its own shade: one") << 4 << 1;
+    QTest::newRow("two insects 14 px apart: two") << 14 << 2;
+}
+
+// The pieces' own pixels make the blob: its centre is the body's.
+void TestRobustCounting::piecesOfOneBodyAreOneBlob()
+{
+    QFETCH(int, gap);
+    QFETCH(int, blobs);
+    const cv::Mat floor(kSize, CV_8UC1, cv::Scalar(150));
+    Foreground foreground;
+    foreground.reset(cv::Mat(), RobustParameters::forVideo(kSize, kFps));
+    foreground.learn({ floor });
+    cv::Mat grey = floor.clone();
+    cv::rectangle(grey, cv::Rect(200, 200, 10, 12), cv::Scalar(40), cv::FILLED);
+    cv::rectangle(grey, cv::Rect(210 + gap, 200, 10, 12), cv::Scalar(40), cv::FILLED);
+    const std::vector<Foreground::Blob> &found = foreground.detect(grey);
+    QCOMPARE(int(found.size()), blobs);
+    if (blobs == 1)
+        QVERIFY(cv::norm(found[0].centre - cv::Point2d(209.5 + gap / 2.0, 205.5)) < 0.5);
+}
+
 void TestRobustCounting::counts_data()
 {
     QTest::addColumn<Scene>("scene");
@@ -211,6 +262,16 @@ void TestRobustCounting::counts_data()
         { walk(40,
             { { 300, 240 }, { 321, 240 }, { 318, 240 }, { 322, 240 }, { 319, 240 }, { 345, 240 } },
             0.5) } } << E { { 0, 1, -1 } };
+    QTest::newRow("a large one sways 5 px over the line and back, leaves the way it came: nothing")
+        << Scene { kVertical, { [] {
+                      Insect large = walk(30,
+                          { { 250, 240 }, { 315, 240 }, { 325, 240 }, { 315, 240 }, { 325, 240 },
+                              { 315, 240 }, { 250, 240 } },
+                          1);
+                      large.radius = 12;
+                      return large;
+                  }() } }
+        << E {};
     QTest::newRow("fast, seen in three frames only: counted") << Scene { kVertical,
         { [] {
             Insect fast = walk(50, { { 250, 240 }, { 410, 240 } }, 40);
@@ -225,6 +286,9 @@ void TestRobustCounting::counts_data()
         << E { { 0, 1, kFirstFrame + 87 }, { 1, 0, kFirstFrame + 87 } };
     QTest::newRow("walks into the box: one entry")
         << Scene { kBox, { walk(30, { { 150, 240 }, { 300, 240 } }, 2) } }
+        << E { { 1, 0, kFirstFrame + 75 } };
+    QTest::newRow("walks into the box and on, seen inside: one entry")
+        << Scene { kBox, { walk(30, { { 150, 240 }, { 380, 240 } }, 2) } }
         << E { { 1, 0, kFirstFrame + 75 } };
     QTest::newRow("walks out of the box: one exit")
         << Scene { kBox, { walk(30, { { 300, 240 }, { 150, 240 } }, 2) } }

@@ -34,18 +34,26 @@ void RobustCounting::reset(const cv::Mat &mask)
     releaseTargets();
     Target::reset_counter();
     config = RobustParameters::forVideo(mask.empty() ? cv::Size(640, 480) : mask.size(), 25);
-    foreground.reset(mask, config);
+    trackingMask = mask.clone();
+    foreground.reset(trackingMask, config);
     linker.reset();
     counter.reset();
     frame = -1;
+    held.clear();
+    heldNumbers.clear();
+    bootstrapped = false;
 }
 
 void RobustCounting::startVideo(const cv::Size &frameSize, double fps)
 {
     config = RobustParameters::forVideo(frameSize, fps);
-    foreground.setVideo(config);
     linker.setVideo(config);
     firstCounted = -1;
+    // Each recording gets a background of its own.
+    foreground.reset(trackingMask, config);
+    held.clear();
+    heldNumbers.clear();
+    bootstrapped = false;
 }
 
 bool RobustCounting::process(const cv::Mat &grey)
@@ -56,7 +64,13 @@ bool RobustCounting::process(const cv::Mat &grey)
         return false;
     }
     try {
-        detect(grey);
+        const cv::Mat &small = foreground.shrink(grey);
+        if (bootstrapped) {
+            detect(small);
+        } else {
+            held.push_back(small.clone());
+            heldNumbers.push_back(-1);
+        }
         pending = true;
         return true;
     } catch (const std::exception &e) {
@@ -86,15 +100,41 @@ QVector<Result> RobustCounting::count(const Step &step, InsectDetect &recorder)
         return {};
     pending = false;
     frame = step.frame;
-    updates.clear();
-    linker.add(frame, detections, updates);
-    settle(updates);
+    if (bootstrapped) {
+        track(frame);
+    } else {
+        heldNumbers.back() = frame;
+        if (static_cast<int>(held.size()) >= config.bootstrapFrames)
+            replayHeld();
+    }
     showLive();
     return record(step, recorder);
 }
 
+void RobustCounting::track(int number)
+{
+    updates.clear();
+    linker.add(number, detections, updates);
+    settle(updates);
+}
+
+// The first background from the held frames, then each of them counted.
+void RobustCounting::replayHeld()
+{
+    foreground.learn(held);
+    bootstrapped = true;
+    for (size_t k = 0; k < held.size(); ++k) {
+        detect(held[k]);
+        track(heldNumbers[k]);
+    }
+    held.clear();
+    heldNumbers.clear();
+}
+
 QVector<Result> RobustCounting::finishVideo(const Step &step, InsectDetect &recorder)
 {
+    if (!bootstrapped && !held.empty())
+        replayHeld();
     updates.clear();
     linker.finish(updates);
     settle(updates);
@@ -105,12 +145,12 @@ QVector<Result> RobustCounting::finishVideo(const Step &step, InsectDetect &reco
 
 // Blobs as detections; one that holds where several moving insects are
 // expected, and is about as large as they are together, is theirs to share.
-void RobustCounting::detect(const cv::Mat &grey)
+void RobustCounting::detect(const cv::Mat &small)
 {
     detections.clear();
     linker.predict(expected);
     const double share = RobustParameters::value(RobustParameters::SplitShare);
-    for (const Foreground::Blob &blob : foreground.detect(grey)) {
+    for (const Foreground::Blob &blob : foreground.detect(small)) {
         seeds.clear();
         double together = 0;
         const cv::Rect2d box = foreground.frameBox(blob);

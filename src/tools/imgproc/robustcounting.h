@@ -16,7 +16,8 @@
 // (Foreground), pieces of track are linked into trajectories looking a few
 // seconds ahead (TrackletLinker), and lines and boxes count on whole
 // trajectories by their geometry (TrajectoryCounter), with the settings of
-// RobustParameters. Events come up to `link_window_s` late, so the count
+// RobustParameters. The first `bootstrap_s` are held and then counted at
+// once; events come up to `link_window_s` late, so the count
 // file may list them a little out of frame order. Line crossings carry their
 // direction: In=1;Out=0 from left to right, In=0;Out=1 back.
 class RobustCounting final : public CountingMethod
@@ -37,13 +38,16 @@ public:
     const TargetList &tracked() const override { return targets; }
 
 private:
-    void detect(const cv::Mat &grey);
+    void detect(const cv::Mat &small);
+    void track(int number);
+    void replayHeld();
     void settle(const std::vector<TrackletLinker::Update> &updates);
     QVector<Result> record(const Step &step, InsectDetect &recorder);
     void showLive();
     void releaseTargets();
 
     RobustParameters::Video config;
+    cv::Mat trackingMask; // 255 where insects are looked for
     Foreground foreground;
     TrackletLinker linker;
     TrajectoryCounter counter;
@@ -59,5 +63,9 @@ private:
     TargetList targets;
     int frame = -1; // the count file's number of the last processed frame
     int firstCounted = -1;
+    // The video's first frames, held until the first background is known.
+    std::vector<cv::Mat> held;
+    std::vector<int> heldNumbers;
+    bool bootstrapped = false;
     bool pending = false; // a processed frame awaits count()
 };

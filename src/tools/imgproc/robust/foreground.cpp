@@ -11,6 +11,8 @@ namespace {
 constexpr float kClip = 60.0f;
 // Rounds of k-means that refine the split of a blob.
 constexpr int kRounds = 3;
+// Frames the first background's median is taken over.
+constexpr size_t kMedianSamples = 25;
 
 } // namespace
 
@@ -18,17 +20,10 @@ void Foreground::reset(const cv::Mat &mask, const RobustParameters::Video &video
 {
     config = video;
     fullMask = mask.clone();
+    const int reach = std::max(1, static_cast<int>(std::lround(config.groupGap)));
+    groupKernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * reach + 1, 2 * reach + 1));
     workMask.release();
     background.release();
-    frames = 0;
-}
-
-void Foreground::setVideo(const RobustParameters::Video &video)
-{
-    const int factor = config.factor;
-    config = video;
-    // The working size is the run's: its frames all have the mask's size.
-    config.factor = factor;
 }
 
 bool Foreground::accepts(const cv::Mat &grey) const
@@ -37,41 +32,94 @@ bool Foreground::accepts(const cv::Mat &grey) const
         && (fullMask.empty() || grey.size() == fullMask.size());
 }
 
-const std::vector<Foreground::Blob> &Foreground::detect(const cv::Mat &grey)
+const cv::Mat &Foreground::shrink(const cv::Mat &grey)
 {
-    blobs.clear();
     const int f = config.factor;
     const cv::Size work(std::max(1, grey.cols / f), std::max(1, grey.rows / f));
     if (f > 1)
         cv::resize(grey, shrunk, work, 0, 0, cv::INTER_AREA);
     else
         shrunk = grey;
-    if (workMask.size() != work) {
-        if (fullMask.empty()) {
-            workMask = cv::Mat(work, CV_8UC1, cv::Scalar(255));
-        } else {
-            cv::resize(fullMask, workMask, work, 0, 0, cv::INTER_AREA);
-            cv::threshold(workMask, workMask, 127, 255, cv::THRESH_BINARY);
+    return shrunk;
+}
+
+void Foreground::fitMask(const cv::Size &work)
+{
+    if (workMask.size() == work)
+        return;
+    if (fullMask.empty()) {
+        workMask = cv::Mat(work, CV_8UC1, cv::Scalar(255));
+    } else {
+        cv::resize(fullMask, workMask, work, 0, 0, cv::INTER_AREA);
+        cv::threshold(workMask, workMask, 127, 255, cv::THRESH_BINARY);
+    }
+}
+
+void Foreground::learn(const std::vector<cv::Mat> &frames)
+{
+    if (frames.empty())
+        return;
+    // A median of a few frames spread over the stretch is as good as one of
+    // all, and far cheaper.
+    const size_t samples = std::min<size_t>(frames.size(), kMedianSamples);
+    std::vector<const cv::Mat *> used;
+    for (size_t k = 0; k < samples; ++k)
+        used.push_back(&frames[k * frames.size() / samples]);
+    const cv::Mat &first = *used.front();
+    background.create(first.size(), CV_32F);
+    std::vector<uchar> values(samples);
+    for (int y = 0; y < first.rows; ++y) {
+        float *bg = background.ptr<float>(y);
+        for (int x = 0; x < first.cols; ++x) {
+            for (size_t k = 0; k < samples; ++k)
+                values[k] = used[k]->ptr<uchar>(y)[x];
+            std::nth_element(values.begin(), values.begin() + samples / 2, values.end());
+            bg[x] = values[samples / 2];
         }
     }
+    moving = cv::Mat::zeros(first.size(), CV_8UC1);
+}
+
+const std::vector<Foreground::Blob> &Foreground::detect(const cv::Mat &small)
+{
+    blobs.clear();
+    const cv::Size work = small.size();
+    fitMask(work);
     if (background.size() != work) {
-        shrunk.convertTo(background, CV_32F);
+        small.convertTo(background, CV_32F);
         moving = cv::Mat::zeros(work, CV_8UC1);
-        frames = 1;
         return blobs;
     }
-    update(shrunk);
+    update(small);
 
-    const int count = cv::connectedComponentsWithStats(moving, labels, stats, centroids, 8, CV_32S);
+    // Pieces of one insect (a body and a wing apart from it, a body cut by
+    // a background of its own shade) are one blob: labelled on the mask
+    // closed over small gaps, measured on its own pixels.
+    cv::morphologyEx(moving, grouped, cv::MORPH_CLOSE, groupKernel);
+    const int count = cv::connectedComponents(grouped, labels, 8, CV_32S);
+    sums.assign(static_cast<size_t>(count), Sum());
+    for (int y = 0; y < moving.rows; ++y) {
+        const uchar *own = moving.ptr<uchar>(y);
+        const int *row = labels.ptr<int>(y);
+        for (int x = 0; x < moving.cols; ++x) {
+            if (!own[x])
+                continue;
+            Sum &g = sums[static_cast<size_t>(row[x])];
+            if (g.area == 0)
+                g.box = cv::Rect(x, y, 1, 1);
+            else
+                g.box |= cv::Rect(x, y, 1, 1);
+            g.area += 1;
+            g.x += x;
+            g.y += y;
+        }
+    }
     for (int label = 1; label < count; ++label) {
-        const double area = stats.at<int>(label, cv::CC_STAT_AREA);
-        if (area < config.minArea)
+        const Sum &g = sums[static_cast<size_t>(label)];
+        if (g.area < config.minArea)
             continue;
-        const cv::Point2d c(centroids.at<double>(label, 0), centroids.at<double>(label, 1));
-        blobs.push_back({ toFrame(c), area, label,
-            cv::Rect(stats.at<int>(label, cv::CC_STAT_LEFT), stats.at<int>(label, cv::CC_STAT_TOP),
-                stats.at<int>(label, cv::CC_STAT_WIDTH),
-                stats.at<int>(label, cv::CC_STAT_HEIGHT)) });
+        const cv::Point2d c(g.x / g.area, g.y / g.area);
+        blobs.push_back({ toFrame(c), g.area, label, g.box });
     }
     return blobs;
 }
@@ -114,12 +162,9 @@ void Foreground::update(const cv::Mat &small)
         = static_cast<float>(std::max(RobustParameters::value(RobustParameters::MinThreshold),
             RobustParameters::value(RobustParameters::NoiseFactor) * spread));
 
-    const bool learning = frames < config.learnFrames;
-    const float learnWeight = 1.0f / static_cast<float>(frames + 1);
     const float step = static_cast<float>(config.backgroundStep);
     const float slow
         = step * static_cast<float>(RobustParameters::value(RobustParameters::ForegroundShare));
-    ++frames;
     for (int y = 0; y < small.rows; ++y) {
         const uchar *in = small.ptr<uchar>(y);
         const uchar *open = workMask.ptr<uchar>(y);
@@ -129,12 +174,8 @@ void Foreground::update(const cv::Mat &small)
             const float d = static_cast<float>(in[x]) - offset - bg[x];
             const bool seen = std::abs(d) > threshold;
             out[x] = seen && open[x] ? 255 : 0;
-            if (learning) {
-                bg[x] += d * learnWeight;
-            } else {
-                const float s = seen ? slow : step;
-                bg[x] += std::clamp(d, -s, s);
-            }
+            const float s = seen ? slow : step;
+            bg[x] += std::clamp(d, -s, s);
         }
     }
     // Single stray pixels are noise; an insect's body is thicker than its legs.
@@ -148,8 +189,9 @@ void Foreground::split(
     pixels.clear();
     for (int y = blob.box.y; y < blob.box.y + blob.box.height; ++y) {
         const int *row = labels.ptr<int>(y);
+        const uchar *own = moving.ptr<uchar>(y);
         for (int x = blob.box.x; x < blob.box.x + blob.box.width; ++x) {
-            if (row[x] == blob.label)
+            if (row[x] == blob.label && own[x])
                 pixels.emplace_back(x, y);
         }
     }

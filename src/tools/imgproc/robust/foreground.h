@@ -32,11 +32,16 @@ public:
     // Forgets the background; the next frame starts it. An empty mask
     // opens the whole frame.
     void reset(const cv::Mat &mask, const RobustParameters::Video &video);
-    // The rate-dependent values of a new video; the background carries over.
-    void setVideo(const RobustParameters::Video &video);
     // 8-bit, one channel, and of the mask's size.
     bool accepts(const cv::Mat &grey) const;
-    const std::vector<Blob> &detect(const cv::Mat &grey);
+    // The frame at the working size; valid until the next call.
+    const cv::Mat &shrink(const cv::Mat &grey);
+    // The background as each pixel's median over `frames` (working size):
+    // an insect that moves on within them is not part of it.
+    void learn(const std::vector<cv::Mat> &frames);
+    // The blobs of a working-size frame; without a background yet, the
+    // frame starts it and has none.
+    const std::vector<Blob> &detect(const cv::Mat &small);
     // The pixels of one of the last frame's blobs shared out among `seeds`
     // (frame pixels), nearest first, then refined by a few rounds of
     // k-means; each part with pixels goes to `parts`.
@@ -49,6 +54,7 @@ public:
 
 private:
     void update(const cv::Mat &small);
+    void fitMask(const cv::Size &work);
     cv::Point2d toFrame(const cv::Point2d &p) const;
 
     RobustParameters::Video config;
@@ -57,10 +63,17 @@ private:
     cv::Mat shrunk;
     cv::Mat background; // CV_32F, working size
     cv::Mat moving;
+    cv::Mat grouped;
+    cv::Mat groupKernel;
     cv::Mat labels;
-    cv::Mat stats;
-    cv::Mat centroids;
+    struct Sum
+    {
+        double area = 0;
+        double x = 0;
+        double y = 0;
+        cv::Rect box;
+    };
+    std::vector<Sum> sums;
     std::vector<Blob> blobs;
     std::vector<cv::Point2d> pixels;
-    int frames = 0;
 };

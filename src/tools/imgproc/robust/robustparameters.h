@@ -15,10 +15,12 @@ public:
         WorkWidth,
         BackgroundRate,
         ForegroundShare,
-        LearnTime,
+        Bootstrap,
+        BootstrapFrames,
         MinThreshold,
         NoiseFactor,
         MinArea,
+        GroupGap,
         SplitShare,
         MaxSpeed,
         Gate,
@@ -27,6 +29,8 @@ public:
         LinkWindow,
         CoastTime,
         SideMargin,
+        SideShare,
+        SmoothTime,
         EdgeReach,
         HeadingTime,
         MinHeading,
@@ -53,14 +57,16 @@ public:
         int factor = 1; // frame pixels per working pixel, each way
         double scale = 1; // frame width / 640
         double backgroundStep = 0; // grey levels per frame
-        int learnFrames = 0;
+        int bootstrapFrames = 0; // held before the first detection
         double minArea = 0; // working px
+        double groupGap = 0; // working px
         double maxStep = 0; // px per frame
         double gate = 0; // px
         int linkWindow = 0; // frames
         int tentativeLife = 0; // frames
         int coastFrames = 0;
         double sideMargin = 0; // px
+        int smoothFrames = 0; // either way
         double edgeReach = 0; // px
         int headingFrames = 0;
         double minHeading = 0; // px

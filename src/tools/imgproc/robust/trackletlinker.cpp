@@ -23,6 +23,11 @@ double length(const cv::Point2d &v)
 
 } // namespace
 
+TrackletLinker::Sample TrackletLinker::sampleOf(int frame, const Detection &d) const
+{
+    return { frame, d.at, std::sqrt(std::max(d.area, 0.0) / CV_PI) * config.factor };
+}
+
 void TrackletLinker::reset()
 {
     pieces.clear();
@@ -144,7 +149,7 @@ void TrackletLinker::extend(int frame, const std::vector<Detection> &found)
         Tracklet &t = pieces[static_cast<size_t>(j)];
         const cv::Point2d step = found[i].at - t.last.at;
         t.velocity = t.points == 1 ? step : (1 - kStepWeight) * t.velocity + kStepWeight * step;
-        t.last = { frame, found[i].at };
+        t.last = sampleOf(frame, found[i]);
         t.area = found[i].area;
         t.points += 1;
         t.trajectoryPoints += 1;
@@ -162,7 +167,7 @@ void TrackletLinker::extend(int frame, const std::vector<Detection> &found)
             continue;
         Tracklet t;
         t.id = nextId++;
-        t.first = t.last = { frame, found[i].at };
+        t.first = t.last = sampleOf(frame, found[i]);
         t.area = found[i].area;
         t.points = t.trajectoryPoints = 1;
         t.unsent.push_back(t.first);

@@ -34,6 +34,7 @@ public:
     {
         int frame = 0;
         cv::Point2d at;
+        double radius = 0; // of a disc of the blob's area, frame px
     };
 
     // What the caller hears about trajectories, in order.
@@ -49,8 +50,8 @@ public:
     // Where an insect is found, or expected, and its size.
     struct Detection
     {
-        cv::Point2d at;
-        double area = 0;
+        cv::Point2d at; // frame px
+        double area = 0; // working px
     };
 
     // A piece of track seen this frame, for the overlay.
@@ -97,6 +98,7 @@ private:
     };
 
     void extend(int frame, const std::vector<Detection> &found);
+    Sample sampleOf(int frame, const Detection &d) const;
     void join(int frame, std::vector<Update> &out);
     void link(int frame, std::vector<Update> &out);
     double reach(const Tracklet &tail, const Tracklet &head) const;

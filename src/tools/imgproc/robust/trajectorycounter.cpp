@@ -98,6 +98,41 @@ void TrajectoryCounter::note(Course &c, const Event &e, std::vector<Event> &even
 void TrajectoryCounter::add(int trajectory, const Sample &s, std::vector<Event> &events)
 {
     Course &c = courses[trajectory];
+    c.raw.push_back(s);
+    c.received += 1;
+    while (c.smoothed + config.smoothFrames < c.received)
+        smoothNext(c, events);
+}
+
+// A body's centre wanders as its wings and legs move: each point is the
+// mean of those around it, up to `smooth_s` either way.
+void TrajectoryCounter::smoothNext(Course &c, std::vector<Event> &events)
+{
+    // The window shrinks evenly at the trajectory's ends, which stay where
+    // they were seen.
+    const int j = c.smoothed;
+    const int half = std::min({ config.smoothFrames, j, c.received - 1 - j });
+    const int from = j - half;
+    const int to = j + half;
+    Sample mean;
+    mean.frame = c.raw[static_cast<size_t>(j - c.rawFirst)].frame;
+    for (int k = from; k <= to; ++k) {
+        const Sample &r = c.raw[static_cast<size_t>(k - c.rawFirst)];
+        mean.at += r.at;
+        mean.radius += r.radius;
+    }
+    mean.at /= double(to - from + 1);
+    mean.radius /= double(to - from + 1);
+    c.smoothed += 1;
+    while (c.rawFirst < c.smoothed - config.smoothFrames) {
+        c.raw.pop_front();
+        c.rawFirst += 1;
+    }
+    consider(c, mean, events);
+}
+
+void TrajectoryCounter::consider(Course &c, const Sample &s, std::vector<Event> &events)
+{
     c.points += 1;
     if (c.points == 1)
         c.first = s;
@@ -111,11 +146,26 @@ void TrajectoryCounter::add(int trajectory, const Sample &s, std::vector<Event> 
         events.insert(events.end(), c.pending.begin(), c.pending.end());
         c.pending.clear();
     }
-    c.span = std::max(c.span, length(s.at - c.first.at));
-    // Legs or a wing flickering at an edge go nowhere: a trajectory is
-    // judged once it has gone `edge_reach_px` from where it started.
-    if (!box.empty() && !c.outJudged && confirmed(c) && c.span >= config.edgeReach)
+    if (box.empty())
+        return;
+    const double out = outside(s.at);
+    // Through a counting edge, centre first.
+    countPassage(c, s, -out, events, [this](const cv::Point2d &at) {
+        cv::Point2d inward;
+        return nearEdge(at, &inward);
+    });
+    if (c.points == 1)
+        c.firstOutside = out;
+    c.farthestOutside = std::max(c.farthestOutside, out);
+    // Legs or a wing flickering at an edge, an insect walking along it,
+    // go nowhere: one came out once it went `edge_reach_px` farther away.
+    if (!c.outJudged && !c.everIn && confirmed(c) && out - c.firstOutside >= config.edgeReach)
         judgeOut(c, events);
+}
+
+double TrajectoryCounter::outside(const cv::Point2d &p) const
+{
+    return -cv::pointPolygonTest(box, cv::Point2f(p), true);
 }
 
 void TrajectoryCounter::countLine(Course &c, const Sample &s, std::vector<Event> &events)
@@ -124,25 +174,40 @@ void TrajectoryCounter::countLine(Course &c, const Sample &s, std::vector<Event>
     const cv::Point2d ab = line[1] - a;
     const double span = length(ab);
     const double d = (ab.x * (s.at.y - a.y) - ab.y * (s.at.x - a.x)) / span;
-    if (c.points > 1 && (c.previousSide < 0) != (d < 0)) {
-        // Where, between the two points, the centre went over the line.
-        const double u = c.previousSide / (c.previousSide - d);
-        const cv::Point2d at = c.previous.at + u * (s.at - c.previous.at);
+    countPassage(c, s, d, events, [&](const cv::Point2d &at) {
         const double along = (at - a).dot(ab) / (span * span);
         const double slack = config.sideMargin / span;
-        c.passed = along >= -slack && along <= 1 + slack;
+        return along >= -slack && along <= 1 + slack;
+    });
+}
+
+// `d`: signed distance from the line or the box's edge, positive on the
+// side whose reaching counts in (right of a line, inside a box).
+template <typename Through>
+void TrajectoryCounter::countPassage(
+    Course &c, const Sample &s, double d, std::vector<Event> &events, Through through)
+{
+    if (c.points > 1 && (c.previousSide < 0) != (d < 0)) {
+        // Where, between the two points, the centre went over.
+        const double u = c.previousSide / (c.previousSide - d);
+        const cv::Point2d at = c.previous.at + u * (s.at - c.previous.at);
+        c.passed = through(at);
         c.passage
             = { c.previous.frame + static_cast<int>(std::lround(u * (s.frame - c.previous.frame))),
                   at };
     }
     c.previousSide = d;
-    if (std::abs(d) <= config.sideMargin)
+    // A large insect is on a side once its body is over it.
+    const double margin = std::max(
+        config.sideMargin, RobustParameters::value(RobustParameters::SideShare) * s.radius);
+    if (std::abs(d) <= margin)
         return;
     const int side = d < 0 ? -1 : 1;
     if (c.side != 0 && side != c.side && c.passed)
         note(c, { c.passage.frame, rounded(c.passage.at), side > 0 ? 1 : 0, side > 0 ? 0 : 1 },
             events);
     c.side = side;
+    c.everIn = c.everIn || side > 0;
     c.passed = false;
 }
 
@@ -174,10 +239,7 @@ void TrajectoryCounter::judgeOut(Course &c, std::vector<Event> &events)
     if (c.first.frame <= videoStart + 1)
         return;
     cv::Point2d inward;
-    if (!nearEdge(c.first.at, &inward))
-        return;
-    const cv::Point2d moved = c.previous.at - c.first.at;
-    if (-moved.dot(inward) >= config.minHeading)
+    if (nearEdge(c.first.at, &inward))
         events.push_back({ c.first.frame, rounded(c.first.at), 0, 1 });
 }
 
@@ -187,9 +249,14 @@ void TrajectoryCounter::end(int trajectory, bool vanished, std::vector<Event> &e
     if (found == courses.end())
         return;
     Course &c = found->second;
-    if (confirmed(c) && !box.empty() && c.span >= config.edgeReach) {
+    while (c.smoothed < c.received)
+        smoothNext(c, events);
+    // Not seen inside, one went in that came from `edge_reach_px` farther
+    // away and vanished at an edge heading in: the box hides it.
+    const Sample &last = c.recent.back();
+    if (confirmed(c) && !box.empty() && c.side <= 0
+        && c.farthestOutside - outside(last.at) >= config.edgeReach) {
         cv::Point2d inward;
-        const Sample &last = c.recent.back();
         if (vanished && nearEdge(last.at, &inward)
             && (last.at - c.recent.front().at).dot(inward) >= config.minHeading)
             events.push_back({ last.frame, rounded(last.at), 1, 0 });

@@ -53,23 +53,35 @@ public:
 private:
     struct Course
     {
+        std::deque<Sample> raw; // as seen, for smoothing
+        int rawFirst = 0; // index of raw.front() in the trajectory
+        int received = 0;
+        int smoothed = 0; // samples smoothed and counted so far
         int points = 0;
         Sample first;
         Sample previous;
         double previousSide = 0; // signed distance from the line, px
-        int side = 0; // -1 left, +1 right, 0 not yet off the line
+        int side = 0; // -1 left or outside, +1 right or inside, 0 not yet off
+        bool everIn = false;
         bool passed = false; // went through the segment since it was last clear
         Sample passage;
         bool outJudged = false;
-        double span = 0; // farthest from its start, px
+        double firstOutside = 0; // px from the box, outside; negative inside
+        double farthestOutside = -1e9;
         std::deque<Sample> recent; // the last `heading_s`
         std::vector<Event> pending; // until confirmed
     };
 
+    void smoothNext(Course &c, std::vector<Event> &events);
+    void consider(Course &c, const Sample &s, std::vector<Event> &events);
     void countLine(Course &c, const Sample &s, std::vector<Event> &events);
+    template <typename Through>
+    void countPassage(
+        Course &c, const Sample &s, double d, std::vector<Event> &events, Through through);
     void judgeOut(Course &c, std::vector<Event> &events);
     void note(Course &c, const Event &e, std::vector<Event> &events) const;
     bool confirmed(const Course &c) const;
+    double outside(const cv::Point2d &p) const;
     // The nearest counting edge within reach of `p`: false when none, else
     // `inward` set to the unit normal pointing into the box.
     bool nearEdge(const cv::Point2d &p, cv::Point2d *inward) const;
