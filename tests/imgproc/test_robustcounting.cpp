@@ -4,6 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -287,9 +288,8 @@ void TestRobustCounting::counts_data()
     QTest::newRow("walks into the box: one entry")
         << Scene { kBox, { walk(30, { { 150, 240 }, { 300, 240 } }, 2) } }
         << E { { 1, 0, kFirstFrame + 75 } };
-    QTest::newRow("walks into the box and on, seen inside: one entry")
-        << Scene { kBox, { walk(30, { { 150, 240 }, { 380, 240 } }, 2) } }
-        << E { { 1, 0, kFirstFrame + 75 } };
+    QTest::newRow("walks into the box and on, seen inside: one entry") << Scene { kBox,
+        { walk(30, { { 150, 240 }, { 380, 240 } }, 2) } } << E { { 1, 0, kFirstFrame + 75 } };
     QTest::newRow("walks out of the box: one exit")
         << Scene { kBox, { walk(30, { { 300, 240 }, { 150, 240 } }, 2) } }
         << E { { 0, 1, kFirstFrame + 60 } };
@@ -318,6 +318,27 @@ void TestRobustCounting::counts()
     }
 }
 
+// The settings as the run record names them, and as the README's table
+// lists them, row for row.
+void TestRobustCounting::parametersComeFromTheTable()
+{
+    const QVariantMap map = RobustCounting().parameters();
+    QCOMPARE(map.size(), int(RobustParameters::Count));
+    QFile readme(QStringLiteral(KESTRIN_README));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    for (int n = 0; n < RobustParameters::Count; ++n) {
+        const RobustParameters::Entry &e = RobustParameters::entry(RobustParameters::Name(n));
+        QCOMPARE(int(e.name), n);
+        QCOMPARE(map.value(QString::fromLatin1(e.key)).toDouble(), e.value);
+        const QString row = QStringLiteral("| `%1` | %2 | %3 | %4 |")
+                                .arg(QString::fromLatin1(e.key))
+                                .arg(e.value)
+                                .arg(QString::fromLatin1(e.unit), QString::fromUtf8(e.meaning));
+        QVERIFY2(text.contains(row), qPrintable(row));
+    }
+}
+
 // A line from the frame's top edge, (160, 0), is a line like any other.
 void TestRobustCounting::zeroCoordinatesAreLineEnds()
 {
@@ -326,17 +347,6 @@ void TestRobustCounting::zeroCoordinatesAreLineEnds()
     const QVector<Result> events = countScene(scene);
     QCOMPARE(events.size(), 1);
     QCOMPARE(events[0].out, 1);
-}
-
-void TestRobustCounting::parametersComeFromTheTable()
-{
-    const QVariantMap map = RobustCounting().parameters();
-    QCOMPARE(map.size(), int(RobustParameters::Count));
-    for (int n = 0; n < RobustParameters::Count; ++n) {
-        const RobustParameters::Entry &e = RobustParameters::entry(RobustParameters::Name(n));
-        QCOMPARE(int(e.name), n);
-        QCOMPARE(map.value(QString::fromLatin1(e.key)).toDouble(), e.value);
-    }
 }
 
 QTEST_APPLESS_MAIN(TestRobustCounting)
