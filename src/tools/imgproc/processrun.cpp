@@ -120,8 +120,11 @@ int ProcessRun::wholeFramesPerSecond(double rate)
 QJsonObject ProcessRun::methodParameters() const
 {
     QJsonObject parameters = QJsonObject::fromVariantMap(method->parameters());
-    // Every method finds its blobs with the motion detector's fixed values;
-    // its first erosion is a single one by construction.
+    // Classic finds its blobs with the motion detector's fixed values (its
+    // first erosion a single one by construction); robust has its own
+    // detection among its parameters.
+    if (method->kind() != CountingMethod::Classic)
+        return parameters;
     const QJsonObject detector {
         { QStringLiteral("difference_threshold"), MvtDetector::kThreshold },
         { QStringLiteral("first_erosion"), 1 },

@@ -167,8 +167,8 @@ public:
     // tracks), each naming the file and the reason. Cleared by openNext.
     const QStringList &writeErrors() const { return errors; }
 
-    // The current method's parameters with the motion detector's, as the
-    // run record names them.
+    // The current method's parameters (classic's with the motion
+    // detector's), as the run record names them.
     QJsonObject methodParameters() const;
 
     // The video last taken from the queue and its properties; they stay

@@ -1,0 +1,353 @@
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include <opencv2/imgproc.hpp>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "areacontour.h"
+#include "insectdetect.h"
+#include "robust/foreground.h"
+#include "robustcounting.h"
+
+namespace {
+
+const cv::Size kSize(640, 480);
+constexpr int kFps = 25;
+constexpr int kFirstFrame = 90;
+
+// One insect: still at `path[0]` until `start`, then one position a frame,
+// then still at the end. `shown` frames from `start` only, when set.
+struct Insect
+{
+    std::vector<cv::Point2d> path;
+    int start = 0;
+    int shown = 0;
+    double radius = 6;
+};
+
+// Straight to each waypoint at `speed` px per frame; a repeated waypoint
+// holds still for `speed` frames.
+Insect walk(int start, const std::vector<cv::Point2d> &points, double speed)
+{
+    Insect insect;
+    insect.start = start;
+    insect.path.push_back(points.front());
+    for (size_t k = 1; k < points.size(); ++k) {
+        const cv::Point2d a = insect.path.back();
+        const cv::Point2d b = points[k];
+        const int steps = a == b ? static_cast<int>(speed)
+                                 : static_cast<int>(std::ceil(cv::norm(b - a) / speed));
+        for (int s = 1; s <= steps; ++s)
+            insect.path.push_back(a + (b - a) * (double(s) / steps));
+    }
+    return insect;
+}
+
+struct Scene
+{
+    std::vector<cv::Point> counting;
+    std::vector<Insect> insects;
+    int frames = 200;
+};
+
+// A textured floor with a little sensor noise, a slow flicker of the light,
+// and dark insects.
+cv::Mat render(const Scene &scene, int index, const std::vector<cv::Mat> &floors)
+{
+    cv::Mat grey = floors[static_cast<size_t>(index) % floors.size()]
+        + cv::Scalar(6 * std::sin(index * 0.2) + 6);
+    for (const Insect &insect : scene.insects) {
+        const int k = std::clamp(index - insect.start, 0, static_cast<int>(insect.path.size()) - 1);
+        const bool shown
+            = insect.shown == 0 || (index >= insect.start && index < insect.start + insect.shown);
+        if (shown)
+            cv::circle(grey,
+                cv::Point(cvRound(insect.path[k].x * 16), cvRound(insect.path[k].y * 16)),
+                cvRound(insect.radius * 16), cv::Scalar(40), cv::FILLED, cv::LINE_AA, 4);
+    }
+    return grey;
+}
+
+// Every event of `scene` as RobustCounting records it.
+QVector<Result> countScene(const Scene &scene)
+{
+    AreaContour zones;
+    for (const cv::Point &p :
+        { cv::Point(10, 10), cv::Point(630, 10), cv::Point(630, 470), cv::Point(10, 470) })
+        zones.addMaskPoint(p);
+    zones.closeMask();
+    for (const cv::Point &p : scene.counting)
+        zones.addAreaPoint(p);
+    zones.closeArea();
+    QTemporaryDir dir;
+    InsectDetect recorder;
+    recorder.setCountFile(dir.filePath(QStringLiteral("counts.csv")));
+    CountingMethod::Step step;
+    step.zones = &zones;
+    step.videoPath = dir.filePath(QStringLiteral("video.mp4"));
+    step.fps = kFps;
+
+    cv::RNG rng(7);
+    cv::Mat floor(kSize, CV_8UC1);
+    rng.fill(floor, cv::RNG::UNIFORM, 130, 170);
+    cv::GaussianBlur(floor, floor, cv::Size(5, 5), 0);
+    std::vector<cv::Mat> floors(4);
+    for (cv::Mat &f : floors) {
+        cv::Mat noise(kSize, CV_8UC1);
+        rng.fill(noise, cv::RNG::UNIFORM, 0, 5);
+        f = floor + noise;
+    }
+
+    RobustCounting method;
+    method.reset(zones.createMask(kSize, 0));
+    method.startVideo(kSize, kFps);
+    QVector<Result> events;
+    for (int i = 0; i < scene.frames; ++i) {
+        step.frame = kFirstFrame + i;
+        if (method.process(render(scene, i, floors)))
+            events += method.count(step, recorder);
+    }
+    events += method.finishVideo(step, recorder);
+    std::sort(events.begin(), events.end(),
+        [](const Result &a, const Result &b) { return a.frame < b.frame; });
+    return events;
+}
+
+// An event expected: in, out, and the frame (count file numbering) it
+// happens at, give or take `kFrameSlack`.
+struct Expected
+{
+    int in = 0;
+    int out = 0;
+    int frame = 0;
+};
+constexpr int kFrameSlack = 3;
+
+const std::vector<cv::Point> kVertical { { 320, 40 }, { 320, 440 } }; // left is x > 320
+const std::vector<cv::Point> kHorizontal { { 100, 240 }, { 540, 240 } }; // left is y < 240
+const std::vector<cv::Point> kBox { { 240, 160 }, { 400, 160 }, { 400, 320 }, { 240, 320 } };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Scene)
+Q_DECLARE_METATYPE(std::vector<Expected>)
+
+class TestRobustCounting : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void foregroundKeepsSlowInsects_data();
+    void foregroundKeepsSlowInsects();
+    void insectThereFromTheStartIsSeen();
+    void piecesOfOneBodyAreOneBlob_data();
+    void piecesOfOneBodyAreOneBlob();
+    void counts_data();
+    void counts();
+    void zeroCoordinatesAreLineEnds();
+    void parametersComeFromTheTable();
+};
+
+void TestRobustCounting::foregroundKeepsSlowInsects_data()
+{
+    QTest::addColumn<double>("speed");
+    QTest::addColumn<int>("flicker");
+    QTest::newRow("walks 0.3 px a frame") << 0.3 << 0;
+    QTest::newRow("walks 3 px a frame") << 3.0 << 0;
+    QTest::newRow("stopped") << 0.0 << 0;
+    QTest::newRow("stopped, the light flickering by 20 levels") << 0.0 << 20;
+}
+
+// An insect that walks in and then moves slowly, or stops, is seen in every
+// frame for three seconds, where it is; a flicker of the light is no insect.
+void TestRobustCounting::foregroundKeepsSlowInsects()
+{
+    QFETCH(double, speed);
+    QFETCH(int, flicker);
+    cv::Mat floor(kSize, CV_8UC1);
+    cv::RNG rng(3);
+    rng.fill(floor, cv::RNG::UNIFORM, 130, 170);
+    Foreground foreground;
+    foreground.reset(cv::Mat(), RobustParameters::forVideo(kSize, kFps));
+    cv::Point2d at(100, 200);
+    for (int i = 0; i < 30 + 3 * kFps; ++i) {
+        cv::Mat grey = floor + cv::Scalar(flicker * (i % 2));
+        if (i >= 20) {
+            at.x += i < 30 ? 10.0 : speed;
+            cv::circle(grey, cv::Point(cvRound(at.x * 16), cvRound(at.y * 16)), 6 * 16,
+                cv::Scalar(40), cv::FILLED, cv::LINE_AA, 4);
+        }
+        const std::vector<Foreground::Blob> &blobs = foreground.detect(grey);
+        if (i < 20) {
+            QVERIFY2(blobs.empty(), qPrintable(QString::number(i)));
+            continue;
+        }
+        QCOMPARE(int(blobs.size()), 1);
+        QVERIFY2(cv::norm(blobs[0].centre - at) < 1.0, qPrintable(QString::number(i)));
+    }
+}
+
+// The first background is the median of the first frames: an insect that
+// was there from the start, walking, is no part of it.
+void TestRobustCounting::insectThereFromTheStartIsSeen()
+{
+    cv::Mat floor(kSize, CV_8UC1);
+    cv::RNG(5).fill(floor, cv::RNG::UNIFORM, 130, 170);
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 3 * kFps; ++i) {
+        frames.push_back(floor.clone());
+        cv::circle(frames.back(), cv::Point(100 + i, 200), 6, cv::Scalar(40), cv::FILLED);
+    }
+    Foreground foreground;
+    foreground.reset(cv::Mat(), RobustParameters::forVideo(kSize, kFps));
+    foreground.learn(frames);
+    for (const int i : { 0, 40 }) {
+        const std::vector<Foreground::Blob> &blobs = foreground.detect(frames[size_t(i)]);
+        QCOMPARE(int(blobs.size()), 1);
+        QVERIFY2(cv::norm(blobs[0].centre - cv::Point2d(100 + i, 200)) < 1.0,
+            qPrintable(QString::number(i)));
+    }
+}
+
+void TestRobustCounting::piecesOfOneBodyAreOneBlob_data()
+{
+    QTest::addColumn<int>("gap");
+    QTest::addColumn<int>("blobs");
+    QTest::newRow("a body cut by a 4 px stripe of its own shade: one") << 4 << 1;
+    QTest::newRow("two insects 14 px apart: two") << 14 << 2;
+}
+
+// The pieces' own pixels make the blob: its centre is the body's.
+void TestRobustCounting::piecesOfOneBodyAreOneBlob()
+{
+    QFETCH(int, gap);
+    QFETCH(int, blobs);
+    const cv::Mat floor(kSize, CV_8UC1, cv::Scalar(150));
+    Foreground foreground;
+    foreground.reset(cv::Mat(), RobustParameters::forVideo(kSize, kFps));
+    foreground.learn({ floor });
+    cv::Mat grey = floor.clone();
+    cv::rectangle(grey, cv::Rect(200, 200, 10, 12), cv::Scalar(40), cv::FILLED);
+    cv::rectangle(grey, cv::Rect(210 + gap, 200, 10, 12), cv::Scalar(40), cv::FILLED);
+    const std::vector<Foreground::Blob> &found = foreground.detect(grey);
+    QCOMPARE(int(found.size()), blobs);
+    if (blobs == 1)
+        QVERIFY(cv::norm(found[0].centre - cv::Point2d(209.5 + gap / 2.0, 205.5)) < 0.5);
+}
+
+void TestRobustCounting::counts_data()
+{
+    QTest::addColumn<Scene>("scene");
+    QTest::addColumn<std::vector<Expected>>("expected");
+    using E = std::vector<Expected>;
+    // Passes x = 320 at frame 40 + 40 of its walk; left to right of the
+    // line as it is drawn, downwards.
+    QTest::newRow("walks across at 0.5 px a frame, east: right to left, out") << Scene { kVertical,
+        { walk(40, { { 300, 240 }, { 340, 240 } }, 0.5) } } << E { { 0, 1, kFirstFrame + 80 } };
+    QTest::newRow("walks across at 0.5 px a frame, west: left to right, in") << Scene { kVertical,
+        { walk(40, { { 340, 240 }, { 300, 240 } }, 0.5) } } << E { { 1, 0, kFirstFrame + 80 } };
+    QTest::newRow("flies down across a level line: left to right, in") << Scene { kHorizontal,
+        { walk(40, { { 300, 120 }, { 300, 360 } }, 8) } } << E { { 1, 0, kFirstFrame + 55 } };
+    QTest::newRow("flies up across a level line: right to left, out") << Scene { kHorizontal,
+        { walk(40, { { 300, 360 }, { 300, 120 } }, 8) } } << E { { 0, 1, kFirstFrame + 55 } };
+    QTest::newRow("rests 25 px from the line, then walks away: nothing")
+        << Scene { kVertical, { walk(60, { { 295, 240 }, { 150, 240 } }, 1) } } << E {};
+    QTest::newRow("sits across the line, leaves the way it came: nothing") << Scene { kVertical,
+        { walk(30, { { 250, 240 }, { 320, 240 }, { 320, 240 }, { 250, 240 } }, 2) } }
+                                                                           << E {};
+    QTest::newRow("jitters on the line while crossing slowly: once") << Scene { kVertical,
+        { walk(40,
+            { { 300, 240 }, { 321, 240 }, { 318, 240 }, { 322, 240 }, { 319, 240 }, { 345, 240 } },
+            0.5) } } << E { { 0, 1, -1 } };
+    QTest::newRow("a large one sways 5 px over the line and back, leaves the way it came: nothing")
+        << Scene { kVertical, { [] {
+                      Insect large = walk(30,
+                          { { 250, 240 }, { 315, 240 }, { 325, 240 }, { 315, 240 }, { 325, 240 },
+                              { 315, 240 }, { 250, 240 } },
+                          1);
+                      large.radius = 12;
+                      return large;
+                  }() } }
+        << E {};
+    QTest::newRow("fast, seen in three frames only: counted") << Scene { kVertical,
+        { [] {
+            Insect fast = walk(50, { { 250, 240 }, { 410, 240 } }, 40);
+            fast.path.erase(fast.path.begin());
+            fast.shown = 3;
+            return fast;
+        }() } } << E { { 0, 1, kFirstFrame + 51 } };
+    QTest::newRow("two walkers touch on the line and part: one each way")
+        << Scene { kVertical,
+               { walk(40, { { 250, 240 }, { 390, 246 } }, 1.5),
+                   walk(40, { { 390, 254 }, { 250, 260 } }, 1.5) } }
+        << E { { 0, 1, kFirstFrame + 87 }, { 1, 0, kFirstFrame + 87 } };
+    QTest::newRow("walks into the box: one entry")
+        << Scene { kBox, { walk(30, { { 150, 240 }, { 300, 240 } }, 2) } }
+        << E { { 1, 0, kFirstFrame + 75 } };
+    QTest::newRow("walks into the box and on, seen inside: one entry") << Scene { kBox,
+        { walk(30, { { 150, 240 }, { 380, 240 } }, 2) } } << E { { 1, 0, kFirstFrame + 75 } };
+    QTest::newRow("walks out of the box: one exit")
+        << Scene { kBox, { walk(30, { { 300, 240 }, { 150, 240 } }, 2) } }
+        << E { { 0, 1, kFirstFrame + 60 } };
+    QTest::newRow("half its body in the box, then back out: nothing") << Scene { kBox,
+        { walk(30, { { 180, 240 }, { 240, 240 }, { 240, 240 }, { 180, 240 } }, 1) } }
+                                                                      << E {};
+    QTest::newRow("walks slowly along the box's edge, half in: nothing")
+        << Scene { kBox, { walk(30, { { 242, 120 }, { 242, 360 } }, 0.7) }, 400 } << E {};
+}
+
+void TestRobustCounting::counts()
+{
+    QFETCH(Scene, scene);
+    QFETCH(std::vector<Expected>, expected);
+    const QVector<Result> events = countScene(scene);
+    QString seen;
+    for (const Result &r : events)
+        seen += QStringLiteral(" %1:%2/%3").arg(r.frame).arg(r.in).arg(r.out);
+    QVERIFY2(events.size() == int(expected.size()), qPrintable(seen));
+    for (const Expected &e : expected) {
+        const bool found = std::any_of(events.begin(), events.end(), [&e](const Result &r) {
+            return r.in == e.in && r.out == e.out
+                && (e.frame < 0 || std::abs(r.frame - e.frame) <= kFrameSlack);
+        });
+        QVERIFY2(found, qPrintable(seen));
+    }
+}
+
+// The settings as the run record names them, and as the README's table
+// lists them, row for row.
+void TestRobustCounting::parametersComeFromTheTable()
+{
+    const QVariantMap map = RobustCounting().parameters();
+    QCOMPARE(map.size(), int(RobustParameters::Count));
+    QFile readme(QStringLiteral(KESTRIN_README));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    for (int n = 0; n < RobustParameters::Count; ++n) {
+        const RobustParameters::Entry &e = RobustParameters::entry(RobustParameters::Name(n));
+        QCOMPARE(int(e.name), n);
+        QCOMPARE(map.value(QString::fromLatin1(e.key)).toDouble(), e.value);
+        const QString row = QStringLiteral("| `%1` | %2 | %3 | %4 |")
+                                .arg(QString::fromLatin1(e.key))
+                                .arg(e.value)
+                                .arg(QString::fromLatin1(e.unit), QString::fromUtf8(e.meaning));
+        QVERIFY2(text.contains(row), qPrintable(row));
+    }
+}
+
+// A line from the frame's top edge, (160, 0), is a line like any other.
+void TestRobustCounting::zeroCoordinatesAreLineEnds()
+{
+    const Scene scene { { { 160, 0 }, { 160, 480 } },
+        { walk(40, { { 100, 240 }, { 220, 240 } }, 4) } };
+    const QVector<Result> events = countScene(scene);
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(events[0].out, 1);
+}
+
+QTEST_APPLESS_MAIN(TestRobustCounting)
+#include "test_robustcounting.moc"
