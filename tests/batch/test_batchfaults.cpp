@@ -538,8 +538,8 @@ void TestBatchFaults::sideFiles_data()
         << "dead lock" << plain << 0 << QByteArray("which is no longer running") << false;
     QTest::newRow("lock a directory")
         << "lock directory" << plain << 1 << QByteArray("v.lock: it is a directory") << true;
-    QTest::newRow("lock a pipe") << "lock pipe" << plain << 1
-                                 << QByteArray("v.lock: it is a pipe") << true;
+    QTest::newRow("lock a pipe") << "lock pipe" << plain << 1 << QByteArray("v.lock: it is a pipe")
+                                 << true;
     QTest::newRow("leftovers of a killed run")
         << "leftovers" << tracks << 0 << QByteArray("left by a run that was stopped") << false;
     QTest::newRow("leftover folder of a killed --jobs parent")
@@ -558,9 +558,6 @@ void TestBatchFaults::sideFiles_data()
     QTest::newRow("summary to a full device")
         << "stdout" << QStringList { "--summary", "." } << 1
         << QByteArray("cannot write the totals to standard output") << true;
-    QTest::newRow("demonstration list to a full device")
-        << "stdout" << QStringList { "--make-demo", "demo" } << 1
-        << QByteArray("cannot write to standard output: No space left on device") << true;
 }
 
 void TestBatchFaults::sideFiles()
@@ -645,7 +642,7 @@ void TestBatchFaults::sideFiles()
     for (const QString &argument : arguments)
         resolved << (argument == QLatin1String("@") ? video : argument);
     const QString out = fault == QLatin1String("stdout") ? QStringLiteral("/dev/full") : QString();
-    // --summary and --make-demo take their folders from the work folder.
+    // --summary takes its folder from the work folder.
     const QString saved = QDir::currentPath();
     QVERIFY(QDir::setCurrent(work()));
     const Outcome batch = runBatch(resolved, out, temporary);

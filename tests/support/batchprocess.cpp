@@ -3,8 +3,8 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
-BatchProcess::Outcome BatchProcess::run(
-    const QString &program, const QStringList &arguments, const QString &workingDir)
+BatchProcess::Outcome BatchProcess::run(const QString &program, const QStringList &arguments,
+    const QString &workingDir, const QString &standardOutput)
 {
     QProcess process;
     // The program loads no Qt platform plugin, whose leaks need the slow
@@ -18,6 +18,8 @@ BatchProcess::Outcome BatchProcess::run(
     process.setProcessEnvironment(environment);
     if (!workingDir.isEmpty())
         process.setWorkingDirectory(workingDir);
+    if (!standardOutput.isEmpty())
+        process.setStandardOutputFile(standardOutput);
     process.start(program, arguments);
     Outcome outcome;
     if (!process.waitForStarted(10000) || !process.waitForFinished(120000)

@@ -17,6 +17,7 @@ public:
 
     BatchProcess() = delete;
 
+    // `standardOutput`, when given, is the file its output goes to.
     static Outcome run(const QString &program, const QStringList &arguments,
-        const QString &workingDir = QString());
+        const QString &workingDir = QString(), const QString &standardOutput = QString());
 };
