@@ -45,7 +45,7 @@ const P::Entry kTable[] = {
         "or this share of the insect's radius, if more: its body wholly over the side" },
     { P::SmoothTime, "smooth_s", 0.1, "s",
         "a trajectory's point is the mean of its points this far either way" },
-    { P::EdgeReach, "edge_reach_px", 20, "px",
+    { P::EdgeReach, "edge_reach_px", 30, "px",
         "distance from a counting edge at which a trajectory starts or ends there" },
     { P::HeadingTime, "heading_s", 0.4, "s",
         "stretch of a trajectory's start or end that tells its heading" },

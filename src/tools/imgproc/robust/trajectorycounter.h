@@ -11,18 +11,22 @@
 
 // Counting as geometry on whole trajectories, point by point in frame order.
 //
+// Each point is the mean of the trajectory's points `smooth_s` either way.
 // Line, from P1 to P2: a point is on the left (s < 0) or the right (s > 0)
 // of it by s = (x2-x1)(y-y1) - (y2-y1)(x-x1), once it is more than
-// `side_margin_px` away. A trajectory crosses when it goes from one side to
-// the other through the segment, dated at the frame its centre passed the
-// line; left to right is in, right to left out. Going back and forth within
-// the margin, or leaving on the side it came from, counts nothing.
+// `side_margin_px` (or the insect's radius times `side_share`) away. A
+// trajectory crosses when it goes from one side to the other through the
+// segment, dated at the frame its centre passed the line; left to right is
+// in, right to left out. Going back and forth within the margin, or leaving
+// on the side it came from, counts nothing.
 // Box: counting edges are the stretches of the box's edges inside the
-// tracking box. A trajectory that starts within `edge_reach_px` of one and
-// has gone away from the box by the time it is that far from its start
-// came out, dated at its start; one that went that far and vanishes within
-// reach of an edge, heading in over its last `heading_s`, went in. A trajectory counts once seen in
-// `confirm_points` frames.
+// tracking box. The centre passing one inwards is an entry, outwards an
+// exit, with the same margin. Where the box hides what is in it: a
+// trajectory never seen inside that starts within `edge_reach_px` of an
+// edge and goes that much farther out came out, dated at its start; one
+// that came from that much farther out and vanishes within reach of an
+// edge, heading in over its last `heading_s`, went in. A trajectory counts
+// once seen in `confirm_points` frames.
 class TrajectoryCounter
 {
 public:
