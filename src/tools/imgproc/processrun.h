@@ -132,9 +132,7 @@ public:
     // time, for a rate that is not a finite number from 0 to INT_MAX.
     static int wholeFramesPerSecond(double rate);
     // The same with `reader` opening the video (frame 90 read) and then
-    // handing out frames 91 on, decoded ahead. A reader open already is taken
-    // as it is: the caller opened the next queued video on it and read
-    // nothing since.
+    // handing out frames 91 on, decoded ahead.
     bool openNext(FrameReader &reader);
 
     // One frame read after the last one (BGR): tracker, counter, trajectory.
