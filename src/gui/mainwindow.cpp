@@ -8,7 +8,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <QBoxLayout>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -65,7 +64,6 @@ static void initKestrinResources()
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");
 const QString saveTracksKey = QStringLiteral("saveTracks");
-const QString countingKey = QStringLiteral("countingMethod");
 
 // Playback stops this many frames before the frame count a video reports.
 constexpr double endMargin = 5;
@@ -180,9 +178,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(fileTable, &TableViewFile::File_Row_Changed, this, &MainWindow::File_Row_Changed);
 
     addResultControls();
-    addCountingChoice();
-
     runPanel = new RunPanel(this, resultTable, ui->pb_algo);
+    cbCounting = runPanel->addCountingChoice(ui->cb_process_conf, ui->pushButton_2);
     connect(&runPanel->driver().insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
     connect(&runPanel->driver(), &RunDriver::videoEnded, this, &MainWindow::videoEnded);
@@ -215,61 +212,6 @@ MainWindow::~MainWindow()
     // for one): from now on no child may reach a slot of this window.
     for (QObject *child : findChildren<QObject *>())
         disconnect(child, nullptr, this, nullptr);
-}
-
-void MainWindow::addCountingChoice()
-{
-    QWidget *beside = ui->cb_process_conf;
-    cbCounting = new QComboBox(beside->parentWidget());
-    cbCounting->setObjectName(QStringLiteral("cb_counting"));
-    cbCounting->addItem(tr("Counting: classic"), CountingMethod::kindName(CountingMethod::Classic));
-    cbCounting->addItem(tr("Counting: robust"), CountingMethod::kindName(CountingMethod::Robust));
-    cbCounting->setToolTip(tr("classic: the counting method Kestrin has always used.\n"
-                              "robust: no identity swaps between insects passing close, no "
-                              "counts from insects hovering on the line, entries and exits "
-                              "judged from the whole approach."));
-    const int saved = cbCounting->findData(SettingsStore::open()->value(countingKey).toString());
-    cbCounting->setCurrentIndex(std::max(saved, 0));
-    connect(cbCounting, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-        [this] { SettingsStore::open()->setValue(countingKey, cbCounting->currentData()); });
-
-    // In a layout, right after the processing choice; on a fixed form, in
-    // the right half of its place.
-    QBoxLayout *row = nullptr;
-    if (QLayout *top = beside->parentWidget()->layout()) {
-        QList<QLayout *> layouts { top };
-        while (!layouts.isEmpty() && !row) {
-            QLayout *layout = layouts.takeFirst();
-            auto *box = qobject_cast<QBoxLayout *>(layout);
-            if (box && box->indexOf(beside) >= 0)
-                row = box;
-            for (int i = 0; i < layout->count(); ++i) {
-                if (QLayout *inner = layout->itemAt(i)->layout())
-                    layouts.append(inner);
-            }
-        }
-    }
-    if (row) {
-        row->insertWidget(row->indexOf(beside) + 1, cbCounting);
-    } else {
-        // Up to 4 px short of the button that follows on the form, each
-        // choice wide enough for its longest item.
-        const QRect place = beside->geometry();
-        const int room = ui->pushButton_2->x() - 4 - place.x() - 4;
-        const int first = beside->sizeHint().width();
-        const int width = std::max(first + (room - first - cbCounting->sizeHint().width()) / 2, 0);
-        beside->setGeometry(place.x(), place.y(), width, place.height());
-        cbCounting->setGeometry(place.x() + width + 4, place.y(), room - width, place.height());
-    }
-    cbCounting->setEnabled(beside->isEnabled());
-    beside->installEventFilter(this);
-}
-
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (cbCounting && watched == ui->cb_process_conf && event->type() == QEvent::EnabledChange)
-        cbCounting->setEnabled(ui->cb_process_conf->isEnabled());
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
@@ -673,9 +615,7 @@ void MainWindow::algo()
     QHash<QString, AreaContour> ownBoxes;
     if (!runPanel->chooseBoxes(videoFile, zones, queue, ownBoxes))
         return;
-    CountingMethod::Kind counting = CountingMethod::Classic;
-    CountingMethod::kindFromName(cbCounting->currentData().toString(), &counting);
-    runPanel->driver().setCounting(counting);
+    runPanel->driver().setCounting(runPanel->counting());
     runPanel->driver().setTrackExport(saveTracksBox->isChecked());
     runPanel->start(zones, frame.size(), queue, ownBoxes);
     ui->tv_result->setEnabled(false);

@@ -115,8 +115,6 @@ protected:
     // Closing mid-run stops the run between two frames and takes the
     // trajectory window along, so that the program can end.
     void closeEvent(QCloseEvent *event) override;
-    // Keeps the counting choice enabled exactly when the processing choice is.
-    bool eventFilter(QObject *watched, QEvent *event) override;
     // The window follows the screen it is put on (see fitTo).
     void showEvent(QShowEvent *event) override;
 
@@ -240,7 +238,6 @@ private:
     RunPanel *runPanel = nullptr;
     // "Counting: classic / robust", beside `cb_process_conf`; remembered.
     QPointer<QComboBox> cbCounting;
-    void addCountingChoice();
     TargetOverlay targetOverlay;
     bool zoom = false;
     int zoomX = 0; // zoom centre in frame pixels

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -17,6 +18,7 @@
 #include "rundriver.h"
 
 class ImageWindow;
+class QComboBox;
 class QLabel;
 class QMainWindow;
 class QWidget;
@@ -37,6 +39,12 @@ public:
     ~RunPanel() override;
 
     RunDriver &driver() { return run; }
+
+    // "Counting: classic / robust" beside `processing` (on a fixed form up to
+    // `following`): remembered, and enabled exactly when `processing` is.
+    QComboBox *addCountingChoice(QComboBox *processing, QWidget *following);
+    // The method chosen there; classic without the choice.
+    CountingMethod::Kind counting() const;
 
     // The run's questions, asked before it starts. False: cancelled. `own`
     // gets the videos of `queue` whose saved boxes differ from `zones` when
@@ -73,6 +81,9 @@ public:
     ImageWindow *trajectoryWindow() const { return trajectory.get(); }
     void closeTrajectory();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     // The list changed (the window marks the reviewed events).
     void resultsChanged();
@@ -87,6 +98,8 @@ private:
     TableViewResult *resultTable;
     QWidget *processButton;
     QLabel *progressLabel;
+    QPointer<QComboBox> countingChoice;
+    QComboBox *processingChoice = nullptr;
     RunDriver run;
 
     QVector<Result> list;
