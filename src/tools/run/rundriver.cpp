@@ -44,11 +44,7 @@ RunDriver::RunDriver(QObject *parent)
     qRegisterMetaType<RunDriver::Totals>();
 }
 
-RunDriver::~RunDriver()
-{
-    frames.close();
-    run.cancel();
-}
+RunDriver::~RunDriver() = default;
 
 void RunDriver::start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue,
     const QHash<QString, AreaContour> &own, OwnBoxes policy)

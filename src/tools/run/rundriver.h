@@ -91,7 +91,7 @@ public:
     };
 
     explicit RunDriver(QObject *parent = nullptr);
-    ~RunDriver() override; // an open video is abandoned as by cancel(), without a report
+    ~RunDriver() override; // an open video is abandoned as ProcessRun's destructor does
 
     // Also write the tracks (exportCSV/<name>_tracks.csv), from start() on.
     void setTrackExport(bool on) { run.setTrackExport(on); }
