@@ -18,14 +18,6 @@ namespace {
 // Crossed once, in and out, at frame 115 by insectscene::rightwards.
 const std::vector<cv::Point> crossingLine { { 132, 60 }, { 132, 180 } };
 
-AreaContour loadZones(const QString &video)
-{
-    AreaContour zones;
-    zones.loadArea(video);
-    zones.loadMask(video);
-    return zones;
-}
-
 // What a driver reported over a run.
 struct Reports
 {
@@ -82,7 +74,8 @@ void TestRunDriver::initTestCase()
     crossing = dir.filePath(QStringLiteral("source/crossing.mp4"));
     QVERIFY(insectscene::write(crossing, 140, insectscene::rightwards));
     insectscene::saveBoxes(crossing, crossingLine, insectscene::wholeFrame());
-    zones = loadZones(crossing);
+    zones.loadArea(crossing);
+    zones.loadMask(crossing);
     shortVideo = dir.filePath(QStringLiteral("source/short.mp4"));
     QVERIFY(insectscene::write(shortVideo, 60, insectscene::rightwards));
     large = dir.filePath(QStringLiteral("source/large.mp4"));
