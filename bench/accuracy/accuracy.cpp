@@ -37,10 +37,10 @@
 
 #include "eventmatcher.h"
 #include "logging.h"
-#include "processrun.h"
 #include "realclip.h"
-#include "resultfile.h"
+#include "run/processrun.h"
 #include "scenecatalog.h"
+#include "zones/resultfile.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "munkres.h"
+#include "imgproc/munkres.h"
 
 EventMatcher::Tally &EventMatcher::Tally::operator+=(const Tally &other)
 {

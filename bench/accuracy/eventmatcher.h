@@ -6,7 +6,7 @@
 #include <QVector>
 
 #include "groundtruthscene.h"
-#include "result.h"
+#include "imgproc/result.h"
 
 // Pairs counted events with true ones, one to one: a pair needs the same
 // kind, frames at most `frameTolerance` apart and positions at most

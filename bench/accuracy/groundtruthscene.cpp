@@ -8,7 +8,7 @@
 
 #include <QFile>
 
-#include "areacontour.h"
+#include "zones/areacontour.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 
 #include <QString>
 
-#include "framereader.h"
-#include "processrun.h"
-#include "videofiles.h"
+#include "run/processrun.h"
+#include "video/framereader.h"
+#include "zones/videofiles.h"
 
 namespace {
 

@@ -21,14 +21,14 @@
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
-#include "areacontour.h"
-#include "countingmethod.h"
-#include "insectdetect.h"
+#include "imgproc/countingmethod.h"
+#include "imgproc/insectdetect.h"
+#include "imgproc/munkres.h"
+#include "imgproc/mvtdetector.h"
+#include "imgproc/targetpool.h"
+#include "imgproc/tracker.h"
 #include "logging.h"
-#include "munkres.h"
-#include "mvtdetector.h"
-#include "targetpool.h"
-#include "tracker.h"
+#include "zones/areacontour.h"
 
 namespace {
 

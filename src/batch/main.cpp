@@ -14,9 +14,9 @@
 
 #include "batchoptions.h"
 #include "batchrun.h"
-#include "demofolder.h"
 #include "logging.h"
 #include "version.h"
+#include "zones/demofolder.h"
 
 namespace {
 

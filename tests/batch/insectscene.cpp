@@ -4,8 +4,8 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "areacontour.h"
 #include "testvideo.h"
+#include "zones/areacontour.h"
 
 namespace insectscene {
 

@@ -14,7 +14,7 @@
 
 #include "insectscene.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <spawn.h>

@@ -12,9 +12,9 @@
 
 #include "batchprocess.h"
 #include "insectscene.h"
-#include "runrecord.h"
 #include "testvideo.h"
-#include "videofiles.h"
+#include "zones/runrecord.h"
+#include "zones/videofiles.h"
 
 namespace {
 

@@ -12,16 +12,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
 #include "batchoptions.h"
 #include "batchprocess.h"
-#include "countingmethod.h"
 #include "eventmatcher.h"
 #include "groundtruthscene.h"
-#include "processrun.h"
-#include "resultfile.h"
+#include "imgproc/countingmethod.h"
+#include "run/processrun.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/resultfile.h"
+#include "zones/videofiles.h"
 
 namespace {
 

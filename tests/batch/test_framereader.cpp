@@ -7,11 +7,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "framereader.h"
 #include "insectscene.h"
-#include "processrun.h"
+#include "run/processrun.h"
 #include "testvideo.h"
-#include "videofiles.h"
+#include "video/framereader.h"
+#include "zones/videofiles.h"
 
 namespace {
 

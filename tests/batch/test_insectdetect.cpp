@@ -9,13 +9,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
 #include "cvprint.h"
-#include "insectdetect.h"
+#include "imgproc/insectdetect.h"
+#include "imgproc/result.h"
 #include "messagelog.h"
-#include "result.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/videofiles.h"
 
 using Points = std::vector<cv::Point>;
 Q_DECLARE_METATYPE(Points)

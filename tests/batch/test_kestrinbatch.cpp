@@ -12,13 +12,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
 #include "batchprocess.h"
-#include "demofolder.h"
 #include "insectscene.h"
-#include "processrun.h"
+#include "run/processrun.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/demofolder.h"
+#include "zones/videofiles.h"
 #include <unistd.h>
 
 namespace {

@@ -15,15 +15,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
 #include "cvprint.h"
 #include "insectscene.h"
 #include "messagelog.h"
-#include "processrun.h"
-#include "resultfile.h"
+#include "run/processrun.h"
 #include "testfiles.h"
 #include "testvideo.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/resultfile.h"
+#include "zones/videofiles.h"
 
 namespace {
 

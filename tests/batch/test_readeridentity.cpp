@@ -20,11 +20,11 @@ extern "C" {
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "framereader.h"
-#include "greyconverter.h"
-#include "simdpaths.h"
-#include "videofiles.h"
-#include "yuvconverter.h"
+#include "video/framereader.h"
+#include "video/greyconverter.h"
+#include "video/simdpaths.h"
+#include "video/yuvconverter.h"
+#include "zones/videofiles.h"
 
 namespace {
 

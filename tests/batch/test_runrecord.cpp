@@ -9,15 +9,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
-#include "foldersummary.h"
 #include "insectscene.h"
-#include "processrun.h"
-#include "resultfile.h"
-#include "runrecord.h"
+#include "report/foldersummary.h"
+#include "run/processrun.h"
 #include "testfiles.h"
-#include "trackwriter.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/resultfile.h"
+#include "zones/runrecord.h"
+#include "zones/trackwriter.h"
+#include "zones/videofiles.h"
 #include <sys/stat.h>
 
 namespace {

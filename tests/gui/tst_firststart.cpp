@@ -4,10 +4,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "demofolder.h"
 #include "firststart.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/demofolder.h"
+#include "zones/videofiles.h"
 
 class TestFirstStart : public QObject
 {

@@ -34,13 +34,13 @@
 #include "imagewindow.h"
 #include "insectscene.h"
 #include "mainwindow.h"
-#include "runrecord.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
 #include "testfiles.h"
 #include "testvideo.h"
-#include "videofiles.h"
 #include "windowdriver.h"
+#include "zones/runrecord.h"
+#include "zones/videofiles.h"
 
 namespace {
 

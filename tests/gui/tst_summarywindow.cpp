@@ -18,13 +18,13 @@
 
 #include "insectscene.h"
 #include "mainwindow.h"
-#include "runrecord.h"
 #include "samplefolder.h"
 #include "summarywindow.h"
 #include "testfiles.h"
-#include "trackwriter.h"
-#include "videofiles.h"
 #include "windowdriver.h"
+#include "zones/runrecord.h"
+#include "zones/trackwriter.h"
+#include "zones/videofiles.h"
 
 namespace {
 

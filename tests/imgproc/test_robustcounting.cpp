@@ -8,10 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
-#include "insectdetect.h"
-#include "robust/foreground.h"
-#include "robustcounting.h"
+#include "imgproc/insectdetect.h"
+#include "imgproc/robust/foreground.h"
+#include "imgproc/robustcounting.h"
+#include "zones/areacontour.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <QTest>
 
 #include "cvprint.h"
+#include "imgproc/targetpool.h"
+#include "imgproc/tracker.h"
 #include "messagelog.h"
-#include "targetpool.h"
 #include "testvideo.h"
-#include "tracker.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <QDateTime>
 #include <QStringList>
 
-#include "runrecord.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/runrecord.h"
+#include "zones/videofiles.h"
 
 namespace samplefolder {
 

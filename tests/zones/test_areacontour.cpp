@@ -13,9 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/videofiles.h"
 #include <sys/stat.h>
 
 using Points = std::vector<cv::Point>;

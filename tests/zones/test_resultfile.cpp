@@ -9,10 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "result.h"
-#include "resultfile.h"
+#include "imgproc/result.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/resultfile.h"
+#include "zones/videofiles.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "classiccounting.h"
+#include "imgproc/classiccounting.h"
 
-#include "insectdetect.h"
+#include "imgproc/insectdetect.h"
 
 QVariantMap ClassicCounting::parameters() const
 {

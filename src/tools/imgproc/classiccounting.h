@@ -1,7 +1,7 @@
 #pragma once
 
-#include "countingmethod.h"
-#include "tracker.h"
+#include "imgproc/countingmethod.h"
+#include "imgproc/tracker.h"
 
 // The specified method: Tracker (nearest-centroid assignment within 1000 px,
 // tracks dropped after 5 missed frames) and InsectDetect's line and box

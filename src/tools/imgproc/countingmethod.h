@@ -10,8 +10,8 @@
 #include <QVariantMap>
 #include <QVector>
 
-#include "result.h"
-#include "target.h"
+#include "imgproc/result.h"
+#include "imgproc/target.h"
 
 class AreaContour;
 class InsectDetect;

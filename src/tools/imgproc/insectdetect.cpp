@@ -1,13 +1,13 @@
-#include "insectdetect.h"
+#include "imgproc/insectdetect.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "areacontour.h"
 #include "logging.h"
-#include "resultfile.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/resultfile.h"
+#include "zones/videofiles.h"
 
 namespace {
 

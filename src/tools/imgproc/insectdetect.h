@@ -9,8 +9,8 @@
 #include <QString>
 #include <QVector>
 
-#include "result.h"
-#include "target.h"
+#include "imgproc/result.h"
+#include "imgproc/target.h"
 
 class AreaContour;
 

@@ -1,11 +1,11 @@
-#include "robustcounting.h"
+#include "imgproc/robustcounting.h"
 
 #include <exception>
 
-#include "areacontour.h"
-#include "insectdetect.h"
+#include "imgproc/insectdetect.h"
+#include "imgproc/targetpool.h"
 #include "logging.h"
-#include "targetpool.h"
+#include "zones/areacontour.h"
 
 namespace {
 

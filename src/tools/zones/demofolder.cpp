@@ -1,4 +1,4 @@
-#include "demofolder.h"
+#include "zones/demofolder.h"
 
 #include <cmath>
 #include <vector>
@@ -10,9 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "areacontour.h"
 #include "logging.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/videofiles.h"
 
 namespace {
 

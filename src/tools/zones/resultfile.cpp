@@ -1,12 +1,12 @@
-#include "resultfile.h"
+#include "zones/resultfile.h"
 
 #include <charconv>
 #include <cmath>
 #include <iterator>
 
 #include "logging.h"
-#include "safefile.h"
-#include "videofiles.h"
+#include "zones/safefile.h"
+#include "zones/videofiles.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 #include <opencv2/videoio.hpp>
 

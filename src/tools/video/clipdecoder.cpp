@@ -1,12 +1,12 @@
-#include "clipdecoder.h"
+#include "video/clipdecoder.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include <QThread>
 
-#include "framereader.h"
 #include "logging.h"
+#include "video/framereader.h"
 
 namespace {
 

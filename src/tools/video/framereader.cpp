@@ -1,4 +1,4 @@
-#include "framereader.h"
+#include "video/framereader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,8 +8,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "logging.h"
-#include "videodecoder.h"
-#include "videofiles.h"
+#include "video/videodecoder.h"
+#include "zones/videofiles.h"
 
 namespace {
 

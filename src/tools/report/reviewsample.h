@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <QVector>
 
-#include "result.h"
+#include "imgproc/result.h"
 
 // A random sample of a folder's counting events to review, and the precision
 // measured on it.

@@ -11,15 +11,15 @@
 #include <QStringList>
 #include <QVector>
 
-#include "areacontour.h"
-#include "countingmethod.h"
-#include "insectdetect.h"
-#include "outputset.h"
-#include "result.h"
-#include "runrecord.h"
-#include "target.h"
-#include "trackwriter.h"
-#include "trajectoryimage.h"
+#include "imgproc/countingmethod.h"
+#include "imgproc/insectdetect.h"
+#include "imgproc/result.h"
+#include "imgproc/target.h"
+#include "zones/areacontour.h"
+#include "zones/outputset.h"
+#include "zones/runrecord.h"
+#include "zones/trackwriter.h"
+#include "zones/trajectoryimage.h"
 
 namespace cv {
 class VideoCapture;

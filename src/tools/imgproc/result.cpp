@@ -1,4 +1,4 @@
-#include "result.h"
+#include "imgproc/result.h"
 
 void Result::registerMetaType()
 {

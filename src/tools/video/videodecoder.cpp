@@ -1,4 +1,4 @@
-#include "videodecoder.h"
+#include "video/videodecoder.h"
 
 #include <algorithm>
 #include <climits>

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QVector>
 
-#include "foldersummary.h"
+#include "report/foldersummary.h"
 
 // In and out counts of a folder per time bin, over the range its dated
 // events and counted recordings cover: bins aligned on the clock (10

@@ -8,8 +8,8 @@
 #include <QStringList>
 #include <QVector>
 
-#include "reviewsample.h"
-#include "videoreview.h"
+#include "report/reviewsample.h"
+#include "zones/videoreview.h"
 
 // What the count files and run records of a folder of videos say, read
 // without processing anything again: one row per video in listing order,

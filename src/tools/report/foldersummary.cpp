@@ -1,4 +1,4 @@
-#include "foldersummary.h"
+#include "report/foldersummary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,9 +10,9 @@
 #include <QRegularExpression>
 
 #include "logging.h"
-#include "runrecord.h"
-#include "safefile.h"
-#include "videofiles.h"
+#include "zones/runrecord.h"
+#include "zones/safefile.h"
+#include "zones/videofiles.h"
 
 namespace {
 
@@ -209,8 +209,9 @@ FolderSummary FolderSummary::read(const QString &folder)
                             : QDateTime(),
                         r.in, r.out });
                 };
-                for (int i = 0; row.review.status != VideoReview::Status::None
-                     && i < review.events().size(); ++i) {
+                for (int i = 0;
+                     row.review.status != VideoReview::Status::None && i < review.events().size();
+                     ++i) {
                     if (review.decision(i) == ReviewFile::Decision::Confirmed)
                         keep(review.events()[i]);
                 }

@@ -1,4 +1,4 @@
-#include "simdpaths.h"
+#include "video/simdpaths.h"
 
 #include <QtGlobal>
 

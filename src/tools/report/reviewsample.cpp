@@ -1,4 +1,4 @@
-#include "reviewsample.h"
+#include "report/reviewsample.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,10 +9,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "resultfile.h"
-#include "safefile.h"
-#include "videofiles.h"
-#include "videoreview.h"
+#include "zones/resultfile.h"
+#include "zones/safefile.h"
+#include "zones/videofiles.h"
+#include "zones/videoreview.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <QString>
 
-#include "greyconverter.h"
-#include "yuvconverter.h"
+#include "video/greyconverter.h"
+#include "video/yuvconverter.h"
 
 struct AVCodecContext;
 struct AVFormatContext;

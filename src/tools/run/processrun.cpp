@@ -1,4 +1,4 @@
-#include "processrun.h"
+#include "run/processrun.h"
 
 #include <climits>
 #include <cmath>
@@ -9,11 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "framereader.h"
+#include "imgproc/mvtdetector.h"
 #include "logging.h"
-#include "mvtdetector.h"
 #include "version.h"
-#include "videofiles.h"
+#include "video/framereader.h"
+#include "zones/videofiles.h"
 
 namespace {
 

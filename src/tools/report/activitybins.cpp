@@ -1,4 +1,4 @@
-#include "activitybins.h"
+#include "report/activitybins.h"
 
 #include <algorithm>
 #include <vector>

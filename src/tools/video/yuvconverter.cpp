@@ -1,11 +1,11 @@
-#include "yuvconverter.h"
+#include "video/yuvconverter.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "greyconverter.h"
-#include "simdpaths.h"
+#include "video/greyconverter.h"
+#include "video/simdpaths.h"
 
 #ifdef KESTRIN_X86_SIMD
 #include <immintrin.h>

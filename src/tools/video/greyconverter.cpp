@@ -1,11 +1,11 @@
-#include "greyconverter.h"
+#include "video/greyconverter.h"
 
 #include <cstdint>
 
 #include <opencv2/imgproc.hpp>
 
 #include "logging.h"
-#include "simdpaths.h"
+#include "video/simdpaths.h"
 
 #ifdef KESTRIN_X86_SIMD
 #include <immintrin.h>
