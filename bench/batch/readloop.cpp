@@ -25,7 +25,7 @@ namespace {
 long captureLoop(const QString &path)
 {
     cv::VideoCapture capture;
-    if (!VideoFiles::openCapture(capture, path))
+    if (!FrameReader::openCapture(capture, path))
         return -1;
     cv::Mat frame;
     long frames = 0;

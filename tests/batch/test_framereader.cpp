@@ -119,7 +119,7 @@ void TestFrameReader::sameFramesAsSequentialReading()
 
     cv::VideoCapture plain;
     cv::Mat colour;
-    QVERIFY(VideoFiles::openCapture(plain, video));
+    QVERIFY(FrameReader::openCapture(plain, video));
     plain.set(cv::CAP_PROP_POS_FRAMES, ProcessRun::kStartFrame);
     QVERIFY(plain.read(colour));
 

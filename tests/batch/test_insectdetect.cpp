@@ -4,25 +4,19 @@
 #include <opencv2/core.hpp>
 
 #include <QDateTime>
-#include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "cvprint.h"
 #include "imgproc/insectdetect.h"
 #include "imgproc/result.h"
 #include "messagelog.h"
-#include "testfiles.h"
-#include "zones/areacontour.h"
-#include "zones/videofiles.h"
 
 using Points = std::vector<cv::Point>;
 Q_DECLARE_METATYPE(Points)
 
 namespace {
 
-const QByteArray header("Frame;X;Y;In;Out;Timestamp\n");
 const Points line { { 10, 100 }, { 200, 100 } };
 // Stands for the `last` of a track that was never updated.
 const cv::Point noLast(INT_MIN, INT_MIN);
@@ -67,7 +61,6 @@ private slots:
     void lineStepOntoAndOffTheLineCountsOnce();
     void lineCrossedBackAndForthCountsEachCrossing();
     void twoTracksInOneFrame();
-    void lineFromZoneModel();
 
     void boxProbe_data();
     void boxProbe();
@@ -76,24 +69,48 @@ private slots:
     void resetClearsDuplicateCheck();
     void boxSegmentsTakenTwoByTwo_data();
     void boxSegmentsTakenTwoByTwo();
-    void boxFromZoneModel();
 
     void eventTime_data();
     void eventTime();
-    void eventsAreAppendedToTheCountFile();
+    void sinkTakesEveryEventAndKeepsTheFirstFailure();
     void traces();
     void signalIsNeverEmitted();
 
 private:
-    QTemporaryDir dir;
-    QString video;
+    // Every event recorded by `detect` lands in `sunk`.
+    void collect(InsectDetect &detect);
+    // "frame;x;y;in;out;timestamp" per event, as the count file has them.
+    static QString lines(const QVector<Result> &events);
+
+    QVector<Result> sunk;
 };
 
 void TestInsectDetect::init()
 {
-    QVERIFY(dir.isValid());
-    video = dir.filePath(QStringLiteral("video_20160512_1000_01.mp4"));
-    QFile::remove(VideoFiles::resultFile(video));
+    sunk.clear();
+}
+
+void TestInsectDetect::collect(InsectDetect &detect)
+{
+    detect.setEventSink([this](const Result &event) {
+        sunk.append(event);
+        return QString();
+    });
+}
+
+QString TestInsectDetect::lines(const QVector<Result> &events)
+{
+    QString text;
+    for (const Result &e : events) {
+        text += QStringLiteral("%1;%2;%3;%4;%5;%6\n")
+                    .arg(e.frame)
+                    .arg(e.x)
+                    .arg(e.y)
+                    .arg(e.in)
+                    .arg(e.out)
+                    .arg(e.timestamp);
+    }
+    return text;
 }
 
 void TestInsectDetect::orientation_data()
@@ -235,11 +252,12 @@ void TestInsectDetect::lineStep()
     QFETCH(bool, counted);
 
     InsectDetect detect;
+    collect(detect);
     Target t = track(last, centroid, age);
-    const QVector<Result> events = detect.Detect({ &t }, segments, video, 300, 25, tenOClock());
+    const QVector<Result> events = detect.Detect({ &t }, segments, 300, 25, tenOClock());
     QCOMPARE(events.size(), counted ? 1 : 0);
     if (!counted) {
-        QVERIFY(!QFile::exists(VideoFiles::resultFile(video)));
+        QVERIFY(sunk.isEmpty());
         return;
     }
     QCOMPARE(events[0].frame, 300.0);
@@ -248,75 +266,55 @@ void TestInsectDetect::lineStep()
     QCOMPARE(events[0].in, 1);
     QCOMPARE(events[0].out, 1);
     QCOMPARE(events[0].timestamp, QStringLiteral("2016-05-12_10:00:12"));
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
-        header
-            + QStringLiteral("300;%1;%2;1;1;2016-05-12_10:00:12\n")
-                  .arg(centroid.x)
-                  .arg(centroid.y)
-                  .toUtf8());
+    QCOMPARE(lines(sunk),
+        QStringLiteral("300;%1;%2;1;1;2016-05-12_10:00:12\n").arg(centroid.x).arg(centroid.y));
 }
 
 void TestInsectDetect::lineStepOntoAndOffTheLineCountsOnce()
 {
     InsectDetect detect;
+    collect(detect);
     // Lands exactly on the line, then leaves it on the far side.
     Target t = track({ 50, 90 }, { 51, 100 }, 0);
-    QCOMPARE(detect.Detect({ &t }, line, video, 120, 25, tenOClock()).size(), 1);
+    QCOMPARE(detect.Detect({ &t }, line, 120, 25, tenOClock()).size(), 1);
     t.last = t.centroid;
     t.centroid = cv::Point(52, 110);
-    QCOMPARE(detect.Detect({ &t }, line, video, 121, 25, tenOClock()).size(), 0);
+    QCOMPARE(detect.Detect({ &t }, line, 121, 25, tenOClock()).size(), 0);
     // Moving along the line afterwards does not count either.
     t.last = cv::Point(60, 100);
     t.centroid = cv::Point(70, 100);
-    QCOMPARE(detect.Detect({ &t }, line, video, 122, 25, tenOClock()).size(), 0);
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
-        header + "120;51;100;1;1;2016-05-12_10:00:04\n");
+    QCOMPARE(detect.Detect({ &t }, line, 122, 25, tenOClock()).size(), 0);
+    QCOMPARE(lines(sunk), QStringLiteral("120;51;100;1;1;2016-05-12_10:00:04\n"));
 }
 
 void TestInsectDetect::lineCrossedBackAndForthCountsEachCrossing()
 {
     InsectDetect detect;
     Target t = track({ 50, 90 }, { 52, 110 }, 0);
-    QCOMPARE(detect.Detect({ &t }, line, video, 100, 25, tenOClock()).size(), 1);
+    QCOMPARE(detect.Detect({ &t }, line, 100, 25, tenOClock()).size(), 1);
     t.last = t.centroid;
     t.centroid = cv::Point(54, 92);
-    QCOMPARE(detect.Detect({ &t }, line, video, 101, 25, tenOClock()).size(), 1);
+    QCOMPARE(detect.Detect({ &t }, line, 101, 25, tenOClock()).size(), 1);
     t.last = t.centroid;
     t.centroid = cv::Point(56, 108);
-    QCOMPARE(detect.Detect({ &t }, line, video, 102, 25, tenOClock()).size(), 1);
+    QCOMPARE(detect.Detect({ &t }, line, 102, 25, tenOClock()).size(), 1);
 }
 
 void TestInsectDetect::twoTracksInOneFrame()
 {
     InsectDetect detect;
+    collect(detect);
     Target a = track({ 50, 90 }, { 52, 110 }, 0, 1, 1);
     Target idle = track({ 70, 50 }, { 72, 52 }, 0, 1, 2);
     Target b = track({ 150, 120 }, { 148, 95 }, 0, 1, 3);
-    const QVector<Result> events
-        = detect.Detect({ &a, &idle, &b }, line, video, 249, 25, tenOClock());
+    const QVector<Result> events = detect.Detect({ &a, &idle, &b }, line, 249, 25, tenOClock());
     QCOMPARE(events.size(), 2);
     QCOMPARE(cv::Point(events[0].x, events[0].y), a.centroid);
     QCOMPARE(cv::Point(events[1].x, events[1].y), b.centroid);
     QCOMPARE(events[0].frame, events[1].frame);
     QCOMPARE(events[0].timestamp, events[1].timestamp);
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
-        header + "249;52;110;1;1;2016-05-12_10:00:09\n249;148;95;1;1;2016-05-12_10:00:09\n");
-}
-
-void TestInsectDetect::lineFromZoneModel()
-{
-    // A counting box of two points is a counting line.
-    AreaContour zones;
-    zones.addAreaPoint({ 10, 100 });
-    zones.addAreaPoint({ 200, 100 });
-    zones.computeAreaSegments(cv::Size(320, 240), 0);
-
-    InsectDetect detect;
-    Target crossing = track({ 50, 90 }, { 52, 110 }, 0);
-    QCOMPARE(detect.Detect({ &crossing }, zones, video, 5, 25, tenOClock()).size(), 1);
-    QCOMPARE(detect.DetectLine({ &crossing }, zones, video, 6, 25, tenOClock()).size(), 1);
-    Target beside = track({ 250, 90 }, { 252, 110 }, 0);
-    QCOMPARE(detect.Detect({ &beside }, zones, video, 7, 25, tenOClock()).size(), 0);
+    QCOMPARE(lines(sunk),
+        QStringLiteral("249;52;110;1;1;2016-05-12_10:00:09\n249;148;95;1;1;2016-05-12_10:00:09\n"));
 }
 
 // A vertical box edge at x = 100 from y = 50 to 150.
@@ -370,7 +368,7 @@ void TestInsectDetect::boxProbe()
     const Points edges { { 100, 50 }, { 100, 150 }, { 100, 150 }, { 300, 150 } };
     InsectDetect detect;
     Target t = track(last, centroid, age, agemovement);
-    const QVector<Result> events = detect.Detect({ &t }, edges, video, 400, 25, tenOClock());
+    const QVector<Result> events = detect.Detect({ &t }, edges, 400, 25, tenOClock());
     QCOMPARE(events.size(), in + out);
     if (events.isEmpty())
         return;
@@ -404,10 +402,9 @@ void TestInsectDetect::boxDuplicateCheck()
     const Points edges { { 130, 40 }, { 130, 160 }, { 130, 160 }, { 10, 160 } };
     InsectDetect detect;
     Target first = track({ 110, 80 }, { 120, 80 }, 1, 0, 1);
-    QCOMPARE(detect.Detect({ &first }, edges, video, 200, 25, tenOClock()).size(), 1);
+    QCOMPARE(detect.Detect({ &first }, edges, 200, 25, tenOClock()).size(), 1);
     Target second = track(secondCentroid - cv::Point(10, 0), secondCentroid, 1, 0, 2);
-    QCOMPARE(detect.Detect({ &second }, edges, video, 200 + gap, 25, tenOClock()).size(),
-        counted ? 1 : 0);
+    QCOMPARE(detect.Detect({ &second }, edges, 200 + gap, 25, tenOClock()).size(), counted ? 1 : 0);
     // A suppressed event does not move the reference of the check.
     QCOMPARE(detect.getLastFrame(), counted ? 200 + gap : 200);
 }
@@ -417,12 +414,12 @@ void TestInsectDetect::resetClearsDuplicateCheck()
     const Points edges { { 130, 40 }, { 130, 160 }, { 130, 160 }, { 10, 160 } };
     InsectDetect detect;
     Target t = track({ 110, 80 }, { 120, 80 }, 1);
-    QCOMPARE(detect.Detect({ &t }, edges, video, 200, 25, tenOClock()).size(), 1);
+    QCOMPARE(detect.Detect({ &t }, edges, 200, 25, tenOClock()).size(), 1);
     detect.Reset();
     QCOMPARE(detect.getLastX(), 0);
     QCOMPARE(detect.getLastY(), 0);
     QCOMPARE(detect.getLastFrame(), 0);
-    QCOMPARE(detect.Detect({ &t }, edges, video, 201, 25, tenOClock()).size(), 1);
+    QCOMPARE(detect.Detect({ &t }, edges, 201, 25, tenOClock()).size(), 1);
 }
 
 void TestInsectDetect::boxSegmentsTakenTwoByTwo_data()
@@ -459,32 +456,7 @@ void TestInsectDetect::boxSegmentsTakenTwoByTwo()
 
     InsectDetect detect;
     Target t = track({ 90, 100 }, { 95, 100 }, 1);
-    QCOMPARE(detect.Detect({ &t }, segments, video, 50, 25, tenOClock()).size(), events);
-}
-
-void TestInsectDetect::boxFromZoneModel()
-{
-    // A closed box wholly inside the tracking box: every edge is a segment.
-    AreaContour zones;
-    for (const cv::Point &p : Points { { 20, 20 }, { 300, 20 }, { 300, 220 }, { 20, 220 } })
-        zones.addMaskPoint(p);
-    zones.closeMask();
-    for (const cv::Point &p : Points { { 100, 50 }, { 200, 50 }, { 200, 150 }, { 100, 150 } })
-        zones.addAreaPoint(p);
-    zones.closeArea();
-    zones.computeAreaSegments(cv::Size(320, 240), 0);
-
-    InsectDetect detect;
-    Target in = track({ 90, 100 }, { 95, 100 }, 1, 0, 1);
-    Target out = track({ 150, 155 }, { 150, 160 }, 0, 2, 2);
-    const QVector<Result> events
-        = detect.DetectArea({ &in, &out }, zones, video, 77, 25, tenOClock());
-    QCOMPARE(events.size(), 2);
-    QCOMPARE(events[0].in, 1);
-    QCOMPARE(events[0].out, 0);
-    QCOMPARE(events[1].in, 0);
-    QCOMPARE(events[1].out, 1);
-    QCOMPARE(detect.Detect({ &in, &out }, zones, video, 90, 25, tenOClock()).size(), 2);
+    QCOMPARE(detect.Detect({ &t }, segments, 50, 25, tenOClock()).size(), events);
 }
 
 void TestInsectDetect::eventTime_data()
@@ -519,28 +491,39 @@ void TestInsectDetect::eventTime()
     // The events carry the same text.
     InsectDetect detect;
     Target t = track({ 50, 90 }, { 52, 110 }, 0);
-    const QVector<Result> events = detect.Detect({ &t }, line, video, frame, fps, start);
+    const QVector<Result> events = detect.Detect({ &t }, line, frame, fps, start);
     QCOMPARE(events.size(), 1);
     QCOMPARE(events[0].timestamp, expected);
 }
 
-void TestInsectDetect::eventsAreAppendedToTheCountFile()
+void TestInsectDetect::sinkTakesEveryEventAndKeepsTheFirstFailure()
 {
     InsectDetect detect;
     Target t = track({ 50, 90 }, { 52, 110 }, 0);
-    detect.Detect({ &t }, line, video, 1234, 90, tenOClock());
-    // Every event opens the file afresh: one removed in between comes back
-    // with its header.
-    QFile::remove(VideoFiles::resultFile(video));
+    // Without a sink events are only returned.
+    QCOMPARE(detect.Detect({ &t }, line, 10, 25, tenOClock()).size(), 1);
+    QVERIFY(detect.writeError().isEmpty());
+
+    QStringList failures { QString(), QStringLiteral("first"), QStringLiteral("second") };
+    detect.setEventSink([this, &failures](const Result &event) {
+        sunk.append(event);
+        return failures.takeFirst();
+    });
     Target u = track({ 90, 100 }, { 95, 100 }, 1);
-    detect.Detect(
-        { &u }, Points { { 100, 50 }, { 100, 150 }, { 1, 1 } }, video, 1250, 90, tenOClock());
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
-        header + "1250;95;100;1;0;2016-05-12_10:00:13\n");
-    detect.Detect({ &t }, line, video, 1234567, 90, tenOClock());
-    QCOMPARE(testfiles::read(VideoFiles::resultFile(video)),
-        header + "1250;95;100;1;0;2016-05-12_10:00:13\n"
-            + "1.23457e+06;52;110;1;1;2016-05-12_13:48:37\n");
+    for (int frame : { 1234, 1250, 1260 }) {
+        const QVector<Result> events = frame == 1250
+            ? detect.Detect(
+                { &u }, Points { { 100, 50 }, { 100, 150 }, { 1, 1 } }, frame, 90, tenOClock())
+            : detect.Detect({ &t }, line, frame, 90, tenOClock());
+        // Failed or not, every event is returned.
+        QCOMPARE(events.size(), 1);
+    }
+    QCOMPARE(lines(sunk),
+        QStringLiteral("1234;52;110;1;1;2016-05-12_10:00:13\n1250;95;100;1;0;2016-05-12_10:00:13\n"
+                       "1260;52;110;1;1;2016-05-12_10:00:14\n"));
+    QCOMPARE(detect.writeError(), QStringLiteral("first"));
+    detect.Reset();
+    QVERIFY(detect.writeError().isEmpty());
 }
 
 void TestInsectDetect::traces()
@@ -549,14 +532,13 @@ void TestInsectDetect::traces()
     InsectDetect detect;
     Target crossing = track({ 50, 90 }, { 52, 110 }, 0, 1, 7);
     Target unseen = track({ 50, 90 }, { 52, 110 }, 1, 0, 8);
-    detect.Detect({ &crossing, &unseen }, line, video, 10, 25, tenOClock());
+    detect.Detect({ &crossing, &unseen }, line, 10, 25, tenOClock());
     // The unseen track is not considered by the line counter: no trace.
     QCOMPARE(log.texts(QtDebugMsg),
         QStringList({ QStringLiteral("targets input id = 7  seg = [50@90][52@110] age = 0"),
             QStringLiteral("area seg = [10@100][200@100]") }));
 
-    detect.Detect(
-        { &unseen }, Points { { 100, 50 }, { 100, 150 }, { 1, 1 } }, video, 10, 25, tenOClock());
+    detect.Detect({ &unseen }, Points { { 100, 50 }, { 100, 150 }, { 1, 1 } }, 10, 25, tenOClock());
     QCOMPARE(log.texts(QtDebugMsg).mid(2),
         QStringList({ QStringLiteral("targets.size = 1"),
             QStringLiteral("targets id = 8  centroid=[52@110] last=[50@90] origine=[47@105] "
@@ -569,7 +551,7 @@ void TestInsectDetect::signalIsNeverEmitted()
     QSignalSpy spy(&detect, &InsectDetect::Add_Insect_detected);
     QVERIFY(spy.isValid());
     Target t = track({ 50, 90 }, { 52, 110 }, 0);
-    QCOMPARE(detect.Detect({ &t }, line, video, 10, 25, tenOClock()).size(), 1);
+    QCOMPARE(detect.Detect({ &t }, line, 10, 25, tenOClock()).size(), 1);
     QCOMPARE(spy.count(), 0);
 }
 

@@ -245,7 +245,7 @@ void TestReaderIdentity::sameFramesAsTheCapture()
     }
 
     cv::VideoCapture capture;
-    QVERIFY(VideoFiles::openCapture(capture, video));
+    QVERIFY(FrameReader::openCapture(capture, video));
     capture.set(cv::CAP_PROP_POS_FRAMES, 90);
     cv::Mat expected;
     QVERIFY(capture.read(expected));

@@ -38,6 +38,7 @@
 #include "tableviewfile.h"
 #include "testfiles.h"
 #include "testvideo.h"
+#include "video/framereader.h"
 #include "windowdriver.h"
 #include "zones/runrecord.h"
 #include "zones/videofiles.h"
@@ -814,7 +815,7 @@ void TestProcessing::playbackAfterCancel()
         QVERIFY2(m_window->findChild<QWidget *>(QLatin1String(name))->updatesEnabled(), name);
 
     cv::VideoCapture capture;
-    QVERIFY(VideoFiles::openCapture(capture, video));
+    QVERIFY(FrameReader::openCapture(capture, video));
     capture.set(cv::CAP_PROP_POS_FRAMES, 100);
     cv::Mat expected;
     QVERIFY(capture.read(expected));

@@ -5,7 +5,6 @@
 #include <opencv2/imgproc.hpp>
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "imgproc/insectdetect.h"
@@ -83,12 +82,10 @@ QVector<Result> countScene(const Scene &scene)
     for (const cv::Point &p : scene.counting)
         zones.addAreaPoint(p);
     zones.closeArea();
-    QTemporaryDir dir;
     InsectDetect recorder;
-    recorder.setCountFile(dir.filePath(QStringLiteral("counts.csv")));
     CountingMethod::Step step;
-    step.zones = &zones;
-    step.videoPath = dir.filePath(QStringLiteral("video.mp4"));
+    step.countingBox = zones.getArea();
+    step.trackingBox = zones.getMask();
     step.fps = kFps;
 
     cv::RNG rng(7);

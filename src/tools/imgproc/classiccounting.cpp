@@ -26,8 +26,7 @@ bool ClassicCounting::process(const cv::Mat &grey)
 
 QVector<Result> ClassicCounting::count(const Step &step, InsectDetect &recorder)
 {
-    return recorder.Detect(
-        tracked(), *step.zones, step.videoPath, step.frame, step.fps, step.startTime);
+    return recorder.Detect(tracked(), step.countingSegments, step.frame, step.fps, step.startTime);
 }
 
 QVector<Result> ClassicCounting::finishVideo(const Step &, InsectDetect &)

@@ -13,6 +13,7 @@
 #include "logging.h"
 #include "version.h"
 #include "video/framereader.h"
+#include "zones/resultfile.h"
 #include "zones/videofiles.h"
 
 namespace {
@@ -149,7 +150,7 @@ QString ProcessRun::noFrameCount(double declaredFrames)
 QString ProcessRun::openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame)
 {
     frame.release();
-    if (!VideoFiles::openCapture(capture, path) || !capture.isOpened())
+    if (!FrameReader::openCapture(capture, path) || !capture.isOpened())
         return QStringLiteral("it cannot be opened");
     capture.set(cv::CAP_PROP_POS_FRAMES, kStartFrame);
     if (!capture.read(frame) || frame.empty())
@@ -269,7 +270,8 @@ bool ProcessRun::begin(
     written = 0;
 
     counter.Reset();
-    counter.setCountFile(output.countFile());
+    counter.setEventSink([countFile = output.countFile()](
+                             const Result &event) { return ResultFile::append(countFile, event); });
     method->startVideo(firstFrame.size(), framesPerSecond);
     trajectory.start(firstFrame, maskImage);
     beginRecord(declaredFrames);
@@ -413,8 +415,9 @@ bool ProcessRun::finishVideo(const FrameReader &reader)
 CountingMethod::Step ProcessRun::countingStep() const
 {
     CountingMethod::Step step;
-    step.zones = &runZones;
-    step.videoPath = videoPath;
+    step.countingBox = runZones.getArea();
+    runZones.getAreaSegments(step.countingSegments);
+    step.trackingBox = runZones.getMask();
     step.frame = static_cast<int>(framePosition);
     step.fps = wholeFramesPerSecond(framesPerSecond);
     step.startTime = videoStart;

@@ -102,7 +102,7 @@ public:
     const QStringList &remaining() const { return queue; }
 
     // Takes the next queued video and opens it on `capture` (through
-    // VideoFiles::openCapture) with frame 90 read. A video that cannot be
+    // FrameReader::openCapture) with frame 90 read. A video that cannot be
     // opened, has no frame 90 or whose frame size is not the mask's is
     // skipped before any of its files is touched: false, `capture` released,
     // a warning logged and skipReason() set. So is a video that another run
@@ -118,7 +118,7 @@ public:
     // with openAtStart, `frame90` being the frame it read (kestrin-batch
     // checks its VIDEO so before the run and saves a second seek).
     bool openNext(cv::VideoCapture &capture, const cv::Mat &frame90);
-    // How every run opens a video: VideoFiles::openCapture, then frame 90
+    // How every run opens a video: FrameReader::openCapture, then frame 90
     // read into `frame`. Empty on success, else the reason, as skipReason()
     // gives it.
     static QString openAtStart(cv::VideoCapture &capture, const QString &path, cv::Mat &frame);

@@ -7,9 +7,10 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QFile>
+
 #include "logging.h"
 #include "video/videodecoder.h"
-#include "zones/videofiles.h"
 
 namespace {
 
@@ -32,10 +33,17 @@ FrameReader::~FrameReader()
     stop();
 }
 
+bool FrameReader::openCapture(cv::VideoCapture &capture, const QString &videoPath)
+{
+    if (videoPath.isEmpty())
+        return false;
+    return capture.open(QFile::encodeName(videoPath).toStdString(), cv::CAP_FFMPEG);
+}
+
 QString FrameReader::open(const QString &path, int start)
 {
     close();
-    if (!VideoFiles::openCapture(capture, path) || !capture.isOpened())
+    if (!openCapture(capture, path) || !capture.isOpened())
         return QStringLiteral("it cannot be opened");
     framesPerSecond = capture.get(cv::CAP_PROP_FPS);
     declaredFrames = capture.get(cv::CAP_PROP_FRAME_COUNT);

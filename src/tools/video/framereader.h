@@ -64,6 +64,12 @@ public:
     FrameReader(const FrameReader &) = delete;
     FrameReader &operator=(const FrameReader &) = delete;
 
+    // Opens a video with the FFmpeg backend, handing OpenCV the path in the
+    // file system's own encoding. Every video is opened through this, by the
+    // run, the window and the batch program alike, so all of them decode
+    // exactly the same frames.
+    static bool openCapture(cv::VideoCapture &capture, const QString &videoPath);
+
     // Opens `path` and reads frame `start`; the following frames are then
     // decoded ahead. Empty on success, else the reason ("it cannot be
     // opened", "it has no frame 90").

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include "logging.h"
+#include "video/framereader.h"
 #include "zones/areacontour.h"
 #include "zones/videofiles.h"
 
@@ -90,7 +91,7 @@ QString writeVideo(const QString &path, const Scene &scene, const cv::Mat &still
     writer.release();
     // The writer reports no failure of its own: check what came out.
     cv::VideoCapture check;
-    if (!VideoFiles::openCapture(check, path)
+    if (!FrameReader::openCapture(check, path)
         || check.get(cv::CAP_PROP_FRAME_COUNT) != DemoFolder::kFrames)
         return QStringLiteral("%1: the video was not written completely").arg(path);
     return QString();
