@@ -35,11 +35,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include "eventmatcher.h"
 #include "logging.h"
-#include "realclip.h"
 #include "run/processrun.h"
-#include "scenecatalog.h"
+#include "scenes/eventmatcher.h"
+#include "scenes/realclip.h"
+#include "scenes/scenecatalog.h"
 #include "zones/resultfile.h"
 
 namespace {

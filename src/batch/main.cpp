@@ -15,8 +15,8 @@
 #include "batchoptions.h"
 #include "batchrun.h"
 #include "logging.h"
+#include "scenes/demofolder.h"
 #include "version.h"
-#include "zones/demofolder.h"
 
 namespace {
 

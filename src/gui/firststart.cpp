@@ -3,7 +3,7 @@
 #include <QSettings>
 
 #include "logging.h"
-#include "zones/demofolder.h"
+#include "scenes/demofolder.h"
 
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");

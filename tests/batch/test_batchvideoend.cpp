@@ -12,6 +12,7 @@
 
 #include "batchprocess.h"
 #include "insectscene.h"
+#include "scenes/groundtruthscene.h"
 #include "testvideo.h"
 #include "zones/runrecord.h"
 #include "zones/videofiles.h"
@@ -79,7 +80,7 @@ void TestBatchVideoEnd::initTestCase()
 
     for (const QString &name :
         { QStringLiteral("whole"), QStringLiteral("truncated"), QStringLiteral("resized") })
-        insectscene::saveBoxes(dir.filePath(name + QStringLiteral(".mp4")),
+        GroundTruthScene::saveBoxes(dir.filePath(name + QStringLiteral(".mp4")),
             { { 160, 20 }, { 160, 220 } }, insectscene::wholeFrame());
 }
 

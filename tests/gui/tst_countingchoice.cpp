@@ -11,9 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "groundtruthscene.h"
 #include "mainwindow.h"
 #include "run/processrun.h"
+#include "scenes/groundtruthscene.h"
 #include "settingsstore.h"
 #include "testfiles.h"
 #include "windowdriver.h"

@@ -5,8 +5,8 @@
 #include <QTest>
 
 #include "firststart.h"
+#include "scenes/demofolder.h"
 #include "testfiles.h"
-#include "zones/demofolder.h"
 #include "zones/videofiles.h"
 
 class TestFirstStart : public QObject

@@ -25,10 +25,6 @@ bool write(
 // move between two frames centred between the two positions.
 cv::Point rightwards(int index);
 
-// Saves the boxes of a video as the window's "Save" buttons do. A box of
-// three points or more is closed first.
-void saveBoxes(const QString &videoPath, std::vector<cv::Point> area, std::vector<cv::Point> mask);
-
 // The tracking box most tests use: the whole frame but a 5 px rim.
 std::vector<cv::Point> wholeFrame(cv::Size size = kSize);
 

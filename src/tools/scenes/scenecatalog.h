@@ -4,7 +4,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "groundtruthscene.h"
+#include "scenes/groundtruthscene.h"
 
 // The accuracy report's scenes, each made from its index and a seed alone.
 //

@@ -1,4 +1,4 @@
-#include "groundtruthscene.h"
+#include "scenes/groundtruthscene.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,8 +7,6 @@
 #include <opencv2/videoio.hpp>
 
 #include <QFile>
-
-#include "zones/areacontour.h"
 
 namespace {
 
@@ -314,8 +312,8 @@ bool GroundTruthScene::write(const QString &videoPath, const char *fourcc) const
     return true;
 }
 
-void GroundTruthScene::saveBoxes(const QString &videoPath, const std::vector<cv::Point> &counting,
-    const std::vector<cv::Point> &tracking)
+AreaContour GroundTruthScene::saveBoxes(const QString &videoPath,
+    const std::vector<cv::Point> &counting, const std::vector<cv::Point> &tracking)
 {
     AreaContour zones;
     for (const cv::Point &p : counting)
@@ -326,4 +324,5 @@ void GroundTruthScene::saveBoxes(const QString &videoPath, const std::vector<cv:
     zones.closeMask();
     zones.saveArea(videoPath);
     zones.saveMask(videoPath);
+    return zones;
 }

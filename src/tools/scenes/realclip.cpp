@@ -1,4 +1,4 @@
-#include "realclip.h"
+#include "scenes/realclip.h"
 
 #include <QDir>
 #include <QFile>

@@ -12,6 +12,7 @@
 #include "insectscene.h"
 #include "report/foldersummary.h"
 #include "run/processrun.h"
+#include "scenes/groundtruthscene.h"
 #include "testfiles.h"
 #include "zones/areacontour.h"
 #include "zones/resultfile.h"
@@ -88,7 +89,7 @@ void TestRunRecord::init()
     QVERIFY(QDir().mkpath(work.path()));
     video = work.filePath(QStringLiteral("video_20160512_1000_01.mp4"));
     QVERIFY(QFile::copy(source, video));
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
 }
 
 void TestRunRecord::process(ProcessRun &run, int frames, QByteArray *tracks)

@@ -19,6 +19,7 @@
 #include "insectscene.h"
 #include "messagelog.h"
 #include "run/processrun.h"
+#include "scenes/groundtruthscene.h"
 #include "testfiles.h"
 #include "testvideo.h"
 #include "zones/areacontour.h"
@@ -200,7 +201,7 @@ void TestProcessRun::lineCrossingGivesOneEvent()
 {
     const QString video = dir.filePath(QStringLiteral("work/video_20160512_1000_01.mp4"));
     QVERIFY(QFile::copy(crossing, video));
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
 
     MessageLog log;
     ProcessRun run;
@@ -244,7 +245,7 @@ void TestProcessRun::boxEntryGivesOneIn()
     const QString video = dir.filePath(QStringLiteral("work/box.mp4"));
     QVERIFY(QFile::copy(crossing, video));
     // The disc flies into the box through its left edge and stops inside.
-    insectscene::saveBoxes(
+    GroundTruthScene::saveBoxes(
         video, { { 200, 60 }, { 300, 60 }, { 300, 180 }, { 200, 180 } }, insectscene::wholeFrame());
 
     ProcessRun run;
@@ -274,7 +275,7 @@ void TestProcessRun::tracksCarryOverToTheNextVideo()
     QVERIFY(insectscene::write(second, 120,
         [](int index) { return cv::Point(180 + 8 * std::clamp(index - 91, -1, 10), 120); }));
     const std::vector<cv::Point> line { { 172, 60 }, { 172, 180 } };
-    insectscene::saveBoxes(first, line, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(first, line, insectscene::wholeFrame());
 
     ProcessRun run;
     run.start(loadZones(first), insectscene::kSize, { first, second });
@@ -301,7 +302,7 @@ void TestProcessRun::startResetsTheEngine()
     // name fixes the time stamps.
     const QString video = dir.filePath(QStringLiteral("work/video_20160512_1000_01.mp4"));
     QVERIFY(insectscene::write(video, 120, insectscene::rightwards));
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
 
     ProcessRun run;
     run.start(loadZones(video), insectscene::kSize, { video });
@@ -327,7 +328,7 @@ void TestProcessRun::startsAtFrame90()
             cv::Mat band = frame(cv::Rect(0, 100, 320, 16));
             testvideo::paintIndex(band, index);
         }));
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
 
     ProcessRun run;
     run.start(loadZones(video), insectscene::kSize, { video });
@@ -354,7 +355,7 @@ void TestProcessRun::countFileStartsAfresh()
 {
     const QString video = dir.filePath(QStringLiteral("work/again.mp4"));
     QVERIFY(QFile::copy(crossing, video));
-    insectscene::saveBoxes(video, {}, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, {}, insectscene::wholeFrame());
     const QByteArray earlier = header + "1;2;3;1;0;old\n4;5;6;0;1;old\n";
     QVERIFY(testfiles::write(VideoFiles::resultFile(video), earlier));
     // Left by a killed run: replaced, not appended to.
@@ -399,7 +400,7 @@ void TestProcessRun::unusableVideoIsSkippedUntouched()
     const QString bad = dir.filePath(QStringLiteral("work/bad.mp4"));
     const QString good = dir.filePath(QStringLiteral("work/good.mp4"));
     QVERIFY(QFile::copy(crossing, good));
-    insectscene::saveBoxes(good, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(good, crossingLine, insectscene::wholeFrame());
     if (kind == QLatin1String("text")) {
         QVERIFY(testfiles::write(bad, "not a video\n"));
     } else if (kind == QLatin1String("short")) {
@@ -439,7 +440,7 @@ void TestProcessRun::greyFramesGiveTheSameFiles()
 {
     const QString video = dir.filePath(QStringLiteral("work/video_20160512_1000_01.mp4"));
     QVERIFY(QFile::copy(crossing, video));
-    insectscene::saveBoxes(
+    GroundTruthScene::saveBoxes(
         video, { { 200, 60 }, { 300, 60 }, { 300, 180 }, { 200, 180 } }, insectscene::wholeFrame());
     const QStringList outputs { VideoFiles::resultFile(video),
         VideoFiles::trajectoryImageFile(video), VideoFiles::densityFile(video) };
@@ -462,7 +463,7 @@ void TestProcessRun::takesOverAnOpenedVideo()
 {
     const QString video = dir.filePath(QStringLiteral("work/video_20160512_1000_01.mp4"));
     QVERIFY(QFile::copy(crossing, video));
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
     const QStringList outputs { VideoFiles::resultFile(video),
         VideoFiles::trajectoryImageFile(video), VideoFiles::densityFile(video) };
 
@@ -508,7 +509,7 @@ void TestProcessRun::checksAHandedFrame()
 
     const QString video = dir.filePath(QStringLiteral("work/handed.mp4"));
     QVERIFY(QFile::copy(crossing, video));
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
     ProcessRun run;
     run.start(loadZones(video), insectscene::kSize, { video });
     const std::map<QString, QByteArray> before = snapshot(dir.filePath(QStringLiteral("work")));
@@ -522,7 +523,7 @@ void TestProcessRun::cancelStopsWithoutSaving()
 {
     const QString video = dir.filePath(QStringLiteral("work/cancelled.mp4"));
     QVERIFY(QFile::copy(crossing, video));
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
 
     ProcessRun run;
     run.start(loadZones(video), insectscene::kSize, { video, video });
@@ -581,7 +582,7 @@ void TestProcessRun::failedRecordStopsTheVideo()
 {
     const QString video = dir.filePath(QStringLiteral("work/video_20160512_1000_01.mp4"));
     QVERIFY(QFile::copy(crossing, video));
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
     QVERIFY(testfiles::write(VideoFiles::resultFile(video), header + "1;2;3;1;0;earlier\n"));
     QVERIFY(testfiles::write(VideoFiles::trajectoryImageFile(video), "earlier image"));
     QVERIFY(testfiles::write(VideoFiles::densityFile(video), "Density: 0.1000"));
@@ -624,7 +625,7 @@ void TestProcessRun::secondRunOfAVideoIsSkipped()
 {
     const QString video = dir.filePath(QStringLiteral("work/held.mp4"));
     QVERIFY(QFile::copy(crossing, video));
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
     ProcessRun first;
     first.start(loadZones(video), insectscene::kSize, { video });
     cv::VideoCapture capture;

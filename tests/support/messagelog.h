@@ -1,10 +1,11 @@
 #pragma once
 
+#include <vector>
+
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
-#include <vector>
 
 // Collects every log message while it lives, debug output of the engine
 // included, so tests can check the system's own texts and how often they

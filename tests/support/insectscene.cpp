@@ -5,7 +5,6 @@
 #include <opencv2/imgproc.hpp>
 
 #include "testvideo.h"
-#include "zones/areacontour.h"
 
 namespace insectscene {
 
@@ -22,19 +21,6 @@ bool write(const QString &videoPath, int count, const Path &path, double fps, cv
 cv::Point rightwards(int index)
 {
     return cv::Point(20 + 8 * std::clamp(index - 100, 0, 30), 120);
-}
-
-void saveBoxes(const QString &videoPath, std::vector<cv::Point> area, std::vector<cv::Point> mask)
-{
-    AreaContour zones;
-    for (const cv::Point &p : area)
-        zones.addAreaPoint(p);
-    zones.closeArea();
-    for (const cv::Point &p : mask)
-        zones.addMaskPoint(p);
-    zones.closeMask();
-    zones.saveArea(videoPath);
-    zones.saveMask(videoPath);
 }
 
 std::vector<cv::Point> wholeFrame(cv::Size size)

@@ -1,4 +1,4 @@
-#include "zones/demofolder.h"
+#include "scenes/demofolder.h"
 
 #include <cmath>
 #include <vector>
@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include "logging.h"
+#include "scenes/groundtruthscene.h"
 #include "video/framereader.h"
 #include "zones/areacontour.h"
 #include "zones/videofiles.h"
@@ -101,16 +102,7 @@ QString writeVideo(const QString &path, const Scene &scene, const cv::Mat &still
 // themselves.
 QString writeBoxes(const QString &video, const Scene &scene)
 {
-    AreaContour zones;
-    for (const cv::Point &p : scene.area)
-        zones.addAreaPoint(p);
-    if (scene.area.size() >= 3)
-        zones.closeArea();
-    for (const cv::Point &p : scene.mask)
-        zones.addMaskPoint(p);
-    zones.closeMask();
-    zones.saveArea(video);
-    zones.saveMask(video);
+    const AreaContour zones = GroundTruthScene::saveBoxes(video, scene.area, scene.mask);
 
     AreaContour check;
     check.loadArea(video);

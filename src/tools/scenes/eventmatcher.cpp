@@ -1,4 +1,4 @@
-#include "eventmatcher.h"
+#include "scenes/eventmatcher.h"
 
 #include <algorithm>
 #include <cmath>

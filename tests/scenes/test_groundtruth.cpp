@@ -9,10 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "eventmatcher.h"
-#include "groundtruthscene.h"
-#include "realclip.h"
-#include "scenecatalog.h"
+#include "scenes/eventmatcher.h"
+#include "scenes/groundtruthscene.h"
+#include "scenes/realclip.h"
+#include "scenes/scenecatalog.h"
 
 Q_DECLARE_METATYPE(std::vector<GroundTruthScene::Event>)
 Q_DECLARE_METATYPE(QVector<Result>)

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include "zones/areacontour.h"
+
 // A synthetic recording with known insect paths and the counting events they
 // make: a textured, slightly noisy background with a little lighting
 // flicker, maybe a slow drift of the whole picture, dark discs or ellipses
@@ -89,9 +91,10 @@ public:
     // "avc1" for H.264, ...) and its two box files; false when the writer
     // cannot be opened.
     bool write(const QString &videoPath, const char *fourcc) const;
-    // Writes the box files of `videoPath`: the counting line or box and the
-    // tracking box.
-    static void saveBoxes(const QString &videoPath, const std::vector<cv::Point> &counting,
+    // Writes the box files of `videoPath` as the window's "Save" buttons do:
+    // the counting line or box and the tracking box, a box of three points
+    // or more closed first. Returns the zones as saved.
+    static AreaContour saveBoxes(const QString &videoPath, const std::vector<cv::Point> &counting,
         const std::vector<cv::Point> &tracking);
 
 private:

@@ -7,7 +7,7 @@
 
 #include <QString>
 
-#include "groundtruthscene.h"
+#include "scenes/groundtruthscene.h"
 
 // A real recording with true events made apart from Kestrin (see
 // bench/accuracy/real/README.md): its box files and its truth table, kept

@@ -1,4 +1,4 @@
-#include "scenecatalog.h"
+#include "scenes/scenecatalog.h"
 
 #include <algorithm>
 #include <cmath>

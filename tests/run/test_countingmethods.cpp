@@ -14,10 +14,10 @@
 
 #include "batchoptions.h"
 #include "batchprocess.h"
-#include "eventmatcher.h"
-#include "groundtruthscene.h"
 #include "imgproc/countingmethod.h"
 #include "run/processrun.h"
+#include "scenes/eventmatcher.h"
+#include "scenes/groundtruthscene.h"
 #include "testfiles.h"
 #include "zones/areacontour.h"
 #include "zones/resultfile.h"

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <opencv2/core.hpp>
+
 #include <QMetaType>
 #include <QTest>
-
-#include <opencv2/core.hpp>
 
 Q_DECLARE_METATYPE(cv::Mat)
 Q_DECLARE_METATYPE(cv::Point)

@@ -5,8 +5,8 @@
 
 #include <QVector>
 
-#include "groundtruthscene.h"
 #include "imgproc/result.h"
+#include "scenes/groundtruthscene.h"
 
 // Pairs counted events with true ones, one to one: a pair needs the same
 // kind, frames at most `frameTolerance` apart and positions at most
