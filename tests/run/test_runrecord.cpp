@@ -14,6 +14,7 @@
 #include "run/processrun.h"
 #include "scenes/groundtruthscene.h"
 #include "testfiles.h"
+#include "version.h"
 #include "zones/areacontour.h"
 #include "zones/resultfile.h"
 #include "zones/runrecord.h"
@@ -210,7 +211,7 @@ void TestRunRecord::chosenMethodIsRecorded()
 void TestRunRecord::recordRoundTrips()
 {
     RunRecord record;
-    record.version = QStringLiteral("2.5.6");
+    record.version = kestrin::version();
     record.video = QStringLiteral("a;b.mp4");
     record.method = QStringLiteral("classic");
     record.parameters = QJsonObject { { QStringLiteral("max_age"), 5 } };

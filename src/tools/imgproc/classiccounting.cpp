@@ -2,10 +2,17 @@
 
 #include "imgproc/insectdetect.h"
 
-QVariantMap ClassicCounting::parameters() const
+QVariantMap ClassicCounting::values()
 {
+    // The detector's first erosion is a single one by construction.
     return { { QStringLiteral("max_age"), Tracker::kMaxAge },
-        { QStringLiteral("max_distance"), Tracker::kMaxDistance } };
+        { QStringLiteral("max_distance"), Tracker::kMaxDistance },
+        { QStringLiteral("difference_threshold"), MvtDetector::kThreshold },
+        { QStringLiteral("first_erosion"), 1 },
+        { QStringLiteral("dilation"), MvtDetector::kDilations },
+        { QStringLiteral("second_erosion"), MvtDetector::kErosions },
+        { QStringLiteral("min_contour_points"), MvtDetector::kMinContourPoints },
+        { QStringLiteral("approximation_epsilon"), MvtDetector::kApproxEpsilon } };
 }
 
 void ClassicCounting::reset(const cv::Mat &mask)

@@ -12,7 +12,10 @@ public:
     ClassicCounting() = default;
 
     Kind kind() const override { return Classic; }
-    QVariantMap parameters() const override;
+    // Its fixed values by name, for run records and the README: the
+    // tracker's and the motion detector's.
+    static QVariantMap values();
+    QVariantMap parameters() const override { return values(); }
 
     void reset(const cv::Mat &mask) override;
     void startVideo(const cv::Size &frameSize, double fps) override;

@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "imgproc/mvtdetector.h"
 #include "logging.h"
 #include "version.h"
 #include "video/framereader.h"
@@ -120,23 +119,7 @@ int ProcessRun::wholeFramesPerSecond(double rate)
 
 QJsonObject ProcessRun::methodParameters() const
 {
-    QJsonObject parameters = QJsonObject::fromVariantMap(method->parameters());
-    // Classic finds its blobs with the motion detector's fixed values (its
-    // first erosion a single one by construction); robust has its own
-    // detection among its parameters.
-    if (method->kind() != CountingMethod::Classic)
-        return parameters;
-    const QJsonObject detector {
-        { QStringLiteral("difference_threshold"), MvtDetector::kThreshold },
-        { QStringLiteral("first_erosion"), 1 },
-        { QStringLiteral("dilation"), MvtDetector::kDilations },
-        { QStringLiteral("second_erosion"), MvtDetector::kErosions },
-        { QStringLiteral("min_contour_points"), MvtDetector::kMinContourPoints },
-        { QStringLiteral("approximation_epsilon"), MvtDetector::kApproxEpsilon },
-    };
-    for (auto it = detector.begin(); it != detector.end(); ++it)
-        parameters.insert(it.key(), it.value());
-    return parameters;
+    return QJsonObject::fromVariantMap(method->parameters());
 }
 
 QString ProcessRun::noFrameCount(double declaredFrames)
