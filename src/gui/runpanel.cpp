@@ -20,10 +20,10 @@
 
 #include "imagewindow.h"
 #include "logging.h"
-#include "resultfile.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
+#include "zones/resultfile.h"
 
 namespace {
 const QString countingKey = QStringLiteral("countingMethod");

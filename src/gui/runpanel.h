@@ -13,9 +13,9 @@
 #include <QStringList>
 #include <QVector>
 
-#include "areacontour.h"
-#include "result.h"
-#include "rundriver.h"
+#include "imgproc/result.h"
+#include "run/rundriver.h"
+#include "zones/areacontour.h"
 
 class ImageWindow;
 class QComboBox;

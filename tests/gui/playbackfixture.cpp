@@ -26,7 +26,7 @@
 #include "graphicsviewmouse.h"
 #include "settingsstore.h"
 #include "testvideo.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 namespace {
 

@@ -8,10 +8,11 @@
 #include <QTest>
 
 #include "insectscene.h"
-#include "rundriver.h"
+#include "run/rundriver.h"
+#include "scenes/groundtruthscene.h"
 #include "testfiles.h"
 #include "testvideo.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 namespace {
 
@@ -73,9 +74,7 @@ void TestRunDriver::initTestCase()
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("source"))));
     crossing = dir.filePath(QStringLiteral("source/crossing.mp4"));
     QVERIFY(insectscene::write(crossing, 140, insectscene::rightwards));
-    insectscene::saveBoxes(crossing, crossingLine, insectscene::wholeFrame());
-    zones.loadArea(crossing);
-    zones.loadMask(crossing);
+    zones = GroundTruthScene::saveBoxes(crossing, crossingLine, insectscene::wholeFrame());
     shortVideo = dir.filePath(QStringLiteral("source/short.mp4"));
     QVERIFY(insectscene::write(shortVideo, 60, insectscene::rightwards));
     large = dir.filePath(QStringLiteral("source/large.mp4"));
@@ -101,7 +100,7 @@ QString TestRunDriver::addVideo(const QString &name, const QString &source)
     const QString video = work(name);
     if (!QFile::copy(source, video))
         return QString();
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
     return video;
 }
 

@@ -1,6 +1,6 @@
-#include "rundriver.h"
+#include "run/rundriver.h"
 
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 namespace {
 

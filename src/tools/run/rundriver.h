@@ -9,10 +9,10 @@
 #include <QStringList>
 #include <QVector>
 
-#include "areacontour.h"
-#include "framereader.h"
-#include "processrun.h"
-#include "result.h"
+#include "imgproc/result.h"
+#include "run/processrun.h"
+#include "video/framereader.h"
+#include "zones/areacontour.h"
 
 // A run of "Process" video by video: which video comes next, opening it,
 // why it was skipped or failed, how it ended, the files that could not be
