@@ -18,6 +18,7 @@
 #include "report/activitybins.h"
 #include "report/summaryreport.h"
 #include "run/processrun.h"
+#include "run/rundriver.h"
 #include "stopsignal.h"
 #include "zones/videofiles.h"
 #include "zonesnapshot.h"
@@ -179,29 +180,13 @@ BatchRun::Status BatchRun::writeSummary()
     return Done;
 }
 
-bool BatchRun::reportWriteErrors(const ProcessRun &run)
-{
-    for (const QString &problem : run.writeErrors())
-        error(problem);
-    return run.writeErrors().isEmpty();
-}
-
-QString BatchRun::summary(
-    const QString &videoPath, int frames, int in, int out, const QString &note)
-{
-    QString line = QStringLiteral("%1: %2 frames, %3 in, %4 out")
-                       .arg(VideoFiles::baseName(videoPath))
-                       .arg(frames)
-                       .arg(in)
-                       .arg(out);
-    if (!note.isEmpty())
-        line += QStringLiteral(", ") + note;
-    return line;
-}
-
 QString BatchRun::failedSummary(const QString &videoPath, const QString &reason)
 {
-    return QStringLiteral("%1: failed: %2").arg(VideoFiles::baseName(videoPath), reason);
+    RunDriver::VideoEnd end;
+    end.video = videoPath;
+    end.outcome = RunDriver::Outcome::Failed;
+    end.reason = reason;
+    return end.summaryLine();
 }
 
 bool BatchRun::loadRunSource(const QString &path)
@@ -237,20 +222,18 @@ bool BatchRun::loadRunSource(const QString &path)
         }
     }
 
-    // Left open at frame 90: the run takes it over when VIDEO comes first.
     sourcePath = info.absoluteFilePath();
+    FrameReader reader(4, FrameReader::Direct, FrameReader::GreyOnly);
     QString why = reader.open(sourcePath, ProcessRun::kStartFrame);
-    sourceFrame = reader.startFrame();
     if (why.isEmpty())
         why = ProcessRun::noFrameCount(reader.frameCount());
-    if (why.isEmpty() && sourceFrame.type() != CV_8UC3)
+    if (why.isEmpty() && reader.startFrame().type() != CV_8UC3)
         why = QStringLiteral("its frames are not 8-bit colour");
     if (!why.isEmpty()) {
-        reader.close();
         error(QStringLiteral("%1: %2").arg(path, why));
         return false;
     }
-    frameSize = sourceFrame.size();
+    frameSize = reader.startFrame().size();
 
     zones.loadArea(info.absoluteFilePath());
     zones.loadMask(info.absoluteFilePath());
@@ -279,91 +262,66 @@ bool BatchRun::loadSnapshot(const QString &path)
 int BatchRun::runQueue(const QStringList &queue)
 {
     BatchProgress progress(!options.quiet);
-    ProcessRun run;
-    run.setTrackExport(options.tracks);
-    run.setCounting(options.counting);
-    run.start(zones, frameSize, queue);
+    RunDriver driver;
+    driver.setTrackExport(options.tracks);
+    driver.setCounting(options.counting);
+    QObject::connect(&driver, &RunDriver::noted, [this](const QString &video, const QString &note) {
+        warning(QStringLiteral("%1: %2").arg(video, note));
+    });
+    QObject::connect(&driver, &RunDriver::videoStarted, [&] {
+        progress.startVideo(driver.videoIndex(), driver.totals().queued,
+            driver.reader().frameCount(), driver.current().position());
+    });
+    QObject::connect(
+        &driver, &RunDriver::frameProcessed, [&] { progress.update(driver.current().position()); });
+    QObject::connect(&driver, &RunDriver::videoEnded, [&](const RunDriver::VideoEnd &end) {
+        progress.clear();
+        reportEnd(end);
+    });
     // Read at the start, as VIDEO's are.
     QHash<QString, AreaContour> boxesOf;
     for (const QString &video : queue)
         boxesOf.insert(video, boxesFor(video));
-    const int count = queue.size();
-    int index = 0;
-    int failed = 0;
-    int skipped = 0; // or ended early
-    bool sourceOpen = reader.isOpen();
-    while (run.hasNext() && StopSignal::received() == 0) {
-        ++index;
-        // VIDEO's reader, open at frame 90 already, is taken as it is.
-        const QString next = run.remaining().first();
-        if (sourceOpen && next != sourcePath)
-            reader.close();
-        sourceOpen = false;
-        // Other boxes than the run's start it afresh: tracks cannot carry over.
-        const AreaContour boxes = boxesOf.value(next, zones);
-        if (!sameBoxes(boxes, run.zones()))
-            run.start(boxes, frameSize, run.remaining());
-        const bool opened = run.openNext(reader);
-        for (const QString &note : run.notes())
-            warning(QStringLiteral("%1: %2").arg(run.video(), note));
-        if (!opened) {
-            progress.clear();
-            if (run.videoFailed()) {
-                ++failed;
-                error(QStringLiteral("%1: %2").arg(run.video(), run.failure()));
-                result(failedSummary(run.video(), run.failure()));
-            } else {
-                ++skipped;
-                warning(QStringLiteral("skipped %1: %2").arg(run.video(), run.skipReason()));
-            }
-            continue;
-        }
-        progress.startVideo(index, count, reader.frameCount(), run.position());
-        while (run.videoOpen() && StopSignal::received() == 0) {
-            const FrameReader::Frame *frame = reader.next();
-            if (frame == nullptr)
-                break;
-            run.processGrey(frame->grey);
-            progress.update(run.position());
-        }
-        progress.clear();
-        if (StopSignal::received() != 0) {
-            reader.close();
-            run.cancel();
-            warning(QStringLiteral("stopped by signal %1 at frame %2 of %3; its counts so far are "
-                                   "in %4")
-                        .arg(StopSignal::received())
-                        .arg(run.position())
-                        .arg(run.video(), VideoFiles::partialResultFile(run.video())));
-            result(QStringLiteral("%1: interrupted after %2 frames, %3 in, %4 out")
-                       .arg(VideoFiles::baseName(run.video()))
-                       .arg(run.framesProcessed())
-                       .arg(run.inCount())
-                       .arg(run.outCount()));
-            break;
-        }
-        const bool finished = run.finishVideo(reader);
-        reader.close();
-        if (!finished) {
-            ++failed;
-            error(QStringLiteral("%1: %2").arg(run.video(), run.failure()));
-            result(failedSummary(run.video(), run.failure()));
-            continue;
-        }
-        if (!run.endWarning().isEmpty()) {
-            warning(QStringLiteral("%1: %2").arg(run.video(), run.endWarning()));
-            ++skipped;
-        }
-        if (!reportWriteErrors(run))
-            ++failed;
-        result(summary(
-            run.video(), run.framesProcessed(), run.inCount(), run.outCount(), run.endWarning()));
-    }
+    driver.start(zones, frameSize, queue, boxesOf, RunDriver::OwnBoxes::Restart);
+    while (StopSignal::received() == 0 && driver.step()) { }
     if (StopSignal::received() != 0) {
-        run.cancel();
+        driver.cancel();
         return StopSignal::exitStatus(StopSignal::received());
     }
-    return finalStatus(count, failed, skipped);
+    const RunDriver::Totals &totals = driver.totals();
+    // An early end counts as a skip, a file that could not be written as a
+    // failure.
+    return finalStatus(
+        totals.queued, totals.failed + totals.withWriteErrors, totals.skipped + totals.endedEarly);
+}
+
+void BatchRun::reportEnd(const RunDriver::VideoEnd &end)
+{
+    switch (end.outcome) {
+    case RunDriver::Outcome::Skipped:
+        warning(QStringLiteral("skipped %1: %2").arg(end.video, end.reason));
+        return;
+    case RunDriver::Outcome::Failed:
+        error(QStringLiteral("%1: %2").arg(end.video, end.reason));
+        result(end.summaryLine());
+        return;
+    case RunDriver::Outcome::Cancelled:
+        warning(QStringLiteral("stopped by signal %1 at frame %2 of %3; its counts so far are "
+                               "in %4")
+                    .arg(StopSignal::received())
+                    .arg(end.position)
+                    .arg(end.video, VideoFiles::partialResultFile(end.video)));
+        result(end.summaryLine());
+        return;
+    case RunDriver::Outcome::EndedEarly:
+        warning(QStringLiteral("%1: %2").arg(end.video, end.reason));
+        break;
+    case RunDriver::Outcome::Done:
+        break;
+    }
+    for (const QString &problem : end.writeErrors)
+        error(problem);
+    result(end.summaryLine());
 }
 
 bool BatchRun::sameBoxes(const AreaContour &a, const AreaContour &b)
@@ -402,7 +360,6 @@ int BatchRun::finalStatus(int videos, int failed, int skipped) const
 
 int BatchRun::runJobs(const QStringList &queue)
 {
-    reader.close();
     const QString source
         = QFileInfo(options.boxSource.isEmpty() ? options.video : options.boxSource)
               .absoluteFilePath();

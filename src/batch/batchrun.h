@@ -8,7 +8,7 @@
 #include "batchoptions.h"
 #include "report/foldersummary.h"
 #include "run/processrun.h"
-#include "video/framereader.h"
+#include "run/rundriver.h"
 #include "zones/areacontour.h"
 
 // What kestrin-batch does with a parsed command line: checks VIDEO and its
@@ -30,10 +30,6 @@ public:
     explicit BatchRun(const BatchOptions &options);
     int exec();
 
-    // "<base name>: <frames> frames, <in> in, <out> out", then ", " and
-    // `note` when there is one.
-    static QString summary(
-        const QString &videoPath, int frames, int in, int out, const QString &note = QString());
     // "<base name>: failed: <reason>"
     static QString failedSummary(const QString &videoPath, const QString &reason);
     // The totals printed by --summary, one line each.
@@ -59,8 +55,8 @@ private:
     void result(const QString &line);
     // --summary: the folder's summary files and totals.
     Status writeSummary();
-    // After a video: its files that could not be written fail the run.
-    bool reportWriteErrors(const ProcessRun &run);
+    // A video's end on standard error and its summary line.
+    void reportEnd(const RunDriver::VideoEnd &end);
     // The boxes that count `video` (--boxes): the run's, or its own usable
     // ones with --boxes own. With --boxes current, warns about own boxes
     // that differ from the run's.
@@ -73,9 +69,5 @@ private:
     AreaContour zones;
     cv::Size frameSize;
     QString sourcePath; // absolute
-    cv::Mat sourceFrame; // its frame 90
-    // VIDEO's, open at frame 90 until the run takes it; the run reads only
-    // the grey images of the later frames.
-    FrameReader reader { 4, FrameReader::Direct, FrameReader::GreyOnly };
     QString outputProblem; // standard output could not be written
 };

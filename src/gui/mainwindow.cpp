@@ -8,7 +8,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <QBoxLayout>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -45,13 +44,13 @@
 #include "importwindow.h"
 #include "logging.h"
 #include "reviewwindow.h"
+#include "runpanel.h"
 #include "settingsstore.h"
 #include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "version.h"
 #include "zones/outputset.h"
-#include "zones/resultfile.h"
 #include "zones/videofiles.h"
 #include "zones/videoreview.h"
 
@@ -65,26 +64,14 @@ static void initKestrinResources()
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");
 const QString saveTracksKey = QStringLiteral("saveTracks");
-const QString countingKey = QStringLiteral("countingMethod");
 
 // Playback stops this many frames before the frame count a video reports.
 constexpr double endMargin = 5;
-// AddResult appends while the list holds at most this many records.
-constexpr int resultLimit = 2000;
-// A processed frame's counts are appended, all of them, while the list holds
-// at most this many.
-constexpr int processResultLimit = 1999;
 // Processing ticks as fast as the event loop allows, one frame per tick.
 constexpr int processInterval = 1;
 // Every frame is processed, but drawing and showing a large one costs as much
 // as processing it: while processing, a frame is shown at most every this many ms.
 constexpr qint64 displayPeriod = 200;
-// Column of the file table that reads "Y" once a video has a count file.
-constexpr int doneColumn = 2;
-// The speed in the status bar is measured over this many frames, or this
-// long when frames are slow.
-constexpr int speedFrameSpan = 10;
-constexpr qint64 speedPeriodMs = 500;
 constexpr double defaultFps = 25.0;
 
 // Cuts towards zero like a C cast, but a value out of range (a bogus frame
@@ -189,15 +176,14 @@ MainWindow::MainWindow(QWidget *parent)
 
     fileTable = new TableViewFile(ui->tv_file, this, this);
     connect(fileTable, &TableViewFile::File_Row_Changed, this, &MainWindow::File_Row_Changed);
-    connect(&run.insectDetect(), &InsectDetect::Add_Insect_detected, this,
-        &MainWindow::Add_Insect_detected);
 
     addResultControls();
-    addCountingChoice();
-
-    progressLabel = new QLabel(this);
-    progressLabel->setObjectName(QStringLiteral("la_progress"));
-    statusBar()->addPermanentWidget(progressLabel);
+    runPanel = new RunPanel(this, resultTable, ui->pb_algo);
+    cbCounting = runPanel->addCountingChoice(ui->cb_process_conf, ui->pushButton_2);
+    connect(&runPanel->driver().insectDetect(), &InsectDetect::Add_Insect_detected, this,
+        &MainWindow::Add_Insect_detected);
+    connect(&runPanel->driver(), &RunDriver::videoEnded, this, &MainWindow::videoEnded);
+    connect(runPanel, &RunPanel::resultsChanged, this, &MainWindow::markReviewed);
     processHint = new QLabel(this);
     processHint->setObjectName(QStringLiteral("la_process_hint"));
     statusBar()->addPermanentWidget(processHint);
@@ -226,61 +212,6 @@ MainWindow::~MainWindow()
     // for one): from now on no child may reach a slot of this window.
     for (QObject *child : findChildren<QObject *>())
         disconnect(child, nullptr, this, nullptr);
-}
-
-void MainWindow::addCountingChoice()
-{
-    QWidget *beside = ui->cb_process_conf;
-    cbCounting = new QComboBox(beside->parentWidget());
-    cbCounting->setObjectName(QStringLiteral("cb_counting"));
-    cbCounting->addItem(tr("Counting: classic"), CountingMethod::kindName(CountingMethod::Classic));
-    cbCounting->addItem(tr("Counting: robust"), CountingMethod::kindName(CountingMethod::Robust));
-    cbCounting->setToolTip(tr("classic: the counting method Kestrin has always used.\n"
-                              "robust: no identity swaps between insects passing close, no "
-                              "counts from insects hovering on the line, entries and exits "
-                              "judged from the whole approach."));
-    const int saved = cbCounting->findData(SettingsStore::open()->value(countingKey).toString());
-    cbCounting->setCurrentIndex(std::max(saved, 0));
-    connect(cbCounting, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-        [this] { SettingsStore::open()->setValue(countingKey, cbCounting->currentData()); });
-
-    // In a layout, right after the processing choice; on a fixed form, in
-    // the right half of its place.
-    QBoxLayout *row = nullptr;
-    if (QLayout *top = beside->parentWidget()->layout()) {
-        QList<QLayout *> layouts { top };
-        while (!layouts.isEmpty() && !row) {
-            QLayout *layout = layouts.takeFirst();
-            auto *box = qobject_cast<QBoxLayout *>(layout);
-            if (box && box->indexOf(beside) >= 0)
-                row = box;
-            for (int i = 0; i < layout->count(); ++i) {
-                if (QLayout *inner = layout->itemAt(i)->layout())
-                    layouts.append(inner);
-            }
-        }
-    }
-    if (row) {
-        row->insertWidget(row->indexOf(beside) + 1, cbCounting);
-    } else {
-        // Up to 4 px short of the button that follows on the form, each
-        // choice wide enough for its longest item.
-        const QRect place = beside->geometry();
-        const int room = ui->pushButton_2->x() - 4 - place.x() - 4;
-        const int first = beside->sizeHint().width();
-        const int width = std::max(first + (room - first - cbCounting->sizeHint().width()) / 2, 0);
-        beside->setGeometry(place.x(), place.y(), width, place.height());
-        cbCounting->setGeometry(place.x() + width + 4, place.y(), room - width, place.height());
-    }
-    cbCounting->setEnabled(beside->isEnabled());
-    beside->installEventFilter(this);
-}
-
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (cbCounting && watched == ui->cb_process_conf && event->type() == QEvent::EnabledChange)
-        cbCounting->setEnabled(ui->cb_process_conf->isEnabled());
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
@@ -386,21 +317,12 @@ void MainWindow::markReviewed()
         return;
     VideoReview review;
     QString problem;
-    if (!review.open(videoFile, &problem) || review.events().size() != results.size())
+    if (!review.open(videoFile, &problem) || review.events().size() != runPanel->results().size())
         return;
     QVector<ReviewFile::Decision> decisions;
-    for (int i = 0; i < results.size(); ++i)
+    for (int i = 0; i < runPanel->results().size(); ++i)
         decisions.append(review.decision(i));
     resultTable->markDecisions(decisions);
-}
-
-void MainWindow::reportWriteErrors()
-{
-    if (run.writeErrors().isEmpty())
-        return;
-    const QString text = tr("Cannot write %1").arg(run.writeErrors().join(QStringLiteral("; ")));
-    qCWarning(lcGui).noquote() << text;
-    statusBar()->showMessage(text);
 }
 
 void MainWindow::set_filename_videofile()
@@ -679,11 +601,9 @@ void MainWindow::algo()
     if (ui->pb_algo->text() != tr("Process")) {
         // Between two ticks: the open video stays at its frame, every file
         // written so far stays, the unfinished trajectory image is dropped.
-        run.cancel();
         stopReading();
-        reportWriteErrors();
         ModeVideo(ModeProcessCancel);
-        progressLabel->setText(tr("Processing cancelled at frame %1").arg(position, 0, 'g', 6));
+        runPanel->showCancelled(position);
         if (summaryWindow)
             summaryWindow->scheduleRefresh();
         return;
@@ -693,26 +613,13 @@ void MainWindow::algo()
 
     const QStringList queue = processQueue();
     QHash<QString, AreaContour> ownBoxes;
-    if (!chooseBoxes(queue, ownBoxes))
+    if (!runPanel->chooseBoxes(videoFile, zones, queue, ownBoxes))
         return;
-    CountingMethod::Kind counting = CountingMethod::Classic;
-    CountingMethod::kindFromName(cbCounting->currentData().toString(), &counting);
-    run.setCounting(counting);
-    // The mask and the counting segments are built once, for the frame size
-    // of this video, and serve every video of the run.
-    run.setTrackExport(saveTracksBox->isChecked());
-    run.start(zones, frame.size(), queue);
-    for (auto own = ownBoxes.cbegin(); own != ownBoxes.cend(); ++own)
-        run.setBoxesOf(own.key(), own.value());
-    ClearResult();
+    runPanel->driver().setCounting(runPanel->counting());
+    runPanel->driver().setTrackExport(saveTracksBox->isChecked());
+    runPanel->start(zones, frame.size(), queue, ownBoxes);
     ui->tv_result->setEnabled(false);
     processStartFile = videoFile;
-    runVideoCount = queue.size();
-    runVideoIndex = 0;
-    runSkipped = 0;
-    runFailures.clear();
-    statusBar()->clearMessage();
-    qCDebug(lcGui) << "Processing" << runVideoCount << "videos";
 
     videoCommand = NextFile;
     timer->stop();
@@ -723,23 +630,12 @@ void MainWindow::algo()
 
 void MainWindow::AddResult(const Result &result)
 {
-    if (results.size() <= resultLimit)
-        results.append(result);
+    runPanel->addResult(result);
 }
 
 void MainWindow::ClearResult()
 {
-    results.clear();
-    totalIn = 0;
-    totalOut = 0;
-    totalEvents = 0;
-    showResults();
-}
-
-void MainWindow::showResults()
-{
-    resultTable->setResults(results, totalIn, totalOut, totalEvents);
-    markReviewed();
+    runPanel->clearResults();
 }
 
 void MainWindow::File_Row_Changed(int ifile)
@@ -775,7 +671,7 @@ void MainWindow::reloadVideoFiles()
     editState = 3;
     zones.loadArea(videoFile);
     zones.loadMask(videoFile);
-    loadResults();
+    runPanel->loadResults(videoFile);
     enableEditButtons(true);
     updateProcessButton();
     wake();
@@ -783,6 +679,7 @@ void MainWindow::reloadVideoFiles()
 
 void MainWindow::Result_Row_Changed(int irow)
 {
+    const QVector<Result> &results = runPanel->results();
     if (irow < 0 || irow >= results.size())
         return;
     // A count file edited by hand may hold any number; only a frame index
@@ -806,11 +703,7 @@ void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
     result.y = y;
     result.in = in;
     result.out = out;
-    results.append(result);
-    totalIn += in;
-    totalOut += out;
-    ++totalEvents;
-    showResults();
+    runPanel->addEvent(result);
 }
 
 void MainWindow::ModeVideo(statemode mode)
@@ -856,7 +749,7 @@ void MainWindow::ModeVideo(statemode mode)
         showVideoProperties();
         ui->tv_result->setEnabled(true);
         ClearResult();
-        loadResults();
+        runPanel->loadResults(videoFile);
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
         enable(true, { playback, saveAndSlider, trackingBox, countingBox });
@@ -906,23 +799,14 @@ void MainWindow::ModeVideo(statemode mode)
 
 QStringList MainWindow::processQueue() const
 {
-    QStringList listed;
-    QStringList unprocessed;
-    const QAbstractItemModel *model = ui->tv_file->model();
-    for (int row = 0; model && row < model->rowCount(); ++row) {
-        const QString path = fileTable->filePath(row);
-        listed.append(path);
-        if (model->index(row, doneColumn).data().toString() == QLatin1String("N"))
-            unprocessed.append(path);
-    }
     switch (ui->cb_process_conf->currentIndex()) {
     case ProcessRun::Unprocessed:
         // As the "done" column shows them when "Process" is pressed.
-        return unprocessed;
+        return fileTable->videosWithoutCounts();
     case ProcessRun::One:
         return { videoFile };
     case ProcessRun::All:
-        return listed;
+        return fileTable->videos();
     default:
         return {};
     }
@@ -930,7 +814,8 @@ QStringList MainWindow::processQueue() const
 
 void MainWindow::nextFile()
 {
-    if (!run.hasNext()) {
+    RunDriver &driver = runPanel->driver();
+    if (driver.next().isEmpty()) {
         // Relisted while the command still ignores the row that refresh
         // makes current again: the video reopens once, below.
         fileTable->refresh();
@@ -941,184 +826,73 @@ void MainWindow::nextFile()
         ui->pb_play_pause->setText(tr("Play"));
         ModeVideo(ModeView);
         fileTable->showPath(videoFile);
-        progressLabel->setText(tr("Processing done: %1 processed, %2 skipped or failed")
-                                   .arg(runVideoCount - runSkipped)
-                                   .arg(runSkipped));
+        driver.step(); // over
+        runPanel->showEnd();
         if (summaryWindow)
             summaryWindow->scheduleRefresh();
-        if (!runFailures.isEmpty()) {
-            // Not modal: the run is over and the window goes on.
-            auto *box = new QMessageBox(QMessageBox::Warning, tr("Processing"),
-                tr("%n video(s) could not be completed; their earlier results are unchanged.",
-                    nullptr, runFailures.size()),
-                QMessageBox::Ok, this);
-            box->setObjectName(QStringLiteral("processingFailures"));
-            box->setInformativeText(runFailures.join(QLatin1Char('\n')));
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->open();
-        }
         return;
     }
 
-    videoFile = QDir::fromNativeSeparators(run.remaining().first());
-    ++runVideoIndex;
+    videoFile = QDir::fromNativeSeparators(driver.next());
     // openVideo hands the opening to the run, which refuses a video it
     // cannot process before any of its files is touched.
     ModeVideo(ModeProcess);
     if (videoOpened) {
-        ClearResult();
+        runPanel->startVideo();
         // The path, the properties and the row name the video in progress.
         showVideoProperties();
         videoCommand = ProcessFrame;
-        speedClock.start();
         shownClock.invalidate();
-        speedFrames = 0;
-        speed = 0;
-    } else {
-        const QString text
-            = tr("Skipped %1: %2").arg(QDir::toNativeSeparators(videoFile), run.skipReason());
-        qCWarning(lcGui).noquote() << text;
-        statusBar()->showMessage(text);
-        ++runSkipped;
-        if (run.videoFailed())
-            runFailures << text;
     }
     fileTable->refresh();
     fileTable->showPath(videoFile);
-    showProgress();
+    runPanel->showProgress(videoFile, position);
 }
 
 void MainWindow::processFrame()
 {
-    processed = videoOpened && run.videoOpen() ? reader.next() : nullptr;
-    if (!processed) {
-        // The video has run dry (or a count could not be written): its files
-        // go in place together, or the earlier ones stay.
-        const bool finished = run.finishVideo(reader);
-        reader.close();
-        if (!finished && run.videoFailed()) {
-            const QString text
-                = tr("Failed %1: %2").arg(QDir::toNativeSeparators(run.video()), run.failure());
-            qCWarning(lcGui).noquote() << text;
-            statusBar()->showMessage(text);
-            runFailures << text;
-            ++runSkipped;
-        } else if (!run.endWarning().isEmpty()) {
-            const QString text
-                = tr("%1: %2").arg(QDir::toNativeSeparators(run.video()), run.endWarning());
-            qCWarning(lcGui).noquote() << text;
-            statusBar()->showMessage(text);
-        }
-        reportWriteErrors();
-        if (summaryWindow)
-            summaryWindow->scheduleRefresh();
-        videoCommand = NextFile;
+    RunDriver &driver = runPanel->driver();
+    // A frame through the run, or the end of the video (videoEnded).
+    driver.step();
+    const FrameReader::Frame *processed = driver.lastFrame();
+    if (!processed)
         return;
-    }
-    const QVector<Result> events = run.processGrey(processed->grey);
-    // A frame's counts go in whole or not at all.
-    if (!events.isEmpty()) {
-        // The totals take every event; the list stops at its limit.
-        for (const Result &event : events) {
-            totalIn += event.in;
-            totalOut += event.out;
-        }
-        totalEvents += events.size();
-        if (results.size() <= processResultLimit)
-            results.append(events);
-        showResults();
-    }
     // The frame number and the progress are painted with every frame: a
     // label kept from painting may come back blank.
     const bool show = !shownClock.isValid() || shownClock.elapsed() >= displayPeriod;
     if (show) {
         shownClock.start();
-        reader.colourOf(*processed, picture);
-        targetOverlay.draw(picture, run.tracked());
+        driver.reader().colourOf(*processed, picture);
+        targetOverlay.draw(picture, driver.current().tracked());
         showPicture(picture);
         if (ui->cb_hankview->isChecked())
-            showTrajectory();
+            runPanel->showTrajectory();
     }
-    position = run.position();
+    position = driver.current().position();
+    runPanel->frameDone(videoFile, position);
+}
 
-    ++speedFrames;
-    const qint64 elapsed = speedClock.nsecsElapsed();
-    if (elapsed > 0 && (speedFrames >= speedFrameSpan || elapsed >= speedPeriodMs * 1000000)) {
-        speed = speedFrames * 1e9 / static_cast<double>(elapsed);
-        speedFrames = 0;
-        speedClock.restart();
-    }
-    showProgress();
+void MainWindow::videoEnded(const RunDriver::VideoEnd &end)
+{
+    // A cancel is the caller's; a video refused at its opening leaves the
+    // command to nextFile.
+    if (!end.started || end.outcome == RunDriver::Outcome::Cancelled)
+        return;
+    if (summaryWindow)
+        summaryWindow->scheduleRefresh();
+    videoCommand = NextFile;
 }
 
 void MainWindow::stopReading()
 {
-    if (!reader.isOpen())
-        return;
-    if (processed)
-        reader.colourOf(*processed, frame);
-    processed = nullptr;
-    reader.close();
+    RunDriver &driver = runPanel->driver();
+    const bool reading = driver.inVideo();
+    if (reading && driver.lastFrame())
+        driver.reader().colourOf(*driver.lastFrame(), frame);
+    driver.cancel();
     // Playback reads on from the frame shown.
-    if (videoOpened && VideoFiles::openCapture(capture, videoFile))
+    if (reading && videoOpened && VideoFiles::openCapture(capture, videoFile))
         capture.set(cv::CAP_PROP_POS_FRAMES, position + 1);
-}
-
-void MainWindow::showTrajectory()
-{
-    cv::Mat image = run.trajectoryImage();
-    if (image.empty() || image.type() != CV_8UC3)
-        return;
-    const QSize imageSize(image.cols, image.rows);
-    if (!trajectoryWindow || trajectoryImageSize != imageSize) {
-        if (!trajectoryWindow) {
-            trajectoryWindow = std::make_unique<ImageWindow>(this, QString());
-            trajectoryWindow->setObjectName(QStringLiteral("trajectoryWindow"));
-        }
-        // Beside the window and scaled to the screen, so that the density
-        // banner at its foot shows and "Process" stays free.
-        const QRect process(ui->pb_algo->mapToGlobal(QPoint(0, 0)), ui->pb_algo->size());
-        trajectoryShownSize = trajectoryWindow->placeBeside(this, process, imageSize);
-        trajectoryImageSize = imageSize;
-    }
-    if (trajectoryShownSize != imageSize) {
-        cv::resize(image, trajectoryScaled,
-            cv::Size(trajectoryShownSize.width(), trajectoryShownSize.height()), 0, 0,
-            cv::INTER_AREA);
-        cv::cvtColor(trajectoryScaled, image, cv::COLOR_BGR2RGB);
-    } else {
-        cv::cvtColor(image, image, cv::COLOR_BGR2RGB);
-    }
-    QImage shown(
-        image.data, image.cols, image.rows, static_cast<int>(image.step), QImage::Format_RGB888);
-    // The image's own density banner shrinks with it: written again at a
-    // size that can be read, in the banner's colours.
-    QPainter painter(&shown);
-    QFont font = painter.font();
-    font.setPixelSize(14);
-    painter.setFont(font);
-    const QString density = run.densityText();
-    const QRect box = painter.fontMetrics().boundingRect(density).adjusted(-4, -2, 4, 2);
-    painter.fillRect(box.translated(-box.topLeft()), QColor(255, 0, 0));
-    painter.setPen(QColor(255, 255, 0));
-    painter.drawText(box.translated(-box.topLeft()), Qt::AlignCenter, density);
-    painter.end();
-    const QString title = tr("Trajectories of %1 - Kestrin").arg(QFileInfo(run.video()).fileName());
-    if (trajectoryWindow->windowTitle() != title)
-        trajectoryWindow->setWindowTitle(title);
-    trajectoryWindow->showImage(shown);
-}
-
-void MainWindow::showProgress()
-{
-    QString text = tr("Video %1 of %2 (%3), frame %4")
-                       .arg(runVideoIndex)
-                       .arg(runVideoCount)
-                       .arg(QFileInfo(videoFile).fileName())
-                       .arg(position, 0, 'g', 6);
-    if (speed > 0)
-        text += tr(", %1 frames per second").arg(speed, 0, 'f', 1);
-    progressLabel->setText(text);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -1131,12 +905,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
             return;
         }
         // Every count reported so far is in its count file already.
-        run.cancel();
+        runPanel->driver().cancel();
         ModeVideo(ModeProcessCancel);
     }
     timer->stop();
-    if (trajectoryWindow)
-        trajectoryWindow->close();
+    runPanel->closeTrajectory();
     QMainWindow::closeEvent(event);
 }
 
@@ -1288,29 +1061,6 @@ void MainWindow::showFrame()
     showPicture(picture);
 }
 
-void MainWindow::loadResults()
-{
-    results.clear();
-    totalIn = 0;
-    totalOut = 0;
-    totalEvents = 0;
-    ResultFile file;
-    if (file.open(videoFile, ResultFile::Read) == 1) {
-        Result record;
-        // Every record counts in the totals; AddResult lists the first ones.
-        while (file.readRecord(
-                   record.frame, record.x, record.y, record.in, record.out, record.timestamp)
-            != -1) {
-            totalIn += record.in;
-            totalOut += record.out;
-            ++totalEvents;
-            AddResult(record);
-        }
-        file.close();
-    }
-    showResults();
-}
-
 bool MainWindow::openVideo(int startFrame)
 {
     openFailure.clear();
@@ -1318,7 +1068,9 @@ bool MainWindow::openVideo(int startFrame)
     if (queued) {
         // The run opens a queued video itself, with its frame 90 read, and
         // refuses one it cannot process before touching any of its files.
-        if (!run.openNext(reader))
+        RunDriver &driver = runPanel->driver();
+        driver.step();
+        if (!driver.inVideo())
             return false;
     } else if (!VideoFiles::openCapture(capture, videoFile) || !capture.isOpened()) {
         openFailure = tr("it cannot be opened as a video");
@@ -1331,6 +1083,7 @@ bool MainWindow::openVideo(int startFrame)
         zones.loadMask(videoFile);
     }
     if (queued) {
+        const FrameReader &reader = runPanel->driver().reader();
         frameHeight = reader.frameSize().height;
         frameWidth = reader.frameSize().width;
         fps = reader.fps();
@@ -1341,7 +1094,6 @@ bool MainWindow::openVideo(int startFrame)
         fps = capture.get(cv::CAP_PROP_FPS);
         endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - endMargin;
     }
-    startTime = startTimeFromFileName(videoFile);
 
     geometry.setFromFrameSize(frameWidth, frameHeight);
     zoom = false;
@@ -1349,7 +1101,7 @@ bool MainWindow::openVideo(int startFrame)
     ui->gv_video->move(geometry.viewLeft(), geometry.viewTop());
 
     if (queued) {
-        run.startFrame().copyTo(frame);
+        runPanel->driver().current().startFrame().copyTo(frame);
     } else {
         // A raw stream under an .mp4 name opens, but has no frame count to
         // play or seek by.
@@ -1378,16 +1130,9 @@ void MainWindow::closeVideo()
     imageView->clear();
     if (videoOpened)
         capture.release();
-    processed = nullptr;
-    reader.close();
     videoOpened = false;
     // The closed video's frame must not come back with the next redraw.
     frame.release();
-}
-
-QDateTime MainWindow::startTimeFromFileName(const QString &path)
-{
-    return VideoFiles::startTimeFromFileName(path);
 }
 
 bool MainWindow::readPicture()
@@ -1718,42 +1463,4 @@ void MainWindow::showRecordingStart()
     recordingLabel->setText(start.isValid()
             ? tr("Recording start: %1").arg(start.toString(QStringLiteral("yyyy-MM-dd hh:mm")))
             : tr("Stamped at the time of processing"));
-}
-
-bool MainWindow::chooseBoxes(const QStringList &queue, QHash<QString, AreaContour> &own)
-{
-    own.clear();
-    QHash<QString, AreaContour> found;
-    QStringList differing;
-    for (const QString &path : queue) {
-        if (path == videoFile || found.contains(path) || !TableViewFile::hasUsableBoxes(path))
-            continue;
-        AreaContour saved;
-        saved.loadArea(path);
-        saved.loadMask(path);
-        if (saved.getArea() != zones.getArea() || saved.getMask() != zones.getMask()) {
-            found.insert(path, saved);
-            differing << QFileInfo(path).fileName();
-        }
-    }
-    if (differing.isEmpty())
-        return true;
-    const QString current = QFileInfo(videoFile).fileName();
-    QMessageBox box(QMessageBox::Question, tr("Boxes"),
-        differing.size() == 1 ? tr("1 video has its own boxes.")
-                              : tr("%1 videos have their own boxes.").arg(differing.size()),
-        QMessageBox::NoButton, this);
-    box.setObjectName(QStringLiteral("boxesQuestion"));
-    box.setInformativeText(differing.join(QLatin1Char('\n')));
-    QPushButton *each = box.addButton(tr("Count each with its own boxes"), QMessageBox::AcceptRole);
-    box.addButton(tr("Count with the boxes of %1").arg(current), QMessageBox::AcceptRole);
-    QPushButton *cancel = box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(each);
-    box.setEscapeButton(cancel);
-    box.exec();
-    if (box.clickedButton() == cancel || !box.clickedButton())
-        return false;
-    if (box.clickedButton() == each)
-        own = found;
-    return true;
 }

@@ -20,14 +20,13 @@
 #include "imgproc/result.h"
 #include "imgproc/targetoverlay.h"
 #include "run/processrun.h"
-#include "video/framereader.h"
+#include "run/rundriver.h"
 #include "zones/areacontour.h"
 
 class FileDialogProvider;
 class ImageGraphicsView;
 class QMouseEvent;
 class QPushButton;
-class ImageWindow;
 class QCloseEvent;
 class QKeyEvent;
 class QScrollArea;
@@ -38,6 +37,7 @@ class QLabel;
 class QTimer;
 class SummaryWindow;
 class ReviewWindow;
+class RunPanel;
 class TableViewFile;
 class TableViewResult;
 
@@ -115,8 +115,6 @@ protected:
     // Closing mid-run stops the run between two frames and takes the
     // trajectory window along, so that the program can end.
     void closeEvent(QCloseEvent *event) override;
-    // Keeps the counting choice enabled exactly when the processing choice is.
-    bool eventFilter(QObject *watched, QEvent *event) override;
     // The window follows the screen it is put on (see fitTo).
     void showEvent(QShowEvent *event) override;
 
@@ -159,19 +157,12 @@ private:
     // Beside "Video properties": where the time stamps of the video come from.
     void showRecordingStart();
     void saveFullFrame(const QString &file);
-    // Asks how to count the queued videos whose saved boxes differ from
-    // those of the open video; `own` gets their boxes when each is to be
-    // counted with its own. False: cancelled.
-    bool chooseBoxes(const QStringList &queue, QHash<QString, AreaContour> &own);
     // Draws the boxes into the picture and puts it in the video view as set by
     // the zoom and the "Save image" choice.
     void showPicture(cv::Mat &shown);
     // Shows a copy of the stored frame; nothing while no frame is held.
     void showFrame();
 
-    void loadResults();
-    // Hands the list and the totals of every event to the result table.
-    void showResults();
     // The open video's files read again after the table was relisted.
     void reloadVideoFiles();
     // Warns when the box files just written do not hold the saved boxes.
@@ -186,7 +177,6 @@ private:
     void showVideoProperties();
     bool openVideo(int startFrame);
     void closeVideo();
-    static QDateTime startTimeFromFileName(const QString &path);
 
     // Reads the next frame of the capture into `picture`.
     bool readPicture();
@@ -220,16 +210,14 @@ private:
     // ProcessFrame: one frame of the open video through the run.
     void processFrame();
     // After a cancel: the frame being processed becomes the current frame and
-    // the capture reads on after it, for playback.
+    // the capture reads on after it, for playback; the run is cancelled.
     void stopReading();
-    void showTrajectory();
-    void showProgress();
+    // A video of the run ended: the run goes on with the next one.
+    void videoEnded(const RunDriver::VideoEnd &end);
     // The "Summary" button and the "Save tracks" box, added to the form's
     // free space.
     void addResultControls();
     void showSummary();
-    // Files of the video just done that could not be written.
-    void reportWriteErrors();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
@@ -238,9 +226,6 @@ private:
     QString processStartFile; // the video current when processing started
     bool videoOpened = false;
     cv::VideoCapture capture; // viewing and playback
-    // Processing: frames 91 on, decoded ahead on a thread of its own.
-    FrameReader reader { 4, FrameReader::Direct, FrameReader::GreyOnly };
-    const FrameReader::Frame *processed = nullptr; // the reader's, until its next frame
     QElapsedTimer shownClock; // a processed frame is shown at most every displayPeriod ms
     ImageGraphicsView *imageView = nullptr;
     AreaContour zones;
@@ -249,19 +234,11 @@ private:
     // The picture drawn on and shown: a frame just read or a copy of `frame`.
     // A member so that ticks reuse its buffer.
     cv::Mat picture;
-    // Created on the first processed frame with "Display trajectories" ticked.
-    std::unique_ptr<ImageWindow> trajectoryWindow;
-    QSize trajectoryImageSize; // size of the trajectory image the window was placed for
-    QSize trajectoryShownSize; // and the size it shows it at
-    cv::Mat trajectoryScaled;
-    // The engine's tracker, crossing counter, trajectory image, detection mask
-    // and queue of the videos still to process.
-    ProcessRun run;
+    // The run, the list of counts and the trajectory window.
+    RunPanel *runPanel = nullptr;
     // "Counting: classic / robust", beside `cb_process_conf`; remembered.
     QPointer<QComboBox> cbCounting;
-    void addCountingChoice();
     TargetOverlay targetOverlay;
-    QVector<Result> results;
     bool zoom = false;
     int zoomX = 0; // zoom centre in frame pixels
     int zoomY = 0;
@@ -280,7 +257,6 @@ private:
     int frameWidth = 0;
     double fps = 0;
     double endFrame = 0; // reported frame count - endMargin: playback stops there
-    QDateTime startTime; // wall-clock time of the first frame
     double position = 0; // index of the frame shown, a whole number
     std::unique_ptr<FileDialogProvider> fileDialogs;
 
@@ -298,19 +274,6 @@ private:
     QLabel *recordingLabel = nullptr;
     QString editHint; // how to draw the box being drawn, in the status bar
 
-    // Progress of a run in the status bar.
-    QLabel *progressLabel = nullptr;
     QLabel *processHint = nullptr; // why "Process" is disabled
     QString openFailure; // why the last openVideo failed
-    int runSkipped = 0; // videos of the run skipped or failed
-    // Totals of every event of the video, also those past the list's limit.
-    int totalIn = 0;
-    int totalOut = 0;
-    int totalEvents = 0;
-    int runVideoCount = 0; // videos queued at the start
-    QStringList runFailures; // videos of this run whose files could not be written
-    int runVideoIndex = 0; // 1-based index of the video taken last
-    QElapsedTimer speedClock;
-    int speedFrames = 0; // frames processed since speedClock started
-    double speed = 0; // frames per second over the last measure
 };

@@ -31,10 +31,6 @@ QString maskState(const QString &videoPath)
     return yesNo(TableViewFile::hasUsableBoxes(videoPath));
 }
 
-QString doneState(const QString &videoPath)
-{
-    return yesNo(QFileInfo::exists(VideoFiles::resultFile(videoPath)));
-}
 } // namespace
 
 TableViewFile::TableViewFile(QTableView *view, QWidget *menuParent, QObject *parent)
@@ -98,6 +94,16 @@ void TableViewFile::refresh()
 QString TableViewFile::filePath(int row) const
 {
     return paths.value(row);
+}
+
+QStringList TableViewFile::videosWithoutCounts() const
+{
+    QStringList without;
+    for (int i = 0; i < paths.size(); ++i) {
+        if (!counted.at(i))
+            without.append(paths.at(i));
+    }
+    return without;
 }
 
 bool TableViewFile::hasMask(const QString &path) const
@@ -183,13 +189,13 @@ void TableViewFile::fill()
 {
     paths.clear();
     maskStates.clear();
-    doneStates.clear();
+    counted.clear();
     baseNames.clear();
 
     for (const QString &path : VideoFiles::listVideos(directory)) {
         paths.append(path);
         maskStates.append(maskState(path));
-        doneStates.append(doneState(path));
+        counted.append(QFileInfo::exists(VideoFiles::resultFile(path)));
         baseNames.append(VideoFiles::baseName(path));
     }
 
@@ -200,8 +206,8 @@ void TableViewFile::fill()
         // A long name is cut by the column: the tip shows it whole.
         name->setToolTip(QFileInfo(paths.at(i)).fileName());
         model->insertRow(i,
-            QList<QStandardItem *> {
-                name, new QStandardItem(maskStates.at(i)), new QStandardItem(doneStates.at(i)) });
+            QList<QStandardItem *> { name, new QStandardItem(maskStates.at(i)),
+                new QStandardItem(yesNo(counted.at(i))) });
     }
 
     view->setSelectionMode(QAbstractItemView::SingleSelection);

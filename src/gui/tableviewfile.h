@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 class QMenu;
 class QModelIndex;
@@ -41,6 +42,11 @@ public:
     void showPath(const QString &path);
     // Full path of the video in `row`; empty for a row outside the list.
     QString filePath(int row) const;
+    // Every listed video, in table order.
+    const QStringList &videos() const { return paths; }
+    // Those without a count file as the "done" column shows them: read when
+    // the table was last listed.
+    QStringList videosWithoutCounts() const;
     // True when the listed video at exactly `path` has both boxes saved.
     bool hasMask(const QString &path) const;
 
@@ -78,7 +84,7 @@ private:
     // Parallel lists: entry i of each belongs to model row i.
     QStringList paths;
     QStringList maskStates;
-    QStringList doneStates;
+    QVector<bool> counted; // the "done" column
     QStringList baseNames;
     // Persistent, so that a menu left open across a refilling of the table
     // cannot act on whatever video has moved into the clicked row since.

@@ -26,6 +26,7 @@
 #include "graphicsviewmouse.h"
 #include "settingsstore.h"
 #include "testvideo.h"
+#include "zones/videofiles.h"
 
 namespace {
 
@@ -300,5 +301,5 @@ void PlaybackFixture::setCommand(Command command)
 
 QDateTime PlaybackFixture::startTime() const
 {
-    return m_window->startTime;
+    return VideoFiles::startTimeFromFileName(m_window->videoFile);
 }

@@ -34,6 +34,7 @@
 #include "imagewindow.h"
 #include "insectscene.h"
 #include "mainwindow.h"
+#include "runpanel.h"
 #include "scenes/groundtruthscene.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
@@ -359,17 +360,19 @@ void TestProcessing::oneFile()
     QCOMPARE(child<QPushButton>("pb_play_pause")->text(), QStringLiteral("Play"));
     QVERIFY(child<QPushButton>("pb_play_pause")->isEnabled());
     QVERIFY(child<QTableView>("tv_result")->isEnabled());
-    QCOMPARE(m_window->results.size(), static_cast<int>(listed.size()));
-    for (int i = 0; i < m_window->results.size(); ++i)
-        QCOMPARE(resultLine(m_window->results[i]), listed[static_cast<std::size_t>(i)].line);
-    QCOMPARE(child<QTableView>("tv_result")->model()->rowCount(), m_window->results.size());
+    QCOMPARE(m_window->runPanel->results().size(), static_cast<int>(listed.size()));
+    for (int i = 0; i < m_window->runPanel->results().size(); ++i)
+        QCOMPARE(
+            resultLine(m_window->runPanel->results()[i]), listed[static_cast<std::size_t>(i)].line);
+    QCOMPARE(
+        child<QTableView>("tv_result")->model()->rowCount(), m_window->runPanel->results().size());
 
-    QVERIFY(m_window->trajectoryWindow);
-    QCOMPARE(m_window->trajectoryWindow->windowTitle(),
+    QVERIFY(m_window->runPanel->trajectoryWindow());
+    QCOMPARE(m_window->runPanel->trajectoryWindow()->windowTitle(),
         QStringLiteral("Trajectories of %1 - Kestrin").arg(QFileInfo(video).fileName()));
-    QVERIFY(m_window->trajectoryWindow->isVisible());
-    QVERIFY(!m_window->trajectoryWindow->pixmap().isNull());
-    QCOMPARE(m_window->trajectoryWindow->pixmap().size(),
+    QVERIFY(m_window->runPanel->trajectoryWindow()->isVisible());
+    QVERIFY(!m_window->runPanel->trajectoryWindow()->pixmap().isNull());
+    QCOMPARE(m_window->runPanel->trajectoryWindow()->pixmap().size(),
         QImage(VideoFiles::trajectoryImageFile(video)).size());
 }
 
@@ -411,10 +414,10 @@ void TestProcessing::unprocessedOnly()
     for (int row = 0; row < table->rowCount(); ++row)
         QCOMPARE(table->index(row, 2).data().toString(), QStringLiteral("Y"));
     QCOMPARE(label("la_file_selected"), videos[1]);
-    QCOMPARE(m_window->results.size(), 1);
-    QCOMPARE(m_window->results[0].frame, 7.0);
+    QCOMPARE(m_window->runPanel->results().size(), 1);
+    QCOMPARE(m_window->runPanel->results()[0].frame, 7.0);
     // "Display trajectories" was not ticked.
-    QVERIFY(!m_window->trajectoryWindow);
+    QVERIFY(!m_window->runPanel->trajectoryWindow());
     QVERIFY2(child<QLabel>("la_progress")->text().startsWith(QLatin1String("Processing done: 2 ")),
         qPrintable(child<QLabel>("la_progress")->text()));
 }
@@ -516,11 +519,12 @@ void TestProcessing::resultLimit()
     m_window->timer->stop();
     m_window->timeframe(); // opens the video and processes frame 91
     QCOMPARE(m_window->videoCommand, MainWindow::ProcessFrame);
-    QVERIFY(m_window->results.isEmpty());
+    QVERIFY(m_window->runPanel->results().isEmpty());
 
     Result filler;
     filler.frame = -1;
-    m_window->results.fill(filler, before);
+    for (int i = 0; i < before; ++i)
+        m_window->runPanel->addResult(filler);
     // Up to the tick that finds the video finished, before the window
     // returns to viewing and reloads the list from the count file.
     for (int tick = 0; tick < 500 && m_window->videoCommand == MainWindow::ProcessFrame; ++tick)
@@ -537,13 +541,16 @@ void TestProcessing::resultLimit()
     else if (expected == QLatin1String("first"))
         appended = first;
 
-    QCOMPARE(m_window->results.size(), before + static_cast<int>(appended.size()));
-    QVERIFY(std::all_of(m_window->results.cbegin(), m_window->results.cbegin() + before,
+    QCOMPARE(m_window->runPanel->results().size(), before + static_cast<int>(appended.size()));
+    QVERIFY(std::all_of(m_window->runPanel->results().cbegin(),
+        m_window->runPanel->results().cbegin() + before,
         [](const Result &result) { return result.frame == -1.0; }));
     for (std::size_t i = 0; i < appended.size(); ++i)
-        QCOMPARE(resultLine(m_window->results[before + static_cast<int>(i)]), appended[i].line);
+        QCOMPARE(resultLine(m_window->runPanel->results()[before + static_cast<int>(i)]),
+            appended[i].line);
     if (!appended.empty()) {
-        QCOMPARE(child<QTableView>("tv_result")->model()->rowCount(), m_window->results.size());
+        QCOMPARE(child<QTableView>("tv_result")->model()->rowCount(),
+            m_window->runPanel->results().size());
     }
 }
 
@@ -698,15 +705,17 @@ void TestProcessing::closingMidRun()
     QVERIFY(openVideo(videos[0]));
     child<QCheckBox>("cb_hankview")->setChecked(true);
     QVERIFY(startProcessing(2));
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window->results.isEmpty(), 20000);
-    QVERIFY(m_window->trajectoryWindow && m_window->trajectoryWindow->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->runPanel->results().isEmpty(), 20000);
+    QVERIFY(m_window->runPanel->trajectoryWindow()
+        && m_window->runPanel->trajectoryWindow()->isVisible());
     // Beside the window, on the screen, and never over "Process"/"Cancel".
-    const QWidget *trajectory = m_window->trajectoryWindow.get();
+    const QWidget *trajectory = m_window->runPanel->trajectoryWindow();
     const auto *algo = child<QPushButton>("pb_algo");
     const QRect process(algo->mapToGlobal(QPoint(0, 0)), algo->size());
     QVERIFY(!trajectory->frameGeometry().intersects(process));
     QVERIFY(m_window->screen()->availableGeometry().contains(trajectory->geometry()));
-    QCOMPARE(m_window->trajectoryWindow->pixmap(Qt::ReturnByValue).size(), trajectory->size());
+    QCOMPARE(m_window->runPanel->trajectoryWindow()->pixmap(Qt::ReturnByValue).size(),
+        trajectory->size());
 
     // Asked first; "no" goes on processing.
     m_dialogs->answer = false;
@@ -721,9 +730,9 @@ void TestProcessing::closingMidRun()
     m_dialogs->answer = true;
     QVERIFY(m_window->close());
     QVERIFY(!m_window->timer->isActive());
-    QVERIFY(!m_window->trajectoryWindow->isVisible());
+    QVERIFY(!m_window->runPanel->trajectoryWindow()->isVisible());
     QVector<QByteArray> reported;
-    for (const Result &result : m_window->results)
+    for (const Result &result : m_window->runPanel->results())
         reported << resultLine(result);
     const QString current = m_window->videoFile;
     m_window.reset();

@@ -426,8 +426,8 @@ void TestVideoOpen::startTimeFromName()
     QVERIFY(createWindow(QFileInfo(video).path()));
     const QDateTime before = QDateTime::currentDateTime();
     QVERIFY(openVideo(video));
-    const QDateTime after = QDateTime::currentDateTime();
     const QDateTime start = startTime();
+    const QDateTime after = QDateTime::currentDateTime();
     QCOMPARE(label("la_recording"), said);
 
     if (kind == QLatin1String("coded")) {

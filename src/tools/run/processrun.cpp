@@ -171,7 +171,7 @@ bool ProcessRun::openNext(FrameReader &reader)
         open = false;
         return false;
     }
-    const QString why = reader.isOpen() ? QString() : reader.open(queue.first(), kStartFrame);
+    const QString why = reader.open(queue.first(), kStartFrame);
     const bool opened = begin(reader.fps(), reader.frameCount(), reader.startFrame(), why);
     if (!opened)
         reader.close();

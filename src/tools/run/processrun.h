@@ -28,8 +28,7 @@ class FrameReader;
 
 // One run of "Process": the queued videos taken one after another through the
 // engine, all with the boxes and the detection mask of the video current at
-// the start. The window drives it one call per timer tick, kestrin-batch in a
-// loop; the work of a processed frame exists nowhere else.
+// the start. The work of a processed frame exists nowhere else.
 //
 //   run.start(zones, frame90.size(), ProcessRun::queueFor(mode, current, videos));
 //   FrameReader reader;
@@ -45,13 +44,8 @@ class FrameReader;
 //       reader.close();                       // run.endWarning(): ended early?
 //   }
 //
-// In the window: "Process" calls start() and sets NextFile. A NextFile tick
-// ends the run when !hasNext(), else calls openNext() on the window's reader
-// (after a skip the next tick tries the next video) and takes startFrame()
-// and position() as its frame and position. A ProcessFrame tick takes one
-// frame: at the end it calls finishVideo() and goes back to NextFile, a frame
-// goes through processGrey() and then the window's own drawing. "Cancel"
-// calls cancel().
+// RunDriver takes a run through this protocol for both front ends: the
+// window steps it once per timer tick, kestrin-batch in a loop.
 //
 // A video's files are complete or absent (OutputSet): while it is processed
 // its counts go to exportCSV/<base>.partial.csv under the video's lock, and
@@ -132,9 +126,7 @@ public:
     // time, for a rate that is not a finite number from 0 to INT_MAX.
     static int wholeFramesPerSecond(double rate);
     // The same with `reader` opening the video (frame 90 read) and then
-    // handing out frames 91 on, decoded ahead. A reader open already is taken
-    // as it is: the caller opened the next queued video on it and read
-    // nothing since.
+    // handing out frames 91 on, decoded ahead.
     bool openNext(FrameReader &reader);
 
     // One frame read after the last one (BGR): tracker, counter, trajectory.

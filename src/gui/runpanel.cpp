@@ -1,0 +1,374 @@
+#include "runpanel.h"
+
+#include <algorithm>
+
+#include <opencv2/imgproc.hpp>
+
+#include <QBoxLayout>
+#include <QComboBox>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+
+#include "imagewindow.h"
+#include "logging.h"
+#include "settingsstore.h"
+#include "tableviewfile.h"
+#include "tableviewresult.h"
+#include "zones/resultfile.h"
+
+namespace {
+const QString countingKey = QStringLiteral("countingMethod");
+// addResult appends while the list holds at most this many records.
+constexpr int resultLimit = 2000;
+// A processed frame's counts are appended, all of them, while the list holds
+// at most this many.
+constexpr int processResultLimit = 1999;
+// The speed in the status bar is measured over this many frames, or this
+// long when frames are slow.
+constexpr int speedFrameSpan = 10;
+constexpr qint64 speedPeriodMs = 500;
+} // namespace
+
+RunPanel::RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process)
+    : QObject(window)
+    , window(window)
+    , resultTable(table)
+    , processButton(process)
+    , progressLabel(new QLabel(window))
+{
+    progressLabel->setObjectName(QStringLiteral("la_progress"));
+    window->statusBar()->addPermanentWidget(progressLabel);
+    connect(&run, &RunDriver::videoEnded, this, &RunPanel::videoEnded);
+    connect(&run, &RunDriver::frameProcessed, this, &RunPanel::eventsCounted);
+}
+
+RunPanel::~RunPanel() = default;
+
+QComboBox *RunPanel::addCountingChoice(QComboBox *processing, QWidget *following)
+{
+    QWidget *beside = processing;
+    processingChoice = processing;
+    QComboBox *cbCounting = new QComboBox(beside->parentWidget());
+    cbCounting->setObjectName(QStringLiteral("cb_counting"));
+    cbCounting->addItem(tr("Counting: classic"), CountingMethod::kindName(CountingMethod::Classic));
+    cbCounting->addItem(tr("Counting: robust"), CountingMethod::kindName(CountingMethod::Robust));
+    cbCounting->setToolTip(tr("classic: the counting method Kestrin has always used.\n"
+                              "robust: no identity swaps between insects passing close, no "
+                              "counts from insects hovering on the line, entries and exits "
+                              "judged from the whole approach."));
+    const int saved = cbCounting->findData(SettingsStore::open()->value(countingKey).toString());
+    cbCounting->setCurrentIndex(std::max(saved, 0));
+    connect(cbCounting, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+        [cbCounting] { SettingsStore::open()->setValue(countingKey, cbCounting->currentData()); });
+
+    // In a layout, right after the processing choice; on a fixed form, in
+    // the right half of its place.
+    QBoxLayout *row = nullptr;
+    if (QLayout *top = beside->parentWidget()->layout()) {
+        QList<QLayout *> layouts { top };
+        while (!layouts.isEmpty() && !row) {
+            QLayout *layout = layouts.takeFirst();
+            auto *box = qobject_cast<QBoxLayout *>(layout);
+            if (box && box->indexOf(beside) >= 0)
+                row = box;
+            for (int i = 0; i < layout->count(); ++i) {
+                if (QLayout *inner = layout->itemAt(i)->layout())
+                    layouts.append(inner);
+            }
+        }
+    }
+    if (row) {
+        row->insertWidget(row->indexOf(beside) + 1, cbCounting);
+    } else {
+        // Up to 4 px short of the button that follows on the form, each
+        // choice wide enough for its longest item.
+        const QRect place = beside->geometry();
+        const int room = following->x() - 4 - place.x() - 4;
+        const int first = beside->sizeHint().width();
+        const int width = std::max(first + (room - first - cbCounting->sizeHint().width()) / 2, 0);
+        beside->setGeometry(place.x(), place.y(), width, place.height());
+        cbCounting->setGeometry(place.x() + width + 4, place.y(), room - width, place.height());
+    }
+    cbCounting->setEnabled(beside->isEnabled());
+    beside->installEventFilter(this);
+    countingChoice = cbCounting;
+    return cbCounting;
+}
+
+CountingMethod::Kind RunPanel::counting() const
+{
+    CountingMethod::Kind kind = CountingMethod::Classic;
+    if (countingChoice)
+        CountingMethod::kindFromName(countingChoice->currentData().toString(), &kind);
+    return kind;
+}
+
+bool RunPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (countingChoice && watched == processingChoice && event->type() == QEvent::EnabledChange)
+        countingChoice->setEnabled(processingChoice->isEnabled());
+    return QObject::eventFilter(watched, event);
+}
+
+bool RunPanel::chooseBoxes(const QString &current, const AreaContour &zones,
+    const QStringList &queue, QHash<QString, AreaContour> &own)
+{
+    own.clear();
+    QHash<QString, AreaContour> found;
+    QStringList differing;
+    for (const QString &path : queue) {
+        if (path == current || found.contains(path) || !TableViewFile::hasUsableBoxes(path))
+            continue;
+        AreaContour saved;
+        saved.loadArea(path);
+        saved.loadMask(path);
+        if (saved.getArea() != zones.getArea() || saved.getMask() != zones.getMask()) {
+            found.insert(path, saved);
+            differing << QFileInfo(path).fileName();
+        }
+    }
+    if (differing.isEmpty())
+        return true;
+    QMessageBox box(QMessageBox::Question, tr("Boxes"),
+        differing.size() == 1 ? tr("1 video has its own boxes.")
+                              : tr("%1 videos have their own boxes.").arg(differing.size()),
+        QMessageBox::NoButton, window);
+    box.setObjectName(QStringLiteral("boxesQuestion"));
+    box.setInformativeText(differing.join(QLatin1Char('\n')));
+    QPushButton *each = box.addButton(tr("Count each with its own boxes"), QMessageBox::AcceptRole);
+    box.addButton(tr("Count with the boxes of %1").arg(QFileInfo(current).fileName()),
+        QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(each);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == cancel || !box.clickedButton())
+        return false;
+    if (box.clickedButton() == each)
+        own = found;
+    return true;
+}
+
+void RunPanel::start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue,
+    const QHash<QString, AreaContour> &own)
+{
+    // The mask and the counting segments are built once, for the frame size
+    // of the open video, and serve every video of the run.
+    run.start(zones, frameSize, queue, own);
+    clearResults();
+    skippedOrFailed = 0;
+    failures.clear();
+    window->statusBar()->clearMessage();
+    qCDebug(lcGui) << "Processing" << queue.size() << "videos";
+}
+
+void RunPanel::startVideo()
+{
+    clearResults();
+    speedClock.start();
+    speedFrames = 0;
+    speed = 0;
+}
+
+void RunPanel::frameDone(const QString &video, double position)
+{
+    ++speedFrames;
+    const qint64 elapsed = speedClock.nsecsElapsed();
+    if (elapsed > 0 && (speedFrames >= speedFrameSpan || elapsed >= speedPeriodMs * 1000000)) {
+        speed = speedFrames * 1e9 / static_cast<double>(elapsed);
+        speedFrames = 0;
+        speedClock.restart();
+    }
+    showProgress(video, position);
+}
+
+void RunPanel::showProgress(const QString &video, double position)
+{
+    QString text = tr("Video %1 of %2 (%3), frame %4")
+                       .arg(run.videoIndex())
+                       .arg(run.totals().queued)
+                       .arg(QFileInfo(video).fileName())
+                       .arg(position, 0, 'g', 6);
+    if (speed > 0)
+        text += tr(", %1 frames per second").arg(speed, 0, 'f', 1);
+    progressLabel->setText(text);
+}
+
+void RunPanel::showEnd()
+{
+    progressLabel->setText(tr("Processing done: %1 processed, %2 skipped or failed")
+                               .arg(run.totals().queued - skippedOrFailed)
+                               .arg(skippedOrFailed));
+    if (failures.isEmpty())
+        return;
+    // Not modal: the run is over and the window goes on.
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Processing"),
+        tr("%n video(s) could not be completed; their earlier results are unchanged.", nullptr,
+            failures.size()),
+        QMessageBox::Ok, window);
+    box->setObjectName(QStringLiteral("processingFailures"));
+    box->setInformativeText(failures.join(QLatin1Char('\n')));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void RunPanel::showCancelled(double position)
+{
+    progressLabel->setText(tr("Processing cancelled at frame %1").arg(position, 0, 'g', 6));
+}
+
+void RunPanel::videoEnded(const RunDriver::VideoEnd &end)
+{
+    const QString video = QDir::toNativeSeparators(end.video);
+    QString text;
+    if (!end.started && end.outcome != RunDriver::Outcome::Cancelled)
+        text = tr("Skipped %1: %2").arg(video, end.reason);
+    else if (end.outcome == RunDriver::Outcome::Failed)
+        text = tr("Failed %1: %2").arg(video, end.reason);
+    else if (end.outcome == RunDriver::Outcome::EndedEarly)
+        text = tr("%1: %2").arg(video, end.reason);
+    if (!text.isEmpty())
+        say(text);
+    if (end.outcome == RunDriver::Outcome::Failed)
+        failures << text;
+    if (end.outcome == RunDriver::Outcome::Failed || end.outcome == RunDriver::Outcome::Skipped)
+        ++skippedOrFailed;
+    if (!end.writeErrors.isEmpty())
+        say(tr("Cannot write %1").arg(end.writeErrors.join(QStringLiteral("; "))));
+}
+
+void RunPanel::say(const QString &text)
+{
+    qCWarning(lcGui).noquote() << text;
+    window->statusBar()->showMessage(text);
+}
+
+void RunPanel::eventsCounted(const QVector<Result> &events)
+{
+    // A frame's counts go in whole or not at all.
+    if (events.isEmpty())
+        return;
+    // The totals take every event; the list stops at its limit.
+    for (const Result &event : events) {
+        totalIn += event.in;
+        totalOut += event.out;
+    }
+    totalEvents += events.size();
+    if (list.size() <= processResultLimit)
+        list.append(events);
+    showResults();
+}
+
+void RunPanel::clearResults()
+{
+    list.clear();
+    totalIn = 0;
+    totalOut = 0;
+    totalEvents = 0;
+    showResults();
+}
+
+void RunPanel::addResult(const Result &result)
+{
+    if (list.size() <= resultLimit)
+        list.append(result);
+}
+
+void RunPanel::addEvent(const Result &result)
+{
+    list.append(result);
+    totalIn += result.in;
+    totalOut += result.out;
+    ++totalEvents;
+    showResults();
+}
+
+void RunPanel::loadResults(const QString &video)
+{
+    list.clear();
+    totalIn = 0;
+    totalOut = 0;
+    totalEvents = 0;
+    ResultFile file;
+    if (file.open(video, ResultFile::Read) == 1) {
+        Result record;
+        // Every record counts in the totals; addResult lists the first ones.
+        while (file.readRecord(
+                   record.frame, record.x, record.y, record.in, record.out, record.timestamp)
+            != -1) {
+            totalIn += record.in;
+            totalOut += record.out;
+            ++totalEvents;
+            addResult(record);
+        }
+        file.close();
+    }
+    showResults();
+}
+
+void RunPanel::showResults()
+{
+    resultTable->setResults(list, totalIn, totalOut, totalEvents);
+    emit resultsChanged();
+}
+
+void RunPanel::showTrajectory()
+{
+    cv::Mat image = run.trajectoryImage();
+    if (image.empty() || image.type() != CV_8UC3)
+        return;
+    const QSize imageSize(image.cols, image.rows);
+    if (!trajectory || trajectoryImageSize != imageSize) {
+        if (!trajectory) {
+            trajectory = std::make_unique<ImageWindow>(window, QString());
+            trajectory->setObjectName(QStringLiteral("trajectoryWindow"));
+        }
+        // Beside the window and scaled to the screen, so that the density
+        // banner at its foot shows and "Process" stays free.
+        const QRect process(processButton->mapToGlobal(QPoint(0, 0)), processButton->size());
+        trajectoryShownSize = trajectory->placeBeside(window, process, imageSize);
+        trajectoryImageSize = imageSize;
+    }
+    if (trajectoryShownSize != imageSize) {
+        cv::resize(image, trajectoryScaled,
+            cv::Size(trajectoryShownSize.width(), trajectoryShownSize.height()), 0, 0,
+            cv::INTER_AREA);
+        cv::cvtColor(trajectoryScaled, image, cv::COLOR_BGR2RGB);
+    } else {
+        cv::cvtColor(image, image, cv::COLOR_BGR2RGB);
+    }
+    QImage shown(
+        image.data, image.cols, image.rows, static_cast<int>(image.step), QImage::Format_RGB888);
+    // The image's own density banner shrinks with it: written again at a
+    // size that can be read, in the banner's colours.
+    QPainter painter(&shown);
+    QFont font = painter.font();
+    font.setPixelSize(14);
+    painter.setFont(font);
+    const QString density = run.current().densityText();
+    const QRect box = painter.fontMetrics().boundingRect(density).adjusted(-4, -2, 4, 2);
+    painter.fillRect(box.translated(-box.topLeft()), QColor(255, 0, 0));
+    painter.setPen(QColor(255, 255, 0));
+    painter.drawText(box.translated(-box.topLeft()), Qt::AlignCenter, density);
+    painter.end();
+    const QString title
+        = tr("Trajectories of %1 - Kestrin").arg(QFileInfo(run.current().video()).fileName());
+    if (trajectory->windowTitle() != title)
+        trajectory->setWindowTitle(title);
+    trajectory->showImage(shown);
+}
+
+void RunPanel::closeTrajectory()
+{
+    if (trajectory)
+        trajectory->close();
+}

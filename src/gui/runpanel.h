@@ -1,0 +1,121 @@
+#pragma once
+
+#include <memory>
+
+#include <opencv2/core/mat.hpp>
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include "imgproc/result.h"
+#include "run/rundriver.h"
+#include "zones/areacontour.h"
+
+class ImageWindow;
+class QComboBox;
+class QLabel;
+class QMainWindow;
+class QWidget;
+class TableViewResult;
+
+// The window's part of a run of "Process": the run driver, the list of
+// counts with the totals of every event, the progress in the status bar, the
+// messages about each video's end, and the trajectory window. The window
+// opens and shows the videos; it steps the driver on its timer.
+class RunPanel final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `table` shows the list; `process` is the "Process"/"Cancel" button the
+    // trajectory window keeps clear of; all belong to `window`.
+    RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process);
+    ~RunPanel() override;
+
+    RunDriver &driver() { return run; }
+
+    // "Counting: classic / robust" beside `processing` (on a fixed form up to
+    // `following`): remembered, and enabled exactly when `processing` is.
+    QComboBox *addCountingChoice(QComboBox *processing, QWidget *following);
+    // The method chosen there; classic without the choice.
+    CountingMethod::Kind counting() const;
+
+    // The run's questions, asked before it starts. False: cancelled. `own`
+    // gets the videos of `queue` whose saved boxes differ from `zones` when
+    // each is to be counted with its own (`current` is the open video).
+    bool chooseBoxes(const QString &current, const AreaContour &zones, const QStringList &queue,
+        QHash<QString, AreaContour> &own);
+    // Queues `queue` and clears the list; the window then opens the videos.
+    void start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue,
+        const QHash<QString, AreaContour> &own);
+    // The window has opened the driver's video and shows it.
+    void startVideo();
+    // A frame went through the driver; `video` is the one in hand.
+    void frameDone(const QString &video, double position);
+    // "Processing done" and the videos that could not be completed.
+    void showEnd();
+    void showCancelled(double position);
+    void showProgress(const QString &video, double position);
+
+    // The list of counts: at most about 2000 listed, every event in the totals.
+    const QVector<Result> &results() const { return list; }
+    void clearResults();
+    // A record of a count file: listed while there is room; the totals are
+    // the caller's (loadResults).
+    void addResult(const Result &result);
+    // One more event, listed and counted.
+    void addEvent(const Result &result);
+    // The count file of `video`, every record in the totals.
+    void loadResults(const QString &video);
+    TableViewResult *table() const { return resultTable; }
+
+    // Composes the trajectory image of the video in hand and shows it in
+    // the trajectory window, created and placed on first use.
+    void showTrajectory();
+    ImageWindow *trajectoryWindow() const { return trajectory.get(); }
+    void closeTrajectory();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+signals:
+    // The list changed (the window marks the reviewed events).
+    void resultsChanged();
+
+private:
+    void videoEnded(const RunDriver::VideoEnd &end);
+    void eventsCounted(const QVector<Result> &events);
+    void showResults();
+    void say(const QString &text);
+
+    QMainWindow *window;
+    TableViewResult *resultTable;
+    QWidget *processButton;
+    QLabel *progressLabel;
+    QPointer<QComboBox> countingChoice;
+    QComboBox *processingChoice = nullptr;
+    RunDriver run;
+
+    QVector<Result> list;
+    // Totals of every event of the video, also those past the list's limit.
+    int totalIn = 0;
+    int totalOut = 0;
+    int totalEvents = 0;
+
+    std::unique_ptr<ImageWindow> trajectory;
+    QSize trajectoryImageSize; // size of the trajectory image the window was placed for
+    QSize trajectoryShownSize; // and the size it shows it at
+    cv::Mat trajectoryScaled;
+
+    int skippedOrFailed = 0;
+    QStringList failures; // videos of this run that could not be completed
+    QElapsedTimer speedClock;
+    int speedFrames = 0; // frames processed since speedClock started
+    double speed = 0; // frames per second over the last measure
+};
