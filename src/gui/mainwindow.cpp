@@ -44,16 +44,16 @@
 #include "imagewindow.h"
 #include "importwindow.h"
 #include "logging.h"
-#include "outputset.h"
-#include "resultfile.h"
 #include "reviewwindow.h"
 #include "settingsstore.h"
 #include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "version.h"
-#include "videofiles.h"
-#include "videoreview.h"
+#include "zones/outputset.h"
+#include "zones/resultfile.h"
+#include "zones/videofiles.h"
+#include "zones/videoreview.h"
 
 // The resources are compiled into a static library: register them explicitly.
 // Q_INIT_RESOURCE must be used outside any namespace.

@@ -16,12 +16,12 @@
 #include <QStringList>
 #include <QVector>
 
-#include "areacontour.h"
 #include "displaygeometry.h"
-#include "framereader.h"
-#include "processrun.h"
-#include "result.h"
-#include "targetoverlay.h"
+#include "imgproc/result.h"
+#include "imgproc/targetoverlay.h"
+#include "run/processrun.h"
+#include "video/framereader.h"
+#include "zones/areacontour.h"
 
 class FileDialogProvider;
 class ImageGraphicsView;

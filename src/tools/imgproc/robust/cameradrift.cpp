@@ -1,4 +1,4 @@
-#include "cameradrift.h"
+#include "imgproc/robust/cameradrift.h"
 
 #include <algorithm>
 #include <cmath>

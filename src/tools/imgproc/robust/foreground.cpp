@@ -1,4 +1,4 @@
-#include "foreground.h"
+#include "imgproc/robust/foreground.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,8 +4,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "cameradrift.h"
-#include "robustparameters.h"
+#include "imgproc/robust/cameradrift.h"
+#include "imgproc/robust/robustparameters.h"
 
 // Finds insects as what differs from a background that adapts slowly to each
 // pixel (a running median: every frame it moves a fraction of a grey level
