@@ -131,6 +131,7 @@ const std::vector<cv::Point> kBox { { 240, 160 }, { 400, 160 }, { 400, 320 }, { 
 } // namespace
 
 Q_DECLARE_METATYPE(Scene)
+Q_DECLARE_METATYPE(cv::Point2d)
 Q_DECLARE_METATYPE(std::vector<Expected>)
 
 class TestRobustCounting : public QObject
@@ -153,10 +154,14 @@ void TestRobustCounting::foregroundKeepsSlowInsects_data()
 {
     QTest::addColumn<double>("speed");
     QTest::addColumn<int>("flicker");
-    QTest::newRow("walks 0.3 px a frame") << 0.3 << 0;
-    QTest::newRow("walks 3 px a frame") << 3.0 << 0;
-    QTest::newRow("stopped") << 0.0 << 0;
-    QTest::newRow("stopped, the light flickering by 20 levels") << 0.0 << 20;
+    QTest::addColumn<cv::Point2d>("drift"); // of the camera, px a frame
+    QTest::newRow("walks 0.3 px a frame") << 0.3 << 0 << cv::Point2d();
+    QTest::newRow("walks 3 px a frame") << 3.0 << 0 << cv::Point2d();
+    QTest::newRow("stopped") << 0.0 << 0 << cv::Point2d();
+    QTest::newRow("stopped, the light flickering by 20 levels") << 0.0 << 20 << cv::Point2d();
+    QTest::newRow("walks 0.3 px a frame, the camera drifting")
+        << 0.3 << 0 << cv::Point2d(0.3, -0.2);
+    QTest::newRow("stopped, the camera drifting fast") << 0.0 << 0 << cv::Point2d(-0.6, 0.5);
 }
 
 // An insect that walks in and then moves slowly, or stops, is seen in every
@@ -165,14 +170,20 @@ void TestRobustCounting::foregroundKeepsSlowInsects()
 {
     QFETCH(double, speed);
     QFETCH(int, flicker);
+    QFETCH(cv::Point2d, drift);
     cv::Mat floor(kSize, CV_8UC1);
     cv::RNG rng(3);
     rng.fill(floor, cv::RNG::UNIFORM, 130, 170);
+    if (drift != cv::Point2d()) // a texture that can be shifted by a fraction of a pixel
+        cv::GaussianBlur(floor, floor, cv::Size(5, 5), 1.0);
     Foreground foreground;
     foreground.reset(cv::Mat(), RobustParameters::forVideo(kSize, kFps));
     cv::Point2d at(100, 200);
     for (int i = 0; i < 30 + 3 * kFps; ++i) {
-        cv::Mat grey = floor + cv::Scalar(flicker * (i % 2));
+        cv::Mat grey;
+        cv::warpAffine(floor, grey, cv::Matx23d(1, 0, drift.x * i, 0, 1, drift.y * i), kSize,
+            cv::INTER_LINEAR, cv::BORDER_REFLECT);
+        grey += cv::Scalar(flicker * (i % 2));
         if (i >= 20) {
             at.x += i < 30 ? 10.0 : speed;
             cv::circle(grey, cv::Point(cvRound(at.x * 16), cvRound(at.y * 16)), 6 * 16,

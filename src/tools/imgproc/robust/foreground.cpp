@@ -13,6 +13,10 @@ constexpr float kClip = 60.0f;
 constexpr int kRounds = 3;
 // Frames the first background's median is taken over.
 constexpr size_t kMedianSamples = 25;
+// Shorter estimates of a drift are taken for noise.
+constexpr double kLeastStep = 0.05;
+// Share of a measured change of the drift's speed taken at once.
+constexpr double kVelocityGain = 0.5;
 
 } // namespace
 
@@ -25,6 +29,9 @@ void Foreground::reset(const cv::Mat &mask, const RobustParameters::Video &video
         = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * reach + 1, 2 * reach + 1));
     workMask.release();
     background.release();
+    offset = cv::Point2d();
+    velocity = cv::Point2d();
+    sinceCheck = 0;
 }
 
 bool Foreground::accepts(const cv::Mat &grey) const
@@ -63,9 +70,21 @@ void Foreground::learn(const std::vector<cv::Mat> &frames)
     // A median of a few frames spread over the stretch is as good as one of
     // all, and far cheaper.
     const size_t samples = std::min<size_t>(frames.size(), kMedianSamples);
+    // Each aligned with the first, should the camera drift.
+    std::vector<cv::Mat> aligned(samples);
     std::vector<const cv::Mat *> used;
-    for (size_t k = 0; k < samples; ++k)
-        used.push_back(&frames[k * frames.size() / samples]);
+    cv::Point2d by; // sample to sample the camera moves little: the shifts add up
+    for (size_t k = 0; k < samples; ++k) {
+        const cv::Mat &f = frames[k * frames.size() / samples];
+        if (k > 0)
+            by += drift.shift(frames[(k - 1) * frames.size() / samples], f);
+        if (moved(by)) {
+            drift.shifted(f, by, aligned[k]);
+            used.push_back(&aligned[k]);
+        } else {
+            used.push_back(&f);
+        }
+    }
     const cv::Mat &first = *used.front();
     background.create(first.size(), CV_32F);
     std::vector<uchar> values(samples);
@@ -89,9 +108,11 @@ const std::vector<Foreground::Blob> &Foreground::detect(const cv::Mat &small)
     if (background.size() != work) {
         small.convertTo(background, CV_32F);
         moving = cv::Mat::zeros(work, CV_8UC1);
+        offset = cv::Point2d();
+        velocity = cv::Point2d();
         return blobs;
     }
-    update(small);
+    update(align(small));
 
     // Pieces of one insect (a body and a wing apart from it, a body cut by
     // a background of its own shade) are one blob: labelled on the mask
@@ -128,13 +149,56 @@ const std::vector<Foreground::Blob> &Foreground::detect(const cv::Mat &small)
 cv::Point2d Foreground::toFrame(const cv::Point2d &p) const
 {
     const double f = config.factor;
-    return (p + cv::Point2d(0.5, 0.5)) * f - cv::Point2d(0.5, 0.5);
+    return (p + offset + cv::Point2d(0.5, 0.5)) * f - cv::Point2d(0.5, 0.5);
 }
 
 cv::Rect2d Foreground::frameBox(const Blob &blob) const
 {
     const double f = config.factor;
-    return cv::Rect2d(blob.box.x * f, blob.box.y * f, blob.box.width * f, blob.box.height * f);
+    return cv::Rect2d((blob.box.x + offset.x) * f, (blob.box.y + offset.y) * f, blob.box.width * f,
+        blob.box.height * f);
+}
+
+bool Foreground::moved(const cv::Point2d &by, double least)
+{
+    return std::abs(by.x) >= least || std::abs(by.y) >= least;
+}
+
+// The frame shifted onto the background. The background follows the
+// camera by whole pixels (what comes into view starts from this frame), the
+// frame by the fraction left, so the background is never resampled.
+const cv::Mat &Foreground::align(const cv::Mat &small)
+{
+    const auto current = [&]() -> const cv::Mat & {
+        if (!moved(offset))
+            return small;
+        drift.shifted(small, offset, aligned);
+        return aligned;
+    };
+    // Measured now and then; in between the camera goes on as it went.
+    offset += velocity;
+    if (++sinceCheck >= config.driftFrames) {
+        const cv::Point2d residual = drift.shift(background, current());
+        if (moved(residual, kLeastStep)) {
+            offset += residual;
+            velocity += residual * (kVelocityGain / sinceCheck);
+        }
+        sinceCheck = 0;
+    }
+    const cv::Point whole(
+        static_cast<int>(std::lround(offset.x)), static_cast<int>(std::lround(offset.y)));
+    if (whole == cv::Point())
+        return current();
+    offset -= cv::Point2d(whole);
+    const cv::Mat &now = current();
+    cv::Mat followed;
+    now.convertTo(followed, CV_32F);
+    const cv::Rect all(cv::Point(), background.size());
+    const cv::Rect to = (all + whole) & all;
+    if (!to.empty())
+        background(to - whole).copyTo(followed(to));
+    background = followed;
+    return now;
 }
 
 // One pass: the frame's offset from the background and its noise, from a
@@ -199,7 +263,7 @@ void Foreground::split(
     const double f = config.factor;
     std::vector<cv::Point2d> centres;
     for (const cv::Point2d &s : seeds)
-        centres.push_back((s + cv::Point2d(0.5, 0.5)) / f - cv::Point2d(0.5, 0.5));
+        centres.push_back((s + cv::Point2d(0.5, 0.5)) / f - cv::Point2d(0.5, 0.5) - offset);
     std::vector<cv::Point2d> sums(centres.size());
     std::vector<int> counts(centres.size());
     for (int round = 0; round < kRounds; ++round) {

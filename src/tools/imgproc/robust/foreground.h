@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "imgproc/robust/cameradrift.h"
 #include "imgproc/robust/robustparameters.h"
 
 // Finds insects as what differs from a background that adapts slowly to each
@@ -11,7 +12,9 @@
 // towards the frame), so an insect that walks slowly or stops stays visible
 // for seconds. The frame's mean difference from the background is taken off
 // first, so a flicker of the light is no motion, and the threshold follows
-// the frame's noise. Wide frames are shrunk by a whole factor first. Each
+// the frame's noise. A camera that drifts slowly is followed (CameraDrift):
+// the frame is shifted onto the background. Wide frames are shrunk by a
+// whole factor first. Each
 // blob is the insect's own pixels; one that holds the predicted positions of
 // several insects is split among them.
 //
@@ -56,12 +59,24 @@ private:
     void update(const cv::Mat &small);
     void fitMask(const cv::Size &work);
     cv::Point2d toFrame(const cv::Point2d &p) const;
+    const cv::Mat &align(const cv::Mat &small);
+    // A drift shorter than this (working pixels) leaves the frame as it is,
+    // so a camera that stands still costs no interpolation.
+    static constexpr double kLeastShift = 0.1;
+    static bool moved(const cv::Point2d &by, double least = kLeastShift);
 
     RobustParameters::Video config;
     cv::Mat fullMask;
     cv::Mat workMask;
     cv::Mat shrunk;
     cv::Mat background; // CV_32F, working size
+    CameraDrift drift;
+    // Where the frame lies from the background (working pixels, under one):
+    // a frame point p is the background's p - offset.
+    cv::Point2d offset;
+    cv::Point2d velocity; // of the drift, working pixels a frame
+    int sinceCheck = 0; // frames since the drift was measured
+    cv::Mat aligned;
     cv::Mat moving;
     cv::Mat grouped;
     cv::Mat groupKernel;

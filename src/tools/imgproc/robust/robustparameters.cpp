@@ -13,6 +13,8 @@ const P::Entry kTable[] = {
         "widest frame the background model works on; wider frames are shrunk by a whole factor" },
     { P::BackgroundRate, "background_rate", 6, "grey levels/s",
         "how fast the background follows a lasting change of a pixel" },
+    { P::DriftCheck, "drift_check_s", 0.1, "s",
+        "how often the camera's drift is measured; in between it goes on as it went" },
     { P::ForegroundShare, "foreground_share", 0.25, "",
         "share of that rate where an insect is seen, so a stopped one stays visible for seconds" },
     { P::Bootstrap, "bootstrap_s", 3, "s",
@@ -81,6 +83,7 @@ RobustParameters::Video RobustParameters::forVideo(const cv::Size &frameSize, do
     v.factor = std::max(1, static_cast<int>(std::lround(width / value(WorkWidth))));
     v.scale = width / 640.0;
     v.backgroundStep = value(BackgroundRate) / rate;
+    v.driftFrames = frames(DriftCheck);
     v.bootstrapFrames = std::min(frames(Bootstrap), static_cast<int>(value(BootstrapFrames)));
     v.minArea = std::max(2.0, value(MinArea) * v.scale * v.scale / (v.factor * v.factor));
     v.groupGap = value(GroupGap) * v.scale / v.factor;

@@ -14,6 +14,7 @@ public:
     enum Name {
         WorkWidth,
         BackgroundRate,
+        DriftCheck,
         ForegroundShare,
         Bootstrap,
         BootstrapFrames,
@@ -57,6 +58,7 @@ public:
         int factor = 1; // frame pixels per working pixel, each way
         double scale = 1; // frame width / 640
         double backgroundStep = 0; // grey levels per frame
+        int driftFrames = 1; // between two measures of the camera's drift
         int bootstrapFrames = 0; // held before the first detection
         double minArea = 0; // working px
         double groupGap = 0; // working px
