@@ -4,6 +4,8 @@
 //   yuv         a yuv420p frame to BGR and grey (plain: libswscale, as the
 //               frame reader converts without AVX2, then GreyConverter)
 //   yuv-grey    the same to grey alone (plain: the same as yuv)
+//   shrink      AreaShrink: grey to a third each way (plain: cv::resize,
+//               INTER_AREA), the robust method's first step
 // Each case runs its two paths in turns; the medians of milliseconds per
 // frame are printed with their ratio. Also checks that both paths give the
 // same bytes.
@@ -28,8 +30,9 @@ extern "C" {
 #include <QByteArray>
 #include <QtGlobal>
 
+#include "imgproc/robust/areashrink.h"
+#include "simdpaths.h"
 #include "video/greyconverter.h"
-#include "video/simdpaths.h"
 #include "video/yuvconverter.h"
 
 namespace {
@@ -198,6 +201,15 @@ int main(int argc, char *argv[])
         "yuv-grey", [&](int) { yuv.convert(wideYuv, nullptr, greyWide); },
         [&](int) { yuv.convert(plainGrey, colourPlain, greyPlain); }, rounds, frames);
     identical = identical && same(greyWide, greyPlain);
+
+    cv::Mat small;
+    cv::Mat smallPlain;
+    bool shrunk = true;
+    report(
+        "shrink", [&](int) { shrunk = AreaShrink::byThree(greyWide, small) && shrunk; },
+        [&](int) { cv::resize(greyWide, smallPlain, kFrameSize / 3, 0, 0, cv::INTER_AREA); },
+        rounds, frames);
+    identical = identical && shrunk && same(small, smallPlain);
 
     std::printf("both paths give the same bytes: %s\n", identical ? "yes" : "NO");
     return identical ? 0 : 1;

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "imgproc/insectdetect.h"
+#include "imgproc/robust/areashrink.h"
 #include "imgproc/robust/foreground.h"
 #include "imgproc/robustcounting.h"
 #include "zones/areacontour.h"
@@ -148,6 +149,8 @@ private slots:
     void counts();
     void zeroCoordinatesAreLineEnds();
     void parametersComeFromTheTable();
+    void shrinkByThreeIsResize_data();
+    void shrinkByThreeIsResize();
 };
 
 void TestRobustCounting::foregroundKeepsSlowInsects_data()
@@ -355,6 +358,40 @@ void TestRobustCounting::zeroCoordinatesAreLineEnds()
     const QVector<Result> events = countScene(scene);
     QCOMPARE(events.size(), 1);
     QCOMPARE(events[0].out, 1);
+}
+
+void TestRobustCounting::shrinkByThreeIsResize_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("taken"); // the fast path applies
+    QTest::newRow("1920 x 1080") << QSize(1920, 1080) << true;
+    QTest::newRow("51 x 3: vector and scalar ends") << QSize(51, 3) << true;
+    QTest::newRow("3 x 3") << QSize(3, 3) << true;
+    QTest::newRow("1921 x 1080: not a third") << QSize(1921, 1080) << false;
+    QTest::newRow("960 x 541: not a third") << QSize(960, 541) << false;
+}
+
+// Byte for byte what cv::resize gives, the brightest and darkest blocks
+// included; sizes that are not thirds are left to cv::resize.
+void TestRobustCounting::shrinkByThreeIsResize()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, taken);
+    cv::Mat grey(size.height(), size.width(), CV_8UC1);
+    cv::RNG(11).fill(grey, cv::RNG::UNIFORM, 0, 256);
+    grey(cv::Rect(0, 0, 3, 3)).setTo(255);
+    grey(cv::Rect(grey.cols - 3, grey.rows - 3, 3, 3)).setTo(0);
+    cv::Mat fast;
+    QCOMPARE(AreaShrink::byThree(grey, fast), taken);
+    if (!taken)
+        return;
+    cv::Mat plain;
+    cv::resize(grey, plain, cv::Size(grey.cols / 3, grey.rows / 3), 0, 0, cv::INTER_AREA);
+    QCOMPARE(fast.size(), plain.size());
+    QCOMPARE(cv::norm(fast, plain, cv::NORM_INF), 0.0);
+    qputenv("KESTRIN_PLAIN_PATHS", "1");
+    QVERIFY(!AreaShrink::byThree(grey, fast));
+    qunsetenv("KESTRIN_PLAIN_PATHS");
 }
 
 QTEST_APPLESS_MAIN(TestRobustCounting)

@@ -22,7 +22,7 @@ extern "C" {
 
 #include "video/framereader.h"
 #include "video/greyconverter.h"
-#include "video/simdpaths.h"
+#include "simdpaths.h"
 #include "video/yuvconverter.h"
 #include "zones/videofiles.h"
 

@@ -5,7 +5,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "logging.h"
-#include "video/simdpaths.h"
+#include "simdpaths.h"
 
 #ifdef KESTRIN_X86_SIMD
 #include <immintrin.h>

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "video/greyconverter.h"
-#include "video/simdpaths.h"
+#include "simdpaths.h"
 
 #ifdef KESTRIN_X86_SIMD
 #include <immintrin.h>

@@ -5,6 +5,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "imgproc/robust/areashrink.h"
+
 namespace {
 
 // Differences beyond this are insects or a change of light, not noise.
@@ -44,10 +46,10 @@ const cv::Mat &Foreground::shrink(const cv::Mat &grey)
 {
     const int f = config.factor;
     const cv::Size work(std::max(1, grey.cols / f), std::max(1, grey.rows / f));
-    if (f > 1)
-        cv::resize(grey, shrunk, work, 0, 0, cv::INTER_AREA);
-    else
+    if (f == 1)
         shrunk = grey;
+    else if (f != 3 || work * 3 != grey.size() || !AreaShrink::byThree(grey, shrunk))
+        cv::resize(grey, shrunk, work, 0, 0, cv::INTER_AREA);
     return shrunk;
 }
 

@@ -1,4 +1,4 @@
-#include "video/simdpaths.h"
+#include "simdpaths.h"
 
 #include <QtGlobal>
 
