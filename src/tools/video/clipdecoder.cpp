@@ -127,6 +127,8 @@ void ClipDecoder::sweep(const Request &head)
         if (!sought) {
             // Few frames decoded ahead: the reader is often sought again soon.
             reader = std::make_unique<FrameReader>(2, FrameReader::Direct, FrameReader::GreyOnly);
+            // Each tile seeks: from the key frame nearest before its frame.
+            reader->setSeekMargin(1);
             readerVideo = head.video;
             problem = reader->open(head.video, static_cast<int>(head.first));
         }

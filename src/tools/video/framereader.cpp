@@ -71,6 +71,7 @@ bool FrameReader::openDirect(const QString &path, int start)
 {
     auto direct = std::make_unique<VideoDecoder>(static_cast<int>(ring.size()));
     QString why = direct->open(path, framesPerSecond, declaredFrames);
+    direct->setSeekMargin(margin);
     cv::Mat frame;
     if (why.isEmpty() && !direct->seek(start))
         why = QStringLiteral("its frames are not numbered as the capture numbers them");

@@ -82,6 +82,8 @@ public:
     // that fails closes the reader (open() may still read the frame through
     // the capture).
     QString seek(int start);
+    // The videos opened from now on seek as VideoDecoder::setSeekMargin says.
+    void setSeekMargin(int frames) { margin = frames; }
     bool isOpen() const { return opened; }
     // Read with FFmpeg's libraries directly rather than through the capture.
     bool direct() const { return decoder != nullptr; }
@@ -147,6 +149,7 @@ private:
     bool stopping = false;
     End ending = Reading;
     double handedOut = 0; // frames handed out
+    int margin = 16; // frames a seek lands before the one sought
     std::thread thread; // decodes
     std::thread converting; // converts what it decoded
 };

@@ -249,7 +249,7 @@ bool VideoDecoder::seek(int64_t index)
     if (!format)
         return false;
     index = std::min(index, totalFrames);
-    int delta = 16;
+    int delta = seekMargin;
     // The first frame numbers the others.
     if (firstFrameNumber < 0 && totalFrames > 1 && (!grab() || !numbered))
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -52,6 +53,12 @@ public:
     // when the seek met something the capture would number differently
     // (no time stamp, no frame): the decoder should not be used then.
     bool seek(int64_t index);
+    // How many frames before the one sought a seek lands first: the capture's
+    // 16 by default. 1 lands on the key frame nearest before it, the same
+    // frames decoded from fewer (a key frame starts a closed group of
+    // pictures, as cameras and x264 write them); for a reader that seeks
+    // far more often than it reads on.
+    void setSeekMargin(int frames) { seekMargin = std::max(frames, 1); }
     // Decodes the next frame; false at the end of the video.
     bool grab();
     // Visible size of the last grabbed frame and of the first one.
@@ -109,6 +116,7 @@ private:
     double fps = 0;
     int64_t totalFrames = 0;
     int64_t frameNumber = 0;
+    int seekMargin = 16;
     int64_t firstFrameNumber = -1;
     int64_t picturePts = 0;
     bool pictureValid = false;
