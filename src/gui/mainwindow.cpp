@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 
 #include <algorithm>
-#include <cmath>
 #include <initializer_list>
 #include <limits>
 
@@ -13,11 +12,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,7 +23,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
@@ -45,6 +41,7 @@
 #include "importwindow.h"
 #include "logging.h"
 #include "outputset.h"
+#include "playback.h"
 #include "resultfile.h"
 #include "reviewwindow.h"
 #include "settingsstore.h"
@@ -54,6 +51,7 @@
 #include "version.h"
 #include "videofiles.h"
 #include "videoreview.h"
+#include "zoneeditor.h"
 
 // The resources are compiled into a static library: register them explicitly.
 // Q_INIT_RESOURCE must be used outside any namespace.
@@ -67,8 +65,6 @@ const QString currentPathKey = QStringLiteral("currentPath");
 const QString saveTracksKey = QStringLiteral("saveTracks");
 const QString countingKey = QStringLiteral("countingMethod");
 
-// Playback stops this many frames before the frame count a video reports.
-constexpr double endMargin = 5;
 // AddResult appends while the list holds at most this many records.
 constexpr int resultLimit = 2000;
 // A processed frame's counts are appended, all of them, while the list holds
@@ -85,18 +81,6 @@ constexpr int doneColumn = 2;
 // long when frames are slow.
 constexpr int speedFrameSpan = 10;
 constexpr qint64 speedPeriodMs = 500;
-constexpr double defaultFps = 25.0;
-
-// Cuts towards zero like a C cast, but a value out of range (a bogus frame
-// count or size reported by the video) saturates instead of being undefined.
-int cutToInt(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    const double cut = std::clamp(value, static_cast<double>(std::numeric_limits<int>::min()),
-        static_cast<double>(std::numeric_limits<int>::max()));
-    return static_cast<int>(cut);
-}
 
 using Controls = std::initializer_list<QWidget *>;
 
@@ -167,13 +151,6 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->gv_video, &GraphicsViewMouse::sendMouseBClickVideo, this,
         &MainWindow::sendMouseBClickVideo);
 
-    imageView = new ImageGraphicsView(&geometry, ui->gv_video, this);
-    connect(imageView, &ImageGraphicsView::saveFailed, this,
-        [this](const QString &file, const QString &reason) {
-            statusBar()->showMessage(tr("The picture could not be saved to %1: %2")
-                                         .arg(QDir::toNativeSeparators(file), reason));
-        });
-
     enable(false,
         { { ui->pb_play_pause, ui->pushButton_2, ui->pb_fast_forward, ui->pb_slow_forward,
             ui->pb_fast_reverse, ui->pb_slow_reverse, ui->pb_algo, ui->hs_frame, ui->pb_clearmask,
@@ -189,6 +166,17 @@ MainWindow::MainWindow(QWidget *parent)
 
     fileTable = new TableViewFile(ui->tv_file, this, this);
     connect(fileTable, &TableViewFile::File_Row_Changed, this, &MainWindow::File_Row_Changed);
+    playback = new Playback(*ui, statusBar(), this);
+    zoneEditor = new ZoneEditor(*ui, *playback, *fileTable, this, pageArea);
+    playback->setBoxes(&zoneEditor->zones());
+    zoneEditor->setVideoSource([this] { return videoFile; });
+    zoneEditor->setQuestion([this](const QString &title, const QString &text) {
+        return fileDialogs->question(this, title, text);
+    });
+    connect(zoneEditor, &ZoneEditor::changed, this, [this] {
+        updateProcessButton();
+        wake();
+    });
     connect(&run.insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
 
@@ -218,9 +206,6 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    // The override cursor is application-wide: a window destroyed in the
-    // middle of drawing a box must not leave the cross-hair behind.
-    restoreCursor();
     // A window destroyed while shown hands its focus away inside ~QWidget,
     // after the members here are gone ("editingFinished" of the path field,
     // for one): from now on no child may reach a slot of this window.
@@ -362,7 +347,7 @@ void MainWindow::showReview()
     if (!reviewWindow) {
         reviewWindow = new ReviewWindow(this);
         reviewWindow->setAttribute(Qt::WA_DeleteOnClose);
-        reviewWindow->setFrameSource([this] { return position; });
+        reviewWindow->setFrameSource([this] { return playback->position(); });
         connect(reviewWindow, &ReviewWindow::reviewChanged, this, [this](const QString &video) {
             if (video == videoFile)
                 markReviewed();
@@ -409,7 +394,7 @@ void MainWindow::set_filename_videofile()
     // as they were.
     const QString chosen = fileDialogs->existingDirectory(lastDir);
     if (chosen.isEmpty()
-        || !dropEditing(tr("open the folder %1").arg(QDir::toNativeSeparators(chosen))))
+        || !zoneEditor->dropEditing(tr("open the folder %1").arg(QDir::toNativeSeparators(chosen))))
         return;
     ModeVideo(ModeClosed);
     workingDir = chosen;
@@ -421,64 +406,43 @@ void MainWindow::set_filename_videofile()
 
 void MainWindow::timeframe()
 {
-    // The commands are tested in this order; a step command ends as Pause, so
-    // its frame is drawn by the Pause redraw of the same tick.
-    if (videoCommand == Seek) {
-        // The slider's value stays the position even when nothing is read.
-        if (position >= 0 && position < endFrame - 1 && readPictureAt(position))
-            keepPicture();
-        endStep();
-    }
-    if (videoCommand == SlowForward) {
-        if (endFrame > position && readPicture()) {
-            keepPicture();
-            position += 1;
-        }
-        endStep();
-    }
-    if (videoCommand == FastForward) {
-        // Seeks rather than decoding ten frames in one tick.
-        if (endFrame > position + 10 && readPictureAt(position + 10)) {
-            keepPicture();
-            position += 10;
-        }
-        endStep();
-    }
-    if (videoCommand == SlowReverse) {
-        if (position >= 1 && readPictureAt(position - 1)) {
-            keepPicture();
-            position -= 1;
-        }
-        endStep();
-    }
-    if (videoCommand == FastReverse) {
-        if (position >= 10 && readPictureAt(position - 10)) {
-            keepPicture();
-            position -= 10;
-        }
-        endStep();
-    }
-    if (videoCommand == ShowResult) {
+    // A step command ends as Pause, so its frame is drawn by the Pause redraw
+    // of the same tick.
+    bool step = true;
+    switch (videoCommand) {
+    case Seek:
+        playback->seek();
+        break;
+    case SlowForward:
+        playback->slowForward();
+        break;
+    case FastForward:
+        playback->fastForward();
+        break;
+    case SlowReverse:
+        playback->slowReverse();
+        break;
+    case FastReverse:
+        playback->fastReverse();
+        break;
+    case ShowResult:
         // Result_Row_Changed has moved the capture already.
-        if (readPicture())
-            keepPicture();
-        endStep();
+        playback->readOn();
+        break;
+    default:
+        step = false;
+        break;
     }
+    if (step)
+        endStep();
     // Goes on in the same tick with the command it sets: the first frame of
     // a video is processed at once, the reopened video redrawn.
     if (videoCommand == NextFile)
         nextFile();
-    if (videoCommand == Play && endFrame > position) {
-        if (readPicture()) {
-            keepPicture();
-            position += 1;
-            showPicture(picture);
-        } else {
-            showFrame();
-        }
-    }
+    if (videoCommand == Play)
+        playback->playOn();
     if (videoCommand == Pause) {
-        showFrame();
+        playback->showFrame();
         // Drawn: nothing to do until something changes and wakes the timer.
         timer->stop();
     }
@@ -486,8 +450,7 @@ void MainWindow::timeframe()
         processFrame();
 
     // Every tick ends here, whatever its command.
-    ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
-    ui->hs_frame->setValue(cutToInt(position));
+    playback->showPosition();
 }
 
 void MainWindow::wake()
@@ -536,142 +499,56 @@ void MainWindow::slow_reverse()
 void MainWindow::hs_frame_moved(int iPos)
 {
     videoCommand = Seek;
-    position = iPos;
+    playback->setPosition(iPos);
     wake();
 }
 
 void MainWindow::sendMousePressVideo(QMouseEvent *e)
 {
-    const cv::Point point = toFrame(e);
-    pressX = point.x;
-    pressY = point.y;
-    if (editState == 1)
-        zones.addAreaPoint(point);
-    else if (editState == 2)
-        zones.addMaskPoint(point);
+    zoneEditor->press(playback->toFrame(e->pos()));
     wake();
 }
 
 void MainWindow::sendMouseBClickVideo(QMouseEvent *e)
 {
-    // The first click of the double click has already added its point as a press.
-    if (editState == 1) {
-        zones.closeArea();
-    } else if (editState == 2) {
-        zones.closeMask();
-    } else if (frameWidth > 640 && frameHeight > 480) {
-        zoom = !zoom;
-        // The centre is taken through the geometry whatever the zoom was.
-        zoomX = geometry.toFrameX(e->x());
-        zoomY = geometry.toFrameY(e->y());
-    } else {
-        zoom = false;
-    }
+    if (!zoneEditor->closeBox())
+        playback->toggleZoom(e->pos());
     wake();
 }
 
 void MainWindow::sendMouseMoveVideo(QMouseEvent *e)
 {
-    const cv::Point point = toFrame(e);
-    if (editState != 0)
-        ui->la_mouse->setText(QStringLiteral("mouse x: %1 y:%2").arg(point.x).arg(point.y));
-    else
-        ui->la_mouse->setText(QString());
-
-    const bool inFrame
-        = point.x >= 0 && point.x <= frameWidth && point.y >= 0 && point.y <= frameHeight;
-    if (editState == 4 && e->buttons() == Qt::LeftButton && inFrame) {
-        zones.shift(cv::Point(pressX - point.x, pressY - point.y), frameHeight, frameWidth);
-        zones.setMode(3);
-        wake();
-    }
+    zoneEditor->move(playback->toFrame(e->pos()), e->buttons() == Qt::LeftButton);
 }
 
 void MainWindow::cleararea()
 {
-    zones.setMode(1);
-    zones.clearArea();
-    editState = 1;
-    setCrossCursor();
-    enable(false,
-        { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox,
-            ui->pb_savebox, ui->pb_cancelbox } });
-    updateProcessButton();
-    startEditing(ui->groupBox, tr("counting box"));
+    zoneEditor->clearArea();
 }
 
 void MainWindow::savearea()
 {
-    if (!videoOpened || frame.empty())
-        return;
-    if (!TableViewFile::usableBox(zones.getArea(), TableViewFile::minAreaPoints)) {
-        // Still drawing: the user can add the missing points or cancel.
-        statusBar()->showMessage(
-            tr("The counting box needs at least %1 different points; it was not saved.")
-                .arg(TableViewFile::minAreaPoints));
-        return;
-    }
-    zones.setMode(0);
-    zones.saveArea(videoFile);
-    checkSaved(true, false);
-    endEditing();
-    editState = 3;
-    fileTable->refresh();
-    enableEditButtons(true);
-    updateProcessButton();
+    zoneEditor->saveArea();
 }
 
 void MainWindow::cancelarea()
 {
-    zones.setMode(0);
-    zones.loadArea(videoFile);
-    endEditing();
-    editState = 3;
-    enableEditButtons(true);
-    updateProcessButton();
+    zoneEditor->cancelArea();
 }
 
 void MainWindow::clearmask()
 {
-    zones.setMode(2);
-    zones.clearMask();
-    editState = 2;
-    setCrossCursor();
-    enable(false,
-        { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_movebox,
-            ui->pb_savebox, ui->pb_cancelbox } });
-    updateProcessButton();
-    startEditing(ui->groupBox_2, tr("tracking box"));
+    zoneEditor->clearMask();
 }
 
 void MainWindow::savemask()
 {
-    if (!videoOpened || frame.empty())
-        return;
-    if (!TableViewFile::usableBox(zones.getMask(), TableViewFile::minMaskPoints)) {
-        statusBar()->showMessage(
-            tr("The tracking box needs at least %1 different points; it was not saved.")
-                .arg(TableViewFile::minMaskPoints));
-        return;
-    }
-    zones.setMode(0);
-    zones.saveMask(videoFile);
-    checkSaved(false, true);
-    endEditing();
-    editState = 3;
-    fileTable->refresh();
-    enableEditButtons(true);
-    updateProcessButton();
+    zoneEditor->saveMask();
 }
 
 void MainWindow::cancelmask()
 {
-    zones.setMode(0);
-    zones.loadMask(videoFile);
-    endEditing();
-    editState = 3;
-    enableEditButtons(true);
-    updateProcessButton();
+    zoneEditor->cancelMask();
 }
 
 void MainWindow::algo()
@@ -683,12 +560,13 @@ void MainWindow::algo()
         stopReading();
         reportWriteErrors();
         ModeVideo(ModeProcessCancel);
-        progressLabel->setText(tr("Processing cancelled at frame %1").arg(position, 0, 'g', 6));
+        progressLabel->setText(
+            tr("Processing cancelled at frame %1").arg(playback->position(), 0, 'g', 6));
         if (summaryWindow)
             summaryWindow->scheduleRefresh();
         return;
     }
-    if (frame.empty() || !processBlockReason().isEmpty())
+    if (!processBlockReason().isEmpty())
         return;
 
     const QStringList queue = processQueue();
@@ -701,7 +579,7 @@ void MainWindow::algo()
     // The mask and the counting segments are built once, for the frame size
     // of this video, and serve every video of the run.
     run.setTrackExport(saveTracksBox->isChecked());
-    run.start(zones, frame.size(), queue);
+    run.start(zoneEditor->zones(), playback->frame().size(), queue);
     for (auto own = ownBoxes.cbegin(); own != ownBoxes.cend(); ++own)
         run.setBoxesOf(own.key(), own.value());
     ClearResult();
@@ -752,12 +630,13 @@ void MainWindow::File_Row_Changed(int ifile)
     // Only the platform's own separators are turned round: on Linux a
     // backslash is part of a file name.
     const QString chosen = QDir::fromNativeSeparators(path);
-    if (chosen != videoFile && !dropEditing(tr("open %1").arg(QFileInfo(chosen).fileName()))) {
+    if (chosen != videoFile
+        && !zoneEditor->dropEditing(tr("open %1").arg(QFileInfo(chosen).fileName()))) {
         // The table goes back to the video whose box is kept.
         fileTable->showPath(videoFile);
         return;
     }
-    if (chosen == videoFile && videoOpened && !frame.empty()) {
+    if (chosen == videoFile && playback->hasFrame()) {
         // The table was relisted around the open video (a box saved, a file
         // deleted): its files are read again, the frame shown stays.
         reloadVideoFiles();
@@ -771,12 +650,11 @@ void MainWindow::File_Row_Changed(int ifile)
 
 void MainWindow::reloadVideoFiles()
 {
-    leaveEditing();
-    editState = 3;
-    zones.loadArea(videoFile);
-    zones.loadMask(videoFile);
+    zoneEditor->leave();
+    zoneEditor->setIdle();
+    zoneEditor->loadSaved(videoFile);
     loadResults();
-    enableEditButtons(true);
+    zoneEditor->enableButtons(true);
     updateProcessButton();
     wake();
 }
@@ -792,8 +670,7 @@ void MainWindow::Result_Row_Changed(int irow)
     const double target = results.at(irow).frame + 1;
     if (!(target >= 0 && target <= std::numeric_limits<int>::max()))
         return;
-    position = target;
-    capture.set(cv::CAP_PROP_POS_FRAMES, position);
+    playback->moveTo(target);
     videoCommand = ShowResult;
     wake();
 }
@@ -815,7 +692,7 @@ void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
 
 void MainWindow::ModeVideo(statemode mode)
 {
-    const Controls playback { ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
+    const Controls stepping { ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
         ui->pb_fast_forward, ui->pb_slow_forward };
     const Controls saveAndSlider { ui->pushButton_2, ui->hs_frame };
     const Controls trackingBox { ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask };
@@ -832,16 +709,11 @@ void MainWindow::ModeVideo(statemode mode)
             endStep();
         // No box may be edited or saved without a video: it would be written
         // under the name of the video closed last.
-        enable(false, { playback, saveAndSlider, trackingBox, countingBox, shift });
-        ui->la_height->clear();
-        ui->la_width->clear();
-        ui->la_fps->clear();
-        ui->la_frame->clear();
+        enable(false, { stepping, saveAndSlider, trackingBox, countingBox, shift });
+        playback->clearProperties();
         enable(false, { processing, { ui->tv_result } });
-        editState = 0;
+        zoneEditor->reset();
         ui->la_mouse->clear();
-        ui->la_file_selected->clear();
-        ui->la_file_selected->setToolTip(QString());
         showRecordingStart();
         ClearResult();
         updateProcessButton();
@@ -859,7 +731,7 @@ void MainWindow::ModeVideo(statemode mode)
         loadResults();
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
-        enable(true, { playback, saveAndSlider, trackingBox, countingBox });
+        enable(true, { stepping, saveAndSlider, trackingBox, countingBox });
         enable(fileTable->hasMask(videoFile), { shift });
         updateProcessButton();
         restartPlaybackTimer();
@@ -871,7 +743,7 @@ void MainWindow::ModeVideo(statemode mode)
         // run goes on with the next one.
         openVideo(ProcessRun::kStartFrame);
         enable(false,
-            { playback, saveAndSlider, trackingBox, countingBox, shift, { ui->cb_process_conf } });
+            { stepping, saveAndSlider, trackingBox, countingBox, shift, { ui->cb_process_conf } });
         ui->pb_algo->setEnabled(true);
         enable(false, { { ui->tv_result, ui->tv_file, ui->pb_videofile, ui->pb_Import } });
         break;
@@ -880,15 +752,14 @@ void MainWindow::ModeVideo(statemode mode)
     case ModeProcessCancel: {
         if (mode == ModeProcessEnd)
             closeVideo();
-        const bool shown = videoOpened && !frame.empty();
+        const bool shown = playback->hasFrame();
         if (mode == ModeProcessCancel && shown) {
             // The run drew the boxes of the video it started on: the video
             // stopped in is edited and saved with its own.
-            zones.loadArea(videoFile);
-            zones.loadMask(videoFile);
+            zoneEditor->loadSaved(videoFile);
             showVideoProperties();
         }
-        enable(shown, { playback, saveAndSlider, trackingBox, countingBox });
+        enable(shown, { stepping, saveAndSlider, trackingBox, countingBox });
         enable(shown && fileTable->hasMask(videoFile), { shift });
         enable(true, { { ui->tv_result, ui->tv_file, ui->pb_videofile } });
         ui->pb_Import->setEnabled(importAllowed());
@@ -965,7 +836,7 @@ void MainWindow::nextFile()
     // openVideo hands the opening to the run, which refuses a video it
     // cannot process before any of its files is touched.
     ModeVideo(ModeProcess);
-    if (videoOpened) {
+    if (playback->isOpen()) {
         ClearResult();
         // The path, the properties and the row name the video in progress.
         showVideoProperties();
@@ -990,7 +861,7 @@ void MainWindow::nextFile()
 
 void MainWindow::processFrame()
 {
-    processed = videoOpened && run.videoOpen() ? reader.next() : nullptr;
+    processed = playback->isOpen() && run.videoOpen() ? reader.next() : nullptr;
     if (!processed) {
         // The video has run dry (or a count could not be written): its files
         // go in place together, or the earlier ones stay.
@@ -1039,7 +910,7 @@ void MainWindow::processFrame()
         if (ui->cb_hankview->isChecked())
             showTrajectory();
     }
-    position = run.position();
+    playback->setPosition(run.position());
 
     ++speedFrames;
     const qint64 elapsed = speedClock.nsecsElapsed();
@@ -1055,13 +926,12 @@ void MainWindow::stopReading()
 {
     if (!reader.isOpen())
         return;
+    cv::Mat shown;
     if (processed)
-        reader.colourOf(*processed, frame);
+        reader.colourOf(*processed, shown);
     processed = nullptr;
     reader.close();
-    // Playback reads on from the frame shown.
-    if (videoOpened && VideoFiles::openCapture(capture, videoFile))
-        capture.set(cv::CAP_PROP_POS_FRAMES, position + 1);
+    playback->resume(videoFile, shown);
 }
 
 void MainWindow::showTrajectory()
@@ -1115,7 +985,7 @@ void MainWindow::showProgress()
                        .arg(runVideoIndex)
                        .arg(runVideoCount)
                        .arg(QFileInfo(videoFile).fileName())
-                       .arg(position, 0, 'g', 6);
+                       .arg(playback->position(), 0, 'g', 6);
     if (speed > 0)
         text += tr(", %1 frames per second").arg(speed, 0, 'f', 1);
     progressLabel->setText(text);
@@ -1170,98 +1040,37 @@ void MainWindow::about()
 void MainWindow::on_pushButton_2_clicked()
 {
     const QStringList kinds { tr("jpg (*.jpg)"),
-        tr("Full frame, %1 x %2, once (*.jpg)").arg(frameWidth).arg(frameHeight) };
+        tr("Full frame, %1 x %2, once (*.jpg)")
+            .arg(playback->frameSize().width)
+            .arg(playback->frameSize().height) };
     int kind = 0;
     QString file = fileDialogs->saveImageName(tr("Save as..."), kinds, kind);
     // A name without an image suffix would match no image writer.
     if (!file.isEmpty() && !cv::haveImageWriter(QFile::encodeName(file).toStdString()))
         file += QStringLiteral(".jpg");
     if (kind == 1 && !file.isEmpty()) {
-        saveFullFrame(file);
+        playback->saveFullFrame(file);
         return;
     }
     // A cancelled dialog empties the target, which stops the saving.
-    saveImageFile = file;
-    if (!saveImageFile.isEmpty()) {
-        saveImage = true;
+    playback->saveShownTo(file);
+    if (!file.isEmpty())
         wake();
-    }
-}
-
-void MainWindow::saveFullFrame(const QString &file)
-{
-    if (frame.empty())
-        return;
-    frame.copyTo(picture);
-    zones.draw(picture);
-    std::vector<uchar> encoded;
-    QString reason;
-    try {
-        if (!cv::imencode(
-                QFileInfo(file).suffix().prepend(QLatin1Char('.')).toStdString(), picture, encoded))
-            reason = tr("the picture cannot be encoded");
-    } catch (const cv::Exception &e) {
-        reason = QString::fromStdString(e.msg);
-    }
-    QSaveFile out(file);
-    if (reason.isEmpty()) {
-        const auto size = static_cast<qint64>(encoded.size());
-        if (!out.open(QIODevice::WriteOnly)
-            || out.write(reinterpret_cast<const char *>(encoded.data()), size) != size
-            || !out.commit())
-            reason = out.errorString();
-    }
-    const QString name = QDir::toNativeSeparators(file);
-    if (!reason.isEmpty()) {
-        qCWarning(lcGui).noquote() << "Frame not saved to" << file << ":" << reason;
-        statusBar()->showMessage(tr("The picture could not be saved to %1: %2").arg(name, reason));
-        return;
-    }
-    statusBar()->showMessage(tr("Frame %1 saved to %2 (%3 x %4).")
-                                 .arg(position)
-                                 .arg(name)
-                                 .arg(frameWidth)
-                                 .arg(frameHeight));
 }
 
 void MainWindow::on_pb_movebox_clicked()
 {
-    if (!videoOpened || frame.empty())
-        return;
-    editState = 4;
-    enable(false,
-        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
-            ui->pb_cancelmask, ui->pb_movebox } });
-    updateProcessButton();
-    startEditing(ui->groupBox_5, QString());
+    zoneEditor->startShift();
 }
 
 void MainWindow::on_pb_savebox_clicked()
 {
-    // Only the boxes of the open video, shifted from a saved pair, are saved.
-    if (!videoOpened || frame.empty() || editState != 4)
-        return;
-    // In shift mode each save first takes over the shifted points.
-    zones.saveMask(videoFile);
-    zones.saveArea(videoFile);
-    checkSaved(true, true);
-    zones.setMode(0);
-    editState = 3;
-    fileTable->refresh();
-    endEditing();
-    enableEditButtons(false);
-    updateProcessButton();
+    zoneEditor->saveShift();
 }
 
 void MainWindow::on_pb_cancelbox_clicked()
 {
-    // Back in mode 0 the unshifted boxes are drawn again; the files were not touched.
-    zones.setMode(0);
-    zones.loadMask(videoFile);
-    endEditing();
-    editState = 3;
-    enableEditButtons(false);
-    updateProcessButton();
+    zoneEditor->cancelShift();
 }
 
 void MainWindow::showLogos()
@@ -1276,16 +1085,7 @@ void MainWindow::showLogos()
 
 void MainWindow::showPicture(cv::Mat &shown)
 {
-    zones.draw(shown);
-    imageView->showImage(shown, zoom, zoomX, zoomY, saveImage, saveImageFile);
-}
-
-void MainWindow::showFrame()
-{
-    if (frame.empty())
-        return;
-    frame.copyTo(picture);
-    showPicture(picture);
+    playback->showPicture(shown);
 }
 
 void MainWindow::loadResults()
@@ -1313,97 +1113,27 @@ void MainWindow::loadResults()
 
 bool MainWindow::openVideo(int startFrame)
 {
-    openFailure.clear();
-    const bool queued = videoCommand == NextFile;
-    if (queued) {
+    if (videoCommand == NextFile) {
         // The run opens a queued video itself, with its frame 90 read, and
         // refuses one it cannot process before touching any of its files.
-        if (!run.openNext(reader))
+        // A batch keeps the boxes that were current when it started.
+        if (!run.openNext(reader) || !playback->adopt(reader, run.startFrame(), startFrame))
             return false;
-    } else if (!VideoFiles::openCapture(capture, videoFile) || !capture.isOpened()) {
-        openFailure = tr("it cannot be opened as a video");
-        return false;
-    }
-    videoOpened = true;
-    // A batch keeps the boxes that were current when it started.
-    if (!queued) {
-        zones.loadArea(videoFile);
-        zones.loadMask(videoFile);
-    }
-    if (queued) {
-        frameHeight = reader.frameSize().height;
-        frameWidth = reader.frameSize().width;
-        fps = reader.fps();
-        endFrame = reader.frameCount() - endMargin;
     } else {
-        frameHeight = cutToInt(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
-        frameWidth = cutToInt(capture.get(cv::CAP_PROP_FRAME_WIDTH));
-        fps = capture.get(cv::CAP_PROP_FPS);
-        endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - endMargin;
-    }
-    startTime = startTimeFromFileName(videoFile);
-
-    geometry.setFromFrameSize(frameWidth, frameHeight);
-    zoom = false;
-    ui->gv_video->resize(geometry.displayWidth() + 2, geometry.displayHeight() + 2);
-    ui->gv_video->move(geometry.viewLeft(), geometry.viewTop());
-
-    if (queued) {
-        run.startFrame().copyTo(frame);
-    } else {
-        // A raw stream under an .mp4 name opens, but has no frame count to
-        // play or seek by.
-        openFailure = ProcessRun::noFrameCount(capture.get(cv::CAP_PROP_FRAME_COUNT));
-        if (!openFailure.isEmpty())
+        zoneEditor->loadSaved(videoFile);
+        if (!playback->open(videoFile, startFrame))
             return false;
-        if (!readPictureAt(startFrame)) {
-            openFailure = tr("it has no frame %1").arg(startFrame);
-            return false;
-        }
-        keepPicture();
     }
-    position = startFrame;
-    if (frame.empty()) {
-        openFailure = tr("it has no frame %1").arg(startFrame);
-        return false;
-    }
-    showFrame();
-    editState = 3;
+    zoneEditor->setIdle();
     return true;
 }
 
 void MainWindow::closeVideo()
 {
-    leaveEditing();
-    imageView->clear();
-    if (videoOpened)
-        capture.release();
+    zoneEditor->leave();
+    playback->close();
     processed = nullptr;
     reader.close();
-    videoOpened = false;
-    // The closed video's frame must not come back with the next redraw.
-    frame.release();
-}
-
-QDateTime MainWindow::startTimeFromFileName(const QString &path)
-{
-    return VideoFiles::startTimeFromFileName(path);
-}
-
-bool MainWindow::readPicture()
-{
-    return capture.read(picture) && !picture.empty();
-}
-
-bool MainWindow::readPictureAt(double index)
-{
-    capture.set(cv::CAP_PROP_POS_FRAMES, index);
-    return readPicture();
-}
-
-void MainWindow::keepPicture()
-{
-    picture.copyTo(frame);
 }
 
 void MainWindow::endStep()
@@ -1414,55 +1144,12 @@ void MainWindow::endStep()
 
 void MainWindow::restartPlaybackTimer()
 {
-    timer->start(playbackInterval(fps));
+    timer->start(playback->interval());
 }
 
 int MainWindow::playbackInterval(double fps)
 {
-    const double rate = std::isfinite(fps) && fps > 0 ? fps : defaultFps;
-    return cutToInt(500.0 / rate);
-}
-
-cv::Point MainWindow::toFrame(const QMouseEvent *e) const
-{
-    if (!zoom)
-        return cv::Point(geometry.toFrameX(e->x()), geometry.toFrameY(e->y()));
-    // The same window that the image view cuts out of the frame.
-    const cv::Rect window
-        = ImageGraphicsView::zoomWindow(cv::Size(frameWidth, frameHeight), zoomX, zoomY);
-    return cv::Point(e->x() + window.x, e->y() + window.y);
-}
-
-void MainWindow::enableEditButtons(bool withShiftEnd)
-{
-    enable(true,
-        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
-            ui->pb_cancelmask } });
-    // As when the video is opened: a shift needs both boxes saved, or its
-    // "Save" would write empty box files that mark the video ready.
-    const bool shift = videoOpened && fileTable->hasMask(videoFile);
-    ui->pb_movebox->setEnabled(shift);
-    if (withShiftEnd)
-        enable(shift, { { ui->pb_savebox, ui->pb_cancelbox } });
-}
-
-void MainWindow::checkSaved(bool area, bool mask)
-{
-    // The box files are written without a word on failure: read them back.
-    AreaContour saved;
-    saved.loadArea(videoFile);
-    saved.loadMask(videoFile);
-    const bool areaKept = zones.getMode() == 3 ? saved.getArea() == zones.getAreaShifted()
-                                               : saved.getArea() == zones.getArea();
-    const bool maskKept = zones.getMode() == 3 ? saved.getMask() == zones.getMaskShifted()
-                                               : saved.getMask() == zones.getMask();
-    if ((area && !areaKept) || (mask && !maskKept)) {
-        const QString text = tr("The boxes of %1 could not be saved in %2.")
-                                 .arg(QFileInfo(videoFile).fileName(),
-                                     QDir::toNativeSeparators(VideoFiles::exportDir(videoFile)));
-        qCWarning(lcGui).noquote() << text;
-        statusBar()->showMessage(text);
-    }
+    return Playback::interval(fps);
 }
 
 bool MainWindow::importAllowed() const
@@ -1472,9 +1159,9 @@ bool MainWindow::importAllowed() const
 
 QString MainWindow::processBlockReason() const
 {
-    if (!videoOpened || frame.empty())
+    if (!playback->hasFrame())
         return tr("Process is disabled: no video is open.");
-    if (editState == 1 || editState == 2 || editState == 4)
+    if (zoneEditor->editing())
         return tr("Process is disabled: a box is being edited; save or cancel it first.");
     if (!fileTable->hasMask(videoFile)) {
         AreaContour saved;
@@ -1506,15 +1193,16 @@ void MainWindow::updateProcessButton()
     ui->cb_process_conf->setEnabled(reason.isEmpty());
     ui->pb_algo->setToolTip(reason);
     // While a box is drawn the status bar says how; the tip says why.
-    processHint->setText(editing() ? QString() : reason);
+    processHint->setText(zoneEditor->editing() ? QString() : reason);
 }
 
 void MainWindow::showOpenFailure()
 {
-    const QString reason = openFailure.isEmpty() ? tr("it cannot be opened") : openFailure;
+    const QString reason
+        = playback->failure().isEmpty() ? tr("it cannot be opened") : playback->failure();
     closeVideo();
     const QString name = QFileInfo(videoFile).fileName();
-    imageView->showMessage(tr("%1 cannot be shown: %2.").arg(name, reason));
+    playback->showMessage(tr("%1 cannot be shown: %2.").arg(name, reason));
     statusBar()->showMessage(
         tr("%1 cannot be shown: %2.").arg(QDir::toNativeSeparators(videoFile), reason));
     qCWarning(lcGui).noquote() << "Cannot show" << videoFile << ":" << reason;
@@ -1522,46 +1210,8 @@ void MainWindow::showOpenFailure()
 
 void MainWindow::showVideoProperties()
 {
-    ui->hs_frame->setMaximum(cutToInt(endFrame));
-    ui->hs_frame->setMinimum(0);
-    ui->hs_frame->setValue(cutToInt(position));
-    ui->la_height->setText(QString::number(frameHeight));
-    ui->la_width->setText(QString::number(frameWidth));
-    ui->la_fps->setText(QString::number(fps, 'g', 6));
-    // The frame count; playback stops 5 frames short of it.
-    ui->la_frame->setText(QString::number(endFrame + endMargin, 'g', 6));
-    ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
-    // A long path is cut in the middle on screen and shown whole in the tip.
-    ui->la_file_selected->setToolTip(QDir::toNativeSeparators(videoFile));
-    ui->la_file_selected->setText(ui->la_file_selected->fontMetrics().elidedText(
-        videoFile, Qt::ElideMiddle, ui->la_file_selected->width()));
+    playback->showProperties(videoFile);
     showRecordingStart();
-}
-
-void MainWindow::setCrossCursor()
-{
-    if (crossCursor) {
-        QGuiApplication::changeOverrideCursor(QCursor(Qt::CrossCursor));
-    } else {
-        QGuiApplication::setOverrideCursor(QCursor(Qt::CrossCursor));
-        crossCursor = true;
-    }
-}
-
-void MainWindow::restoreCursor()
-{
-    if (!crossCursor)
-        return;
-    QGuiApplication::restoreOverrideCursor();
-    crossCursor = false;
-}
-
-void MainWindow::leaveEditing()
-{
-    restoreCursor();
-    // A shift or a half-drawn box belongs to the video being closed: the next
-    // video shows and saves its own boxes.
-    zones.setMode(0);
 }
 
 void MainWindow::fitTo(const QRect &available)
@@ -1602,64 +1252,12 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Escape && editing()) {
-        cancelEditing();
+    if (event->key() == Qt::Key_Escape && zoneEditor->editing()) {
+        zoneEditor->cancelEditing();
         event->accept();
         return;
     }
     QMainWindow::keyPressEvent(event);
-}
-
-bool MainWindow::editing() const
-{
-    return editState == 1 || editState == 2 || editState == 4;
-}
-
-bool MainWindow::dropEditing(const QString &action)
-{
-    if (!editing())
-        return true;
-    const QString box = editState == 1 ? tr("counting box")
-        : editState == 2               ? tr("tracking box")
-                                       : tr("shift of the boxes");
-    const QString question = tr("The %1 of %2 is not saved. Drop it and %3?")
-                                 .arg(box, QFileInfo(videoFile).fileName(), action);
-    if (!fileDialogs->question(this, tr("Unsaved box"), question))
-        return false;
-    cancelEditing();
-    return true;
-}
-
-void MainWindow::cancelEditing()
-{
-    if (editState == 1)
-        cancelarea();
-    else if (editState == 2)
-        cancelmask();
-    else if (editState == 4)
-        on_pb_cancelbox_clicked();
-}
-
-void MainWindow::startEditing(QWidget *group, const QString &box)
-{
-    editHint = box.isEmpty()
-        ? tr("Drag on the picture to shift both boxes, then \"Save\"; Escape cancels.")
-        : tr("Click the corners of the %1 on the picture, double-click to close it, then "
-             "\"Save\"; Escape cancels.")
-              .arg(box);
-    statusBar()->showMessage(editHint);
-    // On a small screen the form scrolls: its "Save" must be in view.
-    pageArea->ensureWidgetVisible(group);
-    wake();
-}
-
-void MainWindow::endEditing()
-{
-    restoreCursor();
-    if (!editHint.isEmpty() && statusBar()->currentMessage() == editHint)
-        statusBar()->clearMessage();
-    editHint.clear();
-    wake();
 }
 
 void MainWindow::orderTabs()
@@ -1709,7 +1307,7 @@ void MainWindow::addTips()
 
 void MainWindow::showRecordingStart()
 {
-    if (!videoOpened) {
+    if (!playback->isOpen()) {
         recordingLabel->clear();
         return;
     }
@@ -1731,6 +1329,7 @@ bool MainWindow::chooseBoxes(const QStringList &queue, QHash<QString, AreaContou
         AreaContour saved;
         saved.loadArea(path);
         saved.loadMask(path);
+        const AreaContour &zones = zoneEditor->zones();
         if (saved.getArea() != zones.getArea() || saved.getMask() != zones.getMask()) {
             found.insert(path, saved);
             differing << QFileInfo(path).fileName();

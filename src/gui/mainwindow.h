@@ -3,10 +3,7 @@
 #include <memory>
 
 #include <opencv2/core/mat.hpp>
-#include <opencv2/core/types.hpp>
-#include <opencv2/videoio.hpp>
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QMainWindow>
@@ -17,14 +14,14 @@
 #include <QVector>
 
 #include "areacontour.h"
-#include "displaygeometry.h"
 #include "framereader.h"
 #include "processrun.h"
 #include "result.h"
 #include "targetoverlay.h"
 
 class FileDialogProvider;
-class ImageGraphicsView;
+class Playback;
+class ZoneEditor;
 class QMouseEvent;
 class QPushButton;
 class ImageWindow;
@@ -144,21 +141,10 @@ private:
     // Redraws the paused picture once: the timer stops again after the tick,
     // so an idle window does no work.
     void wake();
-    // A box is being drawn or shifted and not saved.
-    bool editing() const;
-    // Asks before an unsaved box is dropped for `action`; true to go on.
-    bool dropEditing(const QString &action);
-    // Escape: drops the box being drawn or shifted, as its "Cancel".
-    void cancelEditing();
-    // A box is saved or cancelled: cursor and hint go, the picture is redrawn.
-    void endEditing();
-    // Tells how to draw a box, and brings its buttons into view.
-    void startEditing(QWidget *group, const QString &box);
     void orderTabs();
     void addTips();
     // Beside "Video properties": where the time stamps of the video come from.
     void showRecordingStart();
-    void saveFullFrame(const QString &file);
     // Asks how to count the queued videos whose saved boxes differ from
     // those of the open video; `own` gets their boxes when each is to be
     // counted with its own. False: cancelled.
@@ -166,16 +152,12 @@ private:
     // Draws the boxes into the picture and puts it in the video view as set by
     // the zoom and the "Save image" choice.
     void showPicture(cv::Mat &shown);
-    // Shows a copy of the stored frame; nothing while no frame is held.
-    void showFrame();
 
     void loadResults();
     // Hands the list and the totals of every event to the result table.
     void showResults();
     // The open video's files read again after the table was relisted.
     void reloadVideoFiles();
-    // Warns when the box files just written do not hold the saved boxes.
-    void checkSaved(bool area, bool mask);
     bool importAllowed() const;
     // Why "Process" cannot start now; empty when it can.
     QString processBlockReason() const;
@@ -186,32 +168,10 @@ private:
     void showVideoProperties();
     bool openVideo(int startFrame);
     void closeVideo();
-    static QDateTime startTimeFromFileName(const QString &path);
 
-    // Reads the next frame of the capture into `picture`.
-    bool readPicture();
-    // Moves the capture to `index`, then reads that frame into `picture`.
-    bool readPictureAt(double index);
-    // Keeps the picture just read as the current frame.
-    void keepPicture();
     // A step command is done: the tick goes on with the redraw of Pause.
     void endStep();
     void restartPlaybackTimer();
-
-    // Frame pixel under a position of the video view's viewport, through the
-    // display geometry or, while zoomed, the zoom window.
-    cv::Point toFrame(const QMouseEvent *e) const;
-    // Enables the six box buttons and the shift's "Start", with the shift's
-    // "Save" and "Cancel" too when withShiftEnd is set; the shift group only
-    // for a video whose two box files exist.
-    void enableEditButtons(bool withShiftEnd);
-    // The cross-hair is the application's override cursor while a box is
-    // drawn; at most one override of ours is ever on the stack.
-    void setCrossCursor();
-    void restoreCursor();
-    // Drops an edit in progress: the override cursor and a shift or drawing
-    // mode must not outlive the video they were started on.
-    void leaveEditing();
     // The queue of a run, from the file table as it is listed and the
     // choice of `cb_process_conf`.
     QStringList processQueue() const;
@@ -236,18 +196,15 @@ private:
     QString workingDir;
     QString lastDir; // kept in the setting currentPath; start of the directory dialog
     QString processStartFile; // the video current when processing started
-    bool videoOpened = false;
-    cv::VideoCapture capture; // viewing and playback
     // Processing: frames 91 on, decoded ahead on a thread of its own.
     FrameReader reader { 4, FrameReader::Direct, FrameReader::GreyOnly };
     const FrameReader::Frame *processed = nullptr; // the reader's, until its next frame
     QElapsedTimer shownClock; // a processed frame is shown at most every displayPeriod ms
-    ImageGraphicsView *imageView = nullptr;
-    AreaContour zones;
-    // The current frame, never drawn on; overwritten in place.
-    cv::Mat frame;
-    // The picture drawn on and shown: a frame just read or a copy of `frame`.
-    // A member so that ticks reuse its buffer.
+    // The video viewed, and the boxes edited on it.
+    Playback *playback = nullptr;
+    ZoneEditor *zoneEditor = nullptr;
+    // The processed frame drawn on and shown. A member so that ticks reuse
+    // its buffer.
     cv::Mat picture;
     // Created on the first processed frame with "Display trajectories" ticked.
     std::unique_ptr<ImageWindow> trajectoryWindow;
@@ -262,26 +219,10 @@ private:
     void addCountingChoice();
     TargetOverlay targetOverlay;
     QVector<Result> results;
-    bool zoom = false;
-    int zoomX = 0; // zoom centre in frame pixels
-    int zoomY = 0;
-    bool saveImage = false;
-    QString saveImageFile;
     Command videoCommand = Pause;
-    int editState = 0; // zone editing: 0 none, 1 counting box, 2 tracking box, 3 idle, 4 shift
-    int pressX = 0; // frame position of the last press on the video view
-    int pressY = 0;
-    bool crossCursor = false; // our override cursor is on the stack
     QTimer *timer = nullptr;
     TableViewFile *fileTable = nullptr;
     TableViewResult *resultTable = nullptr;
-    DisplayGeometry geometry;
-    int frameHeight = 0;
-    int frameWidth = 0;
-    double fps = 0;
-    double endFrame = 0; // reported frame count - endMargin: playback stops there
-    QDateTime startTime; // wall-clock time of the first frame
-    double position = 0; // index of the frame shown, a whole number
     std::unique_ptr<FileDialogProvider> fileDialogs;
 
     QPushButton *summaryButton = nullptr;
@@ -296,12 +237,10 @@ private:
     QScrollArea *pageArea = nullptr; // holds the form; scrolls on a small screen
     bool fitted = false; // fitTo done for the screen shown on
     QLabel *recordingLabel = nullptr;
-    QString editHint; // how to draw the box being drawn, in the status bar
 
     // Progress of a run in the status bar.
     QLabel *progressLabel = nullptr;
     QLabel *processHint = nullptr; // why "Process" is disabled
-    QString openFailure; // why the last openVideo failed
     int runSkipped = 0; // videos of the run skipped or failed
     // Totals of every event of the video, also those past the list's limit.
     int totalIn = 0;

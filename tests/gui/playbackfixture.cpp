@@ -297,8 +297,3 @@ void PlaybackFixture::setCommand(Command command)
         break;
     }
 }
-
-QDateTime PlaybackFixture::startTime() const
-{
-    return m_window->startTime;
-}

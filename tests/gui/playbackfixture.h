@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QColor>
-#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -76,12 +75,11 @@ protected:
     }
 
     // What no widget reaches yet: the frame timer, the modes entered by
-    // processing, the commands it sets, and the start time of the video.
+    // processing and the commands it sets.
     QTimer *frameTimer() const;
     void enterMode(MainWindow::statemode mode);
     enum class Command { Pause, ProcessFrame, NextFile };
     void setCommand(Command command);
-    QDateTime startTime() const;
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_videos;
