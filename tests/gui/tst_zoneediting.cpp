@@ -106,6 +106,8 @@ private slots:
     void shiftDrag();
     void enabling_data();
     void enabling();
+    void drawingFollowsTheState_data();
+    void drawingFollowsTheState();
     void maskColumnAfterBothBoxes();
     void closingEndsTheEdit();
     void destroyedWindowLeavesNoCursor();
@@ -560,6 +562,72 @@ void TestZoneEditing::enabling()
         QGuiApplication::restoreOverrideCursor();
         QVERIFY(!QGuiApplication::overrideCursor());
     }
+}
+
+void TestZoneEditing::drawingFollowsTheState_data()
+{
+    // Steps: a button's name, "click x y", "drag x y x y" with the left
+    // button, "escape"; points on the 320 x 240 view.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<ZoneEditor::State>("state");
+    QTest::addColumn<int>("mode"); // the boxes drawn: 0 saved, 1 / 2 one redrawn, 3 shifted
+
+    const QString drag = QStringLiteral("drag 200 200 220 220");
+    QTest::newRow("shift started")
+        << QStringList { "pb_movebox" } << ZoneEditor::State::Shifting << 0;
+    QTest::newRow("shift dragged")
+        << QStringList { "pb_movebox", drag } << ZoneEditor::State::Shifted << 3;
+    QTest::newRow("shift dragged twice")
+        << QStringList { "pb_movebox", drag, drag } << ZoneEditor::State::Shifted << 3;
+    QTest::newRow("shift dragged, Escape")
+        << QStringList { "pb_movebox", drag, "escape" } << ZoneEditor::State::Idle << 0;
+    QTest::newRow("shift dragged, saved")
+        << QStringList { "pb_movebox", drag, "pb_savebox" } << ZoneEditor::State::Idle << 0;
+    QTest::newRow("shift dragged, folder closed")
+        << QStringList { "pb_movebox", drag, "pb_videofile" } << ZoneEditor::State::None << 0;
+    // A drag only shifts during a shift.
+    QTest::newRow("drag while idle") << QStringList { drag } << ZoneEditor::State::Idle << 0;
+    QTest::newRow("drag while drawing")
+        << QStringList { "pb_cleararea", drag } << ZoneEditor::State::DrawingArea << 1;
+    QTest::newRow("counting box closed") << QStringList { "pb_cleararea", "click 20 20",
+        "click 200 20", "click 200 200", "double 20 200" }
+                                         << ZoneEditor::State::DrawingArea << 1;
+    QTest::newRow("tracking box, Escape")
+        << QStringList { "pb_clearmask", "click 20 20", "escape" } << ZoneEditor::State::Idle << 0;
+    QTest::newRow("tracking box, then shifted")
+        << QStringList { "pb_clearmask", "pb_cancelmask", "pb_movebox", drag }
+        << ZoneEditor::State::Shifted << 3;
+}
+
+void TestZoneEditing::drawingFollowsTheState()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(ZoneEditor::State, state);
+    QFETCH(int, mode);
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    createWindow();
+    QVERIFY(openVideo(video));
+
+    for (const QString &step : steps) {
+        const QStringList words = step.split(QLatin1Char(' '));
+        QVector<int> at;
+        for (int i = 1; i < words.size(); ++i)
+            at << words.at(i).toInt();
+        if (words.first() == QLatin1String("click"))
+            click(QPoint(at[0], at[1]));
+        else if (words.first() == QLatin1String("double"))
+            doubleClick(QPoint(at[0], at[1]));
+        else if (words.first() == QLatin1String("drag"))
+            drag(QPoint(at[0], at[1]), QPoint(at[2], at[3]), Qt::LeftButton);
+        else if (words.first() == QLatin1String("escape"))
+            QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        else
+            pushButton(step.toLatin1().constData());
+    }
+    QCOMPARE(m_window->zoneEditor->state(), state);
+    QCOMPARE(m_window->zoneEditor->zones().getMode(), mode);
 }
 
 void TestZoneEditing::maskColumnAfterBothBoxes()
