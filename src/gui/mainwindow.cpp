@@ -7,7 +7,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <QBoxLayout>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -21,20 +20,18 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
-#include <QScreen>
-#include <QScrollArea>
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTimer>
 #include <QVariant>
 
 #include "ui_mainwindow.h"
 
 #include "filedialogprovider.h"
+#include "formcontrols.h"
+#include "formpage.h"
 #include "graphicsviewmouse.h"
 #include "imagegraphicsview.h"
 #include "imagewindow.h"
@@ -62,8 +59,6 @@ static void initKestrinResources()
 
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");
-const QString saveTracksKey = QStringLiteral("saveTracks");
-const QString countingKey = QStringLiteral("countingMethod");
 
 // AddResult appends while the list holds at most this many records.
 constexpr int resultLimit = 2000;
@@ -91,14 +86,6 @@ void enable(bool enabled, std::initializer_list<Controls> groups)
             control->setEnabled(enabled);
     }
 }
-
-QPixmap logo(const QString &resource, int width, int height)
-{
-    const QPixmap pixmap(resource);
-    if (pixmap.isNull())
-        return pixmap;
-    return pixmap.scaled(width, height, Qt::KeepAspectRatio, Qt::FastTransformation);
-}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -109,18 +96,10 @@ MainWindow::MainWindow(QWidget *parent)
     initKestrinResources();
     ui->setupUi(this);
     // The form scrolls on a screen smaller than it (fitTo).
-    QWidget *page = takeCentralWidget();
-    page->setFixedSize(formWidth, formHeight - statusBar()->sizeHint().height());
-    pageArea = new QScrollArea(this);
-    pageArea->setObjectName(QStringLiteral("sa_page"));
-    pageArea->setFrameShape(QFrame::NoFrame);
-    pageArea->setWidget(page);
-    setCentralWidget(pageArea);
-    fitTo(QRect(QPoint(0, 0), QSize(formWidth, formHeight) + QSize(100, 100)));
+    page = new FormPage(this, QSize(formWidth, formHeight));
 
     ui->la_version->setText(tr("Version %1").arg(kestrin::version()));
     setWindowTitle(tr("Kestrin"));
-    showLogos();
 
     connect(ui->pb_videofile, &QPushButton::clicked, this, &MainWindow::set_filename_videofile);
     connect(ui->le_videofile, &QLineEdit::editingFinished, this,
@@ -167,7 +146,7 @@ MainWindow::MainWindow(QWidget *parent)
     fileTable = new TableViewFile(ui->tv_file, this, this);
     connect(fileTable, &TableViewFile::File_Row_Changed, this, &MainWindow::File_Row_Changed);
     playback = new Playback(*ui, statusBar(), this);
-    zoneEditor = new ZoneEditor(*ui, *playback, *fileTable, this, pageArea);
+    zoneEditor = new ZoneEditor(*ui, *playback, *fileTable, this, page->area());
     playback->setBoxes(&zoneEditor->zones());
     zoneEditor->setVideoSource([this] { return videoFile; });
     zoneEditor->setQuestion([this](const QString &title, const QString &text) {
@@ -180,22 +159,20 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&run.insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
 
-    addResultControls();
-    addCountingChoice();
-
-    progressLabel = new QLabel(this);
-    progressLabel->setObjectName(QStringLiteral("la_progress"));
-    statusBar()->addPermanentWidget(progressLabel);
-    processHint = new QLabel(this);
-    processHint->setObjectName(QStringLiteral("la_process_hint"));
-    statusBar()->addPermanentWidget(processHint);
+    controls = new FormControls(*ui, this, page->area());
+    cbCounting = controls->counting();
+    saveTracksBox = controls->saveTracks();
+    summaryButton = controls->summary();
+    reviewButton = controls->review();
+    progressLabel = controls->progress();
+    processHint = controls->processHint();
+    connect(summaryButton, &QPushButton::clicked, this, &MainWindow::showSummary);
+    connect(reviewButton, &QPushButton::clicked, this, &MainWindow::showReview);
     fileTable->setConfirmation([this](const QString &question) {
         return fileDialogs->question(this, tr("Delete"), question);
     });
 
     ui->stackedWidget->setCurrentWidget(ui->admin_page);
-    addTips();
-    orderTabs();
     updateProcessButton();
 
     lastDir = SettingsStore::open()->value(currentPathKey).toString();
@@ -211,61 +188,6 @@ MainWindow::~MainWindow()
     // for one): from now on no child may reach a slot of this window.
     for (QObject *child : findChildren<QObject *>())
         disconnect(child, nullptr, this, nullptr);
-}
-
-void MainWindow::addCountingChoice()
-{
-    QWidget *beside = ui->cb_process_conf;
-    cbCounting = new QComboBox(beside->parentWidget());
-    cbCounting->setObjectName(QStringLiteral("cb_counting"));
-    cbCounting->addItem(tr("Counting: classic"), CountingMethod::kindName(CountingMethod::Classic));
-    cbCounting->addItem(tr("Counting: robust"), CountingMethod::kindName(CountingMethod::Robust));
-    cbCounting->setToolTip(tr("classic: the counting method Kestrin has always used.\n"
-                              "robust: no identity swaps between insects passing close, no "
-                              "counts from insects hovering on the line, entries and exits "
-                              "judged from the whole approach."));
-    const int saved = cbCounting->findData(SettingsStore::open()->value(countingKey).toString());
-    cbCounting->setCurrentIndex(std::max(saved, 0));
-    connect(cbCounting, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-        [this] { SettingsStore::open()->setValue(countingKey, cbCounting->currentData()); });
-
-    // In a layout, right after the processing choice; on a fixed form, in
-    // the right half of its place.
-    QBoxLayout *row = nullptr;
-    if (QLayout *top = beside->parentWidget()->layout()) {
-        QList<QLayout *> layouts { top };
-        while (!layouts.isEmpty() && !row) {
-            QLayout *layout = layouts.takeFirst();
-            auto *box = qobject_cast<QBoxLayout *>(layout);
-            if (box && box->indexOf(beside) >= 0)
-                row = box;
-            for (int i = 0; i < layout->count(); ++i) {
-                if (QLayout *inner = layout->itemAt(i)->layout())
-                    layouts.append(inner);
-            }
-        }
-    }
-    if (row) {
-        row->insertWidget(row->indexOf(beside) + 1, cbCounting);
-    } else {
-        // Up to 4 px short of the button that follows on the form, each
-        // choice wide enough for its longest item.
-        const QRect place = beside->geometry();
-        const int room = ui->pushButton_2->x() - 4 - place.x() - 4;
-        const int first = beside->sizeHint().width();
-        const int width = std::max(first + (room - first - cbCounting->sizeHint().width()) / 2, 0);
-        beside->setGeometry(place.x(), place.y(), width, place.height());
-        cbCounting->setGeometry(place.x() + width + 4, place.y(), room - width, place.height());
-    }
-    cbCounting->setEnabled(beside->isEnabled());
-    beside->installEventFilter(this);
-}
-
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (cbCounting && watched == ui->cb_process_conf && event->type() == QEvent::EnabledChange)
-        cbCounting->setEnabled(ui->cb_process_conf->isEnabled());
-    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
@@ -298,29 +220,6 @@ void MainWindow::filename_videofile_change()
         statusBar()->showMessage(recovered.join(QStringLiteral("; ")));
     if (summaryWindow)
         summaryWindow->setFolder(workingDir);
-}
-
-void MainWindow::addResultControls()
-{
-    summaryButton = new QPushButton(tr("Summary"), ui->admin_page);
-    summaryButton->setObjectName(QStringLiteral("pb_summary"));
-    summaryButton->setGeometry(170, 610, 75, 23);
-    connect(summaryButton, &QPushButton::clicked, this, &MainWindow::showSummary);
-    reviewButton = new QPushButton(tr("Review"), ui->admin_page);
-    reviewButton->setObjectName(QStringLiteral("pb_review"));
-    reviewButton->setGeometry(190, 638, 60, 23);
-    reviewButton->setToolTip(tr("Confirm or reject each event of the video shown"));
-    connect(reviewButton, &QPushButton::clicked, this, &MainWindow::showReview);
-
-    saveTracksBox = new QCheckBox(tr("Save tracks"), ui->admin_page);
-    saveTracksBox->setObjectName(QStringLiteral("cb_savetracks"));
-    saveTracksBox->setGeometry(60, 640, 130, 20);
-    saveTracksBox->setToolTip(
-        tr("Also write each processed video's tracks to exportCSV/<name>_tracks.csv, from the "
-           "next \"Process\" on"));
-    saveTracksBox->setChecked(SettingsStore::open()->value(saveTracksKey, false).toBool());
-    connect(saveTracksBox, &QCheckBox::toggled, this,
-        [](bool on) { SettingsStore::open()->setValue(saveTracksKey, on); });
 }
 
 void MainWindow::showSummary()
@@ -714,7 +613,7 @@ void MainWindow::ModeVideo(statemode mode)
         enable(false, { processing, { ui->tv_result } });
         zoneEditor->reset();
         ui->la_mouse->clear();
-        showRecordingStart();
+        controls->showRecordingStart(QString());
         ClearResult();
         updateProcessButton();
         break;
@@ -1073,16 +972,6 @@ void MainWindow::on_pb_cancelbox_clicked()
     zoneEditor->cancelShift();
 }
 
-void MainWindow::showLogos()
-{
-    const QPixmap maker = logo(QStringLiteral(":/img/logo_tolvane_521x77.png"), 240, 40);
-    if (!maker.isNull())
-        ui->la_imgkrn->setPixmap(maker);
-    const QPixmap partner = logo(QStringLiteral(":/img/logo_qorel.png"), 122, 48);
-    if (!partner.isNull())
-        ui->la_imgqorel->setPixmap(partner);
-}
-
 void MainWindow::showPicture(cv::Mat &shown)
 {
     playback->showPicture(shown);
@@ -1211,42 +1100,17 @@ void MainWindow::showOpenFailure()
 void MainWindow::showVideoProperties()
 {
     playback->showProperties(videoFile);
-    showRecordingStart();
+    controls->showRecordingStart(videoFile);
 }
 
 void MainWindow::fitTo(const QRect &available)
 {
-    const QSize form(formWidth, formHeight);
-    // Room for the title bar and borders a window manager adds.
-    const QSize decoration(10, 40);
-    const QSize room = (available.size() - decoration).expandedTo(QSize(320, 240));
-    if (room.width() >= form.width() && room.height() >= form.height()) {
-        setMinimumSize(form);
-        setMaximumSize(form);
-        pageArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        pageArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        resize(form);
-        return;
-    }
-    // A smaller window whose form scrolls: every control can be reached.
-    // Where the height allows, one scroll bar does not bring the other.
-    pageArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    pageArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, pageArea);
-    const QSize withBars = form + QSize(bar, bar);
-    setMinimumSize(QSize(320, 240));
-    setMaximumSize(withBars);
-    resize(withBars.boundedTo(room));
-    move(available.topLeft());
+    page->fitTo(available);
 }
 
 void MainWindow::showEvent(QShowEvent *event)
 {
-    if (!fitted) {
-        fitted = true;
-        if (const QScreen *shownOn = screen())
-            fitTo(shownOn->availableGeometry());
-    }
+    page->fitOnFirstShow(screen());
     QMainWindow::showEvent(event);
 }
 
@@ -1258,64 +1122,6 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
         return;
     }
     QMainWindow::keyPressEvent(event);
-}
-
-void MainWindow::orderTabs()
-{
-    // Top to bottom, left to right, as the form is read.
-    const QList<QWidget *> order { ui->le_videofile, ui->pb_videofile, ui->pb_Import,
-        ui->cb_hankview, ui->tv_file, ui->hs_frame, ui->cb_process_conf, cbCounting.data(),
-        ui->pushButton_2, ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
-        ui->pb_fast_forward, ui->pb_slow_forward, ui->pb_algo, summaryButton, saveTracksBox,
-        ui->pb_about, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
-        ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox,
-        ui->tv_result, ui->te_error };
-    for (int i = 1; i < order.size(); ++i)
-        setTabOrder(order.at(i - 1), order.at(i));
-    // The picture is worked with the mouse; Tab passes it by.
-    ui->gv_video->setFocusPolicy(Qt::NoFocus);
-    pageArea->setFocusPolicy(Qt::NoFocus);
-    ui->tv_result->setTabKeyNavigation(false);
-    ui->te_error->setTabChangesFocus(true);
-}
-
-void MainWindow::addTips()
-{
-    ui->pb_Import->setToolTip(tr("Bring videos from another folder into the working directory: "
-                                 ".mp4 and .avi are copied, raw .h264 streams wrapped into .mp4"));
-    ui->pb_videofile->setToolTip(tr("Choose the working directory: the folder of the videos"));
-    ui->cb_hankview->setToolTip(tr("While processing, show the tracks of the video in progress "
-                                   "and their density in a window of their own"));
-    const QString draw = tr("Draw the %1: click its corners on the picture, double-click to "
-                            "close it, then \"Save\". Escape cancels.");
-    ui->pb_cleararea->setToolTip(draw.arg(tr("counting box (two points make a line)")));
-    ui->pb_clearmask->setToolTip(draw.arg(tr("tracking box, where insects are followed")));
-    ui->pb_movebox->setToolTip(tr("Shift both boxes together by dragging on the picture"));
-    ui->pushButton_2->setToolTip(
-        tr("Save the picture as shown (and every later one), or the full frame once"));
-
-    recordingLabel = new QLabel(ui->admin_page);
-    recordingLabel->setObjectName(QStringLiteral("la_recording"));
-    const QRect table = ui->tv_file->geometry();
-    recordingLabel->setGeometry(table.left() + 2, table.bottom() + 3, table.width() - 2, 16);
-    const QString rule = tr("A video named video_yyyyMMdd_hhmm_NN.mp4 carries its recording "
-                            "start, and its counts are stamped from it; any other video is "
-                            "stamped with the time of processing.");
-    recordingLabel->setToolTip(rule);
-    ui->groupBox_4->setToolTip(rule);
-}
-
-void MainWindow::showRecordingStart()
-{
-    if (!playback->isOpen()) {
-        recordingLabel->clear();
-        return;
-    }
-    const QDateTime start = VideoFiles::namedRecordingStart(videoFile);
-    // Short enough for the room under the table; the tip gives the rule.
-    recordingLabel->setText(start.isValid()
-            ? tr("Recording start: %1").arg(start.toString(QStringLiteral("yyyy-MM-dd hh:mm")))
-            : tr("Stamped at the time of processing"));
 }
 
 bool MainWindow::chooseBoxes(const QStringList &queue, QHash<QString, AreaContour> &own)

@@ -20,6 +20,8 @@
 #include "targetoverlay.h"
 
 class FileDialogProvider;
+class FormControls;
+class FormPage;
 class Playback;
 class ZoneEditor;
 class QMouseEvent;
@@ -27,7 +29,6 @@ class QPushButton;
 class ImageWindow;
 class QCloseEvent;
 class QKeyEvent;
-class QScrollArea;
 class QShowEvent;
 class QCheckBox;
 class QComboBox;
@@ -112,8 +113,6 @@ protected:
     // Closing mid-run stops the run between two frames and takes the
     // trajectory window along, so that the program can end.
     void closeEvent(QCloseEvent *event) override;
-    // Keeps the counting choice enabled exactly when the processing choice is.
-    bool eventFilter(QObject *watched, QEvent *event) override;
     // The window follows the screen it is put on (see fitTo).
     void showEvent(QShowEvent *event) override;
 
@@ -137,14 +136,9 @@ private:
         NextFile
     };
 
-    void showLogos();
     // Redraws the paused picture once: the timer stops again after the tick,
     // so an idle window does no work.
     void wake();
-    void orderTabs();
-    void addTips();
-    // Beside "Video properties": where the time stamps of the video come from.
-    void showRecordingStart();
     // Asks how to count the queued videos whose saved boxes differ from
     // those of the open video; `own` gets their boxes when each is to be
     // counted with its own. False: cancelled.
@@ -184,9 +178,6 @@ private:
     void stopReading();
     void showTrajectory();
     void showProgress();
-    // The "Summary" button and the "Save tracks" box, added to the form's
-    // free space.
-    void addResultControls();
     void showSummary();
     // Files of the video just done that could not be written.
     void reportWriteErrors();
@@ -215,8 +206,7 @@ private:
     // and queue of the videos still to process.
     ProcessRun run;
     // "Counting: classic / robust", beside `cb_process_conf`; remembered.
-    QPointer<QComboBox> cbCounting;
-    void addCountingChoice();
+    QComboBox *cbCounting = nullptr;
     TargetOverlay targetOverlay;
     QVector<Result> results;
     Command videoCommand = Pause;
@@ -234,9 +224,8 @@ private:
     void showReview();
     // Marks the listed events with the review's decisions.
     void markReviewed();
-    QScrollArea *pageArea = nullptr; // holds the form; scrolls on a small screen
-    bool fitted = false; // fitTo done for the screen shown on
-    QLabel *recordingLabel = nullptr;
+    FormPage *page = nullptr; // holds the form; scrolls on a small screen
+    FormControls *controls = nullptr; // the controls made in code
 
     // Progress of a run in the status bar.
     QLabel *progressLabel = nullptr;
