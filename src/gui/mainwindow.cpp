@@ -1,6 +1,5 @@
 #include "mainwindow.h"
 
-#include <algorithm>
 #include <initializer_list>
 #include <limits>
 
@@ -21,7 +20,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -33,21 +31,19 @@
 #include "formcontrols.h"
 #include "formpage.h"
 #include "graphicsviewmouse.h"
-#include "imagegraphicsview.h"
 #include "imagewindow.h"
 #include "importwindow.h"
 #include "logging.h"
-#include "outputset.h"
 #include "playback.h"
 #include "resultfile.h"
 #include "reviewwindow.h"
-#include "settingsstore.h"
 #include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "version.h"
 #include "videofiles.h"
 #include "videoreview.h"
+#include "workingfolder.h"
 #include "zoneeditor.h"
 
 // The resources are compiled into a static library: register them explicitly.
@@ -58,7 +54,6 @@ static void initKestrinResources()
 }
 
 namespace {
-const QString currentPathKey = QStringLiteral("currentPath");
 
 // AddResult appends while the list holds at most this many records.
 constexpr int resultLimit = 2000;
@@ -175,9 +170,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->stackedWidget->setCurrentWidget(ui->admin_page);
     updateProcessButton();
 
-    lastDir = SettingsStore::open()->value(currentPathKey).toString();
-    workingDir = lastDir;
-    ui->le_videofile->setText(workingDir);
+    folder = new WorkingFolder(ui->le_videofile, *fileTable, statusBar(), this);
     filename_videofile_change();
 }
 
@@ -197,45 +190,26 @@ void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
 
 void MainWindow::filename_videofile_change()
 {
-    // A run killed while it renamed a video's files left them half
-    // replaced: finished before the table says what is done.
-    QStringList recovered;
-    if (!workingDir.isEmpty() && QFileInfo(workingDir).isDir())
-        recovered = OutputSet::recover(workingDir);
-    for (const QString &line : recovered)
-        qCWarning(lcGui).noquote() << line;
-    fileTable->setDirectory(workingDir);
-    ui->pb_Import->setEnabled(importAllowed());
-    // Whatever was said about the previous folder is no longer true.
-    statusBar()->clearMessage();
-    if (workingDir.isEmpty())
-        statusBar()->showMessage(tr("Choose a working directory with \"...\"."));
-    else if (!QFileInfo(workingDir).isDir())
-        statusBar()->showMessage(tr("The working directory %1 does not exist.")
-                                     .arg(QDir::toNativeSeparators(workingDir)));
-    else if (fileTable->filePath(0).isEmpty())
-        statusBar()->showMessage(
-            tr("%1 holds no .mp4 video.").arg(QDir::toNativeSeparators(workingDir)));
-    else if (!recovered.isEmpty())
-        statusBar()->showMessage(recovered.join(QStringLiteral("; ")));
+    folder->relist();
+    ui->pb_Import->setEnabled(folder->usable());
     if (summaryWindow)
-        summaryWindow->setFolder(workingDir);
+        summaryWindow->setFolder(folder->path());
 }
 
 void MainWindow::showSummary()
 {
-    if (!QFileInfo(workingDir).isDir()) {
-        statusBar()->showMessage(workingDir.isEmpty()
+    if (!folder->usable()) {
+        statusBar()->showMessage(folder->path().isEmpty()
                 ? tr("Choose a working directory with \"...\" first.")
                 : tr("The working directory %1 does not exist.")
-                      .arg(QDir::toNativeSeparators(workingDir)));
+                      .arg(QDir::toNativeSeparators(folder->path())));
         return;
     }
     if (!summaryWindow) {
         summaryWindow = new SummaryWindow(this);
         summaryWindow->setAttribute(Qt::WA_DeleteOnClose);
     }
-    summaryWindow->setFolder(workingDir);
+    summaryWindow->setFolder(folder->path());
     summaryWindow->show();
     summaryWindow->raise();
     summaryWindow->activateWindow();
@@ -291,15 +265,12 @@ void MainWindow::set_filename_videofile()
 {
     // A cancelled dialog, or a box kept, leaves the open video and the table
     // as they were.
-    const QString chosen = fileDialogs->existingDirectory(lastDir);
+    const QString chosen = fileDialogs->existingDirectory(folder->path());
     if (chosen.isEmpty()
         || !zoneEditor->dropEditing(tr("open the folder %1").arg(QDir::toNativeSeparators(chosen))))
         return;
     ModeVideo(ModeClosed);
-    workingDir = chosen;
-    lastDir = workingDir;
-    SettingsStore::open()->setValue(currentPathKey, lastDir);
-    ui->le_videofile->setText(workingDir);
+    folder->choose(chosen);
     filename_videofile_change();
 }
 
@@ -661,7 +632,7 @@ void MainWindow::ModeVideo(statemode mode)
         enable(shown, { stepping, saveAndSlider, trackingBox, countingBox });
         enable(shown && fileTable->hasMask(videoFile), { shift });
         enable(true, { { ui->tv_result, ui->tv_file, ui->pb_videofile } });
-        ui->pb_Import->setEnabled(importAllowed());
+        ui->pb_Import->setEnabled(folder->usable());
         ui->pb_algo->setText(tr("Process"));
         // The caption follows the command, as everywhere else Pause is set:
         // a run started while playing would otherwise come back reading "Pause".
@@ -912,15 +883,15 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::Import()
 {
     // Without a working directory the videos would land in "/".
-    if (!importAllowed())
+    if (!folder->usable())
         return;
     {
         // A chain still running when the dialog closes carries on by itself.
-        ImportWindow dialog(workingDir);
+        ImportWindow dialog(folder->path());
         dialog.setDialogs(fileDialogs.get());
         dialog.exec();
     }
-    fileTable->setDirectory(workingDir);
+    fileTable->setDirectory(folder->path());
 }
 
 void MainWindow::about()
@@ -1039,11 +1010,6 @@ void MainWindow::restartPlaybackTimer()
 int MainWindow::playbackInterval(double fps)
 {
     return Playback::interval(fps);
-}
-
-bool MainWindow::importAllowed() const
-{
-    return !workingDir.isEmpty() && QFileInfo(workingDir).isDir();
 }
 
 QString MainWindow::processBlockReason() const

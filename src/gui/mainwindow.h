@@ -38,6 +38,7 @@ class SummaryWindow;
 class ReviewWindow;
 class TableViewFile;
 class TableViewResult;
+class WorkingFolder;
 
 namespace Ui {
 class MainWindow;
@@ -152,7 +153,6 @@ private:
     void showResults();
     // The open video's files read again after the table was relisted.
     void reloadVideoFiles();
-    bool importAllowed() const;
     // Why "Process" cannot start now; empty when it can.
     QString processBlockReason() const;
     // Enables "Process" or says, in its tip and the status bar, why not.
@@ -184,8 +184,7 @@ private:
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
-    QString workingDir;
-    QString lastDir; // kept in the setting currentPath; start of the directory dialog
+    WorkingFolder *folder = nullptr;
     QString processStartFile; // the video current when processing started
     // Processing: frames 91 on, decoded ahead on a thread of its own.
     FrameReader reader { 4, FrameReader::Direct, FrameReader::GreyOnly };
