@@ -393,32 +393,32 @@ void MainWindow::sendMouseMoveVideo(QMouseEvent *e)
 
 void MainWindow::cleararea()
 {
-    zoneEditor->clearArea();
+    zoneEditor->clearBox(ZoneEditor::Box::Counting);
 }
 
 void MainWindow::savearea()
 {
-    zoneEditor->saveArea();
+    zoneEditor->saveBox(ZoneEditor::Box::Counting);
 }
 
 void MainWindow::cancelarea()
 {
-    zoneEditor->cancelArea();
+    zoneEditor->cancelBox(ZoneEditor::Box::Counting);
 }
 
 void MainWindow::clearmask()
 {
-    zoneEditor->clearMask();
+    zoneEditor->clearBox(ZoneEditor::Box::Tracking);
 }
 
 void MainWindow::savemask()
 {
-    zoneEditor->saveMask();
+    zoneEditor->saveBox(ZoneEditor::Box::Tracking);
 }
 
 void MainWindow::cancelmask()
 {
-    zoneEditor->cancelMask();
+    zoneEditor->cancelBox(ZoneEditor::Box::Tracking);
 }
 
 void MainWindow::algo()

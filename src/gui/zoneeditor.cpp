@@ -116,83 +116,64 @@ void ZoneEditor::leave()
     setState(current == State::None ? State::None : State::Idle);
 }
 
-void ZoneEditor::clearArea()
+void ZoneEditor::clearBox(Box box)
 {
-    setState(State::DrawingArea);
-    boxes.clearArea();
+    const bool area = box == Box::Counting;
+    setState(area ? State::DrawingArea : State::DrawingMask);
+    if (area)
+        boxes.clearArea();
+    else
+        boxes.clearMask();
     setCrossCursor();
+    // The other box and the shift wait until this one is saved or cancelled.
     enable(false,
-        { ui.pb_cleararea, ui.pb_clearmask, ui.pb_savemask, ui.pb_cancelmask, ui.pb_movebox,
-            ui.pb_savebox, ui.pb_cancelbox });
-    startEditing(ui.groupBox, tr("counting box"));
+        { area ? ui.pb_cleararea : ui.pb_clearmask, area ? ui.pb_clearmask : ui.pb_cleararea,
+            area ? ui.pb_savemask : ui.pb_savearea, area ? ui.pb_cancelmask : ui.pb_cancelarea,
+            ui.pb_movebox, ui.pb_savebox, ui.pb_cancelbox });
+    startEditing(area ? ui.groupBox : ui.groupBox_2, boxName(box));
 }
 
-void ZoneEditor::saveArea()
+void ZoneEditor::saveBox(Box box)
 {
     if (!frameShown())
         return;
-    if (!TableViewFile::usableBox(boxes.getArea(), TableViewFile::minAreaPoints)) {
+    const bool area = box == Box::Counting;
+    const int needed = area ? TableViewFile::minAreaPoints : TableViewFile::minMaskPoints;
+    if (!TableViewFile::usableBox(area ? boxes.getArea() : boxes.getMask(), needed)) {
         // Still drawing: the user can add the missing points or cancel.
         window->statusBar()->showMessage(
-            tr("The counting box needs at least %1 different points; it was not saved.")
-                .arg(TableViewFile::minAreaPoints));
+            tr("The %1 needs at least %2 different points; it was not saved.")
+                .arg(boxName(box))
+                .arg(needed));
         return;
     }
     setState(State::Idle);
-    boxes.saveArea(video());
-    checkSaved(true, false);
+    if (area)
+        boxes.saveArea(video());
+    else
+        boxes.saveMask(video());
+    checkSaved(area, !area);
     endEditing();
     files.refresh();
     enableButtons(true);
     emit changed();
 }
 
-void ZoneEditor::cancelArea()
+void ZoneEditor::cancelBox(Box box)
 {
     setState(State::Idle);
-    boxes.loadArea(video());
+    if (box == Box::Counting)
+        boxes.loadArea(video());
+    else
+        boxes.loadMask(video());
     endEditing();
     enableButtons(true);
     emit changed();
 }
 
-void ZoneEditor::clearMask()
+QString ZoneEditor::boxName(Box box)
 {
-    setState(State::DrawingMask);
-    boxes.clearMask();
-    setCrossCursor();
-    enable(false,
-        { ui.pb_clearmask, ui.pb_cleararea, ui.pb_savearea, ui.pb_cancelarea, ui.pb_movebox,
-            ui.pb_savebox, ui.pb_cancelbox });
-    startEditing(ui.groupBox_2, tr("tracking box"));
-}
-
-void ZoneEditor::saveMask()
-{
-    if (!frameShown())
-        return;
-    if (!TableViewFile::usableBox(boxes.getMask(), TableViewFile::minMaskPoints)) {
-        window->statusBar()->showMessage(
-            tr("The tracking box needs at least %1 different points; it was not saved.")
-                .arg(TableViewFile::minMaskPoints));
-        return;
-    }
-    setState(State::Idle);
-    boxes.saveMask(video());
-    checkSaved(false, true);
-    endEditing();
-    files.refresh();
-    enableButtons(true);
-    emit changed();
-}
-
-void ZoneEditor::cancelMask()
-{
-    setState(State::Idle);
-    boxes.loadMask(video());
-    endEditing();
-    enableButtons(true);
-    emit changed();
+    return box == Box::Counting ? tr("counting box") : tr("tracking box");
 }
 
 void ZoneEditor::startShift()
@@ -276,8 +257,8 @@ bool ZoneEditor::dropEditing(const QString &action)
 {
     if (!editing())
         return true;
-    const QString box = current == State::DrawingArea ? tr("counting box")
-        : current == State::DrawingMask               ? tr("tracking box")
+    const QString box = current == State::DrawingArea ? boxName(Box::Counting)
+        : current == State::DrawingMask               ? boxName(Box::Tracking)
                                                       : tr("shift of the boxes");
     const QString question = tr("The %1 of %2 is not saved. Drop it and %3?")
                                  .arg(box, QFileInfo(video()).fileName(), action);
@@ -290,9 +271,9 @@ bool ZoneEditor::dropEditing(const QString &action)
 void ZoneEditor::cancelEditing()
 {
     if (current == State::DrawingArea)
-        cancelArea();
+        cancelBox(Box::Counting);
     else if (current == State::DrawingMask)
-        cancelMask();
+        cancelBox(Box::Tracking);
     else if (current == State::Shifting || current == State::Shifted)
         cancelShift();
 }

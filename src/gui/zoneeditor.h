@@ -69,13 +69,14 @@ public:
     // mode must not outlive the video they were started on.
     void leave();
 
+    // The counting box (the area, where insects are counted) or the tracking
+    // box (the mask, where they are followed).
+    enum class Box { Counting, Tracking };
+
     // The buttons of the two boxes and of the shift.
-    void clearArea();
-    void saveArea();
-    void cancelArea();
-    void clearMask();
-    void saveMask();
-    void cancelMask();
+    void clearBox(Box box);
+    void saveBox(Box box);
+    void cancelBox(Box box);
     void startShift();
     void saveShift();
     void cancelShift();
@@ -102,6 +103,7 @@ signals:
     void changed();
 
 private:
+    static QString boxName(Box box);
     void setState(State state);
     bool frameShown() const;
     // Tells how to draw a box, and brings its buttons into view.
