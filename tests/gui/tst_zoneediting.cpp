@@ -119,6 +119,8 @@ private slots:
     void editingKeepsTheFrame_data();
     void editingKeepsTheFrame();
     void failedSaveIsSaid();
+    void tooFewPointsSaid_data();
+    void tooFewPointsSaid();
     void unsavedBoxAsksFirst_data();
     void unsavedBoxAsksFirst();
     void tabLeavesTheTable();
@@ -958,6 +960,37 @@ void TestZoneEditing::failedSaveIsSaid()
         qPrintable(said));
     QCOMPARE(
         child<QTableView>("tv_file")->model()->index(0, 1).data().toString(), QStringLiteral("N"));
+}
+
+void TestZoneEditing::tooFewPointsSaid_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("clicks");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("counting box, no point")
+        << "area" << 0 << "The counting box needs at least 2 different points; it was not saved.";
+    QTest::newRow("tracking box, two points")
+        << "mask" << 2 << "The tracking box needs at least 3 different points; it was not saved.";
+}
+
+void TestZoneEditing::tooFewPointsSaid()
+{
+    QFETCH(QString, box);
+    QFETCH(int, clicks);
+    QFETCH(QString, said);
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    createWindow();
+    QVERIFY(openVideo(video));
+    pushButton(box == QLatin1String("area") ? "pb_cleararea" : "pb_clearmask");
+    for (int i = 0; i < clicks; ++i)
+        click(QPoint(20 + 100 * i, 20));
+    pushButton(box == QLatin1String("area") ? "pb_savearea" : "pb_savemask");
+    QCOMPARE(m_window->statusBar()->currentMessage(), said);
+    // Still drawing: the missing points can be added.
+    QVERIFY(m_window->zoneEditor->editing());
+    QVERIFY(
+        !QFile::exists(boxFile(video, box == QLatin1String("area") ? "_area.krn" : "_mask.krn")));
 }
 
 void TestZoneEditing::unsavedBoxAsksFirst_data()
