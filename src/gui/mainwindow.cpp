@@ -3,7 +3,6 @@
 #include <initializer_list>
 #include <limits>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <QCheckBox>
@@ -11,7 +10,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QKeyEvent>
@@ -909,22 +907,7 @@ void MainWindow::about()
 
 void MainWindow::on_pushButton_2_clicked()
 {
-    const QStringList kinds { tr("jpg (*.jpg)"),
-        tr("Full frame, %1 x %2, once (*.jpg)")
-            .arg(playback->frameSize().width)
-            .arg(playback->frameSize().height) };
-    int kind = 0;
-    QString file = fileDialogs->saveImageName(tr("Save as..."), kinds, kind);
-    // A name without an image suffix would match no image writer.
-    if (!file.isEmpty() && !cv::haveImageWriter(QFile::encodeName(file).toStdString()))
-        file += QStringLiteral(".jpg");
-    if (kind == 1 && !file.isEmpty()) {
-        playback->saveFullFrame(file);
-        return;
-    }
-    // A cancelled dialog empties the target, which stops the saving.
-    playback->saveShownTo(file);
-    if (!file.isEmpty())
+    if (playback->askSaving(*fileDialogs))
         wake();
 }
 

@@ -8,6 +8,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGraphicsView>
 #include <QLabel>
@@ -15,10 +16,12 @@
 #include <QSaveFile>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStringList>
 
 #include "ui_mainwindow.h"
 
 #include "areacontour.h"
+#include "filedialogprovider.h"
 #include "framereader.h"
 #include "imagegraphicsview.h"
 #include "logging.h"
@@ -279,12 +282,25 @@ void Playback::setZoom(bool on, const cv::Point &at)
     centre = at;
 }
 
-void Playback::saveShownTo(const QString &file)
+bool Playback::askSaving(FileDialogProvider &dialogs)
 {
-    // An empty target stops the saving.
+    const QStringList kinds { tr("jpg (*.jpg)"),
+        tr("Full frame, %1 x %2, once (*.jpg)").arg(frameWidth).arg(frameHeight) };
+    int kind = 0;
+    QString file = dialogs.saveImageName(tr("Save as..."), kinds, kind);
+    // A name without an image suffix would match no image writer.
+    if (!file.isEmpty() && !cv::haveImageWriter(QFile::encodeName(file).toStdString()))
+        file += QStringLiteral(".jpg");
+    if (kind == 1 && !file.isEmpty()) {
+        saveFullFrame(file);
+        return false;
+    }
+    // A cancelled dialog empties the target, which stops the saving.
     saveImageFile = file;
-    if (!saveImageFile.isEmpty())
-        saveImage = true;
+    if (saveImageFile.isEmpty())
+        return false;
+    saveImage = true;
+    return true;
 }
 
 void Playback::saveFullFrame(const QString &file)

@@ -10,6 +10,7 @@
 #include "displaygeometry.h"
 
 class AreaContour;
+class FileDialogProvider;
 class FrameReader;
 class ImageGraphicsView;
 class QPoint;
@@ -101,14 +102,17 @@ public:
     cv::Point zoomCentre() const { return centre; }
     void setZoom(bool on, const cv::Point &at);
 
-    // Every picture from now on is also saved to `file`; empty stops it.
-    void saveShownTo(const QString &file);
+    // "Save image": asks where to, then saves the current frame with its
+    // boxes, full size, once, or every picture shown from now on; true for
+    // the latter. A cancelled dialog stops the saving.
+    bool askSaving(FileDialogProvider &dialogs);
     QString savedTo() const { return saveImageFile; }
-    // Saves the current frame with its boxes, full size, once.
-    void saveFullFrame(const QString &file);
 
 private:
     friend class TestMainWindow;
+
+    // Saves the current frame with its boxes, full size, once.
+    void saveFullFrame(const QString &file);
 
     // Reads the next frame of the capture into `picture`.
     bool readPicture();
