@@ -1,10 +1,11 @@
 #pragma once
 
+#include <QComboBox>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QCheckBox;
-class QComboBox;
 class QEvent;
 class QLabel;
 class QMainWindow;
@@ -59,7 +60,8 @@ private:
     Ui::MainWindow &ui;
     QMainWindow *window;
     QScrollArea *page;
-    QComboBox *countingChoice = nullptr;
+    // Read by the filter while the form is taken down.
+    QPointer<QComboBox> countingChoice;
     QCheckBox *saveTracksBox = nullptr; // kept in the setting saveTracks
     QPushButton *summaryButton = nullptr;
     QPushButton *reviewButton = nullptr;

@@ -48,6 +48,9 @@ class MainWindow;
 // view, the list of counts, and the controls of playback, processing and zone
 // editing. All frame reading happens on the ticks of one timer: buttons and
 // table selections only set the command that the next tick carries out.
+// Its slots hand the work to its parts: Playback shows the video, ZoneEditor
+// edits the boxes, WorkingFolder keeps the directory, FormControls and
+// FormPage make what the form leaves out.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
