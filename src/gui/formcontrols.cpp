@@ -129,13 +129,16 @@ void FormControls::addCountingChoice()
         countingChoice->setGeometry(place.x() + width + 4, place.y(), room - width, place.height());
     }
     countingChoice->setEnabled(beside->isEnabled());
+    processChoice = beside;
     beside->installEventFilter(this);
 }
 
 bool FormControls::eventFilter(QObject *watched, QEvent *event)
 {
-    if (countingChoice && watched == ui.cb_process_conf && event->type() == QEvent::EnabledChange)
-        countingChoice->setEnabled(ui.cb_process_conf->isEnabled());
+    // The form may be gone already while the window is taken down: only the
+    // watched widget itself is read.
+    if (countingChoice && watched == processChoice && event->type() == QEvent::EnabledChange)
+        countingChoice->setEnabled(static_cast<QWidget *>(watched)->isEnabled());
     return QObject::eventFilter(watched, event);
 }
 

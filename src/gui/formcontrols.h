@@ -62,6 +62,7 @@ private:
     QScrollArea *page;
     // Read by the filter while the form is taken down.
     QPointer<QComboBox> countingChoice;
+    const QObject *processChoice = nullptr; // watched for its enabled state
     QCheckBox *saveTracksBox = nullptr; // kept in the setting saveTracks
     QPushButton *summaryButton = nullptr;
     QPushButton *reviewButton = nullptr;
