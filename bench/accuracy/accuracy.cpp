@@ -35,12 +35,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include "eventmatcher.h"
 #include "logging.h"
-#include "processrun.h"
-#include "realclip.h"
-#include "resultfile.h"
-#include "scenecatalog.h"
+#include "run/processrun.h"
+#include "scenes/eventmatcher.h"
+#include "scenes/realclip.h"
+#include "scenes/scenecatalog.h"
+#include "zones/resultfile.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 
 #include <QString>
 
-#include "areacontour.h"
+#include "zones/areacontour.h"
 
 namespace {
 

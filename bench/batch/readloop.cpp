@@ -16,16 +16,16 @@
 
 #include <QString>
 
-#include "framereader.h"
-#include "processrun.h"
-#include "videofiles.h"
+#include "run/processrun.h"
+#include "video/framereader.h"
+#include "zones/videofiles.h"
 
 namespace {
 
 long captureLoop(const QString &path)
 {
     cv::VideoCapture capture;
-    if (!VideoFiles::openCapture(capture, path))
+    if (!FrameReader::openCapture(capture, path))
         return -1;
     cv::Mat frame;
     long frames = 0;

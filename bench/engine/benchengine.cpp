@@ -21,14 +21,15 @@
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
-#include "areacontour.h"
-#include "countingmethod.h"
-#include "insectdetect.h"
+#include "imgproc/countingmethod.h"
+#include "imgproc/insectdetect.h"
+#include "imgproc/munkres.h"
+#include "imgproc/mvtdetector.h"
+#include "imgproc/targetpool.h"
+#include "imgproc/tracker.h"
 #include "logging.h"
-#include "munkres.h"
-#include "mvtdetector.h"
-#include "targetpool.h"
-#include "tracker.h"
+#include "zones/areacontour.h"
+#include "zones/resultfile.h"
 
 namespace {
 
@@ -185,11 +186,15 @@ void benchCounting(CountingMethod::Kind kind, int blobs, int frames, bool atLine
     zones.computeAreaSegments(kFrameSize, 0);
     QTemporaryDir dir;
     CountingMethod::Step step;
-    step.zones = &zones;
-    step.videoPath = dir.filePath(QStringLiteral("bench.mp4"));
+    step.countingBox = zones.getArea();
+    zones.getAreaSegments(step.countingSegments);
+    step.trackingBox = zones.getMask();
     step.fps = 90;
     step.startTime = QDateTime::currentDateTime();
     InsectDetect recorder;
+    recorder.setEventSink(
+        [countFile = dir.filePath(QStringLiteral("bench.csv"))](
+            const Result &event) { return ResultFile::append(countFile, event); });
 
     std::unique_ptr<CountingMethod> method = CountingMethod::create(kind);
     method->reset(zones.createMask(kFrameSize, 0));

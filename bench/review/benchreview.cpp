@@ -29,10 +29,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
 #include "reviewmodel.h"
 #include "reviewwindow.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/videofiles.h"
 
 namespace {
 

@@ -28,9 +28,9 @@ extern "C" {
 #include <QByteArray>
 #include <QtGlobal>
 
-#include "greyconverter.h"
-#include "simdpaths.h"
-#include "yuvconverter.h"
+#include "video/greyconverter.h"
+#include "video/simdpaths.h"
+#include "video/yuvconverter.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <QTimer>
 
 #include "mainwindow.h"
-#include "processrun.h"
+#include "run/processrun.h"
 #include "settingsstore.h"
 
 int main(int argc, char *argv[])

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "activitybins.h"
-#include "processrun.h"
+#include "report/activitybins.h"
+#include "run/processrun.h"
 
 // The command line of kestrin-batch:
 //   kestrin-batch [--mode one|all|unprocessed] [--counting classic|robust] [--jobs N]

@@ -13,13 +13,13 @@
 #include <QHash>
 #include <QTemporaryDir>
 
-#include "activitybins.h"
 #include "batchprogress.h"
 #include "jobpool.h"
-#include "processrun.h"
+#include "report/activitybins.h"
+#include "report/summaryreport.h"
+#include "run/processrun.h"
 #include "stopsignal.h"
-#include "summaryreport.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 #include "zonesnapshot.h"
 #include <unistd.h>
 

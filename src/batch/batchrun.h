@@ -5,11 +5,11 @@
 #include <QString>
 #include <QStringList>
 
-#include "areacontour.h"
 #include "batchoptions.h"
-#include "foldersummary.h"
-#include "framereader.h"
-#include "processrun.h"
+#include "report/foldersummary.h"
+#include "run/processrun.h"
+#include "video/framereader.h"
+#include "zones/areacontour.h"
 
 // What kestrin-batch does with a parsed command line: checks VIDEO and its
 // boxes before any file is touched, queues the videos as the window's

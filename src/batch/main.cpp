@@ -14,8 +14,8 @@
 
 #include "batchoptions.h"
 #include "batchrun.h"
-#include "demofolder.h"
 #include "logging.h"
+#include "scenes/demofolder.h"
 #include "version.h"
 
 namespace {

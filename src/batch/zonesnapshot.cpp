@@ -5,8 +5,8 @@
 #include <QFile>
 #include <QList>
 
-#include "areacontour.h"
-#include "safefile.h"
+#include "zones/areacontour.h"
+#include "zones/safefile.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <QSettings>
 
-#include "demofolder.h"
 #include "logging.h"
+#include "scenes/demofolder.h"
 
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");

@@ -18,9 +18,9 @@
 
 #include "ui_mainwindow.h"
 
-#include "countingmethod.h"
+#include "imgproc/countingmethod.h"
 #include "settingsstore.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 namespace {
 const QString saveTracksKey = QStringLiteral("saveTracks");

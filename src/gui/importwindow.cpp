@@ -14,7 +14,7 @@
 #include "logging.h"
 #include "process_import.h"
 #include "settingsstore.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 namespace {
 

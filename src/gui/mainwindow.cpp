@@ -33,16 +33,16 @@
 #include "importwindow.h"
 #include "logging.h"
 #include "playback.h"
-#include "resultfile.h"
 #include "reviewwindow.h"
 #include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "version.h"
-#include "videofiles.h"
-#include "videoreview.h"
 #include "workingfolder.h"
 #include "zoneeditor.h"
+#include "zones/resultfile.h"
+#include "zones/videofiles.h"
+#include "zones/videoreview.h"
 
 // The resources are compiled into a static library: register them explicitly.
 // Q_INIT_RESOURCE must be used outside any namespace.

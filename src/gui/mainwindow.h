@@ -13,11 +13,11 @@
 #include <QStringList>
 #include <QVector>
 
-#include "areacontour.h"
-#include "framereader.h"
-#include "processrun.h"
-#include "result.h"
-#include "targetoverlay.h"
+#include "imgproc/result.h"
+#include "imgproc/targetoverlay.h"
+#include "run/processrun.h"
+#include "video/framereader.h"
+#include "zones/areacontour.h"
 
 class FileDialogProvider;
 class FormControls;

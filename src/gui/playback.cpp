@@ -20,13 +20,13 @@
 
 #include "ui_mainwindow.h"
 
-#include "areacontour.h"
 #include "filedialogprovider.h"
-#include "framereader.h"
 #include "imagegraphicsview.h"
 #include "logging.h"
-#include "processrun.h"
-#include "videofiles.h"
+#include "run/processrun.h"
+#include "video/framereader.h"
+#include "zones/areacontour.h"
+#include "zones/videofiles.h"
 
 namespace {
 constexpr double defaultFps = 25.0;

@@ -10,7 +10,7 @@
 #include <QStandardPaths>
 
 #include "logging.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 namespace {
 

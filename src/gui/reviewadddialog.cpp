@@ -13,7 +13,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QImage>
 
-#include "result.h"
+#include "imgproc/result.h"
 
 class QComboBox;
 class QDialogButtonBox;

@@ -3,7 +3,7 @@
 #include <QColor>
 #include <QStyledItemDelegate>
 
-#include "reviewfile.h"
+#include "zones/reviewfile.h"
 
 // Paints a review tile: the clip's current frame scaled up into a square,
 // a frame in the colour of the decision, and the event's description below.

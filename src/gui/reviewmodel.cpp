@@ -8,9 +8,9 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "areacontour.h"
-#include "runrecord.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/runrecord.h"
+#include "zones/videofiles.h"
 
 namespace {
 

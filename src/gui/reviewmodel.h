@@ -11,8 +11,8 @@
 #include <QString>
 #include <QVector>
 
-#include "clipdecoder.h"
-#include "videoreview.h"
+#include "video/clipdecoder.h"
+#include "zones/videoreview.h"
 
 // The events under review as a list of tiles: every event of the videos'
 // count files (or of a sample of them) and the events the user added, each

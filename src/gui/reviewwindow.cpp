@@ -17,13 +17,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "clipdecoder.h"
 #include "logging.h"
+#include "report/reviewsample.h"
 #include "reviewadddialog.h"
 #include "reviewdelegate.h"
 #include "reviewmodel.h"
-#include "reviewsample.h"
-#include "videofiles.h"
+#include "video/clipdecoder.h"
+#include "zones/videofiles.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QVector>
 #include <QWidget>
 
-#include "reviewfile.h"
+#include "zones/reviewfile.h"
 
 class ClipDecoder;
 class QComboBox;

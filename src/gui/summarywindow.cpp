@@ -19,10 +19,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "activitychart.h"
 #include "logging.h"
-#include "summaryreport.h"
-#include "videofiles.h"
+#include "report/activitychart.h"
+#include "report/summaryreport.h"
+#include "zones/videofiles.h"
 
 namespace {
 // Changes of a running process come in bursts: one refresh per burst.

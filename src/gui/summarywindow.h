@@ -2,8 +2,8 @@
 
 #include <QWidget>
 
-#include "activitybins.h"
-#include "foldersummary.h"
+#include "report/activitybins.h"
+#include "report/foldersummary.h"
 
 class QCheckBox;
 class QComboBox;

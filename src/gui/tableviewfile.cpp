@@ -13,9 +13,9 @@
 #include <QStandardItemModel>
 #include <QTableView>
 
-#include "areacontour.h"
 #include "logging.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/videofiles.h"
 
 namespace {
 constexpr int fileColumn = 0;

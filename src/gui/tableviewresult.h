@@ -4,8 +4,8 @@
 #include <QPointer>
 #include <QVector>
 
-#include "result.h"
-#include "reviewfile.h"
+#include "imgproc/result.h"
+#include "zones/reviewfile.h"
 
 class QModelIndex;
 class QStandardItemModel;

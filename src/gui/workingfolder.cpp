@@ -9,9 +9,9 @@
 #include <QVariant>
 
 #include "logging.h"
-#include "outputset.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
+#include "zones/outputset.h"
 
 namespace {
 const QString currentPathKey = QStringLiteral("currentPath");

@@ -18,7 +18,7 @@
 #include "logging.h"
 #include "playback.h"
 #include "tableviewfile.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 namespace {
 void enable(bool enabled, std::initializer_list<QWidget *> controls)

@@ -7,7 +7,7 @@
 #include <QObject>
 #include <QString>
 
-#include "areacontour.h"
+#include "zones/areacontour.h"
 
 class Playback;
 class QMainWindow;

@@ -13,8 +13,9 @@
 #include <QTest>
 
 #include "insectscene.h"
+#include "scenes/groundtruthscene.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <spawn.h>
@@ -375,7 +376,7 @@ QString TestBatchFaults::addVideo(const QString &name, const QString &recording)
     const QString path = work() + QLatin1Char('/') + name;
     if (!QDir().mkpath(QFileInfo(path).path()) || !QFile::copy(recording, path))
         return QString();
-    insectscene::saveBoxes(path, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(path, crossingLine, insectscene::wholeFrame());
     return path;
 }
 
@@ -435,7 +436,7 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
         small = std::make_unique<SmallFileSystem>(exportDir);
         if (!small->isMounted())
             QSKIP("this machine does not let the test mount a file system");
-        insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+        GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
         writeEarlierFiles(video);
         // Room for the lock and the counts, not for the trajectory image.
         if (fault == QLatin1String("full"))
@@ -868,7 +869,7 @@ void TestBatchFaults::jobsKeepTheBoxesReadAtTheStart()
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(VideoFiles::partialResultFile(videos[0]))
             || QFile::exists(VideoFiles::partialResultFile(videos[1])),
         60000);
-    insectscene::saveBoxes(videos[0], { { 300, 60 }, { 300, 180 } }, { { 5, 5 }, { 10, 5 } });
+    GroundTruthScene::saveBoxes(videos[0], { { 300, 60 }, { 300, 180 } }, { { 5, 5 }, { 10, 5 } });
     const Outcome batch = parent.release();
 
     QCOMPARE(batch.status, 0);

@@ -12,9 +12,10 @@
 
 #include "batchprocess.h"
 #include "insectscene.h"
-#include "runrecord.h"
+#include "scenes/groundtruthscene.h"
 #include "testvideo.h"
-#include "videofiles.h"
+#include "zones/runrecord.h"
+#include "zones/videofiles.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ void TestBatchVideoEnd::initTestCase()
 
     for (const QString &name :
         { QStringLiteral("whole"), QStringLiteral("truncated"), QStringLiteral("resized") })
-        insectscene::saveBoxes(dir.filePath(name + QStringLiteral(".mp4")),
+        GroundTruthScene::saveBoxes(dir.filePath(name + QStringLiteral(".mp4")),
             { { 160, 20 }, { 160, 220 } }, insectscene::wholeFrame());
 }
 

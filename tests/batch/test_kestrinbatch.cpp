@@ -12,13 +12,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
 #include "batchprocess.h"
-#include "demofolder.h"
 #include "insectscene.h"
-#include "processrun.h"
+#include "run/processrun.h"
+#include "scenes/demofolder.h"
+#include "scenes/groundtruthscene.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/videofiles.h"
 #include <unistd.h>
 
 namespace {
@@ -109,7 +110,7 @@ void TestKestrinBatch::countsTheCrossingLikeTheWindow()
 {
     const QString video = copyCrossing(QStringLiteral("video_20160512_1000_01.mp4"));
     QVERIFY(!video.isEmpty());
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
 
     const Outcome batch = runBatch({ QStringLiteral("--quiet"), video });
     QCOMPARE(batch.status, 0);
@@ -146,7 +147,7 @@ void TestKestrinBatch::countsTheEntryIntoTheBox()
 {
     const QString video = copyCrossing(QStringLiteral("box.mp4"));
     QVERIFY(!video.isEmpty());
-    insectscene::saveBoxes(
+    GroundTruthScene::saveBoxes(
         video, { { 200, 60 }, { 300, 60 }, { 300, 180 }, { 200, 180 } }, insectscene::wholeFrame());
 
     const Outcome batch
@@ -180,7 +181,7 @@ void TestKestrinBatch::modesQueueTheRightVideos()
     QVERIFY(QFile::link(work() + QStringLiteral("/a.mp4"), work() + QStringLiteral("/link.mp4")));
     QVERIFY(QDir(work()).mkdir(QStringLiteral("folder.mp4")));
     const QString video = work() + QStringLiteral("/c.mp4");
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
     const QByteArray earlier = header + "5;6;7;1;0;earlier\n";
     QVERIFY(testfiles::write(VideoFiles::resultFile(work() + QStringLiteral("/b.mp4")), earlier));
 
@@ -246,7 +247,7 @@ void TestKestrinBatch::errorsTouchNothing()
     const QString video = work() + QStringLiteral("/video.mp4");
     const QString other = copyCrossing(QStringLiteral("other.mp4"));
     QVERIFY(!other.isEmpty());
-    insectscene::saveBoxes(other, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(other, crossingLine, insectscene::wholeFrame());
     QStringList arguments { QStringLiteral("--mode"), QStringLiteral("all"), video };
 
     if (kind == QLatin1String("folder")) {
@@ -267,7 +268,7 @@ void TestKestrinBatch::errorsTouchNothing()
         // Not even the exportCSV folder of this one.
         QVERIFY(QDir(work() + QStringLiteral("/exportCSV")).removeRecursively());
     } else if (kind != QLatin1String("missing") && kind != QLatin1String("folder")) {
-        insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+        GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
     }
     if (kind == QLatin1String("no area"))
         QVERIFY(QFile::remove(VideoFiles::areaFile(video)));
@@ -312,7 +313,7 @@ void TestKestrinBatch::smallTrackingBoxOnlyWarns()
 {
     const QString video = copyCrossing(QStringLiteral("video_20160512_1000_01.mp4"));
     QVERIFY(!video.isEmpty());
-    insectscene::saveBoxes(video, crossingLine, { { 5, 5 }, { 315, 235 } });
+    GroundTruthScene::saveBoxes(video, crossingLine, { { 5, 5 }, { 315, 235 } });
 
     const Outcome batch = runBatch({ QStringLiteral("--quiet"), video });
     QCOMPARE(batch.status, 0);
@@ -329,7 +330,7 @@ void TestKestrinBatch::unusableQueuedVideosAreSkipped()
 {
     const QString video = copyCrossing(QStringLiteral("good.mp4"));
     QVERIFY(!video.isEmpty());
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
     const QString broken = work() + QStringLiteral("/broken.mp4");
     const QString shortVideo = work() + QStringLiteral("/short.mp4");
     const QString small = work() + QStringLiteral("/small.mp4");
@@ -378,7 +379,7 @@ void TestKestrinBatch::jobsGiveTheFilesOfOneVideoRuns()
         for (const QString &name : names) {
             const QString path = folder + QLatin1Char('/') + name;
             QVERIFY(QFile::copy(crossing, path));
-            insectscene::saveBoxes(path, crossingLine, insectscene::wholeFrame());
+            GroundTruthScene::saveBoxes(path, crossingLine, insectscene::wholeFrame());
         }
     }
 
@@ -421,9 +422,9 @@ void TestKestrinBatch::boxesOfTheQueuedVideos()
 
     const QString a = copyCrossing(QStringLiteral("a.mp4"));
     const QString b = copyCrossing(QStringLiteral("b.mp4"));
-    insectscene::saveBoxes(a, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(a, crossingLine, insectscene::wholeFrame());
     // A line the disc never reaches.
-    insectscene::saveBoxes(b, { { 300, 60 }, { 300, 180 } }, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(b, { { 300, 60 }, { 300, 180 } }, insectscene::wholeFrame());
     const Outcome batch = runBatch(
         QStringList { QStringLiteral("--quiet"), QStringLiteral("--mode"), QStringLiteral("all") }
         + options + QStringList { a });
@@ -441,7 +442,7 @@ void TestKestrinBatch::noVideoLeftIsNoError()
 {
     const QString video = copyCrossing(QStringLiteral("done.mp4"));
     QVERIFY(!video.isEmpty());
-    insectscene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
     QVERIFY(testfiles::write(VideoFiles::resultFile(video), header));
     const std::map<QString, QByteArray> before = snapshot(work());
 
@@ -464,7 +465,7 @@ void TestKestrinBatch::shardsGiveTheFilesOfJobs()
         for (const QString &name : names)
             QVERIFY(QFile::copy(crossing, folder + QLatin1Char('/') + name));
         // VIDEO's boxes serve every video of the folder.
-        insectscene::saveBoxes(
+        GroundTruthScene::saveBoxes(
             folder + QLatin1Char('/') + names[2], crossingLine, insectscene::wholeFrame());
     }
 

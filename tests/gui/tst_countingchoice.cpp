@@ -11,13 +11,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
-#include "groundtruthscene.h"
 #include "mainwindow.h"
-#include "processrun.h"
+#include "run/processrun.h"
+#include "scenes/groundtruthscene.h"
 #include "settingsstore.h"
 #include "testfiles.h"
 #include "windowdriver.h"
+#include "zones/areacontour.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "demofolder.h"
 #include "firststart.h"
+#include "scenes/demofolder.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 class TestFirstStart : public QObject
 {

@@ -35,14 +35,16 @@
 #include "insectscene.h"
 #include "mainwindow.h"
 #include "playback.h"
-#include "runrecord.h"
+#include "scenes/groundtruthscene.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
 #include "testfiles.h"
 #include "testvideo.h"
-#include "videofiles.h"
+#include "video/framereader.h"
 #include "windowdriver.h"
 #include "zoneeditor.h"
+#include "zones/runrecord.h"
+#include "zones/videofiles.h"
 
 namespace {
 
@@ -317,7 +319,7 @@ void TestProcessing::oneFile()
 {
     const QString video = addVideo(QStringLiteral("crossing.mp4"), nameA);
     const QString other = addVideo(QStringLiteral("crossing.mp4"), nameB);
-    insectscene::saveBoxes(video, countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(video, countingLine, trackingBox);
     // A count file from an earlier run, with a record that must go.
     QVERIFY(testfiles::write(
         VideoFiles::resultFile(video), header + "5;1;2;1;0;2015-06-12_09:30:00\n"));
@@ -381,7 +383,7 @@ void TestProcessing::unprocessedOnly()
             { nameA, nameB, nameC });
     QCOMPARE(videos.size(), 3);
     for (const QString &video : videos)
-        insectscene::saveBoxes(video, countingLine, trackingBox);
+        GroundTruthScene::saveBoxes(video, countingLine, trackingBox);
     const QByteArray earlier = header + "7;1;2;0;1;2015-06-12_10:00:00\n";
     QVERIFY(testfiles::write(VideoFiles::resultFile(videos[1]), earlier));
     createWindow();
@@ -424,7 +426,7 @@ void TestProcessing::cancelInTheMiddle()
     const QStringList videos = addInTableOrder(
         { QStringLiteral("crossing.mp4"), QStringLiteral("crossing.mp4") }, { nameA, nameB });
     QCOMPARE(videos.size(), 2);
-    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(videos[0], countingLine, trackingBox);
     createWindow();
     QVERIFY(openVideo(videos[0]));
     QVERIFY(startProcessing(2));
@@ -474,7 +476,7 @@ void TestProcessing::cancelInTheMiddle()
 void TestProcessing::failedWriteIsShown()
 {
     const QString video = addVideo(QStringLiteral("crossing.mp4"), nameA);
-    insectscene::saveBoxes(video, countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(video, countingLine, trackingBox);
     QVERIFY(testfiles::write(VideoFiles::trajectoryImageFile(video), "earlier image"));
     // The count file's name is taken by a folder: the video cannot complete.
     QVERIFY(QDir().mkpath(VideoFiles::resultFile(video)));
@@ -510,7 +512,7 @@ void TestProcessing::resultLimit()
     QFETCH(int, before);
     QFETCH(QString, expected);
     const QString video = addVideo(QStringLiteral("pair.mp4"), nameA);
-    insectscene::saveBoxes(video, countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(video, countingLine, trackingBox);
     createWindow();
     QVERIFY(openVideo(video));
     QVERIFY(startProcessing(1));
@@ -554,7 +556,7 @@ void TestProcessing::tracksCarryOver()
         { QStringLiteral("before.mp4"), QStringLiteral("after.mp4") }, { nameA, nameB });
     QCOMPARE(videos.size(), 2);
     for (const QString &video : videos)
-        insectscene::saveBoxes(video, countingLine, trackingBox);
+        GroundTruthScene::saveBoxes(video, countingLine, trackingBox);
     createWindow();
 
     // Alone, "after" starts with an empty reference: its insect is first
@@ -587,7 +589,7 @@ void TestProcessing::unusableVideosAreSkipped()
     QCOMPARE(videos.size(), 3);
     const QString broken = m_work->filePath(QStringLiteral("broken.mp4"));
     QVERIFY(testfiles::write(broken, QByteArray(4096, 'x')));
-    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(videos[0], countingLine, trackingBox);
     createWindow();
     QVERIFY(openVideo(videos[0]));
     QVERIFY(startProcessing(2));
@@ -638,11 +640,11 @@ void TestProcessing::cancelInTheSecondVideo()
     const QStringList videos = addInTableOrder(
         { QStringLiteral("crossing.mp4"), QStringLiteral("crossing.mp4") }, { nameA, nameB });
     QCOMPARE(videos.size(), 2);
-    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(videos[0], countingLine, trackingBox);
     const std::vector<cv::Point> ownLine { { 40, 100 }, { 200, 100 } };
     const std::vector<cv::Point> ownBox { { 20, 40 }, { 300, 40 }, { 160, 220 } };
     if (ownBoxes)
-        insectscene::saveBoxes(videos[1], ownLine, ownBox);
+        GroundTruthScene::saveBoxes(videos[1], ownLine, ownBox);
     const QByteArray firstArea = testfiles::read(VideoFiles::areaFile(videos[0]));
     createWindow();
     QVERIFY(openVideo(videos[0]));
@@ -696,7 +698,7 @@ void TestProcessing::closingMidRun()
     const QStringList videos = addInTableOrder(
         { QStringLiteral("pair.mp4"), QStringLiteral("pair.mp4") }, { nameA, nameB });
     QCOMPARE(videos.size(), 2);
-    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(videos[0], countingLine, trackingBox);
     createWindow();
     QVERIFY(openVideo(videos[0]));
     child<QCheckBox>("cb_hankview")->setChecked(true);
@@ -758,7 +760,7 @@ void TestProcessing::sameFilesAsTheBatchProgram()
         { QStringLiteral("pair.mp4"), QStringLiteral("before.mp4"), QStringLiteral("after.mp4") },
         { nameA, nameB, nameC });
     QCOMPARE(videos.size(), 3);
-    insectscene::saveBoxes(videos[0], countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(videos[0], countingLine, trackingBox);
     createWindow();
     QVERIFY(openVideo(videos[0]));
     QVERIFY(startProcessing(mode));
@@ -805,7 +807,7 @@ void TestProcessing::sameFilesAsTheBatchProgram()
 void TestProcessing::playbackAfterCancel()
 {
     const QString video = addVideo(QStringLiteral("crossing.mp4"), QStringLiteral("a.mp4"));
-    insectscene::saveBoxes(video, countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(video, countingLine, trackingBox);
     createWindow();
     QVERIFY(openVideo(video));
     QVERIFY(startProcessing(1));
@@ -819,7 +821,7 @@ void TestProcessing::playbackAfterCancel()
         QVERIFY2(m_window->findChild<QWidget *>(QLatin1String(name))->updatesEnabled(), name);
 
     cv::VideoCapture capture;
-    QVERIFY(VideoFiles::openCapture(capture, video));
+    QVERIFY(FrameReader::openCapture(capture, video));
     capture.set(cv::CAP_PROP_POS_FRAMES, 100);
     cv::Mat expected;
     QVERIFY(capture.read(expected));
@@ -850,7 +852,7 @@ void TestProcessing::videoThatEndsEarly()
     const QByteArray bytes = testfiles::read(whole);
     const QString video = m_work->filePath(QStringLiteral("cut.mp4"));
     QVERIFY(testfiles::write(video, bytes.left(bytes.size() / 2)));
-    insectscene::saveBoxes(video, countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(video, countingLine, trackingBox);
     createWindow();
     QVERIFY(openVideo(video));
     QVERIFY(startProcessing(1));
@@ -885,8 +887,8 @@ void TestProcessing::boxesOfTheirOwn()
     const QStringList videos = addInTableOrder(
         { QStringLiteral("before.mp4"), QStringLiteral("crossing.mp4") }, { nameA, nameB });
     QCOMPARE(videos.size(), 2);
-    insectscene::saveBoxes(videos[0], { { 100, 60 }, { 100, 180 } }, trackingBox);
-    insectscene::saveBoxes(videos[1], countingLine, trackingBox);
+    GroundTruthScene::saveBoxes(videos[0], { { 100, 60 }, { 100, 180 } }, trackingBox);
+    GroundTruthScene::saveBoxes(videos[1], countingLine, trackingBox);
     createWindow();
 
     // The second video alone, with its own boxes: what "its own" must give.

@@ -13,14 +13,14 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "areacontour.h"
 #include "reviewadddialog.h"
 #include "reviewmodel.h"
 #include "reviewwindow.h"
 #include "tableviewresult.h"
 #include "testfiles.h"
 #include "testvideo.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/videofiles.h"
 
 using Decision = ReviewFile::Decision;
 Q_DECLARE_METATYPE(ReviewModel::Stage)

@@ -18,13 +18,14 @@
 
 #include "insectscene.h"
 #include "mainwindow.h"
-#include "runrecord.h"
 #include "samplefolder.h"
+#include "scenes/groundtruthscene.h"
 #include "summarywindow.h"
 #include "testfiles.h"
-#include "trackwriter.h"
-#include "videofiles.h"
 #include "windowdriver.h"
+#include "zones/runrecord.h"
+#include "zones/trackwriter.h"
+#include "zones/videofiles.h"
 
 namespace {
 
@@ -184,12 +185,13 @@ void TestSummaryWindow::savesTracksLikeTheBatchProgram()
 {
     const QString video = work->filePath(QStringLiteral("video_20160512_1000_01.mp4"));
     QVERIFY(insectscene::write(video, 140, insectscene::rightwards));
-    insectscene::saveBoxes(video, { { 132, 60 }, { 132, 180 } }, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(video, { { 132, 60 }, { 132, 180 } }, insectscene::wholeFrame());
     const QString batchDir = work->filePath(QStringLiteral("batch"));
     const QString batchVideo = batchDir + QLatin1Char('/') + QFileInfo(video).fileName();
     QVERIFY(QDir().mkpath(batchDir));
     QVERIFY(QFile::copy(video, batchVideo));
-    insectscene::saveBoxes(batchVideo, { { 132, 60 }, { 132, 180 } }, insectscene::wholeFrame());
+    GroundTruthScene::saveBoxes(
+        batchVideo, { { 132, 60 }, { 132, 180 } }, insectscene::wholeFrame());
 
     // Off by default, and remembered once ticked.
     window = windowdriver::showWindowOn(work->path());

@@ -1,4 +1,3 @@
-#include <QTest>
 #include <algorithm>
 #include <iomanip>
 #include <iostream>
@@ -10,8 +9,10 @@
 
 #include <opencv2/core.hpp>
 
+#include <QTest>
+
 #include "cvprint.h"
-#include "munkres.h"
+#include "imgproc/munkres.h"
 
 namespace {
 

@@ -1,13 +1,14 @@
-#include <QTest>
 #include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QTest>
+
 #include "cvprint.h"
+#include "imgproc/mvtdetector.h"
+#include "imgproc/targetpool.h"
 #include "messagelog.h"
-#include "mvtdetector.h"
-#include "targetpool.h"
 
 namespace {
 

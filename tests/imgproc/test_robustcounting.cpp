@@ -5,13 +5,12 @@
 #include <opencv2/imgproc.hpp>
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
-#include "insectdetect.h"
-#include "robust/foreground.h"
-#include "robustcounting.h"
+#include "imgproc/insectdetect.h"
+#include "imgproc/robust/foreground.h"
+#include "imgproc/robustcounting.h"
+#include "zones/areacontour.h"
 
 namespace {
 
@@ -83,12 +82,10 @@ QVector<Result> countScene(const Scene &scene)
     for (const cv::Point &p : scene.counting)
         zones.addAreaPoint(p);
     zones.closeArea();
-    QTemporaryDir dir;
     InsectDetect recorder;
-    recorder.setCountFile(dir.filePath(QStringLiteral("counts.csv")));
     CountingMethod::Step step;
-    step.zones = &zones;
-    step.videoPath = dir.filePath(QStringLiteral("video.mp4"));
+    step.countingBox = zones.getArea();
+    step.trackingBox = zones.getMask();
     step.fps = kFps;
 
     cv::RNG rng(7);

@@ -1,9 +1,9 @@
-#include <QTest>
-
 #include <opencv2/core.hpp>
 
+#include <QTest>
+
 #include "cvprint.h"
-#include "targetoverlay.h"
+#include "imgproc/targetoverlay.h"
 
 namespace {
 

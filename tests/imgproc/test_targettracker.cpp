@@ -5,10 +5,10 @@
 #include <QTest>
 
 #include "cvprint.h"
+#include "imgproc/targetpool.h"
+#include "imgproc/targettracker.h"
+#include "imgproc/tracker.h"
 #include "messagelog.h"
-#include "targetpool.h"
-#include "targettracker.h"
-#include "tracker.h"
 
 namespace {
 

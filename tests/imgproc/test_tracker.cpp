@@ -3,14 +3,16 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QTest>
 
 #include "cvprint.h"
+#include "imgproc/classiccounting.h"
+#include "imgproc/targetpool.h"
+#include "imgproc/tracker.h"
 #include "messagelog.h"
-#include "targetpool.h"
 #include "testvideo.h"
-#include "tracker.h"
 
 namespace {
 
@@ -84,6 +86,7 @@ private slots:
     void logsItsDuration();
     void pipelineConstants_data();
     void pipelineConstants();
+    void readmeStatesClassicValues();
 };
 
 void TestTracker::ownsThePool()
@@ -281,6 +284,23 @@ void TestTracker::pipelineConstants()
     if (jump != 0)
         QVERIFY2(cv::norm(t.centroid - at) <= 2,
             qPrintable(QStringLiteral("%1,%2").arg(t.centroid.x).arg(t.centroid.y)));
+}
+
+// The values a classic run record lists are the code's, and the README's.
+void TestTracker::readmeStatesClassicValues()
+{
+    const QVariantMap values = ClassicCounting::values();
+    QCOMPARE(values.value(QStringLiteral("max_age")).toInt(), Tracker::kMaxAge);
+    QCOMPARE(values.value(QStringLiteral("max_distance")).toInt(), Tracker::kMaxDistance);
+    QCOMPARE(values.value(QStringLiteral("difference_threshold")).toInt(), MvtDetector::kThreshold);
+    QFile readme(QStringLiteral(KESTRIN_README));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    // The README wraps its lines: compare with single spaces.
+    const QString text = QString::fromUtf8(readme.readAll()).simplified();
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const QString stated = QStringLiteral("`%1` %2").arg(it.key(), it.value().toString());
+        QVERIFY2(text.contains(stated), qPrintable(stated));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestTracker)

@@ -4,9 +4,10 @@
 #include <QDateTime>
 #include <QStringList>
 
-#include "runrecord.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "version.h"
+#include "zones/runrecord.h"
+#include "zones/videofiles.h"
 
 namespace samplefolder {
 
@@ -26,7 +27,7 @@ bool record(const QString &dir, const QString &name, int processed, int in, int 
     RunRecord::Status status)
 {
     RunRecord r;
-    r.version = QStringLiteral("2.5.6");
+    r.version = kestrin::version();
     r.video = name;
     r.method = QStringLiteral("classic");
     r.countingBox = { { 100, 50 }, { 100, 150 } };

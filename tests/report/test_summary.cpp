@@ -5,15 +5,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "activitybins.h"
-#include "activitychart.h"
 #include "batchprocess.h"
-#include "foldersummary.h"
-#include "runrecord.h"
+#include "report/activitybins.h"
+#include "report/activitychart.h"
+#include "report/foldersummary.h"
+#include "report/summaryreport.h"
 #include "samplefolder.h"
-#include "summaryreport.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/runrecord.h"
+#include "zones/videofiles.h"
 #include <sys/stat.h>
 
 namespace {
@@ -66,11 +66,14 @@ void TestSummary::rowsFollowTheListing()
 {
     const QMap<QString, QByteArray> expected {
         { samplefolder::first,
-            "video_20150612_0930_01.mp4;2015-06-12 09:30:00;1:00:00;323910;2;2;processed;classic;;;none" },
+            "video_20150612_0930_01.mp4;2015-06-12 "
+            "09:30:00;1:00:00;323910;2;2;processed;classic;;;none" },
         { samplefolder::second,
-            "video_20150612_1030_02.mp4;2015-06-12 10:30:00;1:00:00;323910;2;1;processed;classic;;;none" },
+            "video_20150612_1030_02.mp4;2015-06-12 "
+            "10:30:00;1:00:00;323910;2;1;processed;classic;;;none" },
         { samplefolder::partial,
-            "video_20150612_1230_03.mp4;2015-06-12 12:30:00;1:00:00;108000;1;0;partial;classic;;;none" },
+            "video_20150612_1230_03.mp4;2015-06-12 "
+            "12:30:00;1:00:00;108000;1;0;partial;classic;;;none" },
         { samplefolder::unprocessed,
             "video_20150612_1330_04.mp4;2015-06-12 13:30:00;;;;;not processed;;;;none" },
         // No record: no method, no frame count, no duration.

@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QTextEdit>
 
-#include "result.h"
+#include "imgproc/result.h"
 #include "tableviewresult.h"
 
 namespace {

@@ -13,9 +13,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "areacontour.h"
+#include "imgproc/insectdetect.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/areacontour.h"
+#include "zones/videofiles.h"
 #include <sys/stat.h>
 
 using Points = std::vector<cv::Point>;
@@ -195,6 +196,7 @@ private slots:
     void segmentsMatchFullFrameScan();
     void extremeCoordinatesDoNotCrash();
     void farAboveFrameStillFills();
+    void segmentsCountWithTheDetector();
 };
 
 void TestAreaContour::constructedEmpty()
@@ -900,6 +902,45 @@ void TestAreaContour::farAboveFrameStillFills()
     // Cutting the polygon may move an edge by rounding, never more.
     QVERIFY2(cv::countNonZero(differ) <= frameSize.height,
         qPrintable(QString::number(cv::countNonZero(differ))));
+}
+
+void TestAreaContour::segmentsCountWithTheDetector()
+{
+    // A track stepping from `last` to `centroid`; age 1: it vanished there.
+    auto track = [](cv::Point last, cv::Point centroid, int age, int agemovement) {
+        Target t;
+        t.lastKnown = true;
+        t.last = last;
+        t.centroid = centroid;
+        t.age = age;
+        t.agemovement = agemovement;
+        return t;
+    };
+    const QDateTime start(QDate(2016, 5, 12), QTime(10, 0));
+    std::vector<cv::Point> segments;
+    InsectDetect detect;
+
+    // A counting box of two points is a counting line.
+    AreaContour zones;
+    setArea(zones, { { 10, 100 }, { 200, 100 } });
+    zones.computeAreaSegments(frameSize, 0);
+    zones.getAreaSegments(segments);
+    Target crossing = track({ 50, 90 }, { 52, 110 }, 0, 1);
+    Target beside = track({ 250, 90 }, { 252, 110 }, 0, 1);
+    QCOMPARE(detect.Detect({ &crossing }, segments, 5, 25, start).size(), 1);
+    QCOMPARE(detect.Detect({ &beside }, segments, 7, 25, start).size(), 0);
+
+    // A closed box wholly inside the tracking box: every edge is a segment.
+    setMask(zones, closedRect(20, 20, 300, 220));
+    setArea(zones, closedRect(100, 50, 200, 150));
+    zones.computeAreaSegments(frameSize, 0);
+    zones.getAreaSegments(segments);
+    Target in = track({ 90, 100 }, { 95, 100 }, 1, 0);
+    Target out = track({ 150, 155 }, { 150, 160 }, 0, 2);
+    const QVector<Result> events = detect.Detect({ &in, &out }, segments, 77, 25, start);
+    QCOMPARE(events.size(), 2);
+    QCOMPARE(events[0].in, 1);
+    QCOMPARE(events[1].out, 1);
 }
 
 QTEST_APPLESS_MAIN(TestAreaContour)

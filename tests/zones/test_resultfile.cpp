@@ -9,10 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "result.h"
-#include "resultfile.h"
+#include "imgproc/result.h"
 #include "testfiles.h"
-#include "videofiles.h"
+#include "zones/resultfile.h"
+#include "zones/videofiles.h"
 
 namespace {
 
@@ -60,6 +60,7 @@ private slots:
     void appendCreatesMissingFolder();
     void appendToEmptyFileWritesHeader();
     void appendFailsWhenFileCannotBeCreated();
+    void appendOneEventAtATime();
     void frameFormat_data();
     void frameFormat();
     void frameFormatMatchesC();
@@ -156,6 +157,30 @@ void TestResultFile::appendFailsWhenFileCannotBeCreated()
     QVERIFY2(
         file.errorText().contains(full) && file.errorText().contains("No space left on device"),
         qPrintable(file.errorText()));
+}
+
+void TestResultFile::appendOneEventAtATime()
+{
+    const QString counts = dir->filePath(QStringLiteral("counts.csv"));
+    Result event;
+    event.frame = 1234567;
+    event.x = 52;
+    event.y = 110;
+    event.in = 1;
+    event.timestamp = QStringLiteral("2016-05-12_13:48:37");
+    QCOMPARE(ResultFile::append(counts, event), QString());
+    // Every event opens the file afresh: one removed in between comes back
+    // with its header.
+    QVERIFY(QFile::remove(counts));
+    event.out = 1;
+    QCOMPARE(ResultFile::append(counts, event), QString());
+    QCOMPARE(testfiles::read(counts),
+        QByteArray("Frame;X;Y;In;Out;Timestamp\n1.23457e+06;52;110;1;1;2016-05-12_13:48:37\n"));
+
+    const QString full = dir->filePath(QStringLiteral("full.csv"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), full));
+    const QString why = ResultFile::append(full, event);
+    QVERIFY2(why.contains(full) && why.contains("No space left on device"), qPrintable(why));
 }
 
 void TestResultFile::frameFormat_data()

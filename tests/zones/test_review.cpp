@@ -11,16 +11,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "clipdecoder.h"
-#include "foldersummary.h"
-#include "framereader.h"
-#include "reviewfile.h"
-#include "reviewsample.h"
-#include "runrecord.h"
+#include "report/foldersummary.h"
+#include "report/reviewsample.h"
 #include "testfiles.h"
 #include "testvideo.h"
-#include "videofiles.h"
-#include "videoreview.h"
+#include "video/clipdecoder.h"
+#include "video/framereader.h"
+#include "zones/reviewfile.h"
+#include "zones/runrecord.h"
+#include "zones/videofiles.h"
+#include "zones/videoreview.h"
 #include <sys/wait.h>
 #include <unistd.h>
 

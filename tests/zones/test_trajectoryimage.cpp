@@ -12,10 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "target.h"
+#include "imgproc/target.h"
 #include "testvideo.h"
-#include "trajectoryimage.h"
-#include "videofiles.h"
+#include "zones/trajectoryimage.h"
+#include "zones/videofiles.h"
 
 Q_DECLARE_METATYPE(cv::Point)
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "countingmethod.h"
-#include "tracker.h"
+#include "imgproc/countingmethod.h"
+#include "imgproc/tracker.h"
 
 // The specified method: Tracker (nearest-centroid assignment within 1000 px,
 // tracks dropped after 5 missed frames) and InsectDetect's line and box
@@ -12,7 +12,10 @@ public:
     ClassicCounting() = default;
 
     Kind kind() const override { return Classic; }
-    QVariantMap parameters() const override;
+    // Its fixed values by name, for run records and the README: the
+    // tracker's and the motion detector's.
+    static QVariantMap values();
+    QVariantMap parameters() const override { return values(); }
 
     void reset(const cv::Mat &mask) override;
     void startVideo(const cv::Size &frameSize, double fps) override;

@@ -1,7 +1,7 @@
-#include "countingmethod.h"
+#include "imgproc/countingmethod.h"
 
-#include "classiccounting.h"
-#include "robustcounting.h"
+#include "imgproc/classiccounting.h"
+#include "imgproc/robustcounting.h"
 
 CountingMethod::~CountingMethod() = default;
 

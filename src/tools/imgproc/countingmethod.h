@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -10,10 +11,9 @@
 #include <QVariantMap>
 #include <QVector>
 
-#include "result.h"
-#include "target.h"
+#include "imgproc/result.h"
+#include "imgproc/target.h"
 
-class AreaContour;
 class InsectDetect;
 
 // How detections become tracks and tracks become counts. ProcessRun drives
@@ -27,8 +27,8 @@ class InsectDetect;
 //       overlay and trajectory from method->tracked()
 //   events = method->finishVideo(step, recorder); // end of each video
 //
-// Every event goes to the count file through the recorder (the run's
-// InsectDetect), the same way for every method.
+// Every event goes through the recorder (the run's InsectDetect, whose sink
+// appends it to the count file), the same way for every method.
 class CountingMethod
 {
 public:
@@ -37,8 +37,11 @@ public:
     // What a method needs to count one processed frame.
     struct Step
     {
-        const AreaContour *zones = nullptr; // with its counting segments computed
-        QString videoPath;
+        // The zone model's boxes as points: the counting box (two points:
+        // a line), its counting segments, and the tracking box.
+        std::vector<cv::Point> countingBox; // AreaContour::getArea
+        std::vector<cv::Point> countingSegments; // AreaContour::getAreaSegments
+        std::vector<cv::Point> trackingBox; // AreaContour::getMask
         int frame = 0; // the number the count file gives this step
         int fps = 0; // whole frames per second, 0 when unknown
         QDateTime startTime;

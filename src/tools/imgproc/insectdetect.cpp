@@ -1,13 +1,10 @@
-#include "insectdetect.h"
+#include "imgproc/insectdetect.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "areacontour.h"
 #include "logging.h"
-#include "resultfile.h"
-#include "videofiles.h"
 
 namespace {
 
@@ -34,44 +31,18 @@ void InsectDetect::Reset()
     firstWriteError.clear();
 }
 
-QVector<Result> InsectDetect::Detect(const TargetList &tracks, const AreaContour &zones,
-    const QString &videoPath, int frame, int fps, const QDateTime &startTime)
-{
-    std::vector<cv::Point> segments;
-    zones.getAreaSegments(segments);
-    return Detect(tracks, segments, videoPath, frame, fps, startTime);
-}
-
-QVector<Result> InsectDetect::DetectLine(const TargetList &tracks, const AreaContour &zones,
-    const QString &videoPath, int frame, int fps, const QDateTime &startTime)
-{
-    std::vector<cv::Point> segments;
-    zones.getAreaSegments(segments);
-    return DetectLine(tracks, segments, videoPath, frame, fps, startTime);
-}
-
-QVector<Result> InsectDetect::DetectArea(const TargetList &tracks, const AreaContour &zones,
-    const QString &videoPath, int frame, int fps, const QDateTime &startTime)
-{
-    std::vector<cv::Point> segments;
-    zones.getAreaSegments(segments);
-    return DetectArea(tracks, segments, videoPath, frame, fps, startTime);
-}
-
 QVector<Result> InsectDetect::Detect(const TargetList &tracks,
-    const std::vector<cv::Point> &segments, const QString &videoPath, int frame, int fps,
-    const QDateTime &startTime)
+    const std::vector<cv::Point> &segments, int frame, int fps, const QDateTime &startTime)
 {
     if (segments.size() == 2)
-        return DetectLine(tracks, segments, videoPath, frame, fps, startTime);
+        return DetectLine(tracks, segments, frame, fps, startTime);
     if (segments.size() >= 3)
-        return DetectArea(tracks, segments, videoPath, frame, fps, startTime);
+        return DetectArea(tracks, segments, frame, fps, startTime);
     return {};
 }
 
 QVector<Result> InsectDetect::DetectLine(const TargetList &tracks,
-    const std::vector<cv::Point> &segments, const QString &videoPath, int frame, int fps,
-    const QDateTime &startTime)
+    const std::vector<cv::Point> &segments, int frame, int fps, const QDateTime &startTime)
 {
     QVector<Result> events;
     if (segments.size() < 2)
@@ -91,14 +62,13 @@ QVector<Result> InsectDetect::DetectLine(const TargetList &tracks,
         if (Orientation(a, b, t->last) == 0 && OnSegment(a, t->last, b))
             continue;
         if (Intersect(t->last, t->centroid, a, b))
-            events.append(record(videoPath, frame, t->centroid, 1, 1, fps, startTime));
+            events.append(record(frame, t->centroid, 1, 1, fps, startTime));
     }
     return events;
 }
 
 QVector<Result> InsectDetect::DetectArea(const TargetList &tracks,
-    const std::vector<cv::Point> &segments, const QString &videoPath, int frame, int fps,
-    const QDateTime &startTime)
+    const std::vector<cv::Point> &segments, int frame, int fps, const QDateTime &startTime)
 {
     QVector<Result> events;
     qCDebug(lcImgproc, "targets.size = %d", static_cast<int>(tracks.size()));
@@ -141,7 +111,7 @@ QVector<Result> InsectDetect::DetectArea(const TargetList &tracks,
             const bool duplicate = t->centroid.x == lastX && t->centroid.y == lastY
                 && static_cast<std::int64_t>(frame) <= static_cast<std::int64_t>(lastFrame) + 4;
             if (!duplicate) {
-                events.append(record(videoPath, frame, t->centroid, in, out, fps, startTime));
+                events.append(record(frame, t->centroid, in, out, fps, startTime));
                 lastX = t->centroid.x;
                 lastY = t->centroid.y;
                 lastFrame = frame;
@@ -190,8 +160,8 @@ QString InsectDetect::eventTime(const QDateTime &startTime, int frame, int fps)
     return startTime.addSecs(seconds).toString(QStringLiteral("yyyy-MM-dd_hh:mm:ss"));
 }
 
-Result InsectDetect::record(const QString &videoPath, int frame, const cv::Point &at, int in,
-    int out, int fps, const QDateTime &startTime)
+Result InsectDetect::record(
+    int frame, const cv::Point &at, int in, int out, int fps, const QDateTime &startTime)
 {
     Result event;
     event.frame = frame;
@@ -200,19 +170,10 @@ Result InsectDetect::record(const QString &videoPath, int frame, const cv::Point
     event.in = in;
     event.out = out;
     event.timestamp = eventTime(startTime, frame, fps);
-
-    ResultFile file;
-    const int opened = countFile.isEmpty() ? file.open(videoPath, ResultFile::Append)
-                                           : file.openFile(countFile, ResultFile::Append);
-    const bool written = opened == 1
-        && file.writeRecord(event.frame, event.x, event.y, event.in, event.out, event.timestamp)
-            == 0;
-    if (!written && firstWriteError.isEmpty()) {
-        firstWriteError = file.errorText().isEmpty()
-            ? QStringLiteral("cannot write a record to %1")
-                  .arg(countFile.isEmpty() ? VideoFiles::resultFile(videoPath) : countFile)
-            : file.errorText();
+    if (eventSink) {
+        const QString why = eventSink(event);
+        if (!why.isEmpty() && firstWriteError.isEmpty())
+            firstWriteError = why;
     }
-    file.close();
     return event;
 }

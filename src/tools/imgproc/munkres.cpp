@@ -1,4 +1,4 @@
-#include "munkres.h"
+#include "imgproc/munkres.h"
 
 #include <algorithm>
 #include <iomanip>

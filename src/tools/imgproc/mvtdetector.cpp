@@ -1,4 +1,4 @@
-#include "mvtdetector.h"
+#include "imgproc/mvtdetector.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,8 +7,8 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "imgproc/targetpool.h"
 #include "logging.h"
-#include "targetpool.h"
 
 namespace {
 

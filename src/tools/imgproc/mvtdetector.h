@@ -5,7 +5,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "target.h"
+#include "imgproc/target.h"
 
 // Finds the moving blobs of a grey frame by differencing it with the previous
 // frame, inside a mask, and turns each blob into a detected Target.

@@ -1,11 +1,10 @@
-#include "robustcounting.h"
+#include "imgproc/robustcounting.h"
 
 #include <exception>
 
-#include "areacontour.h"
-#include "insectdetect.h"
+#include "imgproc/insectdetect.h"
+#include "imgproc/targetpool.h"
 #include "logging.h"
-#include "targetpool.h"
 
 namespace {
 
@@ -83,9 +82,8 @@ bool RobustCounting::process(const cv::Mat &grey)
 
 QVector<Result> RobustCounting::count(const Step &step, InsectDetect &recorder)
 {
-    static const std::vector<cv::Point> none;
-    const std::vector<cv::Point> &area = step.zones ? step.zones->getArea() : none;
-    const std::vector<cv::Point> &mask = step.zones ? step.zones->getMask() : none;
+    const std::vector<cv::Point> &area = step.countingBox;
+    const std::vector<cv::Point> &mask = step.trackingBox;
     if (area != countingArea || mask != trackingArea) {
         countingArea = area;
         trackingArea = mask;
@@ -187,8 +185,7 @@ QVector<Result> RobustCounting::record(const Step &step, InsectDetect &recorder)
 {
     QVector<Result> results;
     for (const TrajectoryCounter::Event &e : events)
-        results.append(
-            recorder.record(step.videoPath, e.frame, e.at, e.in, e.out, step.fps, step.startTime));
+        results.append(recorder.record(e.frame, e.at, e.in, e.out, step.fps, step.startTime));
     events.clear();
     return results;
 }

@@ -5,11 +5,11 @@
 
 #include <opencv2/core.hpp>
 
-#include "countingmethod.h"
-#include "robust/foreground.h"
-#include "robust/robustparameters.h"
-#include "robust/trackletlinker.h"
-#include "robust/trajectorycounter.h"
+#include "imgproc/countingmethod.h"
+#include "imgproc/robust/foreground.h"
+#include "imgproc/robust/robustparameters.h"
+#include "imgproc/robust/trackletlinker.h"
+#include "imgproc/robust/trajectorycounter.h"
 
 // Counts that hold against slow, stopping, touching and fast insects. Its
 // own detection finds each insect against a slowly adapting background

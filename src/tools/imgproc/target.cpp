@@ -1,4 +1,4 @@
-#include "target.h"
+#include "imgproc/target.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "targetoverlay.h"
+#include "imgproc/targetoverlay.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "target.h"
+#include "imgproc/target.h"
 
 // Draws the live tracks onto a colour frame.
 class TargetOverlay

@@ -1,4 +1,4 @@
-#include "targetpool.h"
+#include "imgproc/targetpool.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "target.h"
+#include "imgproc/target.h"
 
 // The process-wide fixed pool of target records. Free records are handed out
 // first-in first-out; the pool never grows on its own.

@@ -1,9 +1,9 @@
-#include "targettracker.h"
+#include "imgproc/targettracker.h"
 
 #include <QTextStream>
 
+#include "imgproc/targetpool.h"
 #include "logging.h"
-#include "targetpool.h"
 
 TargetTracker::TargetTracker(int max_age, int max_distance)
     : max_age(max_age)

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QString>
-
 #include <opencv2/core.hpp>
 
-#include "munkres.h"
-#include "target.h"
+#include <QString>
+
+#include "imgproc/munkres.h"
+#include "imgproc/target.h"
 
 // Merges one frame's detections into the live tracks by an optimal assignment
 // on centroid distances; unmatched detections become new tracks and tracks

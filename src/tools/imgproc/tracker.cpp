@@ -1,11 +1,11 @@
-#include "tracker.h"
+#include "imgproc/tracker.h"
 
 #include <exception>
 
 #include <QElapsedTimer>
 
+#include "imgproc/targetpool.h"
 #include "logging.h"
-#include "targetpool.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "mvtdetector.h"
-#include "target.h"
-#include "targettracker.h"
+#include "imgproc/mvtdetector.h"
+#include "imgproc/target.h"
+#include "imgproc/targettracker.h"
 
 // The engine's front: one call per grey frame runs detection and tracking.
 // Owns the process-wide target pool from construction to destruction.

@@ -1,4 +1,4 @@
-#include "activitychart.h"
+#include "report/activitychart.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,8 +7,8 @@
 #include <QString>
 #include <QVector>
 
-#include "activitybins.h"
-#include "foldersummary.h"
+#include "report/activitybins.h"
+#include "report/foldersummary.h"
 
 class QImage;
 class QPainter;

@@ -1,4 +1,4 @@
-#include "summaryreport.h"
+#include "report/summaryreport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -6,9 +6,9 @@
 #include <QPainter>
 #include <QSvgGenerator>
 
-#include "activitychart.h"
-#include "safefile.h"
-#include "videofiles.h"
+#include "report/activitychart.h"
+#include "zones/safefile.h"
+#include "zones/videofiles.h"
 
 namespace {
 

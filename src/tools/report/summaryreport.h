@@ -2,8 +2,8 @@
 
 #include <QString>
 
-#include "activitybins.h"
-#include "foldersummary.h"
+#include "report/activitybins.h"
+#include "report/foldersummary.h"
 
 // Writes a folder's summary files into its exportCSV: summary.csv,
 // activity.csv, and the activity chart as activity.png and activity.svg.

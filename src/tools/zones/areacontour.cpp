@@ -1,4 +1,4 @@
-#include "areacontour.h"
+#include "zones/areacontour.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,7 @@
 #include <QTextStream>
 
 #include "logging.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "outputset.h"
+#include "zones/outputset.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,11 +7,11 @@
 #include <QJsonDocument>
 
 #include "logging.h"
-#include "resultfile.h"
-#include "runlock.h"
-#include "safefile.h"
-#include "trackwriter.h"
-#include "videofiles.h"
+#include "zones/resultfile.h"
+#include "zones/runlock.h"
+#include "zones/safefile.h"
+#include "zones/trackwriter.h"
+#include "zones/videofiles.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,12 +1,13 @@
-#include "resultfile.h"
+#include "zones/resultfile.h"
 
 #include <charconv>
 #include <cmath>
 #include <iterator>
 
+#include "imgproc/result.h"
 #include "logging.h"
-#include "safefile.h"
-#include "videofiles.h"
+#include "zones/safefile.h"
+#include "zones/videofiles.h"
 
 namespace {
 
@@ -160,4 +161,20 @@ QString ResultFile::formatFrame(double frame)
     const std::to_chars_result end
         = std::to_chars(std::begin(text), std::end(text), frame, std::chars_format::general, 6);
     return QString::fromLatin1(text, static_cast<int>(end.ptr - text));
+}
+
+QString ResultFile::append(const QString &countFile, const Result &event)
+{
+    ResultFile file;
+    const bool written = file.openFile(countFile, Append) == 1
+        && file.writeRecord(event.frame, event.x, event.y, event.in, event.out, event.timestamp)
+            == 0;
+    QString why;
+    if (!written) {
+        why = file.errorText().isEmpty()
+            ? QStringLiteral("cannot write a record to %1").arg(countFile)
+            : file.errorText();
+    }
+    file.close();
+    return why;
 }

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QString>
 
+struct Result;
+
 // Handle on a video's count file <folder>/exportCSV/<base>.csv: one header
 // line "Frame;X;Y;In;Out;Timestamp", then one ";"-separated line per event.
 // Opened, used and closed within one call of its user.
@@ -30,6 +32,11 @@ public:
     int readRecord(double &frame, int &x, int &y, int &in, int &out, QString &timestamp);
     // 1 after closing, -1 when not open.
     int close();
+
+    // Appends one event to `countFile` (openFile, writeRecord, close), so
+    // that a run stopped at any point leaves every event before it. Empty
+    // when written, else the file and the system's reason.
+    static QString append(const QString &countFile, const Result &event);
 
     // Deletes the count file; a missing one is no error.
     static void removeResultFile(const QString &videoPath);

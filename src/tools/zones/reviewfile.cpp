@@ -1,12 +1,12 @@
-#include "reviewfile.h"
+#include "zones/reviewfile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
-#include "resultfile.h"
-#include "safefile.h"
+#include "zones/resultfile.h"
+#include "zones/safefile.h"
 
 namespace {
 

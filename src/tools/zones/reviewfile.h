@@ -6,7 +6,7 @@
 #include <QString>
 #include <QVector>
 
-#include "result.h"
+#include "imgproc/result.h"
 
 // The review of a video's counts, exportCSV/<base>_review.csv:
 //

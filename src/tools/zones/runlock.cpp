@@ -1,4 +1,4 @@
-#include "runlock.h"
+#include "zones/runlock.h"
 
 #include <cerrno>
 #include <climits>
@@ -9,7 +9,7 @@
 #include <QList>
 #include <QSysInfo>
 
-#include "safefile.h"
+#include "zones/safefile.h"
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

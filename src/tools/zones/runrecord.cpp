@@ -1,4 +1,4 @@
-#include "runrecord.h"
+#include "zones/runrecord.h"
 
 #include <cmath>
 
@@ -7,7 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
-#include "safefile.h"
+#include "zones/safefile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "safefile.h"
+#include "zones/safefile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,12 +1,12 @@
-#include "trackwriter.h"
+#include "zones/trackwriter.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "logging.h"
-#include "resultfile.h"
-#include "safefile.h"
-#include "videofiles.h"
+#include "zones/resultfile.h"
+#include "zones/safefile.h"
+#include "zones/videofiles.h"
 #include <unistd.h>
 
 TrackWriter::~TrackWriter()

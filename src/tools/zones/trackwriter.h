@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QString>
 
-#include "target.h"
+#include "imgproc/target.h"
 
 // Writes a video's tracks, exportCSV/<name>_tracks.csv: the header
 // "Frame;Id;X;Y;Width;Height", then one line per live track per processed

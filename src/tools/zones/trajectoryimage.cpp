@@ -1,4 +1,4 @@
-#include "trajectoryimage.h"
+#include "zones/trajectoryimage.h"
 
 #include <exception>
 #include <limits>
@@ -11,7 +11,7 @@
 #include <QFile>
 
 #include "logging.h"
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 TrajectoryImage::TrajectoryImage() = default;
 

@@ -6,7 +6,7 @@
 
 #include <QString>
 
-#include "target.h"
+#include "imgproc/target.h"
 
 // The tracks of a processed video painted in black over its first frame, with
 // a banner giving the share of the detection region the tracks covered.

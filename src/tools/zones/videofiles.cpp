@@ -1,4 +1,4 @@
-#include "videofiles.h"
+#include "zones/videofiles.h"
 
 #include <opencv2/videoio.hpp>
 
@@ -9,6 +9,7 @@
 #include <QTextCodec>
 
 #include "logging.h"
+#include "video/framereader.h"
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -166,9 +167,7 @@ bool VideoFiles::ensureExportDir(const QString &videoPath)
 
 bool VideoFiles::openCapture(cv::VideoCapture &capture, const QString &videoPath)
 {
-    if (videoPath.isEmpty())
-        return false;
-    return capture.open(QFile::encodeName(videoPath).toStdString(), cv::CAP_FFMPEG);
+    return FrameReader::openCapture(capture, videoPath);
 }
 
 QStringList VideoFiles::listVideos(const QString &folder)

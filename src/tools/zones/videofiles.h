@@ -66,9 +66,7 @@ public:
     // Creates exportCSV (and missing parents); true when it exists afterwards.
     static bool ensureExportDir(const QString &videoPath);
 
-    // Opens a video with the FFmpeg backend, handing OpenCV the path in the
-    // file system's own encoding. Window and batch program open videos only
-    // through this, so both decode exactly the same frames.
+    // FrameReader::openCapture, for the window's callers.
     static bool openCapture(cv::VideoCapture &capture, const QString &videoPath);
 
     // The videos of a folder as the file table lists them: regular *.mp4

@@ -1,4 +1,4 @@
-#include "videoreview.h"
+#include "zones/videoreview.h"
 
 #include <map>
 #include <tuple>
@@ -7,10 +7,10 @@
 #include <QFileInfo>
 
 #include "logging.h"
-#include "resultfile.h"
-#include "runlock.h"
-#include "runrecord.h"
-#include "videofiles.h"
+#include "zones/resultfile.h"
+#include "zones/runlock.h"
+#include "zones/runrecord.h"
+#include "zones/videofiles.h"
 
 namespace {
 

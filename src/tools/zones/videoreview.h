@@ -3,8 +3,8 @@
 #include <QString>
 #include <QVector>
 
-#include "result.h"
-#include "reviewfile.h"
+#include "imgproc/result.h"
+#include "zones/reviewfile.h"
 
 // A video's counts with the user's decisions on them: the count file
 // (never changed) read in file order, and its review file bound to it by the

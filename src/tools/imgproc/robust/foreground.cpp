@@ -1,4 +1,4 @@
-#include "foreground.h"
+#include "imgproc/robust/foreground.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,7 +21,8 @@ void Foreground::reset(const cv::Mat &mask, const RobustParameters::Video &video
     config = video;
     fullMask = mask.clone();
     const int reach = std::max(1, static_cast<int>(std::lround(config.groupGap)));
-    groupKernel = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * reach + 1, 2 * reach + 1));
+    groupKernel
+        = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * reach + 1, 2 * reach + 1));
     workMask.release();
     background.release();
 }

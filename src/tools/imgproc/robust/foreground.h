@@ -4,7 +4,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "robustparameters.h"
+#include "imgproc/robust/robustparameters.h"
 
 // Finds insects as what differs from a background that adapts slowly to each
 // pixel (a running median: every frame it moves a fraction of a grey level

@@ -1,4 +1,4 @@
-#include "robustparameters.h"
+#include "imgproc/robust/robustparameters.h"
 
 #include <algorithm>
 #include <cmath>

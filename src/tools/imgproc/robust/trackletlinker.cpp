@@ -1,4 +1,4 @@
-#include "trackletlinker.h"
+#include "imgproc/robust/trackletlinker.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,8 +4,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "munkres.h"
-#include "robustparameters.h"
+#include "imgproc/munkres.h"
+#include "imgproc/robust/robustparameters.h"
 
 // Turns each frame's insect positions into trajectories, looking ahead.
 //

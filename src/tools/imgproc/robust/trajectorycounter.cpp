@@ -1,4 +1,4 @@
-#include "trajectorycounter.h"
+#include "imgproc/robust/trajectorycounter.h"
 
 #include <algorithm>
 #include <cmath>

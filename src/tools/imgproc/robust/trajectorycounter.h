@@ -6,8 +6,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "robustparameters.h"
-#include "trackletlinker.h"
+#include "imgproc/robust/robustparameters.h"
+#include "imgproc/robust/trackletlinker.h"
 
 // Counting as geometry on whole trajectories, point by point in frame order.
 //

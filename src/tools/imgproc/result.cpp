@@ -1,0 +1,6 @@
+#include "imgproc/result.h"
+
+void Result::registerMetaType()
+{
+    qRegisterMetaType<Result>("Result");
+}

@@ -1,6 +1,0 @@
-#include "result.h"
-
-void Result::registerMetaType()
-{
-    qRegisterMetaType<Result>("Result");
-}
