@@ -34,16 +34,15 @@ class RunPanel final : public QObject
 
 public:
     // `table` shows the list; `process` is the "Process"/"Cancel" button the
-    // trajectory window keeps clear of; all belong to `window`.
-    RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process);
+    // trajectory window keeps clear of; `progress` shows the progress and
+    // `counting` holds the counting method; all belong to `window`.
+    RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process, QLabel *progress,
+        const QComboBox *counting);
     ~RunPanel() override;
 
     RunDriver &driver() { return run; }
 
-    // "Counting: classic / robust" beside `processing` (on a fixed form up to
-    // `following`): remembered, and enabled exactly when `processing` is.
-    QComboBox *addCountingChoice(QComboBox *processing, QWidget *following);
-    // The method chosen there; classic without the choice.
+    // The method chosen in the counting choice; classic without it.
     CountingMethod::Kind counting() const;
 
     // The run's questions, asked before it starts. False: cancelled. `own`
@@ -81,9 +80,6 @@ public:
     ImageWindow *trajectoryWindow() const { return trajectory.get(); }
     void closeTrajectory();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 signals:
     // The list changed (the window marks the reviewed events).
     void resultsChanged();
@@ -98,8 +94,7 @@ private:
     TableViewResult *resultTable;
     QWidget *processButton;
     QLabel *progressLabel;
-    QPointer<QComboBox> countingChoice;
-    QComboBox *processingChoice = nullptr;
+    QPointer<const QComboBox> countingChoice;
     RunDriver run;
 
     QVector<Result> list;
