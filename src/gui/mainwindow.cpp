@@ -32,9 +32,8 @@
 #include "importwindow.h"
 #include "logging.h"
 #include "playback.h"
-#include "reviewwindow.h"
+#include "resultwindows.h"
 #include "runpanel.h"
-#include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "version.h"
@@ -141,16 +140,21 @@ MainWindow::MainWindow(QWidget *parent)
     controls = new FormControls(*ui, this, page->area());
     cbCounting = controls->counting();
     saveTracksBox = controls->saveTracks();
-    summaryButton = controls->summary();
-    reviewButton = controls->review();
     processHint = controls->processHint();
     runPanel = new RunPanel(this, resultTable, ui->pb_algo, controls->progress(), cbCounting);
     connect(&runPanel->driver().insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
     connect(&runPanel->driver(), &RunDriver::videoEnded, this, &MainWindow::videoEnded);
     connect(runPanel, &RunPanel::resultsChanged, this, &MainWindow::markReviewed);
-    connect(summaryButton, &QPushButton::clicked, this, &MainWindow::showSummary);
-    connect(reviewButton, &QPushButton::clicked, this, &MainWindow::showReview);
+    resultWindows = new ResultWindows(this, statusBar(), [this] { return playback->position(); });
+    connect(resultWindows, &ResultWindows::reviewChanged, this, [this](const QString &video) {
+        if (video == videoFile)
+            markReviewed();
+    });
+    connect(controls->summary(), &QPushButton::clicked, this,
+        [this] { resultWindows->showSummary(*folder); });
+    connect(controls->review(), &QPushButton::clicked, this,
+        [this] { resultWindows->showReview(videoFile); });
     fileTable->setConfirmation([this](const QString &question) {
         return fileDialogs->question(this, tr("Delete"), question);
     });
@@ -180,49 +184,7 @@ void MainWindow::filename_videofile_change()
 {
     folder->relist();
     ui->pb_Import->setEnabled(folder->usable());
-    if (summaryWindow)
-        summaryWindow->setFolder(folder->path());
-}
-
-void MainWindow::showSummary()
-{
-    if (!folder->usable()) {
-        statusBar()->showMessage(folder->path().isEmpty()
-                ? tr("Choose a working directory with \"...\" first.")
-                : tr("The working directory %1 does not exist.")
-                      .arg(QDir::toNativeSeparators(folder->path())));
-        return;
-    }
-    if (!summaryWindow) {
-        summaryWindow = new SummaryWindow(this);
-        summaryWindow->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    summaryWindow->setFolder(folder->path());
-    summaryWindow->show();
-    summaryWindow->raise();
-    summaryWindow->activateWindow();
-}
-
-void MainWindow::showReview()
-{
-    if (!reviewWindow) {
-        reviewWindow = new ReviewWindow(this);
-        reviewWindow->setAttribute(Qt::WA_DeleteOnClose);
-        reviewWindow->setFrameSource([this] { return playback->position(); });
-        connect(reviewWindow, &ReviewWindow::reviewChanged, this, [this](const QString &video) {
-            if (video == videoFile)
-                markReviewed();
-            if (summaryWindow)
-                summaryWindow->scheduleRefresh();
-        });
-    }
-    if (videoFile.isEmpty() || !reviewWindow->setVideo(videoFile)) {
-        statusBar()->showMessage(tr("No counts to review: process the video first"));
-        return;
-    }
-    reviewWindow->show();
-    reviewWindow->raise();
-    reviewWindow->activateWindow();
+    resultWindows->folderChanged(folder->path());
 }
 
 void MainWindow::markReviewed()
@@ -408,8 +370,7 @@ void MainWindow::algo()
         stopReading();
         ModeVideo(ModeProcessCancel);
         runPanel->showCancelled(playback->position());
-        if (summaryWindow)
-            summaryWindow->scheduleRefresh();
+        resultWindows->countsChanged();
         return;
     }
     if (!processBlockReason().isEmpty())
@@ -625,8 +586,7 @@ void MainWindow::nextFile()
         fileTable->showPath(videoFile);
         driver.step(); // over
         runPanel->showEnd();
-        if (summaryWindow)
-            summaryWindow->scheduleRefresh();
+        resultWindows->countsChanged();
         return;
     }
 
@@ -675,8 +635,7 @@ void MainWindow::videoEnded(const RunDriver::VideoEnd &end)
     // command to nextFile.
     if (!end.started || end.outcome == RunDriver::Outcome::Cancelled)
         return;
-    if (summaryWindow)
-        summaryWindow->scheduleRefresh();
+    resultWindows->countsChanged();
     videoCommand = NextFile;
 }
 

@@ -33,8 +33,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QTimer;
-class SummaryWindow;
-class ReviewWindow;
+class ResultWindows;
 class RunPanel;
 class TableViewFile;
 class TableViewResult;
@@ -174,7 +173,6 @@ private:
     void stopReading();
     // A video of the run ended: the run goes on with the next one.
     void videoEnded(const RunDriver::VideoEnd &end);
-    void showSummary();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
@@ -198,13 +196,9 @@ private:
     TableViewResult *resultTable = nullptr;
     std::unique_ptr<FileDialogProvider> fileDialogs;
 
-    QPushButton *summaryButton = nullptr;
     QCheckBox *saveTracksBox = nullptr; // kept in the setting saveTracks
-    QPointer<SummaryWindow> summaryWindow; // created on first use
-    // "Review" beside "Summary": the review of the open video's counts.
-    QPushButton *reviewButton = nullptr;
-    QPointer<ReviewWindow> reviewWindow;
-    void showReview();
+    // What "Summary" and "Review" open.
+    ResultWindows *resultWindows = nullptr;
     // Marks the listed events with the review's decisions.
     void markReviewed();
     FormPage *page = nullptr; // holds the form; scrolls on a small screen
