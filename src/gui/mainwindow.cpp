@@ -140,8 +140,8 @@ MainWindow::MainWindow(QWidget *parent)
     controls = new FormControls(*ui, this, page->area());
     cbCounting = controls->counting();
     saveTracksBox = controls->saveTracks();
-    processHint = controls->processHint();
     runPanel = new RunPanel(this, resultTable, ui->pb_algo, controls->progress(), cbCounting);
+    runPanel->setProcessControls(ui->cb_process_conf, controls->processHint());
     connect(&runPanel->driver().insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
     connect(&runPanel->driver(), &RunDriver::videoEnded, this, &MainWindow::videoEnded);
@@ -766,41 +766,15 @@ int MainWindow::playbackInterval(double fps)
 
 QString MainWindow::processBlockReason() const
 {
-    if (!playback->hasFrame())
-        return tr("Process is disabled: no video is open.");
-    if (zoneEditor->editing())
-        return tr("Process is disabled: a box is being edited; save or cancel it first.");
-    if (!fileTable->hasMask(videoFile)) {
-        AreaContour saved;
-        saved.loadArea(videoFile);
-        saved.loadMask(videoFile);
-        const bool area = TableViewFile::usableBox(saved.getArea(), TableViewFile::minAreaPoints);
-        const bool mask = TableViewFile::usableBox(saved.getMask(), TableViewFile::minMaskPoints);
-        if (area)
-            return tr("Process is disabled: the video has no saved tracking box.");
-        if (mask)
-            return tr("Process is disabled: the video has no saved counting box.");
-        return tr("Process is disabled: the video has no saved counting box and tracking box.");
-    }
-    return QString();
+    return RunPanel::blockReason(
+        videoFile, playback->hasFrame(), zoneEditor->editing(), fileTable->hasMask(videoFile));
 }
 
 void MainWindow::updateProcessButton()
 {
-    if (videoCommand == ProcessFrame || videoCommand == NextFile) {
-        // "Cancel" stays at hand for the whole run.
-        ui->pb_algo->setEnabled(true);
-        ui->cb_process_conf->setEnabled(false);
-        ui->pb_algo->setToolTip(QString());
-        processHint->clear();
-        return;
-    }
-    const QString reason = processBlockReason();
-    ui->pb_algo->setEnabled(reason.isEmpty());
-    ui->cb_process_conf->setEnabled(reason.isEmpty());
-    ui->pb_algo->setToolTip(reason);
-    // While a box is drawn the status bar says how; the tip says why.
-    processHint->setText(zoneEditor->editing() ? QString() : reason);
+    const bool running = videoCommand == ProcessFrame || videoCommand == NextFile;
+    runPanel->showProcessState(
+        running, running ? QString() : processBlockReason(), zoneEditor->editing());
 }
 
 void MainWindow::showOpenFailure()

@@ -203,6 +203,4 @@ private:
     void markReviewed();
     FormPage *page = nullptr; // holds the form; scrolls on a small screen
     FormControls *controls = nullptr; // the controls made in code
-
-    QLabel *processHint = nullptr; // why "Process" is disabled
 };

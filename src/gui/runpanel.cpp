@@ -46,6 +46,42 @@ RunPanel::RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process
 
 RunPanel::~RunPanel() = default;
 
+void RunPanel::setProcessControls(QWidget *processing, QLabel *hint)
+{
+    processingChoice = processing;
+    processHint = hint;
+}
+
+QString RunPanel::blockReason(const QString &video, bool shown, bool editing, bool boxesSaved)
+{
+    if (!shown)
+        return tr("Process is disabled: no video is open.");
+    if (editing)
+        return tr("Process is disabled: a box is being edited; save or cancel it first.");
+    if (boxesSaved)
+        return QString();
+    AreaContour saved;
+    saved.loadArea(video);
+    saved.loadMask(video);
+    const bool area = TableViewFile::usableBox(saved.getArea(), TableViewFile::minAreaPoints);
+    const bool mask = TableViewFile::usableBox(saved.getMask(), TableViewFile::minMaskPoints);
+    if (area)
+        return tr("Process is disabled: the video has no saved tracking box.");
+    if (mask)
+        return tr("Process is disabled: the video has no saved counting box.");
+    return tr("Process is disabled: the video has no saved counting box and tracking box.");
+}
+
+void RunPanel::showProcessState(bool running, const QString &reason, bool editing)
+{
+    // "Cancel" stays at hand for the whole run.
+    processButton->setEnabled(running || reason.isEmpty());
+    processingChoice->setEnabled(!running && reason.isEmpty());
+    processButton->setToolTip(reason);
+    // While a box is drawn the status bar says how; the tip says why.
+    processHint->setText(running || editing ? QString() : reason);
+}
+
 CountingMethod::Kind RunPanel::counting() const
 {
     CountingMethod::Kind kind = CountingMethod::Classic;

@@ -42,6 +42,18 @@ public:
 
     RunDriver &driver() { return run; }
 
+    // `processing` chooses the videos of a run; `hint` says why "Process"
+    // is disabled.
+    void setProcessControls(QWidget *processing, QLabel *hint);
+    // Why "Process" cannot start for `video` now; empty when it can.
+    // `shown`: a frame of it is shown; `editing`: a box is being edited;
+    // `boxesSaved`: both its boxes are saved.
+    static QString blockReason(const QString &video, bool shown, bool editing, bool boxesSaved);
+    // Enables "Process" and the processing choice, or says in the tip and
+    // the hint why not (`reason`); while a box is drawn the status bar says
+    // how instead. A run keeps "Cancel" at hand.
+    void showProcessState(bool running, const QString &reason, bool editing);
+
     // The method chosen in the counting choice; classic without it.
     CountingMethod::Kind counting() const;
 
@@ -94,6 +106,8 @@ private:
     TableViewResult *resultTable;
     QWidget *processButton;
     QLabel *progressLabel;
+    QWidget *processingChoice = nullptr;
+    QLabel *processHint = nullptr;
     QPointer<const QComboBox> countingChoice;
     RunDriver run;
 
