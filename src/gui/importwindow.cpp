@@ -1,20 +1,16 @@
 #include "importwindow.h"
 
-#include <memory>
-
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHash>
 #include <QProgressBar>
-#include <QSet>
 #include <QSettings>
 
 #include "ui_importwindow.h"
 
 #include "filedialogprovider.h"
+#include "importqueue.h"
 #include "logging.h"
 #include "process_import.h"
 #include "settingsstore.h"
@@ -24,88 +20,20 @@ namespace {
 
 const QString kPathImport = QStringLiteral("PathImport");
 
-// Destinations an import is running into, across all dialogs: two chains
-// must never copy onto the same files at once. Used on the GUI thread only.
-QSet<QString> &busyDestinations()
-{
-    static QSet<QString> busy;
-    return busy;
-}
-
-QString destinationKey(const QString &path)
-{
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
-}
-
-// An import whose dialog was destroyed while it ran (the main window deletes
-// the dialog when it closes) goes on here, one worker at a time like the
-// dialog's own chain, and frees its destination after the last file.
-struct DetachedImport
-{
-    QString destination;
-    QString key;
-    QStringList rest;
-    std::unique_ptr<Process_Import> worker;
-};
-
-void advance(const std::shared_ptr<DetachedImport> &import);
-
-void watch(const std::shared_ptr<DetachedImport> &import)
-{
-    QObject::connect(import->worker.get(), &QThread::finished, QCoreApplication::instance(),
-        [import] { advance(import); });
-}
-
-void startNext(const std::shared_ptr<DetachedImport> &import)
-{
-    if (import->rest.isEmpty()) {
-        busyDestinations().remove(import->key);
-        return;
-    }
-    import->worker
-        = std::make_unique<Process_Import>(import->destination, import->rest.takeFirst());
-    watch(import);
-    import->worker->start();
-}
-
-// Runs when a worker's thread has ended, and possibly once more for it.
-void advance(const std::shared_ptr<DetachedImport> &import)
-{
-    if (!import->worker || !import->worker->isFinished())
-        return;
-    // Released after the signal that brought us here has been delivered.
-    import->worker.release()->deleteLater();
-    startNext(import);
-}
-
-void detach(const std::shared_ptr<DetachedImport> &import)
-{
-    watch(import);
-    // The worker may have ended before anyone watched its finished signal.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [import] { advance(import); }, Qt::QueuedConnection);
-    // Quitting lets the file in hand finish; the rest stays where it is.
-    const std::weak_ptr<DetachedImport> weak = import;
-    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
-        QCoreApplication::instance(), [weak] {
-            if (const auto running = weak.lock()) {
-                running->rest.clear();
-                running->worker.reset();
-                busyDestinations().remove(running->key);
-            }
-        });
-}
-
 } // namespace
 
 ImportWindow::ImportWindow(const QString &destination, QWidget *parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::ImportWindow>())
     , destination(destination)
+    , queue(new ImportQueue(destination, this))
 {
     ui->setupUi(this);
+    connect(queue, &ImportQueue::fileStarted, this, &ImportWindow::showCurrent);
+    connect(queue, &ImportQueue::fileDone, this, &ImportWindow::end_thread);
+    connect(queue, &ImportQueue::copyProgress, this, &ImportWindow::copy_pos);
+    connect(queue, &ImportQueue::saveProgress, this, &ImportWindow::save_pos);
+    connect(queue, &ImportQueue::encodeProgress, this, &ImportWindow::encode_pos);
     connect(ui->pb_videofile, &QPushButton::clicked, this, &ImportWindow::set_filename_videofile);
     connect(ui->pb_Import, &QPushButton::clicked, this, &ImportWindow::Import);
     connect(ui->pb_Close, &QPushButton::clicked, this, &ImportWindow::Close);
@@ -121,17 +49,12 @@ ImportWindow::ImportWindow(const QString &destination, QWidget *parent)
 
 ImportWindow::~ImportWindow()
 {
-    if (!worker)
+    if (!queue->isRunning())
         return;
-    worker->disconnect(this);
-    auto import = std::make_shared<DetachedImport>();
-    import->destination = destination;
-    import->key = busyKey;
-    import->rest = files.mid(nextIndex);
-    import->worker = std::move(worker);
-    qCDebug(lcGui) << "Import goes on without its dialog:" << import->rest.size() + 1
+    queue->disconnect(this);
+    qCDebug(lcGui) << "Import goes on without its dialog:" << files.size() - queue->done()
                    << "files left";
-    detach(import);
+    queue->detach();
 }
 
 void ImportWindow::set_filename_videofile()
@@ -156,15 +79,14 @@ void ImportWindow::set_filename_videofile()
 void ImportWindow::Import()
 {
     // "Import" is disabled while this dialog imports; this covers other callers.
-    if (worker)
+    if (queue->isRunning())
         return;
-    if (busyDestinations().contains(destinationKey(destination))) {
+    if (queue->destinationBusy()) {
         qCWarning(lcGui) << "An import into" << destination << "is still running";
         return;
     }
     scanFolder();
     ui->pb_file->setValue(0);
-    nextIndex = 0;
     const bool refused = !files.isEmpty() && !namesAreDistinct();
     if (refused)
         files.clear();
@@ -181,10 +103,8 @@ void ImportWindow::Import()
         return;
     }
     ui->pb_file->setMaximum(files.size());
-    busyKey = destinationKey(destination);
-    busyDestinations().insert(busyKey);
     ui->pb_Import->setEnabled(false);
-    startWorker();
+    queue->start(files);
 }
 
 void ImportWindow::Close()
@@ -194,21 +114,14 @@ void ImportWindow::Close()
 
 void ImportWindow::end_thread()
 {
-    if (!worker)
-        return;
-    // end_thread is the worker's last act: its thread is ending, and the
-    // worker's destructor waits for that.
-    worker.reset();
-    ui->pb_file->setValue(nextIndex);
+    ui->pb_file->setValue(queue->done());
     ui->pb_Encode->setValue(0);
     ui->pb_Save->setValue(0);
     ui->pb_Copy->setValue(0);
-    if (nextIndex >= files.size()) {
-        finishImport();
+    if (!queue->isRunning()) {
+        ui->pb_Import->setEnabled(true);
         close();
-        return;
     }
-    startWorker();
 }
 
 void ImportWindow::copy_pos(int value)
@@ -262,29 +175,22 @@ FileDialogProvider &ImportWindow::dialogs()
 
 QString ImportWindow::targetName(const QString &source)
 {
-    return QFileInfo(source).baseName() + QStringLiteral(".mp4");
+    return ImportQueue::targetName(source);
 }
 
 bool ImportWindow::namesAreDistinct()
 {
-    QHash<QString, QString> sourceOf;
-    for (const QString &file : qAsConst(files)) {
-        const QString target = targetName(file);
-        const auto earlier = sourceOf.constFind(target);
-        if (earlier == sourceOf.constEnd()) {
-            sourceOf.insert(target, file);
-            continue;
-        }
-        // One would overwrite the other in the middle of the import.
-        const QString text
-            = tr("%1 and %2 would both be imported as %3. Rename one of them, "
-                 "then import again.")
-                  .arg(QFileInfo(*earlier).fileName(), QFileInfo(file).fileName(), target);
-        showCurrent(text);
-        dialogs().warning(this, tr("Import"), text);
-        return false;
-    }
-    return true;
+    const auto same = ImportQueue::collision(files);
+    if (!same)
+        return true;
+    // One would overwrite the other in the middle of the import.
+    const QString text = tr("%1 and %2 would both be imported as %3. Rename one of them, "
+                            "then import again.")
+                             .arg(QFileInfo(same->first).fileName(),
+                                 QFileInfo(same->second).fileName(), targetName(same->second));
+    showCurrent(text);
+    dialogs().warning(this, tr("Import"), text);
+    return false;
 }
 
 void ImportWindow::askBeforeReplacing()
@@ -315,28 +221,4 @@ void ImportWindow::showList()
 {
     ui->lw_filevideo->clear();
     ui->lw_filevideo->addItems(files);
-}
-
-void ImportWindow::startWorker()
-{
-    const QString &file = files.at(nextIndex);
-    showCurrent(file);
-    worker = std::make_unique<Process_Import>(destination, file);
-    connect(worker.get(), &Process_Import::end_thread, this, &ImportWindow::end_thread,
-        Qt::QueuedConnection);
-    connect(worker.get(), &Process_Import::copy_pos, this, &ImportWindow::copy_pos,
-        Qt::QueuedConnection);
-    connect(worker.get(), &Process_Import::save_pos, this, &ImportWindow::save_pos,
-        Qt::QueuedConnection);
-    connect(worker.get(), &Process_Import::encode_pos, this, &ImportWindow::encode_pos,
-        Qt::QueuedConnection);
-    worker->start();
-    ++nextIndex;
-}
-
-void ImportWindow::finishImport()
-{
-    busyDestinations().remove(busyKey);
-    busyKey.clear();
-    ui->pb_Import->setEnabled(true);
 }

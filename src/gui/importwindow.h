@@ -7,14 +7,14 @@
 #include <QStringList>
 
 class FileDialogProvider;
-class Process_Import;
+class ImportQueue;
 
 namespace Ui {
 class ImportWindow;
 }
 
 // The modal dialog that imports the .mp4, .avi and .h264 files of a chosen
-// folder into the working directory, one worker at a time, with progress
+// folder into the working directory through an ImportQueue, with progress
 // bars, and closes itself when the last file is done.
 class ImportWindow final : public QDialog
 {
@@ -52,18 +52,13 @@ private:
     void askBeforeReplacing();
     FileDialogProvider &dialogs();
     void showList();
-    void startWorker();
-    void finishImport();
 
     std::unique_ptr<Ui::ImportWindow> ui;
     const QString destination;
     QString folder;
     QStringList files;
-    int nextIndex = 0;
-    // The worker of the running import; null when idle.
-    std::unique_ptr<Process_Import> worker;
-    // The destination as claimed for the running import.
-    QString busyKey;
+    // Handed to the application when the dialog goes mid-import.
+    ImportQueue *queue;
     FileDialogProvider *dialogProvider = nullptr;
     std::unique_ptr<FileDialogProvider> ownDialogs;
 };

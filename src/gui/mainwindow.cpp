@@ -1,56 +1,44 @@
 #include "mainwindow.h"
 
-#include <algorithm>
-#include <cmath>
 #include <initializer_list>
 #include <limits>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
-#include <QSaveFile>
-#include <QScreen>
-#include <QScrollArea>
-#include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTimer>
 #include <QVariant>
 
 #include "ui_mainwindow.h"
 
 #include "filedialogprovider.h"
+#include "formcontrols.h"
+#include "formpage.h"
 #include "graphicsviewmouse.h"
-#include "imagegraphicsview.h"
-#include "imagewindow.h"
 #include "importwindow.h"
 #include "logging.h"
-#include "reviewwindow.h"
+#include "playback.h"
+#include "resultwindows.h"
 #include "runpanel.h"
-#include "settingsstore.h"
-#include "summarywindow.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "version.h"
-#include "zones/outputset.h"
+#include "workingfolder.h"
+#include "zoneeditor.h"
 #include "zones/videofiles.h"
 #include "zones/videoreview.h"
 
@@ -62,28 +50,12 @@ static void initKestrinResources()
 }
 
 namespace {
-const QString currentPathKey = QStringLiteral("currentPath");
-const QString saveTracksKey = QStringLiteral("saveTracks");
 
-// Playback stops this many frames before the frame count a video reports.
-constexpr double endMargin = 5;
 // Processing ticks as fast as the event loop allows, one frame per tick.
 constexpr int processInterval = 1;
 // Every frame is processed, but drawing and showing a large one costs as much
 // as processing it: while processing, a frame is shown at most every this many ms.
 constexpr qint64 displayPeriod = 200;
-constexpr double defaultFps = 25.0;
-
-// Cuts towards zero like a C cast, but a value out of range (a bogus frame
-// count or size reported by the video) saturates instead of being undefined.
-int cutToInt(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    const double cut = std::clamp(value, static_cast<double>(std::numeric_limits<int>::min()),
-        static_cast<double>(std::numeric_limits<int>::max()));
-    return static_cast<int>(cut);
-}
 
 using Controls = std::initializer_list<QWidget *>;
 
@@ -93,14 +65,6 @@ void enable(bool enabled, std::initializer_list<Controls> groups)
         for (QWidget *control : group)
             control->setEnabled(enabled);
     }
-}
-
-QPixmap logo(const QString &resource, int width, int height)
-{
-    const QPixmap pixmap(resource);
-    if (pixmap.isNull())
-        return pixmap;
-    return pixmap.scaled(width, height, Qt::KeepAspectRatio, Qt::FastTransformation);
 }
 } // namespace
 
@@ -112,18 +76,10 @@ MainWindow::MainWindow(QWidget *parent)
     initKestrinResources();
     ui->setupUi(this);
     // The form scrolls on a screen smaller than it (fitTo).
-    QWidget *page = takeCentralWidget();
-    page->setFixedSize(formWidth, formHeight - statusBar()->sizeHint().height());
-    pageArea = new QScrollArea(this);
-    pageArea->setObjectName(QStringLiteral("sa_page"));
-    pageArea->setFrameShape(QFrame::NoFrame);
-    pageArea->setWidget(page);
-    setCentralWidget(pageArea);
-    fitTo(QRect(QPoint(0, 0), QSize(formWidth, formHeight) + QSize(100, 100)));
+    page = new FormPage(this, QSize(formWidth, formHeight));
 
     ui->la_version->setText(tr("Version %1").arg(kestrin::version()));
     setWindowTitle(tr("Kestrin"));
-    showLogos();
 
     connect(ui->pb_videofile, &QPushButton::clicked, this, &MainWindow::set_filename_videofile);
     connect(ui->le_videofile, &QLineEdit::editingFinished, this,
@@ -154,13 +110,6 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->gv_video, &GraphicsViewMouse::sendMouseBClickVideo, this,
         &MainWindow::sendMouseBClickVideo);
 
-    imageView = new ImageGraphicsView(&geometry, ui->gv_video, this);
-    connect(imageView, &ImageGraphicsView::saveFailed, this,
-        [this](const QString &file, const QString &reason) {
-            statusBar()->showMessage(tr("The picture could not be saved to %1: %2")
-                                         .arg(QDir::toNativeSeparators(file), reason));
-        });
-
     enable(false,
         { { ui->pb_play_pause, ui->pushButton_2, ui->pb_fast_forward, ui->pb_slow_forward,
             ui->pb_fast_reverse, ui->pb_slow_reverse, ui->pb_algo, ui->hs_frame, ui->pb_clearmask,
@@ -176,37 +125,49 @@ MainWindow::MainWindow(QWidget *parent)
 
     fileTable = new TableViewFile(ui->tv_file, this, this);
     connect(fileTable, &TableViewFile::File_Row_Changed, this, &MainWindow::File_Row_Changed);
+    playback = new Playback(*ui, statusBar(), this);
+    zoneEditor = new ZoneEditor(*ui, *playback, *fileTable, this, page->area());
+    playback->setBoxes(&zoneEditor->zones());
+    zoneEditor->setVideoSource([this] { return videoFile; });
+    zoneEditor->setQuestion([this](const QString &title, const QString &text) {
+        return fileDialogs->question(this, title, text);
+    });
+    connect(zoneEditor, &ZoneEditor::changed, this, [this] {
+        updateProcessButton();
+        wake();
+    });
 
-    addResultControls();
-    runPanel = new RunPanel(this, resultTable, ui->pb_algo);
-    cbCounting = runPanel->addCountingChoice(ui->cb_process_conf, ui->pushButton_2);
+    controls = new FormControls(*ui, this, page->area());
+    cbCounting = controls->counting();
+    saveTracksBox = controls->saveTracks();
+    runPanel = new RunPanel(this, resultTable, ui->pb_algo, controls->progress(), cbCounting);
+    runPanel->setProcessControls(ui->cb_process_conf, controls->processHint());
     connect(&runPanel->driver().insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
     connect(&runPanel->driver(), &RunDriver::videoEnded, this, &MainWindow::videoEnded);
     connect(runPanel, &RunPanel::resultsChanged, this, &MainWindow::markReviewed);
-    processHint = new QLabel(this);
-    processHint->setObjectName(QStringLiteral("la_process_hint"));
-    statusBar()->addPermanentWidget(processHint);
+    resultWindows = new ResultWindows(this, statusBar(), [this] { return playback->position(); });
+    connect(resultWindows, &ResultWindows::reviewChanged, this, [this](const QString &video) {
+        if (video == videoFile)
+            markReviewed();
+    });
+    connect(controls->summary(), &QPushButton::clicked, this,
+        [this] { resultWindows->showSummary(*folder); });
+    connect(controls->review(), &QPushButton::clicked, this,
+        [this] { resultWindows->showReview(videoFile); });
     fileTable->setConfirmation([this](const QString &question) {
         return fileDialogs->question(this, tr("Delete"), question);
     });
 
     ui->stackedWidget->setCurrentWidget(ui->admin_page);
-    addTips();
-    orderTabs();
     updateProcessButton();
 
-    lastDir = SettingsStore::open()->value(currentPathKey).toString();
-    workingDir = lastDir;
-    ui->le_videofile->setText(workingDir);
+    folder = new WorkingFolder(ui->le_videofile, *fileTable, statusBar(), this);
     filename_videofile_change();
 }
 
 MainWindow::~MainWindow()
 {
-    // The override cursor is application-wide: a window destroyed in the
-    // middle of drawing a box must not leave the cross-hair behind.
-    restoreCursor();
     // A window destroyed while shown hands its focus away inside ~QWidget,
     // after the members here are gone ("editingFinished" of the path field,
     // for one): from now on no child may reach a slot of this window.
@@ -221,93 +182,9 @@ void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
 
 void MainWindow::filename_videofile_change()
 {
-    // A run killed while it renamed a video's files left them half
-    // replaced: finished before the table says what is done.
-    QStringList recovered;
-    if (!workingDir.isEmpty() && QFileInfo(workingDir).isDir())
-        recovered = OutputSet::recover(workingDir);
-    for (const QString &line : recovered)
-        qCWarning(lcGui).noquote() << line;
-    fileTable->setDirectory(workingDir);
-    ui->pb_Import->setEnabled(importAllowed());
-    // Whatever was said about the previous folder is no longer true.
-    statusBar()->clearMessage();
-    if (workingDir.isEmpty())
-        statusBar()->showMessage(tr("Choose a working directory with \"...\"."));
-    else if (!QFileInfo(workingDir).isDir())
-        statusBar()->showMessage(tr("The working directory %1 does not exist.")
-                                     .arg(QDir::toNativeSeparators(workingDir)));
-    else if (fileTable->filePath(0).isEmpty())
-        statusBar()->showMessage(
-            tr("%1 holds no .mp4 video.").arg(QDir::toNativeSeparators(workingDir)));
-    else if (!recovered.isEmpty())
-        statusBar()->showMessage(recovered.join(QStringLiteral("; ")));
-    if (summaryWindow)
-        summaryWindow->setFolder(workingDir);
-}
-
-void MainWindow::addResultControls()
-{
-    summaryButton = new QPushButton(tr("Summary"), ui->admin_page);
-    summaryButton->setObjectName(QStringLiteral("pb_summary"));
-    summaryButton->setGeometry(170, 610, 75, 23);
-    connect(summaryButton, &QPushButton::clicked, this, &MainWindow::showSummary);
-    reviewButton = new QPushButton(tr("Review"), ui->admin_page);
-    reviewButton->setObjectName(QStringLiteral("pb_review"));
-    reviewButton->setGeometry(190, 638, 60, 23);
-    reviewButton->setToolTip(tr("Confirm or reject each event of the video shown"));
-    connect(reviewButton, &QPushButton::clicked, this, &MainWindow::showReview);
-
-    saveTracksBox = new QCheckBox(tr("Save tracks"), ui->admin_page);
-    saveTracksBox->setObjectName(QStringLiteral("cb_savetracks"));
-    saveTracksBox->setGeometry(60, 640, 130, 20);
-    saveTracksBox->setToolTip(
-        tr("Also write each processed video's tracks to exportCSV/<name>_tracks.csv, from the "
-           "next \"Process\" on"));
-    saveTracksBox->setChecked(SettingsStore::open()->value(saveTracksKey, false).toBool());
-    connect(saveTracksBox, &QCheckBox::toggled, this,
-        [](bool on) { SettingsStore::open()->setValue(saveTracksKey, on); });
-}
-
-void MainWindow::showSummary()
-{
-    if (!QFileInfo(workingDir).isDir()) {
-        statusBar()->showMessage(workingDir.isEmpty()
-                ? tr("Choose a working directory with \"...\" first.")
-                : tr("The working directory %1 does not exist.")
-                      .arg(QDir::toNativeSeparators(workingDir)));
-        return;
-    }
-    if (!summaryWindow) {
-        summaryWindow = new SummaryWindow(this);
-        summaryWindow->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    summaryWindow->setFolder(workingDir);
-    summaryWindow->show();
-    summaryWindow->raise();
-    summaryWindow->activateWindow();
-}
-
-void MainWindow::showReview()
-{
-    if (!reviewWindow) {
-        reviewWindow = new ReviewWindow(this);
-        reviewWindow->setAttribute(Qt::WA_DeleteOnClose);
-        reviewWindow->setFrameSource([this] { return position; });
-        connect(reviewWindow, &ReviewWindow::reviewChanged, this, [this](const QString &video) {
-            if (video == videoFile)
-                markReviewed();
-            if (summaryWindow)
-                summaryWindow->scheduleRefresh();
-        });
-    }
-    if (videoFile.isEmpty() || !reviewWindow->setVideo(videoFile)) {
-        statusBar()->showMessage(tr("No counts to review: process the video first"));
-        return;
-    }
-    reviewWindow->show();
-    reviewWindow->raise();
-    reviewWindow->activateWindow();
+    folder->relist();
+    ui->pb_Import->setEnabled(folder->usable());
+    resultWindows->folderChanged(folder->path());
 }
 
 void MainWindow::markReviewed()
@@ -329,78 +206,54 @@ void MainWindow::set_filename_videofile()
 {
     // A cancelled dialog, or a box kept, leaves the open video and the table
     // as they were.
-    const QString chosen = fileDialogs->existingDirectory(lastDir);
+    const QString chosen = fileDialogs->existingDirectory(folder->path());
     if (chosen.isEmpty()
-        || !dropEditing(tr("open the folder %1").arg(QDir::toNativeSeparators(chosen))))
+        || !zoneEditor->dropEditing(tr("open the folder %1").arg(QDir::toNativeSeparators(chosen))))
         return;
     ModeVideo(ModeClosed);
-    workingDir = chosen;
-    lastDir = workingDir;
-    SettingsStore::open()->setValue(currentPathKey, lastDir);
-    ui->le_videofile->setText(workingDir);
+    folder->choose(chosen);
     filename_videofile_change();
 }
 
 void MainWindow::timeframe()
 {
-    // The commands are tested in this order; a step command ends as Pause, so
-    // its frame is drawn by the Pause redraw of the same tick.
-    if (videoCommand == Seek) {
-        // The slider's value stays the position even when nothing is read.
-        if (position >= 0 && position < endFrame - 1 && readPictureAt(position))
-            keepPicture();
-        endStep();
-    }
-    if (videoCommand == SlowForward) {
-        if (endFrame > position && readPicture()) {
-            keepPicture();
-            position += 1;
-        }
-        endStep();
-    }
-    if (videoCommand == FastForward) {
-        // Seeks rather than decoding ten frames in one tick.
-        if (endFrame > position + 10 && readPictureAt(position + 10)) {
-            keepPicture();
-            position += 10;
-        }
-        endStep();
-    }
-    if (videoCommand == SlowReverse) {
-        if (position >= 1 && readPictureAt(position - 1)) {
-            keepPicture();
-            position -= 1;
-        }
-        endStep();
-    }
-    if (videoCommand == FastReverse) {
-        if (position >= 10 && readPictureAt(position - 10)) {
-            keepPicture();
-            position -= 10;
-        }
-        endStep();
-    }
-    if (videoCommand == ShowResult) {
+    // A step command ends as Pause, so its frame is drawn by the Pause redraw
+    // of the same tick.
+    bool step = true;
+    switch (videoCommand) {
+    case Seek:
+        playback->seek();
+        break;
+    case SlowForward:
+        playback->slowForward();
+        break;
+    case FastForward:
+        playback->fastForward();
+        break;
+    case SlowReverse:
+        playback->slowReverse();
+        break;
+    case FastReverse:
+        playback->fastReverse();
+        break;
+    case ShowResult:
         // Result_Row_Changed has moved the capture already.
-        if (readPicture())
-            keepPicture();
-        endStep();
+        playback->readOn();
+        break;
+    default:
+        step = false;
+        break;
     }
+    if (step)
+        endStep();
     // Goes on in the same tick with the command it sets: the first frame of
     // a video is processed at once, the reopened video redrawn.
     if (videoCommand == NextFile)
         nextFile();
-    if (videoCommand == Play && endFrame > position) {
-        if (readPicture()) {
-            keepPicture();
-            position += 1;
-            showPicture(picture);
-        } else {
-            showFrame();
-        }
-    }
+    if (videoCommand == Play)
+        playback->playOn();
     if (videoCommand == Pause) {
-        showFrame();
+        playback->showFrame();
         // Drawn: nothing to do until something changes and wakes the timer.
         timer->stop();
     }
@@ -408,8 +261,7 @@ void MainWindow::timeframe()
         processFrame();
 
     // Every tick ends here, whatever its command.
-    ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
-    ui->hs_frame->setValue(cutToInt(position));
+    playback->showPosition();
 }
 
 void MainWindow::wake()
@@ -458,142 +310,56 @@ void MainWindow::slow_reverse()
 void MainWindow::hs_frame_moved(int iPos)
 {
     videoCommand = Seek;
-    position = iPos;
+    playback->setPosition(iPos);
     wake();
 }
 
 void MainWindow::sendMousePressVideo(QMouseEvent *e)
 {
-    const cv::Point point = toFrame(e);
-    pressX = point.x;
-    pressY = point.y;
-    if (editState == 1)
-        zones.addAreaPoint(point);
-    else if (editState == 2)
-        zones.addMaskPoint(point);
+    zoneEditor->press(playback->toFrame(e->pos()));
     wake();
 }
 
 void MainWindow::sendMouseBClickVideo(QMouseEvent *e)
 {
-    // The first click of the double click has already added its point as a press.
-    if (editState == 1) {
-        zones.closeArea();
-    } else if (editState == 2) {
-        zones.closeMask();
-    } else if (frameWidth > 640 && frameHeight > 480) {
-        zoom = !zoom;
-        // The centre is taken through the geometry whatever the zoom was.
-        zoomX = geometry.toFrameX(e->x());
-        zoomY = geometry.toFrameY(e->y());
-    } else {
-        zoom = false;
-    }
+    if (!zoneEditor->closeBox())
+        playback->toggleZoom(e->pos());
     wake();
 }
 
 void MainWindow::sendMouseMoveVideo(QMouseEvent *e)
 {
-    const cv::Point point = toFrame(e);
-    if (editState != 0)
-        ui->la_mouse->setText(QStringLiteral("mouse x: %1 y:%2").arg(point.x).arg(point.y));
-    else
-        ui->la_mouse->setText(QString());
-
-    const bool inFrame
-        = point.x >= 0 && point.x <= frameWidth && point.y >= 0 && point.y <= frameHeight;
-    if (editState == 4 && e->buttons() == Qt::LeftButton && inFrame) {
-        zones.shift(cv::Point(pressX - point.x, pressY - point.y), frameHeight, frameWidth);
-        zones.setMode(3);
-        wake();
-    }
+    zoneEditor->move(playback->toFrame(e->pos()), e->buttons() == Qt::LeftButton);
 }
 
 void MainWindow::cleararea()
 {
-    zones.setMode(1);
-    zones.clearArea();
-    editState = 1;
-    setCrossCursor();
-    enable(false,
-        { { ui->pb_cleararea, ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox,
-            ui->pb_savebox, ui->pb_cancelbox } });
-    updateProcessButton();
-    startEditing(ui->groupBox, tr("counting box"));
+    zoneEditor->clearBox(ZoneEditor::Box::Counting);
 }
 
 void MainWindow::savearea()
 {
-    if (!videoOpened || frame.empty())
-        return;
-    if (!TableViewFile::usableBox(zones.getArea(), TableViewFile::minAreaPoints)) {
-        // Still drawing: the user can add the missing points or cancel.
-        statusBar()->showMessage(
-            tr("The counting box needs at least %1 different points; it was not saved.")
-                .arg(TableViewFile::minAreaPoints));
-        return;
-    }
-    zones.setMode(0);
-    zones.saveArea(videoFile);
-    checkSaved(true, false);
-    endEditing();
-    editState = 3;
-    fileTable->refresh();
-    enableEditButtons(true);
-    updateProcessButton();
+    zoneEditor->saveBox(ZoneEditor::Box::Counting);
 }
 
 void MainWindow::cancelarea()
 {
-    zones.setMode(0);
-    zones.loadArea(videoFile);
-    endEditing();
-    editState = 3;
-    enableEditButtons(true);
-    updateProcessButton();
+    zoneEditor->cancelBox(ZoneEditor::Box::Counting);
 }
 
 void MainWindow::clearmask()
 {
-    zones.setMode(2);
-    zones.clearMask();
-    editState = 2;
-    setCrossCursor();
-    enable(false,
-        { { ui->pb_clearmask, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_movebox,
-            ui->pb_savebox, ui->pb_cancelbox } });
-    updateProcessButton();
-    startEditing(ui->groupBox_2, tr("tracking box"));
+    zoneEditor->clearBox(ZoneEditor::Box::Tracking);
 }
 
 void MainWindow::savemask()
 {
-    if (!videoOpened || frame.empty())
-        return;
-    if (!TableViewFile::usableBox(zones.getMask(), TableViewFile::minMaskPoints)) {
-        statusBar()->showMessage(
-            tr("The tracking box needs at least %1 different points; it was not saved.")
-                .arg(TableViewFile::minMaskPoints));
-        return;
-    }
-    zones.setMode(0);
-    zones.saveMask(videoFile);
-    checkSaved(false, true);
-    endEditing();
-    editState = 3;
-    fileTable->refresh();
-    enableEditButtons(true);
-    updateProcessButton();
+    zoneEditor->saveBox(ZoneEditor::Box::Tracking);
 }
 
 void MainWindow::cancelmask()
 {
-    zones.setMode(0);
-    zones.loadMask(videoFile);
-    endEditing();
-    editState = 3;
-    enableEditButtons(true);
-    updateProcessButton();
+    zoneEditor->cancelBox(ZoneEditor::Box::Tracking);
 }
 
 void MainWindow::algo()
@@ -603,21 +369,20 @@ void MainWindow::algo()
         // written so far stays, the unfinished trajectory image is dropped.
         stopReading();
         ModeVideo(ModeProcessCancel);
-        runPanel->showCancelled(position);
-        if (summaryWindow)
-            summaryWindow->scheduleRefresh();
+        runPanel->showCancelled(playback->position());
+        resultWindows->countsChanged();
         return;
     }
-    if (frame.empty() || !processBlockReason().isEmpty())
+    if (!processBlockReason().isEmpty())
         return;
 
     const QStringList queue = processQueue();
     QHash<QString, AreaContour> ownBoxes;
-    if (!runPanel->chooseBoxes(videoFile, zones, queue, ownBoxes))
+    if (!runPanel->chooseBoxes(videoFile, zoneEditor->zones(), queue, ownBoxes))
         return;
     runPanel->driver().setCounting(runPanel->counting());
     runPanel->driver().setTrackExport(saveTracksBox->isChecked());
-    runPanel->start(zones, frame.size(), queue, ownBoxes);
+    runPanel->start(zoneEditor->zones(), playback->frame().size(), queue, ownBoxes);
     ui->tv_result->setEnabled(false);
     processStartFile = videoFile;
 
@@ -648,12 +413,13 @@ void MainWindow::File_Row_Changed(int ifile)
     // Only the platform's own separators are turned round: on Linux a
     // backslash is part of a file name.
     const QString chosen = QDir::fromNativeSeparators(path);
-    if (chosen != videoFile && !dropEditing(tr("open %1").arg(QFileInfo(chosen).fileName()))) {
+    if (chosen != videoFile
+        && !zoneEditor->dropEditing(tr("open %1").arg(QFileInfo(chosen).fileName()))) {
         // The table goes back to the video whose box is kept.
         fileTable->showPath(videoFile);
         return;
     }
-    if (chosen == videoFile && videoOpened && !frame.empty()) {
+    if (chosen == videoFile && playback->hasFrame()) {
         // The table was relisted around the open video (a box saved, a file
         // deleted): its files are read again, the frame shown stays.
         reloadVideoFiles();
@@ -667,12 +433,11 @@ void MainWindow::File_Row_Changed(int ifile)
 
 void MainWindow::reloadVideoFiles()
 {
-    leaveEditing();
-    editState = 3;
-    zones.loadArea(videoFile);
-    zones.loadMask(videoFile);
+    zoneEditor->leave();
+    zoneEditor->setIdle();
+    zoneEditor->loadSaved(videoFile);
     runPanel->loadResults(videoFile);
-    enableEditButtons(true);
+    zoneEditor->enableButtons(true);
     updateProcessButton();
     wake();
 }
@@ -689,8 +454,7 @@ void MainWindow::Result_Row_Changed(int irow)
     const double target = results.at(irow).frame + 1;
     if (!(target >= 0 && target <= std::numeric_limits<int>::max()))
         return;
-    position = target;
-    capture.set(cv::CAP_PROP_POS_FRAMES, position);
+    playback->moveTo(target);
     videoCommand = ShowResult;
     wake();
 }
@@ -708,7 +472,7 @@ void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
 
 void MainWindow::ModeVideo(statemode mode)
 {
-    const Controls playback { ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
+    const Controls stepping { ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
         ui->pb_fast_forward, ui->pb_slow_forward };
     const Controls saveAndSlider { ui->pushButton_2, ui->hs_frame };
     const Controls trackingBox { ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask };
@@ -725,17 +489,12 @@ void MainWindow::ModeVideo(statemode mode)
             endStep();
         // No box may be edited or saved without a video: it would be written
         // under the name of the video closed last.
-        enable(false, { playback, saveAndSlider, trackingBox, countingBox, shift });
-        ui->la_height->clear();
-        ui->la_width->clear();
-        ui->la_fps->clear();
-        ui->la_frame->clear();
+        enable(false, { stepping, saveAndSlider, trackingBox, countingBox, shift });
+        playback->clearProperties();
         enable(false, { processing, { ui->tv_result } });
-        editState = 0;
+        zoneEditor->reset();
         ui->la_mouse->clear();
-        ui->la_file_selected->clear();
-        ui->la_file_selected->setToolTip(QString());
-        showRecordingStart();
+        controls->showRecordingStart(QString());
         ClearResult();
         updateProcessButton();
         break;
@@ -752,7 +511,7 @@ void MainWindow::ModeVideo(statemode mode)
         runPanel->loadResults(videoFile);
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
-        enable(true, { playback, saveAndSlider, trackingBox, countingBox });
+        enable(true, { stepping, saveAndSlider, trackingBox, countingBox });
         enable(fileTable->hasMask(videoFile), { shift });
         updateProcessButton();
         restartPlaybackTimer();
@@ -764,7 +523,7 @@ void MainWindow::ModeVideo(statemode mode)
         // run goes on with the next one.
         openVideo(ProcessRun::kStartFrame);
         enable(false,
-            { playback, saveAndSlider, trackingBox, countingBox, shift, { ui->cb_process_conf } });
+            { stepping, saveAndSlider, trackingBox, countingBox, shift, { ui->cb_process_conf } });
         ui->pb_algo->setEnabled(true);
         enable(false, { { ui->tv_result, ui->tv_file, ui->pb_videofile, ui->pb_Import } });
         break;
@@ -773,18 +532,17 @@ void MainWindow::ModeVideo(statemode mode)
     case ModeProcessCancel: {
         if (mode == ModeProcessEnd)
             closeVideo();
-        const bool shown = videoOpened && !frame.empty();
+        const bool shown = playback->hasFrame();
         if (mode == ModeProcessCancel && shown) {
             // The run drew the boxes of the video it started on: the video
             // stopped in is edited and saved with its own.
-            zones.loadArea(videoFile);
-            zones.loadMask(videoFile);
+            zoneEditor->loadSaved(videoFile);
             showVideoProperties();
         }
-        enable(shown, { playback, saveAndSlider, trackingBox, countingBox });
+        enable(shown, { stepping, saveAndSlider, trackingBox, countingBox });
         enable(shown && fileTable->hasMask(videoFile), { shift });
         enable(true, { { ui->tv_result, ui->tv_file, ui->pb_videofile } });
-        ui->pb_Import->setEnabled(importAllowed());
+        ui->pb_Import->setEnabled(folder->usable());
         ui->pb_algo->setText(tr("Process"));
         // The caption follows the command, as everywhere else Pause is set:
         // a run started while playing would otherwise come back reading "Pause".
@@ -828,8 +586,7 @@ void MainWindow::nextFile()
         fileTable->showPath(videoFile);
         driver.step(); // over
         runPanel->showEnd();
-        if (summaryWindow)
-            summaryWindow->scheduleRefresh();
+        resultWindows->countsChanged();
         return;
     }
 
@@ -837,7 +594,7 @@ void MainWindow::nextFile()
     // openVideo hands the opening to the run, which refuses a video it
     // cannot process before any of its files is touched.
     ModeVideo(ModeProcess);
-    if (videoOpened) {
+    if (playback->isOpen()) {
         runPanel->startVideo();
         // The path, the properties and the row name the video in progress.
         showVideoProperties();
@@ -846,7 +603,7 @@ void MainWindow::nextFile()
     }
     fileTable->refresh();
     fileTable->showPath(videoFile);
-    runPanel->showProgress(videoFile, position);
+    runPanel->showProgress(videoFile, playback->position());
 }
 
 void MainWindow::processFrame()
@@ -868,8 +625,8 @@ void MainWindow::processFrame()
         if (ui->cb_hankview->isChecked())
             runPanel->showTrajectory();
     }
-    position = driver.current().position();
-    runPanel->frameDone(videoFile, position);
+    playback->setPosition(driver.current().position());
+    runPanel->frameDone(videoFile, playback->position());
 }
 
 void MainWindow::videoEnded(const RunDriver::VideoEnd &end)
@@ -878,8 +635,7 @@ void MainWindow::videoEnded(const RunDriver::VideoEnd &end)
     // command to nextFile.
     if (!end.started || end.outcome == RunDriver::Outcome::Cancelled)
         return;
-    if (summaryWindow)
-        summaryWindow->scheduleRefresh();
+    resultWindows->countsChanged();
     videoCommand = NextFile;
 }
 
@@ -887,12 +643,12 @@ void MainWindow::stopReading()
 {
     RunDriver &driver = runPanel->driver();
     const bool reading = driver.inVideo();
+    cv::Mat shown;
     if (reading && driver.lastFrame())
-        driver.reader().colourOf(*driver.lastFrame(), frame);
+        driver.reader().colourOf(*driver.lastFrame(), shown);
     driver.cancel();
-    // Playback reads on from the frame shown.
-    if (reading && videoOpened && VideoFiles::openCapture(capture, videoFile))
-        capture.set(cv::CAP_PROP_POS_FRAMES, position + 1);
+    if (reading)
+        playback->resume(videoFile, shown);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -916,15 +672,15 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::Import()
 {
     // Without a working directory the videos would land in "/".
-    if (!importAllowed())
+    if (!folder->usable())
         return;
     {
         // A chain still running when the dialog closes carries on by itself.
-        ImportWindow dialog(workingDir);
+        ImportWindow dialog(folder->path());
         dialog.setDialogs(fileDialogs.get());
         dialog.exec();
     }
-    fileTable->setDirectory(workingDir);
+    fileTable->setDirectory(folder->path());
 }
 
 void MainWindow::about()
@@ -942,213 +698,54 @@ void MainWindow::about()
 
 void MainWindow::on_pushButton_2_clicked()
 {
-    const QStringList kinds { tr("jpg (*.jpg)"),
-        tr("Full frame, %1 x %2, once (*.jpg)").arg(frameWidth).arg(frameHeight) };
-    int kind = 0;
-    QString file = fileDialogs->saveImageName(tr("Save as..."), kinds, kind);
-    // A name without an image suffix would match no image writer.
-    if (!file.isEmpty() && !cv::haveImageWriter(QFile::encodeName(file).toStdString()))
-        file += QStringLiteral(".jpg");
-    if (kind == 1 && !file.isEmpty()) {
-        saveFullFrame(file);
-        return;
-    }
-    // A cancelled dialog empties the target, which stops the saving.
-    saveImageFile = file;
-    if (!saveImageFile.isEmpty()) {
-        saveImage = true;
+    if (playback->askSaving(*fileDialogs))
         wake();
-    }
-}
-
-void MainWindow::saveFullFrame(const QString &file)
-{
-    if (frame.empty())
-        return;
-    frame.copyTo(picture);
-    zones.draw(picture);
-    std::vector<uchar> encoded;
-    QString reason;
-    try {
-        if (!cv::imencode(
-                QFileInfo(file).suffix().prepend(QLatin1Char('.')).toStdString(), picture, encoded))
-            reason = tr("the picture cannot be encoded");
-    } catch (const cv::Exception &e) {
-        reason = QString::fromStdString(e.msg);
-    }
-    QSaveFile out(file);
-    if (reason.isEmpty()) {
-        const auto size = static_cast<qint64>(encoded.size());
-        if (!out.open(QIODevice::WriteOnly)
-            || out.write(reinterpret_cast<const char *>(encoded.data()), size) != size
-            || !out.commit())
-            reason = out.errorString();
-    }
-    const QString name = QDir::toNativeSeparators(file);
-    if (!reason.isEmpty()) {
-        qCWarning(lcGui).noquote() << "Frame not saved to" << file << ":" << reason;
-        statusBar()->showMessage(tr("The picture could not be saved to %1: %2").arg(name, reason));
-        return;
-    }
-    statusBar()->showMessage(tr("Frame %1 saved to %2 (%3 x %4).")
-                                 .arg(position)
-                                 .arg(name)
-                                 .arg(frameWidth)
-                                 .arg(frameHeight));
 }
 
 void MainWindow::on_pb_movebox_clicked()
 {
-    if (!videoOpened || frame.empty())
-        return;
-    editState = 4;
-    enable(false,
-        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
-            ui->pb_cancelmask, ui->pb_movebox } });
-    updateProcessButton();
-    startEditing(ui->groupBox_5, QString());
+    zoneEditor->startShift();
 }
 
 void MainWindow::on_pb_savebox_clicked()
 {
-    // Only the boxes of the open video, shifted from a saved pair, are saved.
-    if (!videoOpened || frame.empty() || editState != 4)
-        return;
-    // In shift mode each save first takes over the shifted points.
-    zones.saveMask(videoFile);
-    zones.saveArea(videoFile);
-    checkSaved(true, true);
-    zones.setMode(0);
-    editState = 3;
-    fileTable->refresh();
-    endEditing();
-    enableEditButtons(false);
-    updateProcessButton();
+    zoneEditor->saveShift();
 }
 
 void MainWindow::on_pb_cancelbox_clicked()
 {
-    // Back in mode 0 the unshifted boxes are drawn again; the files were not touched.
-    zones.setMode(0);
-    zones.loadMask(videoFile);
-    endEditing();
-    editState = 3;
-    enableEditButtons(false);
-    updateProcessButton();
-}
-
-void MainWindow::showLogos()
-{
-    const QPixmap maker = logo(QStringLiteral(":/img/logo_tolvane_521x77.png"), 240, 40);
-    if (!maker.isNull())
-        ui->la_imgkrn->setPixmap(maker);
-    const QPixmap partner = logo(QStringLiteral(":/img/logo_qorel.png"), 122, 48);
-    if (!partner.isNull())
-        ui->la_imgqorel->setPixmap(partner);
+    zoneEditor->cancelShift();
 }
 
 void MainWindow::showPicture(cv::Mat &shown)
 {
-    zones.draw(shown);
-    imageView->showImage(shown, zoom, zoomX, zoomY, saveImage, saveImageFile);
-}
-
-void MainWindow::showFrame()
-{
-    if (frame.empty())
-        return;
-    frame.copyTo(picture);
-    showPicture(picture);
+    playback->showPicture(shown);
 }
 
 bool MainWindow::openVideo(int startFrame)
 {
-    openFailure.clear();
-    const bool queued = videoCommand == NextFile;
-    if (queued) {
+    if (videoCommand == NextFile) {
         // The run opens a queued video itself, with its frame 90 read, and
         // refuses one it cannot process before touching any of its files.
+        // A batch keeps the boxes that were current when it started.
         RunDriver &driver = runPanel->driver();
         driver.step();
-        if (!driver.inVideo())
+        if (!driver.inVideo()
+            || !playback->adopt(driver.reader(), driver.current().startFrame(), startFrame))
             return false;
-    } else if (!VideoFiles::openCapture(capture, videoFile) || !capture.isOpened()) {
-        openFailure = tr("it cannot be opened as a video");
-        return false;
-    }
-    videoOpened = true;
-    // A batch keeps the boxes that were current when it started.
-    if (!queued) {
-        zones.loadArea(videoFile);
-        zones.loadMask(videoFile);
-    }
-    if (queued) {
-        const FrameReader &reader = runPanel->driver().reader();
-        frameHeight = reader.frameSize().height;
-        frameWidth = reader.frameSize().width;
-        fps = reader.fps();
-        endFrame = reader.frameCount() - endMargin;
     } else {
-        frameHeight = cutToInt(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
-        frameWidth = cutToInt(capture.get(cv::CAP_PROP_FRAME_WIDTH));
-        fps = capture.get(cv::CAP_PROP_FPS);
-        endFrame = capture.get(cv::CAP_PROP_FRAME_COUNT) - endMargin;
-    }
-
-    geometry.setFromFrameSize(frameWidth, frameHeight);
-    zoom = false;
-    ui->gv_video->resize(geometry.displayWidth() + 2, geometry.displayHeight() + 2);
-    ui->gv_video->move(geometry.viewLeft(), geometry.viewTop());
-
-    if (queued) {
-        runPanel->driver().current().startFrame().copyTo(frame);
-    } else {
-        // A raw stream under an .mp4 name opens, but has no frame count to
-        // play or seek by.
-        openFailure = ProcessRun::noFrameCount(capture.get(cv::CAP_PROP_FRAME_COUNT));
-        if (!openFailure.isEmpty())
+        zoneEditor->loadSaved(videoFile);
+        if (!playback->open(videoFile, startFrame))
             return false;
-        if (!readPictureAt(startFrame)) {
-            openFailure = tr("it has no frame %1").arg(startFrame);
-            return false;
-        }
-        keepPicture();
     }
-    position = startFrame;
-    if (frame.empty()) {
-        openFailure = tr("it has no frame %1").arg(startFrame);
-        return false;
-    }
-    showFrame();
-    editState = 3;
+    zoneEditor->setIdle();
     return true;
 }
 
 void MainWindow::closeVideo()
 {
-    leaveEditing();
-    imageView->clear();
-    if (videoOpened)
-        capture.release();
-    videoOpened = false;
-    // The closed video's frame must not come back with the next redraw.
-    frame.release();
-}
-
-bool MainWindow::readPicture()
-{
-    return capture.read(picture) && !picture.empty();
-}
-
-bool MainWindow::readPictureAt(double index)
-{
-    capture.set(cv::CAP_PROP_POS_FRAMES, index);
-    return readPicture();
-}
-
-void MainWindow::keepPicture()
-{
-    picture.copyTo(frame);
+    zoneEditor->leave();
+    playback->close();
 }
 
 void MainWindow::endStep()
@@ -1159,107 +756,34 @@ void MainWindow::endStep()
 
 void MainWindow::restartPlaybackTimer()
 {
-    timer->start(playbackInterval(fps));
+    timer->start(playback->interval());
 }
 
 int MainWindow::playbackInterval(double fps)
 {
-    const double rate = std::isfinite(fps) && fps > 0 ? fps : defaultFps;
-    return cutToInt(500.0 / rate);
-}
-
-cv::Point MainWindow::toFrame(const QMouseEvent *e) const
-{
-    if (!zoom)
-        return cv::Point(geometry.toFrameX(e->x()), geometry.toFrameY(e->y()));
-    // The same window that the image view cuts out of the frame.
-    const cv::Rect window
-        = ImageGraphicsView::zoomWindow(cv::Size(frameWidth, frameHeight), zoomX, zoomY);
-    return cv::Point(e->x() + window.x, e->y() + window.y);
-}
-
-void MainWindow::enableEditButtons(bool withShiftEnd)
-{
-    enable(true,
-        { { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask, ui->pb_savemask,
-            ui->pb_cancelmask } });
-    // As when the video is opened: a shift needs both boxes saved, or its
-    // "Save" would write empty box files that mark the video ready.
-    const bool shift = videoOpened && fileTable->hasMask(videoFile);
-    ui->pb_movebox->setEnabled(shift);
-    if (withShiftEnd)
-        enable(shift, { { ui->pb_savebox, ui->pb_cancelbox } });
-}
-
-void MainWindow::checkSaved(bool area, bool mask)
-{
-    // The box files are written without a word on failure: read them back.
-    AreaContour saved;
-    saved.loadArea(videoFile);
-    saved.loadMask(videoFile);
-    const bool areaKept = zones.getMode() == 3 ? saved.getArea() == zones.getAreaShifted()
-                                               : saved.getArea() == zones.getArea();
-    const bool maskKept = zones.getMode() == 3 ? saved.getMask() == zones.getMaskShifted()
-                                               : saved.getMask() == zones.getMask();
-    if ((area && !areaKept) || (mask && !maskKept)) {
-        const QString text = tr("The boxes of %1 could not be saved in %2.")
-                                 .arg(QFileInfo(videoFile).fileName(),
-                                     QDir::toNativeSeparators(VideoFiles::exportDir(videoFile)));
-        qCWarning(lcGui).noquote() << text;
-        statusBar()->showMessage(text);
-    }
-}
-
-bool MainWindow::importAllowed() const
-{
-    return !workingDir.isEmpty() && QFileInfo(workingDir).isDir();
+    return Playback::interval(fps);
 }
 
 QString MainWindow::processBlockReason() const
 {
-    if (!videoOpened || frame.empty())
-        return tr("Process is disabled: no video is open.");
-    if (editState == 1 || editState == 2 || editState == 4)
-        return tr("Process is disabled: a box is being edited; save or cancel it first.");
-    if (!fileTable->hasMask(videoFile)) {
-        AreaContour saved;
-        saved.loadArea(videoFile);
-        saved.loadMask(videoFile);
-        const bool area = TableViewFile::usableBox(saved.getArea(), TableViewFile::minAreaPoints);
-        const bool mask = TableViewFile::usableBox(saved.getMask(), TableViewFile::minMaskPoints);
-        if (area)
-            return tr("Process is disabled: the video has no saved tracking box.");
-        if (mask)
-            return tr("Process is disabled: the video has no saved counting box.");
-        return tr("Process is disabled: the video has no saved counting box and tracking box.");
-    }
-    return QString();
+    return RunPanel::blockReason(
+        videoFile, playback->hasFrame(), zoneEditor->editing(), fileTable->hasMask(videoFile));
 }
 
 void MainWindow::updateProcessButton()
 {
-    if (videoCommand == ProcessFrame || videoCommand == NextFile) {
-        // "Cancel" stays at hand for the whole run.
-        ui->pb_algo->setEnabled(true);
-        ui->cb_process_conf->setEnabled(false);
-        ui->pb_algo->setToolTip(QString());
-        processHint->clear();
-        return;
-    }
-    const QString reason = processBlockReason();
-    ui->pb_algo->setEnabled(reason.isEmpty());
-    ui->cb_process_conf->setEnabled(reason.isEmpty());
-    ui->pb_algo->setToolTip(reason);
-    // While a box is drawn the status bar says how; the tip says why.
-    processHint->setText(editing() ? QString() : reason);
+    const bool running = videoCommand == ProcessFrame || videoCommand == NextFile;
+    runPanel->showProcessState(
+        running, running ? QString() : processBlockReason(), zoneEditor->editing());
 }
 
 void MainWindow::showOpenFailure()
 {
-    const QString reason = openFailure.isEmpty() ? tr("it cannot be opened") : openFailure;
+    const QString reason
+        = playback->failure().isEmpty() ? tr("it cannot be opened") : playback->failure();
     closeVideo();
     const QString name = QFileInfo(videoFile).fileName();
-    imageView->showMessage(tr("%1 cannot be shown: %2.").arg(name, reason));
+    playback->showMessage(tr("%1 cannot be shown: %2.").arg(name, reason));
     statusBar()->showMessage(
         tr("%1 cannot be shown: %2.").arg(QDir::toNativeSeparators(videoFile), reason));
     qCWarning(lcGui).noquote() << "Cannot show" << videoFile << ":" << reason;
@@ -1267,200 +791,27 @@ void MainWindow::showOpenFailure()
 
 void MainWindow::showVideoProperties()
 {
-    ui->hs_frame->setMaximum(cutToInt(endFrame));
-    ui->hs_frame->setMinimum(0);
-    ui->hs_frame->setValue(cutToInt(position));
-    ui->la_height->setText(QString::number(frameHeight));
-    ui->la_width->setText(QString::number(frameWidth));
-    ui->la_fps->setText(QString::number(fps, 'g', 6));
-    // The frame count; playback stops 5 frames short of it.
-    ui->la_frame->setText(QString::number(endFrame + endMargin, 'g', 6));
-    ui->la_Num_Frame->setText(QString::number(position, 'g', 6));
-    // A long path is cut in the middle on screen and shown whole in the tip.
-    ui->la_file_selected->setToolTip(QDir::toNativeSeparators(videoFile));
-    ui->la_file_selected->setText(ui->la_file_selected->fontMetrics().elidedText(
-        videoFile, Qt::ElideMiddle, ui->la_file_selected->width()));
-    showRecordingStart();
-}
-
-void MainWindow::setCrossCursor()
-{
-    if (crossCursor) {
-        QGuiApplication::changeOverrideCursor(QCursor(Qt::CrossCursor));
-    } else {
-        QGuiApplication::setOverrideCursor(QCursor(Qt::CrossCursor));
-        crossCursor = true;
-    }
-}
-
-void MainWindow::restoreCursor()
-{
-    if (!crossCursor)
-        return;
-    QGuiApplication::restoreOverrideCursor();
-    crossCursor = false;
-}
-
-void MainWindow::leaveEditing()
-{
-    restoreCursor();
-    // A shift or a half-drawn box belongs to the video being closed: the next
-    // video shows and saves its own boxes.
-    zones.setMode(0);
+    playback->showProperties(videoFile);
+    controls->showRecordingStart(videoFile);
 }
 
 void MainWindow::fitTo(const QRect &available)
 {
-    const QSize form(formWidth, formHeight);
-    // Room for the title bar and borders a window manager adds.
-    const QSize decoration(10, 40);
-    const QSize room = (available.size() - decoration).expandedTo(QSize(320, 240));
-    if (room.width() >= form.width() && room.height() >= form.height()) {
-        setMinimumSize(form);
-        setMaximumSize(form);
-        pageArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        pageArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        resize(form);
-        return;
-    }
-    // A smaller window whose form scrolls: every control can be reached.
-    // Where the height allows, one scroll bar does not bring the other.
-    pageArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    pageArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, pageArea);
-    const QSize withBars = form + QSize(bar, bar);
-    setMinimumSize(QSize(320, 240));
-    setMaximumSize(withBars);
-    resize(withBars.boundedTo(room));
-    move(available.topLeft());
+    page->fitTo(available);
 }
 
 void MainWindow::showEvent(QShowEvent *event)
 {
-    if (!fitted) {
-        fitted = true;
-        if (const QScreen *shownOn = screen())
-            fitTo(shownOn->availableGeometry());
-    }
+    page->fitOnFirstShow(screen());
     QMainWindow::showEvent(event);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Escape && editing()) {
-        cancelEditing();
+    if (event->key() == Qt::Key_Escape && zoneEditor->editing()) {
+        zoneEditor->cancelEditing();
         event->accept();
         return;
     }
     QMainWindow::keyPressEvent(event);
-}
-
-bool MainWindow::editing() const
-{
-    return editState == 1 || editState == 2 || editState == 4;
-}
-
-bool MainWindow::dropEditing(const QString &action)
-{
-    if (!editing())
-        return true;
-    const QString box = editState == 1 ? tr("counting box")
-        : editState == 2               ? tr("tracking box")
-                                       : tr("shift of the boxes");
-    const QString question = tr("The %1 of %2 is not saved. Drop it and %3?")
-                                 .arg(box, QFileInfo(videoFile).fileName(), action);
-    if (!fileDialogs->question(this, tr("Unsaved box"), question))
-        return false;
-    cancelEditing();
-    return true;
-}
-
-void MainWindow::cancelEditing()
-{
-    if (editState == 1)
-        cancelarea();
-    else if (editState == 2)
-        cancelmask();
-    else if (editState == 4)
-        on_pb_cancelbox_clicked();
-}
-
-void MainWindow::startEditing(QWidget *group, const QString &box)
-{
-    editHint = box.isEmpty()
-        ? tr("Drag on the picture to shift both boxes, then \"Save\"; Escape cancels.")
-        : tr("Click the corners of the %1 on the picture, double-click to close it, then "
-             "\"Save\"; Escape cancels.")
-              .arg(box);
-    statusBar()->showMessage(editHint);
-    // On a small screen the form scrolls: its "Save" must be in view.
-    pageArea->ensureWidgetVisible(group);
-    wake();
-}
-
-void MainWindow::endEditing()
-{
-    restoreCursor();
-    if (!editHint.isEmpty() && statusBar()->currentMessage() == editHint)
-        statusBar()->clearMessage();
-    editHint.clear();
-    wake();
-}
-
-void MainWindow::orderTabs()
-{
-    // Top to bottom, left to right, as the form is read.
-    const QList<QWidget *> order { ui->le_videofile, ui->pb_videofile, ui->pb_Import,
-        ui->cb_hankview, ui->tv_file, ui->hs_frame, ui->cb_process_conf, cbCounting.data(),
-        ui->pushButton_2, ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
-        ui->pb_fast_forward, ui->pb_slow_forward, ui->pb_algo, summaryButton, saveTracksBox,
-        ui->pb_about, ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea, ui->pb_clearmask,
-        ui->pb_savemask, ui->pb_cancelmask, ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox,
-        ui->tv_result, ui->te_error };
-    for (int i = 1; i < order.size(); ++i)
-        setTabOrder(order.at(i - 1), order.at(i));
-    // The picture is worked with the mouse; Tab passes it by.
-    ui->gv_video->setFocusPolicy(Qt::NoFocus);
-    pageArea->setFocusPolicy(Qt::NoFocus);
-    ui->tv_result->setTabKeyNavigation(false);
-    ui->te_error->setTabChangesFocus(true);
-}
-
-void MainWindow::addTips()
-{
-    ui->pb_Import->setToolTip(tr("Bring videos from another folder into the working directory: "
-                                 ".mp4 and .avi are copied, raw .h264 streams wrapped into .mp4"));
-    ui->pb_videofile->setToolTip(tr("Choose the working directory: the folder of the videos"));
-    ui->cb_hankview->setToolTip(tr("While processing, show the tracks of the video in progress "
-                                   "and their density in a window of their own"));
-    const QString draw = tr("Draw the %1: click its corners on the picture, double-click to "
-                            "close it, then \"Save\". Escape cancels.");
-    ui->pb_cleararea->setToolTip(draw.arg(tr("counting box (two points make a line)")));
-    ui->pb_clearmask->setToolTip(draw.arg(tr("tracking box, where insects are followed")));
-    ui->pb_movebox->setToolTip(tr("Shift both boxes together by dragging on the picture"));
-    ui->pushButton_2->setToolTip(
-        tr("Save the picture as shown (and every later one), or the full frame once"));
-
-    recordingLabel = new QLabel(ui->admin_page);
-    recordingLabel->setObjectName(QStringLiteral("la_recording"));
-    const QRect table = ui->tv_file->geometry();
-    recordingLabel->setGeometry(table.left() + 2, table.bottom() + 3, table.width() - 2, 16);
-    const QString rule = tr("A video named video_yyyyMMdd_hhmm_NN.mp4 carries its recording "
-                            "start, and its counts are stamped from it; any other video is "
-                            "stamped with the time of processing.");
-    recordingLabel->setToolTip(rule);
-    ui->groupBox_4->setToolTip(rule);
-}
-
-void MainWindow::showRecordingStart()
-{
-    if (!videoOpened) {
-        recordingLabel->clear();
-        return;
-    }
-    const QDateTime start = VideoFiles::namedRecordingStart(videoFile);
-    // Short enough for the room under the table; the tip gives the rule.
-    recordingLabel->setText(start.isValid()
-            ? tr("Recording start: %1").arg(start.toString(QStringLiteral("yyyy-MM-dd hh:mm")))
-            : tr("Stamped at the time of processing"));
 }

@@ -3,10 +3,7 @@
 #include <memory>
 
 #include <opencv2/core/mat.hpp>
-#include <opencv2/core/types.hpp>
-#include <opencv2/videoio.hpp>
 
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QMainWindow>
@@ -16,7 +13,6 @@
 #include <QStringList>
 #include <QVector>
 
-#include "displaygeometry.h"
 #include "imgproc/result.h"
 #include "imgproc/targetoverlay.h"
 #include "run/processrun.h"
@@ -24,22 +20,24 @@
 #include "zones/areacontour.h"
 
 class FileDialogProvider;
-class ImageGraphicsView;
+class FormControls;
+class FormPage;
+class Playback;
+class ZoneEditor;
 class QMouseEvent;
 class QPushButton;
 class QCloseEvent;
 class QKeyEvent;
-class QScrollArea;
 class QShowEvent;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QTimer;
-class SummaryWindow;
-class ReviewWindow;
+class ResultWindows;
 class RunPanel;
 class TableViewFile;
 class TableViewResult;
+class WorkingFolder;
 
 namespace Ui {
 class MainWindow;
@@ -49,6 +47,9 @@ class MainWindow;
 // view, the list of counts, and the controls of playback, processing and zone
 // editing. All frame reading happens on the ticks of one timer: buttons and
 // table selections only set the command that the next tick carries out.
+// Its slots hand the work to its parts: Playback shows the video, ZoneEditor
+// edits the boxes, RunPanel runs "Process", WorkingFolder keeps the
+// directory, FormControls and FormPage make what the form leaves out.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -138,36 +139,15 @@ private:
         NextFile
     };
 
-    void showLogos();
     // Redraws the paused picture once: the timer stops again after the tick,
     // so an idle window does no work.
     void wake();
-    // A box is being drawn or shifted and not saved.
-    bool editing() const;
-    // Asks before an unsaved box is dropped for `action`; true to go on.
-    bool dropEditing(const QString &action);
-    // Escape: drops the box being drawn or shifted, as its "Cancel".
-    void cancelEditing();
-    // A box is saved or cancelled: cursor and hint go, the picture is redrawn.
-    void endEditing();
-    // Tells how to draw a box, and brings its buttons into view.
-    void startEditing(QWidget *group, const QString &box);
-    void orderTabs();
-    void addTips();
-    // Beside "Video properties": where the time stamps of the video come from.
-    void showRecordingStart();
-    void saveFullFrame(const QString &file);
     // Draws the boxes into the picture and puts it in the video view as set by
     // the zoom and the "Save image" choice.
     void showPicture(cv::Mat &shown);
-    // Shows a copy of the stored frame; nothing while no frame is held.
-    void showFrame();
 
     // The open video's files read again after the table was relisted.
     void reloadVideoFiles();
-    // Warns when the box files just written do not hold the saved boxes.
-    void checkSaved(bool area, bool mask);
-    bool importAllowed() const;
     // Why "Process" cannot start now; empty when it can.
     QString processBlockReason() const;
     // Enables "Process" or says, in its tip and the status bar, why not.
@@ -178,30 +158,9 @@ private:
     bool openVideo(int startFrame);
     void closeVideo();
 
-    // Reads the next frame of the capture into `picture`.
-    bool readPicture();
-    // Moves the capture to `index`, then reads that frame into `picture`.
-    bool readPictureAt(double index);
-    // Keeps the picture just read as the current frame.
-    void keepPicture();
     // A step command is done: the tick goes on with the redraw of Pause.
     void endStep();
     void restartPlaybackTimer();
-
-    // Frame pixel under a position of the video view's viewport, through the
-    // display geometry or, while zoomed, the zoom window.
-    cv::Point toFrame(const QMouseEvent *e) const;
-    // Enables the six box buttons and the shift's "Start", with the shift's
-    // "Save" and "Cancel" too when withShiftEnd is set; the shift group only
-    // for a video whose two box files exist.
-    void enableEditButtons(bool withShiftEnd);
-    // The cross-hair is the application's override cursor while a box is
-    // drawn; at most one override of ours is ever on the stack.
-    void setCrossCursor();
-    void restoreCursor();
-    // Drops an edit in progress: the override cursor and a shift or drawing
-    // mode must not outlive the video they were started on.
-    void leaveEditing();
     // The queue of a run, from the file table as it is listed and the
     // choice of `cb_process_conf`.
     QStringList processQueue() const;
@@ -214,66 +173,34 @@ private:
     void stopReading();
     // A video of the run ended: the run goes on with the next one.
     void videoEnded(const RunDriver::VideoEnd &end);
-    // The "Summary" button and the "Save tracks" box, added to the form's
-    // free space.
-    void addResultControls();
-    void showSummary();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
-    QString workingDir;
-    QString lastDir; // kept in the setting currentPath; start of the directory dialog
+    WorkingFolder *folder = nullptr;
     QString processStartFile; // the video current when processing started
-    bool videoOpened = false;
-    cv::VideoCapture capture; // viewing and playback
     QElapsedTimer shownClock; // a processed frame is shown at most every displayPeriod ms
-    ImageGraphicsView *imageView = nullptr;
-    AreaContour zones;
-    // The current frame, never drawn on; overwritten in place.
-    cv::Mat frame;
-    // The picture drawn on and shown: a frame just read or a copy of `frame`.
-    // A member so that ticks reuse its buffer.
+    // The video viewed, and the boxes edited on it.
+    Playback *playback = nullptr;
+    ZoneEditor *zoneEditor = nullptr;
+    // The processed frame drawn on and shown. A member so that ticks reuse
+    // its buffer.
     cv::Mat picture;
     // The run, the list of counts and the trajectory window.
     RunPanel *runPanel = nullptr;
     // "Counting: classic / robust", beside `cb_process_conf`; remembered.
-    QPointer<QComboBox> cbCounting;
+    QComboBox *cbCounting = nullptr;
     TargetOverlay targetOverlay;
-    bool zoom = false;
-    int zoomX = 0; // zoom centre in frame pixels
-    int zoomY = 0;
-    bool saveImage = false;
-    QString saveImageFile;
     Command videoCommand = Pause;
-    int editState = 0; // zone editing: 0 none, 1 counting box, 2 tracking box, 3 idle, 4 shift
-    int pressX = 0; // frame position of the last press on the video view
-    int pressY = 0;
-    bool crossCursor = false; // our override cursor is on the stack
     QTimer *timer = nullptr;
     TableViewFile *fileTable = nullptr;
     TableViewResult *resultTable = nullptr;
-    DisplayGeometry geometry;
-    int frameHeight = 0;
-    int frameWidth = 0;
-    double fps = 0;
-    double endFrame = 0; // reported frame count - endMargin: playback stops there
-    double position = 0; // index of the frame shown, a whole number
     std::unique_ptr<FileDialogProvider> fileDialogs;
 
-    QPushButton *summaryButton = nullptr;
     QCheckBox *saveTracksBox = nullptr; // kept in the setting saveTracks
-    QPointer<SummaryWindow> summaryWindow; // created on first use
-    // "Review" beside "Summary": the review of the open video's counts.
-    QPushButton *reviewButton = nullptr;
-    QPointer<ReviewWindow> reviewWindow;
-    void showReview();
+    // What "Summary" and "Review" open.
+    ResultWindows *resultWindows = nullptr;
     // Marks the listed events with the review's decisions.
     void markReviewed();
-    QScrollArea *pageArea = nullptr; // holds the form; scrolls on a small screen
-    bool fitted = false; // fitTo done for the screen shown on
-    QLabel *recordingLabel = nullptr;
-    QString editHint; // how to draw the box being drawn, in the status bar
-
-    QLabel *processHint = nullptr; // why "Process" is disabled
-    QString openFailure; // why the last openVideo failed
+    FormPage *page = nullptr; // holds the form; scrolls on a small screen
+    FormControls *controls = nullptr; // the controls made in code
 };

@@ -219,10 +219,10 @@ bool ReviewModel::decide(int row, ReviewFile::Decision decision, QString *error)
     return true;
 }
 
-int ReviewModel::addEvent(int video, const Result &event, QString *error)
+std::optional<int> ReviewModel::addEvent(int video, const Result &event, QString *error)
 {
     if (!loaded[video].review.addEvent(event, error))
-        return -1;
+        return std::nullopt;
     beginResetModel();
     rows.append({ video, loaded[video].review.added().size() - 1, true });
     const Row added = rows.last();
@@ -233,7 +233,7 @@ int ReviewModel::addEvent(int video, const Result &event, QString *error)
         if (rows[i].added && rows[i].video == added.video && rows[i].event == added.event)
             return i;
     }
-    return -1;
+    return std::nullopt;
 }
 
 bool ReviewModel::carryOver(int video, QString *error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include <opencv2/core/types.hpp>
@@ -59,8 +60,9 @@ public:
     QString kindText(int row) const;
 
     bool decide(int row, ReviewFile::Decision decision, QString *error);
-    // Adds an event of video `video` the method missed; its row, or -1.
-    int addEvent(int video, const Result &event, QString *error);
+    // Adds an event of video `video` the method missed; its row, none
+    // when it could not be saved.
+    std::optional<int> addEvent(int video, const Result &event, QString *error);
     // For a video whose review belongs to other counts.
     bool carryOver(int video, QString *error);
     bool startAgain(int video, QString *error);

@@ -1,6 +1,7 @@
 #include "reviewwindow.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <QComboBox>
 #include <QDateTime>
@@ -396,15 +397,15 @@ void ReviewWindow::addMissed()
                           .addSecs(wholeFps > 0 ? static_cast<qint64>(event.frame) / wholeFps : 0)
                           .toString(QStringLiteral("yyyy-MM-dd_hh:mm:ss"));
     QString problem;
-    const int row = tiles->addEvent(video, event, &problem);
-    if (row < 0) {
+    const std::optional<int> row = tiles->addEvent(video, event, &problem);
+    if (!row) {
         reportError(tr("Cannot save the added event"), problem);
         return;
     }
     emit reviewChanged(mainVideo);
     applyFilter();
     updateCounts();
-    list->setCurrentIndex(tiles->index(row));
+    list->setCurrentIndex(tiles->index(*row));
 }
 
 void ReviewWindow::askSample()

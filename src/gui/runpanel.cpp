@@ -1,13 +1,9 @@
 #include "runpanel.h"
 
-#include <algorithm>
-
 #include <opencv2/imgproc.hpp>
 
-#include <QBoxLayout>
 #include <QComboBox>
 #include <QDir>
-#include <QEvent>
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
@@ -15,18 +11,15 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QSettings>
 #include <QStatusBar>
 
 #include "imagewindow.h"
 #include "logging.h"
-#include "settingsstore.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "zones/resultfile.h"
 
 namespace {
-const QString countingKey = QStringLiteral("countingMethod");
 // addResult appends while the list holds at most this many records.
 constexpr int resultLimit = 2000;
 // A processed frame's counts are appended, all of them, while the list holds
@@ -38,70 +31,55 @@ constexpr int speedFrameSpan = 10;
 constexpr qint64 speedPeriodMs = 500;
 } // namespace
 
-RunPanel::RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process)
+RunPanel::RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process, QLabel *progress,
+    const QComboBox *counting)
     : QObject(window)
     , window(window)
     , resultTable(table)
     , processButton(process)
-    , progressLabel(new QLabel(window))
+    , progressLabel(progress)
+    , countingChoice(counting)
 {
-    progressLabel->setObjectName(QStringLiteral("la_progress"));
-    window->statusBar()->addPermanentWidget(progressLabel);
     connect(&run, &RunDriver::videoEnded, this, &RunPanel::videoEnded);
     connect(&run, &RunDriver::frameProcessed, this, &RunPanel::eventsCounted);
 }
 
 RunPanel::~RunPanel() = default;
 
-QComboBox *RunPanel::addCountingChoice(QComboBox *processing, QWidget *following)
+void RunPanel::setProcessControls(QWidget *processing, QLabel *hint)
 {
-    QWidget *beside = processing;
     processingChoice = processing;
-    QComboBox *cbCounting = new QComboBox(beside->parentWidget());
-    cbCounting->setObjectName(QStringLiteral("cb_counting"));
-    cbCounting->addItem(tr("Counting: classic"), CountingMethod::kindName(CountingMethod::Classic));
-    cbCounting->addItem(tr("Counting: robust"), CountingMethod::kindName(CountingMethod::Robust));
-    cbCounting->setToolTip(tr("classic: the counting method Kestrin has always used.\n"
-                              "robust: no identity swaps between insects passing close, no "
-                              "counts from insects hovering on the line, entries and exits "
-                              "judged from the whole approach."));
-    const int saved = cbCounting->findData(SettingsStore::open()->value(countingKey).toString());
-    cbCounting->setCurrentIndex(std::max(saved, 0));
-    connect(cbCounting, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-        [cbCounting] { SettingsStore::open()->setValue(countingKey, cbCounting->currentData()); });
+    processHint = hint;
+}
 
-    // In a layout, right after the processing choice; on a fixed form, in
-    // the right half of its place.
-    QBoxLayout *row = nullptr;
-    if (QLayout *top = beside->parentWidget()->layout()) {
-        QList<QLayout *> layouts { top };
-        while (!layouts.isEmpty() && !row) {
-            QLayout *layout = layouts.takeFirst();
-            auto *box = qobject_cast<QBoxLayout *>(layout);
-            if (box && box->indexOf(beside) >= 0)
-                row = box;
-            for (int i = 0; i < layout->count(); ++i) {
-                if (QLayout *inner = layout->itemAt(i)->layout())
-                    layouts.append(inner);
-            }
-        }
-    }
-    if (row) {
-        row->insertWidget(row->indexOf(beside) + 1, cbCounting);
-    } else {
-        // Up to 4 px short of the button that follows on the form, each
-        // choice wide enough for its longest item.
-        const QRect place = beside->geometry();
-        const int room = following->x() - 4 - place.x() - 4;
-        const int first = beside->sizeHint().width();
-        const int width = std::max(first + (room - first - cbCounting->sizeHint().width()) / 2, 0);
-        beside->setGeometry(place.x(), place.y(), width, place.height());
-        cbCounting->setGeometry(place.x() + width + 4, place.y(), room - width, place.height());
-    }
-    cbCounting->setEnabled(beside->isEnabled());
-    beside->installEventFilter(this);
-    countingChoice = cbCounting;
-    return cbCounting;
+QString RunPanel::blockReason(const QString &video, bool shown, bool editing, bool boxesSaved)
+{
+    if (!shown)
+        return tr("Process is disabled: no video is open.");
+    if (editing)
+        return tr("Process is disabled: a box is being edited; save or cancel it first.");
+    if (boxesSaved)
+        return QString();
+    AreaContour saved;
+    saved.loadArea(video);
+    saved.loadMask(video);
+    const bool area = TableViewFile::usableBox(saved.getArea(), TableViewFile::minAreaPoints);
+    const bool mask = TableViewFile::usableBox(saved.getMask(), TableViewFile::minMaskPoints);
+    if (area)
+        return tr("Process is disabled: the video has no saved tracking box.");
+    if (mask)
+        return tr("Process is disabled: the video has no saved counting box.");
+    return tr("Process is disabled: the video has no saved counting box and tracking box.");
+}
+
+void RunPanel::showProcessState(bool running, const QString &reason, bool editing)
+{
+    // "Cancel" stays at hand for the whole run.
+    processButton->setEnabled(running || reason.isEmpty());
+    processingChoice->setEnabled(!running && reason.isEmpty());
+    processButton->setToolTip(reason);
+    // While a box is drawn the status bar says how; the tip says why.
+    processHint->setText(running || editing ? QString() : reason);
 }
 
 CountingMethod::Kind RunPanel::counting() const
@@ -110,13 +88,6 @@ CountingMethod::Kind RunPanel::counting() const
     if (countingChoice)
         CountingMethod::kindFromName(countingChoice->currentData().toString(), &kind);
     return kind;
-}
-
-bool RunPanel::eventFilter(QObject *watched, QEvent *event)
-{
-    if (countingChoice && watched == processingChoice && event->type() == QEvent::EnabledChange)
-        countingChoice->setEnabled(processingChoice->isEnabled());
-    return QObject::eventFilter(watched, event);
 }
 
 bool RunPanel::chooseBoxes(const QString &current, const AreaContour &zones,

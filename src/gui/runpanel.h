@@ -34,16 +34,27 @@ class RunPanel final : public QObject
 
 public:
     // `table` shows the list; `process` is the "Process"/"Cancel" button the
-    // trajectory window keeps clear of; all belong to `window`.
-    RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process);
+    // trajectory window keeps clear of; `progress` shows the progress and
+    // `counting` holds the counting method; all belong to `window`.
+    RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process, QLabel *progress,
+        const QComboBox *counting);
     ~RunPanel() override;
 
     RunDriver &driver() { return run; }
 
-    // "Counting: classic / robust" beside `processing` (on a fixed form up to
-    // `following`): remembered, and enabled exactly when `processing` is.
-    QComboBox *addCountingChoice(QComboBox *processing, QWidget *following);
-    // The method chosen there; classic without the choice.
+    // `processing` chooses the videos of a run; `hint` says why "Process"
+    // is disabled.
+    void setProcessControls(QWidget *processing, QLabel *hint);
+    // Why "Process" cannot start for `video` now; empty when it can.
+    // `shown`: a frame of it is shown; `editing`: a box is being edited;
+    // `boxesSaved`: both its boxes are saved.
+    static QString blockReason(const QString &video, bool shown, bool editing, bool boxesSaved);
+    // Enables "Process" and the processing choice, or says in the tip and
+    // the hint why not (`reason`); while a box is drawn the status bar says
+    // how instead. A run keeps "Cancel" at hand.
+    void showProcessState(bool running, const QString &reason, bool editing);
+
+    // The method chosen in the counting choice; classic without it.
     CountingMethod::Kind counting() const;
 
     // The run's questions, asked before it starts. False: cancelled. `own`
@@ -81,9 +92,6 @@ public:
     ImageWindow *trajectoryWindow() const { return trajectory.get(); }
     void closeTrajectory();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 signals:
     // The list changed (the window marks the reviewed events).
     void resultsChanged();
@@ -98,8 +106,9 @@ private:
     TableViewResult *resultTable;
     QWidget *processButton;
     QLabel *progressLabel;
-    QPointer<QComboBox> countingChoice;
-    QComboBox *processingChoice = nullptr;
+    QWidget *processingChoice = nullptr;
+    QLabel *processHint = nullptr;
+    QPointer<const QComboBox> countingChoice;
     RunDriver run;
 
     QVector<Result> list;

@@ -43,6 +43,7 @@
 #include "graphicsviewmouse.h"
 #include "importwindow.h"
 #include "mainwindow.h"
+#include "playback.h"
 #include "settingsstore.h"
 #include "testfiles.h"
 #include "version.h"
@@ -722,10 +723,8 @@ void TestMainWindow::saveImage()
         (QStringList { QStringLiteral("Save as..."), QStringLiteral("jpg (*.jpg)") }));
     QVERIFY(!QFile::exists(target));
 
-    m_window->geometry.setFromFrameSize(1920, 1080);
-    m_window->zoom = zoom;
-    m_window->zoomX = 1900;
-    m_window->zoomY = 1000;
+    m_window->playback->geometry.setFromFrameSize(1920, 1080);
+    m_window->playback->setZoom(zoom, cv::Point(1900, 1000));
     cv::Mat frame(1080, 1920, CV_8UC3, cv::Scalar(40, 80, 120));
     frame(cv::Rect(1600, 900, 320, 180)).setTo(cv::Scalar(250, 10, 10));
     showPicture(frame);
@@ -1031,9 +1030,9 @@ void TestMainWindow::saveFullFrame()
     const QString target = m_work->filePath(QStringLiteral("frame.png"));
     m_dialogs->saveAnswers << target;
     m_dialogs->imageKind = 1;
-    m_window->frame = cv::Mat(1080, 1920, CV_8UC3, cv::Scalar(40, 80, 120));
-    m_window->frameWidth = 1920;
-    m_window->frameHeight = 1080;
+    m_window->playback->current = cv::Mat(1080, 1920, CV_8UC3, cv::Scalar(40, 80, 120));
+    m_window->playback->frameWidth = 1920;
+    m_window->playback->frameHeight = 1080;
     auto *save = child<QPushButton>("pushButton_2");
     save->setEnabled(true);
     QTest::mouseClick(save, Qt::LeftButton);
@@ -1042,7 +1041,7 @@ void TestMainWindow::saveFullFrame()
     QCOMPARE(QSize(saved.cols, saved.rows), QSize(1920, 1080));
     QCOMPARE(saved.at<cv::Vec3b>(1000, 1900), cv::Vec3b(40, 80, 120));
     // Once: the pictures shown later are not saved.
-    QVERIFY(m_window->saveImageFile.isEmpty());
+    QVERIFY(m_window->playback->savedTo().isEmpty());
 }
 
 void TestMainWindow::fitsTheScreen_data()

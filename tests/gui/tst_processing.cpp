@@ -34,6 +34,7 @@
 #include "imagewindow.h"
 #include "insectscene.h"
 #include "mainwindow.h"
+#include "playback.h"
 #include "runpanel.h"
 #include "scenes/groundtruthscene.h"
 #include "settingsstore.h"
@@ -42,6 +43,7 @@
 #include "testvideo.h"
 #include "video/framereader.h"
 #include "windowdriver.h"
+#include "zoneeditor.h"
 #include "zones/runrecord.h"
 #include "zones/videofiles.h"
 
@@ -291,7 +293,7 @@ bool TestProcessing::tickToTheEnd(int maxTicks)
         // A tick that leaves this command has processed a frame: the one
         // that opens a video goes on with its first frame at once.
         if (m_window->videoCommand == MainWindow::ProcessFrame)
-            m_processed.emplace_back(m_window->videoFile, m_window->position);
+            m_processed.emplace_back(m_window->videoFile, m_window->playback->position());
         if (child<QPushButton>("pb_algo")->text() == QLatin1String("Process"))
             return true;
     }
@@ -329,7 +331,7 @@ void TestProcessing::oneFile()
     QVERIFY(startProcessing(1));
     m_window->timer->stop();
     m_window->timeframe(); // opens the video and processes frame 91
-    m_processed.emplace_back(m_window->videoFile, m_window->position);
+    m_processed.emplace_back(m_window->videoFile, m_window->playback->position());
     for (const char *name : { "tv_file", "tv_result", "pb_play_pause", "hs_frame", "pb_videofile",
              "pb_Import", "cb_process_conf", "pb_cleararea", "pb_clearmask", "pb_movebox" }) {
         QVERIFY2(!m_window->findChild<QWidget *>(QLatin1String(name))->isEnabled(), name);
@@ -438,9 +440,10 @@ void TestProcessing::cancelInTheMiddle()
     double stoppedAt = -1;
     auto *algo = child<QPushButton>("pb_algo");
     const QMetaObject::Connection clicker = connect(m_window->timer, &QTimer::timeout, this, [&] {
-        if (stoppedAt < 0 && m_window->position >= 100 && algo->text() == QLatin1String("Cancel")) {
+        if (stoppedAt < 0 && m_window->playback->position() >= 100
+            && algo->text() == QLatin1String("Cancel")) {
             progress = child<QLabel>("la_progress")->text();
-            stoppedAt = m_window->position;
+            stoppedAt = m_window->playback->position();
             QTest::mouseClick(algo, Qt::LeftButton);
         }
     });
@@ -462,7 +465,7 @@ void TestProcessing::cancelInTheMiddle()
     }
     // Ticks go on redrawing the frame that was current.
     QTest::qWait(100);
-    QCOMPARE(m_window->position, stoppedAt);
+    QCOMPARE(m_window->playback->position(), stoppedAt);
     QCOMPARE(label("la_Num_Frame"), QString::number(stoppedAt, 'g', 6));
     QCOMPARE(m_window->videoCommand, MainWindow::Pause);
 
@@ -673,10 +676,12 @@ void TestProcessing::cancelInTheSecondVideo()
 
     // That video is shown with its own boxes, and the buttons follow them.
     QCOMPARE(label("la_file_selected"), videos[1]);
-    QCOMPARE(m_window->zones.getArea(), ownBoxes ? ownLine : std::vector<cv::Point>());
+    QCOMPARE(
+        m_window->zoneEditor->zones().getArea(), ownBoxes ? ownLine : std::vector<cv::Point>());
     std::vector<cv::Point> ownClosed = ownBox;
     ownClosed.push_back(ownBox.front());
-    QCOMPARE(m_window->zones.getMask(), ownBoxes ? ownClosed : std::vector<cv::Point>());
+    QCOMPARE(
+        m_window->zoneEditor->zones().getMask(), ownBoxes ? ownClosed : std::vector<cv::Point>());
     QCOMPARE(child<QPushButton>("pb_movebox")->isEnabled(), ownBoxes);
     QCOMPARE(child<QPushButton>("pb_algo")->isEnabled(), ownBoxes);
     QVERIFY(child<QPushButton>("pb_cleararea")->isEnabled());
@@ -816,9 +821,9 @@ void TestProcessing::playbackAfterCancel()
     QVERIFY(openVideo(video));
     QVERIFY(startProcessing(1));
     m_window->timer->stop();
-    for (int tick = 0; tick < 50 && m_window->position < 100; ++tick)
+    for (int tick = 0; tick < 50 && m_window->playback->position() < 100; ++tick)
         m_window->timeframe();
-    QCOMPARE(m_window->position, 100.0);
+    QCOMPARE(m_window->playback->position(), 100.0);
     QTest::mouseClick(child<QPushButton>("pb_algo"), Qt::LeftButton);
     // Painted on every change again, not only when a frame was shown.
     for (const char *name : { "la_Num_Frame", "hs_frame", "la_progress" })
@@ -831,12 +836,12 @@ void TestProcessing::playbackAfterCancel()
     QVERIFY(capture.read(expected));
     // The frame processed last stays the current one, and stepping reads on
     // after it.
-    QCOMPARE(cv::norm(m_window->frame, expected, cv::NORM_INF), 0.0);
+    QCOMPARE(cv::norm(m_window->playback->frame(), expected, cv::NORM_INF), 0.0);
     QVERIFY(capture.read(expected));
     QTest::mouseClick(child<QPushButton>("pb_slow_forward"), Qt::LeftButton);
     m_window->timeframe();
-    QCOMPARE(m_window->position, 101.0);
-    QCOMPARE(cv::norm(m_window->frame, expected, cv::NORM_INF), 0.0);
+    QCOMPARE(m_window->playback->position(), 101.0);
+    QCOMPARE(cv::norm(m_window->playback->frame(), expected, cv::NORM_INF), 0.0);
 }
 
 void TestProcessing::videoThatEndsEarly()
@@ -866,8 +871,8 @@ void TestProcessing::videoThatEndsEarly()
         m_window->timeframe();
     QCOMPARE(m_window->videoCommand, MainWindow::NextFile);
     const QString message = m_window->statusBar()->currentMessage();
-    QVERIFY2(message.contains(
-                 QStringLiteral("ended at frame %1 of 300 declared").arg(m_window->position)),
+    QVERIFY2(message.contains(QStringLiteral("ended at frame %1 of 300 declared")
+                                  .arg(m_window->playback->position())),
         qPrintable(message));
     QVERIFY(tickToTheEnd());
     for (const char *name : { "la_Num_Frame", "hs_frame", "la_progress" })

@@ -163,8 +163,8 @@ void TestVideoOpen::modeControls_data()
     QTest::addColumn<QStringList>("modes");
     QTest::addColumn<QList<QStringList>>("enabled");
 
-    const QStringList always { "pb_about", "cb_hankview", "gv_video", "pb_summary",
-        "pb_review", "cb_savetracks" };
+    const QStringList always { "pb_about", "cb_hankview", "gv_video", "pb_summary", "pb_review",
+        "cb_savetracks" };
     const QStringList files { "pb_Import", "pb_videofile", "tv_file" };
     const QStringList viewing { "pb_slow_reverse", "pb_fast_reverse", "pb_play_pause",
         "pb_fast_forward", "pb_slow_forward", "pushButton_2", "hs_frame", "pb_clearmask",

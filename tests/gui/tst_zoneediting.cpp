@@ -31,11 +31,13 @@
 #include "filedialogprovider.h"
 #include "graphicsviewmouse.h"
 #include "mainwindow.h"
+#include "playback.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
 #include "testfiles.h"
 #include "testvideo.h"
 #include "windowdriver.h"
+#include "zoneeditor.h"
 
 namespace {
 
@@ -104,6 +106,8 @@ private slots:
     void shiftDrag();
     void enabling_data();
     void enabling();
+    void drawingFollowsTheState_data();
+    void drawingFollowsTheState();
     void maskColumnAfterBothBoxes();
     void closingEndsTheEdit();
     void destroyedWindowLeavesNoCursor();
@@ -115,6 +119,8 @@ private slots:
     void editingKeepsTheFrame_data();
     void editingKeepsTheFrame();
     void failedSaveIsSaid();
+    void tooFewPointsSaid_data();
+    void tooFewPointsSaid();
     void unsavedBoxAsksFirst_data();
     void unsavedBoxAsksFirst();
     void tabLeavesTheTable();
@@ -335,7 +341,7 @@ void TestZoneEditing::drawBox()
     QCOMPARE(testfiles::read(file), saved);
     QCOMPARE(testfiles::read(other), otherBefore);
     // The double click drew, it did not zoom.
-    QVERIFY(!m_window->zoom);
+    QVERIFY(!m_window->playback->zoomed());
 }
 
 void TestZoneEditing::zoomToggle_data()
@@ -359,18 +365,19 @@ void TestZoneEditing::zoomToggle()
     QVERIFY(openVideo(video));
 
     doubleClick(QPoint(200, 100));
-    QCOMPARE(m_window->zoom, zooms);
+    QCOMPARE(m_window->playback->zoomed(), zooms);
     if (zooms) {
-        QCOMPARE(QPoint(m_window->zoomX, m_window->zoomY), centre);
+        const cv::Point at = m_window->playback->zoomCentre();
+        QCOMPARE(QPoint(at.x, at.y), centre);
         // The next pictures are the 1:1 window, in a view sized for it.
         QTRY_COMPARE(child<GraphicsViewMouse>("gv_video")->height(), 482);
         // A second double click goes back to the whole frame.
         doubleClick(QPoint(10, 10));
-        QVERIFY(!m_window->zoom);
+        QVERIFY(!m_window->playback->zoomed());
         QTRY_COMPARE(child<GraphicsViewMouse>("gv_video")->height(), 362);
     }
     doubleClick(QPoint(200, 100));
-    QCOMPARE(m_window->zoom, zooms);
+    QCOMPARE(m_window->playback->zoomed(), zooms);
 }
 
 void TestZoneEditing::zoomedClick_data()
@@ -397,14 +404,14 @@ void TestZoneEditing::zoomedClick()
     QVERIFY(openVideo(video));
     // Zoom in with a double click, then move the centre where the case wants it.
     doubleClick(QPoint(1, 1));
-    QVERIFY(m_window->zoom);
-    m_window->zoomX = centre.x();
-    m_window->zoomY = centre.y();
+    QVERIFY(m_window->playback->zoomed());
+    m_window->playback->setZoom(true, cv::Point(centre.x(), centre.y()));
 
     pushButton("pb_cleararea");
     click(pos);
-    QCOMPARE(QPoint(m_window->pressX, m_window->pressY), frame);
-    QCOMPARE(m_window->zones.getArea(), Points { cv::Point(frame.x(), frame.y()) });
+    const cv::Point pressed = m_window->zoneEditor->lastPress();
+    QCOMPARE(QPoint(pressed.x, pressed.y), frame);
+    QCOMPARE(m_window->zoneEditor->zones().getArea(), Points { cv::Point(frame.x(), frame.y()) });
     send(QEvent::MouseMove, pos, Qt::NoButton, Qt::NoButton);
     QCOMPARE(child<QLabel>("la_mouse")->text(),
         QStringLiteral("mouse x: %1 y:%2").arg(frame.x()).arg(frame.y()));
@@ -458,10 +465,10 @@ void TestZoneEditing::shiftDrag()
         createWindow();
         QVERIFY(openVideo(video));
         pushButton("pb_movebox");
-        QCOMPARE(m_window->editState, 4);
+        QCOMPARE(m_window->zoneEditor->state(), ZoneEditor::State::Shifting);
         drag(from, to, Qt::MouseButtons(buttons));
 
-        const AreaContour &zones = m_window->zones;
+        const AreaContour &zones = m_window->zoneEditor->zones();
         if (offset.isNull()) {
             // Nothing moved: the boxes on screen are the unshifted ones.
             QCOMPARE(zones.getMode(), 0);
@@ -474,7 +481,7 @@ void TestZoneEditing::shiftDrag()
         QCOMPARE(zones.getMask(), maskBox);
 
         pushButton(end);
-        QCOMPARE(m_window->editState, 3);
+        QCOMPARE(m_window->zoneEditor->state(), ZoneEditor::State::Idle);
         QCOMPARE(zones.getMode(), 0);
         if (qstrcmp(end, "pb_cancelbox") == 0) {
             QCOMPARE(zones.getArea(), areaBox);
@@ -495,43 +502,45 @@ void TestZoneEditing::enabling_data()
 {
     QTest::addColumn<QStringList>("clicks");
     QTest::addColumn<QStringList>("enabled");
-    QTest::addColumn<int>("editState");
+    QTest::addColumn<ZoneEditor::State>("editState");
     QTest::addColumn<bool>("cross");
 
     const QStringList all = editButtons;
     QTest::newRow("counting box started")
-        << QStringList { "pb_cleararea" } << QStringList { "pb_savearea", "pb_cancelarea" } << 1
-        << true;
+        << QStringList { "pb_cleararea" } << QStringList { "pb_savearea", "pb_cancelarea" }
+        << ZoneEditor::State::DrawingArea << true;
     // No point drawn: nothing is saved, the drawing goes on.
     QTest::newRow("empty counting box not saved")
         << QStringList { "pb_cleararea", "pb_savearea" }
-        << QStringList { "pb_savearea", "pb_cancelarea" } << 1 << true;
-    QTest::newRow("counting box cancelled")
-        << QStringList { "pb_cleararea", "pb_cancelarea" } << all << 3 << false;
+        << QStringList { "pb_savearea", "pb_cancelarea" } << ZoneEditor::State::DrawingArea << true;
+    QTest::newRow("counting box cancelled") << QStringList { "pb_cleararea", "pb_cancelarea" }
+                                            << all << ZoneEditor::State::Idle << false;
     QTest::newRow("tracking box started")
-        << QStringList { "pb_clearmask" } << QStringList { "pb_savemask", "pb_cancelmask" } << 2
-        << true;
+        << QStringList { "pb_clearmask" } << QStringList { "pb_savemask", "pb_cancelmask" }
+        << ZoneEditor::State::DrawingMask << true;
     QTest::newRow("empty tracking box not saved")
         << QStringList { "pb_clearmask", "pb_savemask" }
-        << QStringList { "pb_savemask", "pb_cancelmask" } << 2 << true;
-    QTest::newRow("tracking box cancelled")
-        << QStringList { "pb_clearmask", "pb_cancelmask" } << all << 3 << false;
-    QTest::newRow("shift started") << QStringList { "pb_movebox" }
-                                   << QStringList { "pb_savebox", "pb_cancelbox" } << 4 << false;
-    QTest::newRow("shift saved") << QStringList { "pb_movebox", "pb_savebox" } << all << 3 << false;
+        << QStringList { "pb_savemask", "pb_cancelmask" } << ZoneEditor::State::DrawingMask << true;
+    QTest::newRow("tracking box cancelled") << QStringList { "pb_clearmask", "pb_cancelmask" }
+                                            << all << ZoneEditor::State::Idle << false;
+    QTest::newRow("shift started")
+        << QStringList { "pb_movebox" } << QStringList { "pb_savebox", "pb_cancelbox" }
+        << ZoneEditor::State::Shifting << false;
+    QTest::newRow("shift saved") << QStringList { "pb_movebox", "pb_savebox" } << all
+                                 << ZoneEditor::State::Idle << false;
     QTest::newRow("shift cancelled")
-        << QStringList { "pb_movebox", "pb_cancelbox" } << all << 3 << false;
+        << QStringList { "pb_movebox", "pb_cancelbox" } << all << ZoneEditor::State::Idle << false;
     QTest::newRow("two boxes in turn")
         << QStringList { "pb_cleararea", "pb_cancelarea", "pb_clearmask", "pb_cancelmask",
                "pb_movebox", "pb_cancelbox", "pb_cleararea" }
-        << QStringList { "pb_savearea", "pb_cancelarea" } << 1 << true;
+        << QStringList { "pb_savearea", "pb_cancelarea" } << ZoneEditor::State::DrawingArea << true;
 }
 
 void TestZoneEditing::enabling()
 {
     QFETCH(QStringList, clicks);
     QFETCH(QStringList, enabled);
-    QFETCH(int, editState);
+    QFETCH(ZoneEditor::State, editState);
     QFETCH(bool, cross);
     const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
     QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
@@ -539,13 +548,13 @@ void TestZoneEditing::enabling()
     createWindow();
     QVERIFY(openVideo(video));
     QCOMPARE(enabledEditButtons(), editButtons);
-    QCOMPARE(m_window->editState, 3);
+    QCOMPARE(m_window->zoneEditor->state(), ZoneEditor::State::Idle);
 
     for (const QString &name : clicks)
         pushButton(name.toLatin1().constData());
 
     QCOMPARE(enabledEditButtons(), enabled);
-    QCOMPARE(m_window->editState, editState);
+    QCOMPARE(m_window->zoneEditor->state(), editState);
     const QCursor *cursor = QGuiApplication::overrideCursor();
     QCOMPARE(cursor != nullptr, cross);
     if (cursor)
@@ -555,6 +564,72 @@ void TestZoneEditing::enabling()
         QGuiApplication::restoreOverrideCursor();
         QVERIFY(!QGuiApplication::overrideCursor());
     }
+}
+
+void TestZoneEditing::drawingFollowsTheState_data()
+{
+    // Steps: a button's name, "click x y", "drag x y x y" with the left
+    // button, "escape"; points on the 320 x 240 view.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<ZoneEditor::State>("state");
+    QTest::addColumn<int>("mode"); // the boxes drawn: 0 saved, 1 / 2 one redrawn, 3 shifted
+
+    const QString drag = QStringLiteral("drag 200 200 220 220");
+    QTest::newRow("shift started")
+        << QStringList { "pb_movebox" } << ZoneEditor::State::Shifting << 0;
+    QTest::newRow("shift dragged")
+        << QStringList { "pb_movebox", drag } << ZoneEditor::State::Shifted << 3;
+    QTest::newRow("shift dragged twice")
+        << QStringList { "pb_movebox", drag, drag } << ZoneEditor::State::Shifted << 3;
+    QTest::newRow("shift dragged, Escape")
+        << QStringList { "pb_movebox", drag, "escape" } << ZoneEditor::State::Idle << 0;
+    QTest::newRow("shift dragged, saved")
+        << QStringList { "pb_movebox", drag, "pb_savebox" } << ZoneEditor::State::Idle << 0;
+    QTest::newRow("shift dragged, folder closed")
+        << QStringList { "pb_movebox", drag, "pb_videofile" } << ZoneEditor::State::None << 0;
+    // A drag only shifts during a shift.
+    QTest::newRow("drag while idle") << QStringList { drag } << ZoneEditor::State::Idle << 0;
+    QTest::newRow("drag while drawing")
+        << QStringList { "pb_cleararea", drag } << ZoneEditor::State::DrawingArea << 1;
+    QTest::newRow("counting box closed") << QStringList { "pb_cleararea", "click 20 20",
+        "click 200 20", "click 200 200", "double 20 200" }
+                                         << ZoneEditor::State::DrawingArea << 1;
+    QTest::newRow("tracking box, Escape")
+        << QStringList { "pb_clearmask", "click 20 20", "escape" } << ZoneEditor::State::Idle << 0;
+    QTest::newRow("tracking box, then shifted")
+        << QStringList { "pb_clearmask", "pb_cancelmask", "pb_movebox", drag }
+        << ZoneEditor::State::Shifted << 3;
+}
+
+void TestZoneEditing::drawingFollowsTheState()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(ZoneEditor::State, state);
+    QFETCH(int, mode);
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
+    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    createWindow();
+    QVERIFY(openVideo(video));
+
+    for (const QString &step : steps) {
+        const QStringList words = step.split(QLatin1Char(' '));
+        QVector<int> at;
+        for (int i = 1; i < words.size(); ++i)
+            at << words.at(i).toInt();
+        if (words.first() == QLatin1String("click"))
+            click(QPoint(at[0], at[1]));
+        else if (words.first() == QLatin1String("double"))
+            doubleClick(QPoint(at[0], at[1]));
+        else if (words.first() == QLatin1String("drag"))
+            drag(QPoint(at[0], at[1]), QPoint(at[2], at[3]), Qt::LeftButton);
+        else if (words.first() == QLatin1String("escape"))
+            QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        else
+            pushButton(step.toLatin1().constData());
+    }
+    QCOMPARE(m_window->zoneEditor->state(), state);
+    QCOMPARE(m_window->zoneEditor->zones().getMode(), mode);
 }
 
 void TestZoneEditing::maskColumnAfterBothBoxes()
@@ -584,8 +659,8 @@ void TestZoneEditing::maskColumnAfterBothBoxes()
     QCOMPARE(enabledEditButtons(), editButtons);
     QVERIFY(child<QPushButton>("pb_algo")->isEnabled());
     // The window shows the boxes just saved, read back from their files.
-    QCOMPARE(m_window->zones.getArea(), (Points { { 10, 10 }, { 150, 10 } }));
-    QCOMPARE(m_window->zones.getMask(),
+    QCOMPARE(m_window->zoneEditor->zones().getArea(), (Points { { 10, 10 }, { 150, 10 } }));
+    QCOMPARE(m_window->zoneEditor->zones().getMask(),
         (Points { { 0, 0 }, { 300, 0 }, { 300, 200 }, { 0, 200 }, { 0, 0 } }));
 }
 
@@ -607,16 +682,16 @@ void TestZoneEditing::closingEndsTheEdit()
     QVERIFY(QGuiApplication::overrideCursor());
     QVERIFY(openVideo(second));
     QVERIFY(!QGuiApplication::overrideCursor());
-    QCOMPARE(m_window->zones.getMode(), 0);
-    QCOMPARE(m_window->zones.getArea(), areaBox);
+    QCOMPARE(m_window->zoneEditor->zones().getMode(), 0);
+    QCOMPARE(m_window->zoneEditor->zones().getArea(), areaBox);
 
     // A shift dragged but not saved does not follow to the next video, where
     // its "Save" would write the first video's shift into the second's files.
     pushButton("pb_movebox");
     drag(QPoint(200, 200), QPoint(220, 220), Qt::LeftButton);
-    QCOMPARE(m_window->zones.getMode(), 3);
+    QCOMPARE(m_window->zoneEditor->zones().getMode(), 3);
     QVERIFY(openVideo(first));
-    QCOMPARE(m_window->zones.getMode(), 0);
+    QCOMPARE(m_window->zoneEditor->zones().getMode(), 0);
     pushButton("pb_savebox");
     for (const QString &video : { first, second }) {
         QCOMPARE(testfiles::read(boxFile(video, "_area.krn")), krn(areaBox));
@@ -628,7 +703,7 @@ void TestZoneEditing::closingEndsTheEdit()
     QVERIFY(QGuiApplication::overrideCursor());
     pushButton("pb_videofile");
     QVERIFY(!QGuiApplication::overrideCursor());
-    QCOMPARE(m_window->editState, 0);
+    QCOMPARE(m_window->zoneEditor->state(), ZoneEditor::State::None);
 }
 
 void TestZoneEditing::destroyedWindowLeavesNoCursor()
@@ -707,7 +782,8 @@ void TestZoneEditing::boxRoundTrip()
 
     // Opened again, the box is drawn where it was clicked: green on the
     // middle of its top edge, within a pixel of the click's line.
-    QVERIFY(QTest::qWaitFor([&] { return m_window->editState == 3; }));
+    QVERIFY(
+        QTest::qWaitFor([&] { return m_window->zoneEditor->state() == ZoneEditor::State::Idle; }));
     m_window->ModeVideo(MainWindow::ModeClosed);
     m_window->ModeVideo(MainWindow::ModeView);
     const QPoint middle((corners.at(0).x() + corners.at(1).x()) / 2, corners.at(0).y());
@@ -857,13 +933,13 @@ void TestZoneEditing::editingKeepsTheFrame()
         click(p);
     doubleClick(QPoint(20, 200));
     pushButton(buttons.at(1).toLatin1().constData());
-    QCOMPARE(m_window->editState, 3);
-    QCOMPARE(m_window->position, 91.0);
+    QCOMPARE(m_window->zoneEditor->state(), ZoneEditor::State::Idle);
+    QCOMPARE(m_window->playback->position(), 91.0);
     // That frame is redrawn, then the window idles; the video is not opened
     // afresh at 90.
     QTRY_VERIFY(!m_window->timer->isActive());
     QCOMPARE(child<QLabel>("la_Num_Frame")->text(), QStringLiteral("91"));
-    QCOMPARE(m_window->position, 91.0);
+    QCOMPARE(m_window->playback->position(), 91.0);
 }
 
 void TestZoneEditing::failedSaveIsSaid()
@@ -886,20 +962,55 @@ void TestZoneEditing::failedSaveIsSaid()
         child<QTableView>("tv_file")->model()->index(0, 1).data().toString(), QStringLiteral("N"));
 }
 
+void TestZoneEditing::tooFewPointsSaid_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("clicks");
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("counting box, no point")
+        << "area" << 0 << "The counting box needs at least 2 different points; it was not saved.";
+    QTest::newRow("tracking box, two points")
+        << "mask" << 2 << "The tracking box needs at least 3 different points; it was not saved.";
+}
+
+void TestZoneEditing::tooFewPointsSaid()
+{
+    QFETCH(QString, box);
+    QFETCH(int, clicks);
+    QFETCH(QString, said);
+    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
+    createWindow();
+    QVERIFY(openVideo(video));
+    pushButton(box == QLatin1String("area") ? "pb_cleararea" : "pb_clearmask");
+    for (int i = 0; i < clicks; ++i)
+        click(QPoint(20 + 100 * i, 20));
+    pushButton(box == QLatin1String("area") ? "pb_savearea" : "pb_savemask");
+    QCOMPARE(m_window->statusBar()->currentMessage(), said);
+    // Still drawing: the missing points can be added.
+    QVERIFY(m_window->zoneEditor->editing());
+    QVERIFY(
+        !QFile::exists(boxFile(video, box == QLatin1String("area") ? "_area.krn" : "_mask.krn")));
+}
+
 void TestZoneEditing::unsavedBoxAsksFirst_data()
 {
     QTest::addColumn<QString>("action");
     QTest::addColumn<bool>("drop"); // the answer to the question
     QTest::addColumn<int>("questions");
-    QTest::addColumn<int>("editState"); // 1: still drawing
+    QTest::addColumn<ZoneEditor::State>("editState");
     QTest::addColumn<QString>("shown"); // the video open afterwards
 
-    QTest::newRow("another video, kept") << "row" << false << 1 << 1 << "first";
-    QTest::newRow("another video, dropped") << "row" << true << 1 << 3 << "second";
-    QTest::newRow("a folder, kept") << "folder" << false << 1 << 1 << "first";
-    QTest::newRow("a folder, dropped") << "folder" << true << 1 << 0 << "";
-    QTest::newRow("folder dialog cancelled") << "cancel" << true << 0 << 1 << "first";
-    QTest::newRow("Escape") << "escape" << true << 0 << 3 << "first";
+    QTest::newRow("another video, kept")
+        << "row" << false << 1 << ZoneEditor::State::DrawingArea << "first";
+    QTest::newRow("another video, dropped")
+        << "row" << true << 1 << ZoneEditor::State::Idle << "second";
+    QTest::newRow("a folder, kept")
+        << "folder" << false << 1 << ZoneEditor::State::DrawingArea << "first";
+    QTest::newRow("a folder, dropped") << "folder" << true << 1 << ZoneEditor::State::None << "";
+    QTest::newRow("folder dialog cancelled")
+        << "cancel" << true << 0 << ZoneEditor::State::DrawingArea << "first";
+    QTest::newRow("Escape") << "escape" << true << 0 << ZoneEditor::State::Idle << "first";
 }
 
 void TestZoneEditing::unsavedBoxAsksFirst()
@@ -907,7 +1018,7 @@ void TestZoneEditing::unsavedBoxAsksFirst()
     QFETCH(QString, action);
     QFETCH(bool, drop);
     QFETCH(int, questions);
-    QFETCH(int, editState);
+    QFETCH(ZoneEditor::State, editState);
     QFETCH(QString, shown);
     const QString first = addVideo(QStringLiteral("320.avi"), QStringLiteral("first.mp4"));
     addVideo(QStringLiteral("320.avi"), QStringLiteral("second.mp4"));
@@ -931,13 +1042,14 @@ void TestZoneEditing::unsavedBoxAsksFirst()
 
     QCOMPARE(dialogs->questions.size(), questions);
     QVERIFY(!questions || dialogs->questions.first().contains(QLatin1String("first.mp4")));
-    QCOMPARE(m_window->editState, editState);
+    QCOMPARE(m_window->zoneEditor->state(), editState);
     const QString path = shown.isEmpty() ? QString() : m_work->filePath(shown + ".mp4");
     QCOMPARE(child<QLabel>("la_file_selected")->text(), path);
     const int row = child<QTableView>("tv_file")->currentIndex().row();
     QVERIFY(path.isEmpty() || m_window->fileTable->filePath(row) == path);
     // The drawing goes on, or is gone unsaved.
-    QCOMPARE(m_window->zones.getArea().size() == 2, editState == 1);
+    QCOMPARE(m_window->zoneEditor->zones().getArea().size() == 2,
+        editState == ZoneEditor::State::DrawingArea);
     QCOMPARE(testfiles::read(boxFile(first, "_area.krn")), krn(areaBox));
 }
 
