@@ -1,6 +1,5 @@
 #include "mainwindow.h"
 
-#include <initializer_list>
 #include <limits>
 
 #include <opencv2/imgproc.hpp>
@@ -56,16 +55,6 @@ constexpr int processInterval = 1;
 // Every frame is processed, but drawing and showing a large one costs as much
 // as processing it: while processing, a frame is shown at most every this many ms.
 constexpr qint64 displayPeriod = 200;
-
-using Controls = std::initializer_list<QWidget *>;
-
-void enable(bool enabled, std::initializer_list<Controls> groups)
-{
-    for (const Controls &group : groups) {
-        for (QWidget *control : group)
-            control->setEnabled(enabled);
-    }
-}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -109,15 +98,6 @@ MainWindow::MainWindow(QWidget *parent)
         &MainWindow::sendMouseMoveVideo);
     connect(ui->gv_video, &GraphicsViewMouse::sendMouseBClickVideo, this,
         &MainWindow::sendMouseBClickVideo);
-
-    enable(false,
-        { { ui->pb_play_pause, ui->pushButton_2, ui->pb_fast_forward, ui->pb_slow_forward,
-            ui->pb_fast_reverse, ui->pb_slow_reverse, ui->pb_algo, ui->hs_frame, ui->pb_clearmask,
-            ui->pb_savemask, ui->pb_cancelmask, ui->pb_cleararea, ui->pb_savearea,
-            ui->pb_cancelarea, ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox,
-            ui->cb_process_conf, ui->tv_result } });
-    ui->pb_Import->setEnabled(true);
-    ui->la_mouse->setText(QString());
 
     resultTable = new TableViewResult(ui->tv_result, ui->te_error, this);
     connect(
@@ -472,26 +452,14 @@ void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
 
 void MainWindow::ModeVideo(statemode mode)
 {
-    const Controls stepping { ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
-        ui->pb_fast_forward, ui->pb_slow_forward };
-    const Controls saveAndSlider { ui->pushButton_2, ui->hs_frame };
-    const Controls trackingBox { ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask };
-    const Controls countingBox { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea };
-    const Controls shift { ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox };
-    // Processing and shifting need both boxes of the video saved.
-    const Controls processing { ui->cb_process_conf, ui->pb_algo };
-
     switch (mode) {
     case ModeClosed:
         closeVideo();
         // Nothing is left to play.
         if (videoCommand == Play)
             endStep();
-        // No box may be edited or saved without a video: it would be written
-        // under the name of the video closed last.
-        enable(false, { stepping, saveAndSlider, trackingBox, countingBox, shift });
+        controls->enableClosed();
         playback->clearProperties();
-        enable(false, { processing, { ui->tv_result } });
         zoneEditor->reset();
         ui->la_mouse->clear();
         controls->showRecordingStart(QString());
@@ -511,8 +479,7 @@ void MainWindow::ModeVideo(statemode mode)
         runPanel->loadResults(videoFile);
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
-        enable(true, { stepping, saveAndSlider, trackingBox, countingBox });
-        enable(fileTable->hasMask(videoFile), { shift });
+        controls->enableViewing(fileTable->hasMask(videoFile));
         updateProcessButton();
         restartPlaybackTimer();
         break;
@@ -522,10 +489,7 @@ void MainWindow::ModeVideo(statemode mode)
         // The controls stay locked for a video that is skipped as well: the
         // run goes on with the next one.
         openVideo(ProcessRun::kStartFrame);
-        enable(false,
-            { stepping, saveAndSlider, trackingBox, countingBox, shift, { ui->cb_process_conf } });
-        ui->pb_algo->setEnabled(true);
-        enable(false, { { ui->tv_result, ui->tv_file, ui->pb_videofile, ui->pb_Import } });
+        controls->enableRunning();
         break;
 
     case ModeProcessEnd:
@@ -539,10 +503,7 @@ void MainWindow::ModeVideo(statemode mode)
             zoneEditor->loadSaved(videoFile);
             showVideoProperties();
         }
-        enable(shown, { stepping, saveAndSlider, trackingBox, countingBox });
-        enable(shown && fileTable->hasMask(videoFile), { shift });
-        enable(true, { { ui->tv_result, ui->tv_file, ui->pb_videofile } });
-        ui->pb_Import->setEnabled(folder->usable());
+        controls->enableAfterRun(shown, fileTable->hasMask(videoFile), folder->usable());
         ui->pb_algo->setText(tr("Process"));
         // The caption follows the command, as everywhere else Pause is set:
         // a run started while playing would otherwise come back reading "Pause".
