@@ -39,7 +39,6 @@
 #include "workingfolder.h"
 #include "zoneeditor.h"
 #include "zones/videofiles.h"
-#include "zones/videoreview.h"
 
 // The resources are compiled into a static library: register them explicitly.
 // Q_INIT_RESOURCE must be used outside any namespace.
@@ -172,14 +171,7 @@ void MainWindow::markReviewed()
     // While processing, the list is of the run's new counts.
     if (videoCommand == ProcessFrame || videoCommand == NextFile)
         return;
-    VideoReview review;
-    QString problem;
-    if (!review.open(videoFile, &problem) || review.events().size() != runPanel->results().size())
-        return;
-    QVector<ReviewFile::Decision> decisions;
-    for (int i = 0; i < runPanel->results().size(); ++i)
-        decisions.append(review.decision(i));
-    resultTable->markDecisions(decisions);
+    runPanel->markReviewed(videoFile);
 }
 
 void MainWindow::set_filename_videofile()
@@ -356,7 +348,8 @@ void MainWindow::algo()
     if (!processBlockReason().isEmpty())
         return;
 
-    const QStringList queue = processQueue();
+    const QStringList queue
+        = RunPanel::queue(ui->cb_process_conf->currentIndex(), *fileTable, videoFile);
     QHash<QString, AreaContour> ownBoxes;
     if (!runPanel->chooseBoxes(videoFile, zoneEditor->zones(), queue, ownBoxes))
         return;
@@ -513,21 +506,6 @@ void MainWindow::ModeVideo(statemode mode)
         wake();
         break;
     }
-    }
-}
-
-QStringList MainWindow::processQueue() const
-{
-    switch (ui->cb_process_conf->currentIndex()) {
-    case ProcessRun::Unprocessed:
-        // As the "done" column shows them when "Process" is pressed.
-        return fileTable->videosWithoutCounts();
-    case ProcessRun::One:
-        return { videoFile };
-    case ProcessRun::All:
-        return fileTable->videos();
-    default:
-        return {};
     }
 }
 
