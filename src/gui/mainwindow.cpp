@@ -462,7 +462,8 @@ void MainWindow::ModeVideo(statemode mode)
 
     case ModeView:
         if (!openVideo(ProcessRun::kStartFrame)) {
-            showOpenFailure();
+            zoneEditor->leave();
+            playback->showOpenFailure(videoFile);
             updateProcessButton();
             break;
         }
@@ -714,18 +715,6 @@ void MainWindow::updateProcessButton()
     const bool running = videoCommand == ProcessFrame || videoCommand == NextFile;
     runPanel->showProcessState(
         running, running ? QString() : processBlockReason(), zoneEditor->editing());
-}
-
-void MainWindow::showOpenFailure()
-{
-    const QString reason
-        = playback->failure().isEmpty() ? tr("it cannot be opened") : playback->failure();
-    closeVideo();
-    const QString name = QFileInfo(videoFile).fileName();
-    playback->showMessage(tr("%1 cannot be shown: %2.").arg(name, reason));
-    statusBar()->showMessage(
-        tr("%1 cannot be shown: %2.").arg(QDir::toNativeSeparators(videoFile), reason));
-    qCWarning(lcGui).noquote() << "Cannot show" << videoFile << ":" << reason;
 }
 
 void MainWindow::showVideoProperties()

@@ -152,8 +152,6 @@ private:
     QString processBlockReason() const;
     // Enables "Process" or says, in its tip and the status bar, why not.
     void updateProcessButton();
-    // A video that could not be shown says why, in the view and the status bar.
-    void showOpenFailure();
     void showVideoProperties();
     bool openVideo(int startFrame);
     void closeVideo();
