@@ -1,6 +1,7 @@
 #include "formcontrols.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include <QBoxLayout>
 #include <QCheckBox>
@@ -26,6 +27,16 @@ namespace {
 const QString saveTracksKey = QStringLiteral("saveTracks");
 const QString countingKey = QStringLiteral("countingMethod");
 
+using Controls = std::initializer_list<QWidget *>;
+
+void enable(bool enabled, std::initializer_list<Controls> groups)
+{
+    for (const Controls &group : groups) {
+        for (QWidget *control : group)
+            control->setEnabled(enabled);
+    }
+}
+
 QPixmap logo(const QString &resource, int width, int height)
 {
     const QPixmap pixmap(resource);
@@ -41,12 +52,54 @@ FormControls::FormControls(Ui::MainWindow &form, QMainWindow *mainWindow, QScrol
     , window(mainWindow)
     , page(pageArea)
 {
+    enableClosed();
+    ui.pb_Import->setEnabled(true);
+    ui.la_mouse->setText(QString());
     showLogos();
     addResultControls();
     addCountingChoice();
     addStatusLabels();
     addTips();
     orderTabs();
+}
+
+void FormControls::enableClosed()
+{
+    enable(false,
+        { { ui.pb_play_pause, ui.pushButton_2, ui.pb_fast_forward, ui.pb_slow_forward,
+            ui.pb_fast_reverse, ui.pb_slow_reverse, ui.pb_algo, ui.hs_frame, ui.pb_clearmask,
+            ui.pb_savemask, ui.pb_cancelmask, ui.pb_cleararea, ui.pb_savearea, ui.pb_cancelarea,
+            ui.pb_movebox, ui.pb_savebox, ui.pb_cancelbox, ui.cb_process_conf, ui.tv_result } });
+}
+
+void FormControls::enableViewing(bool shiftable)
+{
+    enableVideo(true, shiftable);
+}
+
+void FormControls::enableRunning()
+{
+    enableVideo(false, false);
+    enable(
+        false, { { ui.cb_process_conf, ui.tv_result, ui.tv_file, ui.pb_videofile, ui.pb_Import } });
+    ui.pb_algo->setEnabled(true);
+}
+
+void FormControls::enableAfterRun(bool shown, bool shiftable, bool importable)
+{
+    enableVideo(shown, shown && shiftable);
+    enable(true, { { ui.tv_result, ui.tv_file, ui.pb_videofile } });
+    ui.pb_Import->setEnabled(importable);
+}
+
+void FormControls::enableVideo(bool shown, bool shiftable)
+{
+    enable(shown,
+        { { ui.pb_slow_reverse, ui.pb_fast_reverse, ui.pb_play_pause, ui.pb_fast_forward,
+              ui.pb_slow_forward },
+            { ui.pushButton_2, ui.hs_frame }, { ui.pb_clearmask, ui.pb_savemask, ui.pb_cancelmask },
+            { ui.pb_cleararea, ui.pb_savearea, ui.pb_cancelarea } });
+    enable(shiftable, { { ui.pb_movebox, ui.pb_savebox, ui.pb_cancelbox } });
 }
 
 void FormControls::addStatusLabels()

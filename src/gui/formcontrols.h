@@ -45,11 +45,24 @@ public:
     // from; empty while no video is open.
     void showRecordingStart(const QString &video);
 
+    // The video controls as the window shows them. Closed (also at the
+    // start): no box may be edited or saved without a video, it would be
+    // written under the name of the video closed last.
+    void enableClosed();
+    // A video shown for viewing; shifting needs both of its boxes saved.
+    void enableViewing(bool shiftable);
+    // A run reads its videos: only its "Cancel" stays.
+    void enableRunning();
+    // A run over: the controls of the video `shown`, if any, come back.
+    void enableAfterRun(bool shown, bool shiftable, bool importable);
+
 protected:
     // Keeps the counting choice enabled exactly when the processing choice is.
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The controls of a shown video: playback, saving and both boxes.
+    void enableVideo(bool shown, bool shiftable);
     void addResultControls();
     void addCountingChoice();
     void addStatusLabels();

@@ -1,6 +1,5 @@
 #include "mainwindow.h"
 
-#include <initializer_list>
 #include <limits>
 
 #include <opencv2/imgproc.hpp>
@@ -40,7 +39,6 @@
 #include "workingfolder.h"
 #include "zoneeditor.h"
 #include "zones/videofiles.h"
-#include "zones/videoreview.h"
 
 // The resources are compiled into a static library: register them explicitly.
 // Q_INIT_RESOURCE must be used outside any namespace.
@@ -56,16 +54,6 @@ constexpr int processInterval = 1;
 // Every frame is processed, but drawing and showing a large one costs as much
 // as processing it: while processing, a frame is shown at most every this many ms.
 constexpr qint64 displayPeriod = 200;
-
-using Controls = std::initializer_list<QWidget *>;
-
-void enable(bool enabled, std::initializer_list<Controls> groups)
-{
-    for (const Controls &group : groups) {
-        for (QWidget *control : group)
-            control->setEnabled(enabled);
-    }
-}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -109,15 +97,6 @@ MainWindow::MainWindow(QWidget *parent)
         &MainWindow::sendMouseMoveVideo);
     connect(ui->gv_video, &GraphicsViewMouse::sendMouseBClickVideo, this,
         &MainWindow::sendMouseBClickVideo);
-
-    enable(false,
-        { { ui->pb_play_pause, ui->pushButton_2, ui->pb_fast_forward, ui->pb_slow_forward,
-            ui->pb_fast_reverse, ui->pb_slow_reverse, ui->pb_algo, ui->hs_frame, ui->pb_clearmask,
-            ui->pb_savemask, ui->pb_cancelmask, ui->pb_cleararea, ui->pb_savearea,
-            ui->pb_cancelarea, ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox,
-            ui->cb_process_conf, ui->tv_result } });
-    ui->pb_Import->setEnabled(true);
-    ui->la_mouse->setText(QString());
 
     resultTable = new TableViewResult(ui->tv_result, ui->te_error, this);
     connect(
@@ -192,14 +171,7 @@ void MainWindow::markReviewed()
     // While processing, the list is of the run's new counts.
     if (videoCommand == ProcessFrame || videoCommand == NextFile)
         return;
-    VideoReview review;
-    QString problem;
-    if (!review.open(videoFile, &problem) || review.events().size() != runPanel->results().size())
-        return;
-    QVector<ReviewFile::Decision> decisions;
-    for (int i = 0; i < runPanel->results().size(); ++i)
-        decisions.append(review.decision(i));
-    resultTable->markDecisions(decisions);
+    runPanel->markReviewed(videoFile);
 }
 
 void MainWindow::set_filename_videofile()
@@ -376,7 +348,8 @@ void MainWindow::algo()
     if (!processBlockReason().isEmpty())
         return;
 
-    const QStringList queue = processQueue();
+    const QStringList queue
+        = RunPanel::queue(ui->cb_process_conf->currentIndex(), *fileTable, videoFile);
     QHash<QString, AreaContour> ownBoxes;
     if (!runPanel->chooseBoxes(videoFile, zoneEditor->zones(), queue, ownBoxes))
         return;
@@ -472,26 +445,14 @@ void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
 
 void MainWindow::ModeVideo(statemode mode)
 {
-    const Controls stepping { ui->pb_slow_reverse, ui->pb_fast_reverse, ui->pb_play_pause,
-        ui->pb_fast_forward, ui->pb_slow_forward };
-    const Controls saveAndSlider { ui->pushButton_2, ui->hs_frame };
-    const Controls trackingBox { ui->pb_clearmask, ui->pb_savemask, ui->pb_cancelmask };
-    const Controls countingBox { ui->pb_cleararea, ui->pb_savearea, ui->pb_cancelarea };
-    const Controls shift { ui->pb_movebox, ui->pb_savebox, ui->pb_cancelbox };
-    // Processing and shifting need both boxes of the video saved.
-    const Controls processing { ui->cb_process_conf, ui->pb_algo };
-
     switch (mode) {
     case ModeClosed:
         closeVideo();
         // Nothing is left to play.
         if (videoCommand == Play)
             endStep();
-        // No box may be edited or saved without a video: it would be written
-        // under the name of the video closed last.
-        enable(false, { stepping, saveAndSlider, trackingBox, countingBox, shift });
+        controls->enableClosed();
         playback->clearProperties();
-        enable(false, { processing, { ui->tv_result } });
         zoneEditor->reset();
         ui->la_mouse->clear();
         controls->showRecordingStart(QString());
@@ -501,7 +462,8 @@ void MainWindow::ModeVideo(statemode mode)
 
     case ModeView:
         if (!openVideo(ProcessRun::kStartFrame)) {
-            showOpenFailure();
+            zoneEditor->leave();
+            playback->showOpenFailure(videoFile);
             updateProcessButton();
             break;
         }
@@ -511,8 +473,7 @@ void MainWindow::ModeVideo(statemode mode)
         runPanel->loadResults(videoFile);
         videoCommand = Pause;
         ui->pb_play_pause->setText(tr("Play"));
-        enable(true, { stepping, saveAndSlider, trackingBox, countingBox });
-        enable(fileTable->hasMask(videoFile), { shift });
+        controls->enableViewing(fileTable->hasMask(videoFile));
         updateProcessButton();
         restartPlaybackTimer();
         break;
@@ -522,10 +483,7 @@ void MainWindow::ModeVideo(statemode mode)
         // The controls stay locked for a video that is skipped as well: the
         // run goes on with the next one.
         openVideo(ProcessRun::kStartFrame);
-        enable(false,
-            { stepping, saveAndSlider, trackingBox, countingBox, shift, { ui->cb_process_conf } });
-        ui->pb_algo->setEnabled(true);
-        enable(false, { { ui->tv_result, ui->tv_file, ui->pb_videofile, ui->pb_Import } });
+        controls->enableRunning();
         break;
 
     case ModeProcessEnd:
@@ -539,10 +497,7 @@ void MainWindow::ModeVideo(statemode mode)
             zoneEditor->loadSaved(videoFile);
             showVideoProperties();
         }
-        enable(shown, { stepping, saveAndSlider, trackingBox, countingBox });
-        enable(shown && fileTable->hasMask(videoFile), { shift });
-        enable(true, { { ui->tv_result, ui->tv_file, ui->pb_videofile } });
-        ui->pb_Import->setEnabled(folder->usable());
+        controls->enableAfterRun(shown, fileTable->hasMask(videoFile), folder->usable());
         ui->pb_algo->setText(tr("Process"));
         // The caption follows the command, as everywhere else Pause is set:
         // a run started while playing would otherwise come back reading "Pause".
@@ -552,21 +507,6 @@ void MainWindow::ModeVideo(statemode mode)
         wake();
         break;
     }
-    }
-}
-
-QStringList MainWindow::processQueue() const
-{
-    switch (ui->cb_process_conf->currentIndex()) {
-    case ProcessRun::Unprocessed:
-        // As the "done" column shows them when "Process" is pressed.
-        return fileTable->videosWithoutCounts();
-    case ProcessRun::One:
-        return { videoFile };
-    case ProcessRun::All:
-        return fileTable->videos();
-    default:
-        return {};
     }
 }
 
@@ -775,18 +715,6 @@ void MainWindow::updateProcessButton()
     const bool running = videoCommand == ProcessFrame || videoCommand == NextFile;
     runPanel->showProcessState(
         running, running ? QString() : processBlockReason(), zoneEditor->editing());
-}
-
-void MainWindow::showOpenFailure()
-{
-    const QString reason
-        = playback->failure().isEmpty() ? tr("it cannot be opened") : playback->failure();
-    closeVideo();
-    const QString name = QFileInfo(videoFile).fileName();
-    playback->showMessage(tr("%1 cannot be shown: %2.").arg(name, reason));
-    statusBar()->showMessage(
-        tr("%1 cannot be shown: %2.").arg(QDir::toNativeSeparators(videoFile), reason));
-    qCWarning(lcGui).noquote() << "Cannot show" << videoFile << ":" << reason;
 }
 
 void MainWindow::showVideoProperties()

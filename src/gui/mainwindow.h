@@ -152,8 +152,6 @@ private:
     QString processBlockReason() const;
     // Enables "Process" or says, in its tip and the status bar, why not.
     void updateProcessButton();
-    // A video that could not be shown says why, in the view and the status bar.
-    void showOpenFailure();
     void showVideoProperties();
     bool openVideo(int startFrame);
     void closeVideo();
@@ -161,9 +159,6 @@ private:
     // A step command is done: the tick goes on with the redraw of Pause.
     void endStep();
     void restartPlaybackTimer();
-    // The queue of a run, from the file table as it is listed and the
-    // choice of `cb_process_conf`.
-    QStringList processQueue() const;
     // NextFile: opens the next queued video, or ends the run.
     void nextFile();
     // ProcessFrame: one frame of the open video through the run.

@@ -355,3 +355,13 @@ void Playback::keepPicture()
 {
     picture.copyTo(current);
 }
+
+void Playback::showOpenFailure(const QString &video)
+{
+    const QString reason = openFailure.isEmpty() ? tr("it cannot be opened") : openFailure;
+    close();
+    const QString name = QFileInfo(video).fileName();
+    showMessage(tr("%1 cannot be shown: %2.").arg(name, reason));
+    status->showMessage(tr("%1 cannot be shown: %2.").arg(QDir::toNativeSeparators(video), reason));
+    qCWarning(lcGui).noquote() << "Cannot show" << video << ":" << reason;
+}

@@ -60,6 +60,9 @@ public:
     QString failure() const { return openFailure; }
     // Says in the view that `text`, instead of a picture.
     void showMessage(const QString &text);
+    // Closes `video`, which could not be shown, saying why in the view and
+    // the status bar.
+    void showOpenFailure(const QString &video);
 
     // The step commands of the timer, each at most one frame read.
     void seek();

@@ -15,9 +15,11 @@
 
 #include "imagewindow.h"
 #include "logging.h"
+#include "run/processrun.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
 #include "zones/resultfile.h"
+#include "zones/videoreview.h"
 
 namespace {
 // addResult appends while the list holds at most this many records.
@@ -342,4 +344,31 @@ void RunPanel::closeTrajectory()
 {
     if (trajectory)
         trajectory->close();
+}
+
+void RunPanel::markReviewed(const QString &video)
+{
+    VideoReview review;
+    QString problem;
+    if (!review.open(video, &problem) || review.events().size() != list.size())
+        return;
+    QVector<ReviewFile::Decision> decisions;
+    for (int i = 0; i < list.size(); ++i)
+        decisions.append(review.decision(i));
+    resultTable->markDecisions(decisions);
+}
+
+QStringList RunPanel::queue(int choice, const TableViewFile &files, const QString &video)
+{
+    switch (choice) {
+    case ProcessRun::Unprocessed:
+        // As the "done" column shows them when "Process" is pressed.
+        return files.videosWithoutCounts();
+    case ProcessRun::One:
+        return { video };
+    case ProcessRun::All:
+        return files.videos();
+    default:
+        return {};
+    }
 }

@@ -22,6 +22,7 @@ class QComboBox;
 class QLabel;
 class QMainWindow;
 class QWidget;
+class TableViewFile;
 class TableViewResult;
 
 // The window's part of a run of "Process": the run driver, the list of
@@ -85,6 +86,11 @@ public:
     // The count file of `video`, every record in the totals.
     void loadResults(const QString &video);
     TableViewResult *table() const { return resultTable; }
+    // Marks the listed events of `video` with the decisions of its review.
+    void markReviewed(const QString &video);
+    // The queue of a run, from the file table as it is listed and the
+    // choice of `cb_process_conf` (`video` is the open one).
+    static QStringList queue(int choice, const TableViewFile &files, const QString &video);
 
     // Composes the trajectory image of the video in hand and shows it in
     // the trajectory window, created and placed on first use.
