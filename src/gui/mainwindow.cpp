@@ -47,15 +47,6 @@ static void initKestrinResources()
     Q_INIT_RESOURCE(kestrin);
 }
 
-namespace {
-
-// Processing ticks as fast as the event loop allows, one frame per tick.
-constexpr int processInterval = 1;
-// Every frame is processed, but drawing and showing a large one costs as much
-// as processing it: while processing, a frame is shown at most every this many ms.
-constexpr qint64 displayPeriod = 200;
-} // namespace
-
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::MainWindow>())
@@ -87,9 +78,6 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->pb_savemask, &QPushButton::clicked, this, &MainWindow::savemask);
     connect(ui->pb_cancelmask, &QPushButton::clicked, this, &MainWindow::cancelmask);
     connect(ui->pb_algo, &QPushButton::clicked, this, &MainWindow::algo);
-    // Started when the first video is opened for viewing, then never stopped.
-    timer = new QTimer(this);
-    connect(timer, &QTimer::timeout, this, &MainWindow::timeframe);
     ui->centralWidget->setMouseTracking(true);
     connect(ui->gv_video, &GraphicsViewMouse::sendMousePressVideo, this,
         &MainWindow::sendMousePressVideo);
@@ -105,6 +93,10 @@ MainWindow::MainWindow(QWidget *parent)
     fileTable = new TableViewFile(ui->tv_file, this, this);
     connect(fileTable, &TableViewFile::File_Row_Changed, this, &MainWindow::File_Row_Changed);
     playback = new Playback(*ui, statusBar(), this);
+    connect(playback->timer(), &QTimer::timeout, this, &MainWindow::timeframe);
+    connect(playback, &Playback::nextFileDue, this, &MainWindow::nextFile);
+    connect(playback, &Playback::frameDue, this,
+        [this] { runPanel->processFrame(videoFile, ui->cb_hankview->isChecked()); });
     zoneEditor = new ZoneEditor(*ui, *playback, *fileTable, this, page->area());
     playback->setBoxes(&zoneEditor->zones());
     zoneEditor->setVideoSource([this] { return videoFile; });
@@ -113,13 +105,12 @@ MainWindow::MainWindow(QWidget *parent)
     });
     connect(zoneEditor, &ZoneEditor::changed, this, [this] {
         updateProcessButton();
-        wake();
+        playback->wake();
     });
 
     controls = new FormControls(*ui, this, page->area());
-    cbCounting = controls->counting();
-    saveTracksBox = controls->saveTracks();
-    runPanel = new RunPanel(this, resultTable, ui->pb_algo, controls->progress(), cbCounting);
+    runPanel = new RunPanel(
+        this, playback, resultTable, ui->pb_algo, controls->progress(), controls->counting());
     runPanel->setProcessControls(ui->cb_process_conf, controls->processHint());
     connect(&runPanel->driver().insectDetect(), &InsectDetect::Add_Insect_detected, this,
         &MainWindow::Add_Insect_detected);
@@ -169,7 +160,7 @@ void MainWindow::filename_videofile_change()
 void MainWindow::markReviewed()
 {
     // While processing, the list is of the run's new counts.
-    if (videoCommand == ProcessFrame || videoCommand == NextFile)
+    if (playback->running())
         return;
     runPanel->markReviewed(videoFile);
 }
@@ -189,114 +180,51 @@ void MainWindow::set_filename_videofile()
 
 void MainWindow::timeframe()
 {
-    // A step command ends as Pause, so its frame is drawn by the Pause redraw
-    // of the same tick.
-    bool step = true;
-    switch (videoCommand) {
-    case Seek:
-        playback->seek();
-        break;
-    case SlowForward:
-        playback->slowForward();
-        break;
-    case FastForward:
-        playback->fastForward();
-        break;
-    case SlowReverse:
-        playback->slowReverse();
-        break;
-    case FastReverse:
-        playback->fastReverse();
-        break;
-    case ShowResult:
-        // Result_Row_Changed has moved the capture already.
-        playback->readOn();
-        break;
-    default:
-        step = false;
-        break;
-    }
-    if (step)
-        endStep();
-    // Goes on in the same tick with the command it sets: the first frame of
-    // a video is processed at once, the reopened video redrawn.
-    if (videoCommand == NextFile)
-        nextFile();
-    if (videoCommand == Play)
-        playback->playOn();
-    if (videoCommand == Pause) {
-        playback->showFrame();
-        // Drawn: nothing to do until something changes and wakes the timer.
-        timer->stop();
-    }
-    if (videoCommand == ProcessFrame)
-        processFrame();
-
-    // Every tick ends here, whatever its command.
-    playback->showPosition();
-}
-
-void MainWindow::wake()
-{
-    // Processing ticks anyway.
-    if (videoCommand != ProcessFrame && videoCommand != NextFile && !timer->isActive())
-        restartPlaybackTimer();
+    playback->tick();
 }
 
 void MainWindow::play_pause_video()
 {
-    restartPlaybackTimer();
-    if (ui->pb_play_pause->text() == tr("Play")) {
-        videoCommand = Play;
-        ui->pb_play_pause->setText(tr("Pause"));
-    } else {
-        videoCommand = Pause;
-        ui->pb_play_pause->setText(tr("Play"));
-    }
+    playback->togglePlay();
 }
 
 void MainWindow::fast_forward()
 {
-    videoCommand = FastForward;
-    wake();
+    playback->step(Playback::Command::FastForward);
 }
 
 void MainWindow::slow_forward()
 {
-    videoCommand = SlowForward;
-    wake();
+    playback->step(Playback::Command::SlowForward);
 }
 
 void MainWindow::fast_reverse()
 {
-    videoCommand = FastReverse;
-    wake();
+    playback->step(Playback::Command::FastReverse);
 }
 
 void MainWindow::slow_reverse()
 {
-    videoCommand = SlowReverse;
-    wake();
+    playback->step(Playback::Command::SlowReverse);
 }
 
 void MainWindow::hs_frame_moved(int iPos)
 {
-    videoCommand = Seek;
     playback->setPosition(iPos);
-    wake();
+    playback->step(Playback::Command::Seek);
 }
 
 void MainWindow::sendMousePressVideo(QMouseEvent *e)
 {
     zoneEditor->press(playback->toFrame(e->pos()));
-    wake();
+    playback->wake();
 }
 
 void MainWindow::sendMouseBClickVideo(QMouseEvent *e)
 {
     if (!zoneEditor->closeBox())
         playback->toggleZoom(e->pos());
-    wake();
+    playback->wake();
 }
 
 void MainWindow::sendMouseMoveVideo(QMouseEvent *e)
@@ -339,7 +267,7 @@ void MainWindow::algo()
     if (ui->pb_algo->text() != tr("Process")) {
         // Between two ticks: the open video stays at its frame, every file
         // written so far stays, the unfinished trajectory image is dropped.
-        stopReading();
+        runPanel->stop(videoFile);
         ModeVideo(ModeProcessCancel);
         runPanel->showCancelled(playback->position());
         resultWindows->countsChanged();
@@ -354,14 +282,11 @@ void MainWindow::algo()
     if (!runPanel->chooseBoxes(videoFile, zoneEditor->zones(), queue, ownBoxes))
         return;
     runPanel->driver().setCounting(runPanel->counting());
-    runPanel->driver().setTrackExport(saveTracksBox->isChecked());
+    runPanel->driver().setTrackExport(controls->saveTracks()->isChecked());
     runPanel->start(zoneEditor->zones(), playback->frame().size(), queue, ownBoxes);
     ui->tv_result->setEnabled(false);
     processStartFile = videoFile;
-
-    videoCommand = NextFile;
-    timer->stop();
-    timer->start(processInterval);
+    playback->startRun();
     ui->pb_algo->setText(tr("Cancel"));
     updateProcessButton();
 }
@@ -378,7 +303,7 @@ void MainWindow::ClearResult()
 
 void MainWindow::File_Row_Changed(int ifile)
 {
-    if (videoCommand == ProcessFrame || videoCommand == NextFile)
+    if (playback->running())
         return;
     const QString path = fileTable->filePath(ifile);
     if (path.isEmpty() || !QFileInfo::exists(path))
@@ -412,7 +337,7 @@ void MainWindow::reloadVideoFiles()
     runPanel->loadResults(videoFile);
     zoneEditor->enableButtons(true);
     updateProcessButton();
-    wake();
+    playback->wake();
 }
 
 void MainWindow::Result_Row_Changed(int irow)
@@ -428,19 +353,12 @@ void MainWindow::Result_Row_Changed(int irow)
     if (!(target >= 0 && target <= std::numeric_limits<int>::max()))
         return;
     playback->moveTo(target);
-    videoCommand = ShowResult;
-    wake();
+    playback->step(Playback::Command::ShowResult);
 }
 
 void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
 {
-    Result result;
-    result.frame = frame;
-    result.x = x;
-    result.y = y;
-    result.in = in;
-    result.out = out;
-    runPanel->addEvent(result);
+    runPanel->addEvent(Result { static_cast<double>(frame), x, y, in, out, {} });
 }
 
 void MainWindow::ModeVideo(statemode mode)
@@ -449,8 +367,7 @@ void MainWindow::ModeVideo(statemode mode)
     case ModeClosed:
         closeVideo();
         // Nothing is left to play.
-        if (videoCommand == Play)
-            endStep();
+        playback->stopPlaying();
         controls->enableClosed();
         playback->clearProperties();
         zoneEditor->reset();
@@ -471,11 +388,10 @@ void MainWindow::ModeVideo(statemode mode)
         ui->tv_result->setEnabled(true);
         ClearResult();
         runPanel->loadResults(videoFile);
-        videoCommand = Pause;
-        ui->pb_play_pause->setText(tr("Play"));
+        playback->pause();
         controls->enableViewing(fileTable->hasMask(videoFile));
         updateProcessButton();
-        restartPlaybackTimer();
+        playback->restartTimer();
         break;
 
     case ModeProcess:
@@ -501,10 +417,9 @@ void MainWindow::ModeVideo(statemode mode)
         ui->pb_algo->setText(tr("Process"));
         // The caption follows the command, as everywhere else Pause is set:
         // a run started while playing would otherwise come back reading "Pause".
-        videoCommand = Pause;
-        ui->pb_play_pause->setText(tr("Play"));
+        playback->pause();
         updateProcessButton();
-        wake();
+        playback->wake();
         break;
     }
     }
@@ -520,8 +435,7 @@ void MainWindow::nextFile()
         ModeVideo(ModeProcessEnd);
         ui->tv_result->setEnabled(true);
         videoFile = QDir::fromNativeSeparators(processStartFile);
-        videoCommand = Pause;
-        ui->pb_play_pause->setText(tr("Play"));
+        playback->pause();
         ModeVideo(ModeView);
         fileTable->showPath(videoFile);
         driver.step(); // over
@@ -538,35 +452,11 @@ void MainWindow::nextFile()
         runPanel->startVideo();
         // The path, the properties and the row name the video in progress.
         showVideoProperties();
-        videoCommand = ProcessFrame;
-        shownClock.invalidate();
+        playback->setCommand(Playback::Command::ProcessFrame);
     }
     fileTable->refresh();
     fileTable->showPath(videoFile);
     runPanel->showProgress(videoFile, playback->position());
-}
-
-void MainWindow::processFrame()
-{
-    RunDriver &driver = runPanel->driver();
-    // A frame through the run, or the end of the video (videoEnded).
-    driver.step();
-    const FrameReader::Frame *processed = driver.lastFrame();
-    if (!processed)
-        return;
-    // The frame number and the progress are painted with every frame: a
-    // label kept from painting may come back blank.
-    const bool show = !shownClock.isValid() || shownClock.elapsed() >= displayPeriod;
-    if (show) {
-        shownClock.start();
-        driver.reader().colourOf(*processed, picture);
-        targetOverlay.draw(picture, driver.current().tracked());
-        showPicture(picture);
-        if (ui->cb_hankview->isChecked())
-            runPanel->showTrajectory();
-    }
-    playback->setPosition(driver.current().position());
-    runPanel->frameDone(videoFile, playback->position());
 }
 
 void MainWindow::videoEnded(const RunDriver::VideoEnd &end)
@@ -576,24 +466,12 @@ void MainWindow::videoEnded(const RunDriver::VideoEnd &end)
     if (!end.started || end.outcome == RunDriver::Outcome::Cancelled)
         return;
     resultWindows->countsChanged();
-    videoCommand = NextFile;
-}
-
-void MainWindow::stopReading()
-{
-    RunDriver &driver = runPanel->driver();
-    const bool reading = driver.inVideo();
-    cv::Mat shown;
-    if (reading && driver.lastFrame())
-        driver.reader().colourOf(*driver.lastFrame(), shown);
-    driver.cancel();
-    if (reading)
-        playback->resume(videoFile, shown);
+    playback->setCommand(Playback::Command::NextFile);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (videoCommand == ProcessFrame || videoCommand == NextFile) {
+    if (playback->running()) {
         const QString question = tr("%1 is being processed. Stop processing and close the window?")
                                      .arg(QFileInfo(videoFile).fileName());
         if (!fileDialogs->question(this, tr("Stop processing?"), question)) {
@@ -604,7 +482,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         runPanel->driver().cancel();
         ModeVideo(ModeProcessCancel);
     }
-    timer->stop();
+    playback->stopTimer();
     runPanel->closeTrajectory();
     QMainWindow::closeEvent(event);
 }
@@ -639,7 +517,7 @@ void MainWindow::about()
 void MainWindow::on_pushButton_2_clicked()
 {
     if (playback->askSaving(*fileDialogs))
-        wake();
+        playback->wake();
 }
 
 void MainWindow::on_pb_movebox_clicked()
@@ -657,21 +535,11 @@ void MainWindow::on_pb_cancelbox_clicked()
     zoneEditor->cancelShift();
 }
 
-void MainWindow::showPicture(cv::Mat &shown)
-{
-    playback->showPicture(shown);
-}
-
 bool MainWindow::openVideo(int startFrame)
 {
-    if (videoCommand == NextFile) {
-        // The run opens a queued video itself, with its frame 90 read, and
-        // refuses one it cannot process before touching any of its files.
-        // A batch keeps the boxes that were current when it started.
-        RunDriver &driver = runPanel->driver();
-        driver.step();
-        if (!driver.inVideo()
-            || !playback->adopt(driver.reader(), driver.current().startFrame(), startFrame))
+    // A batch keeps the boxes that were current when it started.
+    if (playback->command() == Playback::Command::NextFile) {
+        if (!runPanel->openNext(startFrame))
             return false;
     } else {
         zoneEditor->loadSaved(videoFile);
@@ -688,22 +556,6 @@ void MainWindow::closeVideo()
     playback->close();
 }
 
-void MainWindow::endStep()
-{
-    videoCommand = Pause;
-    ui->pb_play_pause->setText(tr("Play"));
-}
-
-void MainWindow::restartPlaybackTimer()
-{
-    timer->start(playback->interval());
-}
-
-int MainWindow::playbackInterval(double fps)
-{
-    return Playback::interval(fps);
-}
-
 QString MainWindow::processBlockReason() const
 {
     return RunPanel::blockReason(
@@ -712,7 +564,7 @@ QString MainWindow::processBlockReason() const
 
 void MainWindow::updateProcessButton()
 {
-    const bool running = videoCommand == ProcessFrame || videoCommand == NextFile;
+    const bool running = playback->running();
     runPanel->showProcessState(
         running, running ? QString() : processBlockReason(), zoneEditor->editing());
 }

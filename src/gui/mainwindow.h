@@ -2,22 +2,11 @@
 
 #include <memory>
 
-#include <opencv2/core/mat.hpp>
-
-#include <QElapsedTimer>
-#include <QHash>
 #include <QMainWindow>
-#include <QPointer>
-#include <QSize>
 #include <QString>
-#include <QStringList>
-#include <QVector>
 
 #include "imgproc/result.h"
-#include "imgproc/targetoverlay.h"
-#include "run/processrun.h"
 #include "run/rundriver.h"
-#include "zones/areacontour.h"
 
 class FileDialogProvider;
 class FormControls;
@@ -29,10 +18,6 @@ class QPushButton;
 class QCloseEvent;
 class QKeyEvent;
 class QShowEvent;
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QTimer;
 class ResultWindows;
 class RunPanel;
 class TableViewFile;
@@ -45,11 +30,10 @@ class MainWindow;
 
 // The one window of Kestrin: the working directory and its videos, the video
 // view, the list of counts, and the controls of playback, processing and zone
-// editing. All frame reading happens on the ticks of one timer: buttons and
-// table selections only set the command that the next tick carries out.
-// Its slots hand the work to its parts: Playback shows the video, ZoneEditor
-// edits the boxes, RunPanel runs "Process", WorkingFolder keeps the
-// directory, FormControls and FormPage make what the form leaves out.
+// editing. Its slots hand the work to its parts: Playback shows the video on
+// the ticks of its timer, ZoneEditor edits the boxes, RunPanel runs
+// "Process", WorkingFolder keeps the directory, FormControls and FormPage
+// make what the form leaves out; the window switches them between modes.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -72,11 +56,6 @@ public:
     // form's fixed size where it fits, else a smaller window whose form
     // scrolls. Done on the first show for the window's screen.
     void fitTo(const QRect &available);
-
-    // Viewing timer interval in ms: 500 / fps cut towards zero, so playback
-    // runs at twice the video's rate. A video reporting no usable frame rate
-    // is played as 25 fps.
-    static int playbackInterval(double fps);
 
 private slots:
     void filename_videofile_change();
@@ -125,27 +104,6 @@ private:
     friend class TestZoneEditing;
     friend class TestProcessing;
 
-    // What the next timer tick does.
-    enum Command {
-        Pause = 0,
-        Play,
-        SlowForward,
-        FastForward,
-        SlowReverse,
-        FastReverse,
-        Seek,
-        ProcessFrame,
-        ShowResult,
-        NextFile
-    };
-
-    // Redraws the paused picture once: the timer stops again after the tick,
-    // so an idle window does no work.
-    void wake();
-    // Draws the boxes into the picture and puts it in the video view as set by
-    // the zoom and the "Save image" choice.
-    void showPicture(cv::Mat &shown);
-
     // The open video's files read again after the table was relisted.
     void reloadVideoFiles();
     // Why "Process" cannot start now; empty when it can.
@@ -156,46 +114,27 @@ private:
     bool openVideo(int startFrame);
     void closeVideo();
 
-    // A step command is done: the tick goes on with the redraw of Pause.
-    void endStep();
-    void restartPlaybackTimer();
-    // NextFile: opens the next queued video, or ends the run.
+    // The run's tick that opens the next queued video, or ends the run.
     void nextFile();
-    // ProcessFrame: one frame of the open video through the run.
-    void processFrame();
-    // After a cancel: the frame being processed becomes the current frame and
-    // the capture reads on after it, for playback; the run is cancelled.
-    void stopReading();
     // A video of the run ended: the run goes on with the next one.
     void videoEnded(const RunDriver::VideoEnd &end);
+    // Marks the listed events with the review's decisions.
+    void markReviewed();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QString videoFile; // the current video, "/" as separator
     WorkingFolder *folder = nullptr;
     QString processStartFile; // the video current when processing started
-    QElapsedTimer shownClock; // a processed frame is shown at most every displayPeriod ms
     // The video viewed, and the boxes edited on it.
     Playback *playback = nullptr;
     ZoneEditor *zoneEditor = nullptr;
-    // The processed frame drawn on and shown. A member so that ticks reuse
-    // its buffer.
-    cv::Mat picture;
     // The run, the list of counts and the trajectory window.
     RunPanel *runPanel = nullptr;
-    // "Counting: classic / robust", beside `cb_process_conf`; remembered.
-    QComboBox *cbCounting = nullptr;
-    TargetOverlay targetOverlay;
-    Command videoCommand = Pause;
-    QTimer *timer = nullptr;
     TableViewFile *fileTable = nullptr;
     TableViewResult *resultTable = nullptr;
     std::unique_ptr<FileDialogProvider> fileDialogs;
-
-    QCheckBox *saveTracksBox = nullptr; // kept in the setting saveTracks
     // What "Summary" and "Review" open.
     ResultWindows *resultWindows = nullptr;
-    // Marks the listed events with the review's decisions.
-    void markReviewed();
     FormPage *page = nullptr; // holds the form; scrolls on a small screen
     FormControls *controls = nullptr; // the controls made in code
 };

@@ -17,6 +17,7 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QStringList>
+#include <QTimer>
 
 #include "ui_mainwindow.h"
 
@@ -32,6 +33,8 @@ namespace {
 constexpr double defaultFps = 25.0;
 // Fast forward and reverse move by this many frames.
 constexpr double fastStep = 10;
+// A run ticks as fast as the event loop allows, one frame per tick.
+constexpr int runInterval = 1;
 
 // Cuts towards zero like a C cast, but a value out of range (a bogus frame
 // count or size reported by the video) saturates instead of being undefined.
@@ -48,6 +51,7 @@ int cutToInt(double value)
 Playback::Playback(Ui::MainWindow &form, QStatusBar *statusBar, QObject *parent)
     : QObject(parent)
     , ui(form)
+    , frameTimer(new QTimer(this))
     , status(statusBar)
 {
     view = new ImageGraphicsView(&geometry, ui.gv_video, this);
@@ -56,6 +60,104 @@ Playback::Playback(Ui::MainWindow &form, QStatusBar *statusBar, QObject *parent)
             status->showMessage(tr("The picture could not be saved to %1: %2")
                                     .arg(QDir::toNativeSeparators(file), reason));
         });
+}
+
+void Playback::step(Command command)
+{
+    next = command;
+    wake();
+}
+
+void Playback::togglePlay()
+{
+    restartTimer();
+    const bool play = next != Command::Play;
+    next = play ? Command::Play : Command::Pause;
+    ui.pb_play_pause->setText(play ? tr("Pause") : tr("Play"));
+}
+
+void Playback::pause()
+{
+    next = Command::Pause;
+    ui.pb_play_pause->setText(tr("Play"));
+}
+
+void Playback::stopPlaying()
+{
+    if (next == Command::Play)
+        pause();
+}
+
+void Playback::wake()
+{
+    if (!running() && !frameTimer->isActive())
+        restartTimer();
+}
+
+void Playback::restartTimer()
+{
+    frameTimer->start(interval());
+}
+
+void Playback::startRun()
+{
+    next = Command::NextFile;
+    frameTimer->stop();
+    frameTimer->start(runInterval);
+}
+
+void Playback::stopTimer()
+{
+    frameTimer->stop();
+}
+
+void Playback::tick()
+{
+    // A step command ends as Pause, so its frame is drawn by the Pause redraw
+    // of the same tick.
+    bool stepped = true;
+    switch (next) {
+    case Command::Seek:
+        seek();
+        break;
+    case Command::SlowForward:
+        slowForward();
+        break;
+    case Command::FastForward:
+        fastForward();
+        break;
+    case Command::SlowReverse:
+        slowReverse();
+        break;
+    case Command::FastReverse:
+        fastReverse();
+        break;
+    case Command::ShowResult:
+        // moveTo has moved the capture already.
+        readOn();
+        break;
+    default:
+        stepped = false;
+        break;
+    }
+    if (stepped)
+        pause();
+    // Goes on in the same tick with the command it sets: the first frame of
+    // a video is processed at once, the reopened video redrawn.
+    if (next == Command::NextFile)
+        emit nextFileDue();
+    if (next == Command::Play)
+        playOn();
+    if (next == Command::Pause) {
+        showFrame();
+        // Drawn: nothing to do until something changes and wakes the timer.
+        frameTimer->stop();
+    }
+    if (next == Command::ProcessFrame)
+        emit frameDue();
+
+    // Every tick ends here, whatever its command.
+    showPosition();
 }
 
 int Playback::interval(double fps)

@@ -15,16 +15,19 @@ class FrameReader;
 class ImageGraphicsView;
 class QPoint;
 class QStatusBar;
+class QTimer;
 
 namespace Ui {
 class MainWindow;
 }
 
 // The video of the window as it is viewed: the capture, the frame shown and
-// its index, the zoom, and the picture put into the video view with the boxes
-// drawn on it. MainWindow's one timer says when to step; Playback reads the
-// frame and shows it. During a run the run opens the video and Playback only
-// shows what it hands over (adopt, showPicture).
+// its index, the zoom, the picture put into the video view with the boxes
+// drawn on it, and the one timer on whose ticks every frame is read. Buttons
+// and table selections only set the command the next tick carries out.
+// During a run the ticks are the run's (nextFileDue, frameDue): the run
+// opens each video and Playback only shows what it hands over (adopt,
+// showPicture).
 class Playback final : public QObject
 {
     Q_OBJECT
@@ -32,6 +35,20 @@ class Playback final : public QObject
 public:
     // Playback stops this many frames before the frame count a video reports.
     static constexpr double endMargin = 5;
+
+    // What the next tick does.
+    enum class Command {
+        Pause,
+        Play,
+        SlowForward,
+        FastForward,
+        SlowReverse,
+        FastReverse,
+        Seek,
+        ProcessFrame,
+        ShowResult,
+        NextFile
+    };
 
     Playback(Ui::MainWindow &ui, QStatusBar *status, QObject *parent);
     Q_DISABLE_COPY(Playback)
@@ -64,7 +81,34 @@ public:
     // the status bar.
     void showOpenFailure(const QString &video);
 
-    // The step commands of the timer, each at most one frame read.
+    Command command() const { return next; }
+    // Sets the command without waking the timer.
+    void setCommand(Command command) { next = command; }
+    // Sets a step command and wakes the timer for it.
+    void step(Command command);
+    // The ticks are a run's: the timer runs however idle the view.
+    bool running() const { return next == Command::ProcessFrame || next == Command::NextFile; }
+    // Play, or pause while playing; the button's caption follows.
+    void togglePlay();
+    // Pause, with the caption "Play".
+    void pause();
+    // Ends Play, which has nothing left to play.
+    void stopPlaying();
+    // Redraws the paused picture once: the timer stops again after the tick,
+    // so an idle window does no work. A run ticks anyway.
+    void wake();
+    // Ticks at the video's playback rate from now.
+    void restartTimer();
+    // Ticks as fast as the event loop allows for a run, which opens its
+    // first video on the first tick.
+    void startRun();
+    void stopTimer();
+    QTimer *timer() const { return frameTimer; }
+    // One tick: the command's step, then the redraw, play or run step it
+    // leaves, then the frame number.
+    void tick();
+
+    // The step commands of a tick, each at most one frame read.
     void seek();
     void slowForward();
     void fastForward();
@@ -111,6 +155,12 @@ public:
     bool askSaving(FileDialogProvider &dialogs);
     QString savedTo() const { return saveImageFile; }
 
+signals:
+    // The run's ticks, from inside tick(): open the next queued video or
+    // end the run; process one frame.
+    void nextFileDue();
+    void frameDue();
+
 private:
     friend class TestMainWindow;
 
@@ -127,6 +177,8 @@ private:
     void placeView();
 
     Ui::MainWindow &ui;
+    QTimer *frameTimer;
+    Command next = Command::Pause;
     const AreaContour *zones = nullptr;
     QStatusBar *status;
     ImageGraphicsView *view = nullptr;

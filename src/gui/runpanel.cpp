@@ -15,6 +15,7 @@
 
 #include "imagewindow.h"
 #include "logging.h"
+#include "playback.h"
 #include "run/processrun.h"
 #include "tableviewfile.h"
 #include "tableviewresult.h"
@@ -31,12 +32,16 @@ constexpr int processResultLimit = 1999;
 // long when frames are slow.
 constexpr int speedFrameSpan = 10;
 constexpr qint64 speedPeriodMs = 500;
+// Every frame is processed, but drawing and showing a large one costs as much
+// as processing it: while processing, a frame is shown at most every this many ms.
+constexpr qint64 displayPeriod = 200;
 } // namespace
 
-RunPanel::RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process, QLabel *progress,
-    const QComboBox *counting)
+RunPanel::RunPanel(QMainWindow *window, Playback *playback, TableViewResult *table,
+    QWidget *process, QLabel *progress, const QComboBox *counting)
     : QObject(window)
     , window(window)
+    , playback(playback)
     , resultTable(table)
     , processButton(process)
     , progressLabel(progress)
@@ -144,12 +149,52 @@ void RunPanel::start(const AreaContour &zones, const cv::Size &frameSize, const 
     qCDebug(lcGui) << "Processing" << queue.size() << "videos";
 }
 
+bool RunPanel::openNext(int startFrame)
+{
+    // The run opens a queued video itself, with its frame 90 read, and
+    // refuses one it cannot process before touching any of its files.
+    run.step();
+    return run.inVideo() && playback->adopt(run.reader(), run.current().startFrame(), startFrame);
+}
+
 void RunPanel::startVideo()
 {
     clearResults();
     speedClock.start();
     speedFrames = 0;
     speed = 0;
+    shownClock.invalidate();
+}
+
+void RunPanel::processFrame(const QString &video, bool trajectory)
+{
+    run.step();
+    const FrameReader::Frame *processed = run.lastFrame();
+    if (!processed)
+        return;
+    // The frame number and the progress are painted with every frame: a
+    // label kept from painting may come back blank.
+    if (!shownClock.isValid() || shownClock.elapsed() >= displayPeriod) {
+        shownClock.start();
+        run.reader().colourOf(*processed, picture);
+        targetOverlay.draw(picture, run.current().tracked());
+        playback->showPicture(picture);
+        if (trajectory)
+            showTrajectory();
+    }
+    playback->setPosition(run.current().position());
+    frameDone(video, playback->position());
+}
+
+void RunPanel::stop(const QString &video)
+{
+    const bool reading = run.inVideo();
+    cv::Mat shown;
+    if (reading && run.lastFrame())
+        run.reader().colourOf(*run.lastFrame(), shown);
+    run.cancel();
+    if (reading)
+        playback->resume(video, shown);
 }
 
 void RunPanel::frameDone(const QString &video, double position)

@@ -14,10 +14,12 @@
 #include <QVector>
 
 #include "imgproc/result.h"
+#include "imgproc/targetoverlay.h"
 #include "run/rundriver.h"
 #include "zones/areacontour.h"
 
 class ImageWindow;
+class Playback;
 class QComboBox;
 class QLabel;
 class QMainWindow;
@@ -27,8 +29,8 @@ class TableViewResult;
 
 // The window's part of a run of "Process": the run driver, the list of
 // counts with the totals of every event, the progress in the status bar, the
-// messages about each video's end, and the trajectory window. The window
-// opens and shows the videos; it steps the driver on its timer.
+// messages about each video's end, and the trajectory window. It steps the
+// driver on the playback's ticks and hands it the frames to show.
 class RunPanel final : public QObject
 {
     Q_OBJECT
@@ -36,9 +38,10 @@ class RunPanel final : public QObject
 public:
     // `table` shows the list; `process` is the "Process"/"Cancel" button the
     // trajectory window keeps clear of; `progress` shows the progress and
-    // `counting` holds the counting method; all belong to `window`.
-    RunPanel(QMainWindow *window, TableViewResult *table, QWidget *process, QLabel *progress,
-        const QComboBox *counting);
+    // `counting` holds the counting method; all belong to `window`, whose
+    // `playback` shows the run's frames.
+    RunPanel(QMainWindow *window, Playback *playback, TableViewResult *table, QWidget *process,
+        QLabel *progress, const QComboBox *counting);
     ~RunPanel() override;
 
     RunDriver &driver() { return run; }
@@ -66,10 +69,18 @@ public:
     // Queues `queue` and clears the list; the window then opens the videos.
     void start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue,
         const QHash<QString, AreaContour> &own);
+    // Opens the driver's next video and hands it to the playback from frame
+    // `startFrame`; false when the run refused it or it cannot be shown.
+    bool openNext(int startFrame);
     // The window has opened the driver's video and shows it.
     void startVideo();
-    // A frame went through the driver; `video` is the one in hand.
-    void frameDone(const QString &video, double position);
+    // One frame of `video` through the driver, or the end of it (the
+    // driver's videoEnded). The frame is shown at most every few hundred
+    // ms, with the trajectory window when `trajectory`.
+    void processFrame(const QString &video, bool trajectory);
+    // Cancels the run between two frames: the frame in hand becomes the
+    // playback's current frame of `video`, read on after it.
+    void stop(const QString &video);
     // "Processing done" and the videos that could not be completed.
     void showEnd();
     void showCancelled(double position);
@@ -104,11 +115,14 @@ signals:
 
 private:
     void videoEnded(const RunDriver::VideoEnd &end);
+    // A frame went through the driver; `video` is the one in hand.
+    void frameDone(const QString &video, double position);
     void eventsCounted(const QVector<Result> &events);
     void showResults();
     void say(const QString &text);
 
     QMainWindow *window;
+    Playback *playback;
     TableViewResult *resultTable;
     QWidget *processButton;
     QLabel *progressLabel;
@@ -116,6 +130,11 @@ private:
     QLabel *processHint = nullptr;
     QPointer<const QComboBox> countingChoice;
     RunDriver run;
+    TargetOverlay targetOverlay;
+    // The processed frame drawn on and shown; a member so that frames reuse
+    // its buffer.
+    cv::Mat picture;
+    QElapsedTimer shownClock; // when a processed frame was last shown
 
     QVector<Result> list;
     // Totals of every event of the video, also those past the list's limit.

@@ -276,7 +276,7 @@ QString PlaybackFixture::label(const char *name) const
 
 QTimer *PlaybackFixture::frameTimer() const
 {
-    return m_window->timer;
+    return m_window->playback->timer();
 }
 
 void PlaybackFixture::enterMode(MainWindow::statemode mode)
@@ -286,17 +286,7 @@ void PlaybackFixture::enterMode(MainWindow::statemode mode)
 
 void PlaybackFixture::setCommand(Command command)
 {
-    switch (command) {
-    case Command::Pause:
-        m_window->videoCommand = MainWindow::Pause;
-        break;
-    case Command::ProcessFrame:
-        m_window->videoCommand = MainWindow::ProcessFrame;
-        break;
-    case Command::NextFile:
-        m_window->videoCommand = MainWindow::NextFile;
-        break;
-    }
+    m_window->playback->setCommand(command);
 }
 
 QDateTime PlaybackFixture::startTime() const

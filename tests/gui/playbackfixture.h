@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include "mainwindow.h"
+#include "playback.h"
 
 class QTableView;
 class QTimer;
@@ -79,7 +80,7 @@ protected:
     // processing, the commands it sets, and the start time of the video.
     QTimer *frameTimer() const;
     void enterMode(MainWindow::statemode mode);
-    enum class Command { Pause, ProcessFrame, NextFile };
+    using Command = Playback::Command;
     void setCommand(Command command);
     QDateTime startTime() const;
 

@@ -262,7 +262,7 @@ private:
     }
     void writeSetting(const QString &value);
     QVariant readSetting() const;
-    void showPicture(cv::Mat picture) { m_window->showPicture(picture); }
+    void showPicture(cv::Mat picture) { m_window->playback->showPicture(picture); }
     QImage shownPicture() const;
 
     QTemporaryDir m_settingsDir;

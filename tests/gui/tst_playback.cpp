@@ -59,7 +59,7 @@ void TestPlayback::playbackInterval()
 {
     QFETCH(double, fps);
     QFETCH(int, interval);
-    QCOMPARE(MainWindow::playbackInterval(fps), interval);
+    QCOMPARE(Playback::interval(fps), interval);
 }
 
 void TestPlayback::openShowsFrame90_data()

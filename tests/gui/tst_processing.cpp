@@ -287,12 +287,12 @@ bool TestProcessing::startProcessing(int mode)
 
 bool TestProcessing::tickToTheEnd(int maxTicks)
 {
-    m_window->timer->stop();
+    m_window->playback->timer()->stop();
     for (int tick = 0; tick < maxTicks; ++tick) {
         m_window->timeframe();
         // A tick that leaves this command has processed a frame: the one
         // that opens a video goes on with its first frame at once.
-        if (m_window->videoCommand == MainWindow::ProcessFrame)
+        if (m_window->playback->command() == Playback::Command::ProcessFrame)
             m_processed.emplace_back(m_window->videoFile, m_window->playback->position());
         if (child<QPushButton>("pb_algo")->text() == QLatin1String("Process"))
             return true;
@@ -329,7 +329,7 @@ void TestProcessing::oneFile()
     child<QCheckBox>("cb_hankview")->setChecked(true);
 
     QVERIFY(startProcessing(1));
-    m_window->timer->stop();
+    m_window->playback->timer()->stop();
     m_window->timeframe(); // opens the video and processes frame 91
     m_processed.emplace_back(m_window->videoFile, m_window->playback->position());
     for (const char *name : { "tv_file", "tv_result", "pb_play_pause", "hs_frame", "pb_videofile",
@@ -439,7 +439,7 @@ void TestProcessing::cancelInTheMiddle()
     QString progress;
     double stoppedAt = -1;
     auto *algo = child<QPushButton>("pb_algo");
-    const QMetaObject::Connection clicker = connect(m_window->timer, &QTimer::timeout, this, [&] {
+    const QMetaObject::Connection clicker = connect(m_window->playback->timer(), &QTimer::timeout, this, [&] {
         if (stoppedAt < 0 && m_window->playback->position() >= 100
             && algo->text() == QLatin1String("Cancel")) {
             progress = child<QLabel>("la_progress")->text();
@@ -467,7 +467,7 @@ void TestProcessing::cancelInTheMiddle()
     QTest::qWait(100);
     QCOMPARE(m_window->playback->position(), stoppedAt);
     QCOMPARE(label("la_Num_Frame"), QString::number(stoppedAt, 'g', 6));
-    QCOMPARE(m_window->videoCommand, MainWindow::Pause);
+    QCOMPARE(m_window->playback->command(), Playback::Command::Pause);
 
     // The counts so far are kept apart: nothing marks the video as done.
     QVERIFY(testfiles::read(VideoFiles::partialResultFile(videos[0])).startsWith(header));
@@ -519,9 +519,9 @@ void TestProcessing::resultLimit()
     createWindow();
     QVERIFY(openVideo(video));
     QVERIFY(startProcessing(1));
-    m_window->timer->stop();
+    m_window->playback->timer()->stop();
     m_window->timeframe(); // opens the video and processes frame 91
-    QCOMPARE(m_window->videoCommand, MainWindow::ProcessFrame);
+    QCOMPARE(m_window->playback->command(), Playback::Command::ProcessFrame);
     QVERIFY(m_window->runPanel->results().isEmpty());
 
     Result filler;
@@ -530,9 +530,9 @@ void TestProcessing::resultLimit()
         m_window->runPanel->addResult(filler);
     // Up to the tick that finds the video finished, before the window
     // returns to viewing and reloads the list from the count file.
-    for (int tick = 0; tick < 500 && m_window->videoCommand == MainWindow::ProcessFrame; ++tick)
+    for (int tick = 0; tick < 500 && m_window->playback->command() == Playback::Command::ProcessFrame; ++tick)
         m_window->timeframe();
-    QCOMPARE(m_window->videoCommand, MainWindow::NextFile);
+    QCOMPARE(m_window->playback->command(), Playback::Command::NextFile);
 
     const std::vector<Count> all = records(video);
     const std::vector<Count> first = firstFrameCounts(all);
@@ -660,7 +660,7 @@ void TestProcessing::cancelInTheSecondVideo()
     QVERIFY(startProcessing(2));
 
     // Stopped five frames into the second video.
-    m_window->timer->stop();
+    m_window->playback->timer()->stop();
     for (int tick = 0; tick < 500 && m_window->videoFile != videos[1]; ++tick)
         m_window->timeframe();
     QCOMPARE(m_window->videoFile, videos[1]);
@@ -729,12 +729,12 @@ void TestProcessing::closingMidRun()
     QVERIFY2(m_dialogs->questions.first().contains(QFileInfo(m_window->videoFile).fileName()),
         qPrintable(m_dialogs->questions.first()));
     QCOMPARE(algo->text(), QStringLiteral("Cancel"));
-    QVERIFY(m_window->videoCommand == MainWindow::ProcessFrame
-        || m_window->videoCommand == MainWindow::NextFile);
+    QVERIFY(m_window->playback->command() == Playback::Command::ProcessFrame
+        || m_window->playback->command() == Playback::Command::NextFile);
 
     m_dialogs->answer = true;
     QVERIFY(m_window->close());
-    QVERIFY(!m_window->timer->isActive());
+    QVERIFY(!m_window->playback->timer()->isActive());
     QVERIFY(!m_window->runPanel->trajectoryWindow()->isVisible());
     QVector<QByteArray> reported;
     for (const Result &result : m_window->runPanel->results())
@@ -820,7 +820,7 @@ void TestProcessing::playbackAfterCancel()
     createWindow();
     QVERIFY(openVideo(video));
     QVERIFY(startProcessing(1));
-    m_window->timer->stop();
+    m_window->playback->timer()->stop();
     for (int tick = 0; tick < 50 && m_window->playback->position() < 100; ++tick)
         m_window->timeframe();
     QCOMPARE(m_window->playback->position(), 100.0);
@@ -865,11 +865,11 @@ void TestProcessing::videoThatEndsEarly()
     createWindow();
     QVERIFY(openVideo(video));
     QVERIFY(startProcessing(1));
-    m_window->timer->stop();
+    m_window->playback->timer()->stop();
     m_window->timeframe();
-    for (int tick = 0; tick < 400 && m_window->videoCommand == MainWindow::ProcessFrame; ++tick)
+    for (int tick = 0; tick < 400 && m_window->playback->command() == Playback::Command::ProcessFrame; ++tick)
         m_window->timeframe();
-    QCOMPARE(m_window->videoCommand, MainWindow::NextFile);
+    QCOMPARE(m_window->playback->command(), Playback::Command::NextFile);
     const QString message = m_window->statusBar()->currentMessage();
     QVERIFY2(message.contains(QStringLiteral("ended at frame %1 of 300 declared")
                                   .arg(m_window->playback->position())),

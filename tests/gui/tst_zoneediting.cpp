@@ -937,7 +937,7 @@ void TestZoneEditing::editingKeepsTheFrame()
     QCOMPARE(m_window->playback->position(), 91.0);
     // That frame is redrawn, then the window idles; the video is not opened
     // afresh at 90.
-    QTRY_VERIFY(!m_window->timer->isActive());
+    QTRY_VERIFY(!m_window->playback->timer()->isActive());
     QCOMPARE(child<QLabel>("la_Num_Frame")->text(), QStringLiteral("91"));
     QCOMPARE(m_window->playback->position(), 91.0);
 }
