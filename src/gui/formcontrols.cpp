@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollArea>
@@ -21,6 +22,7 @@
 
 #include "imgproc/countingmethod.h"
 #include "settingsstore.h"
+#include "version.h"
 #include "zones/videofiles.h"
 
 namespace {
@@ -260,4 +262,17 @@ void FormControls::showRecordingStart(const QString &video)
     recordingLabel->setText(start.isValid()
             ? tr("Recording start: %1").arg(start.toString(QStringLiteral("yyyy-MM-dd hh:mm")))
             : tr("Stamped at the time of processing"));
+}
+
+void FormControls::showAbout() const
+{
+    QMessageBox box(window);
+    box.setWindowTitle(tr("About Kestrin"));
+    box.setIconPixmap(window->windowIcon().pixmap(64, 64));
+    box.setText(tr("Version %1 25/08/2015\n"
+                   "Kestrin counts small flying insects in recorded video.\n"
+                   "Made by Tolvane with Qorel.\n"
+                   "For support, please contact Tolvane.")
+                    .arg(kestrin::version()));
+    box.exec();
 }

@@ -41,6 +41,9 @@ public:
     // Why "Process" is disabled.
     QLabel *processHint() const { return hintLabel; }
 
+    // "About": the version and who made Kestrin.
+    void showAbout() const;
+
     // Beside "Video properties": where the time stamps of `video` come
     // from; empty while no video is open.
     void showRecordingStart(const QString &video);

@@ -1,26 +1,16 @@
 #include "mainwindow.h"
 
-#include <limits>
-
-#include <opencv2/imgproc.hpp>
+#include <optional>
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QImage>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPushButton>
-#include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
-#include <QVariant>
 
 #include "ui_mainwindow.h"
 
@@ -28,8 +18,6 @@
 #include "formcontrols.h"
 #include "formpage.h"
 #include "graphicsviewmouse.h"
-#include "importwindow.h"
-#include "logging.h"
 #include "playback.h"
 #include "resultwindows.h"
 #include "runpanel.h"
@@ -38,7 +26,6 @@
 #include "version.h"
 #include "workingfolder.h"
 #include "zoneeditor.h"
-#include "zones/videofiles.h"
 
 // The resources are compiled into a static library: register them explicitly.
 // Q_INIT_RESOURCE must be used outside any namespace.
@@ -178,36 +165,6 @@ void MainWindow::set_filename_videofile()
     filename_videofile_change();
 }
 
-void MainWindow::timeframe()
-{
-    playback->tick();
-}
-
-void MainWindow::play_pause_video()
-{
-    playback->togglePlay();
-}
-
-void MainWindow::fast_forward()
-{
-    playback->step(Playback::Command::FastForward);
-}
-
-void MainWindow::slow_forward()
-{
-    playback->step(Playback::Command::SlowForward);
-}
-
-void MainWindow::fast_reverse()
-{
-    playback->step(Playback::Command::FastReverse);
-}
-
-void MainWindow::slow_reverse()
-{
-    playback->step(Playback::Command::SlowReverse);
-}
-
 void MainWindow::hs_frame_moved(int iPos)
 {
     playback->setPosition(iPos);
@@ -232,36 +189,6 @@ void MainWindow::sendMouseMoveVideo(QMouseEvent *e)
     zoneEditor->move(playback->toFrame(e->pos()), e->buttons() == Qt::LeftButton);
 }
 
-void MainWindow::cleararea()
-{
-    zoneEditor->clearBox(ZoneEditor::Box::Counting);
-}
-
-void MainWindow::savearea()
-{
-    zoneEditor->saveBox(ZoneEditor::Box::Counting);
-}
-
-void MainWindow::cancelarea()
-{
-    zoneEditor->cancelBox(ZoneEditor::Box::Counting);
-}
-
-void MainWindow::clearmask()
-{
-    zoneEditor->clearBox(ZoneEditor::Box::Tracking);
-}
-
-void MainWindow::savemask()
-{
-    zoneEditor->saveBox(ZoneEditor::Box::Tracking);
-}
-
-void MainWindow::cancelmask()
-{
-    zoneEditor->cancelBox(ZoneEditor::Box::Tracking);
-}
-
 void MainWindow::algo()
 {
     if (ui->pb_algo->text() != tr("Process")) {
@@ -276,29 +203,15 @@ void MainWindow::algo()
     if (!processBlockReason().isEmpty())
         return;
 
-    const QStringList queue
-        = RunPanel::queue(ui->cb_process_conf->currentIndex(), *fileTable, videoFile);
-    QHash<QString, AreaContour> ownBoxes;
-    if (!runPanel->chooseBoxes(videoFile, zoneEditor->zones(), queue, ownBoxes))
+    if (!runPanel->start(videoFile, zoneEditor->zones(), playback->frame().size(),
+            RunPanel::queue(ui->cb_process_conf->currentIndex(), *fileTable, videoFile),
+            controls->saveTracks()->isChecked()))
         return;
-    runPanel->driver().setCounting(runPanel->counting());
-    runPanel->driver().setTrackExport(controls->saveTracks()->isChecked());
-    runPanel->start(zoneEditor->zones(), playback->frame().size(), queue, ownBoxes);
     ui->tv_result->setEnabled(false);
     processStartFile = videoFile;
     playback->startRun();
     ui->pb_algo->setText(tr("Cancel"));
     updateProcessButton();
-}
-
-void MainWindow::AddResult(const Result &result)
-{
-    runPanel->addResult(result);
-}
-
-void MainWindow::ClearResult()
-{
-    runPanel->clearResults();
 }
 
 void MainWindow::File_Row_Changed(int ifile)
@@ -342,18 +255,10 @@ void MainWindow::reloadVideoFiles()
 
 void MainWindow::Result_Row_Changed(int irow)
 {
-    const QVector<Result> &results = runPanel->results();
-    if (irow < 0 || irow >= results.size())
-        return;
-    // A count file edited by hand may hold any number; only a frame index
-    // can be sought (a huge value would overflow inside the video reader).
-    // The count file gives the frame read before the one in which the
-    // insect was counted.
-    const double target = results.at(irow).frame + 1;
-    if (!(target >= 0 && target <= std::numeric_limits<int>::max()))
-        return;
-    playback->moveTo(target);
-    playback->step(Playback::Command::ShowResult);
+    if (const std::optional<double> frame = runPanel->frameToShow(irow)) {
+        playback->moveTo(*frame);
+        playback->step(Playback::Command::ShowResult);
+    }
 }
 
 void MainWindow::Add_Insect_detected(int frame, int x, int y, int in, int out)
@@ -487,52 +392,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
-void MainWindow::Import()
-{
-    // Without a working directory the videos would land in "/".
-    if (!folder->usable())
-        return;
-    {
-        // A chain still running when the dialog closes carries on by itself.
-        ImportWindow dialog(folder->path());
-        dialog.setDialogs(fileDialogs.get());
-        dialog.exec();
-    }
-    fileTable->setDirectory(folder->path());
-}
-
-void MainWindow::about()
-{
-    QMessageBox box;
-    box.setWindowTitle(tr("About Kestrin"));
-    box.setIconPixmap(windowIcon().pixmap(64, 64));
-    box.setText(tr("Version %1 25/08/2015\n"
-                   "Kestrin counts small flying insects in recorded video.\n"
-                   "Made by Tolvane with Qorel.\n"
-                   "For support, please contact Tolvane.")
-                    .arg(kestrin::version()));
-    box.exec();
-}
-
 void MainWindow::on_pushButton_2_clicked()
 {
     if (playback->askSaving(*fileDialogs))
         playback->wake();
-}
-
-void MainWindow::on_pb_movebox_clicked()
-{
-    zoneEditor->startShift();
-}
-
-void MainWindow::on_pb_savebox_clicked()
-{
-    zoneEditor->saveShift();
-}
-
-void MainWindow::on_pb_cancelbox_clicked()
-{
-    zoneEditor->cancelShift();
 }
 
 bool MainWindow::openVideo(int startFrame)
@@ -573,11 +436,6 @@ void MainWindow::showVideoProperties()
 {
     playback->showProperties(videoFile);
     controls->showRecordingStart(videoFile);
-}
-
-void MainWindow::fitTo(const QRect &available)
-{
-    page->fitTo(available);
 }
 
 void MainWindow::showEvent(QShowEvent *event)

@@ -5,24 +5,24 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "formcontrols.h"
+#include "formpage.h"
 #include "imgproc/result.h"
+#include "playback.h"
 #include "run/rundriver.h"
+#include "runpanel.h"
+#include "workingfolder.h"
+#include "zoneeditor.h"
 
 class FileDialogProvider;
-class FormControls;
-class FormPage;
-class Playback;
-class ZoneEditor;
 class QMouseEvent;
 class QPushButton;
 class QCloseEvent;
 class QKeyEvent;
 class QShowEvent;
 class ResultWindows;
-class RunPanel;
 class TableViewFile;
 class TableViewResult;
-class WorkingFolder;
 
 namespace Ui {
 class MainWindow;
@@ -55,40 +55,41 @@ public:
     // Fits the window into `available` (a screen's available geometry): the
     // form's fixed size where it fits, else a smaller window whose form
     // scrolls. Done on the first show for the window's screen.
-    void fitTo(const QRect &available);
+    void fitTo(const QRect &available) { page->fitTo(available); }
 
 private slots:
+    // Most slots hand the work to a part as it is.
     void filename_videofile_change();
     void set_filename_videofile();
-    void timeframe();
-    void play_pause_video();
-    void fast_forward();
-    void slow_forward();
-    void fast_reverse();
-    void slow_reverse();
+    void timeframe() { playback->tick(); }
+    void play_pause_video() { playback->togglePlay(); }
+    void fast_forward() { playback->step(Playback::Command::FastForward); }
+    void slow_forward() { playback->step(Playback::Command::SlowForward); }
+    void fast_reverse() { playback->step(Playback::Command::FastReverse); }
+    void slow_reverse() { playback->step(Playback::Command::SlowReverse); }
     void hs_frame_moved(int iPos);
     void algo();
     void sendMousePressVideo(QMouseEvent *e);
     void sendMouseBClickVideo(QMouseEvent *e);
     void sendMouseMoveVideo(QMouseEvent *e);
-    void cleararea();
-    void savearea();
-    void cancelarea();
-    void clearmask();
-    void savemask();
-    void cancelmask();
-    void Import();
-    void AddResult(const Result &result);
-    void ClearResult();
+    void cleararea() { zoneEditor->clearBox(ZoneEditor::Box::Counting); }
+    void savearea() { zoneEditor->saveBox(ZoneEditor::Box::Counting); }
+    void cancelarea() { zoneEditor->cancelBox(ZoneEditor::Box::Counting); }
+    void clearmask() { zoneEditor->clearBox(ZoneEditor::Box::Tracking); }
+    void savemask() { zoneEditor->saveBox(ZoneEditor::Box::Tracking); }
+    void cancelmask() { zoneEditor->cancelBox(ZoneEditor::Box::Tracking); }
+    void Import() { folder->importVideos(fileDialogs.get()); }
+    void AddResult(const Result &result) { runPanel->addResult(result); }
+    void ClearResult() { runPanel->clearResults(); }
     void File_Row_Changed(int ifile);
     void Result_Row_Changed(int irow);
     void Add_Insect_detected(int frame, int x, int y, int in, int out);
     void ModeVideo(statemode mode);
-    void about();
+    void about() { controls->showAbout(); }
     void on_pushButton_2_clicked();
-    void on_pb_movebox_clicked();
-    void on_pb_savebox_clicked();
-    void on_pb_cancelbox_clicked();
+    void on_pb_movebox_clicked() { zoneEditor->startShift(); }
+    void on_pb_savebox_clicked() { zoneEditor->saveShift(); }
+    void on_pb_cancelbox_clicked() { zoneEditor->cancelShift(); }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

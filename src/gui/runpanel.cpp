@@ -1,5 +1,7 @@
 #include "runpanel.h"
 
+#include <limits>
+
 #include <opencv2/imgproc.hpp>
 
 #include <QComboBox>
@@ -136,9 +138,14 @@ bool RunPanel::chooseBoxes(const QString &current, const AreaContour &zones,
     return true;
 }
 
-void RunPanel::start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue,
-    const QHash<QString, AreaContour> &own)
+bool RunPanel::start(const QString &current, const AreaContour &zones, const cv::Size &frameSize,
+    const QStringList &queue, bool exportTracks)
 {
+    QHash<QString, AreaContour> own;
+    if (!chooseBoxes(current, zones, queue, own))
+        return false;
+    run.setCounting(counting());
+    run.setTrackExport(exportTracks);
     // The mask and the counting segments are built once, for the frame size
     // of the open video, and serve every video of the run.
     run.start(zones, frameSize, queue, own);
@@ -147,6 +154,21 @@ void RunPanel::start(const AreaContour &zones, const cv::Size &frameSize, const 
     failures.clear();
     window->statusBar()->clearMessage();
     qCDebug(lcGui) << "Processing" << queue.size() << "videos";
+    return true;
+}
+
+std::optional<double> RunPanel::frameToShow(int row) const
+{
+    if (row < 0 || row >= list.size())
+        return std::nullopt;
+    // A count file edited by hand may hold any number; only a frame index
+    // can be sought (a huge value would overflow inside the video reader).
+    // The count file gives the frame read before the one in which the
+    // insect was counted.
+    const double target = list.at(row).frame + 1;
+    if (!(target >= 0 && target <= std::numeric_limits<int>::max()))
+        return std::nullopt;
+    return target;
 }
 
 bool RunPanel::openNext(int startFrame)

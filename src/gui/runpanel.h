@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include <opencv2/core/mat.hpp>
 
@@ -61,14 +62,12 @@ public:
     // The method chosen in the counting choice; classic without it.
     CountingMethod::Kind counting() const;
 
-    // The run's questions, asked before it starts. False: cancelled. `own`
-    // gets the videos of `queue` whose saved boxes differ from `zones` when
-    // each is to be counted with its own (`current` is the open video).
-    bool chooseBoxes(const QString &current, const AreaContour &zones, const QStringList &queue,
-        QHash<QString, AreaContour> &own);
-    // Queues `queue` and clears the list; the window then opens the videos.
-    void start(const AreaContour &zones, const cv::Size &frameSize, const QStringList &queue,
-        const QHash<QString, AreaContour> &own);
+    // Asks the run's questions, then queues `queue` with the counting
+    // chosen and clears the list; false when the user cancelled. The window
+    // then opens the videos. `current` is the open video, whose `zones` on
+    // frames of `frameSize` serve the whole run unless a video's own do.
+    bool start(const QString &current, const AreaContour &zones, const cv::Size &frameSize,
+        const QStringList &queue, bool exportTracks);
     // Opens the driver's next video and hands it to the playback from frame
     // `startFrame`; false when the run refused it or it cannot be shown.
     bool openNext(int startFrame);
@@ -88,6 +87,8 @@ public:
 
     // The list of counts: at most about 2000 listed, every event in the totals.
     const QVector<Result> &results() const { return list; }
+    // The frame to read to show the listed event `row`, if it can be sought.
+    std::optional<double> frameToShow(int row) const;
     void clearResults();
     // A record of a count file: listed while there is room; the totals are
     // the caller's (loadResults).
@@ -114,6 +115,11 @@ signals:
     void resultsChanged();
 
 private:
+    // The run's questions, asked before it starts. False: cancelled. `own`
+    // gets the videos of `queue` whose saved boxes differ from `zones` when
+    // each is to be counted with its own (`current` is the open video).
+    bool chooseBoxes(const QString &current, const AreaContour &zones, const QStringList &queue,
+        QHash<QString, AreaContour> &own);
     void videoEnded(const RunDriver::VideoEnd &end);
     // A frame went through the driver; `video` is the one in hand.
     void frameDone(const QString &video, double position);

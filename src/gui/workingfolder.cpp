@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "importwindow.h"
 #include "logging.h"
 #include "settingsstore.h"
 #include "tableviewfile.h"
@@ -61,4 +62,18 @@ void WorkingFolder::relist()
         status->showMessage(tr("%1 holds no .mp4 video.").arg(QDir::toNativeSeparators(dir)));
     else if (!recovered.isEmpty())
         status->showMessage(recovered.join(QStringLiteral("; ")));
+}
+
+void WorkingFolder::importVideos(FileDialogProvider *dialogs)
+{
+    // Without a working directory the videos would land in "/".
+    if (!usable())
+        return;
+    {
+        // A chain still running when the dialog closes carries on by itself.
+        ImportWindow dialog(dir);
+        dialog.setDialogs(dialogs);
+        dialog.exec();
+    }
+    files.setDirectory(dir);
 }

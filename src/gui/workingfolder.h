@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+class FileDialogProvider;
 class QLineEdit;
 class QStatusBar;
 class TableViewFile;
@@ -27,6 +28,9 @@ public:
     // Lists the directory's videos once the files a killed run left half
     // replaced are put right, and says what is wrong with the directory.
     void relist();
+    // "Import": the import dialog into the directory, if usable, then the
+    // videos listed again.
+    void importVideos(FileDialogProvider *dialogs);
 
 private:
     QLineEdit *field;

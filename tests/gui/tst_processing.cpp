@@ -439,14 +439,15 @@ void TestProcessing::cancelInTheMiddle()
     QString progress;
     double stoppedAt = -1;
     auto *algo = child<QPushButton>("pb_algo");
-    const QMetaObject::Connection clicker = connect(m_window->playback->timer(), &QTimer::timeout, this, [&] {
-        if (stoppedAt < 0 && m_window->playback->position() >= 100
-            && algo->text() == QLatin1String("Cancel")) {
-            progress = child<QLabel>("la_progress")->text();
-            stoppedAt = m_window->playback->position();
-            QTest::mouseClick(algo, Qt::LeftButton);
-        }
-    });
+    const QMetaObject::Connection clicker
+        = connect(m_window->playback->timer(), &QTimer::timeout, this, [&] {
+              if (stoppedAt < 0 && m_window->playback->position() >= 100
+                  && algo->text() == QLatin1String("Cancel")) {
+                  progress = child<QLabel>("la_progress")->text();
+                  stoppedAt = m_window->playback->position();
+                  QTest::mouseClick(algo, Qt::LeftButton);
+              }
+          });
     QTRY_VERIFY_WITH_TIMEOUT(stoppedAt >= 0, 20000);
     disconnect(clicker);
     QCOMPARE(m_window->videoFile, videos[0]);
@@ -530,7 +531,8 @@ void TestProcessing::resultLimit()
         m_window->runPanel->addResult(filler);
     // Up to the tick that finds the video finished, before the window
     // returns to viewing and reloads the list from the count file.
-    for (int tick = 0; tick < 500 && m_window->playback->command() == Playback::Command::ProcessFrame; ++tick)
+    for (int tick = 0;
+         tick < 500 && m_window->playback->command() == Playback::Command::ProcessFrame; ++tick)
         m_window->timeframe();
     QCOMPARE(m_window->playback->command(), Playback::Command::NextFile);
 
@@ -867,7 +869,8 @@ void TestProcessing::videoThatEndsEarly()
     QVERIFY(startProcessing(1));
     m_window->playback->timer()->stop();
     m_window->timeframe();
-    for (int tick = 0; tick < 400 && m_window->playback->command() == Playback::Command::ProcessFrame; ++tick)
+    for (int tick = 0;
+         tick < 400 && m_window->playback->command() == Playback::Command::ProcessFrame; ++tick)
         m_window->timeframe();
     QCOMPARE(m_window->playback->command(), Playback::Command::NextFile);
     const QString message = m_window->statusBar()->currentMessage();
