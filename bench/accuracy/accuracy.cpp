@@ -36,11 +36,12 @@
 #include <QThread>
 
 #include "logging.h"
-#include "run/processrun.h"
+#include "run/rundriver.h"
 #include "scenes/eventmatcher.h"
 #include "scenes/realclip.h"
 #include "scenes/scenecatalog.h"
 #include "zones/resultfile.h"
+#include "zones/videofiles.h"
 
 namespace {
 
@@ -139,29 +140,13 @@ bool parse(int argc, char *argv[], Options &options)
 bool countVideo(
     const QString &video, cv::Size size, CountingMethod::Kind kind, QVector<Result> &events)
 {
-    AreaContour zones;
-    zones.loadArea(video);
-    zones.loadMask(video);
-    ProcessRun run;
-    run.setCounting(kind);
-    run.start(zones, size, { video });
-    cv::VideoCapture capture;
-    if (!run.openNext(capture))
+    RunDriver driver;
+    driver.setCounting(kind);
+    if (!driver.runAlone(video, size))
         return false;
-    cv::Mat frame;
-    while (capture.read(frame))
-        run.processFrame(frame);
-    run.finishVideo();
-
-    events.clear();
-    ResultFile file;
-    if (file.open(video, ResultFile::Read) != 1)
-        return false;
-    Result r;
-    while (file.readRecord(r.frame, r.x, r.y, r.in, r.out, r.timestamp) == 1)
-        events.append(r);
-    file.close();
-    return true;
+    std::optional<QVector<Result>> counted = ResultFile::readAll(VideoFiles::resultFile(video));
+    events = counted.value_or(QVector<Result>());
+    return counted.has_value();
 }
 
 QString cell(const EventMatcher::Tally &t)

@@ -16,6 +16,7 @@
 #include "batchprocess.h"
 #include "imgproc/countingmethod.h"
 #include "run/processrun.h"
+#include "run/rundriver.h"
 #include "scenes/eventmatcher.h"
 #include "scenes/groundtruthscene.h"
 #include "testfiles.h"
@@ -82,33 +83,14 @@ GroundTruthScene smallScene(const QString &name)
 
 QVector<Result> readCounts(const QString &video)
 {
-    QVector<Result> events;
-    ResultFile file;
-    if (file.open(video, ResultFile::Read) != 1)
-        return events;
-    Result r;
-    while (file.readRecord(r.frame, r.x, r.y, r.in, r.out, r.timestamp) == 1)
-        events.append(r);
-    file.close();
-    return events;
+    return ResultFile::readAll(VideoFiles::resultFile(video)).value_or(QVector<Result>());
 }
 
 // Processes `video` as the window does, with `kind`; false when it cannot.
-bool process(ProcessRun &run, const QString &video, Kind kind)
+bool process(RunDriver &driver, const QString &video, Kind kind)
 {
-    AreaContour zones;
-    zones.loadArea(video);
-    zones.loadMask(video);
-    run.setCounting(kind);
-    run.start(zones, kSize, { video });
-    cv::VideoCapture capture;
-    if (!run.openNext(capture))
-        return false;
-    cv::Mat frame;
-    while (capture.read(frame))
-        run.processFrame(frame);
-    run.finishVideo();
-    return true;
+    driver.setCounting(kind);
+    return driver.runAlone(video, kSize);
 }
 
 // A scene's video decoded once, so that both methods count the same frames
@@ -308,15 +290,15 @@ void TestCountingMethods::methodsTakeTurnsInOneProcess()
     const QString video = writeScene(smallScene(QStringLiteral("close pass")), "turns");
     QVERIFY(!video.isEmpty());
     const QString folder = QFileInfo(video).absolutePath();
-    ProcessRun run;
-    QCOMPARE(run.counting(), CountingMethod::Classic);
-    QVERIFY(process(run, video, CountingMethod::Classic));
+    RunDriver driver;
+    QCOMPARE(driver.current().counting(), CountingMethod::Classic);
+    QVERIFY(process(driver, video, CountingMethod::Classic));
     const std::map<QString, QByteArray> classic = exports(folder);
-    QVERIFY(process(run, video, CountingMethod::Robust));
-    QCOMPARE(run.countingMethod().name(), QStringLiteral("robust"));
+    QVERIFY(process(driver, video, CountingMethod::Robust));
+    QCOMPARE(driver.current().countingMethod().name(), QStringLiteral("robust"));
     const std::map<QString, QByteArray> robust = exports(folder);
-    QVERIFY(process(run, video, CountingMethod::Classic));
-    QCOMPARE(run.countingMethod().name(), QStringLiteral("classic"));
+    QVERIFY(process(driver, video, CountingMethod::Classic));
+    QCOMPARE(driver.current().countingMethod().name(), QStringLiteral("classic"));
     QVERIFY(exports(folder) == classic);
     QVERIFY(robust != classic);
 }

@@ -29,16 +29,11 @@ QString cFormat(double frame)
 // Every record of a count file, read as the window reads it.
 QVector<Result> readAllRecords(const QString &video, int *status = nullptr)
 {
-    QVector<Result> records;
-    ResultFile file;
-    const int opened = file.open(video, ResultFile::Read);
+    const std::optional<QVector<Result>> records
+        = ResultFile::readAll(VideoFiles::resultFile(video));
     if (status != nullptr)
-        *status = opened;
-    Result r;
-    while (file.readRecord(r.frame, r.x, r.y, r.in, r.out, r.timestamp) == 1)
-        records.append(r);
-    file.close();
-    return records;
+        *status = records ? 1 : -1;
+    return records.value_or(QVector<Result>());
 }
 
 bool sameResult(const Result &a, const Result &b)

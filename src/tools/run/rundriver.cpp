@@ -191,3 +191,13 @@ void RunDriver::report(Outcome outcome, const QString &reason, bool started)
     sums.out += end.out;
     emit videoEnded(end);
 }
+
+bool RunDriver::runAlone(const QString &video, const cv::Size &frameSize)
+{
+    AreaContour zones;
+    zones.loadArea(video);
+    zones.loadMask(video);
+    start(zones, frameSize, { video });
+    while (step()) { }
+    return sums.done == 1;
+}

@@ -103,6 +103,9 @@ public:
         const QHash<QString, AreaContour> &own = {}, OwnBoxes policy = OwnBoxes::RunOfItsOwn);
     // One step as above; false once the run is over.
     bool step();
+    // Counts `video` alone, start to end, with the boxes saved beside it, on
+    // frames of `frameSize`; true when its counts were put in place.
+    bool runAlone(const QString &video, const cv::Size &frameSize);
     // Drops the queue; the video in hand, if any, ends Cancelled.
     void cancel();
 

@@ -178,3 +178,16 @@ QString ResultFile::append(const QString &countFile, const Result &event)
     file.close();
     return why;
 }
+
+std::optional<QVector<Result>> ResultFile::readAll(const QString &countFile)
+{
+    ResultFile file;
+    if (file.openFile(countFile, Read) != 1)
+        return std::nullopt;
+    QVector<Result> records;
+    Result r;
+    while (file.readRecord(r.frame, r.x, r.y, r.in, r.out, r.timestamp) == 1)
+        records.append(r);
+    file.close();
+    return records;
+}

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <optional>
+
 #include <QFile>
 #include <QString>
+#include <QVector>
 
 struct Result;
 
@@ -37,6 +40,10 @@ public:
     // that a run stopped at any point leaves every event before it. Empty
     // when written, else the file and the system's reason.
     static QString append(const QString &countFile, const Result &event);
+
+    // Every record of the count file named directly; none when it cannot
+    // be read.
+    static std::optional<QVector<Result>> readAll(const QString &countFile);
 
     // Deletes the count file; a missing one is no error.
     static void removeResultFile(const QString &videoPath);

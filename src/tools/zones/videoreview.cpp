@@ -37,13 +37,10 @@ bool VideoReview::open(const QString &videoPath, QString *error)
     const QString countPath = VideoFiles::resultFile(videoPath);
     if (!ReviewFile::sha256OfFile(countPath, sha256, error))
         return false;
-    ResultFile file;
-    if (file.openFile(countPath, ResultFile::Read) != 1)
+    std::optional<QVector<Result>> read = ResultFile::readAll(countPath);
+    if (!read)
         return fail(error, QStringLiteral("%1: cannot be read").arg(countPath));
-    Result r;
-    while (file.readRecord(r.frame, r.x, r.y, r.in, r.out, r.timestamp) == 1)
-        counts.append(r);
-    file.close();
+    counts = std::move(*read);
     decisions.fill(Decision::Unreviewed, counts.size());
 
     const QString reviewPath = VideoFiles::reviewFile(videoPath);
