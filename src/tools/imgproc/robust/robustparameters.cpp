@@ -32,6 +32,9 @@ const P::Entry kTable[] = {
     { P::SplitShare, "split_share", 0.7, "",
         "a blob holding the predicted positions of several insects, and at least this share of "
         "their areas together, is split among them" },
+    { P::GhostContrast, "ghost_contrast", 2, "",
+        "a blob whose outline steps this many times more in the background than in the frame is "
+        "where an insect was when the background was taken: the background takes the frame there" },
     { P::MaxSpeed, "max_speed_px_s", 800, "px/s", "fastest insect" },
     { P::Gate, "gate_px", 10, "px",
         "room around a predicted position, on top of half a step of motion" },

@@ -23,6 +23,7 @@ public:
         MinArea,
         GroupGap,
         SplitShare,
+        GhostContrast,
         MaxSpeed,
         Gate,
         ConfirmPoints,
