@@ -47,8 +47,7 @@ Insect walk(int start, const std::vector<cv::Point2d> &points, double speed)
     return insect;
 }
 
-// From `from` to `stop` at 0.5 px a frame from `start`, still there for
-// `hold` frames, then on to `to`.
+// At 0.5 px a frame from `start`: to `stop`, still `hold` frames, on to `to`.
 Insect stopAndGo(
     int start, const cv::Point2d &from, const cv::Point2d &stop, int hold, const cv::Point2d &to)
 {
@@ -338,10 +337,14 @@ void TestRobustCounting::counts_data()
     QTest::newRow("half its body in the box, then back out: nothing") << Scene { kBox,
         { walk(30, { { 180, 240 }, { 240, 240 }, { 240, 240 }, { 180, 240 } }, 1) } }
                                                                       << E {};
-    QTest::newRow("walks up at 0.5 px a frame, rests 2 s 10 px from the edge, walks away: nothing")
-        << Scene { kBox, { stopAndGo(30, { 180, 240 }, { 230, 240 }, 2 * kFps, { 180, 240 }) },
-               320 }
-        << E {};
+    QTest::newRow("walks from 20 px out to the edge at 0.5 px a frame, stops 2 s, goes in: "
+                  "one entry")
+        << Scene { kBox, { stopAndGo(30, { 220, 240 }, { 240, 240 }, 2 * kFps, { 265, 240 }) },
+               250 }
+        << E { { 1, 0, kFirstFrame + 130 } };
+    QTest::newRow("comes out at 0.5 px a frame, stops 2 s half out, goes on: one exit") << Scene {
+        kBox, { stopAndGo(30, { 260, 240 }, { 240, 240 }, 2 * kFps, { 215, 240 }) }, 300
+    } << E { { 0, 1, kFirstFrame + 64 } };
     QTest::newRow("walks slowly along the box's edge, half in: nothing")
         << Scene { kBox, { walk(30, { { 242, 120 }, { 242, 360 } }, 0.7) }, 400 } << E {};
 }

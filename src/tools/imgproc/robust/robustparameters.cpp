@@ -52,6 +52,10 @@ const P::Entry kTable[] = {
         "a trajectory's point is the mean of its points this far either way" },
     { P::EdgeReach, "edge_reach_px", 30, "px",
         "distance from a counting edge at which a trajectory starts or ends there" },
+    { P::HiddenShare, "hidden_share", 0.75, "",
+        "a slow trajectory that ends (starts) within its radius of a counting edge, with at most "
+        "this share of its radius wholly outside, went in (came out) a short way: the box hides "
+        "part of it" },
     { P::HeadingTime, "heading_s", 0.4, "s",
         "stretch of a trajectory's start or end that tells its heading" },
     { P::MinHeading, "min_heading_px", 2, "px",

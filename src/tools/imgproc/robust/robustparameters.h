@@ -34,6 +34,7 @@ public:
         SideShare,
         SmoothTime,
         EdgeReach,
+        HiddenShare,
         HeadingTime,
         MinHeading,
         Count
