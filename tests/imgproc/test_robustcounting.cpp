@@ -47,6 +47,17 @@ Insect walk(int start, const std::vector<cv::Point2d> &points, double speed)
     return insect;
 }
 
+// At 0.5 px a frame from `start`: to `stop`, still `hold` frames, on to `to`.
+Insect stopAndGo(
+    int start, const cv::Point2d &from, const cv::Point2d &stop, int hold, const cv::Point2d &to)
+{
+    Insect insect = walk(start, { from, stop }, 0.5);
+    insect.path.insert(insect.path.end(), static_cast<size_t>(hold), stop);
+    const Insect on = walk(0, { stop, to }, 0.5);
+    insect.path.insert(insect.path.end(), on.path.begin() + 1, on.path.end());
+    return insect;
+}
+
 struct Scene
 {
     std::vector<cv::Point> counting;
@@ -142,6 +153,7 @@ class TestRobustCounting : public QObject
 private slots:
     void foregroundKeepsSlowInsects_data();
     void foregroundKeepsSlowInsects();
+    void insectThereFromTheStartIsSeen_data();
     void insectThereFromTheStartIsSeen();
     void piecesOfOneBodyAreOneBlob_data();
     void piecesOfOneBodyAreOneBlob();
@@ -202,24 +214,42 @@ void TestRobustCounting::foregroundKeepsSlowInsects()
     }
 }
 
+void TestRobustCounting::insectThereFromTheStartIsSeen_data()
+{
+    QTest::addColumn<int>("rest"); // frames still before it walks
+    QTest::addColumn<int>("shade"); // of the insect; the floor is 130 to 170
+    QTest::newRow("walking through the first 3 s") << 0 << 40;
+    QTest::newRow("resting through them, then walking off") << 4 * kFps << 40;
+    QTest::newRow("resting through them, light, then walking off") << 4 * kFps << 240;
+}
+
 // The first background is the median of the first frames: an insect that
-// was there from the start, walking, is no part of it.
+// was there from the start, walking, is no part of it. One that rested
+// through them is, but once it walks off, what it leaves (the floor, where
+// the background still holds it) is no insect.
 void TestRobustCounting::insectThereFromTheStartIsSeen()
 {
+    QFETCH(int, rest);
+    QFETCH(int, shade);
     cv::Mat floor(kSize, CV_8UC1);
     cv::RNG(5).fill(floor, cv::RNG::UNIFORM, 130, 170);
+    const auto frame = [&](int i) {
+        cv::Mat grey = floor.clone();
+        cv::circle(
+            grey, cv::Point(100 + std::max(0, i - rest), 200), 6, cv::Scalar(shade), cv::FILLED);
+        return grey;
+    };
     std::vector<cv::Mat> frames;
-    for (int i = 0; i < 3 * kFps; ++i) {
-        frames.push_back(floor.clone());
-        cv::circle(frames.back(), cv::Point(100 + i, 200), 6, cv::Scalar(40), cv::FILLED);
-    }
+    for (int i = 0; i < 3 * kFps; ++i)
+        frames.push_back(frame(i));
     Foreground foreground;
     foreground.reset(cv::Mat(), RobustParameters::forVideo(kSize, kFps));
     foreground.learn(frames);
-    for (const int i : { 0, 40 }) {
-        const std::vector<Foreground::Blob> &blobs = foreground.detect(frames[size_t(i)]);
-        QCOMPARE(int(blobs.size()), 1);
-        QVERIFY2(cv::norm(blobs[0].centre - cv::Point2d(100 + i, 200)) < 1.0,
+    // Walking 1 px a frame, it is apart from where it rested after 20 frames.
+    for (int i = rest > 0 ? rest + 20 : 0; i < rest + 60; ++i) {
+        const std::vector<Foreground::Blob> &blobs = foreground.detect(frame(i));
+        QVERIFY2(blobs.size() == 1, qPrintable(QString::number(i)));
+        QVERIFY2(cv::norm(blobs[0].centre - cv::Point2d(100 + i - rest, 200)) < 1.0,
             qPrintable(QString::number(i)));
     }
 }
@@ -307,6 +337,14 @@ void TestRobustCounting::counts_data()
     QTest::newRow("half its body in the box, then back out: nothing") << Scene { kBox,
         { walk(30, { { 180, 240 }, { 240, 240 }, { 240, 240 }, { 180, 240 } }, 1) } }
                                                                       << E {};
+    QTest::newRow("walks from 20 px out to the edge at 0.5 px a frame, stops 2 s, goes in: "
+                  "one entry")
+        << Scene { kBox, { stopAndGo(30, { 220, 240 }, { 240, 240 }, 2 * kFps, { 265, 240 }) },
+               250 }
+        << E { { 1, 0, kFirstFrame + 130 } };
+    QTest::newRow("comes out at 0.5 px a frame, stops 2 s half out, goes on: one exit") << Scene {
+        kBox, { stopAndGo(30, { 260, 240 }, { 240, 240 }, 2 * kFps, { 215, 240 }) }, 300
+    } << E { { 0, 1, kFirstFrame + 64 } };
     QTest::newRow("walks slowly along the box's edge, half in: nothing")
         << Scene { kBox, { walk(30, { { 242, 120 }, { 242, 360 } }, 0.7) }, 400 } << E {};
 }

@@ -114,7 +114,8 @@ const std::vector<Foreground::Blob> &Foreground::detect(const cv::Mat &small)
         velocity = cv::Point2d();
         return blobs;
     }
-    update(align(small));
+    const cv::Mat &now = align(small);
+    update(now);
 
     // Pieces of one insect (a body and a wing apart from it, a body cut by
     // a background of its own shade) are one blob: labelled on the mask
@@ -136,16 +137,57 @@ const std::vector<Foreground::Blob> &Foreground::detect(const cv::Mat &small)
             g.area += 1;
             g.x += x;
             g.y += y;
+            addOutline(now, x, y, g);
         }
     }
+    const double ghost = RobustParameters::value(RobustParameters::GhostContrast);
     for (int label = 1; label < count; ++label) {
         const Sum &g = sums[static_cast<size_t>(label)];
         if (g.area < config.minArea)
             continue;
+        if (g.backgroundOutline > ghost * g.frameOutline) {
+            forget(now, label, g.box);
+            continue;
+        }
         const cv::Point2d c(g.x / g.area, g.y / g.area);
         blobs.push_back({ toFrame(c), g.area, label, g.box });
     }
     return blobs;
+}
+
+// An insect's outline is in the frame; where one was when the background
+// was taken and is no more (its ghost), the outline is in the background and
+// the frame shows the floor that goes on around it.
+void Foreground::addOutline(const cv::Mat &now, int x, int y, Sum &g) const
+{
+    const uchar *in = now.ptr<uchar>(y);
+    const float *bg = background.ptr<float>(y);
+    const auto edge = [&](int nx, int ny) {
+        if (nx < 0 || ny < 0 || nx >= moving.cols || ny >= moving.rows || moving.ptr<uchar>(ny)[nx]
+            || !workMask.ptr<uchar>(ny)[nx])
+            return;
+        g.frameOutline += std::abs(float(in[x]) - float(now.ptr<uchar>(ny)[nx]));
+        g.backgroundOutline += std::abs(bg[x] - background.ptr<float>(ny)[nx]);
+    };
+    edge(x - 1, y);
+    edge(x + 1, y);
+    edge(x, y - 1);
+    edge(x, y + 1);
+}
+
+// A ghost's pixels, and the rim around them, take the frame's values: the
+// floor is what is there.
+void Foreground::forget(const cv::Mat &now, int label, const cv::Rect &box)
+{
+    const cv::Rect all(cv::Point(), moving.size());
+    const cv::Rect around = cv::Rect(box.x - 1, box.y - 1, box.width + 2, box.height + 2) & all;
+    cv::Mat region;
+    cv::compare(labels(around), label, region, cv::CMP_EQ);
+    cv::dilate(region, region, cv::Mat());
+    cv::Mat floor;
+    now(around).convertTo(floor, CV_32F);
+    floor.copyTo(background(around), region);
+    moving(around).setTo(0, region);
 }
 
 cv::Point2d Foreground::toFrame(const cv::Point2d &p) const

@@ -16,7 +16,9 @@
 // the frame is shifted onto the background. Wide frames are shrunk by a
 // whole factor first. Each
 // blob is the insect's own pixels; one that holds the predicted positions of
-// several insects is split among them.
+// several insects is split among them. Where an insect was when the
+// background was taken and is no more, the blob's outline is the
+// background's, not the frame's: the background takes the frame there.
 //
 //   foreground.reset(mask, video);      // mask: 255 where insects are looked for
 //   const auto &blobs = foreground.detect(grey);
@@ -87,7 +89,13 @@ private:
         double x = 0;
         double y = 0;
         cv::Rect box;
+        // Grey-level steps across the blob's outline, in the frame and in
+        // the background.
+        double frameOutline = 0;
+        double backgroundOutline = 0;
     };
+    void addOutline(const cv::Mat &now, int x, int y, Sum &g) const;
+    void forget(const cv::Mat &now, int label, const cv::Rect &box);
     std::vector<Sum> sums;
     std::vector<Blob> blobs;
     std::vector<cv::Point2d> pixels;

@@ -32,6 +32,9 @@ const P::Entry kTable[] = {
     { P::SplitShare, "split_share", 0.7, "",
         "a blob holding the predicted positions of several insects, and at least this share of "
         "their areas together, is split among them" },
+    { P::GhostContrast, "ghost_contrast", 2, "",
+        "a blob whose outline steps this many times more in the background than in the frame is "
+        "where an insect was when the background was taken: the background takes the frame there" },
     { P::MaxSpeed, "max_speed_px_s", 800, "px/s", "fastest insect" },
     { P::Gate, "gate_px", 10, "px",
         "room around a predicted position, on top of half a step of motion" },
@@ -49,6 +52,10 @@ const P::Entry kTable[] = {
         "a trajectory's point is the mean of its points this far either way" },
     { P::EdgeReach, "edge_reach_px", 30, "px",
         "distance from a counting edge at which a trajectory starts or ends there" },
+    { P::HiddenShare, "hidden_share", 0.75, "",
+        "a slow trajectory that ends (starts) within its radius of a counting edge, with at most "
+        "this share of its radius wholly outside, went in (came out) a short way: the box hides "
+        "part of it" },
     { P::HeadingTime, "heading_s", 0.4, "s",
         "stretch of a trajectory's start or end that tells its heading" },
     { P::MinHeading, "min_heading_px", 2, "px",

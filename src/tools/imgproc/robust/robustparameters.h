@@ -23,6 +23,7 @@ public:
         MinArea,
         GroupGap,
         SplitShare,
+        GhostContrast,
         MaxSpeed,
         Gate,
         ConfirmPoints,
@@ -33,6 +34,7 @@ public:
         SideShare,
         SmoothTime,
         EdgeReach,
+        HiddenShare,
         HeadingTime,
         MinHeading,
         Count

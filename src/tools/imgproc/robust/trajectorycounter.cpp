@@ -136,6 +136,8 @@ void TrajectoryCounter::consider(Course &c, const Sample &s, std::vector<Event> 
     c.points += 1;
     if (c.points == 1)
         c.first = s;
+    if (s.frame - c.first.frame < config.headingFrames)
+        c.startSeen += 1;
     c.recent.push_back(s);
     while (c.recent.size() > 1 && s.frame - c.recent[1].frame >= config.headingFrames)
         c.recent.pop_front();
@@ -157,10 +159,23 @@ void TrajectoryCounter::consider(Course &c, const Sample &s, std::vector<Event> 
     if (c.points == 1)
         c.firstOutside = out;
     c.farthestOutside = std::max(c.farthestOutside, out);
+    if (c.side < 0)
+        c.widest = std::max(c.widest, s.radius);
+    if (c.outJudged || c.everIn || !confirmed(c))
+        return;
     // Legs or a wing flickering at an edge, an insect walking along it,
-    // go nowhere: one came out once it went `edge_reach_px` farther away.
-    if (!c.outJudged && !c.everIn && confirmed(c) && out - c.firstOutside >= config.edgeReach)
+    // go nowhere: one came out once it went `edge_reach_px` farther away,
+    // or a short way, slowly.
+    if (out - c.firstOutside >= config.edgeReach
+        || shortWay(
+            c, c.first, c.firstOutside, out - c.firstOutside, c.startSeen >= config.headingFrames))
         judgeOut(c, events);
+}
+
+double TrajectoryCounter::margin(const Sample &s) const
+{
+    return std::max(
+        config.sideMargin, RobustParameters::value(RobustParameters::SideShare) * s.radius);
 }
 
 double TrajectoryCounter::outside(const cv::Point2d &p) const
@@ -198,9 +213,7 @@ void TrajectoryCounter::countPassage(
     }
     c.previousSide = d;
     // A large insect is on a side once its body is over it.
-    const double margin = std::max(
-        config.sideMargin, RobustParameters::value(RobustParameters::SideShare) * s.radius);
-    if (std::abs(d) <= margin)
+    if (std::abs(d) <= margin(s))
         return;
     const int side = d < 0 ? -1 : 1;
     if (c.side != 0 && side != c.side && c.passed)
@@ -232,6 +245,22 @@ bool TrajectoryCounter::nearEdge(const cv::Point2d &p, cv::Point2d *inward) cons
     return found;
 }
 
+// A slow insect going in or coming out a short way is seen in every frame
+// at that end (legs and wings flickering at an edge come and go), wholly out
+// beyond its body's margin, and there within that margin of a counting edge
+// and smaller than it is wholly out: the box hides part of it.
+bool TrajectoryCounter::shortWay(
+    const Course &c, const Sample &s, double out, double away, bool steady) const
+{
+    Sample whole = s;
+    whole.radius = c.widest;
+    const double reach = margin(whole);
+    cv::Point2d inward;
+    return steady && c.side < 0 && away >= reach && out <= reach
+        && s.radius <= RobustParameters::value(RobustParameters::HiddenShare) * c.widest
+        && nearEdge(s.at, &inward);
+}
+
 void TrajectoryCounter::judgeOut(Course &c, std::vector<Event> &events)
 {
     c.outJudged = true;
@@ -252,13 +281,17 @@ void TrajectoryCounter::end(int trajectory, bool vanished, std::vector<Event> &e
     while (c.smoothed < c.received)
         smoothNext(c, events);
     // Not seen inside, one went in that came from `edge_reach_px` farther
-    // away and vanished at an edge heading in: the box hides it.
+    // away and vanished at an edge heading in, or a short way slowly (its
+    // centre moves little as the box hides it): the box hides it.
     const Sample &last = c.recent.back();
-    if (confirmed(c) && !box.empty() && c.side <= 0
-        && c.farthestOutside - outside(last.at) >= config.edgeReach) {
-        cv::Point2d inward;
-        if (vanished && nearEdge(last.at, &inward)
-            && (last.at - c.recent.front().at).dot(inward) >= config.minHeading)
+    cv::Point2d inward;
+    if (confirmed(c) && !box.empty() && vanished && nearEdge(last.at, &inward)) {
+        const double out = outside(last.at);
+        const bool steady = static_cast<int>(c.recent.size()) > config.headingFrames
+            && last.frame - c.recent.front().frame == static_cast<int>(c.recent.size()) - 1;
+        if ((c.side <= 0 && c.farthestOutside - out >= config.edgeReach
+                && (last.at - c.recent.front().at).dot(inward) >= config.minHeading)
+            || shortWay(c, last, out, c.farthestOutside - out, steady))
             events.push_back({ last.frame, rounded(last.at), 1, 0 });
     }
     courses.erase(found);

@@ -25,8 +25,11 @@
 // trajectory never seen inside that starts within `edge_reach_px` of an
 // edge and goes that much farther out came out, dated at its start; one
 // that came from that much farther out and vanishes within reach of an
-// edge, heading in over its last `heading_s`, went in. A trajectory counts
-// once seen in `confirm_points` frames.
+// edge, heading in over its last `heading_s`, went in. A slow one may come
+// a shorter way: seen in every frame of that `heading_s`, wholly out and
+// then at the edge, within its radius, with its radius shrunk to
+// `hidden_share` of what it was wholly out (it starts so, for one coming
+// out). A trajectory counts once seen in `confirm_points` frames.
 class TrajectoryCounter
 {
 public:
@@ -71,6 +74,8 @@ private:
         Sample passage;
         bool outJudged = false;
         double firstOutside = 0; // px from the box, outside; negative inside
+        double widest = 0; // radius while wholly outside the box, px
+        int startSeen = 0; // frames seen in over the first `heading_s`
         double farthestOutside = -1e9;
         std::deque<Sample> recent; // the last `heading_s`
         std::vector<Event> pending; // until confirmed
@@ -86,9 +91,16 @@ private:
     void note(Course &c, const Event &e, std::vector<Event> &events) const;
     bool confirmed(const Course &c) const;
     double outside(const cv::Point2d &p) const;
+    // How far from a line or edge a point is on one side of it: its body
+    // wholly over.
+    double margin(const Sample &s) const;
     // The nearest counting edge within reach of `p`: false when none, else
     // `inward` set to the unit normal pointing into the box.
     bool nearEdge(const cv::Point2d &p, cv::Point2d *inward) const;
+    // `s`, the end of `c` that is `out` px outside the box, `c` going `away`
+    // px farther out than that, is where a slow insect went in or came out;
+    // `steady`: seen in every frame of that end's `heading_s`.
+    bool shortWay(const Course &c, const Sample &s, double out, double away, bool steady) const;
 
     RobustParameters::Video config;
     int videoStart = 0;
