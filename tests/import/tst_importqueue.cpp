@@ -35,9 +35,6 @@ private slots:
     void runs();
 
 private:
-    // A stand-in wrapping tool that waits for "mp4box.go" in its folder.
-    bool writeGatedTool();
-
     QByteArray savedPath;
     QTemporaryDir root;
     QString dest;
@@ -67,18 +64,6 @@ void TestImportQueue::init()
 void TestImportQueue::cleanup()
 {
     qputenv("PATH", savedPath);
-}
-
-bool TestImportQueue::writeGatedTool()
-{
-    QFile file(bin + QStringLiteral("/mp4box"));
-    return file.open(QIODevice::WriteOnly)
-        && file.write("#!/bin/sh\n"
-                      "PATH=/usr/bin:/bin\n"
-                      "while [ ! -e \"$0.go\" ]; do sleep 0.02; done\n"
-                      "cp \"$4\" \"$5\"\n")
-        > 0
-        && file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }
 
 void TestImportQueue::collision_data()
@@ -134,7 +119,7 @@ void TestImportQueue::runs()
     QFETCH(QString, step);
     QFETCH(bool, secondStarts);
     QFETCH(QStringList, imported);
-    QVERIFY(writeGatedTool());
+    QVERIFY(testfiles::writeGatedTool(bin));
     QStringList paths;
     for (const QString &name : sources) {
         paths << folder + QLatin1Char('/') + name;

@@ -98,7 +98,6 @@ private:
         return window.findChild<T *>(QString::fromLatin1(name));
     }
     void setImportFolder(const QString &path);
-    bool writeGatedTool();
 
     QByteArray savedPath;
     QTemporaryDir root;
@@ -138,23 +137,6 @@ void TestImportWindow::cleanup()
 void TestImportWindow::setImportFolder(const QString &path)
 {
     SettingsStore::open()->setValue(QStringLiteral("PathImport"), path);
-}
-
-// A stand-in wrapping tool that records its call and waits for "<tool>.go"
-// before it writes the output, so a test can hold an import in mid-run.
-bool TestImportWindow::writeGatedTool()
-{
-    const QString path = bin + QStringLiteral("/mp4box");
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly)
-        && file.write("#!/bin/sh\n"
-                      "PATH=/usr/bin:/bin\n"
-                      "printf '%s\\n' \"$@\" >> \"$0.args\"\n"
-                      "while [ ! -e \"$0.go\" ]; do sleep 0.02; done\n"
-                      "printf 'Importing AVC-H264: |=====     | (45/100)\\n'\n"
-                      "cp \"$4\" \"$5\"\n")
-        > 0
-        && file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }
 
 void TestImportWindow::readsSetting()
@@ -234,7 +216,7 @@ void TestImportWindow::importEmptyList()
 
 void TestImportWindow::importsThreeAndCloses()
 {
-    QVERIFY(writeGatedTool());
+    QVERIFY(testfiles::writeGatedTool(bin));
     QVERIFY(testfiles::write(bin + QStringLiteral("/mp4box.go"), ""));
     QVERIFY(testfiles::write(folder + QStringLiteral("/a.mp4"), QByteArray(3000, 'a')));
     QVERIFY(testfiles::write(folder + QStringLiteral("/b.AVI"), QByteArray(3000, 'b')));
@@ -305,7 +287,7 @@ void TestImportWindow::progressBarsRefuseOutOfRange()
 
 void TestImportWindow::oneChainPerDestination()
 {
-    QVERIFY(writeGatedTool());
+    QVERIFY(testfiles::writeGatedTool(bin));
     QVERIFY(testfiles::write(folder + QStringLiteral("/cam.h264"), QByteArray(2000, 'h')));
     setImportFolder(folder);
 
@@ -347,7 +329,7 @@ void TestImportWindow::oneChainPerDestination()
 
 void TestImportWindow::destroyedWhileImporting()
 {
-    QVERIFY(writeGatedTool());
+    QVERIFY(testfiles::writeGatedTool(bin));
     QVERIFY(testfiles::write(folder + QStringLiteral("/a.h264"), QByteArray(2000, 'a')));
     QVERIFY(testfiles::write(folder + QStringLiteral("/b.mp4"), QByteArray(2000, 'b')));
     QVERIFY(testfiles::write(folder + QStringLiteral("/c.avi"), QByteArray(2000, 'c')));

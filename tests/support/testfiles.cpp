@@ -47,4 +47,18 @@ std::map<QString, QByteArray> exports(const QString &folder)
     return files;
 }
 
+bool writeGatedTool(const QString &bin)
+{
+    QFile file(bin + QStringLiteral("/mp4box"));
+    return file.open(QIODevice::WriteOnly)
+        && file.write("#!/bin/sh\n"
+                      "PATH=/usr/bin:/bin\n"
+                      "printf '%s\\n' \"$@\" >> \"$0.args\"\n"
+                      "while [ ! -e \"$0.go\" ]; do sleep 0.02; done\n"
+                      "printf 'Importing AVC-H264: |=====     | (45/100)\\n'\n"
+                      "cp \"$4\" \"$5\"\n")
+        > 0
+        && file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
 } // namespace testfiles

@@ -23,4 +23,9 @@ std::map<QString, QByteArray> snapshot(const QString &dir);
 // they carry the time of processing, so two runs never write the same bytes.
 std::map<QString, QByteArray> exports(const QString &folder);
 
+// A stand-in wrapping tool `bin`/mp4box: it notes its arguments in
+// "mp4box.args", waits for "mp4box.go" beside it, prints a progress line and
+// copies its input ($4) to its output ($5). True when written executable.
+bool writeGatedTool(const QString &bin);
+
 } // namespace testfiles
