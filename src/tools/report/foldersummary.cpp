@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include "logging.h"
 #include "zones/runrecord.h"
 #include "zones/safefile.h"
 #include "zones/videofiles.h"
@@ -23,21 +22,6 @@ QDateTime wallClock(QDateTime time)
     if (time.isValid())
         time.setTimeSpec(Qt::UTC);
     return time;
-}
-
-// The start the counts of `video` were stamped from, by the rule of
-// VideoFiles::startTimeFromFileName (drop "video_" and the last three
-// characters, read yyyyMMdd_hhmm); invalid where that rule fell back on the
-// time of processing.
-QDateTime stampedStart(const QString &video)
-{
-    const QString marker = QStringLiteral("video_");
-    QString name = VideoFiles::baseName(video);
-    if (!name.contains(marker))
-        return QDateTime();
-    name.remove(marker);
-    name.chop(3);
-    return wallClock(QDateTime::fromString(name, QStringLiteral("yyyyMMdd_hhmm")));
 }
 
 // Why `record` describes no recording Kestrin could have processed, or empty.
@@ -112,7 +96,6 @@ QString parseRecord(const QString &line, FolderSummary::Event &event, QString &s
 
 void FolderSummary::warn(const QString &text)
 {
-    qCWarning(lcZones).noquote() << text;
     problems.append(text);
 }
 
@@ -137,9 +120,7 @@ void FolderSummary::readCounts(const QString &path, const QDateTime &start, Row 
             = parseRecord(QString::fromUtf8(bytes.constData(), bytes.size()), event, stamp);
         if (!problem.isEmpty()) {
             warn(QStringLiteral("%1:%2: %3; the line is left out")
-                     .arg(path)
-                     .arg(number)
-                     .arg(problem));
+                     .arg(path, QString::number(number), problem));
             continue;
         }
         // Without a start from the name the stamps are times of processing:
@@ -160,7 +141,9 @@ FolderSummary FolderSummary::read(const QString &folder)
     for (const QString &video : VideoFiles::listVideos(summary.dir)) {
         Row row;
         row.video = video;
-        row.recordingStart = stampedStart(video);
+        // Where the name gives none, the counts were stamped with the time
+        // of processing: undated.
+        row.recordingStart = wallClock(VideoFiles::namedRecordingStart(video));
 
         // Without complete counts, the counts and record of a run that did
         // not complete the video, if there are any.
@@ -180,15 +163,16 @@ FolderSummary FolderSummary::read(const QString &folder)
         RunRecord record;
         bool hasRecord = false;
         if (hasCounts && QFileInfo::exists(recordPath)) {
+            // The reader's reasons name the file already.
             QString problem;
             hasRecord = RunRecord::load(recordPath, record, &problem);
-            if (hasRecord)
-                problem = implausible(record);
+            const QString impossible = hasRecord ? implausible(record) : QString();
+            if (!impossible.isEmpty())
+                problem = QStringLiteral("%1: %2").arg(recordPath, impossible);
             if (!problem.isEmpty()) {
                 hasRecord = false;
                 record = RunRecord();
-                summary.warn(
-                    QStringLiteral("%1: %2; the run record is left out").arg(recordPath, problem));
+                summary.warn(QStringLiteral("%1; the run record is left out").arg(problem));
             }
         }
 

@@ -197,27 +197,15 @@ QStringList VideoFiles::listVideos(const QString &folder)
 
 QDateTime VideoFiles::startTimeFromFileName(const QString &videoPath)
 {
-    const QString marker = QStringLiteral("video_");
-    QString name = QFileInfo(videoPath).completeBaseName();
-    if (!name.contains(marker))
-        return QDateTime::currentDateTime();
-    name.remove(marker);
-    name.chop(3);
-    const QDateTime start = QDateTime::fromString(name, QStringLiteral("yyyyMMdd_hhmm"));
+    const QDateTime start = namedRecordingStart(videoPath);
     if (start.isValid())
         return start;
     // Without this every time stamp of the video would be empty.
-    qCWarning(lcZones).noquote() << "The name of" << videoPath
-                                 << "holds no recording start (video_yyyyMMdd_hhmm_nn); its "
-                                    "counts are stamped from the current time";
+    if (baseName(videoPath).contains(QLatin1String("video_")))
+        qCWarning(lcZones).noquote() << "The name of" << videoPath
+                                     << "holds no recording start (video_yyyyMMdd_hhmm_nn); its "
+                                        "counts are stamped from the current time";
     return QDateTime::currentDateTime();
-}
-
-QDateTime VideoFiles::recordingStart(const QString &videoPath)
-{
-    if (!baseName(videoPath).contains(QLatin1String("video_")))
-        return QDateTime();
-    return startTimeFromFileName(videoPath);
 }
 
 QString VideoFiles::reviewFile(const QString &videoPath)
@@ -232,8 +220,10 @@ QString VideoFiles::reviewSampleFile(const QString &folder)
 
 QDateTime VideoFiles::namedRecordingStart(const QString &videoPath)
 {
+    // Every "video_" goes, then the last three characters (the clip number
+    // "_NN"); what is left must read yyyyMMdd_hhmm exactly.
     const QString marker = QStringLiteral("video_");
-    QString name = QFileInfo(videoPath).completeBaseName();
+    QString name = baseName(videoPath);
     if (!name.contains(marker))
         return QDateTime();
     name.remove(marker);

@@ -76,23 +76,20 @@ public:
     // file name. Empty for an empty path or a folder that cannot be read.
     static QStringList listVideos(const QString &folder);
 
-    // Recording start coded in names like video_20150612_0930_01.mp4. Only
-    // the file's own name counts, not its folder. A name without "video_",
-    // or one whose date does not parse (with a warning), gives the current
-    // time.
+    // The recording start coded in the file name, as the counts are stamped:
+    // namedRecordingStart, or the current time for a name that carries none
+    // (with a warning when it has "video_" but no date that parses).
     static QDateTime startTimeFromFileName(const QString &videoPath);
-    // The recording start coded in the file name, or an invalid date-time
-    // when the name carries none (its counts are then stamped with the time
-    // of processing, which says nothing about the recording).
-    static QDateTime recordingStart(const QString &videoPath);
 
     // The review of the video's counts, beside them: <base>_review.csv.
     static QString reviewFile(const QString &videoPath);
     // The events picked across a folder for reviewing a sample:
     // <folder>/exportCSV/review_sample.csv.
     static QString reviewSampleFile(const QString &folder);
-    // The recording start that the name video_yyyyMMdd_hhmm_NN carries;
-    // invalid for any other name, also one that only contains "video_".
+    // The recording start that the file's own name carries, the one place of
+    // the naming rule: video_yyyyMMdd_hhmm_NN.mp4 (video_20150612_0930_01.mp4
+    // starts on 12 June 2015 at 09:30). Invalid for any other name, also
+    // video_20240702_1000.mp4 or video_20240702_1000_02_site.mp4.
     static QDateTime namedRecordingStart(const QString &videoPath);
     // Where the files of a video are moved when an import replaces it:
     // <folder>/exportCSV/replaced-<yyyyMMdd-hhmmss of `when`>.
