@@ -165,9 +165,13 @@ BatchRun::Status BatchRun::writeSummary()
         return Failed;
     }
     const ActivityBins activity = ActivityBins::compute(folder, options.bin);
+    for (const QString &problem : folder.warnings())
+        warning(problem);
+    if (!activity.cutWarning().isEmpty())
+        warning(activity.cutWarning());
     QString problem;
     if (!SummaryReport::write(folder, activity, &problem)) {
-        error(QStringLiteral("cannot write %1").arg(problem));
+        error(problem);
         return Failed;
     }
     for (const QString &line : totals(folder)) {

@@ -45,14 +45,14 @@ int main(int argc, char *argv[])
     QStringList raw;
     for (int i = 0; i < argc; ++i)
         raw << QString::fromLocal8Bit(argv[i]);
-    // Painting the chart needs fonts, so a GUI application; it runs without a
-    // display on the minimal platform with the system's fonts, which paints
+    // Painting the chart needs fonts, so a GUI application; it runs on the
+    // minimal platform with the system's fonts whatever QT_QPA_PLATFORM says:
+    // it shows nothing, so needs no display (xcb without one aborts), paints
     // the bytes the offscreen one does and, unlike it, frees its screen at
     // exit. Processing needs neither.
     std::unique_ptr<QCoreApplication> app;
     if (BatchOptions::wantsSummary(raw)) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "minimal:enable_fonts");
+        qputenv("QT_QPA_PLATFORM", "minimal:enable_fonts");
         app = std::make_unique<QGuiApplication>(argc, argv);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);

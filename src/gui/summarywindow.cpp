@@ -55,8 +55,8 @@ SummaryWindow::SummaryWindow(QWidget *parent)
 
     model = new QStandardItemModel(0, 11, this);
     model->setHorizontalHeaderLabels({ tr("Video"), tr("Recording start"), tr("Duration"),
-        tr("Frames processed"), tr("In"), tr("Out"), tr("Status"), tr("Method"),
-        tr("Reviewed in"), tr("Reviewed out"), tr("Review status") });
+        tr("Frames processed"), tr("In"), tr("Out"), tr("Status"), tr("Method"), tr("Reviewed in"),
+        tr("Reviewed out"), tr("Review status") });
     table = new QTableView(this);
     table->setObjectName(QStringLiteral("tv_summary"));
     table->setModel(model);
@@ -319,6 +319,6 @@ void SummaryWindow::exportFiles()
                             .arg(QDir::toNativeSeparators(VideoFiles::folderExportDir(folder))));
     } else {
         qCWarning(lcGui).noquote() << "Cannot export the summary:" << problem;
-        status->setText(tr("Cannot write %1").arg(problem));
+        status->setText(tr("Cannot export the summary: %1").arg(problem));
     }
 }

@@ -14,7 +14,10 @@
 #include "testfiles.h"
 #include "zones/runrecord.h"
 #include "zones/videofiles.h"
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,6 +29,52 @@ Outcome runBatch(const QStringList &arguments)
 }
 
 using Row = QStringList;
+
+// A small file system mounted over a folder for as long as it lives; needs
+// root, or leaves `mounted` false.
+struct SmallDisk
+{
+    explicit SmallDisk(const QString &where)
+        : path(QFile::encodeName(where))
+        , mounted(::mount("tmpfs", path.constData(), "tmpfs", 0, "size=256k") == 0)
+    {
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            ::umount2(path.constData(), MNT_DETACH);
+    }
+    Q_DISABLE_COPY(SmallDisk)
+
+    static qint64 pages(qint64 bytes)
+    {
+        const qint64 page = ::sysconf(_SC_PAGESIZE);
+        return (bytes + page - 1) / page;
+    }
+    // Fills it up to `free` pages left.
+    bool fillUpTo(qint64 free) const
+    {
+        struct statvfs room;
+        if (::statvfs(path.constData(), &room) != 0)
+            return false;
+        const qint64 fill
+            = static_cast<qint64>(room.f_bavail) * room.f_frsize - free * ::sysconf(_SC_PAGESIZE);
+        return fill >= 0
+            && testfiles::write(
+                QFile::decodeName(path) + QStringLiteral("/fill"), QByteArray(fill, 0));
+    }
+
+    QByteArray path;
+    bool mounted;
+};
+
+// A run record whose frame figures are `frames`, JSON members.
+QByteArray runRecord(const QByteArray &frames)
+{
+    return R"({"status":"complete","method":{"name":"classic"},"countingBox":[],)"
+           R"("trackingBox":[],)"
+        + frames + '}';
+}
 
 } // namespace
 
@@ -47,6 +96,7 @@ private slots:
     void batchWritesTheSameFiles();
     void batchRefuses_data();
     void batchRefuses();
+    void batchFailsOnAChartItCannotWrite_data();
     void batchFailsOnAChartItCannotWrite();
 
 private:
@@ -198,7 +248,7 @@ void TestSummary::badInputs_data()
 {
     QTest::addColumn<QString>("name"); // of the folder's only video
     QTest::addColumn<QByteArray>("counts"); // its count file, after the header
-    QTest::addColumn<QVector<double>>("record"); // fps, declared and last frame; none if empty
+    QTest::addColumn<QByteArray>("record"); // the run record's bytes; none if empty
     QTest::addColumn<int>("undated");
     QTest::addColumn<QString>("warning"); // the one expected, empty for none
     QTest::addColumn<QByteArray>("summaryLine"); // with the video's in and out
@@ -210,43 +260,46 @@ void TestSummary::badInputs_data()
         << QByteArray(
                "100;1;1;1;0;2015-06-12_09:30:01\nno record\n200;1;1;1;0;2015-06-12_09:30:02\n"
                "300;1;1;0;1;2015-06-12_09:30:03\n")
-        << QVector<double>() << 0 << "video_20150612_0930_01.csv:3: 1 fields where a record has 6"
+        << QByteArray() << 0 << "video_20150612_0930_01.csv:3: 1 fields where a record has 6"
         << datedLine + "2;1;processed;";
     // Stamped with the time of processing: the name's date did not parse.
     for (const QString &name : { QStringLiteral("video_20240702_1000_02_site_north.mp4"),
              QStringLiteral("video_20240702_1000.mp4") }) {
         QTest::newRow(qPrintable(name))
-            << name << QByteArray("100;1;1;1;0;2026-12-09_10:00:00\n") << QVector<double>() << 1
+            << name << QByteArray("100;1;1;1;0;2026-12-09_10:00:00\n") << QByteArray() << 1
             << QString() << name.toUtf8() + ";;;;1;0;processed;";
     }
     QTest::newRow("events in year 1 and 9999")
         << dated << QByteArray("1;1;1;1;0;0001-01-01_00:00:00\n2;1;1;0;1;9999-12-31_23:59:59\n")
-        << QVector<double>() << 0 << QString() << datedLine + "1;1;processed;";
+        << QByteArray() << 0 << QString() << datedLine + "1;1;processed;";
     QTest::newRow("10^9 frames at 0.001 fps")
         << dated << QByteArray("100;1;1;1;0;2015-06-12_09:30:01\n")
-        << QVector<double> { 0.001, 1e9, 100 } << 0
+        << runRecord(R"("fps":0.001,"declaredFrames":1e9,"firstFrame":90,"lastFrame":100)") << 0
         << "video_20150612_0930_01_run.json: it describes a recording of more than a year"
         << datedLine + "1;0;processed;";
     QTest::newRow("last frame 10^15")
         << dated << QByteArray("100;1;1;1;0;2015-06-12_09:30:01\n")
-        << QVector<double> { 25, 1000, 1e15 } << 0
+        << runRecord(R"("fps":25,"declaredFrames":1000,"firstFrame":90,"lastFrame":1e15)") << 0
         << "video_20150612_0930_01_run.json: its frame numbers lie beyond any video"
         << datedLine + "1;0;processed;";
+    QTest::newRow("a run record that is no JSON")
+        << dated << QByteArray("100;1;1;1;0;2015-06-12_09:30:01\n") << QByteArray("{ not json") << 0
+        << "video_20150612_0930_01_run.json: " << datedLine + "1;0;processed;";
     QTest::newRow("counts beyond 32 bits together")
         << dated
         << QByteArray("1;1;1;2147483647;0;2015-06-12_09:30:01\n"
                       "2;1;1;2147483647;2147483647;2015-06-12_09:30:02\n")
-        << QVector<double>() << 0 << QString() << datedLine + "4294967294;2147483647;processed;";
+        << QByteArray() << 0 << QString() << datedLine + "4294967294;2147483647;processed;";
     QTest::newRow("a name with ; \" and a line break")
-        << "a;b\"c\nd.mp4" << QByteArray("1;1;1;1;0;2026-12-09_10:00:00\n") << QVector<double>()
-        << 1 << QString() << QByteArray("\"a;b\"\"c\nd.mp4\";;;;1;0;processed;");
+        << "a;b\"c\nd.mp4" << QByteArray("1;1;1;1;0;2026-12-09_10:00:00\n") << QByteArray() << 1
+        << QString() << QByteArray("\"a;b\"\"c\nd.mp4\";;;;1;0;processed;");
 }
 
 void TestSummary::badInputs()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, counts);
-    QFETCH(QVector<double>, record);
+    QFETCH(QByteArray, record);
     QFETCH(int, undated);
     QFETCH(QString, warning);
     QFETCH(QByteArray, summaryLine);
@@ -256,22 +309,17 @@ void TestSummary::badInputs()
     QVERIFY(testfiles::write(video, "not a video"));
     QVERIFY(
         testfiles::write(VideoFiles::resultFile(video), "Frame;X;Y;In;Out;Timestamp\n" + counts));
-    if (!record.isEmpty()) {
-        RunRecord r;
-        r.method = QStringLiteral("classic");
-        r.fps = record[0];
-        r.declaredFrames = record[1];
-        r.firstFrame = 90;
-        r.lastFrame = record[2];
-        QVERIFY(r.save(VideoFiles::runRecordFile(video), nullptr));
-    }
+    if (!record.isEmpty())
+        QVERIFY(testfiles::write(VideoFiles::runRecordFile(video), record));
 
     const FolderSummary summary = FolderSummary::read(folder);
     QCOMPARE(summary.undatedEvents(), undated);
     QCOMPARE(summary.warnings().size(), warning.isEmpty() ? 0 : 1);
+    // Naming the file once.
     if (!warning.isEmpty())
-        QVERIFY2(
-            summary.warnings().first().contains(warning), qPrintable(summary.warnings().first()));
+        QVERIFY2(summary.warnings().first().contains(warning)
+                && summary.warnings().first().count(folder) == 1,
+            qPrintable(summary.warnings().first()));
     QCOMPARE(summary.summaryCsv(),
         "Video;Recording start;Duration;Frames processed;In;Out;Status;Method;Reviewed in;"
         "Reviewed out;Review status\n"
@@ -313,8 +361,17 @@ void TestSummary::aPipeForCountsIsNamed()
 
 void TestSummary::batchWritesTheSameFiles()
 {
+    // No display: whatever platform the environment names, the summary
+    // needs none.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const QByteArray display = qgetenv("DISPLAY");
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qunsetenv("DISPLAY");
     const Outcome batch = runBatch(
         { QStringLiteral("--summary"), site(), QStringLiteral("--bin"), QStringLiteral("10m") });
+    qputenv("QT_QPA_PLATFORM", platform);
+    if (!display.isEmpty())
+        qputenv("DISPLAY", display);
     QVERIFY2(batch.status == 0, batch.err.constData());
     QCOMPARE(batch.out,
         QByteArray("5 videos (3 processed, 1 partial, 1 not processed): 6 in, 5 out\n"
@@ -362,15 +419,54 @@ void TestSummary::batchRefuses()
     QVERIFY(!QFileInfo::exists(VideoFiles::summaryFile(dir->filePath(folder))));
 }
 
+void TestSummary::batchFailsOnAChartItCannotWrite_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("suffix"); // of the chart that cannot be written
+    QTest::addColumn<QByteArray>("reason");
+
+    QTest::newRow("a directory in its place") << "directory"
+                                              << "svg" << QByteArray("it is a directory");
+    QTest::newRow("a full disk") << "full"
+                                 << "png" << QByteArray("No space left on device");
+}
+
 void TestSummary::batchFailsOnAChartItCannotWrite()
 {
-    const QString svg = VideoFiles::activityChartFile(site(), QStringLiteral("svg"));
-    QVERIFY(QDir().mkpath(svg));
-    const Outcome batch = runBatch({ QStringLiteral("--summary"), site() });
+    QFETCH(QString, fault);
+    QFETCH(QString, suffix);
+    QFETCH(QByteArray, reason);
+
+    QString folder = site();
+    std::unique_ptr<SmallDisk> disk;
+    if (fault == QLatin1String("directory")) {
+        QVERIFY(QDir().mkpath(VideoFiles::activityChartFile(folder, suffix)));
+    } else {
+        folder = dir->filePath(QStringLiteral("small"));
+        QVERIFY(QDir().mkpath(folder));
+        disk = std::make_unique<SmallDisk>(folder);
+        if (!disk->mounted)
+            QSKIP("this machine does not let the test mount a file system");
+        QVERIFY(samplefolder::make(folder));
+        // Room for the two tables and not a byte more.
+        const FolderSummary summary = FolderSummary::read(folder);
+        QVERIFY(disk->fillUpTo(disk->pages(summary.summaryCsv().size())
+            + disk->pages(ActivityBins::compute(summary, ActivityBins::Width::Hour).csv().size())));
+    }
+    const QString chart = VideoFiles::activityChartFile(folder, suffix);
+    const Outcome batch = runBatch({ QStringLiteral("--summary"), folder });
     QCOMPARE(batch.status, 1);
-    QVERIFY2(batch.err.contains(QFile::encodeName(svg)), batch.err.constData());
-    QVERIFY(QFileInfo(svg).isDir());
-    QVERIFY(!QFileInfo::exists(svg + QStringLiteral(".tmp")));
+    QVERIFY2(batch.err.contains("kestrin-batch: error: cannot ")
+            && batch.err.contains(QFile::encodeName(chart)) && batch.err.contains(reason)
+            && !batch.err.contains("cannot write cannot"),
+        batch.err.constData());
+    QCOMPARE(QFileInfo(chart).isDir(), fault == QLatin1String("directory"));
+    QVERIFY(!QFileInfo::exists(chart + QStringLiteral(".tmp")));
+    if (disk) {
+        QVERIFY(!QFileInfo::exists(chart));
+        QCOMPARE(testfiles::read(VideoFiles::summaryFile(folder)),
+            FolderSummary::read(folder).summaryCsv());
+    }
 }
 
 QTEST_MAIN(TestSummary)

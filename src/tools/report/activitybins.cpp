@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "logging.h"
-
 namespace {
 
 // Bins counted from the epoch; days start at midnight of the Qt::UTC clock.
@@ -88,15 +86,12 @@ ActivityBins ActivityBins::compute(const FolderSummary &summary, Width width)
         bin.out += event.out;
     }
     if (activity.outsideCount > 0) {
-        qCWarning(lcZones).noquote()
-            << QStringLiteral("The events of %1 span more than %2 bins of %3: the bins run "
-                              "from %5 to %6, and %4 events outside them are left out")
-                   .arg(summary.folder())
-                   .arg(kMaxBins)
-                   .arg(widthName(width))
-                   .arg(activity.outsideCount)
-                   .arg(FolderSummary::formatTime(activity.list.first().start),
-                       FolderSummary::formatTime(activity.list.last().start.addSecs(step)));
+        activity.cut = QStringLiteral("the events of %1 span more than %2 bins of %3: the bins "
+                                      "run from %4 to %5, and %6 events outside them are left out")
+                           .arg(summary.folder(), QString::number(kMaxBins), widthName(width),
+                               FolderSummary::formatTime(activity.list.first().start),
+                               FolderSummary::formatTime(activity.list.last().start.addSecs(step)),
+                               QString::number(activity.outsideCount));
     }
     return activity;
 }

@@ -46,6 +46,8 @@ public:
     qint64 outsideIn() const { return outsideIns; }
     qint64 outsideOut() const { return outsideOuts; }
     int outsideEvents() const { return outsideCount; }
+    // Says where the range was cut; empty when it was not.
+    const QString &cutWarning() const { return cut; }
     // The largest in or out of one bin.
     qint64 peak() const;
 
@@ -62,4 +64,5 @@ private:
     qint64 outsideIns = 0;
     qint64 outsideOuts = 0;
     int outsideCount = 0;
+    QString cut;
 };
