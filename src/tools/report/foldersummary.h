@@ -87,8 +87,8 @@ public:
     {
         int complete = 0; // videos
         int partial = 0;
-        int in = 0; // reviewed in and out over the reviewed videos
-        int out = 0;
+        qint64 in = 0; // reviewed in and out over the reviewed videos
+        qint64 out = 0;
     };
     ReviewTotals reviewTotals() const;
 
