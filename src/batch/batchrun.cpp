@@ -279,10 +279,7 @@ int BatchRun::runQueue(const QStringList &queue)
         reportEnd(end);
     });
     // Read at the start, as VIDEO's are.
-    QHash<QString, AreaContour> boxesOf;
-    for (const QString &video : queue)
-        boxesOf.insert(video, boxesFor(video));
-    driver.start(zones, frameSize, queue, boxesOf, RunDriver::OwnBoxes::Restart);
+    driver.start(zones, frameSize, queue, ownBoxes(queue), RunDriver::OwnBoxes::Restart);
     while (StopSignal::received() == 0 && driver.step()) { }
     if (StopSignal::received() != 0) {
         driver.cancel();
@@ -324,31 +321,21 @@ void BatchRun::reportEnd(const RunDriver::VideoEnd &end)
     result(end.summaryLine());
 }
 
-bool BatchRun::sameBoxes(const AreaContour &a, const AreaContour &b)
-{
-    return a.getArea() == b.getArea() && a.getMask() == b.getMask();
-}
-
-AreaContour BatchRun::boxesFor(const QString &video)
+QHash<QString, AreaContour> BatchRun::ownBoxes(const QStringList &queue)
 {
     // Children of --jobs got theirs from the parent, which said so.
-    if (!options.zonesFile.isEmpty() || video == sourcePath)
-        return zones;
-    AreaContour own;
-    for (const QString &box : { VideoFiles::areaFile(video), VideoFiles::maskFile(video) }) {
-        if (!QFileInfo(box).isFile() || !AreaContour::boxFileProblem(box).isEmpty())
-            return zones;
-    }
-    own.loadArea(video);
-    own.loadMask(video);
-    if (sameBoxes(own, zones))
-        return zones;
+    if (!options.zonesFile.isEmpty())
+        return {};
+    const QHash<QString, AreaContour> own = RunDriver::ownBoxes(sourcePath, zones, queue);
     if (options.boxes == BatchOptions::Boxes::Own)
         return own;
-    warning(QStringLiteral("%1: counted with the boxes of %2, not with its own, which differ "
-                           "(--boxes own counts it with its own)")
-                .arg(video, sourcePath));
-    return zones;
+    for (const QString &video : queue) {
+        if (own.contains(video))
+            warning(QStringLiteral("%1: counted with the boxes of %2, not with its own, which "
+                                   "differ (--boxes own counts it with its own)")
+                        .arg(video, sourcePath));
+    }
+    return {};
 }
 
 int BatchRun::finalStatus(int videos, int failed, int skipped) const
@@ -378,12 +365,12 @@ int BatchRun::runJobs(const QStringList &queue)
         return Failed;
     }
     QList<QStringList> jobs;
+    const QHash<QString, AreaContour> own = ownBoxes(queue);
     for (const QString &video : queue) {
         QString boxes = snapshot;
-        const AreaContour own = boxesFor(video);
-        if (!sameBoxes(own, zones)) {
+        if (own.contains(video)) {
             boxes = snapshotDir.filePath(QStringLiteral("zones-%1").arg(jobs.size()));
-            if (!ZoneSnapshot::write(boxes, own, frameSize, why)) {
+            if (!ZoneSnapshot::write(boxes, own.value(video), frameSize, why)) {
                 error(why);
                 return Failed;
             }

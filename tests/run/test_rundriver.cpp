@@ -53,6 +53,8 @@ private slots:
     void oneVideo_data();
     void oneVideo();
     void queueTotals();
+    void ownBoxes_data();
+    void ownBoxes();
 
 private:
     QString work(const QString &name) const { return dir.filePath(QStringLiteral("work/") + name); }
@@ -254,6 +256,57 @@ void TestRunDriver::queueTotals()
     QCOMPARE(reports.ends[1].frames, 0);
     QCOMPARE(totals.in, reports.ends[0].in + reports.ends[2].in);
     QCOMPARE(totals.out, reports.ends[0].out + reports.ends[2].out);
+}
+
+void TestRunDriver::ownBoxes_data()
+{
+    QTest::addColumn<QByteArray>("area"); // null: no file; "dir": a directory
+    QTest::addColumn<QByteArray>("mask");
+    QTest::addColumn<bool>("own");
+
+    QByteArray whole; // the run's tracking box, closed
+    std::vector<cv::Point> frame = insectscene::wholeFrame();
+    frame.push_back(frame.front());
+    for (const cv::Point &p : frame)
+        whole += QByteArray::number(p.x) + ',' + QByteArray::number(p.y) + '\n';
+    QTest::newRow("no box files") << QByteArray() << QByteArray() << false;
+    QTest::newRow("the run's boxes") << QByteArray("132,60\n132,180\n") << whole << false;
+    QTest::newRow("another line") << QByteArray("100,60\n100,180\n") << whole << true;
+    QTest::newRow("another tracking box")
+        << QByteArray("132,60\n132,180\n") << QByteArray("5,5\n300,5\n300,200\n") << true;
+    QTest::newRow("a line of one point") << QByteArray("5,5\n5,5\n") << whole << false;
+    QTest::newRow("a tracking box of two points")
+        << QByteArray("100,60\n100,180\n") << QByteArray("0,0\n9,9\n9,9\n") << false;
+    QTest::newRow("no tracking box") << QByteArray("100,60\n100,180\n") << QByteArray() << false;
+    QTest::newRow("counting box file a directory") << QByteArray("dir") << whole << false;
+}
+
+void TestRunDriver::ownBoxes()
+{
+    QFETCH(QByteArray, area);
+    QFETCH(QByteArray, mask);
+    QFETCH(bool, own);
+
+    const QString current = work(QStringLiteral("current.mp4"));
+    const QString other = work(QStringLiteral("other.mp4"));
+    // The open video's saved boxes are never its own: the run's serve it.
+    GroundTruthScene::saveBoxes(current, { { 7, 7 }, { 70, 70 } }, insectscene::wholeFrame());
+    if (area == "dir")
+        QVERIFY(QDir().mkpath(VideoFiles::areaFile(other)));
+    else if (!area.isNull())
+        QVERIFY(testfiles::write(VideoFiles::areaFile(other), area));
+    if (!mask.isNull())
+        QVERIFY(testfiles::write(VideoFiles::maskFile(other), mask));
+
+    const QHash<QString, AreaContour> found
+        = RunDriver::ownBoxes(current, zones, { current, other, other });
+    QCOMPARE(found.keys(), own ? QStringList { other } : QStringList());
+    if (own) {
+        AreaContour saved;
+        saved.loadArea(other);
+        saved.loadMask(other);
+        QVERIFY(found.value(other).sameBoxes(saved));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestRunDriver)

@@ -90,6 +90,12 @@ public:
         Restart,
     };
 
+    // The videos of `queue` other than `current` with usable boxes of their
+    // own (AreaContour::savedBoxes) that differ from `zones`, and those
+    // boxes, read now: what start() takes as `own`.
+    static QHash<QString, AreaContour> ownBoxes(
+        const QString &current, const AreaContour &zones, const QStringList &queue);
+
     explicit RunDriver(QObject *parent = nullptr);
     ~RunDriver() override; // an open video is abandoned as ProcessRun's destructor does
 

@@ -361,6 +361,31 @@ QString AreaContour::boxFileProblem(const QString &fileName)
     return readPointFile(fileName, points);
 }
 
+std::optional<AreaContour> AreaContour::savedBoxes(const QString &videoPath)
+{
+    const auto enough = [](const std::vector<cv::Point> &points, std::size_t needed) {
+        std::vector<cv::Point> distinct;
+        for (const cv::Point &p : points) {
+            if (std::find(distinct.cbegin(), distinct.cend(), p) == distinct.cend())
+                distinct.push_back(p);
+            if (distinct.size() >= needed)
+                return true;
+        }
+        return false;
+    };
+    AreaContour saved;
+    if (!readPointFile(VideoFiles::areaFile(videoPath), saved.area).isEmpty()
+        || !readPointFile(VideoFiles::maskFile(videoPath), saved.mask).isEmpty()
+        || !enough(saved.area, 2) || !enough(saved.mask, 3))
+        return std::nullopt;
+    return saved;
+}
+
+bool AreaContour::sameBoxes(const AreaContour &other) const
+{
+    return area == other.area && mask == other.mask;
+}
+
 cv::Mat AreaContour::createMask(const cv::Size &frameSize, int fill) const
 {
     cv::Mat m(validSize(frameSize), CV_8UC1, cv::Scalar(fill));

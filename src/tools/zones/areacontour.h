@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -57,6 +58,12 @@ public:
     // keeps it from that ("it is a directory", "it has more than 10000
     // points", the system's reason it cannot be read). A missing file says so.
     static QString boxFileProblem(const QString &fileName);
+    // The boxes saved beside `videoPath` when both files load as they are
+    // and hold a counting box of two different points or more and a
+    // tracking box of three: what a run can count with.
+    static std::optional<AreaContour> savedBoxes(const QString &videoPath);
+    // Same points in both boxes.
+    bool sameBoxes(const AreaContour &other) const;
 
     // Detection mask: 255 inside the tracking box, less the inside of the
     // counting box, plus the counting box border; `fill` elsewhere.
