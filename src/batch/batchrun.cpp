@@ -235,8 +235,11 @@ bool BatchRun::loadRunSource(const QString &path)
     }
     frameSize = reader.startFrame().size();
 
-    zones.loadArea(info.absoluteFilePath());
-    zones.loadMask(info.absoluteFilePath());
+    QStringList unread;
+    zones.loadArea(info.absoluteFilePath(), &unread);
+    zones.loadMask(info.absoluteFilePath(), &unread);
+    for (const QString &line : qAsConst(unread))
+        warning(line);
     if (zones.getMask().size() < 3)
         warning(QStringLiteral("%1: the tracking box has fewer than three points: almost nothing "
                                "will be detected")
@@ -326,9 +329,13 @@ QHash<QString, AreaContour> BatchRun::ownBoxes(const QStringList &queue)
     // Children of --jobs got theirs from the parent, which said so.
     if (!options.zonesFile.isEmpty())
         return {};
-    const QHash<QString, AreaContour> own = RunDriver::ownBoxes(sourcePath, zones, queue);
-    if (options.boxes == BatchOptions::Boxes::Own)
+    QStringList unread;
+    const QHash<QString, AreaContour> own = RunDriver::ownBoxes(sourcePath, zones, queue, &unread);
+    if (options.boxes == BatchOptions::Boxes::Own) {
+        for (const QString &line : qAsConst(unread))
+            warning(line);
         return own;
+    }
     for (const QString &video : queue) {
         if (own.contains(video))
             warning(QStringLiteral("%1: counted with the boxes of %2, not with its own, which "

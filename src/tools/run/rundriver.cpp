@@ -28,16 +28,20 @@ QString RunDriver::VideoEnd::summaryLine() const
     return QString();
 }
 
-QHash<QString, AreaContour> RunDriver::ownBoxes(
-    const QString &current, const AreaContour &zones, const QStringList &queue)
+QHash<QString, AreaContour> RunDriver::ownBoxes(const QString &current, const AreaContour &zones,
+    const QStringList &queue, QStringList *warnings)
 {
     QHash<QString, AreaContour> own;
     for (const QString &video : queue) {
         if (video == current || own.contains(video))
             continue;
-        const std::optional<AreaContour> saved = AreaContour::savedBoxes(video);
-        if (saved && !saved->sameBoxes(zones))
-            own.insert(video, *saved);
+        QStringList read;
+        const std::optional<AreaContour> saved = AreaContour::savedBoxes(video, &read);
+        if (!saved || saved->sameBoxes(zones))
+            continue;
+        own.insert(video, *saved);
+        if (warnings)
+            *warnings += read;
     }
     return own;
 }

@@ -238,7 +238,9 @@ QString readPointFile(
     return QString();
 }
 
-std::vector<cv::Point> readPoints(const QString &videoPath, const QString &fileName)
+// The warnings go to `collected` when given, else to the log.
+std::vector<cv::Point> readPoints(
+    const QString &videoPath, const QString &fileName, QStringList *collected)
 {
     VideoFiles::ensureExportDir(videoPath);
     std::vector<cv::Point> points;
@@ -246,10 +248,14 @@ std::vector<cv::Point> readPoints(const QString &videoPath, const QString &fileN
         return points;
     QStringList warnings;
     const QString problem = readPointFile(fileName, points, &warnings);
-    for (const QString &warning : warnings)
-        qCWarning(lcZones).noquote() << warning;
     if (!problem.isEmpty())
-        qCWarning(lcZones).noquote() << "Cannot use" << fileName << "because" << problem;
+        warnings << QStringLiteral("%1: cannot be used: %2").arg(fileName, problem);
+    if (collected) {
+        *collected += warnings;
+        return points;
+    }
+    for (const QString &warning : qAsConst(warnings))
+        qCWarning(lcZones).noquote() << warning;
     return points;
 }
 
@@ -345,14 +351,14 @@ void AreaContour::saveMask(const QString &videoPath)
     writePoints(videoPath, VideoFiles::maskFile(videoPath), mask);
 }
 
-void AreaContour::loadArea(const QString &videoPath)
+void AreaContour::loadArea(const QString &videoPath, QStringList *warnings)
 {
-    area = readPoints(videoPath, VideoFiles::areaFile(videoPath));
+    area = readPoints(videoPath, VideoFiles::areaFile(videoPath), warnings);
 }
 
-void AreaContour::loadMask(const QString &videoPath)
+void AreaContour::loadMask(const QString &videoPath, QStringList *warnings)
 {
-    mask = readPoints(videoPath, VideoFiles::maskFile(videoPath));
+    mask = readPoints(videoPath, VideoFiles::maskFile(videoPath), warnings);
 }
 
 QString AreaContour::boxFileProblem(const QString &fileName)
@@ -361,7 +367,7 @@ QString AreaContour::boxFileProblem(const QString &fileName)
     return readPointFile(fileName, points);
 }
 
-std::optional<AreaContour> AreaContour::savedBoxes(const QString &videoPath)
+std::optional<AreaContour> AreaContour::savedBoxes(const QString &videoPath, QStringList *warnings)
 {
     const auto enough = [](const std::vector<cv::Point> &points, std::size_t needed) {
         std::vector<cv::Point> distinct;
@@ -374,10 +380,13 @@ std::optional<AreaContour> AreaContour::savedBoxes(const QString &videoPath)
         return false;
     };
     AreaContour saved;
-    if (!readPointFile(VideoFiles::areaFile(videoPath), saved.area).isEmpty()
-        || !readPointFile(VideoFiles::maskFile(videoPath), saved.mask).isEmpty()
+    QStringList read;
+    if (!readPointFile(VideoFiles::areaFile(videoPath), saved.area, &read).isEmpty()
+        || !readPointFile(VideoFiles::maskFile(videoPath), saved.mask, &read).isEmpty()
         || !enough(saved.area, 2) || !enough(saved.mask, 3))
         return std::nullopt;
+    if (warnings)
+        *warnings += read;
     return saved;
 }
 
