@@ -266,7 +266,6 @@ void TestRunDriver::ownBoxes_data()
 
     const QByteArray box("5,5\n300,5\n300,200\n5,5\n");
     QTest::newRow("another line") << QByteArray("100,60\n100,180\n") << box << true;
-    QTest::newRow("a line of one point") << QByteArray("5,5\n5,5\n") << box << false;
     QTest::newRow("a tracking box of two points")
         << QByteArray("100,60\n100,180\n") << QByteArray("0,0\n9,9\n9,9\n") << false;
     QTest::newRow("counting box file a directory") << QByteArray("dir") << box << false;

@@ -21,8 +21,6 @@ void TestVideoFiles::nameClash_data()
     QTest::newRow("twin in other letter case") << QStringList { "x.mp4", "x.MP4" } << "x.MP4";
     QTest::newRow("count file is another's review")
         << QStringList { "y.mp4", "Y_review.mp4" } << "Y_review.mp4";
-    QTest::newRow("partial counts live apart")
-        << QStringList { "x.partial.mp4", "x.mp4" } << QString();
     QTest::newRow("the folder summary") << QStringList { "Summary.mp4" } << "exportCSV/summary.csv";
     QTest::newRow("the review sample")
         << QStringList { "review_sample.mp4" } << "exportCSV/review_sample.csv";
