@@ -239,8 +239,11 @@ bool BatchRun::loadRunSource(const QString &path)
     }
     frameSize = reader.startFrame().size();
 
-    zones.loadArea(info.absoluteFilePath());
-    zones.loadMask(info.absoluteFilePath());
+    QStringList unread;
+    zones.loadArea(info.absoluteFilePath(), &unread);
+    zones.loadMask(info.absoluteFilePath(), &unread);
+    for (const QString &line : qAsConst(unread))
+        warning(line);
     if (zones.getMask().size() < 3)
         warning(QStringLiteral("%1: the tracking box has fewer than three points: almost nothing "
                                "will be detected")
@@ -283,10 +286,7 @@ int BatchRun::runQueue(const QStringList &queue)
         reportEnd(end);
     });
     // Read at the start, as VIDEO's are.
-    QHash<QString, AreaContour> boxesOf;
-    for (const QString &video : queue)
-        boxesOf.insert(video, boxesFor(video));
-    driver.start(zones, frameSize, queue, boxesOf, RunDriver::OwnBoxes::Restart);
+    driver.start(zones, frameSize, queue, ownBoxes(queue), RunDriver::OwnBoxes::Restart);
     while (StopSignal::received() == 0 && driver.step()) { }
     if (StopSignal::received() != 0) {
         driver.cancel();
@@ -328,31 +328,25 @@ void BatchRun::reportEnd(const RunDriver::VideoEnd &end)
     result(end.summaryLine());
 }
 
-bool BatchRun::sameBoxes(const AreaContour &a, const AreaContour &b)
-{
-    return a.getArea() == b.getArea() && a.getMask() == b.getMask();
-}
-
-AreaContour BatchRun::boxesFor(const QString &video)
+QHash<QString, AreaContour> BatchRun::ownBoxes(const QStringList &queue)
 {
     // Children of --jobs got theirs from the parent, which said so.
-    if (!options.zonesFile.isEmpty() || video == sourcePath)
-        return zones;
-    AreaContour own;
-    for (const QString &box : { VideoFiles::areaFile(video), VideoFiles::maskFile(video) }) {
-        if (!QFileInfo(box).isFile() || !AreaContour::boxFileProblem(box).isEmpty())
-            return zones;
-    }
-    own.loadArea(video);
-    own.loadMask(video);
-    if (sameBoxes(own, zones))
-        return zones;
-    if (options.boxes == BatchOptions::Boxes::Own)
+    if (!options.zonesFile.isEmpty())
+        return {};
+    QStringList unread;
+    const QHash<QString, AreaContour> own = RunDriver::ownBoxes(sourcePath, zones, queue, &unread);
+    if (options.boxes == BatchOptions::Boxes::Own) {
+        for (const QString &line : qAsConst(unread))
+            warning(line);
         return own;
-    warning(QStringLiteral("%1: counted with the boxes of %2, not with its own, which differ "
-                           "(--boxes own counts it with its own)")
-                .arg(video, sourcePath));
-    return zones;
+    }
+    for (const QString &video : queue) {
+        if (own.contains(video))
+            warning(QStringLiteral("%1: counted with the boxes of %2, not with its own, which "
+                                   "differ (--boxes own counts it with its own)")
+                        .arg(video, sourcePath));
+    }
+    return {};
 }
 
 int BatchRun::finalStatus(int videos, int failed, int skipped) const
@@ -382,12 +376,12 @@ int BatchRun::runJobs(const QStringList &queue)
         return Failed;
     }
     QList<QStringList> jobs;
+    const QHash<QString, AreaContour> own = ownBoxes(queue);
     for (const QString &video : queue) {
         QString boxes = snapshot;
-        const AreaContour own = boxesFor(video);
-        if (!sameBoxes(own, zones)) {
+        if (own.contains(video)) {
             boxes = snapshotDir.filePath(QStringLiteral("zones-%1").arg(jobs.size()));
-            if (!ZoneSnapshot::write(boxes, own, frameSize, why)) {
+            if (!ZoneSnapshot::write(boxes, own.value(video), frameSize, why)) {
                 error(why);
                 return Failed;
             }

@@ -2,6 +2,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -57,11 +58,10 @@ private:
     Status writeSummary();
     // A video's end on standard error and its summary line.
     void reportEnd(const RunDriver::VideoEnd &end);
-    // The boxes that count `video` (--boxes): the run's, or its own usable
-    // ones with --boxes own. With --boxes current, warns about own boxes
-    // that differ from the run's.
-    AreaContour boxesFor(const QString &video);
-    static bool sameBoxes(const AreaContour &a, const AreaContour &b);
+    // The videos of `queue` counted with boxes of their own (--boxes own),
+    // and those boxes; with --boxes current none, and a warning for each
+    // video whose own differ from the run's.
+    QHash<QString, AreaContour> ownBoxes(const QStringList &queue);
     // Removes the snapshot folders of --jobs parents that were killed.
     void removeDeadTemporaries();
 

@@ -205,10 +205,10 @@ void ImportWindow::askBeforeReplacing()
             const QString aside = QDir(VideoFiles::exportDir(target))
                                       .relativeFilePath(VideoFiles::replacedDir(
                                           target, QDateTime::currentDateTime()));
-            const QString question
-                = tr("%1 is already in the working directory and has counts. Replace it with %2? "
-                     "Its counts, boxes, trajectory and run record are moved to exportCSV/%3/.")
-                      .arg(targetName(file), QFileInfo(file).fileName(), aside);
+            const QString question = tr(
+                "%1 is already in the working directory and has counts. Replace it with %2? "
+                "Its counts, review, boxes, trajectory and run record are moved to exportCSV/%3/.")
+                                         .arg(targetName(file), QFileInfo(file).fileName(), aside);
             if (!dialogs().question(this, tr("Import"), question))
                 continue;
         }

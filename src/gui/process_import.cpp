@@ -167,14 +167,24 @@ bool Process_Import::setAside(const QString &target)
                          << "; it is not replaced";
         return false;
     }
-    for (const QString &file : { VideoFiles::resultFile(target),
-             VideoFiles::partialResultFile(target), VideoFiles::runRecordFile(target),
-             VideoFiles::partialRunRecordFile(target), VideoFiles::trajectoryImageFile(target),
-             VideoFiles::densityFile(target), VideoFiles::tracksFile(target),
-             VideoFiles::areaFile(target), VideoFiles::maskFile(target) }) {
+    // Partial counts keep their own folder there too: they share their names
+    // with the complete ones.
+    const QString exportDir = VideoFiles::exportDir(target);
+    for (const QString &file :
+        { VideoFiles::resultFile(target), VideoFiles::partialResultFile(target),
+            VideoFiles::runRecordFile(target), VideoFiles::partialRunRecordFile(target),
+            VideoFiles::trajectoryImageFile(target), VideoFiles::densityFile(target),
+            VideoFiles::tracksFile(target), VideoFiles::reviewFile(target),
+            VideoFiles::areaFile(target), VideoFiles::maskFile(target) }) {
         if (!QFileInfo(file).exists() && !QFileInfo(file).isSymLink())
             continue;
-        const QString aside = folder + QLatin1Char('/') + QFileInfo(file).fileName();
+        const QString aside = folder + QLatin1Char('/') + QDir(exportDir).relativeFilePath(file);
+        if (!QDir().mkpath(QFileInfo(aside).path())) {
+            qCWarning(lcGui) << "Cannot make" << QFileInfo(aside).path() << "for the files of"
+                             << target << "; it is not replaced";
+            putBack();
+            return false;
+        }
         QFile moving(file);
         if (!moving.rename(aside)) {
             qCWarning(lcGui) << "Cannot move" << file << "to" << aside << ":"

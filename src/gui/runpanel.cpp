@@ -103,21 +103,14 @@ bool RunPanel::chooseBoxes(const QString &current, const AreaContour &zones,
     const QStringList &queue, QHash<QString, AreaContour> &own)
 {
     own.clear();
-    QHash<QString, AreaContour> found;
+    const QHash<QString, AreaContour> found = RunDriver::ownBoxes(current, zones, queue);
+    if (found.isEmpty())
+        return true;
     QStringList differing;
     for (const QString &path : queue) {
-        if (path == current || found.contains(path) || !TableViewFile::hasUsableBoxes(path))
-            continue;
-        AreaContour saved;
-        saved.loadArea(path);
-        saved.loadMask(path);
-        if (saved.getArea() != zones.getArea() || saved.getMask() != zones.getMask()) {
-            found.insert(path, saved);
+        if (found.contains(path) && !differing.contains(QFileInfo(path).fileName()))
             differing << QFileInfo(path).fileName();
-        }
     }
-    if (differing.isEmpty())
-        return true;
     QMessageBox box(QMessageBox::Question, tr("Boxes"),
         differing.size() == 1 ? tr("1 video has its own boxes.")
                               : tr("%1 videos have their own boxes.").arg(differing.size()),

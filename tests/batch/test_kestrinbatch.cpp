@@ -69,6 +69,7 @@ private slots:
     void jobsGiveTheFilesOfOneVideoRuns();
     void boxesOfTheQueuedVideos_data();
     void boxesOfTheQueuedVideos();
+    void boxFileLinesNotReadAsWritten();
     void noVideoLeftIsNoError();
     void shardsGiveTheFilesOfJobs();
     void demoFolderIsCountedAndNeverOverwritten();
@@ -436,6 +437,23 @@ void TestKestrinBatch::boxesOfTheQueuedVideos()
         = "kestrin-batch: warning: " + b.toUtf8() + ": counted with the boxes of " + a.toUtf8();
     QCOMPARE(batch.err.count(warning), warned ? 1 : 0);
     QCOMPARE(batch.err.count("warning"), warned ? 1 : 0);
+}
+
+void TestKestrinBatch::boxFileLinesNotReadAsWritten()
+{
+    const QString video = copyCrossing(QStringLiteral("v.mp4"));
+    GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
+    const QByteArray area = VideoFiles::areaFile(video).toUtf8();
+    QVERIFY(testfiles::write(area, "132 60\nnan,60\n132,99999999999\n"));
+    const Outcome batch = runBatch({ QStringLiteral("--quiet"), video });
+    QCOMPARE(batch.status, 0);
+    // One line of the program's own for each, naming the file and line.
+    const QList<QByteArray> err = batch.err.trimmed().split('\n');
+    QCOMPARE(err.size(), 3);
+    for (int line = 0; line < err.size(); ++line)
+        QVERIFY2(err[line].startsWith(
+                     "kestrin-batch: warning: " + area + ':' + QByteArray::number(line + 1) + ": "),
+            batch.err);
 }
 
 void TestKestrinBatch::noVideoLeftIsNoError()

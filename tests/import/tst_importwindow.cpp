@@ -436,19 +436,24 @@ void TestImportWindow::sourcesOnOneNameRefused()
 
 void TestImportWindow::replacingCountedVideoAsks_data()
 {
-    QTest::addColumn<bool>("counted");
+    QTest::addColumn<QStringList>("results");
     QTest::addColumn<bool>("answer");
     QTest::addColumn<QByteArray>("after");
 
-    QTest::newRow("no counts: replaced unasked") << false << false << QByteArray("new");
-    QTest::newRow("counts, replace") << true << true << QByteArray("new");
-    QTest::newRow("counts, keep") << true << false << QByteArray("old");
+    const QStringList counts { "clip.csv", "clip_run.json" };
+    QTest::newRow("no counts: replaced unasked") << QStringList() << false << QByteArray("new");
+    QTest::newRow("counts, replace") << counts << true << QByteArray("new");
+    QTest::newRow("counts, partial counts and a review, replace")
+        << counts + QStringList { "partial/clip.csv", "partial/clip_run.json", "clip_review.csv" }
+        << true << QByteArray("new");
+    QTest::newRow("counts, keep") << counts << false << QByteArray("old");
 }
 
 void TestImportWindow::replacingCountedVideoAsks()
 {
-    QFETCH(bool, counted);
+    QFETCH(QStringList, results);
     QFETCH(bool, answer);
+    const bool counted = !results.isEmpty();
     QFETCH(QByteArray, after);
 
     QVERIFY(testfiles::write(folder + QStringLiteral("/clip.mp4"), "new"));
@@ -457,9 +462,7 @@ void TestImportWindow::replacingCountedVideoAsks()
     // Boxes alone are no counts: they stay with a replaced video.
     QVERIFY(QDir(dest).mkdir(QStringLiteral("exportCSV")));
     const QString exportDir = dest + QStringLiteral("/exportCSV");
-    QStringList oldFiles { QStringLiteral("clip_area.krn") };
-    if (counted)
-        oldFiles << QStringLiteral("clip.csv") << QStringLiteral("clip_run.json");
+    const QStringList oldFiles = QStringList { QStringLiteral("clip_area.krn") } + results;
     for (const QString &name : oldFiles)
         QVERIFY(testfiles::write(exportDir + QLatin1Char('/') + name, name.toLatin1()));
     setImportFolder(folder);

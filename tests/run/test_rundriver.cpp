@@ -53,6 +53,8 @@ private slots:
     void oneVideo_data();
     void oneVideo();
     void queueTotals();
+    void ownBoxes_data();
+    void ownBoxes();
 
 private:
     QString work(const QString &name) const { return dir.filePath(QStringLiteral("work/") + name); }
@@ -254,6 +256,43 @@ void TestRunDriver::queueTotals()
     QCOMPARE(reports.ends[1].frames, 0);
     QCOMPARE(totals.in, reports.ends[0].in + reports.ends[2].in);
     QCOMPARE(totals.out, reports.ends[0].out + reports.ends[2].out);
+}
+
+void TestRunDriver::ownBoxes_data()
+{
+    QTest::addColumn<QByteArray>("area"); // "dir": a directory
+    QTest::addColumn<QByteArray>("mask");
+    QTest::addColumn<bool>("own");
+
+    const QByteArray box("5,5\n300,5\n300,200\n5,5\n");
+    QTest::newRow("another line") << QByteArray("100,60\n100,180\n") << box << true;
+    QTest::newRow("a tracking box of two points")
+        << QByteArray("100,60\n100,180\n") << QByteArray("0,0\n9,9\n9,9\n") << false;
+    QTest::newRow("counting box file a directory") << QByteArray("dir") << box << false;
+}
+
+void TestRunDriver::ownBoxes()
+{
+    QFETCH(QByteArray, area);
+    QFETCH(QByteArray, mask);
+    QFETCH(bool, own);
+
+    // The open video's boxes and those equal to the run's are never its own.
+    const QString current = work(QStringLiteral("current.mp4"));
+    GroundTruthScene::saveBoxes(current, { { 7, 7 }, { 70, 70 } }, insectscene::wholeFrame());
+    const QString same = work(QStringLiteral("same.mp4"));
+    GroundTruthScene::saveBoxes(same, crossingLine, insectscene::wholeFrame());
+    const QString other = work(QStringLiteral("other.mp4"));
+    QVERIFY(area == "dir" ? QDir().mkpath(VideoFiles::areaFile(other))
+                          : testfiles::write(VideoFiles::areaFile(other), area));
+    QVERIFY(testfiles::write(VideoFiles::maskFile(other), mask));
+
+    const QHash<QString, AreaContour> found
+        = RunDriver::ownBoxes(current, zones, { current, same, other });
+    QCOMPARE(found.keys(), own ? QStringList { other } : QStringList());
+    if (own)
+        QCOMPARE(found.value(other).getMask(),
+            (std::vector<cv::Point> { { 5, 5 }, { 300, 5 }, { 300, 200 }, { 5, 5 } }));
 }
 
 QTEST_APPLESS_MAIN(TestRunDriver)

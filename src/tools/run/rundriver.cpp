@@ -2,15 +2,6 @@
 
 #include "zones/videofiles.h"
 
-namespace {
-
-bool sameBoxes(const AreaContour &a, const AreaContour &b)
-{
-    return a.getArea() == b.getArea() && a.getMask() == b.getMask();
-}
-
-} // namespace
-
 QString RunDriver::VideoEnd::summaryLine() const
 {
     const QString name = VideoFiles::baseName(video);
@@ -35,6 +26,24 @@ QString RunDriver::VideoEnd::summaryLine() const
         break;
     }
     return QString();
+}
+
+QHash<QString, AreaContour> RunDriver::ownBoxes(const QString &current, const AreaContour &zones,
+    const QStringList &queue, QStringList *warnings)
+{
+    QHash<QString, AreaContour> own;
+    for (const QString &video : queue) {
+        if (video == current || own.contains(video))
+            continue;
+        QStringList read;
+        const std::optional<AreaContour> saved = AreaContour::savedBoxes(video, &read);
+        if (!saved || saved->sameBoxes(zones))
+            continue;
+        own.insert(video, *saved);
+        if (warnings)
+            *warnings += read;
+    }
+    return own;
 }
 
 RunDriver::RunDriver(QObject *parent)
@@ -106,7 +115,7 @@ void RunDriver::openNext()
     if (boxesPolicy == OwnBoxes::Restart) {
         const auto own = restartBoxes.constFind(run.remaining().first());
         const AreaContour &boxes = own == restartBoxes.constEnd() ? runZones : *own;
-        if (!sameBoxes(boxes, run.zones()))
+        if (!boxes.sameBoxes(run.zones()))
             run.start(boxes, runSize, run.remaining());
     }
 

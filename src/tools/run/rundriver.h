@@ -90,6 +90,13 @@ public:
         Restart,
     };
 
+    // The videos of `queue` other than `current` with usable boxes of their
+    // own (AreaContour::savedBoxes) that differ from `zones`, and those
+    // boxes, read now: what start() takes as `own`. `warnings` gets the
+    // lines of their files not read as written.
+    static QHash<QString, AreaContour> ownBoxes(const QString &current, const AreaContour &zones,
+        const QStringList &queue, QStringList *warnings = nullptr);
+
     explicit RunDriver(QObject *parent = nullptr);
     ~RunDriver() override; // an open video is abandoned as ProcessRun's destructor does
 

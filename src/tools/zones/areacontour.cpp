@@ -238,7 +238,9 @@ QString readPointFile(
     return QString();
 }
 
-std::vector<cv::Point> readPoints(const QString &videoPath, const QString &fileName)
+// The warnings go to `collected` when given, else to the log.
+std::vector<cv::Point> readPoints(
+    const QString &videoPath, const QString &fileName, QStringList *collected)
 {
     VideoFiles::ensureExportDir(videoPath);
     std::vector<cv::Point> points;
@@ -246,10 +248,14 @@ std::vector<cv::Point> readPoints(const QString &videoPath, const QString &fileN
         return points;
     QStringList warnings;
     const QString problem = readPointFile(fileName, points, &warnings);
-    for (const QString &warning : warnings)
-        qCWarning(lcZones).noquote() << warning;
     if (!problem.isEmpty())
-        qCWarning(lcZones).noquote() << "Cannot use" << fileName << "because" << problem;
+        warnings << QStringLiteral("%1: cannot be used: %2").arg(fileName, problem);
+    if (collected) {
+        *collected += warnings;
+        return points;
+    }
+    for (const QString &warning : qAsConst(warnings))
+        qCWarning(lcZones).noquote() << warning;
     return points;
 }
 
@@ -345,20 +351,48 @@ void AreaContour::saveMask(const QString &videoPath)
     writePoints(videoPath, VideoFiles::maskFile(videoPath), mask);
 }
 
-void AreaContour::loadArea(const QString &videoPath)
+void AreaContour::loadArea(const QString &videoPath, QStringList *warnings)
 {
-    area = readPoints(videoPath, VideoFiles::areaFile(videoPath));
+    area = readPoints(videoPath, VideoFiles::areaFile(videoPath), warnings);
 }
 
-void AreaContour::loadMask(const QString &videoPath)
+void AreaContour::loadMask(const QString &videoPath, QStringList *warnings)
 {
-    mask = readPoints(videoPath, VideoFiles::maskFile(videoPath));
+    mask = readPoints(videoPath, VideoFiles::maskFile(videoPath), warnings);
 }
 
 QString AreaContour::boxFileProblem(const QString &fileName)
 {
     std::vector<cv::Point> points;
     return readPointFile(fileName, points);
+}
+
+std::optional<AreaContour> AreaContour::savedBoxes(const QString &videoPath, QStringList *warnings)
+{
+    const auto enough = [](const std::vector<cv::Point> &points, std::size_t needed) {
+        std::vector<cv::Point> distinct;
+        for (const cv::Point &p : points) {
+            if (std::find(distinct.cbegin(), distinct.cend(), p) == distinct.cend())
+                distinct.push_back(p);
+            if (distinct.size() >= needed)
+                return true;
+        }
+        return false;
+    };
+    AreaContour saved;
+    QStringList read;
+    if (!readPointFile(VideoFiles::areaFile(videoPath), saved.area, &read).isEmpty()
+        || !readPointFile(VideoFiles::maskFile(videoPath), saved.mask, &read).isEmpty()
+        || !enough(saved.area, 2) || !enough(saved.mask, 3))
+        return std::nullopt;
+    if (warnings)
+        *warnings += read;
+    return saved;
+}
+
+bool AreaContour::sameBoxes(const AreaContour &other) const
+{
+    return area == other.area && mask == other.mask;
 }
 
 cv::Mat AreaContour::createMask(const cv::Size &frameSize, int fill) const

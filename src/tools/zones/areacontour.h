@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 #include <QString>
+#include <QStringList>
 
 // The counting box ("area") and the tracking box ("mask") of a video, their
 // .krn files, the detection mask image and the counting segments.
@@ -50,13 +52,22 @@ public:
     // (a counting box) only one point repeated, leaves the box empty with a
     // warning. Each line not read as written (no "x,y": skipped; a field that
     // is no whole number: 0; beyond kCoordinateLimit: clamped) is warned of
-    // with the file and line.
-    void loadArea(const QString &videoPath);
-    void loadMask(const QString &videoPath);
+    // with the file and line: in the log, or appended to `warnings` when
+    // given, one "file:line: what" or "file: why" each.
+    void loadArea(const QString &videoPath, QStringList *warnings = nullptr);
+    void loadMask(const QString &videoPath, QStringList *warnings = nullptr);
     // Empty when the box file `fileName` can be loaded as it is; else what
     // keeps it from that ("it is a directory", "it has more than 10000
     // points", the system's reason it cannot be read). A missing file says so.
     static QString boxFileProblem(const QString &fileName);
+    // The boxes saved beside `videoPath` when both files load as they are
+    // and hold a counting box of two different points or more and a
+    // tracking box of three: what a run can count with. `warnings` gets the
+    // lines of those files not read as written, as loadArea gives them.
+    static std::optional<AreaContour> savedBoxes(
+        const QString &videoPath, QStringList *warnings = nullptr);
+    // Same points in both boxes.
+    bool sameBoxes(const AreaContour &other) const;
 
     // Detection mask: 255 inside the tracking box, less the inside of the
     // counting box, plus the counting box border; `fill` elsewhere.

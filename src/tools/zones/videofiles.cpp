@@ -101,7 +101,7 @@ QString VideoFiles::nameClash(const QString &videoPath)
         const QString base = baseName(video).toLower();
         QSet<QString> set;
         for (const char *suffix : { ".csv", "_doza.jpg", "_doza.txt", "_run.json", "_tracks.csv",
-                 ".lock", "_area.krn", "_mask.krn" }) {
+                 ".lock", "_area.krn", "_mask.krn", "_review.csv" }) {
             const QString name = base + QLatin1String(suffix);
             set << name << name + QStringLiteral(".tmp") << name + QStringLiteral(".writing");
         }
@@ -112,7 +112,18 @@ QString VideoFiles::nameClash(const QString &videoPath)
     };
     const QSet<QString> own = names(videoPath);
     const QString fileName = QFileInfo(videoPath).fileName();
-    for (const QString &other : listVideos(QFileInfo(videoPath).path())) {
+    // The folder's own files: a video called summary.mp4 would lose its
+    // counts to the next summary.
+    const QString folder = QFileInfo(videoPath).path();
+    for (const QString &shared : { summaryFile(folder), activityFile(folder),
+             activityChartFile(folder, QStringLiteral("png")),
+             activityChartFile(folder, QStringLiteral("svg")), reviewSampleFile(folder) }) {
+        if (own.contains(QFileInfo(shared).fileName().toLower()))
+            return QStringLiteral("its files would take the name of the folder's %1 (letter case "
+                                  "ignored): rename the video")
+                .arg(shared);
+    }
+    for (const QString &other : listVideos(folder)) {
         const QString otherName = QFileInfo(other).fileName();
         if (otherName == fileName || !names(other).intersects(own))
             continue;

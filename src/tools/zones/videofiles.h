@@ -49,7 +49,8 @@ public:
     // Empty when the video's files have names of their own; else which
     // other video of the folder (listVideos) would share a file name with
     // it, letter case ignored ("x.MP4" beside "x.mp4", "y_tracks.mp4" beside
-    // "y.mp4"), in a message naming both.
+    // "y.mp4"), in a message naming both; or which file of the folder's own
+    // (summary.csv for "summary.mp4") its files would take.
     static QString nameClash(const QString &videoPath);
     // Empty when the path is the file system's own name for the file; else
     // why not: a name whose bytes are not text in the system's encoding
