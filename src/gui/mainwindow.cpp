@@ -244,11 +244,10 @@ void MainWindow::File_Row_Changed(int ifile)
 
 void MainWindow::reloadVideoFiles()
 {
-    zoneEditor->leave();
-    zoneEditor->setIdle();
-    zoneEditor->loadSaved(videoFile);
+    // A file deleted from the table's menu must not take the box being
+    // drawn along with it.
+    zoneEditor->reloadSaved(videoFile);
     runPanel->loadResults(videoFile);
-    zoneEditor->enableButtons(true);
     updateProcessButton();
     playback->wake();
 }
@@ -376,6 +375,10 @@ void MainWindow::videoEnded(const RunDriver::VideoEnd &end)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (!zoneEditor->dropEditing(tr("close the window"))) {
+        event->ignore();
+        return;
+    }
     if (playback->running()) {
         const QString question = tr("%1 is being processed. Stop processing and close the window?")
                                      .arg(QFileInfo(videoFile).fileName());

@@ -1011,6 +1011,13 @@ void TestZoneEditing::unsavedBoxAsksFirst_data()
     QTest::newRow("folder dialog cancelled")
         << "cancel" << true << 0 << ZoneEditor::State::DrawingArea << "first";
     QTest::newRow("Escape") << "escape" << true << 0 << ZoneEditor::State::Idle << "first";
+    // What deleting another video's files from the table's menu does.
+    QTest::newRow("table relisted")
+        << "refresh" << true << 0 << ZoneEditor::State::DrawingArea << "first";
+    QTest::newRow("window closed, kept")
+        << "close" << false << 1 << ZoneEditor::State::DrawingArea << "first";
+    QTest::newRow("window closed, dropped")
+        << "close" << true << 1 << ZoneEditor::State::Idle << "first";
 }
 
 void TestZoneEditing::unsavedBoxAsksFirst()
@@ -1037,6 +1044,10 @@ void TestZoneEditing::unsavedBoxAsksFirst()
         openVideo(m_work->filePath(QStringLiteral("second.mp4")));
     else if (action == QLatin1String("escape"))
         QTest::keyClick(child<QPushButton>("pb_savearea"), Qt::Key_Escape);
+    else if (action == QLatin1String("refresh"))
+        m_window->fileTable->refresh();
+    else if (action == QLatin1String("close"))
+        QCOMPARE(m_window->close(), drop);
     else
         pushButton("pb_videofile");
 
