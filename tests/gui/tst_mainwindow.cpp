@@ -502,6 +502,14 @@ void TestMainWindow::formDetails()
     QCOMPARE(child<QSlider>("hs_frame")->orientation(), Qt::Horizontal);
     QCOMPARE(child<QLabel>("la_Num_Frame")->font().pointSize(), 12);
     QVERIFY(qobject_cast<GraphicsViewMouse *>(child<QWidget>("gv_video")));
+    QCOMPARE(child<QTextEdit>("te_error")->toPlainText(),
+        QStringLiteral("In Detected :0\nOut Detected : 0"));
+
+    // What a newcomer asks: what these do, and how a box is drawn.
+    for (const char *name :
+        { "pb_summary", "pb_review", "pb_Import", "pb_videofile", "cb_hankview", "pushButton_2" })
+        QVERIFY2(!child<QWidget>(name)->toolTip().isEmpty(), name);
+    QVERIFY(child<QWidget>("pb_cleararea")->toolTip().contains(QLatin1String("double-click")));
 
     const QComboBox *combo = child<QComboBox>("cb_process_conf");
     QCOMPARE(combo->count(), 3);

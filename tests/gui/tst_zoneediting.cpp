@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -1078,15 +1079,30 @@ void TestZoneEditing::tabLeavesTheTable()
 
     // Once round, in reading order, the table once, no other video opened.
     const QStringList order { "pb_videofile", "tv_file", "hs_frame", "pb_play_pause", "pb_algo",
-        "pb_cleararea", "pb_cancelmask", "tv_result", "te_error", "le_videofile" };
-    QStringList visited;
-    while (visited.size() < 60 && !visited.contains(QStringLiteral("le_videofile"))) {
+        "pb_summary", "cb_savetracks", "pb_review", "pb_about", "pb_cleararea", "pb_cancelmask",
+        "tv_result", "te_error", "le_videofile" };
+    QStringList cycle;
+    while (cycle.size() < 60 && !cycle.contains(QStringLiteral("le_videofile"))) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        if (order.contains(QApplication::focusWidget()->objectName()))
-            visited << QApplication::focusWidget()->objectName();
+        cycle << QApplication::focusWidget()->objectName();
     }
+    QStringList visited = cycle;
+    visited.erase(std::remove_if(visited.begin(), visited.end(),
+                      [&](const QString &name) { return !order.contains(name); }),
+        visited.end());
     QCOMPARE(visited, order);
     QCOMPARE(child<QLabel>("la_file_selected")->text(), video);
+
+    // Every control that takes the focus by Tab is on the way, once.
+    QStringList focusable;
+    for (const QWidget *control : m_window->findChildren<QWidget *>()) {
+        if ((control->focusPolicy() & Qt::TabFocus) && control->isEnabled()
+            && control->isVisibleTo(m_window.get()) && !control->objectName().isEmpty())
+            focusable << control->objectName();
+    }
+    focusable.sort();
+    cycle.sort();
+    QCOMPARE(cycle, focusable);
 }
 
 QTEST_MAIN(TestZoneEditing)
