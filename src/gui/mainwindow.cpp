@@ -140,8 +140,23 @@ void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
 void MainWindow::filename_videofile_change()
 {
     folder->relist();
+    showOpenVideoRow();
     ui->pb_Import->setEnabled(folder->usable());
     resultWindows->folderChanged(folder->path());
+}
+
+void MainWindow::Import()
+{
+    folder->importVideos(fileDialogs.get());
+    showOpenVideoRow();
+}
+
+void MainWindow::showOpenVideoRow()
+{
+    // Relisting drops the table's current row; a table without one opens its
+    // first video as soon as Tab reaches it.
+    if (playback->hasFrame() || playback->running())
+        fileTable->showPath(videoFile);
 }
 
 void MainWindow::markReviewed()
