@@ -1086,6 +1086,19 @@ void TestMainWindow::fitsTheScreen()
         ++controls;
     }
     QVERIFY(controls >= 25);
+
+    // Tab brings each control it reaches wholly into view, from the right
+    // edge of the form round to its left.
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    child<QWidget>("pb_about")->setFocus();
+    area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->maximum());
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        const QWidget *focus = QApplication::focusWidget();
+        const QRect rect(focus->mapTo(area->viewport(), QPoint(0, 0)), focus->size());
+        QVERIFY2(area->viewport()->rect().contains(rect), qPrintable(focus->objectName()));
+    }
 }
 
 QTEST_MAIN(TestMainWindow)
