@@ -119,6 +119,8 @@ void FormControls::addResultControls()
     summaryButton = new QPushButton(tr("Summary"), ui.admin_page);
     summaryButton->setObjectName(QStringLiteral("pb_summary"));
     summaryButton->setGeometry(170, 610, 75, 23);
+    summaryButton->setToolTip(tr("The counts of every video of the working directory side by "
+                                 "side, and their activity over time in a chart"));
     reviewButton = new QPushButton(tr("Review"), ui.admin_page);
     reviewButton->setObjectName(QStringLiteral("pb_review"));
     reviewButton->setGeometry(190, 638, 60, 23);
@@ -229,9 +231,10 @@ void FormControls::orderTabs()
     const QList<QWidget *> order { ui.le_videofile, ui.pb_videofile, ui.pb_Import, ui.cb_hankview,
         ui.tv_file, ui.hs_frame, ui.cb_process_conf, countingChoice, ui.pushButton_2,
         ui.pb_slow_reverse, ui.pb_fast_reverse, ui.pb_play_pause, ui.pb_fast_forward,
-        ui.pb_slow_forward, ui.pb_algo, summaryButton, saveTracksBox, ui.pb_about, ui.pb_cleararea,
-        ui.pb_savearea, ui.pb_cancelarea, ui.pb_clearmask, ui.pb_savemask, ui.pb_cancelmask,
-        ui.pb_movebox, ui.pb_savebox, ui.pb_cancelbox, ui.tv_result, ui.te_error };
+        ui.pb_slow_forward, ui.pb_algo, summaryButton, saveTracksBox, reviewButton, ui.pb_about,
+        ui.pb_cleararea, ui.pb_savearea, ui.pb_cancelarea, ui.pb_clearmask, ui.pb_savemask,
+        ui.pb_cancelmask, ui.pb_movebox, ui.pb_savebox, ui.pb_cancelbox, ui.tv_result,
+        ui.te_error };
     for (int i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order.at(i - 1), order.at(i));
     // The picture is worked with the mouse; Tab passes it by.

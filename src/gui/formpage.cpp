@@ -1,5 +1,8 @@
 #include "formpage.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFocusEvent>
 #include <QMainWindow>
 #include <QRect>
 #include <QScreen>
@@ -20,6 +23,27 @@ FormPage::FormPage(QMainWindow *mainWindow, const QSize &formSize)
     scrollArea->setWidget(page);
     window->setCentralWidget(scrollArea);
     fitTo(QRect(QPoint(0, 0), form + QSize(100, 100)));
+    // The scroll area itself brings only a text field's cursor into view, and
+    // only when Tab is pressed inside it.
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool FormPage::eventFilter(QObject *watched, QEvent *event)
+{
+    // Room left around the control, in pixels, where the view has it.
+    constexpr int margin = 8;
+    if (event->type() == QEvent::FocusIn) {
+        // A click does not move the form under the mouse.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        auto *control = qobject_cast<QWidget *>(watched);
+        if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) && control
+            && scrollArea->widget() && scrollArea->widget()->isAncestorOf(control)) {
+            const QRect rect(control->mapTo(scrollArea->widget(), QPoint(0, 0)), control->size());
+            scrollArea->ensureVisible(rect.center().x(), rect.center().y(),
+                rect.width() / 2 + margin, rect.height() / 2 + margin);
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void FormPage::fitTo(const QRect &available)

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QSize>
 
+class QEvent;
 class QMainWindow;
 class QRect;
 class QScreen;
@@ -25,6 +26,10 @@ public:
     void fitTo(const QRect &available);
     // On the first show, for the screen the window is shown on.
     void fitOnFirstShow(const QScreen *screen);
+
+protected:
+    // Tab or Backtab reaching a control out of view scrolls it into view.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QMainWindow *window;

@@ -140,8 +140,23 @@ void MainWindow::setFileDialogs(std::unique_ptr<FileDialogProvider> dialogs)
 void MainWindow::filename_videofile_change()
 {
     folder->relist();
+    showOpenVideoRow();
     ui->pb_Import->setEnabled(folder->usable());
     resultWindows->folderChanged(folder->path());
+}
+
+void MainWindow::Import()
+{
+    folder->importVideos(fileDialogs.get());
+    showOpenVideoRow();
+}
+
+void MainWindow::showOpenVideoRow()
+{
+    // Relisting drops the table's current row; a table without one opens its
+    // first video as soon as Tab reaches it.
+    if (playback->hasFrame() || playback->running())
+        fileTable->showPath(videoFile);
 }
 
 void MainWindow::markReviewed()
@@ -244,11 +259,10 @@ void MainWindow::File_Row_Changed(int ifile)
 
 void MainWindow::reloadVideoFiles()
 {
-    zoneEditor->leave();
-    zoneEditor->setIdle();
-    zoneEditor->loadSaved(videoFile);
+    // A file deleted from the table's menu must not take the box being
+    // drawn along with it.
+    zoneEditor->reloadSaved(videoFile);
     runPanel->loadResults(videoFile);
-    zoneEditor->enableButtons(true);
     updateProcessButton();
     playback->wake();
 }
@@ -376,6 +390,10 @@ void MainWindow::videoEnded(const RunDriver::VideoEnd &end)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (!zoneEditor->dropEditing(tr("close the window"))) {
+        event->ignore();
+        return;
+    }
     if (playback->running()) {
         const QString question = tr("%1 is being processed. Stop processing and close the window?")
                                      .arg(QFileInfo(videoFile).fileName());

@@ -78,7 +78,7 @@ private slots:
     void clearmask() { zoneEditor->clearBox(ZoneEditor::Box::Tracking); }
     void savemask() { zoneEditor->saveBox(ZoneEditor::Box::Tracking); }
     void cancelmask() { zoneEditor->cancelBox(ZoneEditor::Box::Tracking); }
-    void Import() { folder->importVideos(fileDialogs.get()); }
+    void Import();
     void AddResult(const Result &result) { runPanel->addResult(result); }
     void ClearResult() { runPanel->clearResults(); }
     void File_Row_Changed(int ifile);
@@ -107,6 +107,8 @@ private:
 
     // The open video's files read again after the table was relisted.
     void reloadVideoFiles();
+    // The table's highlighted row back on the open video after a relisting.
+    void showOpenVideoRow();
     // Why "Process" cannot start now; empty when it can.
     QString processBlockReason() const;
     // Enables "Process" or says, in its tip and the status bar, why not.

@@ -299,14 +299,20 @@ void Playback::readOn()
 
 void Playback::playOn()
 {
-    if (endFrame <= shownIndex)
+    // At the end, or past the last frame a video really holds, Play has
+    // nothing more to show: the caption stays "Pause" and the window idles
+    // until the next click instead of redrawing the same frame every tick.
+    if (endFrame <= shownIndex) {
+        frameTimer->stop();
         return;
+    }
     if (readPicture()) {
         keepPicture();
         shownIndex += 1;
         showPicture(picture);
     } else {
         showFrame();
+        frameTimer->stop();
     }
 }
 

@@ -98,6 +98,28 @@ void ZoneEditor::loadSaved(const QString &path)
     boxes.loadMask(path);
 }
 
+void ZoneEditor::reloadSaved(const QString &path)
+{
+    switch (current) {
+    case State::DrawingArea:
+        boxes.loadMask(path);
+        return;
+    case State::DrawingMask:
+        boxes.loadArea(path);
+        return;
+    case State::Shifting:
+    case State::Shifted:
+        return;
+    case State::None:
+    case State::Idle:
+        break;
+    }
+    leave();
+    setIdle();
+    loadSaved(path);
+    enableButtons(true);
+}
+
 void ZoneEditor::reset()
 {
     setState(State::None);

@@ -61,6 +61,10 @@ public:
 
     // Reads the saved boxes of `video`.
     void loadSaved(const QString &video);
+    // The files of `video` changed on disk (the table was relisted): the
+    // saved boxes are read again, but a box being drawn or shifted is kept,
+    // buttons and all; only the other box is read while one is drawn.
+    void reloadSaved(const QString &video);
     // No video: nothing can be edited.
     void reset();
     // A video is shown with its saved boxes.

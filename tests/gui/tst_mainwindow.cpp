@@ -503,6 +503,11 @@ void TestMainWindow::formDetails()
     QCOMPARE(child<QLabel>("la_Num_Frame")->font().pointSize(), 12);
     QVERIFY(qobject_cast<GraphicsViewMouse *>(child<QWidget>("gv_video")));
 
+    // What a newcomer asks these do.
+    for (const char *name :
+        { "pb_summary", "pb_review", "pb_Import", "pb_videofile", "cb_hankview" })
+        QVERIFY2(!child<QWidget>(name)->toolTip().isEmpty(), name);
+
     const QComboBox *combo = child<QComboBox>("cb_process_conf");
     QCOMPARE(combo->count(), 3);
     QCOMPARE(combo->itemText(0), QStringLiteral("only unprocessed files"));
@@ -1078,6 +1083,18 @@ void TestMainWindow::fitsTheScreen()
         ++controls;
     }
     QVERIFY(controls >= 25);
+
+    // Tab brings each control it reaches wholly into view, round to the left.
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    child<QWidget>("pb_about")->setFocus();
+    area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->maximum());
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        const QWidget *focus = QApplication::focusWidget();
+        const QRect rect(focus->mapTo(area->viewport(), QPoint(0, 0)), focus->size());
+        QVERIFY2(area->viewport()->rect().contains(rect), qPrintable(focus->objectName()));
+    }
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -216,8 +216,9 @@ void TestPlayback::playStopsAtTheEnd()
     QCOMPARE(frameTimer()->interval(), 20);
     QTRY_COMPARE_WITH_TIMEOUT(label("la_Num_Frame"), QString::number(endFrame), 10000);
 
-    // At the end: the caption stays "Pause" and the last picture stays.
-    QVERIFY(waitTicks(2));
+    // At the end: the caption stays "Pause", the last picture stays, and
+    // nothing is done until the next click.
+    QTRY_VERIFY(!frameTimer()->isActive());
     QCOMPARE(playPause->text(), QStringLiteral("Pause"));
     QCOMPARE(label("la_Num_Frame"), QString::number(endFrame));
     QCOMPARE(shownIndex(), endFrame);

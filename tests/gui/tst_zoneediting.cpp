@@ -1011,6 +1011,13 @@ void TestZoneEditing::unsavedBoxAsksFirst_data()
     QTest::newRow("folder dialog cancelled")
         << "cancel" << true << 0 << ZoneEditor::State::DrawingArea << "first";
     QTest::newRow("Escape") << "escape" << true << 0 << ZoneEditor::State::Idle << "first";
+    // What deleting another video's files from the table's menu does.
+    QTest::newRow("table relisted")
+        << "refresh" << true << 0 << ZoneEditor::State::DrawingArea << "first";
+    QTest::newRow("window closed, kept")
+        << "close" << false << 1 << ZoneEditor::State::DrawingArea << "first";
+    QTest::newRow("window closed, dropped")
+        << "close" << true << 1 << ZoneEditor::State::Idle << "first";
 }
 
 void TestZoneEditing::unsavedBoxAsksFirst()
@@ -1037,6 +1044,10 @@ void TestZoneEditing::unsavedBoxAsksFirst()
         openVideo(m_work->filePath(QStringLiteral("second.mp4")));
     else if (action == QLatin1String("escape"))
         QTest::keyClick(child<QPushButton>("pb_savearea"), Qt::Key_Escape);
+    else if (action == QLatin1String("refresh"))
+        m_window->fileTable->refresh();
+    else if (action == QLatin1String("close"))
+        QCOMPARE(m_window->close(), drop);
     else
         pushButton("pb_videofile");
 
@@ -1055,19 +1066,26 @@ void TestZoneEditing::unsavedBoxAsksFirst()
 
 void TestZoneEditing::tabLeavesTheTable()
 {
-    const QString video = addVideo(QStringLiteral("320.avi"), QStringLiteral("clip.mp4"));
-    addVideo(QStringLiteral("320.avi"), QStringLiteral("other.mp4"));
-    QVERIFY(writeFile(boxFile(video, "_area.krn"), krn(areaBox)));
-    QVERIFY(writeFile(boxFile(video, "_mask.krn"), krn(maskBox)));
+    // The second row: the table must not fall back to its first one.
+    for (const char *name : { "clip.mp4", "other.mp4" }) {
+        const QString path = addVideo(QStringLiteral("320.avi"), QLatin1String(name));
+        QVERIFY(writeFile(boxFile(path, "_area.krn"), krn(areaBox)));
+        QVERIFY(writeFile(boxFile(path, "_mask.krn"), krn(maskBox)));
+    }
     createWindow();
+    const QString video = m_window->fileTable->filePath(1);
     QVERIFY(openVideo(video));
     QApplication::setActiveWindow(m_window.get());
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    child<QLineEdit>("le_videofile")->setFocus();
+    auto *path = child<QLineEdit>("le_videofile");
+    path->setFocus();
+    // Sent when the field is left on a desktop: the folder is listed again.
+    emit path->editingFinished();
 
     // Once round, in reading order, the table once, no other video opened.
     const QStringList order { "pb_videofile", "tv_file", "hs_frame", "pb_play_pause", "pb_algo",
-        "pb_cleararea", "pb_cancelmask", "tv_result", "te_error", "le_videofile" };
+        "pb_summary", "cb_savetracks", "pb_review", "pb_about", "pb_cleararea", "pb_cancelmask",
+        "tv_result", "te_error", "le_videofile" };
     QStringList visited;
     while (visited.size() < 60 && !visited.contains(QStringLiteral("le_videofile"))) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
