@@ -72,8 +72,8 @@ QString RunPanel::blockReason(const QString &video, bool shown, bool editing, bo
     AreaContour saved;
     saved.loadArea(video);
     saved.loadMask(video);
-    const bool area = TableViewFile::usableBox(saved.getArea(), TableViewFile::minAreaPoints);
-    const bool mask = TableViewFile::usableBox(saved.getMask(), TableViewFile::minMaskPoints);
+    const bool area = AreaContour::usableBox(saved.getArea(), AreaContour::minAreaPoints);
+    const bool mask = AreaContour::usableBox(saved.getMask(), AreaContour::minMaskPoints);
     if (area)
         return tr("Process is disabled: the video has no saved tracking box.");
     if (mask)

@@ -52,28 +52,9 @@ void TableViewFile::setConfirmation(std::function<bool(const QString &)> confirm
     confirm = std::move(confirmation);
 }
 
-bool TableViewFile::usableBox(const std::vector<cv::Point> &points, int needed)
-{
-    std::vector<cv::Point> distinct;
-    for (const cv::Point &point : points) {
-        if (std::find(distinct.cbegin(), distinct.cend(), point) == distinct.cend())
-            distinct.push_back(point);
-    }
-    return static_cast<int>(distinct.size()) >= needed;
-}
-
 bool TableViewFile::hasUsableBoxes(const QString &videoPath)
 {
-    // The tracking box file is read only when there is a counting box.
-    if (!QFileInfo::exists(VideoFiles::areaFile(videoPath)))
-        return false;
-    AreaContour saved;
-    saved.loadArea(videoPath);
-    if (!usableBox(saved.getArea(), minAreaPoints)
-        || !QFileInfo::exists(VideoFiles::maskFile(videoPath)))
-        return false;
-    saved.loadMask(videoPath);
-    return usableBox(saved.getMask(), minMaskPoints);
+    return AreaContour::savedBoxes(videoPath).has_value();
 }
 
 void TableViewFile::setDirectory(const QString &dir)

@@ -54,11 +54,6 @@ public:
     // true goes ahead. The default asks in a message box.
     void setConfirmation(std::function<bool(const QString &question)> confirm);
 
-    // Fewest different points of a box worth saving: a counting line needs
-    // two, a tracking box three.
-    static constexpr int minAreaPoints = 2;
-    static constexpr int minMaskPoints = 3;
-    static bool usableBox(const std::vector<cv::Point> &points, int needed);
     // Both box files of the video hold a usable box: the "mask" column's "Y".
     static bool hasUsableBoxes(const QString &videoPath);
 

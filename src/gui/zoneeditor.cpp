@@ -160,8 +160,8 @@ void ZoneEditor::saveBox(Box box)
     if (!frameShown())
         return;
     const bool area = box == Box::Counting;
-    const int needed = area ? TableViewFile::minAreaPoints : TableViewFile::minMaskPoints;
-    if (!TableViewFile::usableBox(area ? boxes.getArea() : boxes.getMask(), needed)) {
+    const int needed = area ? AreaContour::minAreaPoints : AreaContour::minMaskPoints;
+    if (!AreaContour::usableBox(area ? boxes.getArea() : boxes.getMask(), needed)) {
         // Still drawing: the user can add the missing points or cancel.
         window->statusBar()->showMessage(
             tr("The %1 needs at least %2 different points; it was not saved.")

@@ -369,25 +369,27 @@ QString AreaContour::boxFileProblem(const QString &fileName)
 
 std::optional<AreaContour> AreaContour::savedBoxes(const QString &videoPath, QStringList *warnings)
 {
-    const auto enough = [](const std::vector<cv::Point> &points, std::size_t needed) {
-        std::vector<cv::Point> distinct;
-        for (const cv::Point &p : points) {
-            if (std::find(distinct.cbegin(), distinct.cend(), p) == distinct.cend())
-                distinct.push_back(p);
-            if (distinct.size() >= needed)
-                return true;
-        }
-        return false;
-    };
     AreaContour saved;
     QStringList read;
     if (!readPointFile(VideoFiles::areaFile(videoPath), saved.area, &read).isEmpty()
         || !readPointFile(VideoFiles::maskFile(videoPath), saved.mask, &read).isEmpty()
-        || !enough(saved.area, 2) || !enough(saved.mask, 3))
+        || !usableBox(saved.area, minAreaPoints) || !usableBox(saved.mask, minMaskPoints))
         return std::nullopt;
     if (warnings)
         *warnings += read;
     return saved;
+}
+
+bool AreaContour::usableBox(const std::vector<cv::Point> &points, int needed)
+{
+    std::vector<cv::Point> distinct;
+    for (const cv::Point &p : points) {
+        if (std::find(distinct.cbegin(), distinct.cend(), p) == distinct.cend())
+            distinct.push_back(p);
+        if (static_cast<int>(distinct.size()) >= needed)
+            return true;
+    }
+    return false;
 }
 
 bool AreaContour::sameBoxes(const AreaContour &other) const

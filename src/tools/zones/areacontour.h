@@ -68,6 +68,11 @@ public:
         const QString &videoPath, QStringList *warnings = nullptr);
     // Same points in both boxes.
     bool sameBoxes(const AreaContour &other) const;
+    // Fewest different points of a box worth saving: a counting line needs
+    // two, a tracking box three.
+    static constexpr int minAreaPoints = 2;
+    static constexpr int minMaskPoints = 3;
+    static bool usableBox(const std::vector<cv::Point> &points, int needed);
 
     // Detection mask: 255 inside the tracking box, less the inside of the
     // counting box, plus the counting box border; `fill` elsewhere.
