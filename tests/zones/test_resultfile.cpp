@@ -6,12 +6,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "imgproc/result.h"
 #include "testfiles.h"
 #include "zones/resultfile.h"
+#include "zones/safefile.h"
 #include "zones/videofiles.h"
 
 namespace {
@@ -56,6 +58,7 @@ private slots:
     void appendToEmptyFileWritesHeader();
     void appendFailsWhenFileCannotBeCreated();
     void appendOneEventAtATime();
+    void savedFileSeesItsLastWriteFail();
     void frameFormat_data();
     void frameFormat();
     void frameFormatMatchesC();
@@ -176,6 +179,21 @@ void TestResultFile::appendOneEventAtATime()
     QVERIFY(QFile::link(QStringLiteral("/dev/full"), full));
     const QString why = ResultFile::append(full, event);
     QVERIFY2(why.contains(full) && why.contains("No space left on device"), qPrintable(why));
+}
+
+void TestResultFile::savedFileSeesItsLastWriteFail()
+{
+    const QString target = dir->filePath(QStringLiteral("copy.mp4"));
+    QVERIFY(testfiles::write(target, "earlier"));
+    QSaveFile file(target);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(QByteArray(8192, 'x')), 8192); // buffered: written by the commit
+    // A disk that takes half of it; QSaveFile::commit() alone reports success.
+    QString problem;
+    QVERIFY(testfiles::withFileSizeLimit(4096, [&] { problem = SafeFile::commit(file); }));
+    QVERIFY2(problem.endsWith(QStringLiteral("copy.mp4: File too large")), qPrintable(problem));
+    QCOMPARE(testfiles::read(target), QByteArray("earlier"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { "copy.mp4" });
 }
 
 void TestResultFile::frameFormat_data()

@@ -144,9 +144,12 @@ QString SafeFile::save(const QString &path, const QByteArray &bytes)
 
 QString SafeFile::commit(QSaveFile &file)
 {
+    errno = 0;
     if (!file.flush()) {
+        // QFile has no reason for a write the system took only part of.
         const QString problem
-            = QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
+            = QStringLiteral("cannot write %1: %2")
+                  .arg(file.fileName(), errno != 0 ? systemReason() : file.errorString());
         file.cancelWriting();
         file.commit();
         return problem;
