@@ -676,6 +676,16 @@ void TestProcessRun::interruptedCommitIsCompleted()
         { exportDir + "/j_run.json", "new record" } };
     QVERIFY(snapshot(exportDir) == expected);
     QVERIFY(OutputSet::recover(folder).isEmpty()); // nothing left to do
+
+    // A journal may name files of exportCSV only.
+    const QString outside = dir.filePath(QStringLiteral("journal-outside"));
+    QVERIFY(testfiles::write(outside, "not the run's"));
+    QVERIFY(testfiles::write(
+        VideoFiles::commitJournalFile(video), R"([["remove","../../journal-outside"]])"));
+    const QStringList refused = OutputSet::recover(folder);
+    QCOMPARE(refused.size(), 1);
+    QVERIFY2(refused[0].contains(QStringLiteral("is damaged")), qPrintable(refused[0]));
+    QCOMPARE(testfiles::read(outside), QByteArray("not the run's"));
 }
 
 QTEST_APPLESS_MAIN(TestProcessRun)

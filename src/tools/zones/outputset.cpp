@@ -73,23 +73,34 @@ bool identity(const QString &path, unsigned long long &device, unsigned long lon
     return true;
 }
 
-// The journal's steps: ["rename", from, to] or ["remove", path], paths
+// A name the journal may hold: a file of exportCSV or of its partial/.
+bool inExportDir(const QString &name)
+{
+    return !name.isEmpty() && !QDir::isAbsolutePath(name)
+        && !name.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+}
+
+// The steps of `journal`: ["rename", from, to] or ["remove", path], paths
 // relative to exportCSV, applied in order. Each may be applied again.
-QString apply(const QString &folder, const QJsonArray &steps)
+QString apply(const QString &folder, const QString &journal, const QJsonArray &steps)
 {
     for (const QJsonValue &value : steps) {
         const QJsonArray step = value.toArray();
         const QString kind = step.at(0).toString();
         const QString first = folder + QLatin1Char('/') + step.at(1).toString();
+        const bool rename = kind == QLatin1String("rename") && step.size() == 3;
         QString problem;
-        if (kind == QLatin1String("rename") && step.size() == 3) {
+        if ((!rename && (kind != QLatin1String("remove") || step.size() != 2))
+            || !inExportDir(step.at(1).toString())
+            || (rename && !inExportDir(step.at(2).toString()))) {
+            problem = QStringLiteral("%1 is damaged: remove it and process the video again")
+                          .arg(journal);
+        } else if (rename) {
             if (SafeFile::present(first))
                 problem
                     = SafeFile::rename(first, folder + QLatin1Char('/') + step.at(2).toString());
-        } else if (kind == QLatin1String("remove") && step.size() == 2) {
-            problem = SafeFile::remove(first);
         } else {
-            problem = QStringLiteral("a step it does not know");
+            problem = SafeFile::remove(first);
         }
         if (!problem.isEmpty())
             return problem;
@@ -266,6 +277,7 @@ bool OutputSet::commit(const std::vector<unsigned char> &jpeg, const QByteArray 
             QStringLiteral("rename"), relative(video, written[i]), relative(video, target) });
     }
     const QString tracksFile = VideoFiles::tracksFile(video);
+    const QString journal = VideoFiles::commitJournalFile(video);
     // Tracks of an earlier run would not belong to the new count file.
     steps.append(tracks.isEmpty()
             ? QJsonArray { QStringLiteral("remove"), relative(video, tracksFile) }
@@ -277,14 +289,13 @@ bool OutputSet::commit(const std::vector<unsigned char> &jpeg, const QByteArray 
     steps.append(QJsonArray { QStringLiteral("rename"), relative(video, partial),
         relative(video, VideoFiles::resultFile(video)) });
 
-    const QString journal = VideoFiles::commitJournalFile(video);
     bool journalled = false;
     if (problem.isEmpty()) {
         problem = SafeFile::save(journal, QJsonDocument(steps).toJson(QJsonDocument::Compact));
         journalled = problem.isEmpty();
     }
     if (journalled) {
-        problem = apply(folder, steps);
+        problem = apply(folder, journal, steps);
         if (problem.isEmpty())
             problem = SafeFile::remove(journal);
         else
@@ -314,7 +325,7 @@ bool OutputSet::rollForward(const QString &video, QStringList &notes, QString &p
             = QStringLiteral("%1 is damaged: remove it and process the video again").arg(journal);
         return false;
     }
-    problem = apply(VideoFiles::exportDir(video), document.array());
+    problem = apply(VideoFiles::exportDir(video), journal, document.array());
     if (problem.isEmpty())
         problem = SafeFile::remove(journal);
     if (!problem.isEmpty())
