@@ -401,6 +401,8 @@ void TestBatchFaults::failedWritesKeepEarlierFiles_data()
         << "read-only" << false << 1 << QByteArray("a.lock: Read-only file system");
     QTest::newRow("export folder full")
         << "full" << false << 1 << QByteArray("No space left on device");
+    QTest::newRow("export folder full from the start")
+        << "full at start" << false << 1 << QByteArray("a.csv: No space left on device");
     QTest::newRow("another process holds the video")
         << "locked" << false << 3 << QByteArray("is being processed by process");
     QTest::newRow("another process holds one of two")
@@ -427,7 +429,8 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
     std::unique_ptr<SmallFileSystem> small;
     std::unique_ptr<FileFlag> flag;
     QLockFile holder(VideoFiles::lockFile(video));
-    if (fault == QLatin1String("full") || fault == QLatin1String("read-only")) {
+    const bool full = fault.startsWith(QLatin1String("full"));
+    if (full || fault == QLatin1String("read-only")) {
         if (geteuid() != 0)
             QSKIP("mounting a file system needs root (the seam is tested in test_processrun)");
         const QString exportDir = VideoFiles::exportDir(video);
@@ -438,9 +441,10 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
             QSKIP("this machine does not let the test mount a file system");
         GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
         writeEarlierFiles(video);
-        // Room for the lock and the counts, not for the trajectory image.
-        if (fault == QLatin1String("full"))
-            QVERIFY(fillUp(exportDir, 2));
+        // Room for the lock and the counts, not for the trajectory image;
+        // from the start, for the lock alone.
+        if (full)
+            QVERIFY(fillUp(exportDir, fault == QLatin1String("full") ? 2 : 1));
         else
             QVERIFY(small->makeReadOnly());
     } else {
@@ -490,6 +494,8 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
     }
     // The faulty video's earlier files as they were; at most its partial
     // counts beside them, and no temporary file.
+    if (after.count(QStringLiteral("partial/a.csv")) == 1)
+        QVERIFY(after[QStringLiteral("partial/a.csv")].startsWith(header));
     after.erase(QStringLiteral("partial/a.csv"));
     after.erase(QStringLiteral("partial"));
     // The run record says the run was partial, and why.

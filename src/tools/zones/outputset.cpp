@@ -203,6 +203,8 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
             break;
         }
         problem = counts.errorText();
+        // Not even its header: no partial counts to show.
+        SafeFile::remove(partial);
         started = attempt == 0 && !QFileInfo(VideoFiles::partialDir(video)).isDir();
     }
     if (started) {
@@ -213,6 +215,7 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
         }
     }
     if (!started) {
+        removeEmptyPartialDir(video);
         release();
         return Failed;
     }
