@@ -543,6 +543,10 @@ void TestBatchFaults::sideFiles_data()
                                 << QByteArray("which names no process (empty or damaged)") << false;
     QTest::newRow("lock of a process that is gone")
         << "dead lock" << plain << 0 << QByteArray("which is no longer running") << false;
+    QTest::newRow("lock of a live process that does not hold it")
+        << "reused lock" << plain << 0 << QByteArray("which no longer holds it") << false;
+    QTest::newRow("partial folder a link out of the folder")
+        << "partial link" << plain << 1 << QByteArray("partial: it is a symbolic link") << true;
     QTest::newRow("lock a directory")
         << "lock directory" << plain << 1 << QByteArray("v.lock: it is a directory") << true;
     QTest::newRow("lock a pipe") << "lock pipe" << plain << 1 << QByteArray("v.lock: it is a pipe")
@@ -601,6 +605,15 @@ void TestBatchFaults::sideFiles()
         QVERIFY(QFile::link(outside, VideoFiles::runRecordFile(video)));
     } else if (fault == QLatin1String("tracks link")) {
         QVERIFY(QFile::link(outside, VideoFiles::tracksFile(video)));
+    } else if (fault == QLatin1String("reused lock")) {
+        // A killed run's number, now this test's: alive, yet holding nothing.
+        QVERIFY(testfiles::write(lock,
+            QByteArray::number(QCoreApplication::applicationPid()) + "\nkestrin-batch\n"
+                + QSysInfo::machineHostName().toUtf8() + '\n'));
+    } else if (fault == QLatin1String("partial link")) {
+        QVERIFY(testfiles::write(dir.filePath(QStringLiteral("elsewhere/v.csv")), "not the run's"));
+        QVERIFY(
+            QFile::link(dir.filePath(QStringLiteral("elsewhere")), VideoFiles::partialDir(video)));
     } else if (fault == QLatin1String("empty lock")) {
         QVERIFY(testfiles::write(lock, QByteArray()));
     } else if (fault == QLatin1String("dead lock") || fault == QLatin1String("jobs leftovers")) {
@@ -663,6 +676,9 @@ void TestBatchFaults::sideFiles()
         QVERIFY(testfiles::read(VideoFiles::resultFile(video)) != earlierCounts);
     // Nothing written through a link, no link left, nothing left behind.
     QCOMPARE(testfiles::read(outside), QByteArray("not the run's"));
+    if (fault == QLatin1String("partial link"))
+        QCOMPARE(testfiles::read(dir.filePath(QStringLiteral("elsewhere/v.csv"))),
+            QByteArray("not the run's"));
     for (const QString &path : { VideoFiles::runRecordFile(video), VideoFiles::tracksFile(video) })
         QVERIFY(!QFileInfo(path).isSymLink());
     for (const QString &path : gone)

@@ -109,6 +109,17 @@ QString apply(const QString &folder, const QString &journal, const QJsonArray &s
     return QString();
 }
 
+// partial/ is the runs' own: a link in its place would put counts in another
+// folder, and remove files there.
+QString linkedFolderProblem(const QString &folder)
+{
+    struct stat status;
+    if (::lstat(QFile::encodeName(folder).constData(), &status) == 0 && !S_ISDIR(status.st_mode))
+        return QStringLiteral("cannot use the folder %1: %2")
+            .arg(folder, SafeFile::describe(status.st_mode));
+    return QString();
+}
+
 // exportCSV as it was when no run is under way; fails while it holds files.
 void removeEmptyPartialDir(const QString &video)
 {
@@ -169,7 +180,8 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
 
     // A commit a kill cut short first, then every file begin() touches
     // checked before any is, then what a killed run left behind.
-    bool started = rollForward(video, tidied, problem);
+    problem = linkedFolderProblem(VideoFiles::partialDir(video));
+    bool started = problem.isEmpty() && rollForward(video, tidied, problem);
     // The complete files' names are checked by commit(), before its first
     // rename.
     if (started)
@@ -343,6 +355,9 @@ QStringList OutputSet::recover(const QString &folder)
 {
     QStringList lines;
     const QString partialDir = VideoFiles::folderExportDir(folder) + QStringLiteral("/partial");
+    const QString linked = linkedFolderProblem(partialDir);
+    if (!linked.isEmpty())
+        return { linked };
     const QStringList journals
         = QDir(partialDir).entryList({ QStringLiteral("*.commit") }, QDir::Files | QDir::Hidden);
     for (const QString &name : journals) {
