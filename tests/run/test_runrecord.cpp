@@ -65,7 +65,6 @@ private slots:
     void recordRoundTrips();
     void unwritableRecordIsReported();
     void tracksEqualTheEngines();
-    void tracksOnAFullDiskSayWhy();
 
 private:
     // Processes `frames` frames of the video (all when negative) in the
@@ -294,25 +293,6 @@ void TestRunRecord::tracksEqualTheEngines()
     process(run, -1);
     run.finishVideo();
     QCOMPARE(testfiles::read(VideoFiles::tracksFile(video)), expected);
-}
-
-void TestRunRecord::tracksOnAFullDiskSayWhy()
-{
-    TrackWriter writer;
-    QVERIFY(writer.start(video));
-    Target target;
-    const TargetList tracks { &target };
-    // A disk that takes the first 4 kB of about 30.
-    bool finished = true;
-    QVERIFY(testfiles::withFileSizeLimit(4096, [&] {
-        for (int frame = 0; frame < 2000; ++frame)
-            writer.addFrame(frame, tracks, 0);
-        finished = writer.finish();
-    }));
-    QVERIFY(!finished);
-    QVERIFY2(writer.error().endsWith(QStringLiteral("_tracks.csv.writing: File too large")),
-        qPrintable(writer.error()));
-    QVERIFY(!QFileInfo::exists(TrackWriter::temporaryFile(video)));
 }
 
 QTEST_APPLESS_MAIN(TestRunRecord)

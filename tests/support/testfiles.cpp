@@ -1,14 +1,11 @@
 #include "testfiles.h"
 
-#include <csignal>
 #include <iterator>
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-
-#include <sys/resource.h>
 
 namespace testfiles {
 
@@ -62,20 +59,6 @@ bool writeGatedTool(const QString &bin)
                       "cp \"$4\" \"$5\"\n")
         > 0
         && file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-}
-
-bool withFileSizeLimit(long bytes, const std::function<void()> &writes)
-{
-    // A write beyond the limit then fails with EFBIG instead of a signal.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit before {};
-    if (::getrlimit(RLIMIT_FSIZE, &before) != 0)
-        return false;
-    const rlimit limited { static_cast<rlim_t>(bytes), before.rlim_max };
-    if (::setrlimit(RLIMIT_FSIZE, &limited) != 0)
-        return false;
-    writes();
-    return ::setrlimit(RLIMIT_FSIZE, &before) == 0;
 }
 
 } // namespace testfiles

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <map>
 
 #include <QByteArray>
@@ -28,9 +27,5 @@ std::map<QString, QByteArray> exports(const QString &folder);
 // "mp4box.args", waits for "mp4box.go" beside it, prints a progress line and
 // copies its input ($4) to its output ($5). True when written executable.
 bool writeGatedTool(const QString &bin);
-
-// Runs `writes` in a process whose files may not grow beyond `bytes` (a disk
-// that fills up halfway through a write); false when the limit cannot be set.
-bool withFileSizeLimit(long bytes, const std::function<void()> &writes);
 
 } // namespace testfiles
