@@ -15,6 +15,7 @@
 #include "insectscene.h"
 #include "scenes/groundtruthscene.h"
 #include "testfiles.h"
+#include "zones/trackwriter.h"
 #include "zones/videofiles.h"
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -530,6 +531,8 @@ void TestBatchFaults::sideFiles_data()
         << "record pipe" << plain << 1 << QByteArray("v_run.json: it is a pipe") << true;
     QTest::newRow("run record a directory")
         << "record directory" << plain << 1 << QByteArray("v_run.json: it is a directory") << true;
+    QTest::newRow("run record a directory, with tracks")
+        << "record directory" << tracks << 1 << QByteArray("v_run.json: it is a directory") << true;
     QTest::newRow("stale partial record a directory")
         << "partial record directory" << plain << 1
         << QByteArray("partial/v_run.json: it is a directory") << true;
@@ -597,6 +600,7 @@ void TestBatchFaults::sideFiles()
         QVERIFY(fifo(VideoFiles::runRecordFile(video)));
     } else if (fault == QLatin1String("record directory")) {
         QVERIFY(QDir().mkpath(VideoFiles::runRecordFile(video)));
+        gone << TrackWriter::temporaryFile(video);
     } else if (fault == QLatin1String("partial record directory")) {
         QVERIFY(QDir().mkpath(VideoFiles::partialRunRecordFile(video)));
     } else if (fault == QLatin1String("tracks pipe")) {
@@ -700,6 +704,9 @@ void TestBatchFaults::changesUnderARunFailIt_data()
     // Its counts, or their folder, went with the second run's commit.
     QTest::newRow("lock removed, a second run done")
         << "second run" << QByteArray("kestrin-batch: error: ");
+    // The first run's counts must not go to the second's file.
+    QTest::newRow("lock removed, a second run at work")
+        << "second run at work" << QByteArray("v.csv was removed or replaced during the run");
 }
 
 void TestBatchFaults::changesUnderARunFailIt()
@@ -726,7 +733,28 @@ void TestBatchFaults::changesUnderARunFailIt()
         second = testfiles::read(VideoFiles::resultFile(video));
         QCOMPARE(second.count('\n'), 2);
     }
+    HeldRun secondRun;
+    if (change == QLatin1String("second run at work")) {
+        const auto inode = [&video] {
+            struct stat status
+            {
+            };
+            ::stat(QFile::encodeName(VideoFiles::partialResultFile(video)).constData(), &status);
+            return status.st_ino;
+        };
+        const ino_t first = inode();
+        QVERIFY(secondRun.start({ video }, dir.filePath(QStringLiteral("second.txt"))));
+        // The second run's own partial counts, made anew.
+        QTRY_VERIFY_WITH_TIMEOUT(inode() != first
+                && testfiles::read(VideoFiles::partialResultFile(video)).startsWith(header),
+            60000);
+    }
     const Outcome batch = run.release();
+    if (change == QLatin1String("second run at work")) {
+        const Outcome other = secondRun.release();
+        QCOMPARE(other.out, QByteArray("v: 749 frames, 1 in, 1 out\n"));
+        second = testfiles::read(VideoFiles::resultFile(video));
+    }
     QCOMPARE(batch.status, 1);
     QVERIFY2(batch.err.contains(message), batch.err.right(300));
     QVERIFY2(batch.out.startsWith("v: failed: "), batch.out);

@@ -244,27 +244,23 @@ bool OutputSet::commit(const std::vector<unsigned char> &jpeg, const QByteArray 
     problem.clear();
     const QString folder = VideoFiles::exportDir(video);
     // Another run may have taken the video, or a tidy hand removed its counts.
-    struct stat held;
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
-    if (!lock->intact()) {
+    const bool owned = lock->intact();
+    if (!owned) {
         problem = QStringLiteral("the lock %1 was removed during the run: another run may have "
                                  "taken the video")
                       .arg(VideoFiles::lockFile(video));
-    } else if (::fstat(partialHandle, &held) != 0 || !identity(partial, device, inode)
-        || device != held.st_dev || inode != held.st_ino) {
-        problem = QStringLiteral("%1 was removed or replaced during the run").arg(partial);
     } else {
-        QFile file;
-        if (SafeFile::openForReading(file, partial, &problem)) {
-            const int held = static_cast<int>(file.readAll().count('\n')) - 1;
-            if (held != counts)
-                problem = QStringLiteral("%1 holds %2 counts, the run wrote %3: it was changed "
-                                         "during the run")
-                              .arg(partial)
-                              .arg(held)
-                              .arg(counts);
-        }
+        problem = countFileProblem();
+    }
+    QFile file;
+    if (problem.isEmpty() && SafeFile::openForReading(file, partial, &problem)) {
+        const int held = static_cast<int>(file.readAll().count('\n')) - 1;
+        if (held != counts)
+            problem = QStringLiteral("%1 holds %2 counts, the run wrote %3: it was changed "
+                                     "during the run")
+                          .arg(partial)
+                          .arg(held)
+                          .arg(counts);
     }
     if (problem.isEmpty())
         problem = firstProblem(destinations(video));
@@ -317,12 +313,26 @@ bool OutputSet::commit(const std::vector<unsigned char> &jpeg, const QByteArray 
             problem += QStringLiteral(" (the next run of the video completes its files)");
         if (problem.isEmpty())
             removeEmptyPartialDir(video);
-    } else {
-        for (const QString &path : written)
-            SafeFile::remove(path);
+    } else if (owned) {
+        // As in abandon(): only files of our own.
+        for (const QString &path : written + QStringList { tracks }) {
+            if (!path.isEmpty())
+                SafeFile::remove(path);
+        }
     }
     release();
     return problem.isEmpty();
+}
+
+QString OutputSet::countFileProblem() const
+{
+    struct stat held;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    if (partialHandle < 0 || ::fstat(partialHandle, &held) != 0 || !identity(partial, device, inode)
+        || device != held.st_dev || inode != held.st_ino)
+        return QStringLiteral("%1 was removed or replaced during the run").arg(partial);
+    return QString();
 }
 
 bool OutputSet::rollForward(const QString &video, QStringList &notes, QString &problem)
@@ -382,11 +392,15 @@ void OutputSet::abandon()
 {
     if (!active())
         return;
-    for (const QString &path :
-        { imageTemporary(video), densityTemporary(video), recordTemporary(video) }) {
-        const QString problem = SafeFile::remove(path);
-        if (!problem.isEmpty())
-            qCWarning(lcZones).noquote() << problem;
+    // Only while the lock is ours: the files of these names may else be
+    // those of the run that took the video over.
+    if (lock->intact()) {
+        for (const QString &path :
+            { imageTemporary(video), densityTemporary(video), recordTemporary(video) }) {
+            const QString problem = SafeFile::remove(path);
+            if (!problem.isEmpty())
+                qCWarning(lcZones).noquote() << problem;
+        }
     }
     release();
 }

@@ -10,6 +10,7 @@
 #include "zones/safefile.h"
 #include "zones/videofiles.h"
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -110,10 +111,16 @@ void TrackWriter::discard()
 {
     if (fd < 0)
         return;
+    // Only our own file: a run that took the video over has one of this name.
+    struct stat held;
+    struct stat named;
+    const bool ours = ::fstat(fd, &held) == 0
+        && ::lstat(QFile::encodeName(temporary).constData(), &named) == 0
+        && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
     ::close(fd);
     fd = -1;
     pending.clear();
-    const QString removal = SafeFile::remove(temporary);
+    const QString removal = ours ? SafeFile::remove(temporary) : QString();
     if (!removal.isEmpty())
         qCWarning(lcZones).noquote() << removal;
 }
