@@ -550,6 +550,9 @@ void TestBatchFaults::sideFiles_data()
         << "reused lock" << plain << 0 << QByteArray("which no longer holds it") << false;
     QTest::newRow("partial folder a link out of the folder")
         << "partial link" << plain << 1 << QByteArray("partial: it is a symbolic link") << true;
+    QTest::newRow("journal of a killed commit, video not taken")
+        << "other journal" << QStringList { "--quiet", "--mode", "unprocessed", "@" } << 0
+        << QByteArray("completed the files of") << true;
     QTest::newRow("lock a directory")
         << "lock directory" << plain << 1 << QByteArray("v.lock: it is a directory") << true;
     QTest::newRow("lock a pipe") << "lock pipe" << plain << 1 << QByteArray("v.lock: it is a pipe")
@@ -618,6 +621,12 @@ void TestBatchFaults::sideFiles()
         QVERIFY(testfiles::write(dir.filePath(QStringLiteral("elsewhere/v.csv")), "not the run's"));
         QVERIFY(
             QFile::link(dir.filePath(QStringLiteral("elsewhere")), VideoFiles::partialDir(video)));
+    } else if (fault == QLatin1String("other journal")) {
+        const QString other = work() + QStringLiteral("/w.mp4");
+        gone << VideoFiles::commitJournalFile(other)
+             << VideoFiles::temporaryFile(VideoFiles::densityFile(other));
+        QVERIFY(testfiles::write(gone[0], R"([["rename","w_doza.txt.tmp","w_doza.txt"]])"));
+        QVERIFY(testfiles::write(gone[1], "new density"));
     } else if (fault == QLatin1String("empty lock")) {
         QVERIFY(testfiles::write(lock, QByteArray()));
     } else if (fault == QLatin1String("dead lock") || fault == QLatin1String("jobs leftovers")) {
