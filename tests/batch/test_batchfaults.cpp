@@ -559,6 +559,9 @@ void TestBatchFaults::sideFiles_data()
                                  << true;
     QTest::newRow("leftovers of a killed run")
         << "leftovers" << tracks << 0 << QByteArray("left by a run that was stopped") << false;
+    QTest::newRow("leftovers of a killed run, video not taken")
+        << "leftovers" << QStringList { "--quiet", "--mode", "unprocessed", "@" } << 0
+        << QByteArray("left by a run that was stopped") << true;
     QTest::newRow("leftover folder of a killed --jobs parent")
         << "jobs leftovers" << QStringList { "--quiet", "--jobs", "1", "@" } << 0
         << QByteArray("which is no longer running") << false;

@@ -1,5 +1,7 @@
 #include "zones/outputset.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,16 +45,6 @@ QStringList leftovers(const QString &video)
         VideoFiles::temporaryFile(VideoFiles::commitJournalFile(video)) };
 }
 
-// Every file a run of the video writes or replaces.
-QStringList destinations(const QString &video)
-{
-    return leftovers(video)
-        + QStringList { VideoFiles::trajectoryImageFile(video), VideoFiles::densityFile(video),
-              VideoFiles::resultFile(video), VideoFiles::runRecordFile(video),
-              VideoFiles::tracksFile(video), VideoFiles::partialResultFile(video),
-              VideoFiles::partialRunRecordFile(video) };
-}
-
 QString firstProblem(const QStringList &paths)
 {
     for (const QString &path : paths) {
@@ -61,6 +53,35 @@ QString firstProblem(const QStringList &paths)
             return problem;
     }
     return QString();
+}
+
+// Removes what a killed run of the video left, saying so in `notes`; the
+// first failure, or empty. A pipe or a directory there is no leftover of a run.
+QString removeLeftovers(const QString &video, QStringList &notes)
+{
+    const QStringList paths = leftovers(video);
+    const QString refused = firstProblem(paths);
+    if (!refused.isEmpty())
+        return refused;
+    for (const QString &path : paths) {
+        if (!SafeFile::present(path))
+            continue;
+        const QString problem = SafeFile::remove(path);
+        if (!problem.isEmpty())
+            return problem;
+        notes << QStringLiteral("removed %1, left by a run that was stopped").arg(path);
+    }
+    return QString();
+}
+
+// Every file a run of the video writes or replaces.
+QStringList destinations(const QString &video)
+{
+    return leftovers(video)
+        + QStringList { VideoFiles::trajectoryImageFile(video), VideoFiles::densityFile(video),
+              VideoFiles::resultFile(video), VideoFiles::runRecordFile(video),
+              VideoFiles::tracksFile(video), VideoFiles::partialResultFile(video),
+              VideoFiles::partialRunRecordFile(video) };
 }
 
 bool identity(const QString &path, unsigned long long &device, unsigned long long &inode)
@@ -187,14 +208,8 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
     if (started)
         problem = firstProblem(
             leftovers(video) + QStringList { partial, VideoFiles::partialRunRecordFile(video) });
-    for (const QString &path : leftovers(video)) {
-        if (!problem.isEmpty())
-            break;
-        if (SafeFile::present(path)) {
-            problem = SafeFile::remove(path);
-            tidied << QStringLiteral("removed %1, left by a run that was stopped").arg(path);
-        }
-    }
+    if (problem.isEmpty())
+        problem = removeLeftovers(video, tidied);
     if (problem.isEmpty())
         problem = SafeFile::remove(partial);
     if (problem.isEmpty())
@@ -384,6 +399,21 @@ QStringList OutputSet::recover(const QString &folder)
             lines << problem;
         else
             removeEmptyPartialDir(video);
+    }
+    // What killed runs left of the videos no run holds, without waiting for
+    // their next run.
+    for (const QString &video : VideoFiles::listVideos(folder)) {
+        const QStringList left = leftovers(video) + QStringList { VideoFiles::lockFile(video) };
+        if (std::none_of(left.begin(), left.end(), SafeFile::present))
+            continue;
+        RunLock held;
+        if (held.take(VideoFiles::lockFile(video)) != RunLock::Take::Taken)
+            continue; // a run at work, or a lock its run reports
+        if (!held.note().isEmpty())
+            lines << held.note();
+        const QString problem = removeLeftovers(video, lines);
+        if (!problem.isEmpty())
+            lines << problem;
     }
     return lines;
 }
