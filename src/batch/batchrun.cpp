@@ -20,6 +20,7 @@
 #include "run/processrun.h"
 #include "run/rundriver.h"
 #include "stopsignal.h"
+#include "zones/outputset.h"
 #include "zones/videofiles.h"
 #include "zonesnapshot.h"
 #include <unistd.h>
@@ -62,6 +63,12 @@ int BatchRun::exec()
     }
 
     const QString video = QFileInfo(options.video).absoluteFilePath();
+    // Files a killed run left half in place, whether or not this run takes
+    // their video (its --jobs children leave that to it).
+    if (options.zonesFile.isEmpty()) {
+        for (const QString &line : OutputSet::recover(QFileInfo(video).absolutePath()))
+            warning(line);
+    }
     QStringList queue;
     if (!options.boxSource.isEmpty()) {
         queue = QStringList { video };

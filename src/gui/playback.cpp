@@ -27,6 +27,7 @@
 #include "run/processrun.h"
 #include "video/framereader.h"
 #include "zones/areacontour.h"
+#include "zones/safefile.h"
 #include "zones/videofiles.h"
 
 namespace {
@@ -431,9 +432,10 @@ void Playback::saveFullFrame(const QString &file)
     if (reason.isEmpty()) {
         const auto size = static_cast<qint64>(encoded.size());
         if (!out.open(QIODevice::WriteOnly)
-            || out.write(reinterpret_cast<const char *>(encoded.data()), size) != size
-            || !out.commit())
+            || out.write(reinterpret_cast<const char *>(encoded.data()), size) != size)
             reason = out.errorString();
+        else
+            reason = SafeFile::commit(out); // sees a failed last write, as commit() does not
     }
     const QString name = QDir::toNativeSeparators(file);
     if (!reason.isEmpty()) {

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 
 #include "logging.h"
+#include "zones/safefile.h"
 #include "zones/videofiles.h"
 
 namespace {
@@ -138,8 +139,9 @@ bool Process_Import::copyFile(const QString &from, const QString &to, bool repla
         out.cancelWriting();
         return false;
     }
-    if (!out.commit()) {
-        qCWarning(lcGui) << "Cannot write" << to << out.errorString();
+    const QString problem = SafeFile::commit(out);
+    if (!problem.isEmpty()) {
+        qCWarning(lcGui).noquote() << problem;
         putBack();
         return false;
     }

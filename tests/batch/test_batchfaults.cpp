@@ -15,6 +15,7 @@
 #include "insectscene.h"
 #include "scenes/groundtruthscene.h"
 #include "testfiles.h"
+#include "zones/trackwriter.h"
 #include "zones/videofiles.h"
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -401,6 +402,8 @@ void TestBatchFaults::failedWritesKeepEarlierFiles_data()
         << "read-only" << false << 1 << QByteArray("a.lock: Read-only file system");
     QTest::newRow("export folder full")
         << "full" << false << 1 << QByteArray("No space left on device");
+    QTest::newRow("export folder full from the start")
+        << "full at start" << false << 1 << QByteArray("a.csv: No space left on device");
     QTest::newRow("another process holds the video")
         << "locked" << false << 3 << QByteArray("is being processed by process");
     QTest::newRow("another process holds one of two")
@@ -427,7 +430,8 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
     std::unique_ptr<SmallFileSystem> small;
     std::unique_ptr<FileFlag> flag;
     QLockFile holder(VideoFiles::lockFile(video));
-    if (fault == QLatin1String("full") || fault == QLatin1String("read-only")) {
+    const bool full = fault.startsWith(QLatin1String("full"));
+    if (full || fault == QLatin1String("read-only")) {
         if (geteuid() != 0)
             QSKIP("mounting a file system needs root (the seam is tested in test_processrun)");
         const QString exportDir = VideoFiles::exportDir(video);
@@ -438,9 +442,10 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
             QSKIP("this machine does not let the test mount a file system");
         GroundTruthScene::saveBoxes(video, crossingLine, insectscene::wholeFrame());
         writeEarlierFiles(video);
-        // Room for the lock and the counts, not for the trajectory image.
-        if (fault == QLatin1String("full"))
-            QVERIFY(fillUp(exportDir, 2));
+        // Room for the lock and the counts, not for the trajectory image;
+        // from the start, for the lock alone.
+        if (full)
+            QVERIFY(fillUp(exportDir, fault == QLatin1String("full") ? 2 : 1));
         else
             QVERIFY(small->makeReadOnly());
     } else {
@@ -490,6 +495,8 @@ void TestBatchFaults::failedWritesKeepEarlierFiles()
     }
     // The faulty video's earlier files as they were; at most its partial
     // counts beside them, and no temporary file.
+    if (after.count(QStringLiteral("partial/a.csv")) == 1)
+        QVERIFY(after[QStringLiteral("partial/a.csv")].startsWith(header));
     after.erase(QStringLiteral("partial/a.csv"));
     after.erase(QStringLiteral("partial"));
     // The run record says the run was partial, and why.
@@ -524,6 +531,8 @@ void TestBatchFaults::sideFiles_data()
         << "record pipe" << plain << 1 << QByteArray("v_run.json: it is a pipe") << true;
     QTest::newRow("run record a directory")
         << "record directory" << plain << 1 << QByteArray("v_run.json: it is a directory") << true;
+    QTest::newRow("run record a directory, with tracks")
+        << "record directory" << tracks << 1 << QByteArray("v_run.json: it is a directory") << true;
     QTest::newRow("stale partial record a directory")
         << "partial record directory" << plain << 1
         << QByteArray("partial/v_run.json: it is a directory") << true;
@@ -537,12 +546,22 @@ void TestBatchFaults::sideFiles_data()
                                 << QByteArray("which names no process (empty or damaged)") << false;
     QTest::newRow("lock of a process that is gone")
         << "dead lock" << plain << 0 << QByteArray("which is no longer running") << false;
+    QTest::newRow("lock of a live process that does not hold it")
+        << "reused lock" << plain << 0 << QByteArray("which no longer holds it") << false;
+    QTest::newRow("partial folder a link out of the folder")
+        << "partial link" << plain << 1 << QByteArray("partial: it is a symbolic link") << true;
+    QTest::newRow("journal of a killed commit, video not taken")
+        << "other journal" << QStringList { "--quiet", "--mode", "unprocessed", "@" } << 0
+        << QByteArray("completed the files of") << true;
     QTest::newRow("lock a directory")
         << "lock directory" << plain << 1 << QByteArray("v.lock: it is a directory") << true;
     QTest::newRow("lock a pipe") << "lock pipe" << plain << 1 << QByteArray("v.lock: it is a pipe")
                                  << true;
     QTest::newRow("leftovers of a killed run")
         << "leftovers" << tracks << 0 << QByteArray("left by a run that was stopped") << false;
+    QTest::newRow("leftovers of a killed run, video not taken")
+        << "leftovers" << QStringList { "--quiet", "--mode", "unprocessed", "@" } << 0
+        << QByteArray("left by a run that was stopped") << true;
     QTest::newRow("leftover folder of a killed --jobs parent")
         << "jobs leftovers" << QStringList { "--quiet", "--jobs", "1", "@" } << 0
         << QByteArray("which is no longer running") << false;
@@ -587,6 +606,7 @@ void TestBatchFaults::sideFiles()
         QVERIFY(fifo(VideoFiles::runRecordFile(video)));
     } else if (fault == QLatin1String("record directory")) {
         QVERIFY(QDir().mkpath(VideoFiles::runRecordFile(video)));
+        gone << TrackWriter::temporaryFile(video);
     } else if (fault == QLatin1String("partial record directory")) {
         QVERIFY(QDir().mkpath(VideoFiles::partialRunRecordFile(video)));
     } else if (fault == QLatin1String("tracks pipe")) {
@@ -595,6 +615,21 @@ void TestBatchFaults::sideFiles()
         QVERIFY(QFile::link(outside, VideoFiles::runRecordFile(video)));
     } else if (fault == QLatin1String("tracks link")) {
         QVERIFY(QFile::link(outside, VideoFiles::tracksFile(video)));
+    } else if (fault == QLatin1String("reused lock")) {
+        // A killed run's number, now this test's: alive, yet holding nothing.
+        QVERIFY(testfiles::write(lock,
+            QByteArray::number(QCoreApplication::applicationPid()) + "\nkestrin-batch\n"
+                + QSysInfo::machineHostName().toUtf8() + '\n'));
+    } else if (fault == QLatin1String("partial link")) {
+        QVERIFY(testfiles::write(dir.filePath(QStringLiteral("elsewhere/v.csv")), "not the run's"));
+        QVERIFY(
+            QFile::link(dir.filePath(QStringLiteral("elsewhere")), VideoFiles::partialDir(video)));
+    } else if (fault == QLatin1String("other journal")) {
+        const QString other = work() + QStringLiteral("/w.mp4");
+        gone << VideoFiles::commitJournalFile(other)
+             << VideoFiles::temporaryFile(VideoFiles::densityFile(other));
+        QVERIFY(testfiles::write(gone[0], R"([["rename","w_doza.txt.tmp","w_doza.txt"]])"));
+        QVERIFY(testfiles::write(gone[1], "new density"));
     } else if (fault == QLatin1String("empty lock")) {
         QVERIFY(testfiles::write(lock, QByteArray()));
     } else if (fault == QLatin1String("dead lock") || fault == QLatin1String("jobs leftovers")) {
@@ -678,6 +713,9 @@ void TestBatchFaults::changesUnderARunFailIt_data()
     // Its counts, or their folder, went with the second run's commit.
     QTest::newRow("lock removed, a second run done")
         << "second run" << QByteArray("kestrin-batch: error: ");
+    // The first run's counts must not go to the second's file.
+    QTest::newRow("lock removed, a second run at work")
+        << "second run at work" << QByteArray("v.csv was removed or replaced during the run");
 }
 
 void TestBatchFaults::changesUnderARunFailIt()
@@ -704,7 +742,20 @@ void TestBatchFaults::changesUnderARunFailIt()
         second = testfiles::read(VideoFiles::resultFile(video));
         QCOMPARE(second.count('\n'), 2);
     }
+    HeldRun secondRun;
+    if (change == QLatin1String("second run at work")) {
+        // Gone with the lock: what is there next is the second run's.
+        QVERIFY(QFile::remove(VideoFiles::partialResultFile(video)));
+        QVERIFY(secondRun.start({ video }, dir.filePath(QStringLiteral("second.txt"))));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            testfiles::read(VideoFiles::partialResultFile(video)).startsWith(header), 60000);
+    }
     const Outcome batch = run.release();
+    if (change == QLatin1String("second run at work")) {
+        const Outcome other = secondRun.release();
+        QCOMPARE(other.out, QByteArray("v: 749 frames, 1 in, 1 out\n"));
+        second = testfiles::read(VideoFiles::resultFile(video));
+    }
     QCOMPARE(batch.status, 1);
     QVERIFY2(batch.err.contains(message), batch.err.right(300));
     QVERIFY2(batch.out.startsWith("v: failed: "), batch.out);

@@ -592,8 +592,8 @@ void TestProcessRun::failedRecordStopsTheVideo()
     run.start(loadZones(video), insectscene::kSize, { video });
     cv::VideoCapture capture;
     QVERIFY(run.openNext(capture));
-    // The file layer's seam: the count file now lies on a device that is
-    // always full. Every record written from here on fails.
+    // The count file is no longer the run's: a link to a device that is
+    // always full took its place. No record may go there.
     const QString partial = VideoFiles::partialResultFile(video);
     QVERIFY(QFile::remove(partial));
     QVERIFY(QFile::link(QStringLiteral("/dev/full"), partial));
@@ -608,10 +608,10 @@ void TestProcessRun::failedRecordStopsTheVideo()
     // Stopped at the frame of the first event (frame 115), not at the end.
     QCOMPARE(frames, 115 - 90);
     QVERIFY(run.videoFailed());
-    QVERIFY2(run.failure().contains(partial) && run.failure().contains("No space left on device"),
+    QVERIFY2(run.failure().contains(partial + " was removed or replaced during the run"),
         qPrintable(run.failure()));
     QVERIFY(!run.finishVideo());
-    QVERIFY(run.failure().contains("No space left on device"));
+    QVERIFY(run.failure().contains(partial));
     QFile::remove(partial);
     // Only the run record, saying the run was partial, is new.
     std::map<QString, QByteArray> after = snapshot(dir.filePath(QStringLiteral("work")));
@@ -676,6 +676,16 @@ void TestProcessRun::interruptedCommitIsCompleted()
         { exportDir + "/j_run.json", "new record" } };
     QVERIFY(snapshot(exportDir) == expected);
     QVERIFY(OutputSet::recover(folder).isEmpty()); // nothing left to do
+
+    // A journal may name files of exportCSV only.
+    const QString outside = dir.filePath(QStringLiteral("journal-outside"));
+    QVERIFY(testfiles::write(outside, "not the run's"));
+    QVERIFY(testfiles::write(
+        VideoFiles::commitJournalFile(video), R"([["remove","../../journal-outside"]])"));
+    const QStringList refused = OutputSet::recover(folder);
+    QCOMPARE(refused.size(), 1);
+    QVERIFY2(refused[0].contains(QStringLiteral("is damaged")), qPrintable(refused[0]));
+    QCOMPARE(testfiles::read(outside), QByteArray("not the run's"));
 }
 
 QTEST_APPLESS_MAIN(TestProcessRun)

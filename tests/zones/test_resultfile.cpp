@@ -1,4 +1,5 @@
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -6,13 +7,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "imgproc/result.h"
 #include "testfiles.h"
 #include "zones/resultfile.h"
+#include "zones/safefile.h"
+#include "zones/trackwriter.h"
 #include "zones/videofiles.h"
+#include <sys/resource.h>
 
 namespace {
 
@@ -56,6 +62,8 @@ private slots:
     void appendToEmptyFileWritesHeader();
     void appendFailsWhenFileCannotBeCreated();
     void appendOneEventAtATime();
+    void fullDiskSaysWhy_data();
+    void fullDiskSaysWhy();
     void frameFormat_data();
     void frameFormat();
     void frameFormatMatchesC();
@@ -176,6 +184,41 @@ void TestResultFile::appendOneEventAtATime()
     QVERIFY(QFile::link(QStringLiteral("/dev/full"), full));
     const QString why = ResultFile::append(full, event);
     QVERIFY2(why.contains(full) && why.contains("No space left on device"), qPrintable(why));
+}
+
+void TestResultFile::fullDiskSaysWhy_data()
+{
+    QTest::addColumn<bool>("tracks"); // else a QSaveFile
+    QTest::newRow("saved file") << false;
+    QTest::newRow("tracks") << true;
+}
+
+void TestResultFile::fullDiskSaysWhy()
+{
+    QFETCH(bool, tracks);
+    QVERIFY(testfiles::write(video, "earlier"));
+    QSaveFile saved(video);
+    TrackWriter writer;
+    Target target;
+    QVERIFY(tracks ? writer.start(video) : saved.open(QIODevice::WriteOnly));
+    // A disk that takes the first 4 kB of a write. QFile loses the reason of
+    // such a write, and QSaveFile::commit() alone takes the file for whole.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const rlimit full { 4096, before.rlim_max };
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    for (int frame = 0; tracks && frame < 2000; ++frame) // about 30 kB
+        writer.addFrame(frame, { &target }, 0);
+    if (!tracks)
+        saved.write(QByteArray(8192, 'x')); // buffered: written by the commit
+    const QString problem
+        = tracks ? (writer.finish() ? QString() : writer.error()) : SafeFile::commit(saved);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &before), 0);
+    QVERIFY2(problem.endsWith(QStringLiteral(": File too large")), qPrintable(problem));
+    QCOMPARE(testfiles::read(video), QByteArray("earlier"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { QFileInfo(video).fileName() });
+    QVERIFY(!QFileInfo::exists(TrackWriter::temporaryFile(video)));
 }
 
 void TestResultFile::frameFormat_data()

@@ -253,8 +253,12 @@ bool ProcessRun::begin(
     written = 0;
 
     counter.Reset();
-    counter.setEventSink([countFile = output.countFile()](
-                             const Result &event) { return ResultFile::append(countFile, event); });
+    // Never into a count file that is no longer this run's: one removed
+    // comes back by its name, or a run that took the video over made it.
+    counter.setEventSink([this](const Result &event) {
+        const QString problem = output.countFileProblem();
+        return problem.isEmpty() ? ResultFile::append(output.countFile(), event) : problem;
+    });
     method->startVideo(firstFrame.size(), framesPerSecond);
     trajectory.start(firstFrame, maskImage);
     beginRecord(declaredFrames);

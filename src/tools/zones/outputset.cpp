@@ -1,5 +1,7 @@
 #include "zones/outputset.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,16 +45,6 @@ QStringList leftovers(const QString &video)
         VideoFiles::temporaryFile(VideoFiles::commitJournalFile(video)) };
 }
 
-// Every file a run of the video writes or replaces.
-QStringList destinations(const QString &video)
-{
-    return leftovers(video)
-        + QStringList { VideoFiles::trajectoryImageFile(video), VideoFiles::densityFile(video),
-              VideoFiles::resultFile(video), VideoFiles::runRecordFile(video),
-              VideoFiles::tracksFile(video), VideoFiles::partialResultFile(video),
-              VideoFiles::partialRunRecordFile(video) };
-}
-
 QString firstProblem(const QStringList &paths)
 {
     for (const QString &path : paths) {
@@ -61,6 +53,35 @@ QString firstProblem(const QStringList &paths)
             return problem;
     }
     return QString();
+}
+
+// Removes what a killed run of the video left, saying so in `notes`; the
+// first failure, or empty. A pipe or a directory there is no leftover of a run.
+QString removeLeftovers(const QString &video, QStringList &notes)
+{
+    const QStringList paths = leftovers(video);
+    const QString refused = firstProblem(paths);
+    if (!refused.isEmpty())
+        return refused;
+    for (const QString &path : paths) {
+        if (!SafeFile::present(path))
+            continue;
+        const QString problem = SafeFile::remove(path);
+        if (!problem.isEmpty())
+            return problem;
+        notes << QStringLiteral("removed %1, left by a run that was stopped").arg(path);
+    }
+    return QString();
+}
+
+// Every file a run of the video writes or replaces.
+QStringList destinations(const QString &video)
+{
+    return leftovers(video)
+        + QStringList { VideoFiles::trajectoryImageFile(video), VideoFiles::densityFile(video),
+              VideoFiles::resultFile(video), VideoFiles::runRecordFile(video),
+              VideoFiles::tracksFile(video), VideoFiles::partialResultFile(video),
+              VideoFiles::partialRunRecordFile(video) };
 }
 
 bool identity(const QString &path, unsigned long long &device, unsigned long long &inode)
@@ -73,28 +94,50 @@ bool identity(const QString &path, unsigned long long &device, unsigned long lon
     return true;
 }
 
-// The journal's steps: ["rename", from, to] or ["remove", path], paths
+// A name the journal may hold: a file of exportCSV or of its partial/.
+bool inExportDir(const QString &name)
+{
+    return !name.isEmpty() && !QDir::isAbsolutePath(name)
+        && !name.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+}
+
+// The steps of `journal`: ["rename", from, to] or ["remove", path], paths
 // relative to exportCSV, applied in order. Each may be applied again.
-QString apply(const QString &folder, const QJsonArray &steps)
+QString apply(const QString &folder, const QString &journal, const QJsonArray &steps)
 {
     for (const QJsonValue &value : steps) {
         const QJsonArray step = value.toArray();
         const QString kind = step.at(0).toString();
         const QString first = folder + QLatin1Char('/') + step.at(1).toString();
+        const bool rename = kind == QLatin1String("rename") && step.size() == 3;
         QString problem;
-        if (kind == QLatin1String("rename") && step.size() == 3) {
+        if ((!rename && (kind != QLatin1String("remove") || step.size() != 2))
+            || !inExportDir(step.at(1).toString())
+            || (rename && !inExportDir(step.at(2).toString()))) {
+            problem = QStringLiteral("%1 is damaged: remove it and process the video again")
+                          .arg(journal);
+        } else if (rename) {
             if (SafeFile::present(first))
                 problem
                     = SafeFile::rename(first, folder + QLatin1Char('/') + step.at(2).toString());
-        } else if (kind == QLatin1String("remove") && step.size() == 2) {
-            problem = SafeFile::remove(first);
         } else {
-            problem = QStringLiteral("a step it does not know");
+            problem = SafeFile::remove(first);
         }
         if (!problem.isEmpty())
             return problem;
     }
     SafeFile::syncFolder(folder);
+    return QString();
+}
+
+// partial/ is the runs' own: a link in its place would put counts in another
+// folder, and remove files there.
+QString linkedFolderProblem(const QString &folder)
+{
+    struct stat status;
+    if (::lstat(QFile::encodeName(folder).constData(), &status) == 0 && !S_ISDIR(status.st_mode))
+        return QStringLiteral("cannot use the folder %1: %2")
+            .arg(folder, SafeFile::describe(status.st_mode));
     return QString();
 }
 
@@ -158,20 +201,15 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
 
     // A commit a kill cut short first, then every file begin() touches
     // checked before any is, then what a killed run left behind.
-    bool started = rollForward(video, tidied, problem);
+    problem = linkedFolderProblem(VideoFiles::partialDir(video));
+    bool started = problem.isEmpty() && rollForward(video, tidied, problem);
     // The complete files' names are checked by commit(), before its first
     // rename.
     if (started)
         problem = firstProblem(
             leftovers(video) + QStringList { partial, VideoFiles::partialRunRecordFile(video) });
-    for (const QString &path : leftovers(video)) {
-        if (!problem.isEmpty())
-            break;
-        if (SafeFile::present(path)) {
-            problem = SafeFile::remove(path);
-            tidied << QStringLiteral("removed %1, left by a run that was stopped").arg(path);
-        }
-    }
+    if (problem.isEmpty())
+        problem = removeLeftovers(video, tidied);
     if (problem.isEmpty())
         problem = SafeFile::remove(partial);
     if (problem.isEmpty())
@@ -192,6 +230,8 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
             break;
         }
         problem = counts.errorText();
+        // Not even its header: no partial counts to show.
+        SafeFile::remove(partial);
         started = attempt == 0 && !QFileInfo(VideoFiles::partialDir(video)).isDir();
     }
     if (started) {
@@ -202,6 +242,7 @@ OutputSet::Begin OutputSet::begin(const QString &videoPath)
         }
     }
     if (!started) {
+        removeEmptyPartialDir(video);
         release();
         return Failed;
     }
@@ -218,27 +259,23 @@ bool OutputSet::commit(const std::vector<unsigned char> &jpeg, const QByteArray 
     problem.clear();
     const QString folder = VideoFiles::exportDir(video);
     // Another run may have taken the video, or a tidy hand removed its counts.
-    struct stat held;
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
-    if (!lock->intact()) {
+    const bool owned = lock->intact();
+    if (!owned) {
         problem = QStringLiteral("the lock %1 was removed during the run: another run may have "
                                  "taken the video")
                       .arg(VideoFiles::lockFile(video));
-    } else if (::fstat(partialHandle, &held) != 0 || !identity(partial, device, inode)
-        || device != held.st_dev || inode != held.st_ino) {
-        problem = QStringLiteral("%1 was removed or replaced during the run").arg(partial);
     } else {
-        QFile file;
-        if (SafeFile::openForReading(file, partial, &problem)) {
-            const int held = static_cast<int>(file.readAll().count('\n')) - 1;
-            if (held != counts)
-                problem = QStringLiteral("%1 holds %2 counts, the run wrote %3: it was changed "
-                                         "during the run")
-                              .arg(partial)
-                              .arg(held)
-                              .arg(counts);
-        }
+        problem = countFileProblem();
+    }
+    QFile file;
+    if (problem.isEmpty() && SafeFile::openForReading(file, partial, &problem)) {
+        const int held = static_cast<int>(file.readAll().count('\n')) - 1;
+        if (held != counts)
+            problem = QStringLiteral("%1 holds %2 counts, the run wrote %3: it was changed "
+                                     "during the run")
+                          .arg(partial)
+                          .arg(held)
+                          .arg(counts);
     }
     if (problem.isEmpty())
         problem = firstProblem(destinations(video));
@@ -266,6 +303,7 @@ bool OutputSet::commit(const std::vector<unsigned char> &jpeg, const QByteArray 
             QStringLiteral("rename"), relative(video, written[i]), relative(video, target) });
     }
     const QString tracksFile = VideoFiles::tracksFile(video);
+    const QString journal = VideoFiles::commitJournalFile(video);
     // Tracks of an earlier run would not belong to the new count file.
     steps.append(tracks.isEmpty()
             ? QJsonArray { QStringLiteral("remove"), relative(video, tracksFile) }
@@ -277,26 +315,39 @@ bool OutputSet::commit(const std::vector<unsigned char> &jpeg, const QByteArray 
     steps.append(QJsonArray { QStringLiteral("rename"), relative(video, partial),
         relative(video, VideoFiles::resultFile(video)) });
 
-    const QString journal = VideoFiles::commitJournalFile(video);
     bool journalled = false;
     if (problem.isEmpty()) {
         problem = SafeFile::save(journal, QJsonDocument(steps).toJson(QJsonDocument::Compact));
         journalled = problem.isEmpty();
     }
     if (journalled) {
-        problem = apply(folder, steps);
+        problem = apply(folder, journal, steps);
         if (problem.isEmpty())
             problem = SafeFile::remove(journal);
         else
             problem += QStringLiteral(" (the next run of the video completes its files)");
         if (problem.isEmpty())
             removeEmptyPartialDir(video);
-    } else {
-        for (const QString &path : written)
-            SafeFile::remove(path);
+    } else if (owned) {
+        // As in abandon(): only files of our own.
+        for (const QString &path : written + QStringList { tracks }) {
+            if (!path.isEmpty())
+                SafeFile::remove(path);
+        }
     }
     release();
     return problem.isEmpty();
+}
+
+QString OutputSet::countFileProblem() const
+{
+    struct stat held;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    if (partialHandle < 0 || ::fstat(partialHandle, &held) != 0 || !identity(partial, device, inode)
+        || device != held.st_dev || inode != held.st_ino)
+        return QStringLiteral("%1 was removed or replaced during the run").arg(partial);
+    return QString();
 }
 
 bool OutputSet::rollForward(const QString &video, QStringList &notes, QString &problem)
@@ -314,7 +365,7 @@ bool OutputSet::rollForward(const QString &video, QStringList &notes, QString &p
             = QStringLiteral("%1 is damaged: remove it and process the video again").arg(journal);
         return false;
     }
-    problem = apply(VideoFiles::exportDir(video), document.array());
+    problem = apply(VideoFiles::exportDir(video), journal, document.array());
     if (problem.isEmpty())
         problem = SafeFile::remove(journal);
     if (!problem.isEmpty())
@@ -329,6 +380,9 @@ QStringList OutputSet::recover(const QString &folder)
 {
     QStringList lines;
     const QString partialDir = VideoFiles::folderExportDir(folder) + QStringLiteral("/partial");
+    const QString linked = linkedFolderProblem(partialDir);
+    if (!linked.isEmpty())
+        return { linked };
     const QStringList journals
         = QDir(partialDir).entryList({ QStringLiteral("*.commit") }, QDir::Files | QDir::Hidden);
     for (const QString &name : journals) {
@@ -346,6 +400,21 @@ QStringList OutputSet::recover(const QString &folder)
         else
             removeEmptyPartialDir(video);
     }
+    // What killed runs left of the videos no run holds, without waiting for
+    // their next run.
+    for (const QString &video : VideoFiles::listVideos(folder)) {
+        const QStringList left = leftovers(video) + QStringList { VideoFiles::lockFile(video) };
+        if (std::none_of(left.begin(), left.end(), SafeFile::present))
+            continue;
+        RunLock held;
+        if (held.take(VideoFiles::lockFile(video)) != RunLock::Take::Taken)
+            continue; // a run at work, or a lock its run reports
+        if (!held.note().isEmpty())
+            lines << held.note();
+        const QString problem = removeLeftovers(video, lines);
+        if (!problem.isEmpty())
+            lines << problem;
+    }
     return lines;
 }
 
@@ -353,11 +422,15 @@ void OutputSet::abandon()
 {
     if (!active())
         return;
-    for (const QString &path :
-        { imageTemporary(video), densityTemporary(video), recordTemporary(video) }) {
-        const QString problem = SafeFile::remove(path);
-        if (!problem.isEmpty())
-            qCWarning(lcZones).noquote() << problem;
+    // Only while the lock is ours: the files of these names may else be
+    // those of the run that took the video over.
+    if (lock->intact()) {
+        for (const QString &path :
+            { imageTemporary(video), densityTemporary(video), recordTemporary(video) }) {
+            const QString problem = SafeFile::remove(path);
+            if (!problem.isEmpty())
+                qCWarning(lcZones).noquote() << problem;
+        }
     }
     release();
 }

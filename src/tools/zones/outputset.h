@@ -45,6 +45,10 @@ public:
     bool active() const;
     // The file the counts go to while the video is processed.
     const QString &countFile() const { return partial; }
+    // Empty while countFile() is still the file begin() made; else why not
+    // (removed, or replaced by another run that took the video over): no
+    // count may go there then.
+    QString countFileProblem() const;
     // What begin() found and tidied: a stale lock taken over, leftovers of a
     // killed run removed, its commit completed. One line each.
     const QStringList &notes() const { return tidied; }

@@ -105,7 +105,8 @@ RunLock::Take RunLock::take(const QString &path)
         }
         // A file system without flock (ENOLCK) leaves the process and host
         // named in the file to tell.
-        if (::flock(handle, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        const bool flocked = ::flock(handle, LOCK_EX | LOCK_NB) == 0;
+        if (!flocked && errno == EWOULDBLOCK)
             return busy(handle);
         // Released and removed by its holder between our open and our flock.
         if (!sameFile(handle, path)) {
@@ -115,16 +116,23 @@ RunLock::Take RunLock::take(const QString &path)
         if (!created) {
             const Holder holder = readHolder(handle);
             const bool here = holder.host == QSysInfo::machineHostName();
-            // A holder elsewhere cannot be looked for; one alive here holds it.
-            if (holder.valid() && (!here || processRunning(holder.pid)))
+            const bool running = processRunning(holder.pid);
+            // A holder elsewhere cannot be looked for. Here every run holds
+            // the flock of its lock: with it ours, the process named is gone,
+            // its number perhaps given to another since (a restarted
+            // container's runs get the same few numbers again).
+            if (holder.valid() && (!here || (!flocked && running)))
                 return busy(handle);
-            takenOver = holder.valid()
-                ? QStringLiteral(
-                    "took over the lock %1 left by process %2, which is no longer running")
-                      .arg(path)
-                      .arg(holder.pid)
-                : QStringLiteral("took over the lock %1, which names no process (empty or damaged)")
-                      .arg(path);
+            if (!holder.valid())
+                takenOver = QStringLiteral(
+                    "took over the lock %1, which names no process (empty or damaged)")
+                                .arg(path);
+            else
+                takenOver = QStringLiteral("took over the lock %1 left by process %2, which %3")
+                                .arg(path)
+                                .arg(holder.pid)
+                                .arg(running ? QStringLiteral("no longer holds it")
+                                             : QStringLiteral("is no longer running"));
         }
         if (::ftruncate(handle, 0) != 0
             || ::pwrite(handle, info.constData(), static_cast<size_t>(info.size()), 0)

@@ -5,9 +5,10 @@
 // The lock that makes one run at a time work on a video's files:
 // exportCSV/<base>.lock, a regular file holding "<pid>\n<program>\n<host>\n"
 // and flock()ed by its holder for as long as it is held. A lock whose file
-// nobody holds is stale when it names a process of this host that is gone,
-// or no process at all (empty or damaged): take() takes it over and says so
-// in note(). A directory, a link or a pipe in its place is an error.
+// nobody holds is stale when it names this host (the process named is gone,
+// even if its number now belongs to another), or no process at all (empty or
+// damaged): take() takes it over and says so in note(). A directory, a link
+// or a pipe in its place is an error.
 class RunLock
 {
 public:

@@ -13,15 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// Writes all of `bytes` to `fd`, then syncs it; errno tells a failure.
-bool writeAll(int fd, const QByteArray &bytes)
+bool SafeFile::writeOut(int fd, const char *data, qint64 size)
 {
-    const char *data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
@@ -30,12 +25,10 @@ bool writeAll(int fd, const QByteArray &bytes)
             return false;
         }
         data += written;
-        left -= written;
+        size -= written;
     }
-    return ::fsync(fd) == 0;
+    return true;
 }
-
-} // namespace
 
 QString SafeFile::describe(unsigned int mode)
 {
@@ -122,7 +115,7 @@ QString SafeFile::writeNew(const QString &path, const QByteArray &bytes)
         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         return QStringLiteral("cannot create %1: %2").arg(path, systemReason());
-    const bool written = writeAll(fd, bytes);
+    const bool written = writeOut(fd, bytes.constData(), bytes.size()) && ::fsync(fd) == 0;
     const int code = errno;
     if (::close(fd) != 0 || !written)
         return QStringLiteral("cannot write %1: %2").arg(path, systemReason(written ? -1 : code));
@@ -151,9 +144,12 @@ QString SafeFile::save(const QString &path, const QByteArray &bytes)
 
 QString SafeFile::commit(QSaveFile &file)
 {
+    errno = 0;
     if (!file.flush()) {
+        // QFile has no reason for a write the system took only part of.
         const QString problem
-            = QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
+            = QStringLiteral("cannot write %1: %2")
+                  .arg(file.fileName(), errno != 0 ? systemReason() : file.errorString());
         file.cancelWriting();
         file.commit();
         return problem;

@@ -37,6 +37,10 @@ public:
     // Creates `path` anew, never through a link left in its place, with all of
     // `bytes`, on disk before it returns. Empty or the failure.
     static QString writeNew(const QString &path, const QByteArray &bytes);
+    // Writes all of `size` bytes to `fd`, whatever the system takes per call;
+    // false with errno telling why (unlike QFile, which loses the reason of
+    // a write that stops halfway).
+    static bool writeOut(int fd, const char *data, qint64 size);
     // For a QSaveFile: flushes, checks, syncs and commits, so that no write
     // error of the last flush goes unseen. Empty or the failure.
     static QString commit(QSaveFile &file);

@@ -1,13 +1,23 @@
 #include "zones/trackwriter.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <cstring>
+
+#include <QFile>
 
 #include "logging.h"
 #include "zones/resultfile.h"
 #include "zones/safefile.h"
 #include "zones/videofiles.h"
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+constexpr size_t kBlock = 64 * 1024;
+
+} // namespace
 
 TrackWriter::~TrackWriter()
 {
@@ -25,64 +35,70 @@ bool TrackWriter::start(const QString &videoPath)
     problem.clear();
     failed = false;
     VideoFiles::ensureExportDir(videoPath);
-    const QString temporary = temporaryFile(videoPath);
-    file.setFileName(temporary);
+    temporary = temporaryFile(videoPath);
     // A leftover of a killed run goes; anything but a file or a link there
     // is an error, and the new file never follows a link.
     problem = SafeFile::replaceProblem(temporary);
     if (problem.isEmpty())
         problem = SafeFile::remove(temporary);
-    const qint64 length = static_cast<qint64>(std::strlen(header()));
-    if (problem.isEmpty()
-        && (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)
-            || file.write(header(), length) != length))
-        problem = QStringLiteral("cannot write %1: %2").arg(temporary, file.errorString());
+    if (problem.isEmpty()) {
+        fd = ::open(QFile::encodeName(temporary).constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0)
+            problem
+                = QStringLiteral("cannot create %1: %2").arg(temporary, SafeFile::systemReason());
+    }
     if (!problem.isEmpty()) {
-        qCWarning(lcZones).noquote() << "Cannot write the tracks:" << problem;
-        discard();
+        qCDebug(lcZones).noquote() << "Cannot write the tracks:" << problem;
         return false;
     }
+    pending = header();
     return true;
 }
 
 void TrackWriter::addFrame(double frame, const TargetList &tracks, int firstId)
 {
-    if (!file.isOpen() || failed || tracks.empty())
+    if (fd < 0 || failed || tracks.empty())
         return;
-    line.clear();
     // The frame as the count file writes it (C's %g).
     const std::string frameText = ResultFile::formatFrame(frame).toStdString();
     char buffer[96];
     for (const Target *t : tracks) {
         const int n = std::snprintf(buffer, sizeof buffer, ";%d;%d;%d;%d;%d\n", t->id - firstId,
             t->centroid.x, t->centroid.y, t->width, t->height);
-        line += frameText;
-        line.append(buffer, static_cast<size_t>(n));
+        pending += frameText;
+        pending.append(buffer, static_cast<size_t>(n));
     }
-    const qint64 length = static_cast<qint64>(line.size());
-    if (file.write(line.data(), length) != length) {
+    if (pending.size() >= kBlock)
+        writePending();
+}
+
+void TrackWriter::writePending()
+{
+    if (!failed && !SafeFile::writeOut(fd, pending.data(), static_cast<qint64>(pending.size()))) {
         failed = true;
-        problem = QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
-        qCWarning(lcZones).noquote() << "Cannot write the tracks:" << problem;
+        problem = QStringLiteral("cannot write %1: %2").arg(temporary, SafeFile::systemReason());
     }
+    pending.clear();
 }
 
 bool TrackWriter::finish()
 {
-    if (!file.isOpen())
+    if (fd < 0)
         return problem.isEmpty();
-    const QString temporary = file.fileName();
-    if (!failed && (!file.flush() || ::fsync(file.handle()) != 0)) {
+    writePending();
+    if (!failed && ::fsync(fd) != 0) {
         failed = true;
-        problem = QStringLiteral("cannot write %1: %2").arg(temporary, file.errorString());
+        problem = QStringLiteral("cannot write %1: %2").arg(temporary, SafeFile::systemReason());
     }
-    file.close();
-    if (!failed && file.error() != QFileDevice::NoError) {
+    if (::close(fd) != 0 && !failed) {
         failed = true;
-        problem = QStringLiteral("cannot write %1: %2").arg(temporary, file.errorString());
+        problem = QStringLiteral("cannot write %1: %2").arg(temporary, SafeFile::systemReason());
     }
+    fd = -1;
     if (failed) {
-        qCWarning(lcZones).noquote() << "Cannot write the tracks:" << problem;
+        // The caller reports it; this is for the trace.
+        qCDebug(lcZones).noquote() << "Cannot write the tracks:" << problem;
         const QString removal = SafeFile::remove(temporary);
         if (!removal.isEmpty())
             qCWarning(lcZones).noquote() << removal;
@@ -93,9 +109,18 @@ bool TrackWriter::finish()
 
 void TrackWriter::discard()
 {
-    if (!file.isOpen())
+    if (fd < 0)
         return;
-    file.close();
-    if (!file.remove())
-        qCWarning(lcZones) << "Cannot remove" << file.fileName() << file.errorString();
+    // Only our own file: a run that took the video over has one of this name.
+    struct stat held;
+    struct stat named;
+    const bool ours = ::fstat(fd, &held) == 0
+        && ::lstat(QFile::encodeName(temporary).constData(), &named) == 0
+        && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    ::close(fd);
+    fd = -1;
+    pending.clear();
+    const QString removal = ours ? SafeFile::remove(temporary) : QString();
+    if (!removal.isEmpty())
+        qCWarning(lcZones).noquote() << removal;
 }

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include <QFile>
 #include <QString>
 
 #include "imgproc/target.h"
@@ -13,7 +12,7 @@
 // counted from the run's first).
 // Built under a temporary name (<name>_tracks.csv.writing), which finish()
 // completes and the video's OutputSet renames with its other files, so the
-// file is complete or absent. One write per frame, into a buffered file.
+// file is complete or absent. Lines are gathered and written in blocks.
 class TrackWriter
 {
 public:
@@ -24,7 +23,7 @@ public:
 
     // Starts the temporary file; false with error() set when it cannot.
     bool start(const QString &videoPath);
-    bool active() const { return file.isOpen(); }
+    bool active() const { return fd >= 0; }
     // The tracks of one processed frame, ids less `firstId`; a failed write
     // is kept for commit.
     void addFrame(double frame, const TargetList &tracks, int firstId);
@@ -40,8 +39,12 @@ public:
     static const char *header() { return "Frame;Id;X;Y;Width;Height\n"; }
 
 private:
-    QFile file;
+    // Writes the gathered lines out; keeps a failure for finish().
+    void writePending();
+
+    int fd = -1;
+    QString temporary;
     QString problem;
     bool failed = false;
-    std::string line; // reused: no allocation per frame once grown
+    std::string pending; // lines not yet written; reused, no allocation per frame once grown
 };
