@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
 #include <QGraphicsView>
@@ -14,6 +15,7 @@
 
 #include "displaygeometry.h"
 #include "logging.h"
+#include "zones/safefile.h"
 
 namespace {
 constexpr int zoomWidth = 640;
@@ -152,15 +154,20 @@ void ImageGraphicsView::save(const cv::Mat &picture, const QString &filename)
 {
     if (filename.isEmpty())
         return;
-    bool written = false;
-    QString reason = QStringLiteral("cannot open the file");
+    // Encoded first, then written under a temporary name and renamed: a
+    // failed save leaves the earlier picture, and never writes through a link.
+    QString reason = QStringLiteral("it cannot be encoded as %1").arg(QFileInfo(filename).suffix());
+    std::vector<unsigned char> bytes;
     try {
-        written = cv::imwrite(QFile::encodeName(filename).toStdString(), picture);
+        if (cv::imencode('.' + QFileInfo(filename).suffix().toStdString(), picture, bytes))
+            reason = SafeFile::save(filename,
+                QByteArray(
+                    reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size())));
     } catch (const cv::Exception &e) {
         // An unknown extension throws; the display goes on without saving.
         reason = QString::fromStdString(e.msg);
     }
-    if (written) {
+    if (reason.isEmpty()) {
         m_failedSave.clear();
         return;
     }

@@ -1,3 +1,8 @@
+#include <memory>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include <QDir>
 #include <QFile>
 #include <QGraphicsPixmapItem>
@@ -9,10 +14,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <memory>
-
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "displaygeometry.h"
 #include "graphicsviewmouse.h"
@@ -78,6 +79,7 @@ private slots:
     void saveWritesShownPicture();
     void saveOverwritesWithLatestPicture();
     void saveToUtf8Path();
+    void saveReplacesLinkNotItsTarget();
     void unwritableTargetSkipped_data();
     void unwritableTargetSkipped();
     void emptyFileNameWritesNothing();
@@ -409,6 +411,22 @@ void TestImageViews::saveToUtf8Path()
     QVERIFY(QFile::exists(target));
     const cv::Mat saved = cv::imread(QFile::encodeName(target).toStdString());
     QCOMPARE(QSize(saved.cols, saved.rows), QSize(640, 360));
+}
+
+void TestImageViews::saveReplacesLinkNotItsTarget()
+{
+    const QString outside = m_dir->filePath(QStringLiteral("outside.txt"));
+    const QString target = m_dir->filePath(QStringLiteral("shot.png"));
+    QFile file(outside);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep") == 4);
+    file.close();
+    QVERIFY(QFile::link(outside, target));
+    m_geometry.setFromFrameSize(640, 480);
+    m_images->showImage(cv::Mat(480, 640, CV_8UC3, cv::Scalar(1, 2, 3)), false, 0, 0, true, target);
+    QVERIFY(!QFileInfo(target).isSymLink());
+    QCOMPARE(cv::imread(QFile::encodeName(target).toStdString()).cols, 640);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("keep"));
 }
 
 void TestImageViews::unwritableTargetSkipped_data()
