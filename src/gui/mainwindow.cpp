@@ -26,6 +26,7 @@
 #include "version.h"
 #include "workingfolder.h"
 #include "zoneeditor.h"
+#include "zones/videofiles.h"
 
 // The resources are compiled into a static library: register them explicitly.
 // Q_INIT_RESOURCE must be used outside any namespace.
@@ -234,8 +235,16 @@ void MainWindow::File_Row_Changed(int ifile)
     if (playback->running())
         return;
     const QString path = fileTable->filePath(ifile);
-    if (path.isEmpty() || !QFileInfo::exists(path))
+    if (path.isEmpty())
         return;
+    if (!QFileInfo::exists(path)) {
+        // A name the system's encoding cannot give back names no file: the
+        // open video stays, and the user learns why.
+        const QString why = VideoFiles::nameProblem(path);
+        if (!why.isEmpty())
+            statusBar()->showMessage(tr("%1 cannot be shown: %2.").arg(path, why));
+        return;
+    }
     // Only the platform's own separators are turned round: on Linux a
     // backslash is part of a file name.
     const QString chosen = QDir::fromNativeSeparators(path);

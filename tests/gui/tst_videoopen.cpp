@@ -7,13 +7,16 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
+#include <QTextCodec>
 #include <QTextEdit>
 
 #include "mainwindow.h"
 #include "playbackfixture.h"
+#include <unistd.h>
 
 // Opening and closing videos: the counts listed from their files, the controls
 // of each mode, videos that cannot be opened, unusual paths and start times.
@@ -35,6 +38,7 @@ private slots:
     void unopenableVideo_data();
     void unopenableVideo();
     void missingFileKeepsTheVideo();
+    void nameNotInTheEncodingSaysWhy();
     void unusualPathsOpen_data();
     void unusualPathsOpen();
     void startTimeFromName_data();
@@ -350,6 +354,29 @@ void TestVideoOpen::missingFileKeepsTheVideo()
     QCOMPARE(label("la_Num_Frame"), QStringLiteral("91"));
     QCOMPARE(shownIndex(), 91);
     QVERIFY(child<QPushButton>("pb_play_pause")->isEnabled());
+}
+
+void TestVideoOpen::nameNotInTheEncodingSaysWhy()
+{
+    // Latin-1 bytes listed in a UTF-8 system: the name holds a replacement
+    // character, which names no file.
+    const QString good = addVideo(QStringLiteral("h264.mp4"), QStringLiteral("good.mp4"));
+    const QByteArray raw = QFile::encodeName(m_work->path()) + "/caf\xe9.mp4";
+    const QString plain = addVideo(QStringLiteral("h264.mp4"), QStringLiteral("plain.mp4"));
+    QCOMPARE(::rename(QFile::encodeName(plain).constData(), raw.constData()), 0);
+    QTextCodec *const locale = QTextCodec::codecForLocale();
+    const auto restore = qScopeGuard([&] {
+        QTextCodec::setCodecForLocale(locale);
+        ::unlink(raw.constData());
+    });
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    QVERIFY(createWindow(m_work->path()));
+    QVERIFY(openVideo(good));
+    QVERIFY(openVideo(QFile::decodeName(raw)));
+    QVERIFY2(m_window->statusBar()->currentMessage().contains(QStringLiteral("not valid text")),
+        qPrintable(m_window->statusBar()->currentMessage()));
+    QCOMPARE(label("la_file_selected"), good);
+    QCOMPARE(shownIndex(), 90);
 }
 
 void TestVideoOpen::unusualPathsOpen_data()
