@@ -176,7 +176,7 @@ void TableViewFile::fill()
     for (const QString &path : VideoFiles::listVideos(directory)) {
         paths.append(path);
         maskStates.append(maskState(path));
-        counted.append(QFileInfo::exists(VideoFiles::resultFile(path)));
+        counted.append(VideoFiles::counted(path));
         baseNames.append(VideoFiles::baseName(path));
     }
 

@@ -173,6 +173,8 @@ void TestProcessRun::queueFor_data()
         << QStringList { "a.mp4" };
     QTest::newRow("all: every video in listing order")
         << int(ProcessRun::All) << three << QStringList { "a.mp4", "b.mp4" } << "b.mp4" << three;
+    QTest::newRow("unprocessed: a count file that is a device")
+        << int(ProcessRun::Unprocessed) << three << QStringList { "@b.mp4" } << "a.mp4" << three;
 }
 
 void TestProcessRun::queueFor()
@@ -187,8 +189,15 @@ void TestProcessRun::queueFor()
     QStringList paths;
     for (const QString &name : videos)
         paths << work + name;
-    for (const QString &name : done)
-        QVERIFY(testfiles::write(VideoFiles::resultFile(work + name), header));
+    for (const QString &name : done) {
+        // "@name": its count file is a link to a device.
+        if (name.startsWith(QLatin1Char('@')))
+            QVERIFY(QDir().mkpath(VideoFiles::exportDir(work + name.mid(1)))
+                && QFile::link(
+                    QStringLiteral("/dev/null"), VideoFiles::resultFile(work + name.mid(1))));
+        else
+            QVERIFY(testfiles::write(VideoFiles::resultFile(work + name), header));
+    }
     QStringList expectedPaths;
     for (const QString &name : expected)
         expectedPaths << work + name;

@@ -32,9 +32,8 @@ QStringList countedVideos(const QString &folder)
     std::sort(videos.begin(), videos.end(), [](const QString &a, const QString &b) {
         return QFileInfo(a).fileName() < QFileInfo(b).fileName();
     });
-    videos.erase(
-        std::remove_if(videos.begin(), videos.end(),
-            [](const QString &v) { return !QFileInfo(VideoFiles::resultFile(v)).isFile(); }),
+    videos.erase(std::remove_if(videos.begin(), videos.end(),
+                     [](const QString &v) { return !VideoFiles::counted(v); }),
         videos.end());
     return videos;
 }

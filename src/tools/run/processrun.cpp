@@ -50,7 +50,7 @@ QStringList ProcessRun::queueFor(Mode mode, const QString &current, const QStrin
     }
     QStringList queue;
     for (const QString &path : videos) {
-        if (!QFileInfo::exists(VideoFiles::resultFile(path)))
+        if (!VideoFiles::counted(path))
             queue.append(path);
     }
     return queue;

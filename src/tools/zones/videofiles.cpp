@@ -47,6 +47,11 @@ QString VideoFiles::resultFile(const QString &videoPath)
     return exportPath(videoPath, QStringLiteral(".csv"));
 }
 
+bool VideoFiles::counted(const QString &videoPath)
+{
+    return QFileInfo(resultFile(videoPath)).isFile();
+}
+
 QString VideoFiles::trajectoryImageFile(const QString &videoPath)
 {
     return exportPath(videoPath, QStringLiteral("_doza.jpg"));

@@ -22,6 +22,9 @@ public:
     static QString areaFile(const QString &videoPath); // <base>_area.krn
     static QString maskFile(const QString &videoPath); // <base>_mask.krn
     static QString resultFile(const QString &videoPath); // <base>.csv
+    // The video has complete counts: its count file is a regular file (a
+    // pipe, a device or a folder under that name counts nothing).
+    static bool counted(const QString &videoPath);
     static QString trajectoryImageFile(const QString &videoPath); // <base>_doza.jpg
     static QString densityFile(const QString &videoPath); // <base>_doza.txt
     // Where the files of a run that has not completed a video wait, apart
