@@ -64,6 +64,8 @@ private slots:
     void appendOneEventAtATime();
     void fullDiskSaysWhy_data();
     void fullDiskSaysWhy();
+    void nameClash_data();
+    void nameClash();
     void frameFormat_data();
     void frameFormat();
     void frameFormatMatchesC();
@@ -219,6 +221,31 @@ void TestResultFile::fullDiskSaysWhy()
     QCOMPARE(testfiles::read(video), QByteArray("earlier"));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList { QFileInfo(video).fileName() });
     QVERIFY(!QFileInfo::exists(TrackWriter::temporaryFile(video)));
+}
+
+void TestResultFile::nameClash_data()
+{
+    QTest::addColumn<QStringList>("folder"); // the first is the video asked about
+    QTest::addColumn<QString>("named"); // in the refusal; empty: no clash
+
+    QTest::newRow("twin in other letter case") << QStringList { "x.mp4", "x.MP4" } << "x.MP4";
+    QTest::newRow("count file is another's review")
+        << QStringList { "y.mp4", "Y_review.mp4" } << "Y_review.mp4";
+    QTest::newRow("the folder summary") << QStringList { "Summary.mp4" } << "exportCSV/summary.csv";
+    QTest::newRow("the review sample")
+        << QStringList { "review_sample.mp4" } << "exportCSV/review_sample.csv";
+}
+
+void TestResultFile::nameClash()
+{
+    QFETCH(QStringList, folder);
+    QFETCH(QString, named);
+
+    const QString clash = dir->filePath(QStringLiteral("clash/"));
+    for (const QString &name : folder)
+        QVERIFY(testfiles::write(clash + name, "video"));
+    const QString problem = VideoFiles::nameClash(clash + folder.first());
+    QVERIFY2(named.isEmpty() ? problem.isEmpty() : problem.contains(named), qPrintable(problem));
 }
 
 void TestResultFile::frameFormat_data()
