@@ -150,23 +150,28 @@ void ImageGraphicsView::placeView(int mark, int width, int height, int left, int
     m_view->move(left, top);
 }
 
+QString ImageGraphicsView::writePicture(const cv::Mat &picture, const QString &filename)
+{
+    // Encoded first: a failed save leaves the earlier picture.
+    const QString suffix = QFileInfo(filename).suffix();
+    std::vector<unsigned char> bytes;
+    try {
+        if (!cv::imencode('.' + suffix.toStdString(), picture, bytes))
+            return QStringLiteral("it cannot be encoded as %1").arg(suffix);
+    } catch (const cv::Exception &e) {
+        // An unknown extension throws.
+        return QString::fromStdString(e.msg);
+    }
+    return SafeFile::save(filename,
+        QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size())));
+}
+
 void ImageGraphicsView::save(const cv::Mat &picture, const QString &filename)
 {
     if (filename.isEmpty())
         return;
-    // Encoded first, then written under a temporary name and renamed: a
-    // failed save leaves the earlier picture, and never writes through a link.
-    QString reason = QStringLiteral("it cannot be encoded as %1").arg(QFileInfo(filename).suffix());
-    std::vector<unsigned char> bytes;
-    try {
-        if (cv::imencode('.' + QFileInfo(filename).suffix().toStdString(), picture, bytes))
-            reason = SafeFile::save(filename,
-                QByteArray(
-                    reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size())));
-    } catch (const cv::Exception &e) {
-        // An unknown extension throws; the display goes on without saving.
-        reason = QString::fromStdString(e.msg);
-    }
+    // The display goes on without saving.
+    const QString reason = writePicture(picture, filename);
     if (reason.isEmpty()) {
         m_failedSave.clear();
         return;

@@ -44,6 +44,10 @@ public slots:
     // is no picture to show.
     void showMessage(const QString &text);
 
+    // Writes `picture` to `filename`, in the format its suffix names, under a
+    // temporary name renamed into place (never through a link): empty, or why not.
+    static QString writePicture(const cv::Mat &picture, const QString &filename);
+
 signals:
     // The shown picture could not be written to `filename`; once per target.
     void saveFailed(const QString &filename, const QString &reason);

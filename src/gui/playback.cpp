@@ -13,7 +13,6 @@
 #include <QGraphicsView>
 #include <QLabel>
 #include <QPoint>
-#include <QSaveFile>
 #include <QSlider>
 #include <QStatusBar>
 #include <QStringList>
@@ -27,7 +26,6 @@
 #include "run/processrun.h"
 #include "video/framereader.h"
 #include "zones/areacontour.h"
-#include "zones/safefile.h"
 #include "zones/videofiles.h"
 
 namespace {
@@ -419,24 +417,7 @@ void Playback::saveFullFrame(const QString &file)
     current.copyTo(picture);
     if (zones)
         zones->draw(picture);
-    std::vector<uchar> encoded;
-    QString reason;
-    try {
-        if (!cv::imencode(
-                QFileInfo(file).suffix().prepend(QLatin1Char('.')).toStdString(), picture, encoded))
-            reason = tr("the picture cannot be encoded");
-    } catch (const cv::Exception &e) {
-        reason = QString::fromStdString(e.msg);
-    }
-    QSaveFile out(file);
-    if (reason.isEmpty()) {
-        const auto size = static_cast<qint64>(encoded.size());
-        if (!out.open(QIODevice::WriteOnly)
-            || out.write(reinterpret_cast<const char *>(encoded.data()), size) != size)
-            reason = out.errorString();
-        else
-            reason = SafeFile::commit(out); // sees a failed last write, as commit() does not
-    }
+    const QString reason = ImageGraphicsView::writePicture(picture, file);
     const QString name = QDir::toNativeSeparators(file);
     if (!reason.isEmpty()) {
         qCWarning(lcGui).noquote() << "Frame not saved to" << file << ":" << reason;
